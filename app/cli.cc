@@ -1,0 +1,140 @@
+#include "app/cli.h"
+
+#include <cstdio>
+
+#include "app/build_run.h"
+#include "app/diagnostics.h"
+#include "app/platform.h"
+
+namespace compactor {
+
+namespace {
+
+constexpr const char* kVersion = "compactor 1.0.0";
+
+constexpr const char* kHelp =
+    "usage: compactor [--dir DIR] [-q|--quiet] [-v|--verbose]\n"
+    "       compactor sources DIR\n"
+    "       compactor compile DIR [--line-id ID] [--train NUM] [--no-plan] [--delete-sources]\n"
+    "\n"
+    "With no command, does the build run of the scenario in the program's own directory (or in\n"
+    "DIR): writes the five text files, compiles the line and train sources, deletes them and\n"
+    "writes the three binary outputs.\n"
+    "\n"
+    "commands:\n"
+    "  sources DIR      write only the five text files into DIR\n"
+    "  compile DIR      compile the line and train sources in DIR into the binary outputs\n"
+    "\n"
+    "options:\n"
+    "  --dir DIR          do the build run in DIR instead of the program's directory\n"
+    "  --line-id ID       line identifier of the sources (default \"QUELDRANO 2\")\n"
+    "  --train NUM        train number of the sources (default \"555\")\n"
+    "  --no-plan          do not build the plan of the line nor write the line output\n"
+    "  --delete-sources   delete the sources after compiling them (kept by default)\n"
+    "  -q, --quiet        show nothing while working\n"
+    "  -v, --verbose      list each file written with its size\n"
+    "  -h, --help         show this help\n"
+    "  --version          show the version\n"
+    "\n"
+    "exit status: 0 done, 1 done with a recorded error, 2 usage error, 3 run could not finish\n";
+
+int usage_error(const std::string& reason) {
+  std::fputs(format_note(reason).c_str(), stderr);
+  std::fputs("compactor: try 'compactor --help'\n", stderr);
+  return 2;
+}
+
+}  // namespace
+
+std::string identity_problem(const std::string& value) {
+  if (value.empty()) return "is empty";
+  if (value.size() > 64) return "is longer than 64 bytes";
+  if (value == "." || value == "..") return "is \".\" or \"..\"";
+  for (char c : value) {
+    if (c == '/' || c == '\\') return "holds a path separator";
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) {
+      return "holds a character that is not printable ASCII";
+    }
+  }
+  return "";
+}
+
+int run_command_line(const std::vector<std::string>& args) {
+  RunOptions opts;
+  std::string command;
+  std::string dir;
+  bool have_dir_option = false;
+  bool identity_given = false;
+  bool plan_option = false;
+  bool delete_option = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    if (a == "-h" || a == "--help") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::printf("%s\n", kVersion);
+      return 0;
+    } else if (a == "-q" || a == "--quiet") {
+      opts.quiet = true;
+    } else if (a == "-v" || a == "--verbose") {
+      opts.verbose = true;
+    } else if (a == "--dir") {
+      if (!value(dir)) return usage_error("--dir needs a directory");
+      have_dir_option = true;
+    } else if (a == "--line-id") {
+      if (!value(opts.line_id)) return usage_error("--line-id needs an identifier");
+      identity_given = true;
+    } else if (a == "--train") {
+      if (!value(opts.train_number)) return usage_error("--train needs a train number");
+      identity_given = true;
+    } else if (a == "--no-plan") {
+      opts.write_line_file = 0;
+      plan_option = true;
+    } else if (a == "--delete-sources") {
+      delete_option = true;
+    } else if (!a.empty() && a[0] == '-') {
+      return usage_error("unknown option '" + a + "'");
+    } else if (command.empty()) {
+      command = a;
+      if (command != "sources" && command != "compile") {
+        return usage_error("unknown command '" + a + "'");
+      }
+      if (i + 1 >= args.size()) return usage_error(command + " needs a directory");
+      dir = args[++i];
+    } else {
+      return usage_error("unexpected argument '" + a + "'");
+    }
+  }
+  if (std::string p = identity_problem(opts.line_id); !p.empty()) {
+    return usage_error("the line id " + p);
+  }
+  if (std::string p = identity_problem(opts.train_number); !p.empty()) {
+    return usage_error("the train number " + p);
+  }
+  if (command.empty()) {
+    if (identity_given || plan_option || delete_option) {
+      return usage_error("--line-id, --train, --no-plan and --delete-sources go with compile");
+    }
+    opts.dir = have_dir_option ? dir : program_directory();
+    return Form_Load(opts);
+  }
+  if (have_dir_option) return usage_error("--dir goes with the build run only");
+  opts.dir = dir;
+  if (command == "sources") {
+    if (identity_given || plan_option || delete_option) {
+      return usage_error("sources takes no option but --quiet and --verbose");
+    }
+    return write_sources(opts);
+  }
+  opts.delete_sources = delete_option;
+  Model m;
+  return memorizza_percorso(m, opts);
+}
+
+}  // namespace compactor

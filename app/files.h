@@ -1,0 +1,34 @@
+// File operations at the edge of the program: whole files in, whole files out.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace compactor {
+
+// Sources larger than this are refused before they are read.
+constexpr uint64_t kMaxSourceBytes = 64ull << 20;
+
+struct FileResult {
+  bool ok = true;
+  std::string reason;  // why it failed, for "cannot ... FILE: REASON"
+};
+
+bool file_exists(const std::string& path);
+
+// Reads a whole file. nullopt with a reason when it cannot be read or is larger than max_bytes.
+std::optional<std::string> read_file(const std::string& path, FileResult& result,
+                                     uint64_t max_bytes = kMaxSourceBytes);
+
+// Replaces the file at path by exactly `bytes`: the content goes to a temporary file in the same
+// directory, which is then renamed over the old name. On failure the old file is left whole and
+// no temporary file remains.
+FileResult replace_file(const std::string& path, const std::string& bytes);
+
+FileResult delete_file(const std::string& path);
+
+// replace_file, or on failure "compactor: cannot write PATH: REASON" on stderr and exit status 3.
+void write_file_or_exit(const std::string& path, const std::string& bytes);
+
+}  // namespace compactor

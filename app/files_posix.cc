@@ -1,0 +1,108 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/files.h"
+
+namespace compactor {
+
+namespace {
+
+FileResult failure(int err) { return FileResult{false, std::strerror(err)}; }
+
+}  // namespace
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<std::string> read_file(const std::string& path, FileResult& result,
+                                     uint64_t max_bytes) {
+  result = FileResult{};
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    result = failure(errno);
+    return std::nullopt;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    result = failure(errno);
+    ::close(fd);
+    return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    result = FileResult{false, "not a regular file"};
+    ::close(fd);
+    return std::nullopt;
+  }
+  if (static_cast<uint64_t>(st.st_size) > max_bytes) {
+    result = FileResult{false, "larger than " + std::to_string(max_bytes >> 20) + " MiB"};
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(st.st_size));
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      result = failure(errno);
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+    if (bytes.size() > max_bytes) {
+      result = FileResult{false, "larger than " + std::to_string(max_bytes >> 20) + " MiB"};
+      ::close(fd);
+      return std::nullopt;
+    }
+  }
+  ::close(fd);
+  return bytes;
+}
+
+FileResult replace_file(const std::string& path, const std::string& bytes) {
+  std::string temp = path + ".tmp-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return failure(errno);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return failure(err);
+    }
+    done += static_cast<size_t>(n);
+  }
+  int err = 0;
+  if (::fchmod(fd, 0644) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.c_str());
+    return failure(err);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    return failure(err);
+  }
+  return FileResult{};
+}
+
+FileResult delete_file(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return failure(errno);
+  return FileResult{};
+}
+
+}  // namespace compactor

@@ -1,0 +1,243 @@
+// What the line source's records do to the model: chainage ordering, gradients, the plan of the
+// line, tunnels, speed boards and indication boards.
+#include <cmath>
+
+#include "compiler/cells.h"
+#include "compiler/compiler.h"
+#include "compiler/fields.h"
+#include "model/errors.h"
+
+namespace compactor {
+
+int32_t to_long(int64_t v) {
+  if (v < INT32_MIN || v > INT32_MAX) throw ReadFailure{};
+  return static_cast<int32_t>(v);
+}
+
+void progressive_ordina(Model& m) {
+  ScenarioItem t = m.items[81], d = m.items[82], u = m.items[83];
+  auto assign = [&m](const ScenarioItem& a, const ScenarioItem& b, const ScenarioItem& c) {
+    const ScenarioItem* order[3] = {&a, &b, &c};
+    ScenarioItem copies[3] = {*order[0], *order[1], *order[2]};
+    for (int i = 0; i < 3; ++i) {
+      m.items[81 + i].value1 = copies[i].value1;
+      m.items[81 + i].value2 = copies[i].value2;
+      m.items[81 + i].value3 = copies[i].value3;
+    }
+  };
+  auto zero_all = [&m] {
+    for (int i = 81; i <= 83; ++i) m.items[i].value1 = m.items[i].value2 = m.items[i].value3 = 0;
+  };
+  int64_t kt = t.value1, kd = d.value1, ku = u.value1;
+  if (kt + kd + ku != 0) {
+    if (kt > kd && kt > ku) {
+      if (kd > ku) assign(t, d, u);
+      else if (ku > kd) assign(t, u, d);
+      else assign(t, u, d);
+    } else if (kd > kt && kd > ku) {
+      if (kt > ku) assign(d, t, u);
+      else if (ku > kt) assign(d, u, t);
+      else assign(d, u, t);
+    } else if (ku > kt && ku > kd) {
+      if (kt > kd) assign(u, t, d);
+      else if (kd > kt) assign(u, d, t);
+      else assign(u, d, t);
+    } else {
+      zero_all();
+    }
+  } else if (u.value2 > 0) {
+    assign(u, d, t);
+  } else if (d.value2 > 0) {
+    assign(d, t, u);
+  } else if (t.value2 > 0) {
+    assign(t, d, u);
+  } else {
+    zero_all();
+  }
+  for (int i = 81; i <= 83; ++i) {
+    if (m.items[i].value3 == 1) m.items[i].value2 = to_long(int64_t{m.items[i].value2} + 100);
+  }
+}
+
+namespace {
+
+void write_gradient(Model& m, LineFeatureState& st) {
+  if (st.fill_cell >= 0 && st.fill_cell <= m.grid_last) {
+    m.track_grid[st.fill_cell].gradient_code =
+        static_cast<uint8_t>((int64_t{st.prev_gradient} + 100) & 0xFF);
+  }
+  ++st.fill_cell;
+}
+
+}  // namespace
+
+void place_gradient(Model& m, LineFeatureState& st, int32_t position, int32_t gradient) {
+  int64_t n = cell_at(position);
+  if (n > 0) {
+    do {
+      write_gradient(m, st);
+    } while (st.fill_cell < n);
+  }
+  st.prev_gradient = gradient;
+}
+
+void complete_gradients(Model& m, LineFeatureState& st) {
+  do {
+    write_gradient(m, st);
+  } while (st.fill_cell < int64_t{m.grid_last} - 2);
+}
+
+double curve_curvature(const std::string& keyword) {
+  static const double kByClass[6] = {0.0001, 0.0002, 0.0004, 0.001, 0.002, 0.003};
+  double k = 0.0;
+  for (int c = 1; c <= 6; ++c) {
+    if (keyword.find(static_cast<char>('0' + c)) != std::string::npos) {
+      k = kByClass[c - 1];
+      break;
+    }
+  }
+  if (k != 0.0 && contains_any_case(keyword, "s")) k = k * -1.0;
+  return k;
+}
+
+namespace {
+
+// Computes plan point m from the two before it: straight when k is 0, else turned by k.
+void plan_step(Model& mo, int32_t m, double k, bool curved) {
+  double x1 = mo.profile(m - 1, 0).number(), y1 = mo.profile(m - 1, 1).number();
+  double x2 = mo.profile(m - 2, 0).number(), y2 = mo.profile(m - 2, 1).number();
+  double dx = x1 - x2;
+  double dy = y1 - y2;
+  if (curved) {
+    mo.profile(m, 0) = TaggedValue::Double(x1 + (dx + k * dy));
+    mo.profile(m, 1) = TaggedValue::Double(y1 + (dy - k * dx));
+  } else {
+    mo.profile(m, 0) = TaggedValue::Double(x1 + dx);
+    mo.profile(m, 1) = TaggedValue::Double(y1 + dy);
+  }
+}
+
+constexpr int32_t kMaxPlanPoint = 1000000;
+
+}  // namespace
+
+bool place_curve(Model& m, LineFeatureState& st, double k, int32_t start, int32_t length) {
+  while (st.next_point <= start) {
+    if (st.next_point > m.profile_last) {
+      m.error_code = kErrCurve;
+      return false;
+    }
+    plan_step(m, st.next_point, k, false);
+    ++st.next_point;
+    if (st.next_point > kMaxPlanPoint) {
+      m.error_code = kErrCurve;
+      return false;
+    }
+  }
+  int32_t end = to_long(int64_t{start} + length);
+  while (st.next_point <= end) {
+    if (st.next_point > m.profile_last) {
+      m.error_code = kErrCurve;
+      return false;
+    }
+    plan_step(m, st.next_point, k, true);
+    ++st.next_point;
+    if (st.next_point > kMaxPlanPoint) {
+      m.error_code = kErrCurve;
+      return false;
+    }
+  }
+  return true;
+}
+
+void complete_plan(Model& m, LineFeatureState& st) {
+  while (st.next_point <= m.profile_last - 2) {
+    plan_step(m, st.next_point, 0.0, false);
+    ++st.next_point;
+  }
+}
+
+void memo_montagna(Model& m, int32_t& inizio, int32_t& fine, int32_t& tipo) {
+  if (m.mountain_count >= kTunnelSlots - 1) {
+    m.error_code = kErrTooManyTunnels;
+    return;
+  }
+  int64_t first = cell_at(inizio);
+  int64_t last = cell_before(fine);
+  if (first <= last && (first < 0 || last > m.grid_last)) {  // tunnels stay inside the grid
+    m.error_code = kErrBeyondGrid;
+    return;
+  }
+  bool marker = false;
+  if (tipo > 10) {
+    tipo -= 10;
+    marker = true;
+  }
+  int32_t n = ++m.mountain_count;
+  m.mountain_start[n] = inizio;
+  m.mountain_end[n] = fine;
+  if (n > 1 && to_long(int64_t{m.mountain_start[n]} - m.mountain_end[n - 1]) <= 150) tipo = 3;
+  int64_t count = 0;
+  for (int64_t c = first; c <= last; ++c) {
+    ++count;
+    TrackCell& cell = m.track_grid[c];
+    cell.tunnel_type = static_cast<uint8_t>(tipo & 0xFF);
+    if (marker && count % 4 == 0 && cell.kind == kFree) cell.kind = kTunnelMarker;
+  }
+}
+
+namespace {
+
+int16_t packed_speed(int32_t d, int32_t s) {
+  int64_t v = round_even(static_cast<double>(d) / 5.0 + static_cast<double>(s) * 20.0);
+  if (v < INT16_MIN || v > INT16_MAX) throw ReadFailure{};
+  return static_cast<int16_t>(v);
+}
+
+}  // namespace
+
+void memo_indicatori_v_max(Model& m, int32_t posizione, int32_t& vas, int32_t& vbs, int32_t& vcs,
+                           int32_t& strisces, int32_t& vad, int32_t& vbd, int32_t& vcd,
+                           int32_t& strisced) {
+  int64_t c = cell_after(posizione);
+  if (c < 0 || c > m.grid_last) {  // the reader's position test keeps boards inside the grid
+    m.error_code = kErrBeyondGrid;
+    return;
+  }
+  TrackCell& cell = m.track_grid[c];
+  if (!is_free(cell)) {
+    m.error_code = kErrSpeedBoardOccupied;
+    return;
+  }
+  cell.kind = kSpeedBoard;
+  cell.param1 = packed_speed(vad, vas);
+  cell.param2 = packed_speed(vbd, vbs);
+  cell.param3 = packed_speed(vcd, vcs);
+  int16_t s = static_cast<int16_t>(strisces & 0xFFFF);
+  int16_t d = static_cast<int16_t>(strisced & 0xFFFF);
+  cell.param4 = static_cast<int16_t>(static_cast<uint16_t>(s * 10 + d));
+}
+
+bool place_board(Model& m, LineFeatureState& st, int32_t position, const std::string& text) {
+  int64_t c = cell_after(position);
+  if (c < 0 || c > m.grid_last) {
+    m.error_code = kErrBeyondGrid;
+    return false;
+  }
+  TrackCell& cell = m.track_grid[c];
+  if (!is_free(cell)) {
+    m.error_code = kErrBoardOccupied;
+    return false;
+  }
+  if (st.board_counter < 1) {
+    m.error_code = kErrNoBoardSlot;
+    return false;
+  }
+  cell.kind = kIndicationBoard;
+  cell.param1 = static_cast<int16_t>(st.board_counter);
+  m.items[st.board_counter].text = text;
+  --st.board_counter;
+  return true;
+}
+
+}  // namespace compactor

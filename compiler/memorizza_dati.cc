@@ -1,0 +1,458 @@
+// The two source readers: the line source, then the train source, in one call.
+#include <string>
+
+#include "compiler/cells.h"
+#include "compiler/compiler.h"
+#include "compiler/fields.h"
+#include "model/errors.h"
+
+namespace compactor {
+
+namespace {
+
+// Texts go into the record output behind a 16-bit length.
+constexpr size_t kMaxText = 65535;
+
+struct Context {
+  Model& m;
+  Sources& s;
+  FieldReader* reader = nullptr;
+  int64_t record = 0;  // offset of the record being read
+};
+
+bool has_hyphen(const std::string& f) { return f.find('-') != std::string::npos; }
+
+// A field that holds "[" and "]" and does not begin with a hyphen after its leading blanks.
+bool is_section_header(const std::string& f) {
+  if (f.find('[') == std::string::npos || f.find(']') == std::string::npos) return false;
+  size_t first = f.find_first_not_of(' ');
+  return first == std::string::npos || f[first] != '-';
+}
+
+std::string read_stored_text(FieldReader& r) {
+  std::string text = r.read_text();
+  if (text.size() > kMaxText) throw ReadFailure{r.field_offset()};
+  return text;
+}
+
+void record_error(Context& cx, int32_t code) {
+  cx.m.error_code = code;
+  cx.m.error_source = cx.reader->position_of(cx.record);
+}
+
+void record_error(Context& cx, int32_t code, int32_t position) {
+  record_error(cx, code);
+  cx.m.error_position = position;
+}
+
+// Reads the next record's keyword field into text_line; false at the end of the file.
+// `hyphen_skips` fields holding a hyphen are passed over; `test_end_between` says whether the end
+// of the file is tested after each of them.
+bool next_keyword(Context& cx, int hyphen_skips, bool test_end_between) {
+  FieldReader& r = *cx.reader;
+  if (r.at_end()) return false;
+  cx.m.text_line = r.read_text();
+  cx.record = r.field_offset();
+  if (r.at_end()) return false;
+  for (int i = 0; i < hyphen_skips && has_hyphen(cx.m.text_line); ++i) {
+    cx.m.text_line = r.read_text();
+    cx.record = r.field_offset();
+    if (test_end_between && r.at_end()) return false;
+  }
+  return true;
+}
+
+// --- Line source ------------------------------------------------------------------------------
+
+void read_length(Context& cx, int32_t length) {
+  Model& m = cx.m;
+  m.profile_last = length + 7000;
+  create_grid(m, static_cast<int32_t>(round_even(m.profile_last / 50.0)));
+  if (m.write_line_file != 0) create_profile(m, m.profile_last);
+}
+
+// The general section. Returns false when the reader stops.
+bool read_general_section(Context& cx) {
+  Model& m = cx.m;
+  FieldReader& r = *cx.reader;
+  for (;;) {
+    if (r.at_end()) return true;
+    m.text_line = r.read_text();
+    cx.record = r.field_offset();
+    if (r.at_end()) return true;
+    // Up to ten hyphen fields in a row are passed over, with no test of the end in between.
+    for (int i = 0; i < 10; ++i) {
+      if (has_hyphen(m.text_line)) {
+        m.text_line = r.read_text();
+        cx.record = r.field_offset();
+      }
+    }
+    const std::string f = m.text_line;
+    if (contains_any_case(f, "percorso") && contains_any_case(f, "lunghezza")) {
+      int32_t length = r.read_long();
+      m.items[84].value2 = length;
+      if (length > 1000000) {
+        record_error(cx, kErrLineTooLong);
+        return false;
+      }
+      if (length <= 0) {
+        record_error(cx, kErrLineLengthNotPositive);
+        return false;
+      }
+      read_length(cx, length);
+    }
+    static const char* const kChainage[3] = {"tre", "due", "uno"};
+    for (int i = 0; i < 3; ++i) {
+      if (contains_exact(f, kChainage[i]) && contains_exact(f, "progressiva")) {
+        ScenarioItem& item = m.items[81 + i];
+        item.value1 = r.read_long();
+        item.value2 = r.read_long();
+        item.value3 = r.read_long();
+      }
+    }
+    if (contains_exact(f, "sfondo") && contains_exact(f, "uno")) m.items[85].value1 = r.read_long();
+    if (contains_exact(f, "sfondo") && contains_exact(f, "due")) m.items[85].value3 = r.read_long();
+    if (contains_exact(f, "sfondo") && contains_exact(f, "tre")) m.items[85].value2 = r.read_long();
+    if (contains_exact(f, "segnali") && contains_exact(f, "ripetizione")) {
+      ScenarioItem& item = m.items[86];
+      item.value1 = r.read_long();
+      item.value2 = r.read_long();
+      if (item.value1 % 50 != 0) {
+        record_error(cx, kErrRepetitionStart);
+        return false;
+      }
+      if (item.value2 % 50 != 0) {
+        record_error(cx, kErrRepetitionEnd);
+        return false;
+      }
+      if (f.find('4') != std::string::npos) {
+        item.value3 = 4;
+      } else if (f.find('9') != std::string::npos) {
+        item.value3 = 9;
+      } else {
+        record_error(cx, kErrRepetitionDigit);
+        return false;
+      }
+      if (item.value2 == 0) item.value3 = 0;
+    }
+    if (is_section_header(f)) return true;
+  }
+}
+
+enum class FeatureEnd { kEndOfFile, kStop };
+
+FeatureEnd read_feature_part(Context& cx, LineFeatureState& st) {
+  Model& m = cx.m;
+  FieldReader& r = *cx.reader;
+  // A failed position test ends the feature part as the end of the file would.
+  auto position_ok = [&](int32_t p) {
+    if (within_grid(p, 100, m.grid_last)) return true;
+    record_error(cx, kErrBeyondGrid, p);
+    return false;
+  };
+  auto stop_at = [&](int32_t p) {
+    cx.m.error_source = r.position_of(cx.record);
+    m.error_position = p;
+    return FeatureEnd::kStop;
+  };
+  while (next_keyword(cx, 2, true)) {
+    const std::string f = m.text_line;
+    if (contains_any_case(f, "pendenza")) {
+      int32_t p = r.read_long();
+      int32_t g = r.read_long();
+      if (!position_ok(p)) return FeatureEnd::kEndOfFile;
+      place_gradient(m, st, p, g);
+    }
+    if (contains_any_case(f, "curva") && m.write_line_file != 0) {
+      int32_t start = r.read_long();
+      int32_t length = r.read_long();
+      if (!position_ok(start)) return FeatureEnd::kEndOfFile;
+      double k = curve_curvature(f);
+      if (k == 0.0) {
+        record_error(cx, kErrCurve);
+        return FeatureEnd::kStop;
+      }
+      if (!place_curve(m, st, k, start, length)) {
+        record_error(cx, kErrCurve);
+        return FeatureEnd::kStop;
+      }
+    }
+    if (contains_any_case(f, "montagna")) {
+      int32_t inizio = r.read_long();
+      int32_t fine = r.read_long();
+      int32_t tipo = r.read_long();
+      if (!position_ok(inizio)) return FeatureEnd::kEndOfFile;
+      memo_montagna(m, inizio, fine, tipo);
+      if (m.error_code > 0) return stop_at(inizio);
+    }
+    if (contains_any_case(f, "indicatori_v")) {
+      int32_t posizione = r.read_long();
+      int32_t v[8];
+      for (int32_t& value : v) value = r.read_long();
+      if (!position_ok(posizione)) return FeatureEnd::kEndOfFile;
+      memo_indicatori_v_max(m, posizione, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+      if (m.error_code > 0) return stop_at(posizione);
+    }
+    if (contains_any_case(f, "indicat") && contains_any_case(f, "cartello")) {
+      int32_t p = r.read_long();
+      m.text_line = read_stored_text(r);
+      if (!position_ok(p)) return FeatureEnd::kEndOfFile;
+      if (!place_board(m, st, p, m.text_line)) return stop_at(p);
+    }
+  }
+  return FeatureEnd::kEndOfFile;
+}
+
+// The line half. Returns true when the train half is to run.
+bool read_line_source(Context& cx, LineFeatureState& st) {
+  Model& m = cx.m;
+  m.items[85].text = m.line_id;
+  m.items[86].text = m.train_number;
+  if (!cx.s.line.bytes) {
+    m.error_code = kErrNoLineSource;
+    return false;
+  }
+  FieldReader reader(*cx.s.line.bytes, cx.s.line.name);
+  cx.reader = &reader;
+  // From here on the line source is deleted whatever happens.
+  cx.s.line.consumed = true;
+  for (;;) {
+    m.text_line = reader.read_text();
+    cx.record = reader.field_offset();
+    if (reader.at_end()) {
+      m.error_code = kErrNoGeneralSection;
+      return false;
+    }
+    if (contains_any_case(m.text_line, "[generale]")) break;
+  }
+  if (!read_general_section(cx)) return false;
+  if (!m.has_grid()) {
+    m.error_code = kErrNoLineLength;
+    return false;
+  }
+  progressive_ordina(m);
+  m.mountain_count = 0;
+  st = LineFeatureState{};
+  if (m.write_line_file != 0) {
+    m.profile(0, 0) = TaggedValue::Integer(0);
+    m.profile(0, 1) = TaggedValue::Integer(0);
+    m.profile(1, 0) = TaggedValue::Integer(0);
+    m.profile(1, 1) = TaggedValue::Integer(1);
+  }
+  if (read_feature_part(cx, st) == FeatureEnd::kStop) return false;
+  complete_gradients(m, st);
+  if (m.write_line_file != 0) complete_plan(m, st);
+  return true;
+}
+
+// --- Train source -----------------------------------------------------------------------------
+
+struct TrainState {
+  int32_t speed_fill = 0;
+  int32_t adhesion_fill = 0;
+  int32_t speed = 0;     // speed in force before the first speed record
+  int32_t adhesion = 0;  // adhesion in force before the first adhesion record
+  int32_t station = 1;
+};
+
+void write_speed(Model& m, int32_t speed, int32_t i) {
+  int64_t v = round_even(static_cast<double>(speed) / 5.0);
+  if (v < 0 || v > 255) throw ReadFailure{};
+  if (i >= 0 && i <= m.grid_last) m.track_grid[i].speed_limit = static_cast<uint8_t>(v);
+}
+
+void write_adhesion(Model& m, int32_t adhesion, int32_t i) {
+  if (i >= 0 && i <= m.grid_last) m.track_grid[i].adhesion = static_cast<uint8_t>(adhesion & 0xFF);
+}
+
+void read_station(Context& cx, TrainState& ts, int32_t board_counter, bool& stop, bool& leave) {
+  Model& m = cx.m;
+  FieldReader& r = *cx.reader;
+  int32_t n = ts.station;
+  if (n > board_counter) {  // every record up to 80 holds a board text: none is left
+    record_error(cx, kErrStationSlot);
+    stop = true;
+    return;
+  }
+  ScenarioItem& it = m.items[n];
+  it.value3 = r.read_long();
+  if (!within_grid(it.value3, 800, m.grid_last)) {
+    record_error(cx, kErrBeyondGrid, it.value3);
+    leave = true;
+    return;
+  }
+  if (it.value3 % 50 != 0) {
+    record_error(cx, kErrStationPosition, it.value3);
+    stop = true;
+    return;
+  }
+  it.kind = r.read_byte();
+  int32_t length = r.read_long();
+  if (length % 100 != 0) {
+    record_error(cx, kErrStationLength, it.value3);
+    stop = true;
+    return;
+  }
+  it.mark = r.read_byte();
+  it.flag4 = r.read_byte();
+  it.flag3 = r.read_byte();
+  it.num1 = r.read_integer();
+  it.num2 = r.read_integer();
+  it.flag1 = r.read_byte();
+  it.num3 = r.read_integer();
+  it.num4 = r.read_integer();
+  it.num5 = r.read_integer();
+  it.flag2 = r.read_byte();
+  int64_t hours = r.read_long();
+  int64_t minutes = r.read_long();
+  int64_t seconds = r.read_long();
+  it.check_code = to_long((hours * 60 + minutes) * 60 + seconds);
+  it.text = read_stored_text(r);
+  if (!memo_stazione(m, n, length)) {
+    cx.m.error_source = r.position_of(cx.record);
+    stop = true;
+    return;
+  }
+  ++ts.station;
+  if (ts.station >= board_counter) {
+    record_error(cx, kErrStationSlot);
+    stop = true;
+  }
+}
+
+void read_train_source(Context& cx, const LineFeatureState& line) {
+  Model& m = cx.m;
+  if (!cx.s.train.bytes) throw ReadFailure{};  // the file cannot be opened
+  FieldReader reader(*cx.s.train.bytes, cx.s.train.name);
+  cx.reader = &reader;
+  cx.s.train.consumed = true;
+  TrainState ts;
+  bool found = false;
+  for (;;) {
+    m.text_line = reader.read_text();
+    cx.record = reader.field_offset();
+    if (reader.at_end()) break;
+    if (contains_any_case(m.text_line, "[generale]")) {
+      found = true;
+      break;
+    }
+  }
+  auto range_ok = [&](int32_t p) {
+    if (within_grid(p, 100, m.grid_last)) return true;
+    record_error(cx, kErrBeyondGrid, p);
+    return false;
+  };
+  // Stops of the train half: the file is deleted, no final fill is made.
+  auto stop_at = [&](int32_t p) {
+    m.error_source = reader.position_of(cx.record);
+    m.error_position = p;
+  };
+  bool leave = false;
+  while (found && !leave && next_keyword(cx, 2, true)) {
+    const std::string f = m.text_line;
+    if (contains_any_case(f, "frenata") && contains_any_case(f, "massa")) {
+      m.items[84].value1 = reader.read_long();
+    }
+    if (contains_any_case(f, "vetture")) m.items[84].value3 = reader.read_long();
+    if (contains_any_case(f, "velocit")) {
+      int32_t p = reader.read_long();
+      int32_t v = reader.read_long();
+      if (!range_ok(p)) break;
+      int64_t c = cell_at(p);
+      if (c > 0) {
+        for (;;) {
+          if (ts.speed_fill >= m.grid_last) break;
+          write_speed(m, ts.speed, ts.speed_fill);
+          ++ts.speed_fill;
+          if (ts.speed_fill >= c) break;
+        }
+      }
+      ts.speed = v;
+    }
+    if (contains_any_case(f, "aderenza")) {
+      int32_t p = reader.read_long();
+      int32_t a = reader.read_long();
+      if (!range_ok(p)) break;
+      int64_t c = cell_at(p);
+      if (c > 0) {
+        do {
+          write_adhesion(m, ts.adhesion, ts.adhesion_fill);
+          ++ts.adhesion_fill;
+        } while (ts.adhesion_fill < c);
+      }
+      ts.adhesion = a;
+    }
+    if (contains_any_case(f, "orologio")) {
+      m.items[86].num3 = reader.read_integer();
+      m.items[86].num4 = reader.read_integer();
+      m.items[86].num5 = reader.read_integer();
+    }
+    if (contains_any_case(f, "sabbia")) m.items[86].num1 = reader.read_integer();
+    if (contains_any_case(f, "segnale")) {
+      int32_t posizione = reader.read_long();
+      int32_t v[10];
+      for (int32_t& value : v) value = reader.read_long();
+      if (!range_ok(posizione)) break;
+      memo_segnale(m, posizione, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9]);
+      if (m.error_code > 0) return stop_at(posizione);
+    }
+    if (contains_any_case(f, "rallentamento")) {
+      int32_t x = reader.read_long();
+      int32_t v = reader.read_long();
+      int32_t l = reader.read_long();
+      int32_t f_tt = reader.read_long();
+      int32_t f_ta = reader.read_long();
+      int32_t d_v = reader.read_long();
+      if (!range_ok(x)) break;
+      memo_rallentamento(m, x, v, l, f_tt, f_ta, d_v);
+      if (m.error_code > 0) return stop_at(x);
+    }
+    if (contains_any_case(f, "abbattimento")) {
+      int32_t p = reader.read_long();
+      int32_t code = reader.read_long();
+      if (!range_ok(p)) break;
+      if (!memo_abbattimento(m, p, code)) return stop_at(p);
+    }
+    if (contains_any_case(f, "stazione")) {
+      bool stop = false;
+      read_station(cx, ts, line.board_counter, stop, leave);
+      if (stop) return;
+    }
+  }
+  // End processing: final fills up to grid_last - 3, then the chainage check.
+  do {
+    write_speed(m, ts.speed, ts.speed_fill);
+    ++ts.speed_fill;
+  } while (ts.speed_fill < int64_t{m.grid_last} - 2);
+  do {
+    write_adhesion(m, ts.adhesion, ts.adhesion_fill);
+    ++ts.adhesion_fill;
+  } while (ts.adhesion_fill < int64_t{m.grid_last} - 2);
+  for (int i = 81; i <= 83; ++i) {
+    if (m.items[i].value1 % 50 != 0 || m.items[i].value2 % 50 != 0) {
+      m.error_code = kErrChainage;
+      m.error_source = SourcePos{};
+    }
+  }
+}
+
+}  // namespace
+
+void memorizza_dati(Model& m, Sources& s) {
+  Context cx{m, s};
+  try {
+    LineFeatureState st;
+    if (read_line_source(cx, st)) read_train_source(cx, st);
+  } catch (const ReadFailure& failure) {
+    m.error_code = kErrReadFailure;
+    m.error_source = SourcePos{};
+    if (cx.reader) {
+      m.error_source = cx.reader->position_of(failure.offset >= 0 ? failure.offset : cx.record);
+    }
+    // Every source file that still exists is deleted.
+    if (s.line.bytes) s.line.consumed = true;
+    if (s.train.bytes) s.train.consumed = true;
+  }
+}
+
+}  // namespace compactor

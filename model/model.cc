@@ -1,0 +1,19 @@
+#include "model/model.h"
+
+namespace compactor {
+
+void create_grid(Model& m, int32_t last) {
+  m.track_grid.assign(static_cast<size_t>(last) + 1, TrackCell{});
+  m.grid_last = last;
+}
+
+void create_profile(Model& m, int32_t last) {
+  m.line_profile.assign(2 * (static_cast<size_t>(last) + 1), TaggedValue{});
+  m.profile_last = last;
+}
+
+void clear_items(Model& m) {
+  for (auto& item : m.items) item = ScenarioItem{};
+}
+
+}  // namespace compactor

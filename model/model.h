@@ -1,0 +1,134 @@
+// The scenario model: all state of one build run.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace compactor {
+
+// A tagged number of the plan table: empty, a 16-bit Integer or a double.
+struct TaggedValue {
+  enum Tag : uint8_t { kEmpty = 0, kInteger = 2, kDouble = 5 };
+  Tag tag = kEmpty;
+  int16_t integer = 0;
+  double real = 0.0;
+
+  static TaggedValue Integer(int16_t v) { return TaggedValue{kInteger, v, 0.0}; }
+  static TaggedValue Double(double v) { return TaggedValue{kDouble, 0, v}; }
+  // The numeric value whatever the width (0 for empty).
+  double number() const { return tag == kInteger ? integer : tag == kDouble ? real : 0.0; }
+};
+
+struct TrackCell {
+  uint8_t kind = 0;
+  int16_t param1 = 0;
+  int16_t param2 = 0;
+  int16_t param3 = 0;
+  int16_t param4 = 0;
+  uint8_t signal_time = 0;
+  uint8_t approach_code = 0;
+  uint8_t tunnel_type = 0;
+  uint8_t speed_limit = 0;
+  uint8_t gradient_code = 0;
+  uint8_t adhesion = 0;
+};
+
+// Cell kinds.
+enum CellKind : uint8_t {
+  kFree = 0,
+  kSignal = 1,
+  kSlowOrderEnd = 2,
+  kSlowOrderStart = 3,
+  kWarningBoard = 4,
+  kSlowOrderApproach = 5,
+  kSpeedBoard = 6,
+  kStopMark = 10,
+  kTunnelMarker = 11,
+  kCodePoint = 12,
+  kCodePointNoCode = 13,
+  kIndicationBoard = 14,
+};
+
+struct ScenarioItem {
+  uint8_t kind = 0;
+  int32_t value1 = 0;
+  int32_t value2 = 0;
+  int32_t value3 = 0;
+  uint8_t mark = 0;
+  std::string text;
+  int16_t num1 = 0;
+  int16_t num2 = 0;
+  int16_t num3 = 0;
+  int16_t num4 = 0;
+  int16_t num5 = 0;
+  uint8_t flag1 = 0;
+  uint8_t flag2 = 0;
+  uint8_t flag3 = 0;
+  uint8_t flag4 = 0;
+  int32_t check_code = 0;
+};
+
+constexpr int kItemCount = 87;
+constexpr int kTunnelSlots = 81;  // indexes 0 to 80; entry 0 is never used
+
+// Where in a source file a field stood (1-based line and column; line 0 = unknown).
+struct SourcePos {
+  std::string file;
+  int32_t line = 0;
+  int32_t column = 0;
+  int64_t offset = 0;
+};
+
+struct Model {
+  std::string line_id;
+  std::string train_number;
+  int32_t write_line_file = 0;
+  std::string text_line;
+  int32_t profile_last = 0;
+  int32_t grid_last = 0;
+  int32_t mountain_count = 0;
+  int32_t error_code = 0;
+  int32_t error_position = 0;
+
+  // track_grid(0 .. grid_last); empty until a line length is accepted.
+  std::vector<TrackCell> track_grid;
+  std::array<ScenarioItem, kItemCount> items;
+  // line_profile(m, c), column-major: element m is x(m), element profile_last + 1 + m is y(m).
+  std::vector<TaggedValue> line_profile;
+  std::array<int32_t, kTunnelSlots> mountain_start{};
+  std::array<int32_t, kTunnelSlots> mountain_end{};
+
+  // Where the last recorded error came from, when a source record caused it.
+  SourcePos error_source;
+
+  bool has_grid() const { return !track_grid.empty(); }
+  TaggedValue& profile(int32_t m, int c) {
+    return line_profile[static_cast<size_t>(c) * (static_cast<size_t>(profile_last) + 1) +
+                        static_cast<size_t>(m)];
+  }
+  const TaggedValue& profile(int32_t m, int c) const {
+    return line_profile[static_cast<size_t>(c) * (static_cast<size_t>(profile_last) + 1) +
+                        static_cast<size_t>(m)];
+  }
+};
+
+// A cell is free for placement when it is empty or holds only a tunnel marker.
+inline bool is_free(const TrackCell& cell) {
+  return cell.kind == kFree || cell.kind == kTunnelMarker;
+}
+
+// The lower of two tagged numbers by value, x on a tie.
+inline TaggedValue minimo(const TaggedValue& x, const TaggedValue& y) {
+  return x.number() > y.number() ? y : x;
+}
+
+// Creates track_grid(0 .. last), every field zero, discarding what was there.
+void create_grid(Model& m, int32_t last);
+// Creates line_profile(0 .. last, 0 .. 1), every element empty.
+void create_profile(Model& m, int32_t last);
+// Clears the 87 records: every number 0, every text empty.
+void clear_items(Model& m);
+
+}  // namespace compactor
