@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "app/diagnostics.h"
 #include "app/files.h"
@@ -59,7 +60,9 @@ void write_output(const RunOptions& opts, const std::string& name, const std::st
 
 }  // namespace
 
-[[noreturn]] void errore(const std::string& a) { show_fatal_and_exit(" Errore n. " + a); }
+[[noreturn]] void errore(const std::string& a) {
+  show_fatal_and_exit(" Errore n. " + a);
+}
 
 int write_sources(const RunOptions& opts) {
   Model m;
@@ -78,12 +81,14 @@ int write_sources(const RunOptions& opts) {
   return 0;
 }
 
-int memorizza_percorso(Model& m, const RunOptions& opts) {
+int memorizza_percorso(Model& m, const RunOptions& opts, RunSummary* summary) {
   m.line_id = opts.line_id;
   m.train_number = opts.train_number;
   Sources s;
   s.line = load_source(opts.dir, linea_file_name(m));
   s.train = load_source(opts.dir, treno_file_name(m));
+  std::vector<Warning> warnings;
+  if (opts.warnings) s.warnings = &warnings;
   PassOutcome outcome = compile_model(m, opts.write_line_file, s);
   delete_consumed(opts, s.line);
   delete_consumed(opts, s.train);
@@ -92,6 +97,13 @@ int memorizza_percorso(Model& m, const RunOptions& opts) {
     if (file == s.train.name && s.train.bytes) return *s.train.bytes;
     return {};
   };
+  for (const Warning& w : warnings) {
+    print_error(format_warning(w.pos, source_of(w.pos.file), w.text));
+  }
+  if (summary != nullptr) {
+    summary->warnings = static_cast<int>(warnings.size());
+    summary->errors = m.error_code != 0 || outcome != PassOutcome::kReady ? 1 : 0;
+  }
   switch (outcome) {
     case PassOutcome::kStampsSet:
       errore("1250");
@@ -113,7 +125,7 @@ int memorizza_percorso(Model& m, const RunOptions& opts) {
     print_error(format_error(m, source_of(m.error_source.file)));
     return 1;
   }
-  return 0;
+  return opts.werror && !warnings.empty() ? 1 : 0;
 }
 
 int Form_Load(const RunOptions& opts) {

@@ -16,6 +16,7 @@ constexpr const char* kHelp =
     "usage: compactor [--dir DIR] [-q|--quiet] [-v|--verbose]\n"
     "       compactor sources DIR\n"
     "       compactor compile DIR [--line-id ID] [--train NUM] [--no-plan] [--delete-sources]\n"
+    "                             [--werror]\n"
     "\n"
     "With no command, does the build run of the scenario in the program's own directory (or in\n"
     "DIR): writes the five text files, compiles the line and train sources, deletes them and\n"
@@ -31,6 +32,7 @@ constexpr const char* kHelp =
     "  --train NUM        train number of the sources (default \"555\")\n"
     "  --no-plan          do not build the plan of the line nor write the line output\n"
     "  --delete-sources   delete the sources after compiling them (kept by default)\n"
+    "  --werror           treat warnings about the sources as errors (exit status 1)\n"
     "  -q, --quiet        show nothing while working\n"
     "  -v, --verbose      list each file written with its size\n"
     "  -h, --help         show this help\n"
@@ -98,6 +100,9 @@ int run_command_line(const std::vector<std::string>& args) {
       plan_option = true;
     } else if (a == "--delete-sources") {
       delete_option = true;
+    } else if (a == "--werror") {
+      opts.werror = true;
+      plan_option = true;
     } else if (!a.empty() && a[0] == '-') {
       return usage_error("unknown option '" + a + "'");
     } else if (command.empty()) {
@@ -133,6 +138,7 @@ int run_command_line(const std::vector<std::string>& args) {
     return write_sources(opts);
   }
   opts.delete_sources = delete_option;
+  opts.warnings = true;
   Model m;
   return memorizza_percorso(m, opts);
 }

@@ -7,14 +7,22 @@
 
 namespace compactor {
 
-inline int64_t round_even(double v) { return static_cast<int64_t>(std::nearbyint(v)); }
+inline int64_t round_even(double v) {
+  return static_cast<int64_t>(std::nearbyint(v));
+}
 
 // Gradients, code points, the train's speed and adhesion profiles, tunnel starts: P / 50.
-inline int64_t cell_at(int64_t p) { return round_even(static_cast<double>(p) / 50.0); }
+inline int64_t cell_at(int64_t p) {
+  return round_even(static_cast<double>(p) / 50.0);
+}
 // Boards, signals and slow-order points: P / 50 + 1.
-inline int64_t cell_after(int64_t p) { return round_even(static_cast<double>(p) / 50.0 + 1.0); }
+inline int64_t cell_after(int64_t p) {
+  return round_even(static_cast<double>(p) / 50.0 + 1.0);
+}
 // Tunnel ends and station stop marks: P / 50 - 1.
-inline int64_t cell_before(int64_t p) { return round_even(static_cast<double>(p) / 50.0 - 1.0); }
+inline int64_t cell_before(int64_t p) {
+  return round_even(static_cast<double>(p) / 50.0 - 1.0);
+}
 
 // The reader's position test: (P + margin) / 50, unrounded, must not exceed grid_last.
 inline bool within_grid(int64_t p, int margin, int32_t grid_last) {

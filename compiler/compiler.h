@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "model/model.h"
 
@@ -16,9 +17,16 @@ struct SourceFile {
   bool consumed = false;             // set when the run deletes the file after reading it
 };
 
+// Something in a source that the readers pass over silently, and that is likely a mistake.
+struct Warning {
+  SourcePos pos;
+  std::string text;
+};
+
 struct Sources {
   SourceFile line;
   SourceFile train;
+  std::vector<Warning>* warnings = nullptr;  // collected when not null
 };
 
 // Reads both sources into the model. Always returns; the outcome is in error_code and
@@ -32,10 +40,10 @@ void progressive_ordina(Model& m);
 
 // Running state of the line's feature part.
 struct LineFeatureState {
-  int32_t board_counter = 80;   // item that receives the next board text
-  int32_t fill_cell = 0;        // next cell whose gradient is not yet written
-  int32_t prev_gradient = 0;    // gradient in force
-  int32_t next_point = 2;       // next plan point
+  int32_t board_counter = 80;  // item that receives the next board text
+  int32_t fill_cell = 0;       // next cell whose gradient is not yet written
+  int32_t prev_gradient = 0;   // gradient in force
+  int32_t next_point = 2;      // next plan point
 };
 
 void place_gradient(Model& m, LineFeatureState& st, int32_t position, int32_t gradient);

@@ -6,7 +6,9 @@ namespace compactor {
 
 namespace {
 
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char fold(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
@@ -42,6 +44,28 @@ SourcePos FieldReader::position_of(int64_t offset) const {
   return source_position(bytes_, file_, offset);
 }
 
+SourcePos FieldReader::field_position() const {
+  SourcePos p;
+  p.file = file_;
+  p.line = field_line_;
+  p.column = field_column_;
+  p.offset = field_start_;
+  return p;
+}
+
+void FieldReader::consume_line_end() {
+  pos_ += 2;
+  ++line_;
+  line_start_ = pos_;
+}
+
+void FieldReader::start_field() {
+  skip_blanks();
+  field_start_ = static_cast<int64_t>(pos_);
+  field_line_ = line_;
+  field_column_ = static_cast<int32_t>(pos_ - line_start_ + 1);
+}
+
 void FieldReader::skip_blanks() {
   while (pos_ < bytes_.size() && bytes_[pos_] == ' ') ++pos_;
 }
@@ -52,19 +76,23 @@ bool FieldReader::at_line_end() const {
 
 std::string FieldReader::read_text() {
   if (at_end()) throw ReadFailure{static_cast<int64_t>(pos_)};
-  skip_blanks();
-  field_start_ = static_cast<int64_t>(pos_);
+  start_field();
   size_t start = pos_;
   while (pos_ < bytes_.size() && bytes_[pos_] != ',' && !at_line_end()) ++pos_;
   std::string field(bytes_.substr(start, pos_ - start));
-  if (pos_ < bytes_.size()) pos_ += bytes_[pos_] == ',' ? 1 : 2;
+  if (pos_ < bytes_.size()) {
+    if (bytes_[pos_] == ',') {
+      ++pos_;
+    } else {
+      consume_line_end();
+    }
+  }
   return field;
 }
 
 int64_t FieldReader::read_number(int64_t lo, int64_t hi) {
   if (at_end()) throw ReadFailure{static_cast<int64_t>(pos_)};
-  skip_blanks();
-  field_start_ = static_cast<int64_t>(pos_);
+  start_field();
   size_t start = pos_;
   while (pos_ < bytes_.size() && bytes_[pos_] != ',' && bytes_[pos_] != ' ' && !at_line_end()) {
     ++pos_;
@@ -75,7 +103,7 @@ int64_t FieldReader::read_number(int64_t lo, int64_t hi) {
     if (bytes_[pos_] == ',') {
       ++pos_;
     } else if (at_line_end()) {
-      pos_ += 2;
+      consume_line_end();
     }
   }
   bool negative = !token.empty() && token[0] == '-';

@@ -38,17 +38,24 @@ class FieldReader {
 
   // Where the field read last started.
   int64_t field_offset() const { return field_start_; }
+  SourcePos field_position() const;
   SourcePos position_of(int64_t offset) const;
   const std::string& file() const { return file_; }
 
  private:
   void skip_blanks();
   bool at_line_end() const;
+  void consume_line_end();
+  void start_field();
 
   std::string_view bytes_;
   std::string file_;
   size_t pos_ = 0;
   int64_t field_start_ = 0;
+  int32_t line_ = 1;        // line of pos_
+  size_t line_start_ = 0;   // offset where that line starts
+  int32_t field_line_ = 1;  // line and column of the field read last
+  int32_t field_column_ = 1;
 };
 
 // Substring tests on a field: with ASCII letter case folded, or exactly.

@@ -31,17 +31,26 @@ void progressive_ordina(Model& m) {
   int64_t kt = t.value1, kd = d.value1, ku = u.value1;
   if (kt + kd + ku != 0) {
     if (kt > kd && kt > ku) {
-      if (kd > ku) assign(t, d, u);
-      else if (ku > kd) assign(t, u, d);
-      else assign(t, u, d);
+      if (kd > ku)
+        assign(t, d, u);
+      else if (ku > kd)
+        assign(t, u, d);
+      else
+        assign(t, u, d);
     } else if (kd > kt && kd > ku) {
-      if (kt > ku) assign(d, t, u);
-      else if (ku > kt) assign(d, u, t);
-      else assign(d, u, t);
+      if (kt > ku)
+        assign(d, t, u);
+      else if (ku > kt)
+        assign(d, u, t);
+      else
+        assign(d, u, t);
     } else if (ku > kt && ku > kd) {
-      if (kt > kd) assign(u, t, d);
-      else if (kd > kt) assign(u, d, t);
-      else assign(u, d, t);
+      if (kt > kd)
+        assign(u, t, d);
+      else if (kd > kt)
+        assign(u, d, t);
+      else
+        assign(u, d, t);
     } else {
       zero_all();
     }

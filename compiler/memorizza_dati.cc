@@ -1,5 +1,10 @@
 // The two source readers: the line source, then the train source, in one call.
+#include <algorithm>
+#include <set>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "compiler/cells.h"
 #include "compiler/compiler.h"
@@ -13,14 +18,95 @@ namespace {
 // Texts go into the record output behind a 16-bit length.
 constexpr size_t kMaxText = 65535;
 
+// A warning found while reading; at most one is kept per source line, the lowest rank first.
+struct WarningCandidate {
+  SourcePos pos;
+  int rank = 0;
+  std::string text;
+  bool unused_field = false;  // text is the field; the message depends on the rest of the line
+};
+
 struct Context {
   Model& m;
   Sources& s;
   FieldReader* reader = nullptr;
   int64_t record = 0;  // offset of the record being read
+  SourcePos record_pos;
+  std::vector<WarningCandidate> warnings;
+  std::set<std::pair<std::string, int32_t>> record_lines;  // lines where a record starts
+  std::set<std::pair<std::string, int32_t>> quiet_lines;   // lines with expected leftovers
 };
 
-bool has_hyphen(const std::string& f) { return f.find('-') != std::string::npos; }
+void mark_record(Context& cx) {
+  cx.record = cx.reader->field_offset();
+  cx.record_pos = cx.reader->field_position();
+}
+
+constexpr int kRankMisplaced = 0;
+constexpr int kRankOffGrid = 1;
+constexpr int kRankUnused = 2;
+
+void warn(Context& cx, int rank, std::string text) {
+  if (cx.s.warnings == nullptr) return;
+  cx.warnings.push_back(WarningCandidate{cx.record_pos, rank, std::move(text), false});
+}
+
+// A record keyword matched at the current record.
+void matched_record(Context& cx) {
+  if (cx.s.warnings == nullptr) return;
+  cx.record_lines.insert({cx.record_pos.file, cx.record_pos.line});
+}
+
+// A line whose leftover fields are expected (a curve without a plan).
+void quiet_line(Context& cx) {
+  if (cx.s.warnings == nullptr) return;
+  cx.quiet_lines.insert({cx.record_pos.file, cx.record_pos.line});
+}
+
+// A keyword field that no record used.
+void unused_field(Context& cx, const std::string& field) {
+  if (cx.s.warnings == nullptr) return;
+  size_t first = field.find_first_not_of(' ');
+  if (first == std::string::npos) return;            // empty fields say nothing
+  if (field.find('-') != std::string::npos) return;  // hyphen fields are skipped on purpose
+  if (field.find('[') != std::string::npos && field.find(']') != std::string::npos) return;
+  cx.warnings.push_back(WarningCandidate{cx.record_pos, kRankUnused, field, true});
+}
+
+void warn_off_grid(Context& cx, const char* what, int64_t position) {
+  if (position % 50 == 0) return;
+  warn(cx, kRankOffGrid,
+       std::string(what) + " at " + std::to_string(position) +
+           " m is not a multiple of 50 m; it is placed in the nearest 50 m cell");
+}
+
+void finish_warnings(Context& cx) {
+  if (cx.s.warnings == nullptr) return;
+  auto key = [&cx](const WarningCandidate& w) {
+    return std::make_tuple(w.pos.file == cx.s.line.name ? 0 : 1, w.pos.line, w.rank);
+  };
+  std::stable_sort(
+      cx.warnings.begin(), cx.warnings.end(),
+      [&key](const WarningCandidate& a, const WarningCandidate& b) { return key(a) < key(b); });
+  std::set<std::pair<std::string, int32_t>> warned;
+  for (const WarningCandidate& w : cx.warnings) {
+    if (!warned.insert({w.pos.file, w.pos.line}).second) continue;
+    if (w.unused_field && cx.quiet_lines.count({w.pos.file, w.pos.line}) != 0) continue;
+    std::string text = w.text;
+    if (w.unused_field) {
+      std::string shown = text.substr(0, text.find_last_not_of(' ') + 1);
+      if (shown.size() > 40) shown = shown.substr(0, 40) + "...";
+      bool has_record = cx.record_lines.count({w.pos.file, w.pos.line}) != 0;
+      text = "\"" + shown + "\" is not a record keyword; " +
+             (has_record ? "the field is ignored" : "the line is ignored");
+    }
+    cx.s.warnings->push_back(Warning{w.pos, text});
+  }
+}
+
+bool has_hyphen(const std::string& f) {
+  return f.find('-') != std::string::npos;
+}
 
 // A field that holds "[" and "]" and does not begin with a hyphen after its leading blanks.
 bool is_section_header(const std::string& f) {
@@ -37,7 +123,7 @@ std::string read_stored_text(FieldReader& r) {
 
 void record_error(Context& cx, int32_t code) {
   cx.m.error_code = code;
-  cx.m.error_source = cx.reader->position_of(cx.record);
+  cx.m.error_source = cx.record_pos;
 }
 
 void record_error(Context& cx, int32_t code, int32_t position) {
@@ -52,11 +138,11 @@ bool next_keyword(Context& cx, int hyphen_skips, bool test_end_between) {
   FieldReader& r = *cx.reader;
   if (r.at_end()) return false;
   cx.m.text_line = r.read_text();
-  cx.record = r.field_offset();
+  mark_record(cx);
   if (r.at_end()) return false;
   for (int i = 0; i < hyphen_skips && has_hyphen(cx.m.text_line); ++i) {
     cx.m.text_line = r.read_text();
-    cx.record = r.field_offset();
+    mark_record(cx);
     if (test_end_between && r.at_end()) return false;
   }
   return true;
@@ -71,6 +157,31 @@ void read_length(Context& cx, int32_t length) {
   if (m.write_line_file != 0) create_profile(m, m.profile_last);
 }
 
+// The name of the feature record a keyword field would select, or null.
+const char* feature_keyword(const std::string& f) {
+  if (contains_any_case(f, "pendenza")) return "pendenza";
+  if (contains_any_case(f, "curva")) return "curva";
+  if (contains_any_case(f, "montagna")) return "montagna";
+  if (contains_any_case(f, "indicatori_v")) return "indicatori_vmax";
+  if (contains_any_case(f, "indicat") && contains_any_case(f, "cartello")) {
+    return "cartello_indicatore";
+  }
+  return nullptr;
+}
+
+// The name of the general record a keyword field would select, or null.
+const char* general_keyword(const std::string& f) {
+  if (contains_any_case(f, "percorso") && contains_any_case(f, "lunghezza")) {
+    return "lunghezza percorso";
+  }
+  if (contains_exact(f, "progressiva")) return "progressiva chilometrica";
+  if (contains_exact(f, "sfondo")) return "sfondo";
+  if (contains_exact(f, "segnali") && contains_exact(f, "ripetizione")) {
+    return "ripetizione segnali";
+  }
+  return nullptr;
+}
+
 // The general section. Returns false when the reader stops.
 bool read_general_section(Context& cx) {
   Model& m = cx.m;
@@ -78,17 +189,19 @@ bool read_general_section(Context& cx) {
   for (;;) {
     if (r.at_end()) return true;
     m.text_line = r.read_text();
-    cx.record = r.field_offset();
+    mark_record(cx);
     if (r.at_end()) return true;
     // Up to ten hyphen fields in a row are passed over, with no test of the end in between.
     for (int i = 0; i < 10; ++i) {
       if (has_hyphen(m.text_line)) {
         m.text_line = r.read_text();
-        cx.record = r.field_offset();
+        mark_record(cx);
       }
     }
     const std::string f = m.text_line;
+    bool used = false;
     if (contains_any_case(f, "percorso") && contains_any_case(f, "lunghezza")) {
+      used = true;
       int32_t length = r.read_long();
       m.items[84].value2 = length;
       if (length > 1000000) {
@@ -104,16 +217,23 @@ bool read_general_section(Context& cx) {
     static const char* const kChainage[3] = {"tre", "due", "uno"};
     for (int i = 0; i < 3; ++i) {
       if (contains_exact(f, kChainage[i]) && contains_exact(f, "progressiva")) {
+        used = true;
         ScenarioItem& item = m.items[81 + i];
         item.value1 = r.read_long();
         item.value2 = r.read_long();
         item.value3 = r.read_long();
       }
     }
-    if (contains_exact(f, "sfondo") && contains_exact(f, "uno")) m.items[85].value1 = r.read_long();
-    if (contains_exact(f, "sfondo") && contains_exact(f, "due")) m.items[85].value3 = r.read_long();
-    if (contains_exact(f, "sfondo") && contains_exact(f, "tre")) m.items[85].value2 = r.read_long();
+    bool sfondo = contains_exact(f, "sfondo");
+    if (sfondo && contains_exact(f, "uno")) m.items[85].value1 = r.read_long();
+    if (sfondo && contains_exact(f, "due")) m.items[85].value3 = r.read_long();
+    if (sfondo && contains_exact(f, "tre")) m.items[85].value2 = r.read_long();
+    if (sfondo &&
+        (contains_exact(f, "uno") || contains_exact(f, "due") || contains_exact(f, "tre"))) {
+      used = true;
+    }
     if (contains_exact(f, "segnali") && contains_exact(f, "ripetizione")) {
+      used = true;
       ScenarioItem& item = m.items[86];
       item.value1 = r.read_long();
       item.value2 = r.read_long();
@@ -135,6 +255,15 @@ bool read_general_section(Context& cx) {
       }
       if (item.value2 == 0) item.value3 = 0;
     }
+    if (used) {
+      matched_record(cx);
+    } else if (const char* name = feature_keyword(f); name != nullptr) {
+      warn(cx, kRankMisplaced,
+           std::string("a \"") + name +
+               "\" record is not read in the general section; it is ignored there");
+    } else {
+      unused_field(cx, f);
+    }
     if (is_section_header(f)) return true;
   }
 }
@@ -151,19 +280,26 @@ FeatureEnd read_feature_part(Context& cx, LineFeatureState& st) {
     return false;
   };
   auto stop_at = [&](int32_t p) {
-    cx.m.error_source = r.position_of(cx.record);
+    cx.m.error_source = cx.record_pos;
     m.error_position = p;
     return FeatureEnd::kStop;
   };
   while (next_keyword(cx, 2, true)) {
     const std::string f = m.text_line;
+    bool used = false;
     if (contains_any_case(f, "pendenza")) {
+      used = true;
       int32_t p = r.read_long();
       int32_t g = r.read_long();
       if (!position_ok(p)) return FeatureEnd::kEndOfFile;
+      warn_off_grid(cx, "the gradient", p);
       place_gradient(m, st, p, g);
     }
+    if (contains_any_case(f, "curva") && m.write_line_file == 0) {
+      quiet_line(cx);  // curves are passed over on purpose without a plan
+    }
     if (contains_any_case(f, "curva") && m.write_line_file != 0) {
+      used = true;
       int32_t start = r.read_long();
       int32_t length = r.read_long();
       if (!position_ok(start)) return FeatureEnd::kEndOfFile;
@@ -178,26 +314,42 @@ FeatureEnd read_feature_part(Context& cx, LineFeatureState& st) {
       }
     }
     if (contains_any_case(f, "montagna")) {
+      used = true;
       int32_t inizio = r.read_long();
       int32_t fine = r.read_long();
       int32_t tipo = r.read_long();
       if (!position_ok(inizio)) return FeatureEnd::kEndOfFile;
+      warn_off_grid(cx, "the tunnel start", inizio);
+      warn_off_grid(cx, "the tunnel end", fine);
       memo_montagna(m, inizio, fine, tipo);
       if (m.error_code > 0) return stop_at(inizio);
     }
     if (contains_any_case(f, "indicatori_v")) {
+      used = true;
       int32_t posizione = r.read_long();
       int32_t v[8];
       for (int32_t& value : v) value = r.read_long();
       if (!position_ok(posizione)) return FeatureEnd::kEndOfFile;
+      warn_off_grid(cx, "the speed board", posizione);
       memo_indicatori_v_max(m, posizione, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
       if (m.error_code > 0) return stop_at(posizione);
     }
     if (contains_any_case(f, "indicat") && contains_any_case(f, "cartello")) {
+      used = true;
       int32_t p = r.read_long();
       m.text_line = read_stored_text(r);
       if (!position_ok(p)) return FeatureEnd::kEndOfFile;
+      warn_off_grid(cx, "the indication board", p);
       if (!place_board(m, st, p, m.text_line)) return stop_at(p);
+    }
+    if (used) {
+      matched_record(cx);
+    } else if (const char* name = general_keyword(f); name != nullptr) {
+      warn(cx, kRankMisplaced,
+           std::string("a \"") + name +
+               "\" record is read only in the general section; it is ignored here");
+    } else {
+      unused_field(cx, f);
     }
   }
   return FeatureEnd::kEndOfFile;
@@ -218,7 +370,7 @@ bool read_line_source(Context& cx, LineFeatureState& st) {
   cx.s.line.consumed = true;
   for (;;) {
     m.text_line = reader.read_text();
-    cx.record = reader.field_offset();
+    mark_record(cx);
     if (reader.at_end()) {
       m.error_code = kErrNoGeneralSection;
       return false;
@@ -309,7 +461,7 @@ void read_station(Context& cx, TrainState& ts, int32_t board_counter, bool& stop
   it.check_code = to_long((hours * 60 + minutes) * 60 + seconds);
   it.text = read_stored_text(r);
   if (!memo_stazione(m, n, length)) {
-    cx.m.error_source = r.position_of(cx.record);
+    cx.m.error_source = cx.record_pos;
     stop = true;
     return;
   }
@@ -330,7 +482,7 @@ void read_train_source(Context& cx, const LineFeatureState& line) {
   bool found = false;
   for (;;) {
     m.text_line = reader.read_text();
-    cx.record = reader.field_offset();
+    mark_record(cx);
     if (reader.at_end()) break;
     if (contains_any_case(m.text_line, "[generale]")) {
       found = true;
@@ -344,20 +496,31 @@ void read_train_source(Context& cx, const LineFeatureState& line) {
   };
   // Stops of the train half: the file is deleted, no final fill is made.
   auto stop_at = [&](int32_t p) {
-    m.error_source = reader.position_of(cx.record);
+    m.error_source = cx.record_pos;
     m.error_position = p;
   };
+  if (!found) {
+    cx.record_pos = SourcePos{cx.s.train.name, 1, 1, 0};
+    warn(cx, kRankMisplaced, "no \"[generale]\" field: nothing of the train source is read");
+  }
   bool leave = false;
   while (found && !leave && next_keyword(cx, 2, true)) {
     const std::string f = m.text_line;
+    bool used = false;
     if (contains_any_case(f, "frenata") && contains_any_case(f, "massa")) {
+      used = true;
       m.items[84].value1 = reader.read_long();
     }
-    if (contains_any_case(f, "vetture")) m.items[84].value3 = reader.read_long();
+    if (contains_any_case(f, "vetture")) {
+      used = true;
+      m.items[84].value3 = reader.read_long();
+    }
     if (contains_any_case(f, "velocit")) {
+      used = true;
       int32_t p = reader.read_long();
       int32_t v = reader.read_long();
       if (!range_ok(p)) break;
+      warn_off_grid(cx, "the speed change", p);
       int64_t c = cell_at(p);
       if (c > 0) {
         for (;;) {
@@ -370,9 +533,11 @@ void read_train_source(Context& cx, const LineFeatureState& line) {
       ts.speed = v;
     }
     if (contains_any_case(f, "aderenza")) {
+      used = true;
       int32_t p = reader.read_long();
       int32_t a = reader.read_long();
       if (!range_ok(p)) break;
+      warn_off_grid(cx, "the adhesion change", p);
       int64_t c = cell_at(p);
       if (c > 0) {
         do {
@@ -383,20 +548,27 @@ void read_train_source(Context& cx, const LineFeatureState& line) {
       ts.adhesion = a;
     }
     if (contains_any_case(f, "orologio")) {
+      used = true;
       m.items[86].num3 = reader.read_integer();
       m.items[86].num4 = reader.read_integer();
       m.items[86].num5 = reader.read_integer();
     }
-    if (contains_any_case(f, "sabbia")) m.items[86].num1 = reader.read_integer();
+    if (contains_any_case(f, "sabbia")) {
+      used = true;
+      m.items[86].num1 = reader.read_integer();
+    }
     if (contains_any_case(f, "segnale")) {
+      used = true;
       int32_t posizione = reader.read_long();
       int32_t v[10];
       for (int32_t& value : v) value = reader.read_long();
       if (!range_ok(posizione)) break;
+      warn_off_grid(cx, "the signal", posizione);
       memo_segnale(m, posizione, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9]);
       if (m.error_code > 0) return stop_at(posizione);
     }
     if (contains_any_case(f, "rallentamento")) {
+      used = true;
       int32_t x = reader.read_long();
       int32_t v = reader.read_long();
       int32_t l = reader.read_long();
@@ -404,19 +576,29 @@ void read_train_source(Context& cx, const LineFeatureState& line) {
       int32_t f_ta = reader.read_long();
       int32_t d_v = reader.read_long();
       if (!range_ok(x)) break;
+      warn_off_grid(cx, "the slow order", x);
+      warn_off_grid(cx, "the slow order's length", l);
       memo_rallentamento(m, x, v, l, f_tt, f_ta, d_v);
       if (m.error_code > 0) return stop_at(x);
     }
     if (contains_any_case(f, "abbattimento")) {
+      used = true;
       int32_t p = reader.read_long();
       int32_t code = reader.read_long();
       if (!range_ok(p)) break;
+      warn_off_grid(cx, "the code point", p);
       if (!memo_abbattimento(m, p, code)) return stop_at(p);
     }
     if (contains_any_case(f, "stazione")) {
+      used = true;
       bool stop = false;
       read_station(cx, ts, line.board_counter, stop, leave);
       if (stop) return;
+    }
+    if (used) {
+      matched_record(cx);
+    } else {
+      unused_field(cx, f);
     }
   }
   // End processing: final fills up to grid_last - 3, then the chainage check.
@@ -439,10 +621,11 @@ void read_train_source(Context& cx, const LineFeatureState& line) {
 }  // namespace
 
 void memorizza_dati(Model& m, Sources& s) {
-  Context cx{m, s};
+  Context cx{m, s, nullptr, 0, {}, {}, {}, {}};
   try {
     LineFeatureState st;
     if (read_line_source(cx, st)) read_train_source(cx, st);
+    finish_warnings(cx);
   } catch (const ReadFailure& failure) {
     m.error_code = kErrReadFailure;
     m.error_source = SourcePos{};
@@ -452,6 +635,7 @@ void memorizza_dati(Model& m, Sources& s) {
     // Every source file that still exists is deleted.
     if (s.line.bytes) s.line.consumed = true;
     if (s.train.bytes) s.train.consumed = true;
+    finish_warnings(cx);
   }
 }
 

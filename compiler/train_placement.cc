@@ -7,10 +7,16 @@ namespace compactor {
 
 namespace {
 
-bool in_grid(const Model& m, int64_t c) { return c >= 0 && c <= m.grid_last; }
+bool in_grid(const Model& m, int64_t c) {
+  return c >= 0 && c <= m.grid_last;
+}
 
-int16_t low16(int64_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v & 0xFFFF)); }
-uint8_t low8(int64_t v) { return static_cast<uint8_t>(v & 0xFF); }
+int16_t low16(int64_t v) {
+  return static_cast<int16_t>(static_cast<uint16_t>(v & 0xFFFF));
+}
+uint8_t low8(int64_t v) {
+  return static_cast<uint8_t>(v & 0xFF);
+}
 
 }  // namespace
 
