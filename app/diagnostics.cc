@@ -45,11 +45,12 @@ std::string format_error(const Model& m, std::string_view source) {
   return format_note(text);
 }
 
-std::string format_warning(const SourcePos& pos, std::string_view source,
-                           const std::string& text) {
+std::string format_warning(const SourcePos& pos, std::string_view source, const std::string& text) {
   return with_source(pos, source, "warning: " + text);
 }
 
-std::string format_note(const std::string& text) { return "compactor: " + text + "\n"; }
+std::string format_note(const std::string& text) {
+  return "compactor: " + text + "\n";
+}
 
 }  // namespace compactor

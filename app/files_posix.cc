@@ -13,7 +13,9 @@ namespace compactor {
 
 namespace {
 
-FileResult failure(int err) { return FileResult{false, std::strerror(err)}; }
+FileResult failure(int err) {
+  return FileResult{false, std::strerror(err)};
+}
 
 }  // namespace
 

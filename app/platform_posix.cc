@@ -24,7 +24,9 @@ std::string program_directory() {
   return path.substr(0, slash);
 }
 
-char path_separator() { return '/'; }
+char path_separator() {
+  return '/';
+}
 
 std::string join_path(const std::string& dir, const std::string& name) {
   if (!dir.empty() && dir.back() == path_separator()) return dir + name;

@@ -72,10 +72,14 @@ std::string encode_grid_output(const Model& m) {
   return out;
 }
 
-std::string line_output_name(const Model& m) { return m.line_id + "_linea.dat"; }
+std::string line_output_name(const Model& m) {
+  return m.line_id + "_linea.dat";
+}
 std::string record_output_name(const Model& m) {
   return m.line_id + "_" + m.train_number + ".sim";
 }
-std::string grid_output_name(const Model& m) { return m.line_id + "_" + m.train_number + ".dat"; }
+std::string grid_output_name(const Model& m) {
+  return m.line_id + "_" + m.train_number + ".dat";
+}
 
 }  // namespace compactor

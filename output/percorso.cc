@@ -150,7 +150,8 @@ std::string work_string(Model& m) {
 int32_t codice_gara_st(Model& m) {
   std::string s = work_string(m);
   int32_t sum = 0;
-  for (int p = 1; p <= 25; ++p) sum += static_cast<int32_t>(static_cast<unsigned char>(s[p - 1])) * p;
+  for (int p = 1; p <= 25; ++p)
+    sum += static_cast<int32_t>(static_cast<unsigned char>(s[p - 1])) * p;
   return sum;
 }
 
