@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/author_tools.h"
 #include "app/build_run.h"
 #include "app/diagnostics.h"
 #include "app/platform.h"
@@ -17,6 +18,9 @@ constexpr const char* kHelp =
     "       compactor sources DIR\n"
     "       compactor compile DIR [--line-id ID] [--train NUM] [--no-plan] [--delete-sources]\n"
     "                             [--werror]\n"
+    "       compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror]\n"
+    "       compactor dump FILE [--json] [--as sim|grid|line] [--every N]\n"
+    "       compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan]\n"
     "\n"
     "With no command, does the build run of the scenario in the program's own directory (or in\n"
     "DIR): writes the five text files, compiles the line and train sources, deletes them and\n"
@@ -25,6 +29,9 @@ constexpr const char* kHelp =
     "commands:\n"
     "  sources DIR      write only the five text files into DIR\n"
     "  compile DIR      compile the line and train sources in DIR into the binary outputs\n"
+    "  check DIR        compile as compile does, report, and write and delete nothing\n"
+    "  dump FILE        list the content of a binary output (by its name ending, or --as)\n"
+    "  plot DIR         draw the binary outputs in DIR as an SVG picture\n"
     "\n"
     "options:\n"
     "  --dir DIR          do the build run in DIR instead of the program's directory\n"
@@ -33,6 +40,10 @@ constexpr const char* kHelp =
     "  --no-plan          do not build the plan of the line nor write the line output\n"
     "  --delete-sources   delete the sources after compiling them (kept by default)\n"
     "  --werror           treat warnings about the sources as errors (exit status 1)\n"
+    "  --json             dump: JSON instead of text\n"
+    "  --as KIND          dump: read FILE as a record (sim), grid or line output\n"
+    "  --every N          dump: list the plan of the line every N metres\n"
+    "  -o FILE.svg        plot: where to write the picture (default DIR/ID_NUM.svg)\n"
     "  -q, --quiet        show nothing while working\n"
     "  -v, --verbose      list each file written with its size\n"
     "  -h, --help         show this help\n"
@@ -40,13 +51,13 @@ constexpr const char* kHelp =
     "\n"
     "exit status: 0 done, 1 done with a recorded error, 2 usage error, 3 run could not finish\n";
 
+}  // namespace
+
 int usage_error(const std::string& reason) {
   std::fputs(format_note(reason).c_str(), stderr);
   std::fputs("compactor: try 'compactor --help'\n", stderr);
   return 2;
 }
-
-}  // namespace
 
 std::string identity_problem(const std::string& value) {
   if (value.empty()) return "is empty";
@@ -62,6 +73,16 @@ std::string identity_problem(const std::string& value) {
 }
 
 int run_command_line(const std::vector<std::string>& args) {
+  if (!args.empty() && (args[0] == "dump" || args[0] == "plot")) {
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const std::string& a : rest) {
+      if (a == "-h" || a == "--help") {
+        std::fputs(kHelp, stdout);
+        return 0;
+      }
+    }
+    return args[0] == "dump" ? run_dump(rest) : run_plot(rest);
+  }
   RunOptions opts;
   std::string command;
   std::string dir;
@@ -107,7 +128,7 @@ int run_command_line(const std::vector<std::string>& args) {
       return usage_error("unknown option '" + a + "'");
     } else if (command.empty()) {
       command = a;
-      if (command != "sources" && command != "compile") {
+      if (command != "sources" && command != "compile" && command != "check") {
         return usage_error("unknown command '" + a + "'");
       }
       if (i + 1 >= args.size()) return usage_error(command + " needs a directory");
@@ -136,6 +157,11 @@ int run_command_line(const std::vector<std::string>& args) {
       return usage_error("sources takes no option but --quiet and --verbose");
     }
     return write_sources(opts);
+  }
+  if (command == "check") {
+    if (delete_option)
+      return usage_error("check deletes nothing: --delete-sources goes with compile");
+    return run_check(opts);
   }
   opts.delete_sources = delete_option;
   opts.warnings = true;

@@ -1,0 +1,216 @@
+#include "app/author_tools.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "app/cli.h"
+#include "app/diagnostics.h"
+#include "app/files.h"
+#include "app/platform.h"
+#include "output/decode.h"
+#include "output/dump.h"
+#include "output/outputs.h"
+#include "output/plot.h"
+
+namespace compactor {
+
+namespace {
+
+std::string counted(int n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// A whole file, or "compactor: cannot read PATH: REASON" on stderr and nullopt.
+std::optional<std::string> read_output(const std::string& path) {
+  FileResult r;
+  std::optional<std::string> bytes = read_file(path, r);
+  if (!bytes) std::fputs(format_note("cannot read " + path + ": " + r.reason).c_str(), stderr);
+  return bytes;
+}
+
+// Exit status 1 with "compactor: PATH: at offset N: REASON".
+int decode_failure(const std::string& path, const DecodeError& e) {
+  std::fputs(
+      format_note(path + ": at offset " + std::to_string(e.offset) + ": " + e.reason).c_str(),
+      stderr);
+  return 1;
+}
+
+bool parse_count(const std::string& s, int& out) {
+  if (s.empty() || s.size() > 9) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  out = std::stoi(s);
+  return out > 0;
+}
+
+void write_stdout(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+}  // namespace
+
+std::string summary_line(const RunSummary& summary) {
+  return counted(summary.warnings, "warning", "warnings") + ", " +
+         counted(summary.errors, "error", "errors");
+}
+
+int run_check(RunOptions opts) {
+  opts.write_outputs = false;
+  opts.delete_sources = false;
+  opts.warnings = true;
+  Model m;
+  RunSummary summary;
+  int status = memorizza_percorso(m, opts, &summary);
+  std::fputs(format_note(summary_line(summary)).c_str(), stderr);
+  return status;
+}
+
+int run_dump(const std::vector<std::string>& args) {
+  std::string path;
+  bool json = false;
+  std::optional<OutputKind> kind;
+  int every = 1;
+  bool every_given = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--json") {
+      json = true;
+    } else if (a == "--as") {
+      if (i + 1 >= args.size()) return usage_error("--as needs sim, grid or line");
+      kind = output_kind_of_word(args[++i]);
+      if (!kind) return usage_error("--as takes sim, grid or line, not '" + args[i] + "'");
+    } else if (a == "--every") {
+      if (i + 1 >= args.size() || !parse_count(args[i + 1], every)) {
+        return usage_error("--every needs a whole number of metres from 1");
+      }
+      ++i;
+      every_given = true;
+    } else if (!a.empty() && a[0] == '-') {
+      return usage_error("unknown option '" + a + "' for dump");
+    } else if (path.empty()) {
+      path = a;
+    } else {
+      return usage_error("unexpected argument '" + a + "'");
+    }
+  }
+  if (path.empty()) return usage_error("dump needs a file");
+  if (!kind) kind = output_kind_of_name(path);
+  if (!kind) {
+    return usage_error("cannot tell from its name which output " + path +
+                       " is: name it *.sim, *_linea.dat or *.dat, or give --as sim|grid|line");
+  }
+  if (every_given && *kind != OutputKind::kLine) {
+    return usage_error("--every goes with the line output only");
+  }
+  std::optional<std::string> bytes = read_output(path);
+  if (!bytes) return 3;
+  DecodeError error;
+  switch (*kind) {
+    case OutputKind::kRecords: {
+      auto items = decode_records(*bytes, error);
+      if (!items) return decode_failure(path, error);
+      write_stdout(dump_records(*items, bytes->size(), json));
+      break;
+    }
+    case OutputKind::kGrid: {
+      auto cells = decode_grid(*bytes, error);
+      if (!cells) return decode_failure(path, error);
+      write_stdout(dump_grid(*cells, bytes->size(), json));
+      break;
+    }
+    case OutputKind::kLine: {
+      auto plan = decode_line(*bytes, error);
+      if (!plan) return decode_failure(path, error);
+      write_stdout(dump_plan(*plan, bytes->size(), every, json));
+      break;
+    }
+  }
+  return std::fflush(stdout) == 0 ? 0 : 3;
+}
+
+int run_plot(const std::vector<std::string>& args) {
+  std::string dir;
+  std::string out_path;
+  Model names;  // only the identity, for the file names
+  names.line_id = "QUELDRANO 2";
+  names.train_number = "555";
+  bool with_plan = true;
+  bool quiet = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    if (a == "-o") {
+      if (!value(out_path)) return usage_error("-o needs a file name");
+    } else if (a == "--line-id") {
+      if (!value(names.line_id)) return usage_error("--line-id needs an identifier");
+    } else if (a == "--train") {
+      if (!value(names.train_number)) return usage_error("--train needs a train number");
+    } else if (a == "--no-plan") {
+      with_plan = false;
+    } else if (a == "-q" || a == "--quiet") {
+      quiet = true;
+    } else if (a == "-v" || a == "--verbose") {
+      quiet = false;
+    } else if (!a.empty() && a[0] == '-') {
+      return usage_error("unknown option '" + a + "' for plot");
+    } else if (dir.empty()) {
+      dir = a;
+    } else {
+      return usage_error("unexpected argument '" + a + "'");
+    }
+  }
+  if (dir.empty()) return usage_error("plot needs a directory");
+  if (std::string p = identity_problem(names.line_id); !p.empty()) {
+    return usage_error("the line id " + p);
+  }
+  if (std::string p = identity_problem(names.train_number); !p.empty()) {
+    return usage_error("the train number " + p);
+  }
+  if (out_path.empty()) {
+    out_path = join_path(dir, names.line_id + "_" + names.train_number + ".svg");
+  }
+
+  PlotData data;
+  DecodeError error;
+  const std::string records_path = join_path(dir, record_output_name(names));
+  std::optional<std::string> bytes = read_output(records_path);
+  if (!bytes) return 3;
+  auto items = decode_records(*bytes, error);
+  if (!items) return decode_failure(records_path, error);
+  data.items = *items;
+
+  const std::string grid_path = join_path(dir, grid_output_name(names));
+  bytes = read_output(grid_path);
+  if (!bytes) return 3;
+  auto cells = decode_grid(*bytes, error);
+  if (!cells) return decode_failure(grid_path, error);
+  data.cells = std::move(*cells);
+
+  if (with_plan) {
+    const std::string line_path = join_path(dir, line_output_name(names));
+    if (file_exists(line_path)) {
+      bytes = read_output(line_path);
+      if (!bytes) return 3;
+      data.plan = decode_line(*bytes, error);
+      if (!data.plan) return decode_failure(line_path, error);
+    } else if (!quiet) {
+      std::fputs(format_note("no line output " + line_path + ": drawing the profiles only").c_str(),
+                 stderr);
+    }
+  }
+
+  data.line_id = names.line_id;
+  data.train_number = names.train_number;
+  std::string svg = plot_svg(data);
+  write_file_or_exit(out_path, svg);
+  if (!quiet) std::printf("wrote %s (%zu bytes)\n", out_path.c_str(), svg.size());
+  return 0;
+}
+
+}  // namespace compactor
