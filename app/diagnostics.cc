@@ -42,6 +42,7 @@ std::string format_error(const Model& m, std::string_view source) {
     text += " (at " + std::to_string(m.error_position) + " m)";
   }
   if (m.error_source.line > 0) return with_source(m.error_source, source, text);
+  if (!m.error_source.file.empty()) return m.error_source.file + ": " + text + "\n";
   return format_note(text);
 }
 

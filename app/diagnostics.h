@@ -10,7 +10,7 @@ namespace compactor {
 
 // "FILE:LINE:COLUMN: SEVERITY CODE: MEANING (at POSITION m)" followed by the source line and a
 // caret under the field when the position in a source is known (`source` holds its bytes);
-// otherwise "compactor: SEVERITY CODE: MEANING (at POSITION m)". One trailing newline.
+// "FILE: ..." when only the file is known; otherwise "compactor: ...". One trailing newline.
 std::string format_error(const Model& m, std::string_view source);
 
 // "FILE:LINE:COLUMN: warning: TEXT" with the source line and a caret.

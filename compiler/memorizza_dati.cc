@@ -362,6 +362,7 @@ bool read_line_source(Context& cx, LineFeatureState& st) {
   m.items[86].text = m.train_number;
   if (!cx.s.line.bytes) {
     m.error_code = kErrNoLineSource;
+    m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
     return false;
   }
   FieldReader reader(*cx.s.line.bytes, cx.s.line.name);
@@ -373,6 +374,7 @@ bool read_line_source(Context& cx, LineFeatureState& st) {
     mark_record(cx);
     if (reader.at_end()) {
       m.error_code = kErrNoGeneralSection;
+      m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
       return false;
     }
     if (contains_any_case(m.text_line, "[generale]")) break;
@@ -380,6 +382,7 @@ bool read_line_source(Context& cx, LineFeatureState& st) {
   if (!read_general_section(cx)) return false;
   if (!m.has_grid()) {
     m.error_code = kErrNoLineLength;
+    m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
     return false;
   }
   progressive_ordina(m);
@@ -474,7 +477,11 @@ void read_station(Context& cx, TrainState& ts, int32_t board_counter, bool& stop
 
 void read_train_source(Context& cx, const LineFeatureState& line) {
   Model& m = cx.m;
-  if (!cx.s.train.bytes) throw ReadFailure{};  // the file cannot be opened
+  if (!cx.s.train.bytes) {  // the file cannot be opened
+    cx.reader = nullptr;
+    cx.record_pos = SourcePos{cx.s.train.name, 0, 0, 0};
+    throw ReadFailure{};
+  }
   FieldReader reader(*cx.s.train.bytes, cx.s.train.name);
   cx.reader = &reader;
   cx.s.train.consumed = true;
@@ -613,7 +620,7 @@ void read_train_source(Context& cx, const LineFeatureState& line) {
   for (int i = 81; i <= 83; ++i) {
     if (m.items[i].value1 % 50 != 0 || m.items[i].value2 % 50 != 0) {
       m.error_code = kErrChainage;
-      m.error_source = SourcePos{};
+      m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
     }
   }
 }
@@ -628,7 +635,7 @@ void memorizza_dati(Model& m, Sources& s) {
     finish_warnings(cx);
   } catch (const ReadFailure& failure) {
     m.error_code = kErrReadFailure;
-    m.error_source = SourcePos{};
+    m.error_source = cx.record_pos;
     if (cx.reader) {
       m.error_source = cx.reader->position_of(failure.offset >= 0 ? failure.offset : cx.record);
     }
