@@ -90,8 +90,6 @@ int memorizza_percorso(Model& m, const RunOptions& opts, RunSummary* summary) {
   std::vector<Warning> warnings;
   if (opts.warnings) s.warnings = &warnings;
   PassOutcome outcome = compile_model(m, opts.write_line_file, s);
-  delete_consumed(opts, s.line);
-  delete_consumed(opts, s.train);
   auto source_of = [&](const std::string& file) -> std::string_view {
     if (file == s.line.name && s.line.bytes) return *s.line.bytes;
     if (file == s.train.name && s.train.bytes) return *s.train.bytes;
@@ -121,6 +119,9 @@ int memorizza_percorso(Model& m, const RunOptions& opts, RunSummary* summary) {
     write_output(opts, record_output_name(m), encode_record_output(m));
     write_output(opts, grid_output_name(m), encode_grid_output(m));
   }
+  // Only now that every output is written: a run that cannot write them keeps its sources.
+  delete_consumed(opts, s.line);
+  delete_consumed(opts, s.train);
   if (m.error_code != 0) {
     print_error(format_error(m, source_of(m.error_source.file)));
     return 1;
