@@ -1,5 +1,6 @@
 // The two source readers: the line source, then the train source, in one call.
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -29,12 +30,15 @@ struct WarningCandidate {
 struct Context {
   Model& m;
   Sources& s;
-  FieldReader* reader = nullptr;
-  int64_t record = 0;  // offset of the record being read
+  FieldReader* reader = nullptr;  // the reader in use, one of the two below
+  int64_t record = 0;             // offset of the record being read
   SourcePos record_pos;
   std::vector<WarningCandidate> warnings;
   std::set<std::pair<std::string, int32_t>> record_lines;  // lines where a record starts
   std::set<std::pair<std::string, int32_t>> quiet_lines;   // lines with expected leftovers
+  // The readers live as long as the call: the failure handler still asks them for a position.
+  std::optional<FieldReader> line_reader{};
+  std::optional<FieldReader> train_reader{};
 };
 
 void mark_record(Context& cx) {
@@ -365,7 +369,7 @@ bool read_line_source(Context& cx, LineFeatureState& st) {
     m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
     return false;
   }
-  FieldReader reader(*cx.s.line.bytes, cx.s.line.name);
+  FieldReader& reader = cx.line_reader.emplace(*cx.s.line.bytes, cx.s.line.name);
   cx.reader = &reader;
   // From here on the line source is deleted whatever happens.
   cx.s.line.consumed = true;
@@ -482,7 +486,7 @@ void read_train_source(Context& cx, const LineFeatureState& line) {
     cx.record_pos = SourcePos{cx.s.train.name, 0, 0, 0};
     throw ReadFailure{};
   }
-  FieldReader reader(*cx.s.train.bytes, cx.s.train.name);
+  FieldReader& reader = cx.train_reader.emplace(*cx.s.train.bytes, cx.s.train.name);
   cx.reader = &reader;
   cx.s.train.consumed = true;
   TrainState ts;
