@@ -1,0 +1,65 @@
+// The dump command's decoders and listings on arbitrary bytes. The first byte picks the output
+// kind (records, grid, line), text or JSON and the step of the plan listing; the rest is the file.
+// What decodes must encode back to the same bytes.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz/fuzz_compile.h"
+#include "output/decode.h"
+#include "output/dump.h"
+#include "output/outputs.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace compactor;
+  if (size == 0) return 0;
+  const unsigned selector = data[0];
+  const bool json = (selector / 3) % 2 != 0;
+  const int every = 1 + static_cast<int>((selector / 6) % 8);
+  std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+  DecodeError error;
+  switch (selector % 3) {
+    case 0: {
+      auto items = decode_records(bytes, error);
+      if (!items) {
+        FUZZ_CHECK(error.offset <= bytes.size() && !error.reason.empty());
+        break;
+      }
+      Model m;
+      for (size_t i = 0; i < items->size(); ++i) m.items[i] = (*items)[i];
+      FUZZ_CHECK(encode_record_output(m) == bytes);
+      FUZZ_CHECK(!dump_records(*items, bytes.size(), json).empty());
+      station_indexes(*items);
+      for (int i = 0; i < kItemCount; ++i) FUZZ_CHECK(!record_role(*items, i).empty());
+      break;
+    }
+    case 1: {
+      auto cells = decode_grid(bytes, error);
+      if (!cells) {
+        FUZZ_CHECK(error.offset <= bytes.size() && !error.reason.empty());
+        break;
+      }
+      Model m;
+      m.track_grid = *cells;
+      FUZZ_CHECK(encode_grid_output(m) == bytes);
+      dump_grid(*cells, bytes.size(), json);
+      break;
+    }
+    default: {
+      auto plan = decode_line(bytes, error);
+      if (!plan) {
+        FUZZ_CHECK(error.offset <= bytes.size() && !error.reason.empty());
+        break;
+      }
+      FUZZ_CHECK(plan->x.size() == plan->y.size());
+      Model m;
+      m.line_profile = plan->x;
+      m.line_profile.insert(m.line_profile.end(), plan->y.begin(), plan->y.end());
+      FUZZ_CHECK(encode_line_output(m) == bytes);
+      dump_plan(*plan, bytes.size(), every, json);
+      break;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,67 @@
+// Writes the seed inputs that come from the writers' own sources into DIR/line, DIR/train,
+// DIR/both and DIR/dump (the directories must exist), so that the seeds follow the writers' text.
+#include <cstdio>
+#include <string>
+
+#include "compiler/compiler.h"
+#include "output/outputs.h"
+#include "output/percorso.h"
+#include "sources/writers.h"
+
+namespace {
+
+bool write(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_seeds DIR\n");
+    return 2;
+  }
+  std::string dir = argv[1];
+  std::string line = compactor::text_from_table(compactor::linea_table());
+  std::string train = compactor::text_from_table(compactor::treno_table());
+  // The outputs of the writers' scenario, behind the byte that makes fuzz_dump read them as
+  // records (0), grid (1) or line output (2). The grid and the plan are cut to their first
+  // metres: the fuzzer works on small inputs.
+  compactor::Model m;
+  m.line_id = "QUELDRANO 2";
+  m.train_number = "555";
+  compactor::Sources s;
+  s.line.name = compactor::linea_file_name(m);
+  s.line.bytes = line;
+  s.train.name = compactor::treno_file_name(m);
+  s.train.bytes = train;
+  if (compactor::compile_model(m, 1, s) != compactor::PassOutcome::kReady) {
+    std::fprintf(stderr, "make_seeds: the writers' scenario does not compile\n");
+    return 1;
+  }
+  const std::string records = compactor::encode_record_output(m);
+  const std::string grid = compactor::encode_grid_output(m).substr(0, 400 * compactor::kCellBytes);
+  compactor::Model start;
+  start.profile_last = 399;
+  for (int c = 0; c < 2; ++c) {
+    for (int32_t i = 0; i <= start.profile_last; ++i) {
+      start.line_profile.push_back(m.profile(i, c));
+    }
+  }
+  const std::string plan = compactor::encode_line_output(start);
+
+  bool ok = write(dir + "/line/writers_line.txt", line) &&
+            write(dir + "/train/writers_train.txt", train) &&
+            write(dir + "/both/writers_both.txt", line + "\n#@#\n" + train) &&
+            write(dir + "/dump/writers_records", std::string(1, '\0') + records) &&
+            write(dir + "/dump/writers_grid", std::string(1, '\1') + grid) &&
+            write(dir + "/dump/writers_line", std::string(1, '\2') + plan);
+  if (!ok) {
+    std::perror(dir.c_str());
+    return 1;
+  }
+  return 0;
+}
