@@ -433,7 +433,7 @@ std::string plot_svg(const PlotData& data) {
         int64_t to = std::min<int64_t>((t.last + 1) * 50LL, last);
         if (from >= to) continue;
         body += polyline(plan, view, plan_metres(from, to, std::max<int64_t>(1, step / 4)),
-                         "class=\"tunnel\" stroke=\"" + std::string(kTunnelColour) +
+                         "class=\"tunnel-on-plan\" stroke=\"" + std::string(kTunnelColour) +
                              "\" stroke-width=\"6\" stroke-opacity=\"0.75\"");
       }
       for (int c : signals) {

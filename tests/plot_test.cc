@@ -1,0 +1,320 @@
+// compactor plot: the picture of a compiled scenario, and the pieces it is made from.
+#include "output/plot.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <set>
+#include <string>
+
+#include "output/decode.h"
+#include "tests/author_tools_support.h"
+
+namespace compactor {
+namespace {
+
+using author_test::default_model;
+using author_test::default_run;
+using author_test::ProgramRun;
+using author_test::read_bytes;
+using author_test::run_compactor;
+using author_test::TempDir;
+using author_test::write_bytes;
+
+// --- A small XML well-formedness check -------------------------------------------------------
+
+// "" when the text is one well-formed XML element (after an optional declaration), else why not:
+// tags nest and match, attribute values are quoted, names are not repeated within a tag, and
+// every "&" starts a known entity or a character reference.
+std::string xml_problem(const std::string& s) {
+  size_t i = 0;
+  auto at_offset = [&](const std::string& why) { return why + " at offset " + std::to_string(i); };
+  auto name_char = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':' || c == '-' ||
+           c == '.';
+  };
+  auto entity_ok = [&](size_t amp) {
+    size_t semi = s.find(';', amp);
+    if (semi == std::string::npos || semi - amp > 10) return false;
+    std::string e = s.substr(amp + 1, semi - amp - 1);
+    if (e == "amp" || e == "lt" || e == "gt" || e == "quot" || e == "apos") return true;
+    if (e.size() >= 2 && e[0] == '#') {
+      bool hex = e[1] == 'x';
+      std::string digits = e.substr(hex ? 2 : 1);
+      if (digits.empty()) return false;
+      for (char c : digits) {
+        if (!(hex ? std::isxdigit(static_cast<unsigned char>(c))
+                  : std::isdigit(static_cast<unsigned char>(c)))) {
+          return false;
+        }
+      }
+      return true;
+    }
+    return false;
+  };
+  if (s.compare(0, 5, "<?xml") == 0) {
+    i = s.find("?>");
+    if (i == std::string::npos) return "unterminated declaration";
+    i += 2;
+  }
+  std::vector<std::string> open;
+  int roots = 0;
+  while (i < s.size()) {
+    if (s[i] != '<') {
+      if (s[i] == '&' && !entity_ok(i)) return at_offset("bad entity");
+      if (open.empty() && !std::isspace(static_cast<unsigned char>(s[i]))) {
+        return at_offset("text outside the root element");
+      }
+      ++i;
+      continue;
+    }
+    if (s.compare(i, 4, "<!--") == 0) {
+      size_t end = s.find("-->", i);
+      if (end == std::string::npos) return at_offset("unterminated comment");
+      i = end + 3;
+      continue;
+    }
+    bool closing = i + 1 < s.size() && s[i + 1] == '/';
+    i += closing ? 2 : 1;
+    size_t name_start = i;
+    while (i < s.size() && name_char(s[i])) ++i;
+    std::string name = s.substr(name_start, i - name_start);
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) {
+      return at_offset("bad tag name");
+    }
+    if (closing) {
+      while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+      if (i >= s.size() || s[i] != '>') return at_offset("bad closing tag");
+      if (open.empty() || open.back() != name) return at_offset("</" + name + "> does not match");
+      open.pop_back();
+      ++i;
+      continue;
+    }
+    std::set<std::string> attributes;
+    for (;;) {
+      size_t before = i;
+      while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+      if (i >= s.size()) return at_offset("unterminated tag");
+      if (s[i] == '>' || s.compare(i, 2, "/>") == 0) break;
+      if (i == before) return at_offset("no blank before an attribute");
+      size_t a = i;
+      while (i < s.size() && name_char(s[i])) ++i;
+      std::string attr = s.substr(a, i - a);
+      if (attr.empty()) return at_offset("bad attribute name");
+      if (!attributes.insert(attr).second) return at_offset("repeated attribute " + attr);
+      if (i >= s.size() || s[i] != '=') return at_offset("attribute without a value");
+      ++i;
+      if (i >= s.size() || (s[i] != '"' && s[i] != '\'')) return at_offset("unquoted value");
+      char quote = s[i++];
+      while (i < s.size() && s[i] != quote) {
+        if (s[i] == '<') return at_offset("'<' in an attribute value");
+        if (s[i] == '&' && !entity_ok(i)) return at_offset("bad entity in an attribute");
+        ++i;
+      }
+      if (i >= s.size()) return at_offset("unterminated attribute value");
+      ++i;
+    }
+    bool empty = s[i] == '/';
+    i += empty ? 2 : 1;
+    if (open.empty() && ++roots > 1) return at_offset("a second root element");
+    if (!empty) open.push_back(name);
+  }
+  if (!open.empty()) return "<" + open.back() + "> is never closed";
+  if (roots != 1) return "no root element";
+  return "";
+}
+
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(PlotTest, XmlCheckCanFail) {
+  EXPECT_EQ(xml_problem("<?xml version=\"1.0\"?>\n<svg a=\"1\"><g/><text>x &amp; y</text></svg>\n"),
+            "");
+  for (const char* bad :
+       {"<svg><g></svg>", "<svg a=1/>", "<svg a=\"1\" a=\"2\"/>", "<svg>x & y</svg>",
+        "<svg/><svg/>", "<svg><text>a</g></svg>", "<svg a=\"<\"/>", "<svg"}) {
+    EXPECT_NE(xml_problem(bad), "") << bad;
+  }
+}
+
+// --- Pieces ---------------------------------------------------------------------------------
+
+TEST(PlotTest, TunnelsAndSlowOrdersOfTheDefaultGrid) {
+  const std::vector<TrackCell>& cells = default_model().track_grid;
+  std::vector<CellRun> tunnels = tunnel_runs(cells);
+  ASSERT_EQ(tunnels.size(), 8u);
+  // 9500 to 9550 covers cell 190 alone; 78000-78800 and 78900-80300 stay two tunnels.
+  EXPECT_EQ(tunnels[0].first, 190);
+  EXPECT_EQ(tunnels[0].last, 190);
+  EXPECT_EQ(tunnels[1].first, 1560);
+  EXPECT_EQ(tunnels[1].last, 1575);
+  EXPECT_EQ(tunnels[2].first, 1578);
+  EXPECT_EQ(tunnels[2].last, 1605);
+
+  std::vector<SlowOrderSpan> orders = slow_orders(cells);
+  ASSERT_EQ(orders.size(), 4u);
+  const int expected[4][2] = {{390, 396}, {747, 751}, {2386, 2390}, {3897, 3912}};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(orders[i].cells.first, expected[i][0]);
+    EXPECT_EQ(orders[i].cells.last, expected[i][1]);
+  }
+  EXPECT_EQ(orders[0].speed, 40);
+}
+
+TEST(PlotTest, RunsOnASmallGrid) {
+  std::vector<TrackCell> cells(10);
+  cells[2].tunnel_type = 2;
+  cells[3].tunnel_type = 3;  // another type right after: still one tunnel
+  cells[5].tunnel_type = 1;
+  cells[6].kind = kSlowOrderStart;
+  cells[6].param1 = 30;
+  cells[8].kind = kSlowOrderStart;  // no end after it: runs to the last cell
+  std::vector<CellRun> t = tunnel_runs(cells);
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(t[0].first, 2);
+  EXPECT_EQ(t[0].last, 3);
+  EXPECT_EQ(t[1].first, 5);
+  EXPECT_EQ(t[1].last, 5);
+  std::vector<SlowOrderSpan> o = slow_orders(cells);
+  ASSERT_EQ(o.size(), 2u);
+  EXPECT_EQ(o[0].cells.last, 9);  // the next start is not an end
+  EXPECT_EQ(o[0].speed, 30);
+  EXPECT_EQ(o[1].cells.first, 8);
+  EXPECT_EQ(o[1].cells.last, 9);
+}
+
+TEST(PlotTest, SpreadLabelsKeepsThemApartAndInside) {
+  struct Case {
+    std::vector<double> anchors;
+    double lo, hi;
+  };
+  const double w = 10;
+  const Case cases[] = {
+      {{0 + 50, 100, 200}, 0, 300},         // far apart: unchanged
+      {{100, 101, 102, 103}, 0, 300},       // a cluster: spread around its mean
+      {{5, 6, 7}, 0, 300},                  // at the low edge
+      {{295, 296, 297, 298}, 0, 300},       // at the high edge
+      {{10, 12, 100, 104, 106}, 0, 300},    // two clusters
+      {{50, 50, 50, 50, 50, 50}, 30, 120},  // identical anchors
+  };
+  for (const Case& c : cases) {
+    std::vector<double> got = spread_labels(c.anchors, w, c.lo, c.hi);
+    ASSERT_EQ(got.size(), c.anchors.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_GE(got[i] - w / 2, c.lo - 1e-9);
+      EXPECT_LE(got[i] + w / 2, c.hi + 1e-9);
+      if (i > 0) {
+        EXPECT_GE(got[i] - got[i - 1], w - 1e-9) << "labels " << i - 1 << ", " << i;
+      }
+      // Nobody is pushed further than the crowd around it requires.
+      EXPECT_LE(std::abs(got[i] - c.anchors[i]), w * c.anchors.size());
+    }
+  }
+  EXPECT_EQ(spread_labels({50, 100, 200}, w, 0, 300), (std::vector<double>{50, 100, 200}));
+  std::vector<double> cluster = spread_labels({100, 101, 102, 103}, w, 0, 300);
+  EXPECT_DOUBLE_EQ((cluster.front() + cluster.back()) / 2, 101.5);
+}
+
+TEST(PlotTest, PlaceLabelsAvoidsLabelsAndObstacles) {
+  // Eight stations on top of each other, a wall right above them.
+  std::vector<std::array<double, 2>> anchors(8, {500, 200});
+  std::vector<double> widths(8, 80);
+  const std::vector<Box> obstacles = {{400, 150, 600, 194}};
+  const Box area{0, 0, 1000, 400};
+  std::vector<Box> boxes = place_labels(anchors, widths, 14, obstacles, 4, area);
+  ASSERT_EQ(boxes.size(), 8u);
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    EXPECT_FALSE(overlap(boxes[i], obstacles[0])) << i;
+    EXPECT_GE(boxes[i].x0, area.x0);
+    EXPECT_LE(boxes[i].x1, area.x1);
+    for (size_t j = 0; j < i; ++j) EXPECT_FALSE(overlap(boxes[i], boxes[j])) << i << " " << j;
+  }
+  // A label near the right edge stays inside the area.
+  std::vector<Box> edge = place_labels({{{995, 200}}}, {120}, 14, {}, 3, area);
+  EXPECT_LE(edge[0].x1, area.x1);
+}
+
+// --- The command ----------------------------------------------------------------------------
+
+TEST(PlotTest, PictureOfTheDefaultScenario) {
+  TempDir dir;
+  for (const std::string& name : {author_test::kRecords, author_test::kGrid, author_test::kLine}) {
+    write_bytes(dir.file(name), read_bytes(default_run().file(name)));
+  }
+  ProgramRun r = run_compactor({"plot", dir.str()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string path = dir.file("QUELDRANO 2_555.svg");
+  EXPECT_EQ(r.out.rfind("wrote " + path + " (", 0), 0u) << r.out;
+  const std::string svg = read_bytes(path);
+  EXPECT_EQ(xml_problem(svg), "");
+  EXPECT_EQ(svg.find("<svg "), svg.find('<', svg.find("?>")));
+
+  const Model& m = default_model();
+  const std::vector<int> stations = station_indexes(m.items);
+  ASSERT_EQ(stations.size(), 26u);
+  EXPECT_EQ(count_of(svg, "class=\"station\""), 26u);
+  EXPECT_EQ(count_of(svg, "class=\"station-on-plan\""), 26u);
+  for (int i : stations) {
+    EXPECT_NE(svg.find(">" + m.items[static_cast<size_t>(i)].text + "</text>"), std::string::npos)
+        << m.items[static_cast<size_t>(i)].text;
+  }
+  size_t signal_cells = 0;
+  for (const TrackCell& c : m.track_grid) signal_cells += c.kind == kSignal ? 1 : 0;
+  EXPECT_EQ(count_of(svg, "class=\"signal\""), signal_cells);
+  EXPECT_EQ(count_of(svg, "class=\"tunnel\""), 8u);
+  EXPECT_EQ(count_of(svg, "class=\"tunnel-on-plan\""), 8u);
+  EXPECT_EQ(count_of(svg, "class=\"slow-order\""), 4u);
+  EXPECT_NE(svg.find("gradient (&#8240;)"), std::string::npos);
+  EXPECT_NE(svg.find("speed limit (km/h)"), std::string::npos);
+  EXPECT_NE(svg.find("distance along the line (km)"), std::string::npos);
+
+  // Without the line output, or with --no-plan: the profiles alone, every station still there.
+  ProgramRun no_plan = run_compactor({"plot", dir.str(), "--no-plan", "-o", dir.file("p.svg")});
+  ASSERT_EQ(no_plan.status, 0) << no_plan.err;
+  const std::string profiles = read_bytes(dir.file("p.svg"));
+  EXPECT_EQ(xml_problem(profiles), "");
+  EXPECT_EQ(count_of(profiles, "class=\"station\""), 26u);
+  EXPECT_EQ(count_of(profiles, "class=\"station-on-plan\""), 0u);
+  std::filesystem::remove(dir.file(author_test::kLine));
+  ProgramRun missing_line = run_compactor({"plot", dir.str(), "-o", dir.file("q.svg")});
+  EXPECT_EQ(missing_line.status, 0);
+  EXPECT_NE(missing_line.err.find("drawing the profiles only"), std::string::npos);
+  EXPECT_EQ(read_bytes(dir.file("q.svg")), profiles);
+}
+
+TEST(PlotTest, NamesAreEscapedAndBrokenOutputsRefused) {
+  TempDir dir;
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).status, 0);
+  const std::string train = dir.file(author_test::kTrainSource);
+  std::string text = read_bytes(train);
+  const std::string name = ", LATINA\r\n";
+  ASSERT_NE(text.find(name), std::string::npos);
+  text.replace(text.find(name), name.size(), ", LATINA & <SUD> \xC8\r\n");
+  write_bytes(train, text);
+  ASSERT_EQ(run_compactor({"compile", dir.str()}).status, 0);
+  ProgramRun r = run_compactor({"plot", dir.str(), "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  const std::string svg = read_bytes(dir.file("QUELDRANO 2_555.svg"));
+  EXPECT_EQ(xml_problem(svg), "");
+  EXPECT_NE(svg.find(">LATINA &amp; &lt;SUD&gt; &#200;</text>"), std::string::npos);
+
+  // A grid cut short: exit 1 and no picture; no record output: exit 3.
+  TempDir broken;
+  write_bytes(broken.file(author_test::kRecords), read_bytes(dir.file(author_test::kRecords)));
+  std::string grid = read_bytes(dir.file(author_test::kGrid));
+  write_bytes(broken.file(author_test::kGrid), grid.substr(0, grid.size() - 3));
+  ProgramRun cut = run_compactor({"plot", broken.str(), "--no-plan"});
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_NE(cut.err.find("at offset 70500"), std::string::npos) << cut.err;
+  EXPECT_FALSE(std::filesystem::exists(broken.file("QUELDRANO 2_555.svg")));
+  std::filesystem::remove(broken.file(author_test::kRecords));
+  EXPECT_EQ(run_compactor({"plot", broken.str()}).status, 3);
+  EXPECT_EQ(run_compactor({"plot", broken.str(), "--line-id", "a/b"}).status, 2);
+}
+
+}  // namespace
+}  // namespace compactor
