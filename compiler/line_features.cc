@@ -29,7 +29,8 @@ void progressive_ordina(Model& m) {
     for (int i = 81; i <= 83; ++i) m.items[i].value1 = m.items[i].value2 = m.items[i].value3 = 0;
   };
   int64_t kt = t.value1, kd = d.value1, ku = u.value1;
-  if (kt + kd + ku != 0) {
+  // The sum is 32-bit arithmetic on source values, added left to right.
+  if (to_long(to_long(kt + kd) + ku) != 0) {
     if (kt > kd && kt > ku) {
       if (kd > ku)
         assign(t, d, u);
