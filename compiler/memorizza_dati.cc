@@ -77,6 +77,23 @@ void unused_field(Context& cx, const std::string& field) {
   cx.warnings.push_back(WarningCandidate{cx.record_pos, kRankUnused, field, true});
 }
 
+// A lone CR or LF is an ordinary character of a field. A source that holds one was most likely
+// saved with other line ends than CR LF, and its fields are then not the ones the author sees:
+// the first one is reported.
+void warn_lone_line_end(Context& cx, std::string_view bytes, const std::string& file) {
+  if (cx.s.warnings == nullptr) return;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    bool lone_lf = bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r');
+    bool lone_cr = bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n');
+    if (!lone_lf && !lone_cr) continue;
+    cx.record_pos = source_position(bytes, file, static_cast<int64_t>(i));
+    warn(cx, kRankMisplaced,
+         std::string("a line ends with ") + (lone_lf ? "LF" : "CR") +
+             " alone; only CR LF ends a line, so the text after it is read as part of this field");
+    return;
+  }
+}
+
 void warn_off_grid(Context& cx, const char* what, int64_t position) {
   if (position % 50 == 0) return;
   warn(cx, kRankOffGrid,
@@ -373,6 +390,7 @@ bool read_line_source(Context& cx, LineFeatureState& st) {
   cx.reader = &reader;
   // From here on the line source is deleted whatever happens.
   cx.s.line.consumed = true;
+  warn_lone_line_end(cx, *cx.s.line.bytes, cx.s.line.name);
   for (;;) {
     m.text_line = reader.read_text();
     mark_record(cx);
@@ -489,6 +507,7 @@ void read_train_source(Context& cx, const LineFeatureState& line) {
   FieldReader& reader = cx.train_reader.emplace(*cx.s.train.bytes, cx.s.train.name);
   cx.reader = &reader;
   cx.s.train.consumed = true;
+  warn_lone_line_end(cx, *cx.s.train.bytes, cx.s.train.name);
   TrainState ts;
   bool found = false;
   for (;;) {
