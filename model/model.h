@@ -8,18 +8,35 @@
 
 namespace compactor {
 
-// A tagged number of the plan table: empty, a 16-bit Integer or a double.
+// A tagged number of the plan table: empty, a 16-bit Integer or a double. The plan table of a
+// long line holds millions of them, so they are packed: one byte of tag and the number, 9 bytes
+// in all. Only the member that the tag names holds the value.
+#pragma pack(push, 1)
 struct TaggedValue {
   enum Tag : uint8_t { kEmpty = 0, kInteger = 2, kDouble = 5 };
   Tag tag = kEmpty;
-  int16_t integer = 0;
-  double real = 0.0;
+  union {
+    int16_t integer;
+    double real = 0.0;
+  };
 
-  static TaggedValue Integer(int16_t v) { return TaggedValue{kInteger, v, 0.0}; }
-  static TaggedValue Double(double v) { return TaggedValue{kDouble, 0, v}; }
+  static TaggedValue Integer(int16_t v) {
+    TaggedValue t;
+    t.tag = kInteger;
+    t.integer = v;
+    return t;
+  }
+  static TaggedValue Double(double v) {
+    TaggedValue t;
+    t.tag = kDouble;
+    t.real = v;
+    return t;
+  }
   // The numeric value whatever the width (0 for empty).
   double number() const { return tag == kInteger ? integer : tag == kDouble ? real : 0.0; }
 };
+#pragma pack(pop)
+static_assert(sizeof(TaggedValue) == 9, "the plan table's values are packed");
 
 struct TrackCell {
   uint8_t kind = 0;

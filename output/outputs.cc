@@ -1,27 +1,57 @@
 #include "output/outputs.h"
 
+#include <cstring>
+
 #include "output/coding.h"
 
 namespace compactor {
 
 namespace {
 
-void put_tagged(std::string& out, const TaggedValue& v) {
-  put_u16(out, v.tag);
-  if (v.tag == TaggedValue::kInteger) put_i16(out, v.integer);
-  if (v.tag == TaggedValue::kDouble) put_f64(out, v.real);
+// Encodes one tagged value at p; returns the number of bytes written (2, 4 or 10).
+size_t put_tagged(char* p, const TaggedValue& v) {
+  p[0] = static_cast<char>(v.tag);
+  p[1] = 0;
+  if (v.tag == TaggedValue::kInteger) {
+    uint16_t i = static_cast<uint16_t>(v.integer);
+    p[2] = static_cast<char>(i & 0xFF);
+    p[3] = static_cast<char>(i >> 8);
+    return 4;
+  }
+  if (v.tag == TaggedValue::kDouble) {
+    uint64_t bits;
+    std::memcpy(&bits, &v.real, sizeof bits);
+    for (int i = 0; i < 8; ++i) p[2 + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+    return 10;
+  }
+  return 2;
 }
 
 }  // namespace
 
-std::string encode_line_output(const Model& m) {
-  std::string out;
+size_t line_output_size(const Model& m) {
   size_t size = 0;
   for (const TaggedValue& v : m.line_profile) {
-    size += 2 + (v.tag == TaggedValue::kInteger ? 2 : v.tag == TaggedValue::kDouble ? 8 : 0);
+    size += v.tag == TaggedValue::kInteger ? 4 : v.tag == TaggedValue::kDouble ? 10 : 2;
   }
-  out.reserve(size);
-  for (const TaggedValue& v : m.line_profile) put_tagged(out, v);
+  return size;
+}
+
+std::string encode_line_output(const Model& m) {
+  // The output is sized once and filled from a small buffer that stays in the cache, so each of
+  // its pages is written once.
+  std::string out;
+  out.reserve(line_output_size(m));
+  char chunk[1 << 16];
+  size_t used = 0;
+  for (const TaggedValue& v : m.line_profile) {
+    if (used > sizeof chunk - 10) {
+      out.append(chunk, used);
+      used = 0;
+    }
+    used += put_tagged(chunk + used, v);
+  }
+  out.append(chunk, used);
   return out;
 }
 

@@ -11,6 +11,8 @@ constexpr size_t kCellBytes = 15;
 
 // The plan table: (profile_last + 1) * 2 tagged values, all x then all y.
 std::string encode_line_output(const Model& m);
+// Its length in bytes.
+size_t line_output_size(const Model& m);
 // The 87 records, 34 bytes each plus their text.
 std::string encode_record_output(const Model& m);
 // The grid, 15 bytes a cell.
