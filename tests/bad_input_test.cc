@@ -1,0 +1,367 @@
+// Sources that no author should write: empty, binary, with foreign line ends, with numbers at and
+// past the limits of their fields, or past the limits of the tables. Each ends in a recorded
+// error (or a stop), never in a crash; a few also go through the program for the exit status.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "compiler/compiler.h"
+#include "model/model.h"
+#include "output/percorso.h"
+#include "sources/writers.h"
+#include "tests/child_process.h"
+
+namespace compactor {
+namespace {
+
+const std::string kLineName = "QUELDRANO 2_linea.txt";
+const std::string kTrainName = "QUELDRANO 2_555-.txt";
+
+std::string crlf(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& l : lines) out += l + "\r\n";
+  return out;
+}
+
+// A line source of the given length whose feature part holds `features`.
+std::string line_of(int64_t length, const std::vector<std::string>& features = {}) {
+  std::string out =
+      crlf({"[generale]", "lunghezza percorso,    " + std::to_string(length), "[cartelli]"});
+  return out + crlf(features) + crlf({"[fine]"});
+}
+
+std::string line_with(const std::vector<std::string>& features) {
+  return line_of(20000, features);
+}
+
+std::string train_with(const std::vector<std::string>& records) {
+  return crlf({"[generale]"}) + crlf(records) + crlf({"[fine]"});
+}
+
+const std::string kGoodTrain = train_with({"velocita,   0,    100"});
+
+// Bytes from a fixed linear congruential sequence: the same noise on every run.
+std::string noise(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  for (char& c : out) {
+    seed = seed * 1664525u + 1013904223u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return out;
+}
+
+// Records of one kind, numbered from 1, as a vector for line_with.
+std::vector<std::string> records(int count, const std::function<std::string(int)>& line) {
+  std::vector<std::string> out;
+  for (int i = 1; i <= count; ++i) out.push_back(line(i));
+  return out;
+}
+
+// Station i of a line of stations 1000 m apart: kind 12, 100 m long.
+std::string station(int i) {
+  return "stazione, " + std::to_string(1000 * i) +
+         ", 12, 100, 0, 0, 0, 1,1,0, 4,1,1, 0, 0,0,0, STAZIONE " + std::to_string(i);
+}
+
+std::string board(int i) {
+  return "cartello_indicatore,  " + std::to_string(100 * i) + ",  (BOARD " + std::to_string(i) +
+         ")";
+}
+
+std::string tunnel(int i) {
+  return "montagna,  " + std::to_string(100 * i) + ",  " + std::to_string(100 * i + 100) + ",  2";
+}
+
+struct BadInput {
+  std::string name;
+  std::optional<std::string> line;
+  std::optional<std::string> train;
+  int32_t error;  // the recorded error_code (0: none)
+  PassOutcome outcome;
+  std::string file;                                // the source the error is reported in ("": none)
+  std::optional<int32_t> position = std::nullopt;  // error_position, where it has one
+  int32_t grid_last = -1;                          // checked when not -1
+  bool warns = false;                              // at least one warning is expected
+  int exit_status = -1;  // when not -1, `compactor compile` on these sources gives it
+};
+
+std::vector<BadInput> bad_inputs() {
+  const std::string ten_mib(10u << 20, 'x');
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string good_line = line_with({});
+  auto speed_board = [](const std::string& at, const std::string& left, const std::string& right) {
+    return "indicatori_vmax,  " + at + ",  " + left + ",  0,  0,  0,  " + right + ",  0,  0,  0";
+  };
+  const std::string signal_aspects = ",   2, 3, 1,  1, 0,    2,  2,1,1, 0";
+  return {
+      // Empty, NUL and noise.
+      {"an empty line source",
+       "",
+       kGoodTrain,
+       25,
+       PassOutcome::kNoGrid,
+       kLineName,
+       {},
+       -1,
+       false,
+       3},
+      {"an empty train source",
+       good_line,
+       "",
+       25,
+       PassOutcome::kReady,
+       kTrainName,
+       {},
+       -1,
+       false,
+       1},
+      {"a line source of NUL bytes", std::string(4096, '\0'), kGoodTrain, 102, PassOutcome::kNoGrid,
+       kLineName},
+      {"a train source of NUL bytes",
+       good_line,
+       std::string(4096, '\0'),
+       0,
+       PassOutcome::kReady,
+       "",
+       {},
+       -1,
+       true},
+      {"binary noise as the line source", noise(1 << 16, 1), kGoodTrain, 102, PassOutcome::kNoGrid,
+       kLineName},
+      {"binary noise in the feature part",
+       line_with({}) + noise(1 << 16, 2),
+       kGoodTrain,
+       0,
+       PassOutcome::kReady,
+       "",
+       {},
+       -1,
+       true},
+      {"binary noise as the train source",
+       good_line,
+       noise(1 << 16, 3),
+       0,
+       PassOutcome::kReady,
+       "",
+       {},
+       -1,
+       true},
+      // Line ends and byte-order marks: only CR LF ends a line.
+      {"CR-only line ends",
+       std::string("[generale]\rlunghezza percorso,    20000\r[fine]\r"),
+       kGoodTrain,
+       104,
+       PassOutcome::kNoGrid,
+       kLineName,
+       {},
+       -1,
+       true},
+      {"LF-only line ends",
+       std::string("[generale]\nlunghezza percorso,    20000\n[fine]\n"),
+       kGoodTrain,
+       104,
+       PassOutcome::kNoGrid,
+       kLineName,
+       {},
+       -1,
+       true},
+      {"LF-only line ends in the train source",
+       good_line,
+       std::string("[generale]\nsabbia,  200\n[fine]\n"),
+       0,
+       PassOutcome::kReady,
+       "",
+       {},
+       -1,
+       true},
+      {"a byte-order mark before the line source",
+       bom + good_line,
+       kGoodTrain,
+       0,
+       PassOutcome::kReady,
+       "",
+       {},
+       540},
+      {"a byte-order mark before the train source", good_line, bom + kGoodTrain, 0,
+       PassOutcome::kReady, ""},
+      // A 10 MiB line without a line end.
+      {"a 10 MiB line source without a line end", ten_mib, kGoodTrain, 102, PassOutcome::kNoGrid,
+       kLineName},
+      {"a 10 MiB last field of the line source",
+       good_line + ten_mib,
+       kGoodTrain,
+       0,
+       PassOutcome::kReady,
+       "",
+       {},
+       -1,
+       false,
+       0},
+      {"a 10 MiB station name",
+       good_line,
+       crlf({"[generale]"}) + "stazione, 0, 8, 500, 0, 0, 0, 1,1,0, 4,1,1, 1, 19,10,0, " + ten_mib,
+       25,
+       PassOutcome::kReady,
+       kTrainName,
+       {},
+       -1,
+       false,
+       1},
+      // The 32-bit limits.
+      {"a line length of 2147483647",
+       line_of(2147483647),
+       kGoodTrain,
+       1,
+       PassOutcome::kNoGrid,
+       kLineName,
+       {},
+       -1,
+       false,
+       3},
+      {"a line length of 2147483648", line_of(2147483648), kGoodTrain, 25, PassOutcome::kNoGrid,
+       kLineName},
+      {"a line length of -2147483648", line_of(-2147483648LL), kGoodTrain, 105,
+       PassOutcome::kNoGrid, kLineName},
+      {"a line length of -2147483649", line_of(-2147483649LL), kGoodTrain, 25, PassOutcome::kNoGrid,
+       kLineName},
+      {"a gradient at 2147483647", line_with({"pendenza,  2147483647,  3"}), kGoodTrain, 15,
+       PassOutcome::kReady, kLineName, 2147483647},
+      {"a gradient at 2147483648", line_with({"pendenza,  2147483648,  3"}), kGoodTrain, 25,
+       PassOutcome::kReady, kLineName},
+      {"a gradient at -2147483648", line_with({"pendenza,  -2147483648,  3"}), kGoodTrain, 0,
+       PassOutcome::kReady, ""},
+      {"a speed change at -2147483649", good_line, train_with({"velocita,  -2147483649,  100"}), 25,
+       PassOutcome::kReady, kTrainName},
+      {"a speed of 2147483647 km/h", good_line, train_with({"velocita,  0,  2147483647"}), 25,
+       PassOutcome::kReady, kTrainName},
+      {"a signal at -2147483648", good_line, train_with({"segnale, -2147483648" + signal_aspects}),
+       15, PassOutcome::kReady, kTrainName, -2147483648},
+      {"a slow order whose end passes 32 bits", good_line,
+       train_with({"rallentamento,  2000,  60,  2147483647,  0,  1,  0"}), 25, PassOutcome::kReady,
+       kTrainName},
+      {"a station time past 32 bits", good_line,
+       train_with({"stazione, 0, 8, 500, 0, 0, 0, 1,1,0, 4,1,1, 1, 2147483647,0,0, ROMA"}), 25,
+       PassOutcome::kReady, kTrainName},
+      // 16-bit fields of a speed board: speed / 5 + stripes-free code * 20.
+      {"a speed board value at the 16-bit limit", line_with({speed_board("1000", "1638", "35")}),
+       kGoodTrain, 0, PassOutcome::kReady, ""},
+      {"a speed board value past the 16-bit limit", line_with({speed_board("1000", "1639", "0")}),
+       kGoodTrain, 25, PassOutcome::kReady, kLineName},
+      {"a speed board value past the negative 16-bit limit",
+       line_with({speed_board("1000", "-1639", "0")}), kGoodTrain, 25, PassOutcome::kReady,
+       kLineName},
+      {"a sand value past the 16-bit limit", good_line, train_with({"sabbia,  32768"}), 25,
+       PassOutcome::kReady, kTrainName},
+      // Position 0 and below.
+      {"a signal at position 0 lands on the stamped cell",
+       good_line,
+       train_with({"segnale,  0" + signal_aspects}),
+       0,
+       PassOutcome::kStampsSet,
+       "",
+       {},
+       -1,
+       false,
+       3},
+      {"a signal at position -50", good_line, train_with({"segnale,  -50" + signal_aspects}), 0,
+       PassOutcome::kReady, ""},
+      {"a signal at position -100", good_line, train_with({"segnale,  -100" + signal_aspects}), 15,
+       PassOutcome::kReady, kTrainName, -100},
+      {"a station at position 0", good_line,
+       train_with({"stazione, 0, 8, 500, 0, 0, 0, 1,1,0, 4,1,1, 1, 19,10,0, ROMA"}), 0,
+       PassOutcome::kReady, ""},
+      {"a station at a negative position", good_line,
+       train_with({"stazione, -1000, 12, 100, 0, 0, 0, 1,1,0, 4,1,1, 0, 0,0,0, PRIMA"}), 24,
+       PassOutcome::kReady, kTrainName},
+      {"a speed board at position -100", line_with({speed_board("-100", "100", "100")}), kGoodTrain,
+       15, PassOutcome::kReady, kLineName, -100},
+      // Past the line and past the tables.
+      {"a slow order longer than the line", good_line,
+       train_with({"rallentamento,  2000,  60,  100000,  0,  1,  0"}), 15, PassOutcome::kReady,
+       kTrainName, 2000},
+      {"80 tunnels", line_with(records(80, tunnel)), kGoodTrain, 0, PassOutcome::kReady, ""},
+      {"81 tunnels", line_with(records(81, tunnel)), kGoodTrain, 106, PassOutcome::kReady,
+       kLineName, 8100, -1, false, 1},
+      {"80 indication boards", line_with(records(80, board)), kGoodTrain, 0, PassOutcome::kReady,
+       ""},
+      {"81 indication boards", line_with(records(81, board)), kGoodTrain, 107, PassOutcome::kReady,
+       kLineName, 8100},
+      {"80 indication boards and a station", line_with(records(80, board)),
+       train_with({station(1)}), 10, PassOutcome::kReady, kTrainName},
+      {"78 stations", line_of(100000), train_with(records(78, station)), 0, PassOutcome::kReady,
+       ""},
+      {"79 stations", line_of(100000), train_with(records(79, station)), 10, PassOutcome::kReady,
+       kTrainName},
+      {"a line of 1,000,000 m",
+       line_of(1000000),
+       kGoodTrain,
+       0,
+       PassOutcome::kReady,
+       "",
+       {},
+       20140},
+      {"a line of 1,000,001 m",
+       line_of(1000001),
+       kGoodTrain,
+       1,
+       PassOutcome::kNoGrid,
+       kLineName,
+       {},
+       -1,
+       false,
+       3},
+  };
+}
+
+TEST(BadInput, EndsInARecordedErrorNotACrash) {
+  for (const BadInput& c : bad_inputs()) {
+    SCOPED_TRACE(c.name);
+    Model m;
+    m.line_id = "QUELDRANO 2";
+    m.train_number = "555";
+    std::vector<Warning> warnings;
+    Sources s;
+    s.line = SourceFile{kLineName, c.line, false};
+    s.train = SourceFile{kTrainName, c.train, false};
+    s.warnings = &warnings;
+    PassOutcome outcome = compile_model(m, 1, s);
+    EXPECT_EQ(m.error_code, c.error);
+    EXPECT_EQ(outcome, c.outcome);
+    if (c.error != 0) {
+      EXPECT_EQ(m.error_source.file, c.file);
+    }
+    if (c.position) {
+      EXPECT_EQ(m.error_position, *c.position);
+    }
+    if (c.grid_last != -1) {
+      EXPECT_EQ(m.grid_last, c.grid_last);
+    }
+    if (c.warns) {
+      EXPECT_FALSE(warnings.empty());
+    }
+    if (outcome != PassOutcome::kNoGrid) {
+      EXPECT_EQ(m.track_grid.size(), static_cast<size_t>(m.grid_last) + 1);
+    }
+
+    if (c.exit_status == -1) continue;
+    child::ScratchDir dir;
+    if (c.line) child::write_bytes(dir.path() / kLineName, *c.line);
+    if (c.train) child::write_bytes(dir.path() / kTrainName, *c.train);
+    child::Result r = child::run_compactor({"compile", dir.path().string(), "-q"});
+    EXPECT_EQ(r.signal, 0) << r.err;
+    EXPECT_EQ(r.exit_status, c.exit_status) << r.err;
+    if (c.error != 0) {
+      EXPECT_NE(r.err.find("error " + std::to_string(c.error) + ":"), std::string::npos) << r.err;
+    }
+    if (c.outcome == PassOutcome::kStampsSet) {
+      EXPECT_NE(r.err.find(" Errore n. 1250"), std::string::npos) << r.err;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace compactor

@@ -1,0 +1,99 @@
+// For the tests that look at the program from outside: a scratch directory, and the compactor run
+// as a child process.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace compactor::child {
+
+namespace fs = std::filesystem;
+
+inline std::string read_bytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void write_bytes(const fs::path& p, const std::string& bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  if (!out) ADD_FAILURE() << "cannot write " << p;
+}
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "compactor-child-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+struct Result {
+  int exit_status = -1;  // -1 when the child did not exit normally
+  int signal = 0;        // the signal that ended it, if one did
+  std::string err;       // what it wrote on stderr
+};
+
+// Runs COMPACTOR_BINARY with these arguments, stdin and stdout on /dev/null, stderr captured.
+// With file_size_limit > 0 no file the child writes can grow beyond that many bytes, as on a
+// disk that fills up; SIGXFSZ is ignored, so the write that passes the limit fails with EFBIG.
+inline Result run_compactor(const std::vector<std::string>& args, rlim_t file_size_limit = 0) {
+  ScratchDir scratch;
+  const std::string err_path = (scratch.path() / "stderr").string();
+  std::vector<std::string> store = {COMPACTOR_BINARY};
+  store.insert(store.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null_fd = open("/dev/null", O_RDWR);
+    int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (null_fd < 0 || err_fd < 0 || chdir(scratch.path().c_str()) != 0) _exit(127);
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    dup2(err_fd, 2);
+    if (file_size_limit > 0) {
+      struct rlimit limit = {file_size_limit, file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+      signal(SIGXFSZ, SIG_IGN);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  Result r;
+  int wstatus = 0;
+  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
+    ADD_FAILURE() << "cannot run " << COMPACTOR_BINARY;
+    return r;
+  }
+  if (WIFEXITED(wstatus)) r.exit_status = WEXITSTATUS(wstatus);
+  if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+  r.err = read_bytes(err_path);
+  return r;
+}
+
+}  // namespace compactor::child
