@@ -1,0 +1,222 @@
+// The program against a file system that fails it: a directory that does not exist, an output
+// name taken by a directory, a disk that fills up in the middle of a write, a source too large to
+// load. Each run ends with exit status 3 and a message naming the file; every file it did not
+// finish keeps its old bytes, no temporary file is left, and no source is deleted.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/child_process.h"
+
+namespace compactor {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kLineSource = "QUELDRANO 2_linea.txt";
+const std::string kTrainSource = "QUELDRANO 2_555-.txt";
+const std::string kCard = "QUELDRANO 2_555_scheda_treno.txt";
+const std::string kForm = "QUELDRANO 2_555_rallentamenti.txt";
+const std::string kNotes = "QUELDRANO 2_555_note.txt";
+const std::string kRecords = "QUELDRANO 2_555.sim";
+const std::string kGrid = "QUELDRANO 2_555.dat";
+const std::string kPlan = "QUELDRANO 2_linea.dat";
+const std::set<std::string> kTexts = {kLineSource, kTrainSource, kCard, kForm, kNotes};
+
+uint64_t fnv1a(const std::string& bytes) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : bytes) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+// What a file holds, short enough to keep for a 64 MiB file: its size and a hash.
+std::string digest(const std::string& bytes) {
+  return std::to_string(bytes.size()) + ":" + std::to_string(fnv1a(bytes));
+}
+
+// Every entry below dir: "<dir>" for a directory, the digest of a file's bytes otherwise.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> state;
+  if (!fs::exists(dir)) return state;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    std::string rel = fs::relative(e.path(), dir).string();
+    state[rel] = e.is_directory() ? "<dir>" : digest(child::read_bytes(e.path()));
+  }
+  return state;
+}
+
+// The digests of the eight files of a successful build run, from a run in a directory of its own.
+const std::map<std::string, std::string>& reference() {
+  static const std::map<std::string, std::string> files = [] {
+    child::ScratchDir texts, outputs;
+    EXPECT_EQ(child::run_compactor({"sources", texts.path().string()}).exit_status, 0);
+    EXPECT_EQ(child::run_compactor({"--dir", outputs.path().string(), "-q"}).exit_status, 0);
+    std::map<std::string, std::string> all = snapshot(texts.path());
+    for (const auto& [name, bytes] : snapshot(outputs.path())) all[name] = bytes;
+    return all;
+  }();
+  return files;
+}
+
+struct DiskCase {
+  std::string name;
+  bool compile;                                // compile the sources there, else the build run
+  std::vector<std::string> options;            // further options of the run
+  std::string subdirectory;                    // where the run is pointed, inside the scratch
+  std::function<void(const fs::path&)> spoil;  // breaks the file system before the run
+  rlim_t file_size_limit;                      // 0: none
+  std::string message;                         // expected on stderr; DIR is the run's directory
+  std::set<std::string> written;               // files that hold the new bytes afterwards
+};
+
+// Puts a directory, with a file in it, where the file `path` was.
+void take_name(const fs::path& path) {
+  fs::remove(path);
+  fs::create_directory(path);
+  child::write_bytes(path / "inside", "keep me");
+}
+
+std::vector<DiskCase> disk_cases() {
+  std::set<std::string> texts_and_plan = kTexts;
+  texts_and_plan.insert({kPlan, kRecords});
+  return {
+      {"build run into a directory that does not exist",
+       false,
+       {},
+       "missing",
+       nullptr,
+       0,
+       "compactor: cannot write DIR/" + kLineSource + ": ",
+       {}},
+      {"compile in a directory that does not exist",
+       true,
+       {},
+       "missing",
+       nullptr,
+       0,
+       kLineSource + ": error 101",
+       {}},
+      {"build run, grid output name taken by a directory",
+       false,
+       {},
+       "",
+       [](const fs::path& d) { take_name(d / kGrid); },
+       0,
+       "compactor: cannot write DIR/" + kGrid + ": ",
+       texts_and_plan},
+      {"compile --delete-sources, grid output name taken by a directory",
+       true,
+       {"--delete-sources"},
+       "",
+       [](const fs::path& d) { take_name(d / kGrid); },
+       0,
+       "compactor: cannot write DIR/" + kGrid + ": ",
+       {kPlan, kRecords}},
+      {"build run on a disk that fills up in the first text file",
+       false,
+       {},
+       "",
+       nullptr,
+       4096,
+       "compactor: cannot write DIR/" + kLineSource + ": ",
+       {}},
+      {"build run on a disk that fills up in the line output",
+       false,
+       {},
+       "",
+       nullptr,
+       1 << 20,
+       "compactor: cannot write DIR/" + kPlan + ": ",
+       kTexts},
+      {"compile --delete-sources on a disk that fills up in the line output",
+       true,
+       {"--delete-sources"},
+       "",
+       nullptr,
+       1 << 20,
+       "compactor: cannot write DIR/" + kPlan + ": ",
+       {}},
+      {"compile --no-plan --delete-sources on a disk that fills up in the grid output",
+       true,
+       {"--no-plan", "--delete-sources"},
+       "",
+       nullptr,
+       16 << 10,
+       "compactor: cannot write DIR/" + kGrid + ": ",
+       {kRecords}},
+      {"compile with a line source larger than 64 MiB",
+       true,
+       {"--delete-sources"},
+       "",
+       [](const fs::path& d) { fs::resize_file(d / kLineSource, (64u << 20) + 1); },
+       0,
+       "compactor: cannot read DIR/" + kLineSource + ": larger than 64 MiB",
+       {}},
+  };
+}
+
+TEST(FailingDisk, EndsWithStatus3AndLosesNoFile) {
+  const auto& ref = reference();
+  ASSERT_EQ(ref.size(), 8u);
+  for (const DiskCase& c : disk_cases()) {
+    SCOPED_TRACE(c.name);
+    child::ScratchDir scratch;
+    const fs::path& d = scratch.path();
+    // What an earlier run and the author left: older outputs, and the sources for a compile.
+    for (const std::string& out : {kPlan, kRecords, kGrid}) {
+      child::write_bytes(d / out, "previous " + out);
+    }
+    if (c.compile) {
+      ASSERT_EQ(child::run_compactor({"sources", d.string()}).exit_status, 0);
+      for (const std::string& t : {kCard, kForm, kNotes}) fs::remove(d / t);
+    }
+    if (c.spoil) c.spoil(d);
+    const auto before = snapshot(d);
+
+    const fs::path dir = c.subdirectory.empty() ? d : d / c.subdirectory;
+    std::vector<std::string> args;
+    if (c.compile) {
+      args = {"compile", dir.string(), "-q"};
+    } else {
+      args = {"--dir", dir.string(), "-q"};
+    }
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    child::Result r = child::run_compactor(args, c.file_size_limit);
+
+    EXPECT_EQ(r.signal, 0) << r.err;
+    EXPECT_EQ(r.exit_status, 3) << r.err;
+    std::string message = c.message;
+    if (size_t at = message.find("DIR"); at != std::string::npos) {
+      message.replace(at, 3, dir.string());
+    }
+    EXPECT_NE(r.err.find(message), std::string::npos) << "expected: " << message << "\n" << r.err;
+
+    const auto after = snapshot(d);
+    for (const auto& [name, state] : after) {
+      EXPECT_EQ(name.find(".tmp"), std::string::npos) << "temporary file left: " << name;
+      if (c.written.count(name) != 0) {
+        EXPECT_EQ(state, ref.at(name)) << name << " is not the new file";
+      } else if (before.count(name) == 0) {
+        ADD_FAILURE() << "new file " << name;
+      } else {
+        EXPECT_EQ(state, before.at(name)) << name << " changed";
+      }
+    }
+    for (const auto& [name, state] : before) {
+      EXPECT_EQ(after.count(name), 1u) << name << " was deleted";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace compactor
