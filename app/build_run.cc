@@ -58,6 +58,15 @@ void write_output(const RunOptions& opts, const std::string& name, const std::st
   print_written(opts, path);
 }
 
+// The line output goes to its file in pieces as it is encoded: for a long line it is the largest
+// file by far, and it is never held whole.
+void write_line_output(const RunOptions& opts, const Model& m) {
+  std::string path = join_path(opts.dir, line_output_name(m));
+  write_file_in_pieces_or_exit(
+      path, [&m](const PieceWriter& write) { encode_line_output_in_pieces(m, write); });
+  print_written(opts, path);
+}
+
 }  // namespace
 
 [[noreturn]] void errore(const std::string& a) {
@@ -115,7 +124,7 @@ int memorizza_percorso(Model& m, const RunOptions& opts, RunSummary* summary) {
       break;
   }
   if (opts.write_outputs) {
-    if (m.write_line_file != 0) write_output(opts, line_output_name(m), encode_line_output(m));
+    if (m.write_line_file != 0) write_line_output(opts, m);
     write_output(opts, record_output_name(m), encode_record_output(m));
     write_output(opts, grid_output_name(m), encode_grid_output(m));
   }

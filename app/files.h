@@ -1,7 +1,9 @@
 // File operations at the edge of the program: whole files in, whole files out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,9 +28,19 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
 // no temporary file remains.
 FileResult replace_file(const std::string& path, const std::string& bytes);
 
+// Takes the next piece of a file's content; false once a write has failed (the producer may stop
+// there: the file will not be replaced).
+using PieceWriter = std::function<bool(const char* data, size_t size)>;
+using PieceProducer = std::function<void(const PieceWriter& write)>;
+
+// replace_file with the content produced in pieces, so that it never has to be held whole:
+// `produce` is called once and hands each piece, in order, to the writer it is given.
+FileResult replace_file_in_pieces(const std::string& path, const PieceProducer& produce);
+
 FileResult delete_file(const std::string& path);
 
 // replace_file, or on failure "compactor: cannot write PATH: REASON" on stderr and exit status 3.
 void write_file_or_exit(const std::string& path, const std::string& bytes);
+void write_file_in_pieces_or_exit(const std::string& path, const PieceProducer& produce);
 
 }  // namespace compactor

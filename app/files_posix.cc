@@ -71,35 +71,47 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
   return bytes;
 }
 
-FileResult replace_file(const std::string& path, const std::string& bytes) {
+FileResult replace_file_in_pieces(const std::string& path, const PieceProducer& produce) {
   std::string temp = path + ".tmp-XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return failure(errno);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return failure(err);
-    }
-    done += static_cast<size_t>(n);
-  }
   int err = 0;
-  if (::fchmod(fd, 0644) != 0) err = errno;
+  PieceWriter write = [fd, &err](const char* data, size_t size) {
+    while (err == 0 && size > 0) {
+      ssize_t n = ::write(fd, data, size);
+      if (n < 0) {
+        if (errno != EINTR) err = errno;
+        continue;
+      }
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+    return err == 0;
+  };
+  try {
+    produce(write);
+  } catch (...) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
+  }
+  if (err == 0 && ::fchmod(fd, 0644) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err != 0) {
     ::unlink(temp.c_str());
     return failure(err);
   }
   if (::rename(temp.c_str(), path.c_str()) != 0) {
-    int err = errno;
+    err = errno;
     ::unlink(temp.c_str());
     return failure(err);
   }
   return FileResult{};
+}
+
+FileResult replace_file(const std::string& path, const std::string& bytes) {
+  return replace_file_in_pieces(
+      path, [&bytes](const PieceWriter& write) { write(bytes.data(), bytes.size()); });
 }
 
 FileResult delete_file(const std::string& path) {

@@ -37,21 +37,28 @@ size_t line_output_size(const Model& m) {
   return size;
 }
 
-std::string encode_line_output(const Model& m) {
-  // The output is sized once and filled from a small buffer that stays in the cache, so each of
-  // its pages is written once.
-  std::string out;
-  out.reserve(line_output_size(m));
+void encode_line_output_in_pieces(const Model& m,
+                                  const std::function<bool(const char*, size_t)>& piece) {
+  // A small buffer that stays in the cache.
   char chunk[1 << 16];
   size_t used = 0;
   for (const TaggedValue& v : m.line_profile) {
     if (used > sizeof chunk - 10) {
-      out.append(chunk, used);
+      if (!piece(chunk, used)) return;
       used = 0;
     }
     used += put_tagged(chunk + used, v);
   }
-  out.append(chunk, used);
+  if (used > 0) piece(chunk, used);
+}
+
+std::string encode_line_output(const Model& m) {
+  std::string out;
+  out.reserve(line_output_size(m));
+  encode_line_output_in_pieces(m, [&out](const char* data, size_t size) {
+    out.append(data, size);
+    return true;
+  });
   return out;
 }
 

@@ -1,6 +1,8 @@
 // The three binary outputs the simulator loads: line output, record output, grid output.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "model/model.h"
@@ -13,6 +15,10 @@ constexpr size_t kCellBytes = 15;
 std::string encode_line_output(const Model& m);
 // Its length in bytes.
 size_t line_output_size(const Model& m);
+// The same bytes in pieces of at most 64 KiB, in order: `piece` takes each and returns false to
+// stop. A long line's output then never has to be held whole.
+void encode_line_output_in_pieces(const Model& m,
+                                  const std::function<bool(const char*, size_t)>& piece);
 // The 87 records, 34 bytes each plus their text.
 std::string encode_record_output(const Model& m);
 // The grid, 15 bytes a cell.
