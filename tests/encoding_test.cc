@@ -1,0 +1,222 @@
+// Byte layouts of the three binary outputs: record output, grid output and line output.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "compiler/compiler.h"
+#include "model/model.h"
+#include "output/outputs.h"
+#include "output/percorso.h"
+
+namespace compactor {
+namespace {
+
+// Little-endian readers written here on purpose, apart from the encoder's own helpers.
+unsigned at(const std::string& b, size_t i) {
+  return static_cast<unsigned char>(b.at(i));
+}
+int32_t i16_at(const std::string& b, size_t i) {
+  return static_cast<int16_t>(static_cast<uint16_t>(at(b, i) | (at(b, i + 1) << 8)));
+}
+uint32_t u16_at(const std::string& b, size_t i) {
+  return at(b, i) | (at(b, i + 1) << 8);
+}
+int32_t i32_at(const std::string& b, size_t i) {
+  uint32_t v = at(b, i) | (at(b, i + 1) << 8) | (at(b, i + 2) << 16) |
+               (static_cast<uint32_t>(at(b, i + 3)) << 24);
+  return static_cast<int32_t>(v);
+}
+std::string bytes(std::initializer_list<unsigned> list) {
+  std::string s;
+  for (unsigned v : list) s.push_back(static_cast<char>(v));
+  return s;
+}
+
+Model identity_model() {
+  Model m;
+  m.line_id = "QUELDRANO 2";
+  m.train_number = "555";
+  m.items[85].text = m.line_id;
+  m.items[86].text = m.train_number;
+  return m;
+}
+
+// Offset of record k in a record output.
+size_t record_offset(const Model& m, int k) {
+  size_t off = 0;
+  for (int i = 0; i < k; ++i) off += 34 + m.items[i].text.size();
+  return off;
+}
+
+TEST(RecordOutput, EveryFieldAtItsOffset) {
+  Model m;
+  ScenarioItem& r = m.items[5];
+  r.kind = 0xF1;
+  r.value1 = -2;
+  r.value2 = 0x12345678;
+  r.value3 = INT32_MIN;
+  r.mark = 0xA5;
+  r.text = "ROMA TERMINI";  // 12 characters
+  r.num1 = -1;
+  r.num2 = 0x1234;
+  r.num3 = INT16_MIN;
+  r.num4 = INT16_MAX;
+  r.num5 = 7;
+  r.flag1 = 1;
+  r.flag2 = 2;
+  r.flag3 = 0xFE;
+  r.flag4 = 0xFF;
+  r.check_code = 69000;
+  const std::string out = encode_record_output(m);
+  ASSERT_EQ(out.size(), 87u * 34 + 12);
+
+  const size_t o = 5 * 34;
+  const std::string expected =
+      bytes({0xF1}) + bytes({0xFE, 0xFF, 0xFF, 0xFF}) + bytes({0x78, 0x56, 0x34, 0x12}) +
+      bytes({0x00, 0x00, 0x00, 0x80}) + bytes({0xA5}) + bytes({12, 0}) + "ROMA TERMINI" +
+      bytes({0xFF, 0xFF}) + bytes({0x34, 0x12}) + bytes({0x00, 0x80}) + bytes({0xFF, 0x7F}) +
+      bytes({7, 0}) + bytes({1, 2, 0xFE, 0xFF}) + bytes({0x88, 0x0D, 0x01, 0x00});
+  ASSERT_EQ(expected.size(), 34u + 12);
+  EXPECT_EQ(out.substr(o, expected.size()), expected);
+
+  // Every other record is a cleared one: 34 zero bytes.
+  EXPECT_EQ(out.substr(0, o), std::string(o, '\0'));
+  EXPECT_EQ(out.substr(o + 46), std::string(out.size() - o - 46, '\0'));
+}
+
+TEST(RecordOutput, ClearedModelWithTheTwoIdentities) {
+  const Model m = identity_model();
+  const std::string out = encode_record_output(m);
+  ASSERT_EQ(out.size(), 2972u);
+
+  const size_t r85 = 85 * 34;
+  EXPECT_EQ(out.substr(0, r85), std::string(r85, '\0'));
+  EXPECT_EQ(u16_at(out, r85 + 14), 11u);
+  EXPECT_EQ(out.substr(r85 + 16, 11), "QUELDRANO 2");
+  EXPECT_EQ(out.substr(r85 + 27, 18), std::string(18, '\0'));
+
+  const size_t r86 = r85 + 34 + 11;
+  ASSERT_EQ(r86, record_offset(m, 86));
+  EXPECT_EQ(out.substr(r86, 14), std::string(14, '\0'));
+  EXPECT_EQ(u16_at(out, r86 + 14), 3u);
+  EXPECT_EQ(out.substr(r86 + 16, 3), "555");
+  EXPECT_EQ(out.substr(r86 + 19), std::string(18, '\0'));
+}
+
+TEST(RecordOutput, LongTextKeepsItsFullLength) {
+  Model m;
+  m.items[0].text = std::string(300, 'x');  // more than one byte of length
+  const std::string out = encode_record_output(m);
+  ASSERT_EQ(out.size(), 87u * 34 + 300);
+  EXPECT_EQ(u16_at(out, 14), 300u);
+  EXPECT_EQ(out.substr(16, 300), std::string(300, 'x'));
+  EXPECT_EQ(out.substr(316, 18), std::string(18, '\0'));
+}
+
+TEST(GridOutput, FifteenBytesACellInFieldOrder) {
+  Model m;
+  create_grid(m, 4);
+  TrackCell& c = m.track_grid[3];
+  c.kind = 14;
+  c.param1 = -2;
+  c.param2 = 0x1234;
+  c.param3 = INT16_MIN;
+  c.param4 = 22;
+  c.signal_time = 0x81;
+  c.approach_code = 2;
+  c.tunnel_type = 3;
+  c.speed_limit = 31;
+  c.gradient_code = 0xFF;
+  c.adhesion = 80;
+  const std::string out = encode_grid_output(m);
+  ASSERT_EQ(out.size(), 5u * 15);
+  EXPECT_EQ(out.substr(3 * 15, 15),
+            bytes({14, 0xFE, 0xFF, 0x34, 0x12, 0x00, 0x80, 22, 0, 0x81, 2, 3, 31, 0xFF, 80}));
+  EXPECT_EQ(out.substr(0, 45), std::string(45, '\0'));
+  EXPECT_EQ(out.substr(60), std::string(15, '\0'));
+}
+
+TEST(GridOutput, SizeFollowsTheLastCell) {
+  Model m;
+  create_grid(m, 4700);
+  EXPECT_EQ(encode_grid_output(m).size(), 70515u);
+}
+
+// Writes the plan table as tagged values: x of every point, then y of every point.
+TEST(LineOutput, TaggedValuesColumnMajor) {
+  Model m;
+  create_profile(m, 3);
+  m.profile(0, 0) = TaggedValue::Integer(0);
+  m.profile(1, 0) = TaggedValue::Integer(-2);
+  m.profile(2, 0) = TaggedValue::Double(0.0004);
+  m.profile(0, 1) = TaggedValue::Integer(0);
+  m.profile(1, 1) = TaggedValue::Integer(1);
+  m.profile(2, 1) = TaggedValue::Double(-2.5);
+  // Point 3 stays empty in both columns.
+  const std::string out = encode_line_output(m);
+
+  // IEEE bits, least significant byte first.
+  auto f64 = [](double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    std::string s;
+    for (int i = 0; i < 8; ++i) s.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
+    return s;
+  };
+  const std::string expected = bytes({2, 0, 0, 0}) + bytes({2, 0, 0xFE, 0xFF}) + bytes({5, 0}) +
+                               f64(0.0004) + bytes({0, 0}) +  // x of points 0 to 3
+                               bytes({2, 0, 0, 0}) + bytes({2, 0, 1, 0}) + bytes({5, 0}) +
+                               f64(-2.5) + bytes({0, 0});  // y of points 0 to 3
+  EXPECT_EQ(out, expected);
+  // -2.5 is 0xC004000000000000.
+  EXPECT_EQ(out.substr(out.size() - 10, 8), bytes({0, 0, 0, 0, 0, 0, 0x04, 0xC0}));
+}
+
+TEST(LineOutput, EmptyPlanOfALine) {
+  Model m;
+  create_profile(m, 235000);
+  const std::string out = encode_line_output(m);
+  ASSERT_EQ(out.size(), 2u * 235001 * 2);
+  EXPECT_EQ(out, std::string(out.size(), '\0'));
+}
+
+// A whole compile puts the stamps and the integrity codes where the simulator looks for them.
+TEST(Outputs, StampsAndCodesOfACompiledModel) {
+  Model m;
+  m.line_id = "QUELDRANO 2";
+  m.train_number = "555";
+  Sources s;
+  s.line.name = "QUELDRANO 2_linea.txt";
+  s.line.bytes = "[generale]\r\nlunghezza percorso, 1000\r\n[fine]\r\n";
+  s.train.name = "QUELDRANO 2_555-.txt";
+  s.train.bytes = "[generale]\r\n[fine]\r\n";
+  ASSERT_EQ(compile_model(m, 0, s), PassOutcome::kReady);
+  ASSERT_EQ(m.error_code, 0);
+
+  // The codes of "555" + "queldrano 2", completed from the fill table to 25 characters.
+  const std::string work = "555queldrano 2mmoorrttvvz";
+  ASSERT_EQ(work.size(), 25u);
+  int32_t plain = 0, weighted = 0;
+  for (size_t p = 1; p <= 25; ++p) {
+    plain += static_cast<unsigned char>(work[p - 1]);
+    weighted += static_cast<int32_t>(static_cast<unsigned char>(work[p - 1]) * p);
+  }
+
+  const std::string grid = encode_grid_output(m);
+  ASSERT_EQ(grid.size(), 161u * 15);
+  EXPECT_EQ(grid.substr(15, 1), bytes({0}));
+  EXPECT_EQ(grid.substr(16, 2), bytes({0x01, 0x14}));  // 5121
+  EXPECT_EQ(i16_at(grid, 18), plain);
+
+  const std::string records = encode_record_output(m);
+  ASSERT_EQ(records.size(), 2972u);
+  const size_t r85 = record_offset(m, 85);
+  EXPECT_EQ(records.substr(r85 + 16, 11), "QUELDRANO 2");
+  EXPECT_EQ(i16_at(records, r85 + 27), 610);
+  EXPECT_EQ(i32_at(records, r85 + 41), weighted);
+}
+
+}  // namespace
+}  // namespace compactor
