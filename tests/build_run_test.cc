@@ -578,6 +578,39 @@ TEST(Compile, RecordedErrorStillWritesTheOutputs) {
   EXPECT_EQ(names.count(kGrid), 1u);
   EXPECT_EQ(names.count(kRecords), 1u);
   EXPECT_EQ(read_bytes(dir.path() / kGrid).size(), 541u * 15);
+  // No station and no board text: 87 records of 34 bytes and the two identity texts.
+  EXPECT_EQ(read_bytes(dir.path() / kRecords).size(), 2972u);
+}
+
+TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
+  // A line reader stopping on error 21 leaves the train source unread; one ending on error 15
+  // goes on to the train source.
+  struct Case {
+    std::string feature;
+    std::string error;
+    std::set<std::string> sources_left;
+  };
+  const Case cases[] = {
+      {"indicatori_vmax, 1000, 0,0,0, 0, 100,100,100, 0\r\n"
+       "indicatori_vmax, 1000, 0,0,0, 0, 100,100,100, 0",
+       "error 21",
+       {kTrainSource}},
+      {"pendenza, 999999, 0", "error 15", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    TempDir dir;
+    write_bytes(
+        dir.path() / kLineSource,
+        "[generale]\r\nlunghezza percorso, 20000\r\n[pendenze]\r\n" + c.feature + "\r\n[fine]\r\n");
+    write_bytes(dir.path() / kTrainSource, small_train("sabbia, 1"));
+    Outcome r = run({"compile", dir.str(), "--delete-sources", "--no-plan"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+    std::set<std::string> expected = c.sources_left;
+    expected.insert({kRecords, kGrid});
+    EXPECT_EQ(names_in(dir.path()), expected);
+  }
 }
 
 TEST(Compile, LineIdOfSixtyFourBytesIsAccepted) {

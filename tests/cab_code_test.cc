@@ -402,16 +402,17 @@ TEST(IntegrityCodes, WorkStringGoesToTextLine) {
 }
 
 TEST(Minimo, LowerValueFirstOnATie) {
+  // Values are copied out of the packed tagged values before they are compared.
   auto i = [](int16_t v) { return TaggedValue::Integer(v); };
-  EXPECT_EQ(minimo(i(180), i(120)).integer, 120);
-  EXPECT_EQ(minimo(i(180), i(270)).integer, 180);
+  EXPECT_EQ(int{minimo(i(180), i(120)).integer}, 120);
+  EXPECT_EQ(int{minimo(i(180), i(270)).integer}, 180);
   // On a tie the first argument is returned, whatever the width of the second.
   TaggedValue tie = minimo(i(180), TaggedValue::Double(180.0));
   EXPECT_EQ(tie.tag, TaggedValue::kInteger);
-  EXPECT_EQ(tie.integer, 180);
+  EXPECT_EQ(int{tie.integer}, 180);
   TaggedValue lower = minimo(i(180), TaggedValue::Double(179.5));
   EXPECT_EQ(lower.tag, TaggedValue::kDouble);
-  EXPECT_EQ(lower.real, 179.5);
+  EXPECT_EQ(double{lower.real}, 179.5);
 }
 
 }  // namespace

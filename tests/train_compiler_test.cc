@@ -232,6 +232,8 @@ TEST(Signals, PlacedWithPackedValuesAndApproachCodes) {
   const SignalCase cases[] = {
       {"segnale,    2100,   2, 3, 1,  1, 0,    2,  2,1,1, 0", 43, 32, 11, 11, 8, 0, 81},
       {"segnale,   37100,   2, 4, 0,  0, 0,    1,  2,0,0, 220", 743, 42, 0, 0, 7, 220, 71},
+      // packed values keep their low 16 bits: 40000 is stored as -25536
+      {"segnale,    2100,   2, 4000, 0, 0, 0, 2, 0,0,0, 0", 43, -25536, 0, 0, 8, 0, 81},
   };
   for (const SignalCase& c : cases) {
     SCOPED_TRACE(c.record);
@@ -813,6 +815,13 @@ TEST(TrainReader, FailuresAndWhichSourcesAreConsumed) {
     EXPECT_EQ(r.s.line.consumed, c.line_consumed);
     EXPECT_EQ(r.s.train.consumed, c.train_consumed);
   }
+}
+
+TEST(TrainReader, AReadFailureStopsWithoutTheFinalFill) {
+  Read r = read(plain_line(20000), train({"velocita, 0, 100", "velocita, 500, 50", "sabbia, 1x"}));
+  EXPECT_EQ(r.m.error_code, kErrReadFailure);
+  expect_profile(r.m, 0, 0, 9, 20);
+  EXPECT_EQ(r.m.track_grid[10].speed_limit, 0);
 }
 
 TEST(TrainReader, AfterLineErrorFifteenTheFirstSignalStopsTheTrainHalf) {
