@@ -78,11 +78,11 @@ struct Outcome {
 
 // Runs the compactor with these arguments, stdin empty, stdout and stderr captured; the working
 // directory is a separate scratch directory.
-Outcome run(const std::vector<std::string>& args) {
+Outcome run(const std::vector<std::string>& args, const std::string& binary = COMPACTOR_BINARY) {
   TempDir scratch;
   const std::string out_path = (scratch.path() / "stdout").string();
   const std::string err_path = (scratch.path() / "stderr").string();
-  std::vector<std::string> argv_store = {COMPACTOR_BINARY};
+  std::vector<std::string> argv_store = {binary};
   argv_store.insert(argv_store.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argv_store) argv.push_back(a.data());
@@ -102,7 +102,7 @@ Outcome run(const std::vector<std::string>& args) {
   Outcome r;
   int wstatus = 0;
   if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
-    ADD_FAILURE() << "cannot run " << COMPACTOR_BINARY;
+    ADD_FAILURE() << "cannot run " << binary;
     return r;
   }
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
@@ -486,6 +486,19 @@ TEST_F(DefaultRun, OutputFingerprints) {
   EXPECT_EQ(fnv1a64(output(kGrid)), 0xafaec6bb34f782d3ull);
   EXPECT_EQ(fnv1a64(output(kRecords)), 0x5447346ad1b621abull);
   EXPECT_EQ(fnv1a64(output(kPlan)), 0xa7e98af084a4dc22ull);
+}
+
+TEST(BuildRun, WithoutArgumentsWorksInTheProgramsOwnDirectory) {
+  TempDir dir;
+  const fs::path program = dir.path() / "compactor";
+  fs::copy_file(COMPACTOR_BINARY, program);
+  Outcome r = run({}, program.string());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(names_in(dir.path()),
+            (std::set<std::string>{"compactor", kCard, kForm, kNotes, kRecords, kGrid, kPlan}));
+  EXPECT_EQ(read_bytes(dir.path() / kGrid).size(), 70515u);
 }
 
 // --- compile and sources ---------------------------------------------------------------------
