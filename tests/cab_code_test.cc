@@ -206,9 +206,13 @@ TEST(ForwardScan, EveryEightCellsFromWhereThePreviousPointWent) {
     std::vector<std::pair<int32_t, uint8_t>> occupants;
     std::set<int32_t> points;
     int32_t error, position;
+    int32_t end = 130;
   };
   const Case cases[] = {
       {"speed 100", 100, {}, {108, 116, 124}, 0, 0},
+      {"end 9 cells after the start", 100, {}, {108}, 0, 0, 109},
+      {"end 8 cells after the start: the point goes in front of it", 100, {}, {107}, 0, 0, 108},
+      {"end 7 cells after the start", 100, {}, {}, 0, 0, 107},
       {"speed 109", 109, {}, {108, 116, 124}, 0, 0},
       {"speed 110", 110, {}, {}, 0, 0},
       {"speed 130", 130, {}, {}, 0, 0},
@@ -225,11 +229,11 @@ TEST(ForwardScan, EveryEightCellsFromWhereThePreviousPointWent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Model m = grid(200);
-    slow_order(m, 100, 130, c.speed);
+    slow_order(m, 100, c.end, c.speed);
     for (auto [cell, kind] : c.occupants) put(m, cell, kind, 1);
     cab_code_walk(m);
-    EXPECT_EQ(inserted(m, 101, 130), c.points);
-    EXPECT_EQ(inserted(m, 131, 200), std::set<int32_t>{}) << "the scan ends at the end cell";
+    EXPECT_EQ(inserted(m, 101, c.end), c.points);
+    EXPECT_EQ(inserted(m, c.end + 1, 200), std::set<int32_t>{}) << "the scan ends at the end cell";
     EXPECT_EQ(inserted(m, 0, 99), (std::set<int32_t>{82, 89, 95}));  // the three windows
     EXPECT_EQ(m.error_code, c.error);
     EXPECT_EQ(m.error_position, c.position);
