@@ -39,6 +39,7 @@ struct Context {
   // The readers live as long as the call: the failure handler still asks them for a position.
   std::optional<FieldReader> line_reader{};
   std::optional<FieldReader> train_reader{};
+  bool tables_pending = false;  // a length was accepted; the grid and plan are not made yet
 };
 
 void mark_record(Context& cx) {
@@ -171,11 +172,21 @@ bool next_keyword(Context& cx, int hyphen_skips, bool test_end_between) {
 
 // --- Line source ------------------------------------------------------------------------------
 
+// An accepted length sizes the grid and the plan table. Both are made once the general section
+// is over (or the reader stops in it): nothing is placed in them before, so they are the same
+// tables, and a source with many length records does not build them again for each one.
 void read_length(Context& cx, int32_t length) {
   Model& m = cx.m;
   m.profile_last = length + 7000;
-  create_grid(m, static_cast<int32_t>(round_even(m.profile_last / 50.0)));
-  if (m.write_line_file != 0) create_profile(m, m.profile_last);
+  m.grid_last = static_cast<int32_t>(round_even(m.profile_last / 50.0));
+  cx.tables_pending = true;
+}
+
+void create_tables(Context& cx) {
+  if (!cx.tables_pending) return;
+  cx.tables_pending = false;
+  create_grid(cx.m, cx.m.grid_last);
+  if (cx.m.write_line_file != 0) create_profile(cx.m, cx.m.profile_last);
 }
 
 // The name of the feature record a keyword field would select, or null.
@@ -401,7 +412,9 @@ bool read_line_source(Context& cx, LineFeatureState& st) {
     }
     if (contains_any_case(m.text_line, "[generale]")) break;
   }
-  if (!read_general_section(cx)) return false;
+  bool general_ended = read_general_section(cx);
+  create_tables(cx);
+  if (!general_ended) return false;
   if (!m.has_grid()) {
     m.error_code = kErrNoLineLength;
     m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
@@ -658,6 +671,7 @@ void memorizza_dati(Model& m, Sources& s) {
     finish_warnings(cx);
   } catch (const ReadFailure& failure) {
     m.error_code = kErrReadFailure;
+    create_tables(cx);  // a failure in the general section keeps the tables of its length
     m.error_source = cx.record_pos;
     if (cx.reader) {
       m.error_source = cx.reader->position_of(failure.offset >= 0 ? failure.offset : cx.record);
