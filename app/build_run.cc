@@ -50,6 +50,7 @@ void delete_consumed(const RunOptions& opts, const SourceFile& f) {
     print_error(format_note("cannot delete " + path + ": " + r.reason));
     std::exit(3);
   }
+  if (opts.verbose) std::printf("read and deleted %s\n", path.c_str());
 }
 
 void write_output(const RunOptions& opts, const std::string& name, const std::string& bytes) {
