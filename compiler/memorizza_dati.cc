@@ -51,9 +51,23 @@ constexpr int kRankMisplaced = 0;
 constexpr int kRankOffGrid = 1;
 constexpr int kRankUnused = 2;
 
+// Only one warning is kept per source line, the lowest rank first (finish_warnings). A candidate
+// for the same line as the one before replaces it or is dropped at once, so that a line of a
+// million stray fields holds one candidate, not a million.
+void add_candidate(Context& cx, WarningCandidate w) {
+  if (!cx.warnings.empty()) {
+    WarningCandidate& last = cx.warnings.back();
+    if (last.pos.line == w.pos.line && last.pos.file == w.pos.file) {
+      if (w.rank < last.rank) last = std::move(w);
+      return;
+    }
+  }
+  cx.warnings.push_back(std::move(w));
+}
+
 void warn(Context& cx, int rank, std::string text) {
   if (cx.s.warnings == nullptr) return;
-  cx.warnings.push_back(WarningCandidate{cx.record_pos, rank, std::move(text), false});
+  add_candidate(cx, WarningCandidate{cx.record_pos, rank, std::move(text), false});
 }
 
 // A record keyword matched at the current record.
@@ -75,7 +89,7 @@ void unused_field(Context& cx, const std::string& field) {
   if (first == std::string::npos) return;            // empty fields say nothing
   if (field.find('-') != std::string::npos) return;  // hyphen fields are skipped on purpose
   if (field.find('[') != std::string::npos && field.find(']') != std::string::npos) return;
-  cx.warnings.push_back(WarningCandidate{cx.record_pos, kRankUnused, field, true});
+  add_candidate(cx, WarningCandidate{cx.record_pos, kRankUnused, field, true});
 }
 
 // A lone CR or LF is an ordinary character of a field. A source that holds one was most likely
