@@ -1,5 +1,6 @@
 // What the line source's records do to the model: chainage ordering, gradients, the plan of the
 // line, tunnels, speed boards and indication boards.
+#include <algorithm>
 #include <cmath>
 
 #include "compiler/cells.h"
@@ -112,59 +113,61 @@ double curve_curvature(const std::string& keyword) {
 
 namespace {
 
-// Computes plan point m from the two before it: straight when k is 0, else turned by k.
-void plan_step(Model& mo, int32_t m, double k, bool curved) {
-  double x1 = mo.profile(m - 1, 0).number(), y1 = mo.profile(m - 1, 1).number();
-  double x2 = mo.profile(m - 2, 0).number(), y2 = mo.profile(m - 2, 1).number();
-  double dx = x1 - x2;
-  double dy = y1 - y2;
-  if (curved) {
-    mo.profile(m, 0) = TaggedValue::Double(x1 + (dx + k * dy));
-    mo.profile(m, 1) = TaggedValue::Double(y1 + (dy - k * dx));
-  } else {
-    mo.profile(m, 0) = TaggedValue::Double(x1 + dx);
-    mo.profile(m, 1) = TaggedValue::Double(y1 + dy);
-  }
-}
-
 constexpr int32_t kMaxPlanPoint = 1000000;
 
-}  // namespace
-
-bool place_curve(Model& m, LineFeatureState& st, double k, int32_t start, int32_t length) {
-  while (st.next_point <= start) {
-    if (st.next_point > m.profile_last) {
-      m.error_code = kErrCurve;
-      return false;
+// Builds the plan from point st.next_point up to point `to`, each point from the two before it:
+// a straight step when k is 0, else a step turned by k. For a curve record (`checked`) it
+// returns false with error 103 where a step-by-step walk would stop: at a point beyond the plan
+// table (tested before the step) or once point 1,000,000 is done (tested after it); the points
+// computed until then stay. Unchecked, `to` must lie inside the table.
+bool build_plan(Model& mo, LineFeatureState& st, int32_t to, double k, bool curved, bool checked) {
+  if (st.next_point > to) return true;
+  const int32_t last = checked ? std::min({to, mo.profile_last, kMaxPlanPoint}) : to;
+  if (st.next_point <= last) {
+    // The last two points are kept at hand: (x1, y1) is point m - 1 and (x2, y2) point m - 2.
+    TaggedValue* xs = &mo.profile(0, 0);
+    TaggedValue* ys = &mo.profile(0, 1);
+    const int32_t first = st.next_point;
+    double x1 = xs[first - 1].number(), y1 = ys[first - 1].number();
+    double x2 = xs[first - 2].number(), y2 = ys[first - 2].number();
+    for (int32_t m = first; m <= last; ++m) {
+      double dx = x1 - x2;
+      double dy = y1 - y2;
+      double x;
+      double y;
+      if (curved) {
+        x = x1 + (dx + k * dy);
+        y = y1 + (dy - k * dx);
+      } else {
+        x = x1 + dx;
+        y = y1 + dy;
+      }
+      xs[m] = TaggedValue::Double(x);
+      ys[m] = TaggedValue::Double(y);
+      x2 = x1;
+      y2 = y1;
+      x1 = x;
+      y1 = y;
     }
-    plan_step(m, st.next_point, k, false);
-    ++st.next_point;
-    if (st.next_point > kMaxPlanPoint) {
-      m.error_code = kErrCurve;
-      return false;
-    }
+    st.next_point = last + 1;
   }
-  int32_t end = to_long(int64_t{start} + length);
-  while (st.next_point <= end) {
-    if (st.next_point > m.profile_last) {
-      m.error_code = kErrCurve;
-      return false;
-    }
-    plan_step(m, st.next_point, k, true);
-    ++st.next_point;
-    if (st.next_point > kMaxPlanPoint) {
-      m.error_code = kErrCurve;
-      return false;
-    }
+  if (checked && (st.next_point > kMaxPlanPoint || st.next_point <= to)) {
+    mo.error_code = kErrCurve;
+    return false;
   }
   return true;
 }
 
+}  // namespace
+
+bool place_curve(Model& m, LineFeatureState& st, double k, int32_t start, int32_t length) {
+  if (!build_plan(m, st, start, k, false, true)) return false;
+  return build_plan(m, st, to_long(int64_t{start} + length), k, true, true);
+}
+
 void complete_plan(Model& m, LineFeatureState& st) {
-  while (st.next_point <= m.profile_last - 2) {
-    plan_step(m, st.next_point, 0.0, false);
-    ++st.next_point;
-  }
+  // Straight up to the last point but two, with no 1,000,000 limit.
+  build_plan(m, st, m.profile_last - 2, 0.0, false, false);
 }
 
 void memo_montagna(Model& m, int32_t& inizio, int32_t& fine, int32_t& tipo) {

@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       FUZZ_CHECK(plan->x.size() == plan->y.size());
       Model m;
-      m.line_profile = plan->x;
+      m.line_profile.assign(plan->x.begin(), plan->x.end());
       m.line_profile.insert(m.line_profile.end(), plan->y.begin(), plan->y.end());
       FUZZ_CHECK(encode_line_output(m) == bytes);
       dump_plan(*plan, bytes.size(), every, json);

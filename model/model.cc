@@ -8,7 +8,9 @@ void create_grid(Model& m, int32_t last) {
 }
 
 void create_profile(Model& m, int32_t last) {
-  m.line_profile.assign(2 * (static_cast<size_t>(last) + 1), TaggedValue{});
+  PlanTable fresh;
+  fresh.resize(2 * (static_cast<size_t>(last) + 1));  // zeroed storage: every element empty
+  m.line_profile.swap(fresh);
   m.profile_last = last;
 }
 

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <array>
+#include <cstdlib>
+#include <new>
+#include <utility>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -98,6 +101,35 @@ struct SourcePos {
   int64_t offset = 0;
 };
 
+// The allocator of the plan table: zeroed storage from calloc, and no pass of its own to make
+// empty elements, since an empty TaggedValue is all zero bytes. A long line's table is written
+// once, by the plan itself.
+template <class T>
+struct ZeroedAllocator {
+  using value_type = T;
+  ZeroedAllocator() = default;
+  template <class U>
+  ZeroedAllocator(const ZeroedAllocator<U>&) {}
+  T* allocate(std::size_t n) {
+    void* p = std::calloc(n, sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t) { std::free(p); }
+  template <class U>
+  void construct(U*) {}  // value-initialised: the storage is zero already
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  bool operator==(const ZeroedAllocator<U>&) const {
+    return true;
+  }
+};
+
+using PlanTable = std::vector<TaggedValue, ZeroedAllocator<TaggedValue>>;
+
 struct Model {
   std::string line_id;
   std::string train_number;
@@ -113,7 +145,7 @@ struct Model {
   std::vector<TrackCell> track_grid;
   std::array<ScenarioItem, kItemCount> items;
   // line_profile(m, c), column-major: element m is x(m), element profile_last + 1 + m is y(m).
-  std::vector<TaggedValue> line_profile;
+  PlanTable line_profile;
   std::array<int32_t, kTunnelSlots> mountain_start{};
   std::array<int32_t, kTunnelSlots> mountain_end{};
 

@@ -1,5 +1,7 @@
 #include "output/outputs.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "output/coding.h"
@@ -12,17 +14,21 @@ namespace {
 size_t put_tagged(char* p, const TaggedValue& v) {
   p[0] = static_cast<char>(v.tag);
   p[1] = 0;
+  if (v.tag == TaggedValue::kDouble) {
+    uint64_t bits;
+    std::memcpy(&bits, &v.real, sizeof bits);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(p + 2, &bits, sizeof bits);
+    } else {
+      for (int i = 0; i < 8; ++i) p[2 + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+    }
+    return 10;
+  }
   if (v.tag == TaggedValue::kInteger) {
     uint16_t i = static_cast<uint16_t>(v.integer);
     p[2] = static_cast<char>(i & 0xFF);
     p[3] = static_cast<char>(i >> 8);
     return 4;
-  }
-  if (v.tag == TaggedValue::kDouble) {
-    uint64_t bits;
-    std::memcpy(&bits, &v.real, sizeof bits);
-    for (int i = 0; i < 8; ++i) p[2 + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
-    return 10;
   }
   return 2;
 }
@@ -39,17 +45,18 @@ size_t line_output_size(const Model& m) {
 
 void encode_line_output_in_pieces(const Model& m,
                                   const std::function<bool(const char*, size_t)>& piece) {
-  // A small buffer that stays in the cache.
+  // A small buffer that stays in the cache, filled a block of values at a time: a value takes at
+  // most 10 bytes.
   char chunk[1 << 16];
-  size_t used = 0;
-  for (const TaggedValue& v : m.line_profile) {
-    if (used > sizeof chunk - 10) {
-      if (!piece(chunk, used)) return;
-      used = 0;
-    }
-    used += put_tagged(chunk + used, v);
+  constexpr size_t kBlock = sizeof chunk / 10;
+  const TaggedValue* v = m.line_profile.data();
+  const TaggedValue* const end = v + m.line_profile.size();
+  while (v != end) {
+    const TaggedValue* const block_end = v + std::min<size_t>(kBlock, static_cast<size_t>(end - v));
+    char* p = chunk;
+    for (; v != block_end; ++v) p += put_tagged(p, *v);
+    if (!piece(chunk, static_cast<size_t>(p - chunk))) return;
   }
-  if (used > 0) piece(chunk, used);
 }
 
 std::string encode_line_output(const Model& m) {
