@@ -46,11 +46,15 @@ SourcePos FieldReader::position_of(int64_t offset) const {
 
 SourcePos FieldReader::field_position() const {
   SourcePos p;
-  p.file = file_;
-  p.line = field_line_;
-  p.column = field_column_;
-  p.offset = field_start_;
+  field_position(p);
   return p;
+}
+
+void FieldReader::field_position(SourcePos& pos) const {
+  pos.file = file_;
+  pos.line = field_line_;
+  pos.column = field_column_;
+  pos.offset = field_start_;
 }
 
 void FieldReader::consume_line_end() {

@@ -39,6 +39,8 @@ class FieldReader {
   // Where the field read last started.
   int64_t field_offset() const { return field_start_; }
   SourcePos field_position() const;
+  // The same, into `pos`, reusing its storage: the readers mark every record they read.
+  void field_position(SourcePos& pos) const;
   SourcePos position_of(int64_t offset) const;
   const std::string& file() const { return file_; }
 

@@ -1,5 +1,6 @@
 // The two source readers: the line source, then the train source, in one call.
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -27,6 +28,27 @@ struct WarningCandidate {
   bool unused_field = false;  // text is the field; the message depends on the rest of the line
 };
 
+// Source lines, per file. Lines come in reading order, so each file's list stays sorted with a
+// push at its end: no node or copy of the file name per record.
+class LineSet {
+ public:
+  void insert(const std::string& file, int32_t line) {
+    std::vector<int32_t>& lines = by_file_[file];
+    if (lines.empty() || lines.back() < line) {
+      lines.push_back(line);
+    } else if (auto at = std::lower_bound(lines.begin(), lines.end(), line); *at != line) {
+      lines.insert(at, line);
+    }
+  }
+  bool contains(const std::string& file, int32_t line) const {
+    auto it = by_file_.find(file);
+    return it != by_file_.end() && std::binary_search(it->second.begin(), it->second.end(), line);
+  }
+
+ private:
+  std::map<std::string, std::vector<int32_t>> by_file_;
+};
+
 struct Context {
   Model& m;
   Sources& s;
@@ -34,8 +56,8 @@ struct Context {
   int64_t record = 0;             // offset of the record being read
   SourcePos record_pos;
   std::vector<WarningCandidate> warnings;
-  std::set<std::pair<std::string, int32_t>> record_lines;  // lines where a record starts
-  std::set<std::pair<std::string, int32_t>> quiet_lines;   // lines with expected leftovers
+  LineSet record_lines;  // lines where a record starts
+  LineSet quiet_lines;   // lines with expected leftovers
   // The readers live as long as the call: the failure handler still asks them for a position.
   std::optional<FieldReader> line_reader{};
   std::optional<FieldReader> train_reader{};
@@ -44,7 +66,7 @@ struct Context {
 
 void mark_record(Context& cx) {
   cx.record = cx.reader->field_offset();
-  cx.record_pos = cx.reader->field_position();
+  cx.reader->field_position(cx.record_pos);
 }
 
 constexpr int kRankMisplaced = 0;
@@ -73,13 +95,13 @@ void warn(Context& cx, int rank, std::string text) {
 // A record keyword matched at the current record.
 void matched_record(Context& cx) {
   if (cx.s.warnings == nullptr) return;
-  cx.record_lines.insert({cx.record_pos.file, cx.record_pos.line});
+  cx.record_lines.insert(cx.record_pos.file, cx.record_pos.line);
 }
 
 // A line whose leftover fields are expected (a curve without a plan).
 void quiet_line(Context& cx) {
   if (cx.s.warnings == nullptr) return;
-  cx.quiet_lines.insert({cx.record_pos.file, cx.record_pos.line});
+  cx.quiet_lines.insert(cx.record_pos.file, cx.record_pos.line);
 }
 
 // A keyword field that no record used.
@@ -127,12 +149,12 @@ void finish_warnings(Context& cx) {
   std::set<std::pair<std::string, int32_t>> warned;
   for (const WarningCandidate& w : cx.warnings) {
     if (!warned.insert({w.pos.file, w.pos.line}).second) continue;
-    if (w.unused_field && cx.quiet_lines.count({w.pos.file, w.pos.line}) != 0) continue;
+    if (w.unused_field && cx.quiet_lines.contains(w.pos.file, w.pos.line)) continue;
     std::string text = w.text;
     if (w.unused_field) {
       std::string shown = text.substr(0, text.find_last_not_of(' ') + 1);
       if (shown.size() > 40) shown = shown.substr(0, 40) + "...";
-      bool has_record = cx.record_lines.count({w.pos.file, w.pos.line}) != 0;
+      bool has_record = cx.record_lines.contains(w.pos.file, w.pos.line);
       text = "\"" + shown + "\" is not a record keyword; " +
              (has_record ? "the field is ignored" : "the line is ignored");
     }
