@@ -1,13 +1,12 @@
-// baseline FROM_DIR TO_DIR [--report]: the limit a build run is measured against.
+// baseline [--report] FROM_DIR TO_DIR NAME...: the limit a build run is measured against.
 //
-// Reads every regular file of FROM_DIR (the outputs a finished run left there) into memory, then
-// writes each into TO_DIR under the same name with the same safe replacement as the program
-// (write to a temporary file, rename it over the old name). A run cannot be faster than writing
-// its output bytes; this is that, and nothing else. --report prints the time of the writes alone.
-#include <algorithm>
+// Reads the named files of FROM_DIR (the outputs a finished run left there) into memory, one read
+// each, then writes each into TO_DIR under the same name, in the order given, with the same safe
+// replacement as the program (write to a temporary file, rename it over the old name). A run
+// cannot be faster than writing its output bytes; this is that, and nothing else. --report prints
+// the time of the writes alone.
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,24 +15,18 @@
 #include "app/platform.h"
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4 || (argc == 4 && std::string(argv[3]) != "--report")) {
-    std::fputs("usage: baseline FROM_DIR TO_DIR [--report]\n", stderr);
+  int first = 1;
+  const bool report = argc > 1 && std::string(argv[1]) == "--report";
+  if (report) ++first;
+  if (argc - first < 3) {
+    std::fputs("usage: baseline [--report] FROM_DIR TO_DIR NAME...\n", stderr);
     return 2;
   }
-  const std::string from = argv[1];
-  const std::string to = argv[2];
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(from, ec)) {
-    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
-  }
-  if (ec) {
-    std::fprintf(stderr, "baseline: cannot list %s: %s\n", from.c_str(), ec.message().c_str());
-    return 3;
-  }
-  std::sort(names.begin(), names.end());
+  const std::string from = argv[first];
+  const std::string to = argv[first + 1];
   std::vector<std::pair<std::string, std::string>> files;  // name, bytes
-  for (const std::string& name : names) {
+  for (int i = first + 2; i < argc; ++i) {
+    const std::string name = argv[i];
     compactor::FileResult r;
     auto bytes = compactor::read_file(compactor::join_path(from, name), r, 1ull << 30);
     if (!bytes) {
@@ -48,7 +41,7 @@ int main(int argc, char** argv) {
     compactor::write_file_or_exit(compactor::join_path(to, name), bytes);
   }
   auto end = std::chrono::steady_clock::now();
-  if (argc == 4) {
+  if (report) {
     size_t total = 0;
     for (const auto& f : files) total += f.second.size();
     std::printf("%zu files, %zu bytes, written in %.3f ms\n", files.size(), total,

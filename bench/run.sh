@@ -6,8 +6,9 @@
 #
 # Cases: the default build run (`compactor --dir`), and `compactor compile` of the large
 # generated scenario and of generated lines of 100, 250, 500 and 1000 km. Each time is the median
-# of $RUNS runs (default 21) after two warm-up runs, the program and the baseline taking turns so
-# that both see the same load. Peak memory is the maximum resident set (median of 5 runs).
+# of $RUNS runs (default 21) after two warm-up runs; the runs go round all cases in turn, the
+# program and the baseline one after the other, so that a change of load while the script runs
+# falls on all of them alike. Peak memory is the maximum resident set (median of 5 runs).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,7 +19,10 @@ MEM_RUNS=5
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$BUILD" -j2 --target compactor gen_scenario baseline >/dev/null
+if ! log=$(cmake --build "$BUILD" -j2 --target compactor gen_scenario baseline 2>&1); then
+  echo "$log" >&2
+  exit 1
+fi
 
 COMPACTOR=$BUILD/compactor
 GEN=$BUILD/bench/gen_scenario
@@ -51,34 +55,6 @@ peak_kib() {
   tail -n 1 "$WORK/rss"
 }
 
-# measure NAME -- PROGRAM... -- BASELINE...: fills the result arrays for one case.
-declare -a NAMES PROG_MS BASE_MS PROG_MIB BASE_MIB WRITE_MS
-measure() {
-  local name=$1
-  shift 2
-  local prog=() base=()
-  while [ "$1" != "--" ]; do prog+=("$1"); shift; done
-  shift
-  base=("$@")
-  local i p=() b=() pm=() bm=() w=()
-  for i in 1 2; do wall_ms "${prog[@]}" >/dev/null; wall_ms "${base[@]}" >/dev/null; done
-  for ((i = 0; i < RUNS; i++)); do
-    p+=("$(wall_ms "${prog[@]}")")
-    b+=("$(wall_ms "${base[@]}")")
-  done
-  for ((i = 0; i < MEM_RUNS; i++)); do
-    pm+=("$(peak_kib "${prog[@]}")")
-    bm+=("$(peak_kib "${base[@]}")")
-    w+=("$("${base[@]}" --report | awk '{print $(NF - 1)}')")
-  done
-  NAMES+=("$name")
-  PROG_MS+=("$(median "${p[@]}")")
-  BASE_MS+=("$(median "${b[@]}")")
-  PROG_MIB+=("$(awk -v k="$(median "${pm[@]}")" 'BEGIN {printf "%.1f", k / 1024}')")
-  BASE_MIB+=("$(awk -v k="$(median "${bm[@]}")" 'BEGIN {printf "%.1f", k / 1024}')")
-  WRITE_MS+=("$(median "${w[@]}")")
-}
-
 # The outputs a finished run left, copied into REF for the baseline.
 keep_outputs() {
   local from=$1 ref=$2 f
@@ -87,34 +63,89 @@ keep_outputs() {
   for f in "$@"; do cp "$from/$f" "$ref/"; done
 }
 
+# What a run leaves, in the order the program writes it.
 OUTPUTS=("QUELDRANO 2_linea.dat" "QUELDRANO 2_555.sim" "QUELDRANO 2_555.dat")
+TEXTS=("QUELDRANO 2_555_note.txt" "QUELDRANO 2_555_rallentamenti.txt"
+  "QUELDRANO 2_555_scheda_treno.txt")
 
-# The default build run: five text files written, two read back and deleted, three outputs.
-mkdir -p "$WORK/default" "$WORK/default-base"
-"$COMPACTOR" --dir "$WORK/default" -q
-keep_outputs "$WORK/default" "$WORK/default-ref" "${OUTPUTS[@]}" \
-  "QUELDRANO 2_555_note.txt" "QUELDRANO 2_555_rallentamenti.txt" "QUELDRANO 2_555_scheda_treno.txt"
-measure "default run" -- "$COMPACTOR" --dir "$WORK/default" -q \
-  -- "$BASELINE" "$WORK/default-ref" "$WORK/default-base"
+# The cases: a name and a directory each. The default build run writes five text files, reads
+# two back and deletes them, and writes three outputs; the compiles keep their sources.
+NAMES=("default run" "large scenario" "line 100 km" "line 250 km" "line 500 km" "line 1000 km")
+DIRS=("$WORK/default" "$WORK/large" "$WORK/line100" "$WORK/line250" "$WORK/line500"
+  "$WORK/line1000")
+mkdir -p "${DIRS[@]}" "${DIRS[@]/%/-base}"
+"$COMPACTOR" --dir "${DIRS[0]}" -q
+keep_outputs "${DIRS[0]}" "${DIRS[0]}-ref" "${TEXTS[@]}" "${OUTPUTS[@]}"
+"$GEN" "${DIRS[1]}"
+for k in 2 3 4 5; do
+  "$GEN" "${DIRS[$k]}" --length "${NAMES[$k]//[^0-9]/}000"
+done
+for k in 1 2 3 4 5; do
+  "$COMPACTOR" compile "${DIRS[$k]}" -q
+  keep_outputs "${DIRS[$k]}" "${DIRS[$k]}-ref" "${OUTPUTS[@]}"
+done
 
-# The compile of generated scenarios; the sources stay in place between runs.
-compile_case() {
-  local name=$1 dir=$2
-  shift 2
-  mkdir -p "$dir" "$dir-base"
-  "$GEN" "$dir" "$@"
-  "$COMPACTOR" compile "$dir" -q
-  keep_outputs "$dir" "$dir-ref" "${OUTPUTS[@]}"
-  measure "$name" -- "$COMPACTOR" compile "$dir" -q -- "$BASELINE" "$dir-ref" "$dir-base"
+# The command lines of case k, into CMD.
+program_cmd() {
+  if [ "$1" = 0 ]; then
+    CMD=("$COMPACTOR" --dir "${DIRS[0]}" -q)
+  else
+    CMD=("$COMPACTOR" compile "${DIRS[$1]}" -q)
+  fi
 }
-compile_case "large scenario" "$WORK/large"
-for km in 100 250 500 1000; do
-  compile_case "line ${km} km" "$WORK/line$km" --length $((km * 1000))
+baseline_cmd() {
+  if [ "$1" = 0 ]; then
+    CMD=("$BASELINE" "${DIRS[0]}-ref" "${DIRS[0]}-base" "${TEXTS[@]}" "${OUTPUTS[@]}")
+  else
+    CMD=("$BASELINE" "${DIRS[$1]}-ref" "${DIRS[$1]}-base" "${OUTPUTS[@]}")
+  fi
+}
+
+# Round after round, every case in turn and the program and the baseline in turn, so that a
+# change of load while the script runs falls on all of them alike.
+declare -a P B PM BM W
+for k in "${!NAMES[@]}"; do
+  for i in 1 2; do
+    program_cmd "$k"
+    wall_ms "${CMD[@]}" >/dev/null
+    baseline_cmd "$k"
+    wall_ms "${CMD[@]}" >/dev/null
+  done
+done
+for ((i = 0; i < RUNS; i++)); do
+  for k in "${!NAMES[@]}"; do
+    program_cmd "$k"
+    P[$k]+=" $(wall_ms "${CMD[@]}")"
+    baseline_cmd "$k"
+    B[$k]+=" $(wall_ms "${CMD[@]}")"
+  done
+done
+for ((i = 0; i < MEM_RUNS; i++)); do
+  for k in "${!NAMES[@]}"; do
+    program_cmd "$k"
+    PM[$k]+=" $(peak_kib "${CMD[@]}")"
+    baseline_cmd "$k"
+    BM[$k]+=" $(peak_kib "${CMD[@]}")"
+    W[$k]+=" $("${CMD[0]}" --report "${CMD[@]:1}" | awk '{print $(NF - 1)}')"
+  done
+done
+declare -a PROG_MS BASE_MS PROG_MIB BASE_MIB WRITE_MS
+for k in "${!NAMES[@]}"; do
+  # shellcheck disable=SC2086
+  {
+    PROG_MS[$k]=$(median ${P[$k]})
+    BASE_MS[$k]=$(median ${B[$k]})
+    PROG_MIB[$k]=$(awk -v k="$(median ${PM[$k]})" 'BEGIN {printf "%.1f", k / 1024}')
+    BASE_MIB[$k]=$(awk -v k="$(median ${BM[$k]})" 'BEGIN {printf "%.1f", k / 1024}')
+    WRITE_MS[$k]=$(median ${W[$k]})
+  }
 done
 
 # The baseline wrote the same bytes as the program.
-for f in "${OUTPUTS[@]}"; do
+for f in "${TEXTS[@]}" "${OUTPUTS[@]}"; do
   cmp -s "$WORK/default/$f" "$WORK/default-base/$f" || { echo "run.sh: $f differs" >&2; exit 1; }
+done
+for f in "${OUTPUTS[@]}"; do
   cmp -s "$WORK/large/$f" "$WORK/large-base/$f" || { echo "run.sh: $f differs" >&2; exit 1; }
 done
 
