@@ -1,5 +1,7 @@
 // The compactor program as a whole: run as a child process in a fresh directory, and what it
 // leaves there.
+// Runs the program as a POSIX child process: not part of the Windows test build.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -671,3 +673,5 @@ TEST(CommandLine, UsageErrorsExitTwoAndWriteNothing) {
 }
 
 }  // namespace
+
+#endif  // _WIN32

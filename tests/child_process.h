@@ -1,6 +1,8 @@
 // For the tests that look at the program from outside: a scratch directory, and the compactor run
 // as a child process.
 #pragma once
+// POSIX only (mkdtemp, fork, waitpid, setrlimit): the Windows test build leaves these tests out.
+#ifndef _WIN32
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -97,3 +99,5 @@ inline Result run_compactor(const std::vector<std::string>& args, rlim_t file_si
 }
 
 }  // namespace compactor::child
+
+#endif  // _WIN32

@@ -1,5 +1,7 @@
 // compactor dump: decoding the three binary outputs, listing them as text and JSON, and refusing
 // files that do not fit their format.
+// Runs the program as a POSIX child process: not part of the Windows test build.
+#ifndef _WIN32
 #include "output/dump.h"
 
 #include <gtest/gtest.h>
@@ -561,3 +563,5 @@ TEST(DumpTest, TextsAreEscapedInBothForms) {
 
 }  // namespace
 }  // namespace compactor
+
+#endif  // _WIN32

@@ -2,6 +2,8 @@
 // name taken by a directory, a disk that fills up in the middle of a write, a source too large to
 // load. Each run ends with exit status 3 and a message naming the file; every file it did not
 // finish keeps its old bytes, no temporary file is left, and no source is deleted.
+// Runs the program as a POSIX child process: not part of the Windows test build.
+#ifndef _WIN32
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -220,3 +222,5 @@ TEST(FailingDisk, EndsWithStatus3AndLosesNoFile) {
 
 }  // namespace
 }  // namespace compactor
+
+#endif  // _WIN32

@@ -1,4 +1,6 @@
 // Replacing a file with content handed over in pieces, as the line output is written.
+// POSIX only (mkdtemp, setrlimit): tests/win32_test.cc covers the Windows file layer.
+#ifndef _WIN32
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -83,3 +85,5 @@ TEST_F(FilePieces, WriteFailingHalfwayKeepsTheOldFile) {
 
 }  // namespace
 }  // namespace compactor
+
+#endif  // _WIN32

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 #include <cstdint>
 #include <filesystem>
@@ -552,9 +555,17 @@ TEST(WritersNames, FollowTheModelIdentity) {
 class WritersWrite : public ::testing::Test {
  protected:
   void SetUp() override {
+#ifdef _WIN32
+    // No mkdtemp on Windows: a directory of this process under the temporary directory.
+    dir_ = (std::filesystem::temp_directory_path() / ("writers_test." + std::to_string(_getpid())))
+               .string();
+    std::filesystem::remove_all(dir_);
+    ASSERT_TRUE(std::filesystem::create_directory(dir_));
+#else
     char pattern[] = "/tmp/writers_test.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
+#endif
   }
   void TearDown() override {
     if (!dir_.empty()) std::filesystem::remove_all(dir_);

@@ -1,0 +1,200 @@
+#!/usr/bin/env bash
+# The Windows build under Wine: the unit tests through ctest, then the program end to end against
+# the Linux build (same files byte for byte, the wait window, the console messages, the message
+# box of a fatal error). Runs itself under xvfb-run, with a Wine prefix of its own in the test
+# build directory.
+#
+#   scripts/test-windows.sh TEST_BUILD_DIR COMPACTOR_EXE LINUX_COMPACTOR
+set -euo pipefail
+
+if [ $# -ne 3 ]; then
+  echo "usage: $0 TEST_BUILD_DIR COMPACTOR_EXE LINUX_COMPACTOR" >&2
+  exit 2
+fi
+test_build=$(realpath "$1")
+exe=$(realpath "$2")
+linux=$(realpath "$3")
+
+if [ -z "${COMPACTOR_UNDER_XVFB:-}" ]; then
+  export COMPACTOR_UNDER_XVFB=1
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+# shellcheck source=scripts/windows-common.sh
+source "$(dirname "$0")/windows-common.sh"
+work=$(mktemp -d)
+cleanup() {
+  wine_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+wine_start "$test_build/wineprefix"
+
+unit_status=0
+ctest --test-dir "$test_build" --output-on-failure -j2 </dev/null || unit_status=$?
+
+# ---- end to end -------------------------------------------------------------------------------
+
+passed=0
+failed=0
+check() {
+  local name=$1
+  shift
+  if "$@"; then
+    echo "ok - $name"
+    passed=$((passed + 1))
+  else
+    echo "FAIL - $name"
+    failed=$((failed + 1))
+  fi
+}
+
+# The program's own window (the wait window or the message box), by its title.
+program_windows() { xdotool search --onlyvisible --name '^compactor$' 2>/dev/null || true; }
+
+same_files() {
+  local windows_dir=$1 linux_dir=$2
+  local windows_names linux_names
+  windows_names=$(cd "$windows_dir" && ls -1 | grep -vx 'compactor.exe' || true)
+  linux_names=$(cd "$linux_dir" && ls -1)
+  if [ "$windows_names" != "$linux_names" ]; then
+    echo "  files differ:" >&2
+    diff <(echo "$linux_names") <(echo "$windows_names") >&2 || true
+    return 1
+  fi
+  [ "$(echo "$linux_names" | wc -l)" -eq 6 ] || { echo "  expected 6 files" >&2; return 1; }
+  local name
+  while IFS= read -r name; do
+    cmp "$linux_dir/$name" "$windows_dir/$name" >&2 || return 1
+  done <<<"$linux_names"
+}
+
+linux_reference="$work/linux"
+mkdir "$linux_reference"
+"$linux" --quiet --dir "$linux_reference"
+
+# The desktop program: no arguments, the files go where the program is. A directory name with a
+# blank and a letter outside ASCII checks the names on their way through UTF-8 and UTF-16.
+desktop_run() {
+  local dir="$work/desktop città"
+  mkdir "$dir"
+  cp "$exe" "$dir/compactor.exe"
+  wine "$dir/compactor.exe" >"$work/desktop.out" 2>"$work/desktop.err" </dev/null &
+  local pid=$!
+  stop_at_first_file "$dir" "$pid" || { wait "$pid" || true; return 1; }
+  local windows
+  windows=$(program_windows)
+  local geometry=""
+  [ -n "$windows" ] && geometry=$(xdotool getwindowgeometry --shell "$(echo "$windows" | head -1)")
+  kill -CONT "$pid"
+  local status=0
+  wait "$pid" || status=$?
+  [ "$status" -eq 0 ] || { echo "  exit status $status" >&2; return 1; }
+  [ "$(echo "$windows" | grep -c .)" -eq 1 ] || {
+    echo "  expected one wait window while working, saw: '$windows'" >&2
+    return 1
+  }
+  grep -qx 'WIDTH=280' <<<"$geometry" && grep -qx 'HEIGHT=179' <<<"$geometry" || {
+    echo "  wait window client area is not 280 x 179: $geometry" >&2
+    return 1
+  }
+  [ ! -s "$work/desktop.out" ] && [ ! -s "$work/desktop.err" ] || {
+    echo "  the desktop run printed something" >&2
+    return 1
+  }
+  same_files "$dir" "$linux_reference"
+}
+check "desktop run: wait window while working, files byte-identical to Linux" desktop_run
+
+# With arguments: the command-line tool. --quiet shows no window; --verbose lists the files on
+# stdout exactly as on Linux, but for the directory and the separator.
+command_line_run() {
+  local dir="$work/command line" linux_dir="$work/linux verbose"
+  mkdir "$dir" "$linux_dir"
+  local windows_dir
+  windows_dir=$(windows_path "$dir")
+  wine "$exe" --quiet --verbose --dir "$windows_dir" >"$work/cli.out" 2>"$work/cli.err" </dev/null &
+  local pid=$!
+  stop_at_first_file "$dir" "$pid" || { wait "$pid" || true; return 1; }
+  local windows
+  windows=$(program_windows)
+  kill -CONT "$pid"
+  local status=0
+  wait "$pid" || status=$?
+  [ "$status" -eq 0 ] || { echo "  exit status $status" >&2; return 1; }
+  [ -z "$windows" ] || { echo "  --quiet showed a window" >&2; return 1; }
+  "$linux" --quiet --verbose --dir "$linux_dir" >"$work/linux.out"
+  local got expected
+  got=$(tr -d '\r' <"$work/cli.out" | sed "s|$(printf '%s' "$windows_dir" | sed 's/[\\.]/\\&/g')\\\\|DIR/|")
+  expected=$(sed "s|$linux_dir/|DIR/|" "$work/linux.out")
+  [ "$got" = "$expected" ] || {
+    echo "  stdout differs from Linux:" >&2
+    diff <(echo "$expected") <(echo "$got") >&2 || true
+    return 1
+  }
+  [ "$(echo "$got" | grep -c '^wrote DIR/')" -eq 8 ] || { echo "  expected 8 'wrote' lines" >&2; return 1; }
+  same_files "$dir" "$linux_reference"
+}
+check "command line: --quiet shows no window, --verbose output as on Linux" command_line_run
+
+usage_error() {
+  local status=0
+  wine "$exe" --no-such-option >"$work/usage.out" 2>"$work/usage.err" </dev/null || status=$?
+  [ "$status" -eq 2 ] || { echo "  exit status $status, expected 2" >&2; return 1; }
+  local linux_status=0
+  "$linux" --no-such-option 2>"$work/linux-usage.err" || linux_status=$?
+  [ "$linux_status" -eq 2 ] || return 1
+  diff "$work/linux-usage.err" <(tr -d '\r' <"$work/usage.err") >&2
+}
+check "command line: usage error on stderr with exit status 2" usage_error
+
+# Sources whose first code point is at 50 m: the compile stops with error 1250 in a message box.
+fatal_message_box() {
+  local dir="$work/fatal" linux_dir="$work/linux fatal"
+  mkdir "$dir"
+  local windows_dir
+  windows_dir=$(windows_path "$dir")
+  make_fatal_scenario "$exe" "$dir" || return 1
+  cp -r "$dir" "$linux_dir"
+  # The same sources stop the Linux build with the same error: the scenario does what it says.
+  local linux_status=0
+  "$linux" compile "$linux_dir" 2>"$work/linux-fatal.err" || linux_status=$?
+  [ "$linux_status" -eq 3 ] && grep -qx ' Errore n. 1250' "$work/linux-fatal.err" || {
+    echo "  the Linux build did not stop with error 1250" >&2
+    return 1
+  }
+
+  wine "$exe" compile "$windows_dir" >"$work/fatal.out" 2>"$work/fatal.err" </dev/null &
+  local pid=$!
+  local box
+  box=$(timeout 60 xdotool search --sync --onlyvisible --name '^compactor$' 2>/dev/null | head -1) || true
+  [ -n "$box" ] || { echo "  no message box" >&2; kill "$pid"; wait "$pid" || true; return 1; }
+  sleep 1
+  kill -0 "$pid" 2>/dev/null || { echo "  the program did not wait for OK" >&2; return 1; }
+  local tries=0
+  while kill -0 "$pid" 2>/dev/null && [ "$tries" -lt 20 ]; do
+    xdotool windowfocus "$box" >/dev/null 2>&1 || true
+    xdotool key Return >/dev/null 2>&1 || true
+    sleep 0.5
+    tries=$((tries + 1))
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    echo "  Return did not close the message box" >&2
+    kill "$pid"
+    wait "$pid" || true
+    return 1
+  fi
+  local status=0
+  wait "$pid" || status=$?
+  [ "$status" -eq 3 ] || { echo "  exit status $status, expected 3" >&2; return 1; }
+  grep -q '^ Errore n\. 1250' "$work/fatal.err" || { echo "  no ' Errore n. 1250' on stderr" >&2; return 1; }
+  local outputs
+  outputs=$(cd "$dir" && ls -1 | grep -E '\.sim$|\.dat$' || true)
+  [ -z "$outputs" ] || { echo "  outputs written: $outputs" >&2; return 1; }
+  [ -z "$(program_windows)" ] || { echo "  a window is left" >&2; return 1; }
+}
+check "error 1250: message box, closed with Return, exit status 3, no output" fatal_message_box
+
+echo "end-to-end: $passed passed, $failed failed"
+[ "$unit_status" -eq 0 ] || echo "the unit tests failed (ctest status $unit_status)"
+[ "$failed" -eq 0 ] && [ "$unit_status" -eq 0 ]

@@ -1,0 +1,273 @@
+// The Windows platform layer: the wait window, the program directory and the file operations
+// with names outside ASCII. Built only for Windows; the POSIX layer has its own tests.
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/files.h"
+#include "app/platform.h"
+
+namespace compactor {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<HWND> visible_windows_of_this_thread() {
+  std::vector<HWND> found;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND hwnd, LPARAM out) -> BOOL {
+        if (IsWindowVisible(hwnd)) reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::wstring text_of(HWND hwnd) {
+  wchar_t buffer[256] = {};
+  GetWindowTextW(hwnd, buffer, 256);
+  return buffer;
+}
+
+// Windows need a desktop; under Wine without a display there is none.
+bool desktop_available() {
+  HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  if (probe == nullptr) return false;
+  DestroyWindow(probe);
+  return true;
+}
+
+TEST(WaitWindow, AttendereLabelInA280By179ClientArea) {
+  if (!desktop_available()) GTEST_SKIP() << "no desktop to show windows on";
+  ASSERT_TRUE(visible_windows_of_this_thread().empty());
+  begin_wait(false);
+  std::vector<HWND> shown = visible_windows_of_this_thread();
+  ASSERT_EQ(shown.size(), 1u);
+  HWND window = shown[0];
+  EXPECT_EQ(text_of(window), L"compactor");
+
+  RECT client;
+  ASSERT_TRUE(GetClientRect(window, &client));
+  EXPECT_EQ(client.right - client.left, 280);
+  EXPECT_EQ(client.bottom - client.top, 179);
+
+  HWND label = GetWindow(window, GW_CHILD);
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(GetWindow(label, GW_HWNDNEXT), nullptr) << "the label is the only control";
+  EXPECT_EQ(text_of(label), L"Attendere");
+  EXPECT_TRUE(IsWindowVisible(label));
+  RECT box;
+  ASSERT_TRUE(GetWindowRect(label, &box));
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+  EXPECT_EQ(box.left, 64);
+  EXPECT_EQ(box.top, 64);
+  EXPECT_EQ(box.right - box.left, 177);
+  EXPECT_EQ(box.bottom - box.top, 53);
+
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+  ASSERT_NE(font, nullptr);
+  LOGFONTW lf;
+  ASSERT_EQ(GetObjectW(font, sizeof lf, &lf), static_cast<int>(sizeof lf));
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(lf.lfHeight, -MulDiv(24, dpi, 72)) << "24 points";
+  EXPECT_EQ(lf.lfWeight, FW_BOLD);
+  EXPECT_STREQ(lf.lfFaceName, L"MS Sans Serif");
+
+  end_wait();
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_FALSE(IsWindow(label));
+  EXPECT_TRUE(visible_windows_of_this_thread().empty());
+}
+
+TEST(WaitWindow, QuietShowsNothing) {
+  begin_wait(true);
+  EXPECT_TRUE(visible_windows_of_this_thread().empty());
+  end_wait();
+}
+
+TEST(Win32Paths, ProgramDirectoryHoldsThisProgram) {
+  const std::string dir = program_directory();
+  ASSERT_GE(dir.size(), 3u);
+  EXPECT_EQ(dir.substr(1, 2), ":\\") << dir;
+  EXPECT_NE(dir.back(), '\\') << dir;
+  wchar_t self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  const fs::path expected = fs::path(self).parent_path();
+  EXPECT_TRUE(fs::equivalent(fs::path(std::u8string(dir.begin(), dir.end())), expected)) << dir;
+}
+
+TEST(Win32Paths, JoinWithBackslash) {
+  EXPECT_EQ(path_separator(), '\\');
+  EXPECT_EQ(join_path("C:\\scenari", "QUELDRANO 2_linea.txt"),
+            "C:\\scenari\\QUELDRANO 2_linea.txt");
+  EXPECT_EQ(join_path("C:\\", "a.sim"), "C:\\a.sim");
+  EXPECT_EQ(join_path("D:/scenari/", "a.sim"), "D:/scenari/a.sim");
+}
+
+class Win32Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A directory whose name is not ASCII, so every name goes through the UTF-8 conversion.
+    std::u8string name = u8"compactor_città_";
+    for (char c : std::to_string(GetCurrentProcessId())) name += static_cast<char8_t>(c);
+    base_ = fs::temp_directory_path() / name;
+    fs::remove_all(base_);
+    ASSERT_TRUE(fs::create_directories(base_));
+    const std::u8string u8 = base_.u8string();
+    dir_.assign(u8.begin(), u8.end());
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(base_, ec);
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(base_)) {
+      const std::u8string u8 = entry.path().filename().u8string();
+      found.emplace_back(u8.begin(), u8.end());
+    }
+    return found;
+  }
+  static std::string bytes_of(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  fs::path base_;
+  std::string dir_;  // base_ as UTF-8, the way the program holds names
+};
+
+// CR LF, a lone LF, NUL and Ctrl-Z (the end of a file in text mode) must all pass untouched.
+constexpr char kAwkwardBytes[] = "riga\r\nsola\n\0\x1a fine\xff";
+const std::string kAwkward(kAwkwardBytes, sizeof kAwkwardBytes - 1);
+
+TEST_F(Win32Files, ReplaceCreatesAndReadBackGivesTheSameBytes) {
+  const std::string path = join_path(dir_, "QUELDRANO 2_555.sim");
+  FileResult w = replace_file(path, kAwkward);
+  ASSERT_TRUE(w.ok) << w.reason;
+  EXPECT_EQ(bytes_of(base_ / "QUELDRANO 2_555.sim"), kAwkward);
+  EXPECT_TRUE(file_exists(path));
+  FileResult r;
+  std::optional<std::string> back = read_file(path, r);
+  ASSERT_TRUE(back.has_value()) << r.reason;
+  EXPECT_EQ(*back, kAwkward);
+  EXPECT_EQ(names(), std::vector<std::string>{"QUELDRANO 2_555.sim"});
+}
+
+TEST_F(Win32Files, ReplaceOverALongerFileLeavesOnlyTheNewBytes) {
+  const std::string path = join_path(dir_, "out.dat");
+  std::ofstream(base_ / "out.dat", std::ios::binary) << std::string(70000, 'x');
+  FileResult w = replace_file(path, "abc");
+  ASSERT_TRUE(w.ok) << w.reason;
+  EXPECT_EQ(bytes_of(base_ / "out.dat"), "abc");
+  EXPECT_EQ(names(), std::vector<std::string>{"out.dat"});
+}
+
+TEST_F(Win32Files, PiecesArriveInOrder) {
+  const std::string path = join_path(dir_, "QUELDRANO 2_linea.dat");
+  FileResult w = replace_file_in_pieces(path, [](const PieceWriter& write) {
+    EXPECT_TRUE(write("ab", 2));
+    EXPECT_TRUE(write("", 0));
+    EXPECT_TRUE(write(kAwkward.data(), kAwkward.size()));
+  });
+  ASSERT_TRUE(w.ok) << w.reason;
+  EXPECT_EQ(bytes_of(base_ / "QUELDRANO 2_linea.dat"), "ab" + kAwkward);
+  EXPECT_EQ(names(), std::vector<std::string>{"QUELDRANO 2_linea.dat"});
+}
+
+TEST_F(Win32Files, AProducerThatThrowsLeavesTheOldFileAndNoTemporary) {
+  const std::string path = join_path(dir_, "out.dat");
+  std::ofstream(base_ / "out.dat", std::ios::binary) << "old";
+  EXPECT_THROW(replace_file_in_pieces(path,
+                                      [](const PieceWriter& write) {
+                                        write("half", 4);
+                                        throw std::bad_alloc();
+                                      }),
+               std::bad_alloc);
+  EXPECT_EQ(bytes_of(base_ / "out.dat"), "old");
+  EXPECT_EQ(names(), std::vector<std::string>{"out.dat"});
+}
+
+// As when the simulator has the file open: the rename fails, the old file stays whole.
+TEST_F(Win32Files, FailedReplaceOfAnOpenFileKeepsItAndLeavesNoTemporary) {
+  const std::string path = join_path(dir_, "out.dat");
+  std::ofstream(base_ / "out.dat", std::ios::binary) << "old";
+  HANDLE held = CreateFileW((base_ / "out.dat").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  FileResult w = replace_file(path, "new content");
+  CloseHandle(held);
+  EXPECT_FALSE(w.ok);
+  EXPECT_FALSE(w.reason.empty());
+  EXPECT_NE(w.reason.back(), '\n');
+  EXPECT_NE(w.reason.back(), '.');
+  EXPECT_EQ(bytes_of(base_ / "out.dat"), "old");
+  EXPECT_EQ(names(), std::vector<std::string>{"out.dat"});
+}
+
+TEST_F(Win32Files, FailedReplaceOfADirectoryLeavesNoTemporary) {
+  fs::create_directory(base_ / "out.dat");
+  std::ofstream(base_ / "out.dat" / "inside", std::ios::binary) << "kept";
+  FileResult w = replace_file(join_path(dir_, "out.dat"), "new");
+  EXPECT_FALSE(w.ok);
+  EXPECT_EQ(bytes_of(base_ / "out.dat" / "inside"), "kept");
+  EXPECT_EQ(names(), std::vector<std::string>{"out.dat"});
+}
+
+TEST_F(Win32Files, ReplaceInAMissingDirectoryFails) {
+  FileResult w = replace_file(join_path(join_path(dir_, "missing"), "out.dat"), "new");
+  EXPECT_FALSE(w.ok);
+  EXPECT_TRUE(names().empty());
+}
+
+TEST_F(Win32Files, ReadRefusesWhatIsNotARegularFileOrTooLarge) {
+  FileResult r;
+  EXPECT_FALSE(read_file(join_path(dir_, "missing.txt"), r).has_value());
+  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(r.reason.empty());
+  EXPECT_FALSE(file_exists(join_path(dir_, "missing.txt")));
+
+  fs::create_directory(base_ / "sub");
+  EXPECT_FALSE(file_exists(join_path(dir_, "sub")));
+  EXPECT_FALSE(read_file(join_path(dir_, "sub"), r).has_value());
+  EXPECT_EQ(r.reason, "not a regular file");
+
+  EXPECT_FALSE(read_file("NUL", r).has_value());
+  EXPECT_EQ(r.reason, "not a regular file");
+
+  std::ofstream(base_ / "big.txt", std::ios::binary) << std::string((1 << 20) + 1, 'x');
+  EXPECT_FALSE(read_file(join_path(dir_, "big.txt"), r, 1 << 20).has_value());
+  EXPECT_EQ(r.reason, "larger than 1 MiB");
+  std::optional<std::string> exact = read_file(join_path(dir_, "big.txt"), r, (1 << 20) + 1);
+  ASSERT_TRUE(exact.has_value()) << r.reason;
+  EXPECT_EQ(exact->size(), (1u << 20) + 1);
+}
+
+TEST_F(Win32Files, DeleteRemovesAndReportsAMissingFile) {
+  const std::string path = join_path(dir_, "QUELDRANO 2_linea.txt");
+  ASSERT_TRUE(replace_file(path, "x").ok);
+  EXPECT_TRUE(delete_file(path).ok);
+  EXPECT_FALSE(fs::exists(base_ / "QUELDRANO 2_linea.txt"));
+  FileResult again = delete_file(path);
+  EXPECT_FALSE(again.ok);
+  EXPECT_FALSE(again.reason.empty());
+}
+
+}  // namespace
+}  // namespace compactor
+
+#endif  // _WIN32
