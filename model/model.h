@@ -2,11 +2,11 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
-#include <utility>
-#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace compactor {
