@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -48,11 +49,21 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
     ::close(fd);
     return std::nullopt;
   }
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(st.st_size));
-  char buffer[1 << 16];
+  // One read into storage sized from the file, one byte over so that the end shows at once; a
+  // file that has grown since goes on in more reads, up to the limit.
+  auto too_large = [&] {
+    result = FileResult{false, "larger than " + std::to_string(max_bytes >> 20) + " MiB"};
+    ::close(fd);
+    return std::nullopt;
+  };
+  std::string bytes(static_cast<size_t>(st.st_size) + 1, '\0');
+  size_t used = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (used == bytes.size()) {
+      if (used > max_bytes) return too_large();
+      bytes.resize(static_cast<size_t>(std::min<uint64_t>(2 * uint64_t{used}, max_bytes + 1)));
+    }
+    ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       result = failure(errno);
@@ -60,14 +71,11 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
       return std::nullopt;
     }
     if (n == 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-    if (bytes.size() > max_bytes) {
-      result = FileResult{false, "larger than " + std::to_string(max_bytes >> 20) + " MiB"};
-      ::close(fd);
-      return std::nullopt;
-    }
+    used += static_cast<size_t>(n);
   }
+  if (used > max_bytes) return too_large();
   ::close(fd);
+  bytes.resize(used);
   return bytes;
 }
 

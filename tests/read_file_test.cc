@@ -1,0 +1,86 @@
+// Reading a whole file: every byte, in as few reads as the file allows, up to a limit.
+// POSIX only (mkdtemp): tests/win32_test.cc covers the Windows file layer.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/files.h"
+
+namespace compactor {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReadFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/read_file_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    return (dir_ / name).string();
+  }
+  fs::path dir_;
+};
+
+TEST_F(ReadFile, EveryByte) {
+  std::string bytes;
+  for (int i = 0; i < 200000; ++i) bytes.push_back(static_cast<char>(i * 7 % 256));
+  FileResult r;
+  std::optional<std::string> back = read_file(write("a.txt", bytes), r);
+  ASSERT_TRUE(back.has_value()) << r.reason;
+  EXPECT_EQ(*back, bytes);
+  back = read_file(write("empty.txt", ""), r);
+  ASSERT_TRUE(back.has_value()) << r.reason;
+  EXPECT_EQ(*back, "");
+}
+
+TEST_F(ReadFile, UpToTheLimit) {
+  const uint64_t limit = 1 << 20;
+  FileResult r;
+  std::optional<std::string> back = read_file(write("exact", std::string(limit, 'x')), r, limit);
+  ASSERT_TRUE(back.has_value()) << r.reason;
+  EXPECT_EQ(back->size(), limit);
+  EXPECT_FALSE(read_file(write("over", std::string(limit + 1, 'x')), r, limit).has_value());
+  EXPECT_EQ(r.reason, "larger than 1 MiB");
+}
+
+TEST_F(ReadFile, RefusesWhatIsNotARegularFile) {
+  FileResult r;
+  EXPECT_FALSE(read_file((dir_ / "missing").string(), r).has_value());
+  EXPECT_FALSE(r.reason.empty());
+  fs::create_directory(dir_ / "sub");
+  EXPECT_FALSE(read_file((dir_ / "sub").string(), r).has_value());
+  EXPECT_EQ(r.reason, "not a regular file");
+}
+
+#ifdef __linux__
+// A file whose size says 0 and that holds more: it is read to its end all the same, and still
+// refused past the limit.
+TEST_F(ReadFile, FileLongerThanItsSize) {
+  const std::string path = "/proc/self/cmdline";
+  ASSERT_EQ(fs::file_size(path), 0u);
+  std::ifstream in(path, std::ios::binary);
+  const std::string expected((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  ASSERT_GT(expected.size(), 1u);
+  FileResult r;
+  std::optional<std::string> back = read_file(path, r);
+  ASSERT_TRUE(back.has_value()) << r.reason;
+  EXPECT_EQ(*back, expected);
+  EXPECT_FALSE(read_file(path, r, expected.size() - 1).has_value());
+}
+#endif
+
+}  // namespace
+}  // namespace compactor
+
+#endif  // _WIN32
