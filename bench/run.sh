@@ -129,12 +129,17 @@ for ((i = 0; i < MEM_RUNS; i++)); do
     W[$k]+=" $("${CMD[0]}" --report "${CMD[@]:1}" | awk '{print $(NF - 1)}')"
   done
 done
-declare -a PROG_MS BASE_MS PROG_MIB BASE_MIB WRITE_MS
+# Per round, the program's time over the baseline's just after it.
+paired_ratios() {
+  awk -v p="$1" -v b="$2" 'BEGIN {n = split(p, x, " "); split(b, y, " "); for (i = 1; i <= n; i++) print x[i] / y[i]}'
+}
+declare -a PROG_MS BASE_MS PAIRED PROG_MIB BASE_MIB WRITE_MS
 for k in "${!NAMES[@]}"; do
   # shellcheck disable=SC2086
   {
     PROG_MS[$k]=$(median ${P[$k]})
     BASE_MS[$k]=$(median ${B[$k]})
+    PAIRED[$k]=$(median $(paired_ratios "${P[$k]}" "${B[$k]}"))
     PROG_MIB[$k]=$(awk -v k="$(median ${PM[$k]})" 'BEGIN {printf "%.1f", k / 1024}')
     BASE_MIB[$k]=$(awk -v k="$(median ${BM[$k]})" 'BEGIN {printf "%.1f", k / 1024}')
     WRITE_MS[$k]=$(median ${W[$k]})
@@ -152,13 +157,14 @@ done
 echo "compactor against the baseline: medians of $RUNS runs, peak memory medians of $MEM_RUNS runs"
 echo "(on $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
 echo
-printf '%-16s %12s %12s %7s %12s %12s %14s\n' "case" "compactor ms" "baseline ms" "ratio" \
-  "compactor MiB" "baseline MiB" "writes alone ms"
+printf '%-16s %12s %12s %7s %7s %12s %12s %14s\n' "case" "compactor ms" "baseline ms" "ratio" \
+  "paired" "compactor MiB" "baseline MiB" "writes alone ms"
 for i in "${!NAMES[@]}"; do
-  printf '%-16s %12.1f %12.1f %7.2f %12s %12s %14.1f\n' "${NAMES[$i]}" "${PROG_MS[$i]}" \
+  printf '%-16s %12.1f %12.1f %7.2f %7.2f %12s %12s %14.1f\n' "${NAMES[$i]}" "${PROG_MS[$i]}" \
     "${BASE_MS[$i]}" "$(awk -v a="${PROG_MS[$i]}" -v b="${BASE_MS[$i]}" 'BEGIN {print a / b}')" \
-    "${PROG_MIB[$i]}" "${BASE_MIB[$i]}" "${WRITE_MS[$i]}"
+    "${PAIRED[$i]}" "${PROG_MIB[$i]}" "${BASE_MIB[$i]}" "${WRITE_MS[$i]}"
 done
+echo "(ratio: of the medians; paired: median of the ratios of each round, less sensitive to load)"
 echo
 
 # The targets.
