@@ -10,6 +10,9 @@
 #include <windows.h>
 // windows.h first: shellapi.h needs its types.
 #include <shellapi.h>
+// The C runtime's descriptors and handles.
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -97,6 +100,30 @@ bool stays(HANDLE h) {
   if (file_or_pipe(h)) return true;
   DWORD mode = 0;
   return usable(h) && GetFileType(h) == FILE_TYPE_CHAR && !GetConsoleMode(h, &mode);
+}
+
+// Points a standard stream of a GUI program, which the C runtime opened on no handle, at the
+// console it has attached to. freopen does it with Windows' runtime; Wine's refuses to reopen a
+// stream that has no descriptor, so there the stream takes over a new one on the console.
+void write_to_console(FILE* stream) {
+  std::fflush(stream);
+  if (std::freopen("CONOUT$", "w", stream) != nullptr) return;
+  HANDLE console =
+      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return;
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(console), _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(console);
+    return;
+  }
+  FILE* opened = _fdopen(fd, "w");
+  if (opened == nullptr) {
+    _close(fd);
+    return;
+  }
+  *stream = *opened;  // msvcrt's FILE is a plain structure; `opened` is not used again
+  std::setvbuf(stream, nullptr, _IONBF, 0);
 }
 
 }  // namespace
@@ -204,8 +231,8 @@ void attach_parent_console() {
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   if (file_or_pipe(out) && file_or_pipe(err)) return;
   if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
-  if (!stays(out)) std::freopen("CONOUT$", "w", stdout);
-  if (!stays(err)) std::freopen("CONOUT$", "w", stderr);
+  if (!stays(out)) write_to_console(stdout);
+  if (!stays(err)) write_to_console(stderr);
 }
 
 }  // namespace compactor

@@ -148,6 +148,23 @@ usage_error() {
 }
 check "command line: usage error on stderr with exit status 2" usage_error
 
+# Started from a console program (cmd, in a terminal), the GUI program writes to that console.
+console_output() {
+  local batch="$work/console.cmd"
+  printf '%s\r\n' "start /wait \"\" \"$(windows_path "$exe")\" --no-such-option" \
+    'echo status %ERRORLEVEL%' 'exit' >"$batch"
+  local screen
+  screen=$(timeout 120 script -qc "wine cmd /c '$(windows_path "$batch")'" /dev/null </dev/null |
+    sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r')
+  grep -q "compactor: unknown option '--no-such-option'" <<<"$screen" &&
+    grep -q '^status 2$' <<<"$screen" || {
+    echo "  not on the console:" >&2
+    echo "$screen" >&2
+    return 1
+  }
+}
+check "command line: messages reach the console of cmd" console_output
+
 # Sources whose first code point is at 50 m: the compile stops with error 1250 in a message box.
 fatal_message_box() {
   local dir="$work/fatal" linux_dir="$work/linux fatal"
