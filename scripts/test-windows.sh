@@ -69,6 +69,21 @@ same_files() {
   done <<<"$linux_names"
 }
 
+# A program of the GUI subsystem (no console window of its own), linked statically: it imports
+# only DLLs that every Windows has.
+executable_kind() {
+  local headers
+  headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+  grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" || { echo "  not a GUI program" >&2; return 1; }
+  local dlls
+  dlls=$(grep 'DLL Name:' <<<"$headers" | awk '{print toupper($3)}' | sort -u | tr '\n' ' ')
+  [ "$dlls" = "GDI32.DLL KERNEL32.DLL MSVCRT.DLL SHELL32.DLL USER32.DLL " ] || {
+    echo "  imports: $dlls" >&2
+    return 1
+  }
+}
+check "compactor.exe: GUI subsystem, only system DLLs imported" executable_kind
+
 linux_reference="$work/linux"
 mkdir "$linux_reference"
 "$linux" --quiet --dir "$linux_reference"
