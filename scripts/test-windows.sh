@@ -227,6 +227,6 @@ fatal_message_box() {
 }
 check "error 1250: message box, closed with Return, exit status 3, no output" fatal_message_box
 
-echo "end-to-end: $passed passed, $failed failed"
+echo "e2e: $passed passed, $failed failed"
 [ "$unit_status" -eq 0 ] || echo "the unit tests failed (ctest status $unit_status)"
 [ "$failed" -eq 0 ] && [ "$unit_status" -eq 0 ]
