@@ -2,24 +2,19 @@
 // leaves there.
 // Runs the program as a POSIX child process: not part of the Windows test build.
 #ifndef _WIN32
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "sources/writers.h"
+#include "tests/child_process.h"
 
 namespace {
 
@@ -27,90 +22,26 @@ using compactor::linea_table;
 using compactor::text_from_table;
 
 namespace fs = std::filesystem;
+namespace child = compactor::child;
 
-const std::string kLineSource = "QUELDRANO 2_linea.txt";
-const std::string kTrainSource = "QUELDRANO 2_555-.txt";
-const std::string kCard = "QUELDRANO 2_555_scheda_treno.txt";
-const std::string kForm = "QUELDRANO 2_555_rallentamenti.txt";
-const std::string kNotes = "QUELDRANO 2_555_note.txt";
-const std::string kRecords = "QUELDRANO 2_555.sim";
-const std::string kGrid = "QUELDRANO 2_555.dat";
-const std::string kPlan = "QUELDRANO 2_linea.dat";
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "compactor-run-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
-
- private:
-  fs::path path_;
-};
-
-std::string read_bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_bytes(const fs::path& p, const std::string& bytes) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using child::kCard;
+using child::kForm;
+using child::kGrid;
+using child::kLineSource;
+using child::kNotes;
+using child::kPlan;
+using child::kRecords;
+using child::kTrainSource;
+using child::read_bytes;
+using child::Result;
+using child::run_compactor;
+using child::ScratchDir;
+using child::write_bytes;
 
 std::set<std::string> names_in(const fs::path& dir) {
   std::set<std::string> names;
   for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
   return names;
-}
-
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs the compactor with these arguments, stdin empty, stdout and stderr captured; the working
-// directory is a separate scratch directory.
-Outcome run(const std::vector<std::string>& args, const std::string& binary = COMPACTOR_BINARY) {
-  TempDir scratch;
-  const std::string out_path = (scratch.path() / "stdout").string();
-  const std::string err_path = (scratch.path() / "stderr").string();
-  std::vector<std::string> argv_store = {binary};
-  argv_store.insert(argv_store.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_store) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || chdir(scratch.str().c_str()) != 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  Outcome r;
-  int wstatus = 0;
-  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
-    ADD_FAILURE() << "cannot run " << binary;
-    return r;
-  }
-  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  r.out = read_bytes(out_path);
-  r.err = read_bytes(err_path);
-  return r;
 }
 
 bool has_line(const std::string& text, const std::string& line) {
@@ -269,8 +200,8 @@ std::vector<std::pair<double, double>> plan_of(const std::string& line_source, s
 class DefaultRun : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir;
-    result_ = new Outcome(run({"--dir", dir_->str()}));
+    dir_ = new ScratchDir;
+    result_ = new Result(run_compactor({"--dir", dir_->str()}));
   }
   static void TearDownTestSuite() {
     delete result_;
@@ -278,15 +209,15 @@ class DefaultRun : public ::testing::Test {
   }
   static std::string output(const std::string& name) { return read_bytes(dir_->path() / name); }
 
-  static TempDir* dir_;
-  static Outcome* result_;
+  static ScratchDir* dir_;
+  static Result* result_;
 };
 
-TempDir* DefaultRun::dir_ = nullptr;
-Outcome* DefaultRun::result_ = nullptr;
+ScratchDir* DefaultRun::dir_ = nullptr;
+Result* DefaultRun::result_ = nullptr;
 
 TEST_F(DefaultRun, EndsSilentlyLeavingTheCardTheFormTheNotesAndTheThreeOutputs) {
-  EXPECT_EQ(result_->status, 0);
+  EXPECT_EQ(result_->exit_status, 0);
   EXPECT_EQ(result_->out, "");
   EXPECT_EQ(result_->err, "");
   EXPECT_EQ(names_in(dir_->path()),
@@ -491,11 +422,11 @@ TEST_F(DefaultRun, OutputFingerprints) {
 }
 
 TEST(BuildRun, WithoutArgumentsWorksInTheProgramsOwnDirectory) {
-  TempDir dir;
+  ScratchDir dir;
   const fs::path program = dir.path() / "compactor";
   fs::copy_file(COMPACTOR_BINARY, program);
-  Outcome r = run({}, program.string());
-  EXPECT_EQ(r.status, 0);
+  Result r = child::run_program(program.string(), {});
+  EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(names_in(dir.path()),
@@ -523,33 +454,33 @@ TEST(Compile, StampAlreadySetEndsTheRunWithoutOutputs) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    TempDir dir;
+    ScratchDir dir;
     write_bytes(dir.path() / kLineSource, small_line());
     write_bytes(dir.path() / kTrainSource, small_train(c.record));
-    Outcome r = run({"compile", dir.str()});
-    EXPECT_EQ(r.status, 3);
+    Result r = run_compactor({"compile", dir.str()});
+    EXPECT_EQ(r.exit_status, 3);
     EXPECT_TRUE(has_line(r.err, c.message)) << r.err;
     EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{kLineSource, kTrainSource}));
   }
 }
 
 TEST(Compile, KeepsTheSourcesUnlessAskedAndMatchesTheBuildRun) {
-  TempDir reference;
-  ASSERT_EQ(run({"--dir", reference.str()}).status, 0);
+  ScratchDir reference;
+  ASSERT_EQ(run_compactor({"--dir", reference.str()}).exit_status, 0);
   const std::string grid = read_bytes(reference.path() / kGrid);
   const std::string records = read_bytes(reference.path() / kRecords);
   const std::string plan = read_bytes(reference.path() / kPlan);
 
-  TempDir dir;
-  Outcome sources = run({"sources", dir.str()});
-  EXPECT_EQ(sources.status, 0);
+  ScratchDir dir;
+  Result sources = run_compactor({"sources", dir.str()});
+  EXPECT_EQ(sources.exit_status, 0);
   const std::set<std::string> texts = {kLineSource, kTrainSource, kCard, kForm, kNotes};
   EXPECT_EQ(names_in(dir.path()), texts);
   // A longer file of an output's name is replaced whole.
   write_bytes(dir.path() / kGrid, std::string(100000, 'x'));
 
-  Outcome kept = run({"compile", dir.str()});
-  EXPECT_EQ(kept.status, 0) << kept.err;
+  Result kept = run_compactor({"compile", dir.str()});
+  EXPECT_EQ(kept.exit_status, 0) << kept.err;
   std::set<std::string> all = texts;
   all.insert({kRecords, kGrid, kPlan});
   EXPECT_EQ(names_in(dir.path()), all);
@@ -557,8 +488,8 @@ TEST(Compile, KeepsTheSourcesUnlessAskedAndMatchesTheBuildRun) {
   EXPECT_EQ(read_bytes(dir.path() / kRecords), records);
   EXPECT_EQ(read_bytes(dir.path() / kPlan), plan);
 
-  Outcome deleted = run({"compile", dir.str(), "--delete-sources"});
-  EXPECT_EQ(deleted.status, 0) << deleted.err;
+  Result deleted = run_compactor({"compile", dir.str(), "--delete-sources"});
+  EXPECT_EQ(deleted.exit_status, 0) << deleted.err;
   all.erase(kLineSource);
   all.erase(kTrainSource);
   EXPECT_EQ(names_in(dir.path()), all);
@@ -566,28 +497,28 @@ TEST(Compile, KeepsTheSourcesUnlessAskedAndMatchesTheBuildRun) {
 }
 
 TEST(Compile, NoPlanWritesNoLineOutput) {
-  TempDir dir;
-  ASSERT_EQ(run({"sources", dir.str()}).status, 0);
-  Outcome r = run({"compile", dir.str(), "--no-plan"});
-  EXPECT_EQ(r.status, 0) << r.err;
+  ScratchDir dir;
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  Result r = run_compactor({"compile", dir.str(), "--no-plan"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
   const std::set<std::string> names = names_in(dir.path());
   EXPECT_EQ(names.count(kPlan), 0u);
   EXPECT_EQ(names.count(kGrid), 1u);
   EXPECT_EQ(names.count(kRecords), 1u);
   // An earlier line output is left as it is.
   write_bytes(dir.path() / kPlan, "earlier");
-  EXPECT_EQ(run({"compile", dir.str(), "--no-plan"}).status, 0);
+  EXPECT_EQ(run_compactor({"compile", dir.str(), "--no-plan"}).exit_status, 0);
   EXPECT_EQ(read_bytes(dir.path() / kPlan), "earlier");
 }
 
 TEST(Compile, RecordedErrorStillWritesTheOutputs) {
-  TempDir dir;
+  ScratchDir dir;
   write_bytes(dir.path() / kLineSource, small_line());
   // The code point falls on the signal's cell 43: error 7.
   write_bytes(dir.path() / kTrainSource,
               small_train("segnale, 2100, 2, 4,0,0, 0, 2, 2,0,0, 0\r\nabbattimento, 2150, 270"));
-  Outcome r = run({"compile", dir.str()});
-  EXPECT_EQ(r.status, 1);
+  Result r = run_compactor({"compile", dir.str()});
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("error 7"), std::string::npos) << r.err;
   const std::set<std::string> names = names_in(dir.path());
   EXPECT_EQ(names.count(kGrid), 1u);
@@ -614,13 +545,13 @@ TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
-    TempDir dir;
+    ScratchDir dir;
     write_bytes(
         dir.path() / kLineSource,
         "[generale]\r\nlunghezza percorso, 20000\r\n[pendenze]\r\n" + c.feature + "\r\n[fine]\r\n");
     write_bytes(dir.path() / kTrainSource, small_train("sabbia, 1"));
-    Outcome r = run({"compile", dir.str(), "--delete-sources", "--no-plan"});
-    EXPECT_EQ(r.status, 1);
+    Result r = run_compactor({"compile", dir.str(), "--delete-sources", "--no-plan"});
+    EXPECT_EQ(r.exit_status, 1);
     EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
     std::set<std::string> expected = c.sources_left;
     expected.insert({kRecords, kGrid});
@@ -629,18 +560,18 @@ TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
 }
 
 TEST(Compile, LineIdOfSixtyFourBytesIsAccepted) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string id(64, 'L');
   write_bytes(dir.path() / (id + "_linea.txt"), small_line());
   write_bytes(dir.path() / (id + "_7-.txt"), small_train("sabbia, 1"));
-  Outcome r = run({"compile", dir.str(), "--line-id", id, "--train", "7"});
-  EXPECT_EQ(r.status, 0) << r.err;
+  Result r = run_compactor({"compile", dir.str(), "--line-id", id, "--train", "7"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_TRUE(fs::exists(dir.path() / (id + "_7.dat")));
   EXPECT_TRUE(fs::exists(dir.path() / (id + "_7.sim")));
 }
 
 TEST(CommandLine, UsageErrorsExitTwoAndWriteNothing) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string d = dir.str();
   const std::vector<std::vector<std::string>> cases = {
       {"--bogus"},
@@ -664,8 +595,8 @@ TEST(CommandLine, UsageErrorsExitTwoAndWriteNothing) {
     std::string shown;
     for (const std::string& a : args) shown += "[" + a + "] ";
     SCOPED_TRACE(shown);
-    Outcome r = run(args);
-    EXPECT_EQ(r.status, 2);
+    Result r = run_compactor(args);
+    EXPECT_EQ(r.exit_status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err, "");
     EXPECT_TRUE(names_in(dir.path()).empty());

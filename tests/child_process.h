@@ -1,5 +1,5 @@
-// For the tests that look at the program from outside: a scratch directory, and the compactor run
-// as a child process.
+// For the tests that look at the program from outside: whole files read and written, a scratch
+// directory, the names of the default scenario's files, and the compactor run as a child process.
 #pragma once
 // POSIX only (mkdtemp, fork, waitpid, setrlimit): the Windows test build leaves these tests out.
 #ifndef _WIN32
@@ -22,11 +22,24 @@ namespace compactor::child {
 
 namespace fs = std::filesystem;
 
+// The files of the default scenario: the two sources, the three further texts and the three
+// binary outputs.
+inline const std::string kLineSource = "QUELDRANO 2_linea.txt";
+inline const std::string kTrainSource = "QUELDRANO 2_555-.txt";
+inline const std::string kCard = "QUELDRANO 2_555_scheda_treno.txt";
+inline const std::string kForm = "QUELDRANO 2_555_rallentamenti.txt";
+inline const std::string kNotes = "QUELDRANO 2_555_note.txt";
+inline const std::string kRecords = "QUELDRANO 2_555.sim";
+inline const std::string kGrid = "QUELDRANO 2_555.dat";
+inline const std::string kPlan = "QUELDRANO 2_linea.dat";
+
+// The bytes of a file; "" when it cannot be read.
 inline std::string read_bytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Makes the file hold exactly these bytes; a test failure when it cannot.
 inline void write_bytes(const fs::path& p, const std::string& bytes) {
   std::ofstream out(p, std::ios::binary | std::ios::trunc);
   out << bytes;
@@ -37,7 +50,7 @@ inline void write_bytes(const fs::path& p, const std::string& bytes) {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "compactor-child-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "compactor-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
     path_ = pattern;
   }
@@ -48,6 +61,8 @@ class ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
   const fs::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
 
  private:
   fs::path path_;
@@ -56,27 +71,32 @@ class ScratchDir {
 struct Result {
   int exit_status = -1;  // -1 when the child did not exit normally
   int signal = 0;        // the signal that ended it, if one did
+  std::string out;       // what it wrote on stdout
   std::string err;       // what it wrote on stderr
 };
 
-// Runs COMPACTOR_BINARY with these arguments, stdin and stdout on /dev/null, stderr captured.
-// With file_size_limit > 0 no file the child writes can grow beyond that many bytes, as on a
-// disk that fills up; SIGXFSZ is ignored, so the write that passes the limit fails with EFBIG.
-inline Result run_compactor(const std::vector<std::string>& args, rlim_t file_size_limit = 0) {
+// Runs `program` with these arguments in a scratch working directory, stdin on /dev/null, stdout
+// and stderr captured. With file_size_limit > 0 no file the child writes can grow beyond that many
+// bytes, as on a disk that fills up; SIGXFSZ is ignored, so the write that passes the limit fails
+// with EFBIG.
+inline Result run_program(const std::string& program, const std::vector<std::string>& args,
+                          rlim_t file_size_limit = 0) {
   ScratchDir scratch;
-  const std::string err_path = (scratch.path() / "stderr").string();
-  std::vector<std::string> store = {COMPACTOR_BINARY};
+  const std::string out_path = scratch.file("stdout");
+  const std::string err_path = scratch.file("stderr");
+  std::vector<std::string> store = {program};
   store.insert(store.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : store) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    int null_fd = open("/dev/null", O_RDWR);
+    int null_fd = open("/dev/null", O_RDONLY);
+    int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (null_fd < 0 || err_fd < 0 || chdir(scratch.path().c_str()) != 0) _exit(127);
+    if (null_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(scratch.path().c_str()) != 0) _exit(127);
     dup2(null_fd, 0);
-    dup2(null_fd, 1);
+    dup2(out_fd, 1);
     dup2(err_fd, 2);
     if (file_size_limit > 0) {
       struct rlimit limit = {file_size_limit, file_size_limit};
@@ -89,13 +109,19 @@ inline Result run_compactor(const std::vector<std::string>& args, rlim_t file_si
   Result r;
   int wstatus = 0;
   if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
-    ADD_FAILURE() << "cannot run " << COMPACTOR_BINARY;
+    ADD_FAILURE() << "cannot run " << program;
     return r;
   }
   if (WIFEXITED(wstatus)) r.exit_status = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+  r.out = read_bytes(out_path);
   r.err = read_bytes(err_path);
   return r;
+}
+
+// Runs the compactor built with the tests, as run_program does.
+inline Result run_compactor(const std::vector<std::string>& args, rlim_t file_size_limit = 0) {
+  return run_program(COMPACTOR_BINARY, args, file_size_limit);
 }
 
 }  // namespace compactor::child

@@ -22,11 +22,11 @@ namespace {
 
 using author_test::default_model;
 using author_test::default_run;
-using author_test::ProgramRun;
-using author_test::read_bytes;
-using author_test::run_compactor;
-using author_test::TempDir;
-using author_test::write_bytes;
+using child::read_bytes;
+using child::Result;
+using child::run_compactor;
+using child::ScratchDir;
+using child::write_bytes;
 
 // --- A strict JSON reader, enough to tell well-formed JSON and to read values back ----------
 
@@ -346,8 +346,8 @@ std::string output_path(const std::string& name) {
 }
 
 TEST(DumpTest, JsonOfEachOutputIsWellFormedAndHoldsTheScenario) {
-  const ProgramRun records = run_compactor({"dump", output_path(author_test::kRecords), "--json"});
-  ASSERT_EQ(records.status, 0) << records.err;
+  const Result records = run_compactor({"dump", output_path(child::kRecords), "--json"});
+  ASSERT_EQ(records.exit_status, 0) << records.err;
   const Json r = parse_json(records.out);
   ASSERT_EQ(r.at("records").array.size(), 87u);
   const auto& rec = r.at("records").array;
@@ -375,8 +375,8 @@ TEST(DumpTest, JsonOfEachOutputIsWellFormedAndHoldsTheScenario) {
     EXPECT_EQ(rec[i].at("text").string, it.text);
   }
 
-  const ProgramRun grid = run_compactor({"dump", output_path(author_test::kGrid), "--json"});
-  ASSERT_EQ(grid.status, 0) << grid.err;
+  const Result grid = run_compactor({"dump", output_path(child::kGrid), "--json"});
+  ASSERT_EQ(grid.exit_status, 0) << grid.err;
   const Json g = parse_json(grid.out);
   EXPECT_EQ(g.at("cell_count").integer(), 4701);
   std::map<int64_t, const Json*> by_index;
@@ -400,9 +400,9 @@ TEST(DumpTest, JsonOfEachOutputIsWellFormedAndHoldsTheScenario) {
   EXPECT_EQ(by_index[263]->at("kind_name").string, "cab-code point");
   EXPECT_EQ(by_index[263]->at("param1").integer(), 270);
 
-  const ProgramRun line =
-      run_compactor({"dump", output_path(author_test::kLine), "--json", "--every", "1000"});
-  ASSERT_EQ(line.status, 0) << line.err;
+  const Result line =
+      run_compactor({"dump", output_path(child::kPlan), "--json", "--every", "1000"});
+  ASSERT_EQ(line.exit_status, 0) << line.err;
   const Json l = parse_json(line.out);
   EXPECT_EQ(l.at("points").integer(), 235001);
   const auto& plan = l.at("plan").array;
@@ -429,8 +429,8 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 TEST(DumpTest, TextListsRecordsCellsAndPlan) {
-  const ProgramRun records = run_compactor({"dump", output_path(author_test::kRecords)});
-  ASSERT_EQ(records.status, 0) << records.err;
+  const Result records = run_compactor({"dump", output_path(child::kRecords)});
+  ASSERT_EQ(records.exit_status, 0) << records.err;
   const auto rl = lines_of(records.out);
   // Stations 1-26 and board texts 72-80 are listed; every other record is cleared here.
   EXPECT_EQ(rl.back(), "records 0, 27-71, 81-83: cleared");
@@ -440,8 +440,8 @@ TEST(DumpTest, TextListsRecordsCellsAndPlan) {
             "TERMINI\", num1 1, num2 1, num3 4, num4 1, num5 1, flag1 0, flag2 1, flag3 0, flag4 "
             "0, check_code 69000");
 
-  const ProgramRun grid = run_compactor({"dump", output_path(author_test::kGrid)});
-  ASSERT_EQ(grid.status, 0) << grid.err;
+  const Result grid = run_compactor({"dump", output_path(child::kGrid)});
+  ASSERT_EQ(grid.exit_status, 0) << grid.err;
   const auto gl = lines_of(grid.out);
   size_t listed = 0;
   for (const TrackCell& c : default_model().track_grid) listed += is_blank(c) ? 0 : 1;
@@ -451,9 +451,8 @@ TEST(DumpTest, TextListsRecordsCellsAndPlan) {
                           [&](const std::string& l) { return l.rfind(cell43 + ",", 0) == 0; }),
             1);
 
-  const ProgramRun line =
-      run_compactor({"dump", output_path(author_test::kLine), "--every", "50000"});
-  ASSERT_EQ(line.status, 0) << line.err;
+  const Result line = run_compactor({"dump", output_path(child::kPlan), "--every", "50000"});
+  ASSERT_EQ(line.exit_status, 0) << line.err;
   std::vector<std::string> data;
   for (const std::string& l : lines_of(line.out)) {
     if (!l.empty() && l[0] != '#') data.push_back(l);
@@ -477,9 +476,9 @@ TEST(DumpTest, TextListsRecordsCellsAndPlan) {
 // A file whose length or content does not fit its format is refused with the offset where it
 // stops making sense: exit status 1 and nothing on stdout.
 TEST(DumpTest, FilesThatDoNotFitTheirFormatAreRefusedWithTheOffset) {
-  const std::string sim = read_bytes(output_path(author_test::kRecords));
-  const std::string dat = read_bytes(output_path(author_test::kGrid));
-  const std::string line = read_bytes(output_path(author_test::kLine));
+  const std::string sim = read_bytes(output_path(child::kRecords));
+  const std::string dat = read_bytes(output_path(child::kGrid));
+  const std::string line = read_bytes(output_path(child::kPlan));
   ASSERT_EQ(sim.size(), 3607u);
   ASSERT_EQ(dat.size(), 70515u);
   // The line output begins with x(0) and x(1) as integers (4 bytes each), then x(2) as a double,
@@ -514,12 +513,12 @@ TEST(DumpTest, FilesThatDoNotFitTheirFormatAreRefusedWithTheOffset) {
       {"line output with an odd number of values", "a_linea.dat", line.substr(0, line.size() - 2),
        line.size() - 2, "odd number"},
   };
-  TempDir dir;
+  ScratchDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     write_bytes(dir.file(c.name), c.bytes);
-    ProgramRun r = run_compactor({"dump", dir.file(c.name), "--json"});
-    EXPECT_EQ(r.status, 1);
+    Result r = run_compactor({"dump", dir.file(c.name), "--json"});
+    EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("at offset " + std::to_string(c.offset) + ": "), std::string::npos)
         << r.err;
@@ -528,26 +527,26 @@ TEST(DumpTest, FilesThatDoNotFitTheirFormatAreRefusedWithTheOffset) {
 }
 
 TEST(DumpTest, UnreadableFilesAndUnknownNames) {
-  TempDir dir;
+  ScratchDir dir;
   std::filesystem::create_directory(dir.path() / "folder.dat");
-  ProgramRun missing = run_compactor({"dump", dir.file("missing.sim")});
-  EXPECT_EQ(missing.status, 3);
+  Result missing = run_compactor({"dump", dir.file("missing.sim")});
+  EXPECT_EQ(missing.exit_status, 3);
   EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
-  EXPECT_EQ(run_compactor({"dump", dir.file("folder.dat")}).status, 3);
+  EXPECT_EQ(run_compactor({"dump", dir.file("folder.dat")}).exit_status, 3);
 
   // A name that tells nothing needs --as; --as also overrides a telling name.
-  write_bytes(dir.file("copy.bin"), read_bytes(output_path(author_test::kGrid)));
-  EXPECT_EQ(run_compactor({"dump", dir.file("copy.bin")}).status, 2);
-  ProgramRun as_grid = run_compactor({"dump", dir.file("copy.bin"), "--as", "grid"});
-  EXPECT_EQ(as_grid.status, 0);
-  EXPECT_EQ(as_grid.out, run_compactor({"dump", output_path(author_test::kGrid)}).out);
-  ProgramRun as_records = run_compactor({"dump", output_path(author_test::kGrid), "--as", "sim"});
-  EXPECT_EQ(as_records.status, 1);  // a grid read as records does not fit
+  write_bytes(dir.file("copy.bin"), read_bytes(output_path(child::kGrid)));
+  EXPECT_EQ(run_compactor({"dump", dir.file("copy.bin")}).exit_status, 2);
+  Result as_grid = run_compactor({"dump", dir.file("copy.bin"), "--as", "grid"});
+  EXPECT_EQ(as_grid.exit_status, 0);
+  EXPECT_EQ(as_grid.out, run_compactor({"dump", output_path(child::kGrid)}).out);
+  Result as_records = run_compactor({"dump", output_path(child::kGrid), "--as", "sim"});
+  EXPECT_EQ(as_records.exit_status, 1);  // a grid read as records does not fit
 
-  EXPECT_EQ(run_compactor({"dump", dir.file("copy.bin"), "--as", "plan"}).status, 2);
-  EXPECT_EQ(run_compactor({"dump", output_path(author_test::kGrid), "--every", "10"}).status, 2);
-  EXPECT_EQ(run_compactor({"dump", output_path(author_test::kLine), "--every", "0"}).status, 2);
-  EXPECT_EQ(run_compactor({"dump"}).status, 2);
+  EXPECT_EQ(run_compactor({"dump", dir.file("copy.bin"), "--as", "plan"}).exit_status, 2);
+  EXPECT_EQ(run_compactor({"dump", output_path(child::kGrid), "--every", "10"}).exit_status, 2);
+  EXPECT_EQ(run_compactor({"dump", output_path(child::kPlan), "--every", "0"}).exit_status, 2);
+  EXPECT_EQ(run_compactor({"dump"}).exit_status, 2);
 }
 
 TEST(DumpTest, TextsAreEscapedInBothForms) {

@@ -22,14 +22,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kLineSource = "QUELDRANO 2_linea.txt";
-const std::string kTrainSource = "QUELDRANO 2_555-.txt";
-const std::string kCard = "QUELDRANO 2_555_scheda_treno.txt";
-const std::string kForm = "QUELDRANO 2_555_rallentamenti.txt";
-const std::string kNotes = "QUELDRANO 2_555_note.txt";
-const std::string kRecords = "QUELDRANO 2_555.sim";
-const std::string kGrid = "QUELDRANO 2_555.dat";
-const std::string kPlan = "QUELDRANO 2_linea.dat";
+using child::kCard;
+using child::kForm;
+using child::kGrid;
+using child::kLineSource;
+using child::kNotes;
+using child::kPlan;
+using child::kRecords;
+using child::kTrainSource;
 const std::set<std::string> kTexts = {kLineSource, kTrainSource, kCard, kForm, kNotes};
 
 uint64_t fnv1a(const std::string& bytes) {

@@ -1,28 +1,24 @@
 // Replacing a file with content handed over in pieces, as the line output is written.
-// POSIX only (mkdtemp, setrlimit): tests/win32_test.cc covers the Windows file layer.
+// POSIX only (setrlimit, and tests/child_process.h): tests/win32_test.cc covers the Windows file
+// layer.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "app/files.h"
+#include "tests/child_process.h"
 
 namespace compactor {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_whole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using child::read_bytes;
 
 size_t entries(const fs::path& dir) {
   size_t n = 0;
@@ -33,15 +29,12 @@ size_t entries(const fs::path& dir) {
 class FilePieces : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/file_pieces_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ / "QUELDRANO 2_linea.dat";
-    std::ofstream(path_, std::ios::binary) << std::string(5000, 'o');
+    ASSERT_TRUE(fs::is_directory(dir_));
+    child::write_bytes(path_, std::string(5000, 'o'));
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
-  fs::path path_;
+  child::ScratchDir scratch_;
+  const fs::path dir_ = scratch_.path();
+  const fs::path path_ = dir_ / child::kPlan;
 };
 
 TEST_F(FilePieces, PiecesReplaceTheFileInOrder) {
@@ -51,7 +44,7 @@ TEST_F(FilePieces, PiecesReplaceTheFileInOrder) {
     EXPECT_TRUE(write("c\0d", 3));
   });
   ASSERT_TRUE(r.ok) << r.reason;
-  EXPECT_EQ(read_whole(path_), std::string("abc\0d", 5));
+  EXPECT_EQ(read_bytes(path_), std::string("abc\0d", 5));
   EXPECT_EQ(entries(dir_), 1u) << "a temporary file was left behind";
 }
 
@@ -77,7 +70,7 @@ TEST_F(FilePieces, WriteFailingHalfwayKeepsTheOldFile) {
       }
     });
     bool ok = !r.ok && !r.reason.empty() && refused == 1 && offered == 2 &&
-              read_whole(path_) == std::string(5000, 'o') && entries(dir_) == 1;
+              read_bytes(path_) == std::string(5000, 'o') && entries(dir_) == 1;
     ::_exit(ok ? 0 : 1);
   };
   EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");

@@ -17,11 +17,11 @@ namespace {
 
 using author_test::default_model;
 using author_test::default_run;
-using author_test::ProgramRun;
-using author_test::read_bytes;
-using author_test::run_compactor;
-using author_test::TempDir;
-using author_test::write_bytes;
+using child::read_bytes;
+using child::Result;
+using child::run_compactor;
+using child::ScratchDir;
+using child::write_bytes;
 
 // --- A small XML well-formedness check -------------------------------------------------------
 
@@ -242,12 +242,12 @@ TEST(PlotTest, PlaceLabelsAvoidsLabelsAndObstacles) {
 // --- The command ----------------------------------------------------------------------------
 
 TEST(PlotTest, PictureOfTheDefaultScenario) {
-  TempDir dir;
-  for (const std::string& name : {author_test::kRecords, author_test::kGrid, author_test::kLine}) {
+  ScratchDir dir;
+  for (const std::string& name : {child::kRecords, child::kGrid, child::kPlan}) {
     write_bytes(dir.file(name), read_bytes(default_run().file(name)));
   }
-  ProgramRun r = run_compactor({"plot", dir.str()});
-  ASSERT_EQ(r.status, 0) << r.err;
+  Result r = run_compactor({"plot", dir.str()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
   const std::string path = dir.file("QUELDRANO 2_555.svg");
   EXPECT_EQ(r.out.rfind("wrote " + path + " (", 0), 0u) << r.out;
   const std::string svg = read_bytes(path);
@@ -274,48 +274,48 @@ TEST(PlotTest, PictureOfTheDefaultScenario) {
   EXPECT_NE(svg.find("distance along the line (km)"), std::string::npos);
 
   // Without the line output, or with --no-plan: the profiles alone, every station still there.
-  ProgramRun no_plan = run_compactor({"plot", dir.str(), "--no-plan", "-o", dir.file("p.svg")});
-  ASSERT_EQ(no_plan.status, 0) << no_plan.err;
+  Result no_plan = run_compactor({"plot", dir.str(), "--no-plan", "-o", dir.file("p.svg")});
+  ASSERT_EQ(no_plan.exit_status, 0) << no_plan.err;
   const std::string profiles = read_bytes(dir.file("p.svg"));
   EXPECT_EQ(xml_problem(profiles), "");
   EXPECT_EQ(count_of(profiles, "class=\"station\""), 26u);
   EXPECT_EQ(count_of(profiles, "class=\"station-on-plan\""), 0u);
-  std::filesystem::remove(dir.file(author_test::kLine));
-  ProgramRun missing_line = run_compactor({"plot", dir.str(), "-o", dir.file("q.svg")});
-  EXPECT_EQ(missing_line.status, 0);
+  std::filesystem::remove(dir.file(child::kPlan));
+  Result missing_line = run_compactor({"plot", dir.str(), "-o", dir.file("q.svg")});
+  EXPECT_EQ(missing_line.exit_status, 0);
   EXPECT_NE(missing_line.err.find("drawing the profiles only"), std::string::npos);
   EXPECT_EQ(read_bytes(dir.file("q.svg")), profiles);
 }
 
 TEST(PlotTest, NamesAreEscapedAndBrokenOutputsRefused) {
-  TempDir dir;
-  ASSERT_EQ(run_compactor({"sources", dir.str()}).status, 0);
-  const std::string train = dir.file(author_test::kTrainSource);
+  ScratchDir dir;
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  const std::string train = dir.file(child::kTrainSource);
   std::string text = read_bytes(train);
   const std::string name = ", LATINA\r\n";
   ASSERT_NE(text.find(name), std::string::npos);
   text.replace(text.find(name), name.size(), ", LATINA & <SUD> \xC8\r\n");
   write_bytes(train, text);
-  ASSERT_EQ(run_compactor({"compile", dir.str()}).status, 0);
-  ProgramRun r = run_compactor({"plot", dir.str(), "-q"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(run_compactor({"compile", dir.str()}).exit_status, 0);
+  Result r = run_compactor({"plot", dir.str(), "-q"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   const std::string svg = read_bytes(dir.file("QUELDRANO 2_555.svg"));
   EXPECT_EQ(xml_problem(svg), "");
   EXPECT_NE(svg.find(">LATINA &amp; &lt;SUD&gt; &#200;</text>"), std::string::npos);
 
   // A grid cut short: exit 1 and no picture; no record output: exit 3.
-  TempDir broken;
-  write_bytes(broken.file(author_test::kRecords), read_bytes(dir.file(author_test::kRecords)));
-  std::string grid = read_bytes(dir.file(author_test::kGrid));
-  write_bytes(broken.file(author_test::kGrid), grid.substr(0, grid.size() - 3));
-  ProgramRun cut = run_compactor({"plot", broken.str(), "--no-plan"});
-  EXPECT_EQ(cut.status, 1);
+  ScratchDir broken;
+  write_bytes(broken.file(child::kRecords), read_bytes(dir.file(child::kRecords)));
+  std::string grid = read_bytes(dir.file(child::kGrid));
+  write_bytes(broken.file(child::kGrid), grid.substr(0, grid.size() - 3));
+  Result cut = run_compactor({"plot", broken.str(), "--no-plan"});
+  EXPECT_EQ(cut.exit_status, 1);
   EXPECT_NE(cut.err.find("at offset 70500"), std::string::npos) << cut.err;
   EXPECT_FALSE(std::filesystem::exists(broken.file("QUELDRANO 2_555.svg")));
-  std::filesystem::remove(broken.file(author_test::kRecords));
-  EXPECT_EQ(run_compactor({"plot", broken.str()}).status, 3);
-  EXPECT_EQ(run_compactor({"plot", broken.str(), "--line-id", "a/b"}).status, 2);
+  std::filesystem::remove(broken.file(child::kRecords));
+  EXPECT_EQ(run_compactor({"plot", broken.str()}).exit_status, 3);
+  EXPECT_EQ(run_compactor({"plot", broken.str(), "--line-id", "a/b"}).exit_status, 2);
 }
 
 }  // namespace
