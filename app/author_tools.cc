@@ -140,17 +140,14 @@ int run_plot(const std::vector<std::string>& args) {
   bool quiet = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
     if (a == "-o") {
-      if (!value(out_path)) return usage_error("-o needs a file name");
+      if (!take_value(args, i, out_path)) return usage_error("-o needs a file name");
     } else if (a == "--line-id") {
-      if (!value(names.line_id)) return usage_error("--line-id needs an identifier");
+      if (!take_value(args, i, names.line_id)) return usage_error("--line-id needs an identifier");
     } else if (a == "--train") {
-      if (!value(names.train_number)) return usage_error("--train needs a train number");
+      if (!take_value(args, i, names.train_number)) {
+        return usage_error("--train needs a train number");
+      }
     } else if (a == "--no-plan") {
       with_plan = false;
     } else if (a == "-q" || a == "--quiet") {
@@ -166,11 +163,8 @@ int run_plot(const std::vector<std::string>& args) {
     }
   }
   if (dir.empty()) return usage_error("plot needs a directory");
-  if (std::string p = identity_problem(names.line_id); !p.empty()) {
-    return usage_error("the line id " + p);
-  }
-  if (std::string p = identity_problem(names.train_number); !p.empty()) {
-    return usage_error("the train number " + p);
+  if (std::string p = identities_problem(names.line_id, names.train_number); !p.empty()) {
+    return usage_error(p);
   }
   if (out_path.empty()) {
     out_path = join_path(dir, names.line_id + "_" + names.train_number + ".svg");

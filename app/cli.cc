@@ -72,6 +72,18 @@ std::string identity_problem(const std::string& value) {
   return "";
 }
 
+std::string identities_problem(const std::string& line_id, const std::string& train_number) {
+  if (std::string p = identity_problem(line_id); !p.empty()) return "the line id " + p;
+  if (std::string p = identity_problem(train_number); !p.empty()) return "the train number " + p;
+  return "";
+}
+
+bool take_value(const std::vector<std::string>& args, size_t& i, std::string& out) {
+  if (i + 1 >= args.size()) return false;
+  out = args[++i];
+  return true;
+}
+
 int run_command_line(const std::vector<std::string>& args) {
   if (!args.empty() && (args[0] == "dump" || args[0] == "plot")) {
     std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -92,11 +104,6 @@ int run_command_line(const std::vector<std::string>& args) {
   bool delete_option = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
     if (a == "-h" || a == "--help") {
       std::fputs(kHelp, stdout);
       return 0;
@@ -108,13 +115,15 @@ int run_command_line(const std::vector<std::string>& args) {
     } else if (a == "-v" || a == "--verbose") {
       opts.verbose = true;
     } else if (a == "--dir") {
-      if (!value(dir)) return usage_error("--dir needs a directory");
+      if (!take_value(args, i, dir)) return usage_error("--dir needs a directory");
       have_dir_option = true;
     } else if (a == "--line-id") {
-      if (!value(opts.line_id)) return usage_error("--line-id needs an identifier");
+      if (!take_value(args, i, opts.line_id)) return usage_error("--line-id needs an identifier");
       identity_given = true;
     } else if (a == "--train") {
-      if (!value(opts.train_number)) return usage_error("--train needs a train number");
+      if (!take_value(args, i, opts.train_number)) {
+        return usage_error("--train needs a train number");
+      }
       identity_given = true;
     } else if (a == "--no-plan") {
       opts.write_line_file = 0;
@@ -137,11 +146,8 @@ int run_command_line(const std::vector<std::string>& args) {
       return usage_error("unexpected argument '" + a + "'");
     }
   }
-  if (std::string p = identity_problem(opts.line_id); !p.empty()) {
-    return usage_error("the line id " + p);
-  }
-  if (std::string p = identity_problem(opts.train_number); !p.empty()) {
-    return usage_error("the train number " + p);
+  if (std::string p = identities_problem(opts.line_id, opts.train_number); !p.empty()) {
+    return usage_error(p);
   }
   if (command.empty()) {
     if (identity_given || plan_option || delete_option) {
