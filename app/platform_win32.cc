@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/platform.h"
+#include "app/text_win32.h"
 
 namespace compactor {
 
@@ -39,24 +40,6 @@ constexpr int kLabelPoints = 24;
 
 HWND g_wait = nullptr;
 HFONT g_wait_font = nullptr;
-
-std::wstring to_wide(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string to_utf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string text(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n,
-                      nullptr, nullptr);
-  return text;
-}
 
 // Handles what is waiting for the program's windows: the painting and showing of the wait
 // window. The run itself processes no messages.
