@@ -105,8 +105,14 @@ int memorizza_percorso(Model& m, const RunOptions& opts, RunSummary* summary) {
     if (file == s.train.name && s.train.bytes) return *s.train.bytes;
     return {};
   };
-  for (const Warning& w : warnings) {
-    print_error(format_warning(w.pos, source_of(w.pos.file), w.text));
+  // A source full of stray lines would otherwise bury the report under its warnings.
+  constexpr size_t kShownWarnings = 200;
+  for (size_t i = 0; i < warnings.size() && i < kShownWarnings; ++i) {
+    print_error(format_warning(warnings[i].pos, source_of(warnings[i].pos.file), warnings[i].text));
+  }
+  if (warnings.size() > kShownWarnings) {
+    print_error(
+        format_note(std::to_string(warnings.size() - kShownWarnings) + " more warnings not shown"));
   }
   if (summary != nullptr) {
     summary->warnings = static_cast<int>(warnings.size());

@@ -44,6 +44,25 @@ TEST(CheckTest, SummaryLineCountsWarningsAndErrors) {
   for (const Case& c : cases) EXPECT_EQ(summary_line(c.summary), c.line);
 }
 
+// A source full of stray lines shows its first 200 warnings and counts the rest.
+TEST(CheckTest, ManyWarningsAreCappedButCounted) {
+  ScratchDir dir;
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  std::string stray;
+  for (int i = 0; i < 250; ++i) stray += "stray" + std::to_string(i) + "\r\n";
+  replace_once(dir.file(child::kLineSource), "[fine]\r\n", stray + "[fine]\r\n");
+  Result r = run_compactor({"check", dir.str()});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  size_t shown = 0;
+  for (size_t at = r.err.find(": warning: "); at != std::string::npos;
+       at = r.err.find(": warning: ", at + 1)) {
+    ++shown;
+  }
+  EXPECT_EQ(shown, 200u);
+  EXPECT_NE(r.err.find("compactor: 50 more warnings not shown\n"), std::string::npos);
+  EXPECT_EQ(last_line(r.err), "compactor: 250 warnings, 0 errors");
+}
+
 TEST(CheckTest, WritesAndDeletesNothing) {
   ScratchDir dir;
   ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
