@@ -4,21 +4,18 @@
 #include <optional>
 
 #include "app/cli.h"
-#include "app/diagnostics.h"
-#include "app/files.h"
-#include "app/platform.h"
-#include "output/decode.h"
-#include "output/dump.h"
-#include "output/outputs.h"
-#include "output/plot.h"
+#include "tools/check.h"
+#include "tools/diagnostics.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "format/decode.h"
+#include "tools/dump.h"
+#include "format/outputs.h"
+#include "tools/plot.h"
 
 namespace compactor {
 
 namespace {
-
-std::string counted(int n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 // A whole file, or "compactor: cannot read PATH: REASON" on stderr and nullopt.
 std::optional<std::string> read_output(const std::string& path) {
@@ -51,19 +48,14 @@ void write_stdout(const std::string& text) {
 
 }  // namespace
 
-std::string summary_line(const RunSummary& summary) {
-  return counted(summary.warnings, "warning", "warnings") + ", " +
-         counted(summary.errors, "error", "errors");
-}
-
 int run_check(RunOptions opts) {
   opts.write_outputs = false;
   opts.delete_sources = false;
   opts.warnings = true;
   Model m;
   RunSummary summary;
-  int status = memorizza_percorso(m, opts, &summary);
-  std::fputs(format_note(summary_line(summary)).c_str(), stderr);
+  int status = compile_directory(m, opts, &summary);
+  std::fputs(format_note(summary_line(summary.warnings, summary.errors)).c_str(), stderr);
   return status;
 }
 
@@ -134,8 +126,8 @@ int run_plot(const std::vector<std::string>& args) {
   std::string dir;
   std::string out_path;
   Model names;  // only the identity, for the file names
-  names.line_id = "QUELDRANO 2";
-  names.train_number = "555";
+  names.line_id = kDefaultLineId;
+  names.train_number = kDefaultTrainNumber;
   bool with_plan = true;
   bool quiet = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -202,7 +194,10 @@ int run_plot(const std::vector<std::string>& args) {
   data.line_id = names.line_id;
   data.train_number = names.train_number;
   std::string svg = plot_svg(data);
-  write_file_or_exit(out_path, svg);
+  if (FileResult r = replace_file(out_path, svg); !r.ok) {
+    std::fputs(format_note("cannot write " + out_path + ": " + r.reason).c_str(), stderr);
+    return 3;
+  }
   if (!quiet) std::printf("wrote %s (%zu bytes)\n", out_path.c_str(), svg.size());
   return 0;
 }

@@ -8,9 +8,6 @@
 
 namespace compactor {
 
-// "2 warnings, 1 error".
-std::string summary_line(const RunSummary& summary);
-
 // Compiles the sources in opts.dir in memory, as compile does, with warnings; writes and
 // deletes nothing; ends with the summary line on stderr. Returns the exit status.
 int run_check(RunOptions opts);

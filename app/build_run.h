@@ -1,18 +1,19 @@
-// The build run: write the scenario's text files, compile them, write the binary outputs.
+// The build run and the compile of a directory: the only code that writes or deletes files.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "model/model.h"
+#include "scenario/texts.h"
 
 namespace compactor {
 
 struct RunOptions {
   std::string dir;  // where every file is read and written
-  std::string line_id = "QUELDRANO 2";
-  std::string train_number = "555";
-  int32_t write_line_file = 1;
+  std::string line_id = kDefaultLineId;
+  std::string train_number = kDefaultTrainNumber;
+  int32_t with_plan = 1;
   bool delete_sources = true;  // delete the sources the compile has read
   bool write_outputs = true;   // false: compile in memory only
   bool quiet = false;
@@ -27,18 +28,15 @@ struct RunSummary {
   int errors = 0;
 };
 
-// The whole build run in opts.dir: the five writers, then memorizza_percorso(1).
-// Returns the exit status.
-int Form_Load(const RunOptions& opts);
+// The whole build run in opts.dir: the five texts, then the compile of the line and train
+// sources with the plan. Returns the exit status.
+int build_run(const RunOptions& opts);
 
-// Only the five writers.
+// Only the five texts. Returns the exit status.
 int write_sources(const RunOptions& opts);
 
 // Compiles the two sources in opts.dir and writes the outputs. Returns the exit status; fills
 // `summary` when it is given.
-int memorizza_percorso(Model& m, const RunOptions& opts, RunSummary* summary = nullptr);
-
-// Shows " Errore n. " and the number, then ends the program with exit status 3.
-[[noreturn]] void errore(const std::string& a);
+int compile_directory(Model& m, const RunOptions& opts, RunSummary* summary = nullptr);
 
 }  // namespace compactor

@@ -4,8 +4,8 @@
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
-#include "app/diagnostics.h"
-#include "app/platform.h"
+#include "tools/diagnostics.h"
+#include "platform/platform.h"
 
 namespace compactor {
 
@@ -126,7 +126,7 @@ int run_command_line(const std::vector<std::string>& args) {
       }
       identity_given = true;
     } else if (a == "--no-plan") {
-      opts.write_line_file = 0;
+      opts.with_plan = 0;
       plan_option = true;
     } else if (a == "--delete-sources") {
       delete_option = true;
@@ -154,7 +154,7 @@ int run_command_line(const std::vector<std::string>& args) {
       return usage_error("--line-id, --train, --no-plan and --delete-sources go with compile");
     }
     opts.dir = have_dir_option ? dir : program_directory();
-    return Form_Load(opts);
+    return build_run(opts);
   }
   if (have_dir_option) return usage_error("--dir goes with the build run only");
   opts.dir = dir;
@@ -172,7 +172,7 @@ int run_command_line(const std::vector<std::string>& args) {
   opts.delete_sources = delete_option;
   opts.warnings = true;
   Model m;
-  return memorizza_percorso(m, opts);
+  return compile_directory(m, opts);
 }
 
 }  // namespace compactor

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/files.h"
-#include "app/platform.h"
+#include "platform/files.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
   int first = 1;
@@ -38,7 +38,12 @@ int main(int argc, char** argv) {
   // The clock starts here: everything below is what any run must do.
   auto start = std::chrono::steady_clock::now();
   for (const auto& [name, bytes] : files) {
-    compactor::write_file_or_exit(compactor::join_path(to, name), bytes);
+    std::string path = compactor::join_path(to, name);
+    compactor::FileResult r = compactor::replace_file(path, bytes);
+    if (!r.ok) {
+      std::fprintf(stderr, "baseline: cannot write %s: %s\n", path.c_str(), r.reason.c_str());
+      return 3;
+    }
   }
   auto end = std::chrono::steady_clock::now();
   if (report) {

@@ -10,9 +10,9 @@
 #include "bench/generate.h"
 #include "compiler/compiler.h"
 #include "model/model.h"
-#include "output/outputs.h"
-#include "output/percorso.h"
-#include "sources/writers.h"
+#include "format/outputs.h"
+#include "compiler/compile.h"
+#include "scenario/texts.h"
 
 namespace compactor {
 namespace {
@@ -23,7 +23,7 @@ struct SourceTexts {
 };
 
 const SourceTexts& writers_sources() {
-  static const SourceTexts texts{text_from_table(linea_table()), text_from_table(treno_table())};
+  static const SourceTexts texts{text_from_table(line_source_table()), text_from_table(train_source_table())};
   return texts;
 }
 
@@ -36,13 +36,13 @@ const SourceTexts& large_sources() {
 }
 
 // One whole compile, as the build run does it after reading the two files.
-void compile(const SourceTexts& texts, int32_t write_line_file, Model& m) {
+void compile(const SourceTexts& texts, int32_t with_plan, Model& m) {
   m.line_id = "QUELDRANO 2";
   m.train_number = "555";
   Sources s;
   s.line = SourceFile{"line", texts.line, false};
   s.train = SourceFile{"train", texts.train, false};
-  PassOutcome outcome = compile_model(m, write_line_file, s);
+  PassOutcome outcome = compile_model(m, with_plan, s);
   if (outcome != PassOutcome::kReady || m.error_code != 0) std::abort();
 }
 
@@ -62,7 +62,7 @@ const SourceTexts& scenario(int64_t which) {
   return which == 0 ? writers_sources() : large_sources();
 }
 
-// Argument 0: the writers' scenario, 1: the large one; second argument: write_line_file.
+// Argument 0: the writers' scenario, 1: the large one; second argument: with_plan.
 void BM_Compile(benchmark::State& state) {
   const SourceTexts& texts = scenario(state.range(0));
   for (auto _ : state) {
@@ -91,13 +91,13 @@ void BM_Writer(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
 }
-BENCHMARK(BM_Writer<linea_table>)->Name("BM_Writer/linea")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Writer<treno_table>)->Name("BM_Writer/treno")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Writer<note_table>)->Name("BM_Writer/note")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Writer<rallentamenti_table>)
+BENCHMARK(BM_Writer<line_source_table>)->Name("BM_Writer/linea")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Writer<train_source_table>)->Name("BM_Writer/treno")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Writer<notes_table>)->Name("BM_Writer/note")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Writer<slow_order_form_table>)
     ->Name("BM_Writer/rallentamenti")
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Writer<scheda_table>)->Name("BM_Writer/scheda")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Writer<timetable_card_table>)->Name("BM_Writer/scheda")->Unit(benchmark::kMicrosecond);
 
 template <std::string (*Encode)(const Model&)>
 void BM_Encode(benchmark::State& state) {

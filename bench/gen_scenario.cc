@@ -5,11 +5,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/files.h"
-#include "app/platform.h"
+#include "platform/files.h"
+#include "platform/platform.h"
 #include "bench/generate.h"
 #include "model/model.h"
-#include "sources/writers.h"
+#include "scenario/texts.h"
 
 namespace {
 
@@ -51,9 +51,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "gen_scenario: %s\n", e.what());
     return 2;
   }
-  compactor::write_file_or_exit(compactor::join_path(dir, compactor::linea_file_name(m)),
-                                sources.line);
-  compactor::write_file_or_exit(compactor::join_path(dir, compactor::treno_file_name(m)),
-                                sources.train);
+  const std::pair<std::string, const std::string*> files[] = {
+      {compactor::line_source_name(m), &sources.line},
+      {compactor::train_source_name(m), &sources.train}};
+  for (const auto& [name, bytes] : files) {
+    std::string path = compactor::join_path(dir, name);
+    compactor::FileResult r = compactor::replace_file(path, *bytes);
+    if (!r.ok) {
+      std::fprintf(stderr, "gen_scenario: cannot write %s: %s\n", path.c_str(), r.reason.c_str());
+      return 3;
+    }
+  }
   return 0;
 }

@@ -31,12 +31,12 @@ struct Sources {
 
 // Reads both sources into the model. Always returns; the outcome is in error_code and
 // error_position (and error_source). Marks the files the run deletes.
-void memorizza_dati(Model& m, Sources& s);
+void read_sources(Model& m, Sources& s);
 
 // --- Line feature placement -----------------------------------------------------------------
 
 // Reorders items 81 to 83 by their keys.
-void progressive_ordina(Model& m);
+void order_chainage_records(Model& m);
 
 // Running state of the line's feature part.
 struct LineFeatureState {
@@ -54,8 +54,8 @@ double curve_curvature(const std::string& keyword);
 // would pass 1,000,000 points or the end of the plan table.
 bool place_curve(Model& m, LineFeatureState& st, double k, int32_t start, int32_t length);
 void complete_plan(Model& m, LineFeatureState& st);
-void memo_montagna(Model& m, int32_t& inizio, int32_t& fine, int32_t& tipo);
-void memo_indicatori_v_max(Model& m, int32_t posizione, int32_t& vas, int32_t& vbs, int32_t& vcs,
+void place_tunnel(Model& m, int32_t& inizio, int32_t& fine, int32_t& tipo);
+void place_speed_boards(Model& m, int32_t posizione, int32_t& vas, int32_t& vbs, int32_t& vcs,
                            int32_t& strisces, int32_t& vad, int32_t& vbd, int32_t& vcd,
                            int32_t& strisced);
 // Places an indication board; records error 6 or 107 and returns false when it cannot.
@@ -63,15 +63,15 @@ bool place_board(Model& m, LineFeatureState& st, int32_t position, const std::st
 
 // --- Signal, slow-order and station placement -------------------------------------------------
 
-void memo_segnale(Model& m, int32_t posizione, int32_t& sx, int32_t& s1, int32_t& s2, int32_t& s3,
+void place_signal(Model& m, int32_t posizione, int32_t& sx, int32_t& s1, int32_t& s2, int32_t& s3,
                   int32_t& rapp, int32_t& dx, int32_t& d1, int32_t& d2, int32_t& d3,
                   int32_t& tempo);
-void memo_rallentamento(Model& m, int32_t x, int32_t& v, int32_t& l, int32_t& f_tt, int32_t f_ta,
+void place_slow_order(Model& m, int32_t x, int32_t& v, int32_t& l, int32_t& f_tt, int32_t f_ta,
                         int32_t& d_v);
-bool memo_abbattimento(Model& m, int32_t posizione, int32_t codice);
-bool memo_stazione(Model& m, int32_t n, int32_t lunghezza);
+bool place_code_point(Model& m, int32_t posizione, int32_t codice);
+bool place_station(Model& m, int32_t n, int32_t lunghezza);
 
 // A 32-bit result of source arithmetic; one that does not fit is a read failure.
-int32_t to_long(int64_t v);
+int32_t to_int32(int64_t v);
 
 }  // namespace compactor

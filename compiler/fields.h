@@ -32,9 +32,9 @@ class FieldReader {
   std::string read_text();
   // Reads a numeric field that must lie in [lo, hi].
   int64_t read_number(int64_t lo, int64_t hi);
-  int32_t read_long() { return static_cast<int32_t>(read_number(INT32_MIN, INT32_MAX)); }
-  int16_t read_integer() { return static_cast<int16_t>(read_number(INT16_MIN, INT16_MAX)); }
-  uint8_t read_byte() { return static_cast<uint8_t>(read_number(0, 255)); }
+  int32_t read_int32() { return static_cast<int32_t>(read_number(INT32_MIN, INT32_MAX)); }
+  int16_t read_int16() { return static_cast<int16_t>(read_number(INT16_MIN, INT16_MAX)); }
+  uint8_t read_uint8() { return static_cast<uint8_t>(read_number(0, 255)); }
 
   // Where the field read last started.
   int64_t field_offset() const { return field_start_; }

@@ -10,12 +10,12 @@
 
 namespace compactor {
 
-int32_t to_long(int64_t v) {
+int32_t to_int32(int64_t v) {
   if (v < INT32_MIN || v > INT32_MAX) throw ReadFailure{};
   return static_cast<int32_t>(v);
 }
 
-void progressive_ordina(Model& m) {
+void order_chainage_records(Model& m) {
   ScenarioItem t = m.items[81], d = m.items[82], u = m.items[83];
   auto assign = [&m](const ScenarioItem& a, const ScenarioItem& b, const ScenarioItem& c) {
     const ScenarioItem* order[3] = {&a, &b, &c};
@@ -31,7 +31,7 @@ void progressive_ordina(Model& m) {
   };
   int64_t kt = t.value1, kd = d.value1, ku = u.value1;
   // The sum is 32-bit arithmetic on source values, added left to right.
-  if (to_long(to_long(kt + kd) + ku) != 0) {
+  if (to_int32(to_int32(kt + kd) + ku) != 0) {
     if (kt > kd && kt > ku) {
       if (kd > ku)
         assign(t, d, u);
@@ -66,7 +66,7 @@ void progressive_ordina(Model& m) {
     zero_all();
   }
   for (int i = 81; i <= 83; ++i) {
-    if (m.items[i].value3 == 1) m.items[i].value2 = to_long(int64_t{m.items[i].value2} + 100);
+    if (m.items[i].value3 == 1) m.items[i].value2 = to_int32(int64_t{m.items[i].value2} + 100);
   }
 }
 
@@ -122,7 +122,7 @@ constexpr int32_t kMaxPlanPoint = 1000000;
 // computed until then stay. Unchecked, `to` must lie inside the table.
 bool build_plan(Model& mo, LineFeatureState& st, int32_t to, double k, bool curved, bool checked) {
   if (st.next_point > to) return true;
-  const int32_t last = checked ? std::min({to, mo.profile_last, kMaxPlanPoint}) : to;
+  const int32_t last = checked ? std::min({to, mo.plan_last, kMaxPlanPoint}) : to;
   if (st.next_point <= last) {
     // The last two points are kept at hand: (x1, y1) is point m - 1 and (x2, y2) point m - 2.
     TaggedValue* xs = &mo.profile(0, 0);
@@ -162,16 +162,16 @@ bool build_plan(Model& mo, LineFeatureState& st, int32_t to, double k, bool curv
 
 bool place_curve(Model& m, LineFeatureState& st, double k, int32_t start, int32_t length) {
   if (!build_plan(m, st, start, k, false, true)) return false;
-  return build_plan(m, st, to_long(int64_t{start} + length), k, true, true);
+  return build_plan(m, st, to_int32(int64_t{start} + length), k, true, true);
 }
 
 void complete_plan(Model& m, LineFeatureState& st) {
   // Straight up to the last point but two, with no 1,000,000 limit.
-  build_plan(m, st, m.profile_last - 2, 0.0, false, false);
+  build_plan(m, st, m.plan_last - 2, 0.0, false, false);
 }
 
-void memo_montagna(Model& m, int32_t& inizio, int32_t& fine, int32_t& tipo) {
-  if (m.mountain_count >= kTunnelSlots - 1) {
+void place_tunnel(Model& m, int32_t& inizio, int32_t& fine, int32_t& tipo) {
+  if (m.tunnel_count >= kTunnelSlots - 1) {
     m.error_code = kErrTooManyTunnels;
     return;
   }
@@ -186,10 +186,10 @@ void memo_montagna(Model& m, int32_t& inizio, int32_t& fine, int32_t& tipo) {
     tipo -= 10;
     marker = true;
   }
-  int32_t n = ++m.mountain_count;
-  m.mountain_start[n] = inizio;
-  m.mountain_end[n] = fine;
-  if (n > 1 && to_long(int64_t{m.mountain_start[n]} - m.mountain_end[n - 1]) <= 150) tipo = 3;
+  int32_t n = ++m.tunnel_count;
+  m.tunnel_start[n] = inizio;
+  m.tunnel_end[n] = fine;
+  if (n > 1 && to_int32(int64_t{m.tunnel_start[n]} - m.tunnel_end[n - 1]) <= 150) tipo = 3;
   int64_t count = 0;
   for (int64_t c = first; c <= last; ++c) {
     ++count;
@@ -209,7 +209,7 @@ int16_t packed_speed(int32_t d, int32_t s) {
 
 }  // namespace
 
-void memo_indicatori_v_max(Model& m, int32_t posizione, int32_t& vas, int32_t& vbs, int32_t& vcs,
+void place_speed_boards(Model& m, int32_t posizione, int32_t& vas, int32_t& vbs, int32_t& vcs,
                            int32_t& strisces, int32_t& vad, int32_t& vbd, int32_t& vcd,
                            int32_t& strisced) {
   int64_t c = cell_after(posizione);

@@ -20,7 +20,7 @@ uint8_t low8(int64_t v) {
 
 }  // namespace
 
-void memo_segnale(Model& m, int32_t posizione, int32_t& sx, int32_t& s1, int32_t& s2, int32_t& s3,
+void place_signal(Model& m, int32_t posizione, int32_t& sx, int32_t& s1, int32_t& s2, int32_t& s3,
                   int32_t& rapp, int32_t& dx, int32_t& d1, int32_t& d2, int32_t& d3,
                   int32_t& tempo) {
   int64_t i = cell_after(posizione);
@@ -47,12 +47,12 @@ void memo_segnale(Model& m, int32_t posizione, int32_t& sx, int32_t& s1, int32_t
   }
 }
 
-void memo_rallentamento(Model& m, int32_t x, int32_t& v, int32_t& l, int32_t& f_tt, int32_t f_ta,
+void place_slow_order(Model& m, int32_t x, int32_t& v, int32_t& l, int32_t& f_tt, int32_t f_ta,
                         int32_t& d_v) {
   int64_t start = cell_after(x);
-  int64_t end = cell_after(to_long(int64_t{x} + l));
+  int64_t end = cell_after(to_int32(int64_t{x} + l));
   bool board = x > 1500;
-  int64_t warning = board ? cell_after(to_long(int64_t{x} - 1200)) : 0;
+  int64_t warning = board ? cell_after(to_int32(int64_t{x} - 1200)) : 0;
   if (!in_grid(m, start) || !in_grid(m, end) || !in_grid(m, warning)) {
     m.error_code = kErrBeyondGrid;  // the reader's range check keeps slow orders in the grid
     return;
@@ -100,7 +100,7 @@ void memo_rallentamento(Model& m, int32_t x, int32_t& v, int32_t& l, int32_t& f_
   }
 }
 
-bool memo_abbattimento(Model& m, int32_t posizione, int32_t codice) {
+bool place_code_point(Model& m, int32_t posizione, int32_t codice) {
   int64_t q = cell_at(posizione);
   if (!in_grid(m, q)) {  // the reader's range check keeps code points inside the grid
     m.error_code = kErrBeyondGrid;
@@ -120,22 +120,22 @@ bool memo_abbattimento(Model& m, int32_t posizione, int32_t codice) {
   return true;
 }
 
-bool memo_stazione(Model& m, int32_t n, int32_t lunghezza) {
+bool place_station(Model& m, int32_t n, int32_t lunghezza) {
   ScenarioItem& r = m.items[n];
   int64_t p = r.value3;
   int32_t t = r.kind;
   int64_t len = lunghezza;
   if (t == 5 || t == 6) {
-    r.value2 = to_long(p + 150);
-    r.value1 = to_long(p - len);
+    r.value2 = to_int32(p + 150);
+    r.value1 = to_int32(p - len);
     r.flag3 = 0;
   } else if (t == 7 || t == 8) {
-    r.value1 = to_long(p - len);
-    r.value2 = to_long(p + len);
+    r.value1 = to_int32(p - len);
+    r.value2 = to_int32(p + len);
     r.flag3 = 0;
   } else {
-    r.value1 = to_long(p - len / 2);
-    r.value2 = to_long(p + len / 2 + (r.flag3 != 0 ? 50 : 0));
+    r.value1 = to_int32(p - len / 2);
+    r.value2 = to_int32(p + len / 2 + (r.flag3 != 0 ? 50 : 0));
   }
   if (lunghezza < 600) r.flag4 = 0;
   if (n == 1) {

@@ -10,13 +10,13 @@
 #include <string_view>
 #include <vector>
 
-#include "app/diagnostics.h"
+#include "tools/diagnostics.h"
 #include "compiler/compiler.h"
 #include "model/errors.h"
 #include "model/model.h"
-#include "output/decode.h"
-#include "output/outputs.h"
-#include "output/percorso.h"
+#include "format/decode.h"
+#include "format/outputs.h"
+#include "compiler/compile.h"
 
 namespace compactor::fuzz {
 
@@ -66,13 +66,13 @@ inline int32_t plan_for(size_t input_size) {
 }
 
 // Compiles the sources as the build run does and checks the model and the outputs it gives.
-inline void compile_and_check(Sources& s, int32_t write_line_file) {
+inline void compile_and_check(Sources& s, int32_t with_plan) {
   Model m;
   m.line_id = "QUELDRANO 2";
   m.train_number = "555";
   std::vector<Warning> warnings;
   s.warnings = &warnings;
-  PassOutcome outcome = compile_model(m, write_line_file, s);
+  PassOutcome outcome = compile_model(m, with_plan, s);
   s.warnings = nullptr;
 
   // A line source that was there is always deleted; a train source only when it was there.
@@ -98,7 +98,7 @@ inline void compile_and_check(Sources& s, int32_t write_line_file) {
   if (outcome != PassOutcome::kReady) return;
 
   for (const TrackCell& c : m.track_grid) FUZZ_CHECK(known_kind(c.kind));
-  FUZZ_CHECK(m.mountain_count >= 0 && m.mountain_count < kTunnelSlots);
+  FUZZ_CHECK(m.tunnel_count >= 0 && m.tunnel_count < kTunnelSlots);
   size_t texts = 0;
   for (const ScenarioItem& r : m.items) {
     FUZZ_CHECK(r.text.size() <= 65535);
@@ -132,10 +132,10 @@ inline void compile_and_check(Sources& s, int32_t write_line_file) {
                a.speed_limit == b.speed_limit && a.gradient_code == b.gradient_code &&
                a.adhesion == b.adhesion);
   }
-  if (write_line_file != 0) {
-    FUZZ_CHECK(m.line_profile.size() == 2 * (static_cast<size_t>(m.profile_last) + 1));
+  if (with_plan != 0) {
+    FUZZ_CHECK(m.plan_table.size() == 2 * (static_cast<size_t>(m.plan_last) + 1));
   } else {
-    FUZZ_CHECK(m.line_profile.empty());
+    FUZZ_CHECK(m.plan_table.empty());
   }
 }
 

@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "fuzz/fuzz_compile.h"
-#include "output/decode.h"
-#include "output/dump.h"
-#include "output/outputs.h"
+#include "format/decode.h"
+#include "tools/dump.h"
+#include "format/outputs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace compactor;
@@ -54,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       FUZZ_CHECK(plan->x.size() == plan->y.size());
       Model m;
-      m.line_profile.assign(plan->x.begin(), plan->x.end());
-      m.line_profile.insert(m.line_profile.end(), plan->y.begin(), plan->y.end());
+      m.plan_table.assign(plan->x.begin(), plan->x.end());
+      m.plan_table.insert(m.plan_table.end(), plan->y.begin(), plan->y.end());
       FUZZ_CHECK(encode_line_output(m) == bytes);
       dump_plan(*plan, bytes.size(), every, json);
       break;

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "fuzz/fuzz_compile.h"
-#include "sources/writers.h"
+#include "scenario/texts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace compactor;
-  static const std::string line = text_from_table(linea_table());
+  static const std::string line = text_from_table(line_source_table());
   Sources s;
   s.line = fuzz::source(fuzz::kLineName, line);
   s.train = fuzz::source(fuzz::kTrainName, std::string(reinterpret_cast<const char*>(data), size));

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "compiler/compiler.h"
-#include "output/outputs.h"
-#include "output/percorso.h"
-#include "sources/writers.h"
+#include "format/outputs.h"
+#include "compiler/compile.h"
+#include "scenario/texts.h"
 
 namespace {
 
@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string dir = argv[1];
-  std::string line = compactor::text_from_table(compactor::linea_table());
-  std::string train = compactor::text_from_table(compactor::treno_table());
+  std::string line = compactor::text_from_table(compactor::line_source_table());
+  std::string train = compactor::text_from_table(compactor::train_source_table());
   // The outputs of the writers' scenario, behind the byte that makes fuzz_dump read them as
   // records (0), grid (1) or line output (2). The grid and the plan are cut to their first
   // metres: the fuzzer works on small inputs.
@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
   m.line_id = "QUELDRANO 2";
   m.train_number = "555";
   compactor::Sources s;
-  s.line.name = compactor::linea_file_name(m);
+  s.line.name = compactor::line_source_name(m);
   s.line.bytes = line;
-  s.train.name = compactor::treno_file_name(m);
+  s.train.name = compactor::train_source_name(m);
   s.train.bytes = train;
   if (compactor::compile_model(m, 1, s) != compactor::PassOutcome::kReady) {
     std::fprintf(stderr, "make_seeds: the writers' scenario does not compile\n");
@@ -45,10 +45,10 @@ int main(int argc, char** argv) {
   const std::string records = compactor::encode_record_output(m);
   const std::string grid = compactor::encode_grid_output(m).substr(0, 400 * compactor::kCellBytes);
   compactor::Model start;
-  start.profile_last = 399;
+  start.plan_last = 399;
   for (int c = 0; c < 2; ++c) {
-    for (int32_t i = 0; i <= start.profile_last; ++i) {
-      start.line_profile.push_back(m.profile(i, c));
+    for (int32_t i = 0; i <= start.plan_last; ++i) {
+      start.plan_table.push_back(m.profile(i, c));
     }
   }
   const std::string plan = compactor::encode_line_output(start);

@@ -10,8 +10,8 @@ void create_grid(Model& m, int32_t last) {
 void create_profile(Model& m, int32_t last) {
   PlanTable fresh;
   fresh.resize(2 * (static_cast<size_t>(last) + 1));  // zeroed storage: every element empty
-  m.line_profile.swap(fresh);
-  m.profile_last = last;
+  m.plan_table.swap(fresh);
+  m.plan_last = last;
 }
 
 void clear_items(Model& m) {

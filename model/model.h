@@ -133,32 +133,32 @@ using PlanTable = std::vector<TaggedValue, ZeroedAllocator<TaggedValue>>;
 struct Model {
   std::string line_id;
   std::string train_number;
-  int32_t write_line_file = 0;
+  int32_t with_plan = 0;
   std::string text_line;
-  int32_t profile_last = 0;
+  int32_t plan_last = 0;
   int32_t grid_last = 0;
-  int32_t mountain_count = 0;
+  int32_t tunnel_count = 0;
   int32_t error_code = 0;
   int32_t error_position = 0;
 
   // track_grid(0 .. grid_last); empty until a line length is accepted.
   std::vector<TrackCell> track_grid;
   std::array<ScenarioItem, kItemCount> items;
-  // line_profile(m, c), column-major: element m is x(m), element profile_last + 1 + m is y(m).
-  PlanTable line_profile;
-  std::array<int32_t, kTunnelSlots> mountain_start{};
-  std::array<int32_t, kTunnelSlots> mountain_end{};
+  // plan_table(m, c), column-major: element m is x(m), element plan_last + 1 + m is y(m).
+  PlanTable plan_table;
+  std::array<int32_t, kTunnelSlots> tunnel_start{};
+  std::array<int32_t, kTunnelSlots> tunnel_end{};
 
   // Where the last recorded error came from, when a source record caused it.
   SourcePos error_source;
 
   bool has_grid() const { return !track_grid.empty(); }
   TaggedValue& profile(int32_t m, int c) {
-    return line_profile[static_cast<size_t>(c) * (static_cast<size_t>(profile_last) + 1) +
+    return plan_table[static_cast<size_t>(c) * (static_cast<size_t>(plan_last) + 1) +
                         static_cast<size_t>(m)];
   }
   const TaggedValue& profile(int32_t m, int c) const {
-    return line_profile[static_cast<size_t>(c) * (static_cast<size_t>(profile_last) + 1) +
+    return plan_table[static_cast<size_t>(c) * (static_cast<size_t>(plan_last) + 1) +
                         static_cast<size_t>(m)];
   }
 };
@@ -169,13 +169,13 @@ inline bool is_free(const TrackCell& cell) {
 }
 
 // The lower of two tagged numbers by value, x on a tie.
-inline TaggedValue minimo(const TaggedValue& x, const TaggedValue& y) {
+inline TaggedValue lower_of(const TaggedValue& x, const TaggedValue& y) {
   return x.number() > y.number() ? y : x;
 }
 
 // Creates track_grid(0 .. last), every field zero, discarding what was there.
 void create_grid(Model& m, int32_t last);
-// Creates line_profile(0 .. last, 0 .. 1), every element empty.
+// Creates plan_table(0 .. last, 0 .. 1), every element empty.
 void create_profile(Model& m, int32_t last);
 // Clears the 87 records: every number 0, every text empty.
 void clear_items(Model& m);

@@ -50,7 +50,7 @@ inline const Model& default_model() {
     opts.quiet = true;
     opts.write_outputs = false;
     EXPECT_EQ(write_sources(opts), 0);
-    EXPECT_EQ(memorizza_percorso(model, opts), 0);
+    EXPECT_EQ(compile_directory(model, opts), 0);
     return true;
   }();
   (void)made;

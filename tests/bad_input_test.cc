@@ -11,8 +11,8 @@
 
 #include "compiler/compiler.h"
 #include "model/model.h"
-#include "output/percorso.h"
-#include "sources/writers.h"
+#include "compiler/compile.h"
+#include "scenario/texts.h"
 #ifndef _WIN32
 #include "tests/child_process.h"
 #endif

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "sources/writers.h"
+#include "scenario/texts.h"
 #include "tests/child_process.h"
 
 namespace {
 
-using compactor::linea_table;
+using compactor::line_source_table;
 using compactor::text_from_table;
 
 namespace fs = std::filesystem;
@@ -407,7 +407,7 @@ TEST_F(DefaultRun, LineOutputHoldsThePlan) {
   EXPECT_DOUBLE_EQ(y(1002).value, 1001.99999984);
   // Every computed point as the curve records of the written line source make it.
   const std::vector<std::pair<double, double>> plan =
-      plan_of(text_from_table(linea_table()), points);
+      plan_of(text_from_table(line_source_table()), points);
   for (size_t m = 2; m + 2 < points; ++m) {
     ASSERT_EQ(x(m).value, plan[m].first) << "x of point " << m;
     ASSERT_EQ(y(m).value, plan[m].second) << "y of point " << m;

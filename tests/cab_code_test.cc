@@ -9,8 +9,8 @@
 
 #include "model/errors.h"
 #include "model/model.h"
-#include "output/percorso.h"
-#include "sources/writers.h"
+#include "compiler/compile.h"
+#include "scenario/texts.h"
 
 namespace compactor {
 namespace {
@@ -54,7 +54,7 @@ TEST(WarningBoardLookBack, EverySignalInTheTwentyCellsGetsAPoint) {
   put(m, 50, kWarningBoard, 40);
   put(m, 46, kSignal, 42);
   put(m, 41, kSignal, 42);
-  cab_code_walk(m);
+  insert_cab_code_points(m);
   EXPECT_EQ(m.error_code, 0);
   EXPECT_EQ(inserted(m, 0, 100), (std::set<int32_t>{40, 45}));
   EXPECT_EQ(count_kind(m, kCodePoint), 2);
@@ -94,7 +94,7 @@ TEST(WarningBoardLookBack, FrontCells) {
     put(m, 46, kSignal, 42);
     put(m, 45, c.near_kind, c.near_code);
     put(m, 44, c.far_kind, c.far_code);
-    cab_code_walk(m);
+    insert_cab_code_points(m);
     EXPECT_EQ(m.track_grid[45].kind, c.near_kind_after);
     EXPECT_EQ(m.track_grid[45].param1, c.near_code_after);
     EXPECT_EQ(m.track_grid[44].kind, c.far_kind_after);
@@ -122,7 +122,7 @@ TEST(WarningBoardLookBack, Reach) {
     Model m = grid(100);
     put(m, c.board, kWarningBoard, 40);
     put(m, c.signal, kSignal, 42);
-    cab_code_walk(m);
+    insert_cab_code_points(m);
     std::set<int32_t> expected;
     if (c.point >= 0) expected.insert(c.point);
     EXPECT_EQ(inserted(m, 0, 100), expected);
@@ -150,7 +150,7 @@ TEST(StartWindows, ThresholdsOfTheFirstWindow) {
     Model m = grid(60);
     slow_order(m, c.start, c.start + 4, 120);
     for (int32_t o : c.occupied) put(m, o, kSpeedBoard, 1);
-    cab_code_walk(m);
+    insert_cab_code_points(m);
     EXPECT_EQ(inserted(m, 0, 60), c.points);
     EXPECT_EQ(m.error_code, 0);
   }
@@ -185,7 +185,7 @@ TEST(StartWindows, OnePointInEachWindow) {
     Model m = grid(100);
     slow_order(m, 30, 34, 120);
     for (auto [cell, kind] : c.occupants) put(m, cell, kind, kind == kCodePoint ? 270 : 1);
-    cab_code_walk(m);
+    insert_cab_code_points(m);
     EXPECT_EQ(inserted(m, 0, 29), c.points);
     EXPECT_EQ(m.error_code, c.error);
     EXPECT_EQ(m.error_position, c.error == 0 ? 0 : 30 * 50);
@@ -231,7 +231,7 @@ TEST(ForwardScan, EveryEightCellsFromWhereThePreviousPointWent) {
     Model m = grid(200);
     slow_order(m, 100, c.end, c.speed);
     for (auto [cell, kind] : c.occupants) put(m, cell, kind, 1);
-    cab_code_walk(m);
+    insert_cab_code_points(m);
     EXPECT_EQ(inserted(m, 101, c.end), c.points);
     EXPECT_EQ(inserted(m, c.end + 1, 200), std::set<int32_t>{}) << "the scan ends at the end cell";
     EXPECT_EQ(inserted(m, 0, 99), (std::set<int32_t>{82, 89, 95}));  // the three windows
@@ -258,7 +258,7 @@ TEST(ForwardScan, StopsAtTheEndOfTheGrid) {
     Model m = grid(c.last);
     put(m, 20, kSlowOrderStart, 100);  // no end cell before the grid ends
     for (int32_t o : c.occupied) put(m, o, kSpeedBoard, 1);
-    cab_code_walk(m);
+    insert_cab_code_points(m);
     EXPECT_EQ(inserted(m, 21, c.last), c.points);
     EXPECT_EQ(m.error_code, c.error);
   }
@@ -289,7 +289,7 @@ TEST(SignalAfterSlowOrder, PointInFrontOfTheFirstSignalWithinTwelveCells) {
     slow_order(m, 100, 130, c.speed);
     for (int32_t s : c.signals) put(m, s, kSignal, 42);
     for (int32_t o : c.occupied) put(m, o, kSpeedBoard, 1);
-    cab_code_walk(m);
+    insert_cab_code_points(m);
     EXPECT_EQ(inserted(m, 131, 200), c.points);
     EXPECT_EQ(m.error_code, c.error);
     EXPECT_EQ(m.error_position, c.error == 0 ? 0 : 130 * 50);
@@ -301,9 +301,9 @@ TEST(SignalAfterSlowOrder, PointInFrontOfTheFirstSignalWithinTwelveCells) {
 Sources writers_sources() {
   Sources s;
   s.line.name = "QUELDRANO 2_linea.txt";
-  s.line.bytes = text_from_table(linea_table());
+  s.line.bytes = text_from_table(line_source_table());
   s.train.name = "QUELDRANO 2_555-.txt";
-  s.train.bytes = text_from_table(treno_table());
+  s.train.bytes = text_from_table(train_source_table());
   return s;
 }
 
@@ -392,8 +392,8 @@ TEST(IntegrityCodes, FromTheFirstTwentyFiveCharactersOfTheIdentity) {
     Model m;
     m.items[86].text = c.train;
     m.items[85].text = c.line;
-    EXPECT_EQ(codice_gara_og(m), c.plain);
-    EXPECT_EQ(codice_gara_st(m), c.weighted);
+    EXPECT_EQ(identity_check_sum(m), c.plain);
+    EXPECT_EQ(identity_check_code(m), c.weighted);
   }
 }
 
@@ -401,20 +401,20 @@ TEST(IntegrityCodes, WorkStringGoesToTextLine) {
   Model m;
   m.items[86].text = "555";
   m.items[85].text = "QUELDRANO 2";
-  codice_gara_st(m);
+  identity_check_code(m);
   EXPECT_EQ(m.text_line, "555queldrano 2mmoorrttvvzzbbddffhhllnnpp");
 }
 
 TEST(Minimo, LowerValueFirstOnATie) {
   // Values are copied out of the packed tagged values before they are compared.
   auto i = [](int16_t v) { return TaggedValue::Integer(v); };
-  EXPECT_EQ(int{minimo(i(180), i(120)).integer}, 120);
-  EXPECT_EQ(int{minimo(i(180), i(270)).integer}, 180);
+  EXPECT_EQ(int{lower_of(i(180), i(120)).integer}, 120);
+  EXPECT_EQ(int{lower_of(i(180), i(270)).integer}, 180);
   // On a tie the first argument is returned, whatever the width of the second.
-  TaggedValue tie = minimo(i(180), TaggedValue::Double(180.0));
+  TaggedValue tie = lower_of(i(180), TaggedValue::Double(180.0));
   EXPECT_EQ(tie.tag, TaggedValue::kInteger);
   EXPECT_EQ(int{tie.integer}, 180);
-  TaggedValue lower = minimo(i(180), TaggedValue::Double(179.5));
+  TaggedValue lower = lower_of(i(180), TaggedValue::Double(179.5));
   EXPECT_EQ(lower.tag, TaggedValue::kDouble);
   EXPECT_EQ(double{lower.real}, 179.5);
 }

@@ -3,6 +3,8 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include "tools/check.h"
+
 #include <string>
 
 #include "app/author_tools.h"
@@ -41,7 +43,7 @@ TEST(CheckTest, SummaryLineCountsWarningsAndErrors) {
   const Case cases[] = {{{0, 0}, "0 warnings, 0 errors"},
                         {{1, 1}, "1 warning, 1 error"},
                         {{2, 0}, "2 warnings, 0 errors"}};
-  for (const Case& c : cases) EXPECT_EQ(summary_line(c.summary), c.line);
+  for (const Case& c : cases) EXPECT_EQ(summary_line(c.summary.warnings, c.summary.errors), c.line);
 }
 
 // A source full of stray lines shows its first 200 warnings and counts the rest.

@@ -2,7 +2,7 @@
 // files that do not fit their format.
 // Runs the program as a POSIX child process: not part of the Windows test build.
 #ifndef _WIN32
-#include "output/dump.h"
+#include "tools/dump.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <optional>
 #include <sstream>
 
-#include "output/decode.h"
-#include "output/outputs.h"
+#include "format/decode.h"
+#include "format/outputs.h"
 #include "tests/author_tools_support.h"
 
 namespace compactor {
@@ -316,7 +316,7 @@ TEST(DumpTest, DecodingGivesBackEveryFieldOfTheModel) {
 
   auto plan = decode_line(encode_line_output(m), error);
   ASSERT_TRUE(plan.has_value()) << error.reason;
-  const size_t points = static_cast<size_t>(m.profile_last) + 1;
+  const size_t points = static_cast<size_t>(m.plan_last) + 1;
   ASSERT_EQ(plan->x.size(), points);
   ASSERT_EQ(plan->y.size(), points);
   for (size_t p = 0; p < points; ++p) {

@@ -7,8 +7,8 @@
 
 #include "compiler/compiler.h"
 #include "model/model.h"
-#include "output/outputs.h"
-#include "output/percorso.h"
+#include "format/outputs.h"
+#include "compiler/compile.h"
 
 namespace compactor {
 namespace {

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/files.h"
+#include "platform/files.h"
 #include "tests/child_process.h"
 
 namespace compactor {

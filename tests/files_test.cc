@@ -1,7 +1,7 @@
 // Replacing a file whole, and what a replacement that cannot happen leaves behind.
 // POSIX only (through tests/child_process.h): tests/win32_test.cc covers the Windows file layer.
 #ifndef _WIN32
-#include "app/files.h"
+#include "platform/files.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,9 @@
 #include <map>
 #include <string>
 
+#include "app/build_run.h"
 #include "model/model.h"
-#include "sources/writers.h"
+#include "scenario/texts.h"
 #include "tests/child_process.h"
 
 namespace compactor {
@@ -75,12 +76,17 @@ TEST_F(ReplaceFile, FailureLeavesTheOldStateAndNoTemporaryFile) {
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
-TEST_F(ReplaceFile, WriteFailureEndsTheRunWithStatus3) {
-  fs::create_directory(dir_ / "taken.sim");
-  const std::string path = (dir_ / "taken.sim").string();
-  EXPECT_EXIT(write_file_or_exit(path, "x"), ::testing::ExitedWithCode(3),
-              "compactor: cannot write " + path + ": ");
-  EXPECT_TRUE(fs::is_directory(path));
+TEST_F(ReplaceFile, WriteFailureOfASourceEndsTheRunWithStatus3) {
+  fs::create_directory(dir_ / "QUELDRANO 2_linea.txt");
+  RunOptions opts;
+  opts.dir = dir_.string();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(write_sources(opts), 3);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("compactor: cannot write " + (dir_ / "QUELDRANO 2_linea.txt").string() + ": ", 0),
+            0u)
+      << err;
+  EXPECT_TRUE(fs::is_directory(dir_ / "QUELDRANO 2_linea.txt"));
   EXPECT_EQ(snapshot(dir_).size(), 1u);
 }
 
@@ -91,9 +97,9 @@ TEST_F(ReplaceFile, CompileStopsAtAnOutputThatCannotBeWritten) {
   m.line_id = "QUELDRANO 2";
   m.train_number = "555";
   ASSERT_TRUE(
-      replace_file((dir_ / linea_file_name(m)).string(), text_from_table(linea_table())).ok);
+      replace_file((dir_ / line_source_name(m)).string(), text_from_table(line_source_table())).ok);
   ASSERT_TRUE(
-      replace_file((dir_ / treno_file_name(m)).string(), text_from_table(treno_table())).ok);
+      replace_file((dir_ / train_source_name(m)).string(), text_from_table(train_source_table())).ok);
   fs::create_directory(dir_ / "QUELDRANO 2_linea.dat");
   write_bytes(dir_ / "QUELDRANO 2_linea.dat" / "inside", "keep me");
   const auto before = snapshot(dir_);

@@ -7,7 +7,7 @@
 #include "bench/generate.h"
 #include "compiler/compiler.h"
 #include "model/model.h"
-#include "output/percorso.h"
+#include "compiler/compile.h"
 
 namespace compactor {
 namespace {
@@ -48,7 +48,7 @@ TEST(Generator, LargeScenarioCompilesCleanAndHoldsItsCounts) {
   EXPECT_TRUE(warnings.empty()) << warnings.front().text;
   EXPECT_EQ(m.items[84].value2, 1000000);
   EXPECT_EQ(m.grid_last, 20140);
-  EXPECT_EQ(m.mountain_count, 80);
+  EXPECT_EQ(m.tunnel_count, 80);
 
   std::array<int, 15> kinds{};
   for (const TrackCell& c : m.track_grid) ++kinds.at(c.kind);
@@ -68,10 +68,10 @@ TEST(Generator, LargeScenarioCompilesCleanAndHoldsItsCounts) {
   EXPECT_FALSE(m.items[51].text.empty());
   EXPECT_TRUE(m.items[50].text.empty());
   // The plan reaches its last computed point, turned away from the straight line by the curves.
-  const TaggedValue end_x = m.profile(m.profile_last - 2, 0);
+  const TaggedValue end_x = m.profile(m.plan_last - 2, 0);
   EXPECT_EQ(end_x.tag, TaggedValue::kDouble);
   EXPECT_NE(end_x.number(), 0.0);
-  EXPECT_EQ(m.profile(m.profile_last - 1, 0).tag, TaggedValue::kEmpty);
+  EXPECT_EQ(m.profile(m.plan_last - 1, 0).tag, TaggedValue::kEmpty);
 }
 
 TEST(Generator, ScaledLinesCompileClean) {

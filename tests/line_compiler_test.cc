@@ -9,8 +9,8 @@
 
 #include "compiler/compiler.h"
 #include "model/model.h"
-#include "output/percorso.h"
-#include "sources/writers.h"
+#include "compiler/compile.h"
+#include "scenario/texts.h"
 
 namespace compactor {
 namespace {
@@ -280,7 +280,7 @@ TEST(LineReaderOutcome, StopsLeaveTheTrainSourceUnread) {
 // --- The writers' line source ------------------------------------------------------------------
 
 TEST(LineCompileOfWritersSource, CompilesToTheDescribedLine) {
-  CompileRun r = compile(text_from_table(linea_table()), 1, text_from_table(treno_table()));
+  CompileRun r = compile(text_from_table(line_source_table()), 1, text_from_table(train_source_table()));
   const Model& m = r.m;
   ASSERT_EQ(r.outcome, PassOutcome::kReady);
   EXPECT_EQ(m.error_code, 0);
@@ -300,7 +300,7 @@ TEST(LineCompileOfWritersSource, CompilesToTheDescribedLine) {
   EXPECT_EQ(m.items[86].value2, 211050);
   EXPECT_EQ(m.items[86].value3, 9);
   EXPECT_EQ(m.grid_last, 4700);
-  EXPECT_EQ(m.profile_last, 235000);
+  EXPECT_EQ(m.plan_last, 235000);
   EXPECT_EQ(m.track_grid.size(), 4701u);
 
   // Gradients: first and last records of the file.
@@ -313,7 +313,7 @@ TEST(LineCompileOfWritersSource, CompilesToTheDescribedLine) {
                 {4698, 4700, 0}},
                "gradient");
   // Tunnels: a single-cell one, one 100 m after the one before it, and a long one.
-  EXPECT_EQ(m.mountain_count, 8);
+  EXPECT_EQ(m.tunnel_count, 8);
   expect_spans(m, tunnel,
                {{189, 189, 0},
                 {190, 190, 2},
@@ -351,7 +351,7 @@ TEST(LineCompileOfWritersSource, CompilesToTheDescribedLine) {
   EXPECT_EQ(m.items[71].text, "");
 
   // The plan: 235,001 points per column, straight up to the first curve at 1000 m.
-  ASSERT_EQ(m.line_profile.size(), 2u * 235001);
+  ASSERT_EQ(m.plan_table.size(), 2u * 235001);
   EXPECT_EQ(tag_at(m, 0, 0), TaggedValue::kInteger);
   EXPECT_EQ(tag_at(m, 1, 1), TaggedValue::kInteger);
   EXPECT_EQ(integer_at(m, 1, 1), 1);
@@ -516,7 +516,7 @@ TEST(ProgressiveOrdina, OrdersTheThreeChainageRecords) {
     set(81, c.t);
     set(82, c.d);
     set(83, c.u);
-    progressive_ordina(m);
+    order_chainage_records(m);
     EXPECT_EQ(get(81), c.r81);
     EXPECT_EQ(get(82), c.r82);
     EXPECT_EQ(get(83), c.r83);
@@ -612,8 +612,8 @@ TEST(LineGeneralSection, RecordsTheirSlotsAndCaseRules) {
     EXPECT_EQ(r.m.error_code, 0);
     EXPECT_EQ(r.m.grid_last, c.grid_last);
     EXPECT_EQ(r.m.track_grid.size(), static_cast<size_t>(c.grid_last) + 1);
-    EXPECT_EQ(r.m.profile_last, c.grid_last * 50);
-    EXPECT_EQ(r.m.line_profile.size(), 2u * (static_cast<size_t>(c.grid_last) * 50 + 1));
+    EXPECT_EQ(r.m.plan_last, c.grid_last * 50);
+    EXPECT_EQ(r.m.plan_table.size(), 2u * (static_cast<size_t>(c.grid_last) * 50 + 1));
     EXPECT_EQ(r.m.items[85].value1, c.sfondo[0]);
     EXPECT_EQ(r.m.items[85].value2, c.sfondo[1]);
     EXPECT_EQ(r.m.items[85].value3, c.sfondo[2]);
@@ -650,13 +650,13 @@ TEST(LineGeneralSection, LengthSizesGridAndPlan) {
     CompileRun r = compile(line_with({}, length), 0);
     EXPECT_EQ(r.m.error_code, 0);
     EXPECT_EQ(r.m.items[84].value2, length);
-    EXPECT_EQ(r.m.profile_last, length + 7000);
+    EXPECT_EQ(r.m.plan_last, length + 7000);
     EXPECT_EQ(r.m.grid_last, grid_last);
     EXPECT_EQ(r.m.track_grid.size(), static_cast<size_t>(grid_last) + 1);
-    EXPECT_TRUE(r.m.line_profile.empty());
+    EXPECT_TRUE(r.m.plan_table.empty());
   }
   CompileRun plan = compile(line_with({}, 1075), 1);
-  EXPECT_EQ(plan.m.line_profile.size(), 2u * 8076);
+  EXPECT_EQ(plan.m.plan_table.size(), 2u * 8076);
 }
 
 // --- Fields, keywords and the structure of the file --------------------------------------------
@@ -756,7 +756,7 @@ TEST(LineReaderFields, NoPlanLeavesCurveValuesToBeReadAsKeywords) {
   CompileRun r =
       compile(line_with({"curvad3,  1000,  500", "curvad, 99999, 1", "pendenza, 500, 7"}), 0);
   EXPECT_EQ(r.m.error_code, 0);
-  EXPECT_TRUE(r.m.line_profile.empty());
+  EXPECT_TRUE(r.m.plan_table.empty());
   expect_spans(r.m, gradient, {{0, 9, 100}, {10, 157, 107}}, "gradient");
 
   // A curve value that holds a hyphen is then a hyphen field, and the two skips reach the next
@@ -922,16 +922,16 @@ TEST(LineTunnels, CellsTypesAndMarkers) {
 TEST(LineTunnels, TableOfStartsAndEnds) {
   CompileRun r = compile(line_with({"montagna, 1000, 2000, 12", "montagna, 2100, 2500, 2"}, 10000));
   ASSERT_EQ(r.m.error_code, 0);
-  EXPECT_EQ(r.m.mountain_count, 2);
-  EXPECT_EQ(r.m.mountain_start[1], 1000);
-  EXPECT_EQ(r.m.mountain_end[1], 2000);
-  EXPECT_EQ(r.m.mountain_start[2], 2100);
-  EXPECT_EQ(r.m.mountain_end[2], 2500);
+  EXPECT_EQ(r.m.tunnel_count, 2);
+  EXPECT_EQ(r.m.tunnel_start[1], 1000);
+  EXPECT_EQ(r.m.tunnel_end[1], 2000);
+  EXPECT_EQ(r.m.tunnel_start[2], 2100);
+  EXPECT_EQ(r.m.tunnel_end[2], 2500);
 
   Model m;
   create_grid(m, 100);
   int32_t inizio = 1000, fine = 2000, tipo = 13;
-  memo_montagna(m, inizio, fine, tipo);
+  place_tunnel(m, inizio, fine, tipo);
   EXPECT_EQ(tipo, 3);  // the caller's type loses its marker flag
 }
 

@@ -1,7 +1,7 @@
 // compactor plot: the picture of a compiled scenario, and the pieces it is made from.
 // Runs the program as a POSIX child process: not part of the Windows test build.
 #ifndef _WIN32
-#include "output/plot.h"
+#include "tools/plot.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "output/decode.h"
+#include "format/decode.h"
 #include "tests/author_tools_support.h"
 
 namespace compactor {

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/files.h"
+#include "platform/files.h"
 
 namespace compactor {
 namespace {

@@ -11,7 +11,7 @@
 #include "compiler/compiler.h"
 #include "model/errors.h"
 #include "model/model.h"
-#include "sources/writers.h"
+#include "scenario/texts.h"
 
 namespace compactor {
 namespace {
@@ -45,16 +45,16 @@ struct Read {
 
 // Runs the reader alone (no cab-code pass) on the given sources.
 Read read(std::optional<std::string> line, std::optional<std::string> train_text,
-          int32_t write_line_file = 0) {
+          int32_t with_plan = 0) {
   Read r;
   r.m.line_id = "QUELDRANO 2";
   r.m.train_number = "555";
-  r.m.write_line_file = write_line_file;
+  r.m.with_plan = with_plan;
   r.s.line.name = "QUELDRANO 2_linea.txt";
   r.s.line.bytes = std::move(line);
   r.s.train.name = "QUELDRANO 2_555-.txt";
   r.s.train.bytes = std::move(train_text);
-  memorizza_dati(r.m, r.s);
+  read_sources(r.m, r.s);
   return r;
 }
 
@@ -88,7 +88,7 @@ std::string short_station(int32_t p, const std::string& name) {
 
 const Read& writers_read() {
   static const Read r =
-      read(text_from_table(linea_table()), text_from_table(treno_table()), /*write_line_file=*/1);
+      read(text_from_table(line_source_table()), text_from_table(train_source_table()), /*with_plan=*/1);
   return r;
 }
 

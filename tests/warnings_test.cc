@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "app/diagnostics.h"
-#include "output/outputs.h"
-#include "output/percorso.h"
-#include "sources/writers.h"
+#include "tools/diagnostics.h"
+#include "format/outputs.h"
+#include "compiler/compile.h"
+#include "scenario/texts.h"
 
 namespace compactor {
 namespace {
@@ -41,11 +41,11 @@ std::string replace_once(std::string text, const std::string& from, const std::s
 }
 
 const std::string& line_source() {
-  static const std::string text = text_from_table(linea_table());
+  static const std::string text = text_from_table(line_source_table());
   return text;
 }
 const std::string& train_source() {
-  static const std::string text = text_from_table(treno_table());
+  static const std::string text = text_from_table(train_source_table());
   return text;
 }
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/files.h"
-#include "app/platform.h"
+#include "platform/files.h"
+#include "platform/platform.h"
 
 namespace compactor {
 namespace {

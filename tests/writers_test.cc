@@ -1,4 +1,6 @@
-#include "sources/writers.h"
+#include "scenario/texts.h"
+
+#include "app/build_run.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -105,13 +107,13 @@ struct FileCase {
 };
 
 const FileCase kFiles[] = {
-    {"linea", linea_table, 252, 7634, "[generale]", "[fine]"},
-    {"treno", treno_table, 212, 10231, "[generale]", "[fine]"},
-    {"note", note_table, 1, 65, "Treno Intercity 'VESUVIO' con fermate a LATINA, FORMIA e AVERSA",
+    {"linea", line_source_table, 252, 7634, "[generale]", "[fine]"},
+    {"treno", train_source_table, 212, 10231, "[generale]", "[fine]"},
+    {"note", notes_table, 1, 65, "Treno Intercity 'VESUVIO' con fermate a LATINA, FORMIA e AVERSA",
      "Treno Intercity 'VESUVIO' con fermate a LATINA, FORMIA e AVERSA"},
-    {"rallentamenti", rallentamenti_table, 47, 3359, "",
+    {"rallentamenti", slow_order_form_table, 47, 3359, "",
      "     i giorni esclusi i seguenti:........."},
-    {"scheda", scheda_table, 66, 5210, "",
+    {"scheda", timetable_card_table, 66, 5210, "",
      " |_____|_____|__________|_____|____________________________|________________|_____|"},
 };
 
@@ -160,49 +162,49 @@ TEST(WritersFiles, TellingLines) {
     const char* text;
   };
   const Case cases[] = {
-      {linea_table, 2, "lunghezza percorso,    228000"},
-      {linea_table, 9, "ripetizione segnali 9 codici,    650,    211050"},
-      {linea_table, 11, "curvad3,  1000,  500"},
-      {linea_table, 12, "curvas3,  2700,  500"},
-      {linea_table, 73, "curvas6,  127950,  350"},
-      {linea_table, 74, "curvad5,  129950,  50"},
-      {linea_table, 82, "curvad1,  146400,  400"},
-      {linea_table, 98, "curvas2,  196100,  1550"},
-      {linea_table, 104, "curvad4,  212450,  800"},
-      {linea_table, 106, "pendenza,   0,    0"},
-      {linea_table, 107, "pendenza,  1350,   -2"},
-      {linea_table, 204, "pendenza,  213700,   0"},
-      {linea_table, 206, "montagna,   9500,  9550,  2"},
-      {linea_table, 239, "indicatori_vmax,  208800,  80,  90,  95,  2,  80,  90,  95,  2"},
-      {linea_table, 244, "cartello_indicatore,  78850,   (GALLERIA   )(GRICILLI II)(M. 1400    )"},
-      {linea_table, 251, "cartello_indicatore,  210200,   (BIVIO PER)( SALERNO )"},
-      {treno_table, 5, "orologio,    19              7             30 "},
-      {treno_table, 13, "velocita,   0,    30"},
-      {treno_table, 41,
+      {line_source_table, 2, "lunghezza percorso,    228000"},
+      {line_source_table, 9, "ripetizione segnali 9 codici,    650,    211050"},
+      {line_source_table, 11, "curvad3,  1000,  500"},
+      {line_source_table, 12, "curvas3,  2700,  500"},
+      {line_source_table, 73, "curvas6,  127950,  350"},
+      {line_source_table, 74, "curvad5,  129950,  50"},
+      {line_source_table, 82, "curvad1,  146400,  400"},
+      {line_source_table, 98, "curvas2,  196100,  1550"},
+      {line_source_table, 104, "curvad4,  212450,  800"},
+      {line_source_table, 106, "pendenza,   0,    0"},
+      {line_source_table, 107, "pendenza,  1350,   -2"},
+      {line_source_table, 204, "pendenza,  213700,   0"},
+      {line_source_table, 206, "montagna,   9500,  9550,  2"},
+      {line_source_table, 239, "indicatori_vmax,  208800,  80,  90,  95,  2,  80,  90,  95,  2"},
+      {line_source_table, 244, "cartello_indicatore,  78850,   (GALLERIA   )(GRICILLI II)(M. 1400    )"},
+      {line_source_table, 251, "cartello_indicatore,  210200,   (BIVIO PER)( SALERNO )"},
+      {train_source_table, 5, "orologio,    19              7             30 "},
+      {train_source_table, 13, "velocita,   0,    30"},
+      {train_source_table, 41,
        "stazione,       0,  8,  500,  0, 0, 0,  1,1,0,  4,1,1,    1,  19,10, 0, ROMA TERMINI"},
-      {treno_table, 66,
+      {train_source_table, 66,
        "stazione,  214050,  6,  600,  0, 1, 0,  1,1,0,  2,1,1,    2,  12,17, 0, NAPOLI CENTRALE"},
-      {treno_table, 68, "rallentamento,   19450,    40,  300, 0,  1,  0"},
-      {treno_table, 73, "segnale,    2100,   2, 3, 1,  1, 0,    2,  2,1,1, 0"},
-      {treno_table, 184, "segnale,  212800,   2, 3, 1,  1, 0,    2,  2,1,1, 0"},
-      {treno_table, 211, "abbattimento,  209950,   180"},
-      {rallentamenti_table, 7,
+      {train_source_table, 68, "rallentamento,   19450,    40,  300, 0,  1,  0"},
+      {train_source_table, 73, "segnale,    2100,   2, 3, 1,  1, 0,    2,  2,1,1, 0"},
+      {train_source_table, 184, "segnale,  212800,   2, 3, 1,  1, 0,    2,  2,1,1, 0"},
+      {train_source_table, 211, "abbattimento,  209950,   180"},
+      {slow_order_form_table, 7,
        "  Si ordina al macchinista del treno 555 di effettura i seguenti rallentamenti"},
-      {rallentamenti_table, 13,
+      {slow_order_form_table, 13,
        " | 1 | Torricola - Pomezia        |Km 19.450   |  40 Km/h |   300   |            |"},
-      {rallentamenti_table, 16,
+      {slow_order_form_table, 16,
        " | 4 | Aversa                     |Km 194.800  |  80 Km/h |   750   |            |"},
-      {rallentamenti_table, 45, " D - Rallentamneto N. ... e N. ...  sono contigui"},
-      {scheda_table, 5,
+      {slow_order_form_table, 45, " D - Rallentamneto N. ... e N. ...  sono contigui"},
+      {timetable_card_table, 5,
        " |   TRENO n. 555     |            da: Roma              |    V200 C    |"},
-      {scheda_table, 9, " |  CLASSIFICAZIONE  |              |  MASSA BLOCCATA   |       "},
-      {scheda_table, 18,
+      {timetable_card_table, 9, " |  CLASSIFICAZIONE  |              |  MASSA BLOCCATA   |       "},
+      {timetable_card_table, 18,
        " |  30 | 30  |   0      |     | Roma Termini               | 19.10          |     |"},
-      {scheda_table, 28,
+      {timetable_card_table, 28,
        " |     | 160 |  61.000  |     | Latina                     | 19.43  19.44   | 1   |"},
-      {scheda_table, 45,
+      {timetable_card_table, 45,
        " |     |     | 128.420  |     | Formia                     | 20.20  20.21   | 2.5 |"},
-      {scheda_table, 65,
+      {timetable_card_table, 65,
        " |     |     | 213.500  |     | Napoli C.                  | 21.10          |     |"},
   };
   for (const Case& c : cases) {
@@ -211,7 +213,7 @@ TEST(WritersFiles, TellingLines) {
     EXPECT_EQ(lines[c.line - 1], c.text) << "line " << c.line;
   }
   // The one signal that carries a last number other than 0.
-  const std::vector<std::string> treno = written_lines(treno_table());
+  const std::vector<std::string> treno = written_lines(train_source_table());
   size_t found = 0;
   for (const std::string& line : treno)
     if (line.rfind("segnale,", 0) == 0 && line.substr(line.size() - 3) != ", 0") {
@@ -242,7 +244,7 @@ void expect_sections(
 }
 
 TEST(WritersLinea, SectionsAndGeneralRecords) {
-  const std::vector<std::string> lines = written_lines(linea_table());
+  const std::vector<std::string> lines = written_lines(line_source_table());
   expect_sections(lines, {{1, {"[generale]", ""}},
                           {10, {"[curve]", "curva"}},
                           {105, {"[pendenze]", "pendenza,"}},
@@ -264,7 +266,7 @@ TEST(WritersLinea, SectionsAndGeneralRecords) {
 }
 
 TEST(WritersLinea, CurvesRiseWithoutOverlap) {
-  const std::vector<std::string> lines = written_lines(linea_table());
+  const std::vector<std::string> lines = written_lines(line_source_table());
   const std::regex curve("curva([ds][1-6]),  ([0-9]+),  ([0-9]+)");
   std::map<std::string, int> per_keyword;
   long previous_start = -1;
@@ -291,7 +293,7 @@ TEST(WritersLinea, CurvesRiseWithoutOverlap) {
 }
 
 TEST(WritersLinea, GradientsRiseAndChangeAtEveryRecord) {
-  const std::vector<std::string> lines = written_lines(linea_table());
+  const std::vector<std::string> lines = written_lines(line_source_table());
   const std::regex gradient("pendenza,  ([0-9]+),   (-?[0-9]+)");
   long previous_position = 0;
   long previous_value = 0;
@@ -312,7 +314,7 @@ TEST(WritersLinea, GradientsRiseAndChangeAtEveryRecord) {
 }
 
 TEST(WritersLinea, TunnelsBoardsAndSpeedBoards) {
-  const std::vector<std::string> lines = written_lines(linea_table());
+  const std::vector<std::string> lines = written_lines(line_source_table());
   const std::regex tunnel("montagna,   ([0-9]+),  ([0-9]+),  (2|11)");
   std::set<long> tunnel_starts;
   long previous_end = 0;
@@ -382,7 +384,7 @@ std::vector<std::string> fixed_fields(const std::string& line, const std::string
 }
 
 TEST(WritersTreno, SectionsAndPositions) {
-  const std::vector<std::string> lines = written_lines(treno_table());
+  const std::vector<std::string> lines = written_lines(train_source_table());
   expect_sections(lines, {{1, {"[generale]", ""}},
                           {6, {"[aderenze]", "aderenza,"}},
                           {12, {"[vel_limite]", "velocita,"}},
@@ -429,7 +431,7 @@ TEST(WritersTreno, SectionsAndPositions) {
 }
 
 TEST(WritersTreno, SignalsRiseWithSpacingAndTails) {
-  const std::vector<std::string> lines = written_lines(treno_table());
+  const std::vector<std::string> lines = written_lines(train_source_table());
   std::map<std::string, int> per_tail;
   long previous = 0;
   for (size_t i = 72; i < 184; ++i) {
@@ -453,7 +455,7 @@ TEST(WritersTreno, SignalsRiseWithSpacingAndTails) {
 }
 
 TEST(WritersScheda, GridColumnsAndRows) {
-  const std::vector<std::string> lines = written_lines(scheda_table());
+  const std::vector<std::string> lines = written_lines(timetable_card_table());
   const std::vector<size_t> bars = bar_columns({5, 5, 10, 5, 28, 16, 5});
   for (size_t n = 15; n <= 66; ++n) {
     EXPECT_EQ(lines[n - 1].size(), 83u) << "line " << n;
@@ -495,7 +497,7 @@ TEST(WritersScheda, GridColumnsAndRows) {
 }
 
 TEST(WritersRallentamenti, GridColumnsAndRowsMatchTrainSlowOrders) {
-  const std::vector<std::string> lines = written_lines(rallentamenti_table());
+  const std::vector<std::string> lines = written_lines(slow_order_form_table());
   const std::vector<size_t> bars = bar_columns({3, 28, 12, 10, 9, 12});
   for (size_t n = 9; n <= 40; ++n) {
     EXPECT_EQ(lines[n - 1].size(), 82u) << "line " << n;
@@ -511,7 +513,7 @@ TEST(WritersRallentamenti, GridColumnsAndRowsMatchTrainSlowOrders) {
   EXPECT_EQ(lines[7], "  " + std::string(79, '_'));
 
   // Rows 13 to 16 restate the slow orders of the train source file.
-  const std::vector<std::string> treno = written_lines(treno_table());
+  const std::vector<std::string> treno = written_lines(train_source_table());
   for (size_t k = 0; k < 4; ++k) {
     const std::vector<std::string> order =
         fixed_fields(treno[67 + k], "rallentamento", {8, 6, 5, 2, 3, 3});
@@ -537,11 +539,11 @@ TEST(WritersNames, FollowTheModelIdentity) {
     const char* other;
   };
   const Case cases[] = {
-      {linea_file_name, "QUELDRANO 2_linea.txt", "L_linea.txt"},
-      {treno_file_name, "QUELDRANO 2_555-.txt", "L_77-.txt"},
-      {note_file_name, "QUELDRANO 2_555_note.txt", "L_77_note.txt"},
-      {rallentamenti_file_name, "QUELDRANO 2_555_rallentamenti.txt", "L_77_rallentamenti.txt"},
-      {scheda_file_name, "QUELDRANO 2_555_scheda_treno.txt", "L_77_scheda_treno.txt"},
+      {line_source_name, "QUELDRANO 2_linea.txt", "L_linea.txt"},
+      {train_source_name, "QUELDRANO 2_555-.txt", "L_77-.txt"},
+      {notes_name, "QUELDRANO 2_555_note.txt", "L_77_note.txt"},
+      {slow_order_form_name, "QUELDRANO 2_555_rallentamenti.txt", "L_77_rallentamenti.txt"},
+      {timetable_card_name, "QUELDRANO 2_555_scheda_treno.txt", "L_77_scheda_treno.txt"},
   };
   Model other;
   other.line_id = "L";
@@ -576,21 +578,22 @@ class WritersWrite : public ::testing::Test {
 TEST_F(WritersWrite, ReplacesLongerFilesWhole) {
   const Model m = scenario_model();
   struct Writer {
-    void (*write)(const Model&, const std::string&);
     std::string name;
     std::vector<std::string> (*table)();
   };
   const Writer writers[] = {
-      {dati_linea, linea_file_name(m), linea_table},
-      {dati_treno, treno_file_name(m), treno_table},
-      {dati_note, note_file_name(m), note_table},
-      {dati_rallentamenti, rallentamenti_file_name(m), rallentamenti_table},
-      {dati_scheda, scheda_file_name(m), scheda_table},
+      {line_source_name(m), line_source_table},
+      {train_source_name(m), train_source_table},
+      {notes_name(m), notes_table},
+      {slow_order_form_name(m), slow_order_form_table},
+      {timetable_card_name(m), timetable_card_table},
   };
   for (const Writer& w : writers) {
     std::ofstream(dir_ + "/" + w.name, std::ios::binary) << std::string(20000, 'x');
-    w.write(m, dir_);
   }
+  RunOptions opts;
+  opts.dir = dir_;
+  ASSERT_EQ(write_sources(opts), 0);
   std::set<std::string> present;
   for (const auto& entry : std::filesystem::directory_iterator(dir_))
     present.insert(entry.path().filename().string());
@@ -602,17 +605,20 @@ TEST_F(WritersWrite, ReplacesLongerFilesWhole) {
   EXPECT_EQ(present, expected);
 }
 
-TEST_F(WritersWrite, FailureEndsTheRun) {
-  const Model m = scenario_model();
-  EXPECT_EXIT(dati_linea(m, dir_ + "/missing"), ::testing::ExitedWithCode(3), "cannot write");
+TEST_F(WritersWrite, FailureEndsTheRunWithStatus3) {
+  RunOptions opts;
+  opts.dir = dir_ + "/missing";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(write_sources(opts), 3);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot write"), std::string::npos);
 }
 
 // A last guard over the whole content, taken once every line had passed the checks above.
 TEST(WritersFiles, Checksums) {
   const std::pair<std::vector<std::string> (*)(), uint64_t> cases[] = {
-      {linea_table, 5163821537413001658ull},  {treno_table, 1358549643020081185ull},
-      {note_table, 15948759471610767077ull},  {rallentamenti_table, 4289233512664789761ull},
-      {scheda_table, 3936750276578489249ull},
+      {line_source_table, 5163821537413001658ull},  {train_source_table, 1358549643020081185ull},
+      {notes_table, 15948759471610767077ull},  {slow_order_form_table, 4289233512664789761ull},
+      {timetable_card_table, 3936750276578489249ull},
   };
   for (const auto& [table, sum] : cases) EXPECT_EQ(fnv1a(text_from_table(table())), sum);
 }

@@ -1,0 +1,250 @@
+#include "format/decode.h"
+
+#include "format/coding.h"
+#include "format/outputs.h"
+
+namespace compactor {
+
+namespace {
+
+bool ends_with(std::string_view s, std::string_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+const unsigned char* at(std::string_view bytes, size_t offset) {
+  return reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
+}
+
+constexpr size_t kRecordFixedBytes = 34;  // a record without its text
+constexpr size_t kRecordHeadBytes = 16;   // kind to the text length
+
+bool is_board_text(const ScenarioItem& r) {
+  ScenarioItem numbers = r;
+  numbers.text.clear();
+  return !r.text.empty() && is_cleared(numbers);
+}
+
+// The lowest record of the block of board texts that runs down from record 80 (81 when there
+// is none).
+int first_board_text(const std::array<ScenarioItem, kItemCount>& items) {
+  int i = 80;
+  while (i >= 1 && is_board_text(items[static_cast<size_t>(i)])) --i;
+  return i + 1;
+}
+
+}  // namespace
+
+std::optional<OutputKind> output_kind_of_name(std::string_view name) {
+  if (ends_with(name, ".sim")) return OutputKind::kRecords;
+  if (ends_with(name, "_linea.dat")) return OutputKind::kLine;
+  if (ends_with(name, ".dat")) return OutputKind::kGrid;
+  return std::nullopt;
+}
+
+std::optional<OutputKind> output_kind_of_word(std::string_view word) {
+  if (word == "sim") return OutputKind::kRecords;
+  if (word == "grid") return OutputKind::kGrid;
+  if (word == "line") return OutputKind::kLine;
+  return std::nullopt;
+}
+
+std::optional<std::array<ScenarioItem, kItemCount>> decode_records(std::string_view bytes,
+                                                                   DecodeError& error) {
+  std::array<ScenarioItem, kItemCount> items;
+  size_t o = 0;
+  for (int k = 0; k < kItemCount; ++k) {
+    const std::string which = "record " + std::to_string(k);
+    if (bytes.size() - o < kRecordHeadBytes) {
+      error = {o, which + " is cut short: the file ends " + std::to_string(bytes.size() - o) +
+                      " bytes into it"};
+      return std::nullopt;
+    }
+    const unsigned char* p = at(bytes, o);
+    size_t n = get_u16(p + 14);
+    if (bytes.size() - o < kRecordFixedBytes + n) {
+      error = {o, which + " is cut short: it needs " + std::to_string(kRecordFixedBytes + n) +
+                      " bytes (text of " + std::to_string(n) + "), the file has " +
+                      std::to_string(bytes.size() - o) + " left"};
+      return std::nullopt;
+    }
+    ScenarioItem& r = items[static_cast<size_t>(k)];
+    r.kind = p[0];
+    r.value1 = get_i32(p + 1);
+    r.value2 = get_i32(p + 5);
+    r.value3 = get_i32(p + 9);
+    r.mark = p[13];
+    r.text.assign(bytes.substr(o + 16, n));
+    const unsigned char* q = p + 16 + n;
+    r.num1 = get_i16(q);
+    r.num2 = get_i16(q + 2);
+    r.num3 = get_i16(q + 4);
+    r.num4 = get_i16(q + 6);
+    r.num5 = get_i16(q + 8);
+    r.flag1 = q[10];
+    r.flag2 = q[11];
+    r.flag3 = q[12];
+    r.flag4 = q[13];
+    r.check_code = get_i32(q + 14);
+    o += kRecordFixedBytes + n;
+  }
+  if (o != bytes.size()) {
+    error = {o, std::to_string(bytes.size() - o) + " bytes after record " +
+                    std::to_string(kItemCount - 1) + ", the last record"};
+    return std::nullopt;
+  }
+  return items;
+}
+
+std::optional<std::vector<TrackCell>> decode_grid(std::string_view bytes, DecodeError& error) {
+  size_t whole = bytes.size() / kCellBytes;
+  if (bytes.size() % kCellBytes != 0) {
+    error = {whole * kCellBytes, "cell " + std::to_string(whole) +
+                                     " is cut short: " + std::to_string(bytes.size() % kCellBytes) +
+                                     " of " + std::to_string(kCellBytes) + " bytes"};
+    return std::nullopt;
+  }
+  std::vector<TrackCell> cells(whole);
+  for (size_t i = 0; i < whole; ++i) {
+    const unsigned char* p = at(bytes, i * kCellBytes);
+    TrackCell& c = cells[i];
+    c.kind = p[0];
+    c.param1 = get_i16(p + 1);
+    c.param2 = get_i16(p + 3);
+    c.param3 = get_i16(p + 5);
+    c.param4 = get_i16(p + 7);
+    c.signal_time = p[9];
+    c.approach_code = p[10];
+    c.tunnel_type = p[11];
+    c.speed_limit = p[12];
+    c.gradient_code = p[13];
+    c.adhesion = p[14];
+  }
+  return cells;
+}
+
+std::optional<Plan> decode_line(std::string_view bytes, DecodeError& error) {
+  std::vector<TaggedValue> values;
+  values.reserve(bytes.size() / 10 + 1);
+  size_t o = 0;
+  while (o < bytes.size()) {
+    const std::string which = "value " + std::to_string(values.size());
+    if (bytes.size() - o < 2) {
+      error = {o, which + " is cut short inside its tag"};
+      return std::nullopt;
+    }
+    uint16_t tag = get_u16(at(bytes, o));
+    size_t payload = tag == TaggedValue::kEmpty     ? 0
+                     : tag == TaggedValue::kInteger ? 2
+                     : tag == TaggedValue::kDouble  ? 8
+                                                    : SIZE_MAX;
+    if (payload == SIZE_MAX) {
+      error = {o, which + " has the tag " + std::to_string(tag) +
+                      ", which is none of 0 (empty), 2 (integer) and 5 (double)"};
+      return std::nullopt;
+    }
+    if (bytes.size() - o - 2 < payload) {
+      error = {o, which + " is cut short: its tag " + std::to_string(tag) + " needs " +
+                      std::to_string(payload) + " bytes, the file has " +
+                      std::to_string(bytes.size() - o - 2) + " left"};
+      return std::nullopt;
+    }
+    const unsigned char* p = at(bytes, o + 2);
+    if (tag == TaggedValue::kInteger) {
+      values.push_back(TaggedValue::Integer(get_i16(p)));
+    } else if (tag == TaggedValue::kDouble) {
+      values.push_back(TaggedValue::Double(get_f64(p)));
+    } else {
+      values.push_back(TaggedValue{});
+    }
+    o += 2 + payload;
+  }
+  if (values.size() % 2 != 0) {
+    error = {o, "the file holds " + std::to_string(values.size()) +
+                    " values, an odd number: its x and y halves cannot be paired"};
+    return std::nullopt;
+  }
+  Plan plan;
+  size_t half = values.size() / 2;
+  plan.x.assign(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half));
+  plan.y.assign(values.begin() + static_cast<std::ptrdiff_t>(half), values.end());
+  return plan;
+}
+
+bool is_cleared(const ScenarioItem& r) {
+  return r.kind == 0 && r.value1 == 0 && r.value2 == 0 && r.value3 == 0 && r.mark == 0 &&
+         r.text.empty() && r.num1 == 0 && r.num2 == 0 && r.num3 == 0 && r.num4 == 0 &&
+         r.num5 == 0 && r.flag1 == 0 && r.flag2 == 0 && r.flag3 == 0 && r.flag4 == 0 &&
+         r.check_code == 0;
+}
+
+bool is_blank(const TrackCell& c) {
+  return c.kind == 0 && c.param1 == 0 && c.param2 == 0 && c.param3 == 0 && c.param4 == 0 &&
+         c.signal_time == 0 && c.approach_code == 0 && c.tunnel_type == 0 && c.speed_limit == 0 &&
+         c.gradient_code == 0 && c.adhesion == 0;
+}
+
+std::string record_role(const std::array<ScenarioItem, kItemCount>& items, int index) {
+  switch (index) {
+    case 0:
+      return "unused";
+    case 81:
+    case 82:
+    case 83:
+      return "chainage";
+    case 84:
+      return "line and train data";
+    case 85:
+      return "line identity";
+    case 86:
+      return "train identity";
+    default:
+      break;
+  }
+  if (is_cleared(items[static_cast<size_t>(index)])) return "cleared";
+  int boards = first_board_text(items);
+  if (index >= boards) return "board text";
+  for (int i = 1; i < index; ++i) {
+    if (is_cleared(items[static_cast<size_t>(i)])) return "other";
+  }
+  return "station";
+}
+
+std::vector<int> station_indexes(const std::array<ScenarioItem, kItemCount>& items) {
+  std::vector<int> out;
+  int boards = first_board_text(items);
+  for (int i = 1; i < boards && !is_cleared(items[static_cast<size_t>(i)]); ++i) out.push_back(i);
+  return out;
+}
+
+std::string cell_kind_name(uint8_t kind) {
+  switch (kind) {
+    case kFree:
+      return "free";
+    case kSignal:
+      return "signal";
+    case kSlowOrderEnd:
+      return "slow-order end";
+    case kSlowOrderStart:
+      return "slow-order start";
+    case kWarningBoard:
+      return "slow-order warning board";
+    case kSlowOrderApproach:
+      return "slow-order approach";
+    case kSpeedBoard:
+      return "speed board";
+    case kStopMark:
+      return "station stop mark";
+    case kTunnelMarker:
+      return "tunnel marker";
+    case kCodePoint:
+      return "cab-code point";
+    case kCodePointNoCode:
+      return "code point without code";
+    case kIndicationBoard:
+      return "indication board";
+    default:
+      return "unknown kind " + std::to_string(kind);
+  }
+}
+
+}  // namespace compactor

@@ -1,0 +1,25 @@
+// The few things the program needs from the operating system, each behind one small function.
+#pragma once
+
+#include <string>
+
+namespace compactor {
+
+// The directory that holds the running program, without a trailing separator.
+std::string program_directory();
+
+// The platform's path separator.
+char path_separator();
+
+// dir + separator + name.
+std::string join_path(const std::string& dir, const std::string& name);
+
+// Shows "Attendere" while the run works; end_wait removes it. Both do nothing when quiet.
+void begin_wait(bool quiet);
+void end_wait();
+
+// Shows a message that ends the run: on stderr and, for the desktop program, in a message box
+// that is closed before this returns. The caller then ends the program.
+void show_fatal_message(const std::string& text);
+
+}  // namespace compactor

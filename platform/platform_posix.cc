@@ -1,0 +1,56 @@
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace compactor {
+
+namespace {
+bool g_wait_shown = false;
+}
+
+std::string program_directory() {
+  std::string path(PATH_MAX, '\0');
+  ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+  if (n <= 0) return ".";
+  path.resize(static_cast<size_t>(n));
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+char path_separator() {
+  return '/';
+}
+
+std::string join_path(const std::string& dir, const std::string& name) {
+  if (!dir.empty() && dir.back() == path_separator()) return dir + name;
+  return dir + path_separator() + name;
+}
+
+void begin_wait(bool quiet) {
+  if (quiet || !isatty(STDERR_FILENO)) return;
+  std::fputs("\033[1mAttendere\033[0m", stderr);
+  std::fflush(stderr);
+  g_wait_shown = true;
+}
+
+void end_wait() {
+  if (!g_wait_shown) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  g_wait_shown = false;
+}
+
+void show_fatal_message(const std::string& text) {
+  end_wait();
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace compactor

@@ -1,0 +1,262 @@
+#include "tools/dump.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "format/outputs.h"
+
+namespace compactor {
+
+namespace {
+
+// One named field of a record or cell: a whole number, or a text.
+struct Field {
+  const char* name;
+  int64_t number = 0;
+  bool is_text = false;
+  std::string text;
+};
+
+Field number(const char* name, int64_t v) {
+  return Field{name, v, false, {}};
+}
+Field text(const char* name, std::string v) {
+  return Field{name, 0, true, std::move(v)};
+}
+
+// A text in double quotes for people: quotes, backslashes and bytes outside printable ASCII
+// escaped as \" \\ \xNN.
+std::string quoted(std::string_view s) {
+  std::string out = "\"";
+  for (char ch : s) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20 || c > 0x7E) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+void append_text_fields(std::string& out, const std::vector<Field>& fields) {
+  bool first = true;
+  for (const Field& f : fields) {
+    if (!first) out += ", ";
+    first = false;
+    out += f.name;
+    out += ' ';
+    out += f.is_text ? quoted(f.text) : std::to_string(f.number);
+  }
+}
+
+void append_json_fields(std::string& out, const std::vector<Field>& fields) {
+  for (const Field& f : fields) {
+    out += ",";
+    out += json_string(f.name);
+    out += ":";
+    out += f.is_text ? json_string(f.text) : std::to_string(f.number);
+  }
+}
+
+std::vector<Field> record_fields(const ScenarioItem& r) {
+  return {number("kind", r.kind),     number("value1", r.value1),
+          number("value2", r.value2), number("value3", r.value3),
+          number("mark", r.mark),     text("text", r.text),
+          number("num1", r.num1),     number("num2", r.num2),
+          number("num3", r.num3),     number("num4", r.num4),
+          number("num5", r.num5),     number("flag1", r.flag1),
+          number("flag2", r.flag2),   number("flag3", r.flag3),
+          number("flag4", r.flag4),   number("check_code", r.check_code)};
+}
+
+std::vector<Field> cell_fields(const TrackCell& c) {
+  return {number("param1", c.param1),
+          number("param2", c.param2),
+          number("param3", c.param3),
+          number("param4", c.param4),
+          number("signal_time", c.signal_time),
+          number("approach_code", c.approach_code),
+          number("tunnel_type", c.tunnel_type),
+          number("speed_limit", c.speed_limit),
+          number("gradient_code", c.gradient_code),
+          number("adhesion", c.adhesion)};
+}
+
+// "0, 27-71, 81-83" for a sorted list of indexes.
+std::string ranges(const std::vector<int>& indexes) {
+  std::string out;
+  for (size_t i = 0; i < indexes.size();) {
+    size_t j = i;
+    while (j + 1 < indexes.size() && indexes[j + 1] == indexes[j] + 1) ++j;
+    if (!out.empty()) out += ", ";
+    out += std::to_string(indexes[i]);
+    if (j > i) out += "-" + std::to_string(indexes[j]);
+    i = j + 1;
+  }
+  return out;
+}
+
+std::string text_value(const TaggedValue& v) {
+  if (v.tag == TaggedValue::kEmpty) return "-";
+  if (v.tag == TaggedValue::kInteger) return std::to_string(v.integer);
+  return exact_double(v.real);
+}
+
+std::string json_value(const TaggedValue& v) {
+  if (v.tag == TaggedValue::kEmpty) return "null";
+  if (v.tag == TaggedValue::kInteger) return std::to_string(v.integer);
+  if (!std::isfinite(v.real)) return "null";
+  return exact_double(v.real);
+}
+
+}  // namespace
+
+std::string json_string(std::string_view s) {
+  std::string out = "\"";
+  for (char ch : s) {
+    auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c >= 0x7F) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04X", c);
+          out += buf;
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string exact_double(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+std::string dump_records(const std::array<ScenarioItem, kItemCount>& items, size_t file_bytes,
+                         bool json) {
+  std::string out;
+  if (json) {
+    out += "{\"output\":\"records\",\"bytes\":" + std::to_string(file_bytes) + ",\"records\":[";
+    for (int i = 0; i < kItemCount; ++i) {
+      const ScenarioItem& r = items[static_cast<size_t>(i)];
+      if (i > 0) out += ",\n";
+      out += "{\"index\":" + std::to_string(i) + ",\"role\":" + json_string(record_role(items, i)) +
+             ",\"cleared\":" + (is_cleared(r) ? "true" : "false");
+      append_json_fields(out, record_fields(r));
+      out += "}";
+    }
+    out += "]}\n";
+    return out;
+  }
+  out += "# record output: " + std::to_string(kItemCount) + " records, " +
+         std::to_string(file_bytes) + " bytes\n";
+  std::vector<int> cleared;
+  for (int i = 0; i < kItemCount; ++i) {
+    const ScenarioItem& r = items[static_cast<size_t>(i)];
+    if (is_cleared(r)) {
+      cleared.push_back(i);
+      continue;
+    }
+    out += "record " + std::to_string(i) + " (" + record_role(items, i) + "): ";
+    append_text_fields(out, record_fields(r));
+    out += "\n";
+  }
+  if (!cleared.empty()) {
+    out += (cleared.size() == 1 ? "record " : "records ") + ranges(cleared) + ": cleared\n";
+  }
+  return out;
+}
+
+std::string dump_grid(const std::vector<TrackCell>& cells, size_t file_bytes, bool json) {
+  std::string out;
+  if (json) {
+    out += "{\"output\":\"grid\",\"bytes\":" + std::to_string(file_bytes) +
+           ",\"cell_count\":" + std::to_string(cells.size()) + ",\"cell_metres\":50,\"cells\":[";
+  } else {
+    out += "# grid output: " + std::to_string(cells.size()) + " cells of 50 m, " +
+           std::to_string(file_bytes) + " bytes; cells that are all zero are not listed\n";
+  }
+  bool first = true;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    const TrackCell& c = cells[i];
+    if (is_blank(c)) continue;
+    if (json) {
+      if (!first) out += ",\n";
+      out += "{\"index\":" + std::to_string(i) + ",\"metre\":" + std::to_string(i * 50) +
+             ",\"kind\":" + std::to_string(c.kind) +
+             ",\"kind_name\":" + json_string(cell_kind_name(c.kind));
+      append_json_fields(out, cell_fields(c));
+      out += "}";
+    } else {
+      out += "cell " + std::to_string(i) + " (" + std::to_string(i * 50) +
+             " m): " + cell_kind_name(c.kind) + ", ";
+      append_text_fields(out, cell_fields(c));
+      out += "\n";
+    }
+    first = false;
+  }
+  if (json) out += "]}\n";
+  return out;
+}
+
+std::string dump_plan(const Plan& plan, size_t file_bytes, int every, bool json) {
+  size_t step = every > 0 ? static_cast<size_t>(every) : 1;
+  size_t counts[3] = {0, 0, 0};  // empty, integer, double
+  for (const std::vector<TaggedValue>* half : {&plan.x, &plan.y}) {
+    for (const TaggedValue& v : *half) {
+      ++counts[v.tag == TaggedValue::kEmpty ? 0 : v.tag == TaggedValue::kInteger ? 1 : 2];
+    }
+  }
+  std::string out;
+  if (json) {
+    out += "{\"output\":\"line\",\"bytes\":" + std::to_string(file_bytes) +
+           ",\"points\":" + std::to_string(plan.x.size()) + ",\"every\":" + std::to_string(step) +
+           ",\"empty_values\":" + std::to_string(counts[0]) +
+           ",\"integer_values\":" + std::to_string(counts[1]) +
+           ",\"double_values\":" + std::to_string(counts[2]) + ",\"plan\":[";
+  } else {
+    out += "# line output: " + std::to_string(plan.x.size()) + " points, " +
+           std::to_string(file_bytes) + " bytes; values: " + std::to_string(counts[1]) +
+           " integer, " + std::to_string(counts[2]) + " double, " + std::to_string(counts[0]) +
+           " empty (\"-\")\n";
+    if (step > 1) out += "# every " + std::to_string(step) + " metres\n";
+    out += "# metre x y\n";
+  }
+  for (size_t m = 0; m < plan.x.size(); m += step) {
+    if (json) {
+      if (m > 0) out += ",\n";
+      out += "{\"metre\":" + std::to_string(m) + ",\"x\":" + json_value(plan.x[m]) +
+             ",\"y\":" + json_value(plan.y[m]) + "}";
+    } else {
+      out += std::to_string(m) + " " + text_value(plan.x[m]) + " " + text_value(plan.y[m]) + "\n";
+    }
+  }
+  if (json) out += "]}\n";
+  return out;
+}
+
+}  // namespace compactor

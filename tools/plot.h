@@ -1,0 +1,63 @@
+// A picture of a compiled scenario: the plan of the line and its profiles, as one SVG file.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/model.h"
+#include "format/decode.h"
+
+namespace compactor {
+
+struct PlotData {
+  std::string line_id;
+  std::string train_number;
+  std::array<ScenarioItem, kItemCount> items;
+  std::vector<TrackCell> cells;
+  std::optional<Plan> plan;  // without it, only the profiles are drawn
+};
+
+// The picture: on top the plan with stations, tunnels and signals (when there is a plan);
+// below, along a kilometre axis, the gradient and the speed limit with stations, slow orders
+// and tunnels shaded. Every station has one element of class "station".
+std::string plot_svg(const PlotData& data);
+
+// A run of cells, both ends included.
+struct CellRun {
+  int first = 0;
+  int last = 0;
+};
+
+// Runs of consecutive cells whose tunnel_type is not 0.
+std::vector<CellRun> tunnel_runs(const std::vector<TrackCell>& cells);
+
+// Slow orders: from each slow-order start (kind 3) to the next slow-order end (kind 2); a start
+// without an end runs to the last cell.
+struct SlowOrderSpan {
+  CellRun cells;
+  int speed = 0;  // km/h, from the start cell
+};
+std::vector<SlowOrderSpan> slow_orders(const std::vector<TrackCell>& cells);
+
+// Centres for labels `width` wide along one axis, one per anchor (anchors sorted ascending):
+// labels that would overlap are set side by side, centred as a group on their anchors, and kept
+// inside [lo, hi] when they fit.
+std::vector<double> spread_labels(const std::vector<double>& anchors, double width, double lo,
+                                  double hi);
+
+struct Box {
+  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+bool overlap(const Box& a, const Box& b);
+
+// Places a label of size (width, height) next to each anchor point: above or below it, one row
+// further out at a time, the first place inside `area` that overlaps neither a label already
+// placed nor an obstacle box. Labels that find no free place go to their first place inside
+// `area`.
+std::vector<Box> place_labels(const std::vector<std::array<double, 2>>& anchors,
+                              const std::vector<double>& widths, double height,
+                              const std::vector<Box>& obstacles, int rows, const Box& area);
+
+}  // namespace compactor
