@@ -77,7 +77,7 @@ bool write_line_output(const RunOptions& opts, const Model& m) {
 }
 
 bool write_outputs(const RunOptions& opts, const Model& m) {
-  if (m.with_plan != 0 && !write_line_output(opts, m)) return false;
+  if (opts.with_plan != 0 && !write_line_output(opts, m)) return false;
   return write_output(opts, record_output_name(m), encode_record_output(m)) &&
          write_output(opts, grid_output_name(m), encode_grid_output(m));
 }

@@ -1,184 +1,55 @@
+// The compile of the two sources into a model ready to write: read, insert the cab-code points,
+// stamp, and store the integrity codes.
 #include "compiler/compile.h"
 
 #include "model/errors.h"
 
 namespace compactor {
 
-namespace {
-
-constexpr int16_t kInsertedCode = 180;
-
-void place_point(TrackCell& cell) {
-  cell.kind = kCodePoint;
-  cell.param1 = kInsertedCode;
-}
-
-void record_walk_error(Model& m, int32_t code, int64_t cell) {
-  m.error_code = code;
-  m.error_position = static_cast<int32_t>(cell * 50);
-  m.error_source = SourcePos{};
-}
-
-// An existing point keeps the lower of 180 and its own code.
-int16_t lower_code(int16_t code) {
-  return lower_of(TaggedValue::Integer(kInsertedCode), TaggedValue::Integer(code)).integer;
-}
-
-// A: every signal in the 20 cells before a warning board gets a code point just in front of it.
-void points_before_warning_board(Model& m, int32_t i) {
-  auto& g = m.track_grid;
-  for (int32_t j = 1; j <= 20; ++j) {
-    if (i - j < 3) break;
-    if (g[i - j].kind != kSignal) continue;
-    TrackCell& near = g[i - j - 1];
-    TrackCell& far = g[i - j - 2];
-    if (is_free(near)) {
-      place_point(near);
-    } else if (is_free(far)) {
-      place_point(far);
-    } else if (near.kind == kCodePoint) {
-      near.param1 = lower_code(near.param1);
-    } else if (far.kind == kCodePoint) {
-      far.param1 = lower_code(far.param1);
-    } else {
-      record_walk_error(m, kErrNoRoomBeforeSignal, i - j);
-    }
-  }
-}
-
-// B1 to B3: one point in each of the three windows before a slow-order start.
-void points_before_start(Model& m, int32_t i) {
-  static const int kWindows[3][3] = {{5, 6, 7}, {11, 12, 13}, {18, 19, 20}};
-  for (const auto& window : kWindows) {
-    if (i <= window[2]) continue;
-    bool placed = false;
-    for (int back : window) {
-      if (is_free(m.track_grid[i - back])) {
-        place_point(m.track_grid[i - back]);
-        placed = true;
-        break;
-      }
-    }
-    if (!placed) record_walk_error(m, kErrNoRoomBeforeStart, i);
-  }
-}
-
-// The first slow-order end after cell i, or -1 when the grid ends first.
-int64_t find_end(const Model& m, int64_t i) {
-  for (int64_t k = i + 1; k <= m.grid_last; ++k) {
-    if (m.track_grid[k].kind == kSlowOrderEnd) return k;
-  }
-  return -1;
-}
-
-// B4: inside a slow order below 110 km/h a point every 8 cells. Returns the end cell reached,
-// or -1 when the grid ends before an end cell.
-int64_t points_inside(Model& m, int32_t i) {
-  auto& g = m.track_grid;
-  int64_t step = 0;
-  int64_t k = i;
-  for (;;) {
-    ++k;
-    ++step;
-    if (k > m.grid_last) return -1;
-    if (step == 8) {
-      if (is_free(g[k])) {
-        place_point(g[k]);
-        step = 0;
-      } else if (is_free(g[k - 1])) {
-        place_point(g[k - 1]);
-        step = 1;
-      } else if (k + 1 <= m.grid_last && is_free(g[k + 1])) {
-        place_point(g[k + 1]);
-        step = -1;
-      } else {
-        record_walk_error(m, kErrNoRoomInSlowOrder, k);
-      }
-    }
-    if (g[k].kind == kSlowOrderEnd) return k;
-  }
-}
-
-// B5: a point in front of the first signal within 13 cells from the end cell t.
-void point_after(Model& m, int64_t t) {
-  auto& g = m.track_grid;
-  for (int64_t s = t; s <= t + 12 && s <= m.grid_last; ++s) {
-    if (g[s].kind != kSignal) continue;
-    int64_t c = s - 1;
-    if (c == 0) return;
-    if (is_free(g[c])) {
-      place_point(g[c]);
-    } else if (c - 1 >= 0 && is_free(g[c - 1])) {
-      place_point(g[c - 1]);
-    } else {
-      record_walk_error(m, kErrNoRoomInSlowOrder, t);
-    }
-    return;
-  }
-}
-
-}  // namespace
-
-void insert_cab_code_points(Model& m) {
-  const int32_t last = m.grid_last - 2;
-  for (int32_t i = 1; i <= last; ++i) {
-    uint8_t kind = m.track_grid[i].kind;
-    if (kind == kWarningBoard) {
-      points_before_warning_board(m, i);
-    } else if (kind == kSlowOrderStart) {
-      points_before_start(m, i);
-      int64_t t = m.track_grid[i].param1 < 110 ? points_inside(m, i) : find_end(m, i);
-      if (t >= 0) point_after(m, t);
-    }
-  }
-}
-
-namespace {
-
-std::string work_string(Model& m) {
-  std::string s = m.items[86].text + m.items[85].text;
+std::string identity_work_string(const Model& m) {
+  std::string s = m.record(kTrainIdentityRecord).text + m.record(kLineIdentityRecord).text;
   for (char& c : s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   s += "mmoorrttvvzzbbddffhhllnnpp";
-  m.text_line = s;
   return s;
 }
 
-}  // namespace
-
-int32_t identity_check_code(Model& m) {
-  std::string s = work_string(m);
+int32_t identity_check_code(const Model& m) {
+  std::string s = identity_work_string(m);
   int32_t sum = 0;
   for (int p = 1; p <= 25; ++p)
     sum += static_cast<int32_t>(static_cast<unsigned char>(s[p - 1])) * p;
   return sum;
 }
 
-int16_t identity_check_sum(Model& m) {
-  std::string s = work_string(m);
+int16_t identity_check_sum(const Model& m) {
+  std::string s = identity_work_string(m);
   int32_t sum = 0;
   for (int p = 1; p <= 25; ++p) sum += static_cast<unsigned char>(s[p - 1]);
   return static_cast<int16_t>(sum);
 }
 
-PassOutcome compile_model(Model& m, int32_t with_plan, Sources& s) {
-  m.with_plan = with_plan;
+PassOutcome compile_model(Model& m, bool with_plan, Sources& s) {
   m.error_code = 0;
   m.error_position = 0;
   m.error_source = SourcePos{};
   m.track_grid.clear();
   m.plan_table.clear();
   clear_items(m);
-  read_sources(m, s);
+  read_sources(m, s, with_plan);
   if (!m.has_grid()) return PassOutcome::kNoGrid;
   insert_cab_code_points(m);
-  if (m.items[85].num1 != 0 || m.track_grid[1].param1 != 0) return PassOutcome::kStampsSet;
-  m.items[85].num1 = 610;
-  m.track_grid[1].param1 = 5121;
-  if (m.items[85].check_code != 0 || m.track_grid[1].param2 != 0) return PassOutcome::kCodesSet;
-  m.items[85].check_code = identity_check_code(m);
-  m.track_grid[1].param2 = identity_check_sum(m);
+  // Cell 1 and the line identity record hold the stamps and the integrity codes: a source that
+  // placed anything there stops the run.
+  ScenarioItem& identity = m.record(kLineIdentityRecord);
+  TrackCell& first = m.track_grid[1];
+  if (identity.num1 != 0 || first.param1 != 0) return PassOutcome::kStampsSet;
+  identity.num1 = kRecordStamp;
+  first.param1 = kGridStamp;
+  if (identity.check_code != 0 || first.param2 != 0) return PassOutcome::kCodesSet;
+  identity.check_code = identity_check_code(m);
+  first.param2 = identity_check_sum(m);
   return PassOutcome::kReady;
 }
 

@@ -30,20 +30,31 @@ struct Sources {
 };
 
 // Reads both sources into the model. Always returns; the outcome is in error_code and
-// error_position (and error_source). Marks the files the run deletes.
-void read_sources(Model& m, Sources& s);
+// error_position (and error_source). Marks the files the run deletes. `with_plan` builds the
+// plan of the line.
+void read_sources(Model& m, Sources& s, bool with_plan);
+
+// --- Arithmetic on source values ---------------------------------------------------------------
+
+// Whether a result of source arithmetic fits 32 bits; one that does not is a read failure.
+bool fits_int32(int64_t v);
+// Stores v when it fits 32 bits; false, with `out` unchanged, when it does not.
+bool assign_int32(int32_t& out, int64_t v);
+// Records error 25, a read failure at the record being read. Returns false.
+bool record_read_failure(Model& m);
 
 // --- Line feature placement -----------------------------------------------------------------
+// Each placement returns false when it has recorded an error in the model.
 
-// Reorders items 81 to 83 by their keys.
-void order_chainage_records(Model& m);
+// Reorders records 81 to 83 by their keys.
+bool order_chainage_records(Model& m);
 
 // Running state of the line's feature part.
 struct LineFeatureState {
-  int32_t board_counter = 80;  // item that receives the next board text
-  int32_t fill_cell = 0;       // next cell whose gradient is not yet written
-  int32_t prev_gradient = 0;   // gradient in force
-  int32_t next_point = 2;      // next plan point
+  int32_t board_counter = kLastBoardTextRecord;  // record that receives the next board text
+  int32_t fill_cell = 0;                         // next cell whose gradient is not yet written
+  int32_t prev_gradient = 0;                     // gradient in force
+  int32_t next_point = 2;                        // next plan point
 };
 
 void place_gradient(Model& m, LineFeatureState& st, int32_t position, int32_t gradient);
@@ -54,24 +65,49 @@ double curve_curvature(const std::string& keyword);
 // would pass 1,000,000 points or the end of the plan table.
 bool place_curve(Model& m, LineFeatureState& st, double k, int32_t start, int32_t length);
 void complete_plan(Model& m, LineFeatureState& st);
-void place_tunnel(Model& m, int32_t& inizio, int32_t& fine, int32_t& tipo);
-void place_speed_boards(Model& m, int32_t posizione, int32_t& vas, int32_t& vbs, int32_t& vcs,
-                           int32_t& strisces, int32_t& vad, int32_t& vbd, int32_t& vcd,
-                           int32_t& strisced);
-// Places an indication board; records error 6 or 107 and returns false when it cannot.
+// Marks the cells of a tunnel with its type; errors 106 and 15.
+bool place_tunnel(Model& m, int32_t start, int32_t end, int32_t type);
+
+// A speed board's three speeds (a, b, c) and stripe count for each side, s and d.
+struct SpeedBoards {
+  int32_t side_s[3] = {};
+  int32_t stripes_s = 0;
+  int32_t side_d[3] = {};
+  int32_t stripes_d = 0;
+};
+// Places a speed board; error 21.
+bool place_speed_boards(Model& m, int32_t position, const SpeedBoards& boards);
+// Places an indication board; errors 6 and 107.
 bool place_board(Model& m, LineFeatureState& st, int32_t position, const std::string& text);
 
 // --- Signal, slow-order and station placement -------------------------------------------------
 
-void place_signal(Model& m, int32_t posizione, int32_t& sx, int32_t& s1, int32_t& s2, int32_t& s3,
-                  int32_t& rapp, int32_t& dx, int32_t& d1, int32_t& d2, int32_t& d3,
-                  int32_t& tempo);
-void place_slow_order(Model& m, int32_t x, int32_t& v, int32_t& l, int32_t& f_tt, int32_t f_ta,
-                        int32_t& d_v);
-bool place_code_point(Model& m, int32_t posizione, int32_t codice);
-bool place_station(Model& m, int32_t n, int32_t lunghezza);
+// A signal's values after its position: a type and three digits for each side, s and d, the
+// relation digit and the time.
+struct SignalRecord {
+  int32_t type_s = 0;
+  int32_t digits_s[3] = {};
+  int32_t relation = 0;
+  int32_t type_d = 0;
+  int32_t digits_d[3] = {};
+  int32_t time = 0;
+};
+// Places a signal and the approach codes before it; error 16.
+bool place_signal(Model& m, int32_t position, const SignalRecord& signal);
 
-// A 32-bit result of source arithmetic; one that does not fit is a read failure.
-int32_t to_int32(int64_t v);
+struct SlowOrder {
+  int32_t start = 0;                // m
+  int32_t speed = 0;                // km/h
+  int32_t length = 0;               // m
+  int32_t param3_value = 0;         // stored in param3 of the start and end cells
+  int32_t with_approach_cells = 0;  // not 0: four approach cells before the warning board
+  int32_t approach_value = 0;       // not 0: stored in param2 of every cell of the slow order
+};
+// Places a slow order's start, end, warning board and approach cells; errors 17 to 20.
+bool place_slow_order(Model& m, const SlowOrder& slow_order);
+// Places a cab-code point; error 7.
+bool place_code_point(Model& m, int32_t position, int32_t code);
+// Sets the extent of station record n and places its stop mark; errors 15, 22 and 24.
+bool place_station(Model& m, int32_t n, int32_t length);
 
 }  // namespace compactor

@@ -78,12 +78,17 @@ bool FieldReader::at_line_end() const {
   return pos_ + 1 < bytes_.size() && bytes_[pos_] == '\r' && bytes_[pos_ + 1] == '\n';
 }
 
-std::string FieldReader::read_text() {
-  if (at_end()) throw ReadFailure{static_cast<int64_t>(pos_)};
+bool FieldReader::fail(int64_t offset) {
+  failure_offset_ = offset;
+  return false;
+}
+
+bool FieldReader::read_text(std::string& out) {
+  if (at_end()) return fail(static_cast<int64_t>(pos_));
   start_field();
   size_t start = pos_;
   while (pos_ < bytes_.size() && bytes_[pos_] != ',' && !at_line_end()) ++pos_;
-  std::string field(bytes_.substr(start, pos_ - start));
+  out.assign(bytes_.substr(start, pos_ - start));
   if (pos_ < bytes_.size()) {
     if (bytes_[pos_] == ',') {
       ++pos_;
@@ -91,11 +96,11 @@ std::string FieldReader::read_text() {
       consume_line_end();
     }
   }
-  return field;
+  return true;
 }
 
-int64_t FieldReader::read_number(int64_t lo, int64_t hi) {
-  if (at_end()) throw ReadFailure{static_cast<int64_t>(pos_)};
+bool FieldReader::read_number(int64_t lo, int64_t hi, int64_t& out) {
+  if (at_end()) return fail(static_cast<int64_t>(pos_));
   start_field();
   size_t start = pos_;
   while (pos_ < bytes_.size() && bytes_[pos_] != ',' && bytes_[pos_] != ' ' && !at_line_end()) {
@@ -112,16 +117,17 @@ int64_t FieldReader::read_number(int64_t lo, int64_t hi) {
   }
   bool negative = !token.empty() && token[0] == '-';
   std::string_view digits = negative ? token.substr(1) : token;
-  if (digits.empty()) throw ReadFailure{field_start_};
+  if (digits.empty()) return fail(field_start_);
   int64_t value = 0;
   for (char c : digits) {
-    if (c < '0' || c > '9') throw ReadFailure{field_start_};
+    if (c < '0' || c > '9') return fail(field_start_);
     value = value * 10 + (c - '0');
-    if (value > (int64_t{1} << 40)) throw ReadFailure{field_start_};
+    if (value > (int64_t{1} << 40)) return fail(field_start_);
   }
   if (negative) value = -value;
-  if (value < lo || value > hi) throw ReadFailure{field_start_};
-  return value;
+  if (value < lo || value > hi) return fail(field_start_);
+  out = value;
+  return true;
 }
 
 }  // namespace compactor

@@ -4,7 +4,9 @@
 // A text field keeps everything up to the comma or line end, trailing blanks included. A numeric
 // field also ends at a blank; blanks after it are skipped and a comma or line end met then is
 // consumed with it. Reading when nothing is left, or a number that is not an optional "-" and
-// decimal digits fitting its type, is a read failure.
+// decimal digits fitting its type, is a read failure: the read returns false, leaves its output
+// as it was, and failure_offset() tells where in the source it happened. Nothing is read after a
+// failure: the compile ends the source there.
 #pragma once
 
 #include <cstdint>
@@ -15,11 +17,6 @@
 
 namespace compactor {
 
-// Thrown for a run-time failure while a source is read; caught once by the compile.
-struct ReadFailure {
-  int64_t offset = -1;  // where in the source it happened; -1: at the record being read
-};
-
 class FieldReader {
  public:
   FieldReader(std::string_view bytes, std::string file_name)
@@ -29,12 +26,17 @@ class FieldReader {
   bool at_end() const { return pos_ >= bytes_.size(); }
 
   // Reads a keyword or text field.
-  std::string read_text();
+  bool read_text(std::string& out);
   // Reads a numeric field that must lie in [lo, hi].
-  int64_t read_number(int64_t lo, int64_t hi);
-  int32_t read_int32() { return static_cast<int32_t>(read_number(INT32_MIN, INT32_MAX)); }
-  int16_t read_int16() { return static_cast<int16_t>(read_number(INT16_MIN, INT16_MAX)); }
-  uint8_t read_uint8() { return static_cast<uint8_t>(read_number(0, 255)); }
+  bool read_number(int64_t lo, int64_t hi, int64_t& out);
+  bool read(int32_t& out) { return read_as(INT32_MIN, INT32_MAX, out); }
+  bool read(int16_t& out) { return read_as(INT16_MIN, INT16_MAX, out); }
+  bool read(uint8_t& out) { return read_as(0, 255, out); }
+
+  // Refuses the field read last (a text too long to store): a read failure at its start.
+  bool reject_field() { return fail(field_start_); }
+  // Where the failed read happened.
+  int64_t failure_offset() const { return failure_offset_; }
 
   // Where the field read last started.
   int64_t field_offset() const { return field_start_; }
@@ -49,6 +51,14 @@ class FieldReader {
   bool at_line_end() const;
   void consume_line_end();
   void start_field();
+  bool fail(int64_t offset);
+  template <class T>
+  bool read_as(int64_t lo, int64_t hi, T& out) {
+    int64_t v = 0;
+    if (!read_number(lo, hi, v)) return false;
+    out = static_cast<T>(v);
+    return true;
+  }
 
   std::string_view bytes_;
   std::string file_;
@@ -58,6 +68,7 @@ class FieldReader {
   size_t line_start_ = 0;   // offset where that line starts
   int32_t field_line_ = 1;  // line and column of the field read last
   int32_t field_column_ = 1;
+  int64_t failure_offset_ = -1;
 };
 
 // Substring tests on a field: with ASCII letter case folded, or exactly.

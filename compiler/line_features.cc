@@ -10,28 +10,43 @@
 
 namespace compactor {
 
-int32_t to_int32(int64_t v) {
-  if (v < INT32_MIN || v > INT32_MAX) throw ReadFailure{};
-  return static_cast<int32_t>(v);
+bool fits_int32(int64_t v) {
+  return v >= INT32_MIN && v <= INT32_MAX;
 }
 
-void order_chainage_records(Model& m) {
-  ScenarioItem t = m.items[81], d = m.items[82], u = m.items[83];
+bool assign_int32(int32_t& out, int64_t v) {
+  if (!fits_int32(v)) return false;
+  out = static_cast<int32_t>(v);
+  return true;
+}
+
+bool record_read_failure(Model& m) {
+  m.error_code = kErrReadFailure;
+  return false;
+}
+
+bool order_chainage_records(Model& m) {
+  ScenarioItem t = m.record(kFirstChainageRecord), d = m.record(kFirstChainageRecord + 1),
+               u = m.record(kLastChainageRecord);
   auto assign = [&m](const ScenarioItem& a, const ScenarioItem& b, const ScenarioItem& c) {
     const ScenarioItem* order[3] = {&a, &b, &c};
     ScenarioItem copies[3] = {*order[0], *order[1], *order[2]};
     for (int i = 0; i < 3; ++i) {
-      m.items[81 + i].value1 = copies[i].value1;
-      m.items[81 + i].value2 = copies[i].value2;
-      m.items[81 + i].value3 = copies[i].value3;
+      ScenarioItem& r = m.record(kFirstChainageRecord + i);
+      r.value1 = copies[i].value1;
+      r.value2 = copies[i].value2;
+      r.value3 = copies[i].value3;
     }
   };
   auto zero_all = [&m] {
-    for (int i = 81; i <= 83; ++i) m.items[i].value1 = m.items[i].value2 = m.items[i].value3 = 0;
+    for (int i = kFirstChainageRecord; i <= kLastChainageRecord; ++i) {
+      m.record(i).value1 = m.record(i).value2 = m.record(i).value3 = 0;
+    }
   };
   int64_t kt = t.value1, kd = d.value1, ku = u.value1;
   // The sum is 32-bit arithmetic on source values, added left to right.
-  if (to_int32(to_int32(kt + kd) + ku) != 0) {
+  if (!fits_int32(kt + kd) || !fits_int32(kt + kd + ku)) return record_read_failure(m);
+  if (kt + kd + ku != 0) {
     if (kt > kd && kt > ku) {
       if (kd > ku)
         assign(t, d, u);
@@ -65,9 +80,13 @@ void order_chainage_records(Model& m) {
   } else {
     zero_all();
   }
-  for (int i = 81; i <= 83; ++i) {
-    if (m.items[i].value3 == 1) m.items[i].value2 = to_int32(int64_t{m.items[i].value2} + 100);
+  for (int i = kFirstChainageRecord; i <= kLastChainageRecord; ++i) {
+    ScenarioItem& r = m.record(i);
+    if (r.value3 == 1 && !assign_int32(r.value2, int64_t{r.value2} + 100)) {
+      return record_read_failure(m);
+    }
   }
+  return true;
 }
 
 namespace {
@@ -162,7 +181,9 @@ bool build_plan(Model& mo, LineFeatureState& st, int32_t to, double k, bool curv
 
 bool place_curve(Model& m, LineFeatureState& st, double k, int32_t start, int32_t length) {
   if (!build_plan(m, st, start, k, false, true)) return false;
-  return build_plan(m, st, to_int32(int64_t{start} + length), k, true, true);
+  int32_t end = 0;
+  if (!assign_int32(end, int64_t{start} + length)) return record_read_failure(m);
+  return build_plan(m, st, end, k, true, true);
 }
 
 void complete_plan(Model& m, LineFeatureState& st) {
@@ -170,65 +191,73 @@ void complete_plan(Model& m, LineFeatureState& st) {
   build_plan(m, st, m.plan_last - 2, 0.0, false, false);
 }
 
-void place_tunnel(Model& m, int32_t& inizio, int32_t& fine, int32_t& tipo) {
-  if (m.tunnel_count >= kTunnelSlots - 1) {
+bool place_tunnel(Model& m, int32_t start, int32_t end, int32_t type) {
+  if (m.tunnels.size() >= kMaxTunnels) {
     m.error_code = kErrTooManyTunnels;
-    return;
+    return false;
   }
-  int64_t first = cell_at(inizio);
-  int64_t last = cell_before(fine);
+  int64_t first = cell_at(start);
+  int64_t last = cell_before(end);
   if (first <= last && (first < 0 || last > m.grid_last)) {  // tunnels stay inside the grid
     m.error_code = kErrBeyondGrid;
-    return;
+    return false;
   }
+  // A type above 10 also sets a marker in every fourth free cell.
   bool marker = false;
-  if (tipo > 10) {
-    tipo -= 10;
+  if (type > 10) {
+    type -= 10;
     marker = true;
   }
-  int32_t n = ++m.tunnel_count;
-  m.tunnel_start[n] = inizio;
-  m.tunnel_end[n] = fine;
-  if (n > 1 && to_int32(int64_t{m.tunnel_start[n]} - m.tunnel_end[n - 1]) <= 150) tipo = 3;
+  m.tunnels.push_back(Tunnel{start, end});
+  if (m.tunnels.size() > 1) {
+    // A tunnel that begins within 150 m of the end of the tunnel record before it is of type 3.
+    int64_t gap = int64_t{start} - m.tunnels[m.tunnels.size() - 2].end;
+    if (!fits_int32(gap)) return record_read_failure(m);
+    if (gap <= 150) type = 3;
+  }
   int64_t count = 0;
   for (int64_t c = first; c <= last; ++c) {
     ++count;
     TrackCell& cell = m.track_grid[c];
-    cell.tunnel_type = static_cast<uint8_t>(tipo & 0xFF);
+    cell.tunnel_type = static_cast<uint8_t>(type & 0xFF);
     if (marker && count % 4 == 0 && cell.kind == kFree) cell.kind = kTunnelMarker;
   }
+  return true;
 }
 
 namespace {
 
-int16_t packed_speed(int32_t d, int32_t s) {
-  int64_t v = round_even(static_cast<double>(d) / 5.0 + static_cast<double>(s) * 20.0);
-  if (v < INT16_MIN || v > INT16_MAX) throw ReadFailure{};
-  return static_cast<int16_t>(v);
+// One of a board's three speeds for both sides in one 16-bit number; false when it does not fit.
+bool packed_speed(int32_t side_s, int32_t side_d, int16_t& out) {
+  int64_t v = round_even(static_cast<double>(side_d) / 5.0 + static_cast<double>(side_s) * 20.0);
+  if (v < INT16_MIN || v > INT16_MAX) return false;
+  out = static_cast<int16_t>(v);
+  return true;
 }
 
 }  // namespace
 
-void place_speed_boards(Model& m, int32_t posizione, int32_t& vas, int32_t& vbs, int32_t& vcs,
-                           int32_t& strisces, int32_t& vad, int32_t& vbd, int32_t& vcd,
-                           int32_t& strisced) {
-  int64_t c = cell_after(posizione);
+bool place_speed_boards(Model& m, int32_t position, const SpeedBoards& b) {
+  int64_t c = cell_after(position);
   if (c < 0 || c > m.grid_last) {  // the reader's position test keeps boards inside the grid
     m.error_code = kErrBeyondGrid;
-    return;
+    return false;
   }
   TrackCell& cell = m.track_grid[c];
   if (!is_free(cell)) {
     m.error_code = kErrSpeedBoardOccupied;
-    return;
+    return false;
   }
   cell.kind = kSpeedBoard;
-  cell.param1 = packed_speed(vad, vas);
-  cell.param2 = packed_speed(vbd, vbs);
-  cell.param3 = packed_speed(vcd, vcs);
-  int16_t s = static_cast<int16_t>(strisces & 0xFFFF);
-  int16_t d = static_cast<int16_t>(strisced & 0xFFFF);
+  if (!packed_speed(b.side_s[0], b.side_d[0], cell.param1) ||
+      !packed_speed(b.side_s[1], b.side_d[1], cell.param2) ||
+      !packed_speed(b.side_s[2], b.side_d[2], cell.param3)) {
+    return record_read_failure(m);
+  }
+  int16_t s = static_cast<int16_t>(b.stripes_s & 0xFFFF);
+  int16_t d = static_cast<int16_t>(b.stripes_d & 0xFFFF);
   cell.param4 = static_cast<int16_t>(static_cast<uint16_t>(s * 10 + d));
+  return true;
 }
 
 bool place_board(Model& m, LineFeatureState& st, int32_t position, const std::string& text) {
@@ -248,7 +277,7 @@ bool place_board(Model& m, LineFeatureState& st, int32_t position, const std::st
   }
   cell.kind = kIndicationBoard;
   cell.param1 = static_cast<int16_t>(st.board_counter);
-  m.items[st.board_counter].text = text;
+  m.record(st.board_counter).text = text;
   --st.board_counter;
   return true;
 }

@@ -98,7 +98,7 @@ inline void compile_and_check(Sources& s, int32_t with_plan) {
   if (outcome != PassOutcome::kReady) return;
 
   for (const TrackCell& c : m.track_grid) FUZZ_CHECK(known_kind(c.kind));
-  FUZZ_CHECK(m.tunnel_count >= 0 && m.tunnel_count < kTunnelSlots);
+  FUZZ_CHECK(m.tunnels.size() <= static_cast<size_t>(kMaxTunnels));
   size_t texts = 0;
   for (const ScenarioItem& r : m.items) {
     FUZZ_CHECK(r.text.size() <= 65535);

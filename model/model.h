@@ -91,7 +91,23 @@ struct ScenarioItem {
 };
 
 constexpr int kItemCount = 87;
-constexpr int kTunnelSlots = 81;  // indexes 0 to 80; entry 0 is never used
+
+// What each record of the table holds. Stations count up from record 1; board texts count down
+// from record 80; the records above them have fixed roles.
+constexpr int kFirstStationRecord = 1;
+constexpr int kLastBoardTextRecord = 80;
+constexpr int kFirstChainageRecord = 81;  // 81 to 83: the three chainage records, ordered
+constexpr int kLastChainageRecord = 83;
+constexpr int kLineDataRecord = 84;       // braking mass, line length, coaches
+constexpr int kLineIdentityRecord = 85;   // the line id, backgrounds, stamp and check code
+constexpr int kTrainIdentityRecord = 86;  // the train number, signal repetition, sand, clock
+
+// A line holds at most this many tunnels.
+constexpr int kMaxTunnels = 80;
+
+// The stamps that mark a compiled scenario: in the line identity record and in grid cell 1.
+constexpr int16_t kRecordStamp = 610;
+constexpr int16_t kGridStamp = 5121;
 
 // Where in a source file a field stood (1-based line and column; line 0 = unknown).
 struct SourcePos {
@@ -130,14 +146,17 @@ struct ZeroedAllocator {
 
 using PlanTable = std::vector<TaggedValue, ZeroedAllocator<TaggedValue>>;
 
+// A tunnel as its record gave it, in metres.
+struct Tunnel {
+  int32_t start = 0;
+  int32_t end = 0;
+};
+
 struct Model {
   std::string line_id;
   std::string train_number;
-  int32_t with_plan = 0;
-  std::string text_line;
   int32_t plan_last = 0;
   int32_t grid_last = 0;
-  int32_t tunnel_count = 0;
   int32_t error_code = 0;
   int32_t error_position = 0;
 
@@ -146,13 +165,15 @@ struct Model {
   std::array<ScenarioItem, kItemCount> items;
   // plan_table(m, c), column-major: element m is x(m), element plan_last + 1 + m is y(m).
   PlanTable plan_table;
-  std::array<int32_t, kTunnelSlots> tunnel_start{};
-  std::array<int32_t, kTunnelSlots> tunnel_end{};
+  // The tunnels in the order of their records.
+  std::vector<Tunnel> tunnels;
 
   // Where the last recorded error came from, when a source record caused it.
   SourcePos error_source;
 
   bool has_grid() const { return !track_grid.empty(); }
+  ScenarioItem& record(int role) { return items[static_cast<size_t>(role)]; }
+  const ScenarioItem& record(int role) const { return items[static_cast<size_t>(role)]; }
   TaggedValue& profile(int32_t m, int c) {
     return plan_table[static_cast<size_t>(c) * (static_cast<size_t>(plan_last) + 1) +
                         static_cast<size_t>(m)];

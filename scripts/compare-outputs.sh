@@ -10,16 +10,18 @@
 # (2, 5, 8 ...) or both (3, 6, 9 ...). The same seed always gives the same cases.
 #
 # For each case, OLD_BIN and NEW_BIN run side by side, each in its own scratch directories holding
-# identical copies of the case's sources:
+# identical copies of the case's scenario (its five text files):
 #   compile DIR                  (directory "plan")
 #   compile DIR --no-plan        (fresh copy, directory "noplan")
 #   check DIR                    (fresh copy, directory "check")
 #   dump of each output that exists in "plan": text and --json for the record and grid outputs,
 #     --every 1000 (text and --json) for the line output
 #   plot DIR -o DIR/plot.svg     (in "plan", then in "noplan")
-# and for every command the exit status, stdout, stderr (the scratch directory's path replaced by
-# <DIR>) and the files in the directory after it are compared; at the end every file left in the
-# three directories is compared byte for byte with cmp.
+# For every command its exit status, stdout, stderr (the scratch directory's path replaced by
+# <DIR>) and the names of the files in its directory after it are compared, and so is every file
+# left in the directories, byte for byte. One `diff -rq` over the two scratch trees passes a case
+# that is equal throughout; a case that is not is then gone through with cmp, file by file, to
+# name each command and what differed.
 #
 # With --outputs-only only `compile` and `compile --no-plan` are run (and the build run in case
 # 0), and only their exit statuses and the three binary outputs are compared: message texts may
@@ -44,7 +46,7 @@ options:
   --seed N         seed of the alterations (default 1)
   --keep DIR       keep differing cases under DIR (default: a new folder in ${TMPDIR:-/tmp})
   --keep-max N     keep at most N differing cases (default 20); all are still reported
-  --timeout S      seconds allowed to each command (default 30)
+  --timeout S      CPU seconds allowed to each command (default 30)
   -h, --help       this text
 
 Exit status: 0 no difference, 1 some case differed, 2 usage error.
@@ -81,8 +83,8 @@ for n in "$count" "$seed" "$keep_max" "$cmd_timeout"; do
     ''|*[!0-9]*) echo "compare-outputs.sh: not a number: '$n'" >&2; exit 2 ;;
   esac
 done
-if [ "$count" -lt 1 ]; then
-  echo "compare-outputs.sh: COUNT must be at least 1" >&2
+if [ "$count" -lt 1 ] || [ "$cmd_timeout" -lt 1 ]; then
+  echo "compare-outputs.sh: COUNT and --timeout must be at least 1" >&2
   exit 2
 fi
 
@@ -121,8 +123,9 @@ LINE_OUT="QUELDRANO 2_linea.dat"
 BINARIES=("$SIM_OUT" "$GRID_OUT" "$LINE_OUT")
 
 # ---------------------------------------------------------------------------------------------
-# The alterations. Reads the default sources from BASE and writes CASES/NNNN/ with the two
-# altered sources (a source may be left out on purpose) and what was done in what.txt.
+# The alterations. Reads the default scenario from BASE and writes CASES/NNNN/ with its five text
+# files, the two sources altered (a source may be left out on purpose), and CASES/NNNN.what with
+# what was done.
 cat >"$work/alter.py" <<'PYEOF'
 import os
 import random
@@ -203,6 +206,8 @@ def new_number(rng, v):
         return k, b"0"
     if k == "overflow":
         return k, rng.choice(OVERFLOW)
+    if v == 0:
+        return k, str(rng.choice([50, 1000, 100000])).encode()
     return k, str(rng.choice([v * 2, v // 2, v * 10, v * 1000])).encode()
 
 
@@ -402,6 +407,11 @@ def main():
     for which, name in (("line", LINE_SRC), ("train", TRAIN_SRC)):
         with open(os.path.join(base, name), "rb") as f:
             srcs[which] = f.read()
+    others = {}
+    for name in sorted(os.listdir(base)):
+        if name not in (LINE_SRC, TRAIN_SRC):
+            with open(os.path.join(base, name), "rb") as f:
+                others[name] = f.read()
     for case in range(count):
         rng = random.Random("%d/%d" % (seed, case))
         targets = []
@@ -409,6 +419,9 @@ def main():
             targets = [["line"], ["train"], ["line", "train"]][(case - 1) % 3]
         d = os.path.join(out, "%04d" % case)
         os.makedirs(d)
+        for name, data in others.items():
+            with open(os.path.join(d, name), "wb") as f:
+                f.write(data)
         what = []
         for which, name in (("line", LINE_SRC), ("train", TRAIN_SRC)):
             data = srcs[which]
@@ -425,7 +438,7 @@ def main():
             if data is not None:
                 with open(os.path.join(d, name), "wb") as f:
                     f.write(data)
-        with open(os.path.join(d, "what.txt"), "w") as f:
+        with open(os.path.join(out, "%04d.what" % case), "w") as f:
             f.write(("case %d, seed %d: " % (case, seed)) +
                     (" | ".join(what) if what else "default sources") + "\n")
 
@@ -434,51 +447,46 @@ main()
 PYEOF
 
 # ---------------------------------------------------------------------------------------------
-# What one program does for one case. Runs in the background, one per program; $D is its scratch
-# root, $src the case's directory with all five text files.
+# What one program does for one case. Runs in the background, one per program, in a subshell of
+# its own: $D is its scratch root, $src the case's scenario directory. Each command gets
+# $cmd_timeout seconds of CPU time (ulimit -t) and no stdin, so that a hang cannot stall the run.
 shopt -s nullglob dotglob
 
 run() {   # id, then the command: results in $D/res/ID.rc, ID.out, ID.err
   local id=$1
   shift
-  timeout -k 5 "$cmd_timeout" "$@" >"$D/res/$id.out" 2>"$D/res/$id.err"
+  "$@" </dev/null >"$D/res/$id.out" 2>"$D/res/$id.err"
   echo $? >"$D/res/$id.rc"
 }
 
-files_of() {   # id dir: names, sizes and CRCs of the files in dir after the command id
+names_of() {   # id dir: the names of the files in dir after the command id
   local f=("$2"/*)
-  if [ ${#f[@]} -eq 0 ]; then
-    : >"$D/res/$1.files"
-  else
-    (cd -- "$2" && cksum -- "${f[@]##*/}") >"$D/res/$1.files" 2>&1
-  fi
+  if [ ${#f[@]} -gt 0 ]; then printf '%s\n' "${f[@]##*/}"; fi >"$D/res/$1.files"
 }
 
-fill() {   # dir: a fresh copy of the case's text files
-  mkdir -p -- "$1"
-  cp -- "$src"/* "$1/"
-}
-
-side() {   # bin D src case
-  local bin=$1 D=$2 src=$3 case=$4
-  mkdir -p -- "$D/res"
+side() {   # bin D src case dirpattern
+  local bin=$1 D=$2 src=$3 case=$4 pattern=$5 dirs
+  ulimit -t "$cmd_timeout"
+  dirs=("$D/res" "$D/plan" "$D/noplan")
+  [ "$outputs_only" -ne 0 ] || dirs+=("$D/check")
+  [ "$case" -ne 0 ] || dirs+=("$D/sources" "$D/buildrun")
+  mkdir -p -- "${dirs[@]}"
   if [ "$case" -eq 0 ]; then
-    mkdir -p -- "$D/sources" "$D/buildrun"
     run sources "$bin" sources "$D/sources"
-    files_of sources "$D/sources"
+    names_of sources "$D/sources"
     run buildrun "$bin" --dir "$D/buildrun"
-    files_of buildrun "$D/buildrun"
+    names_of buildrun "$D/buildrun"
   fi
-  fill "$D/plan"
-  fill "$D/noplan"
+  cp -- "$src"/* "$D/plan/"
+  cp -- "$src"/* "$D/noplan/"
   run compile "$bin" compile "$D/plan"
-  files_of compile "$D/plan"
+  names_of compile "$D/plan"
   run compile-noplan "$bin" compile "$D/noplan" --no-plan
-  files_of compile-noplan "$D/noplan"
+  names_of compile-noplan "$D/noplan"
   if [ "$outputs_only" -eq 0 ]; then
-    fill "$D/check"
+    cp -- "$src"/* "$D/check/"
     run check "$bin" check "$D/check"
-    files_of check "$D/check"
+    names_of check "$D/check"
     local out id every
     for out in "$SIM_OUT" "$GRID_OUT" "$LINE_OUT"; do
       every=()
@@ -493,19 +501,20 @@ side() {   # bin D src case
       fi
     done
     run plot "$bin" plot "$D/plan" -o "$D/plan/plot.svg"
-    files_of plot "$D/plan"
+    names_of plot "$D/plan"
     run plot-noplan "$bin" plot "$D/noplan" -o "$D/noplan/plot.svg"
-    files_of plot-noplan "$D/noplan"
+    names_of plot-noplan "$D/noplan"
+    # Messages name files by the path given on the command line: the scratch root becomes <DIR>.
+    sed -i -e "s/$pattern/<DIR>/g" -- "$D"/res/*.out "$D"/res/*.err
   fi
-  # Messages name files by the path given on the command line: the scratch root becomes <DIR>.
-  local texts=("$D"/res/*.out "$D"/res/*.err)
-  [ ${#texts[@]} -eq 0 ] || sed -i -e "s/$(sed_literal "$D")/<DIR>/g" -- "${texts[@]}"
 }
 
 sed_literal() { printf '%s\n' "$1" | sed -e 's/[]\/$*.^[]/\\&/g'; }
 
 # ---------------------------------------------------------------------------------------------
-# Comparison. Each function leaves what it found in BAD (empty: no difference).
+# Comparison. A case whose two trees (results and directories) are equal byte for byte passes
+# at once (diff -rq, one process); otherwise every command's results and every file are compared
+# one by one with cmp to say what differed. The compare functions leave their findings in BAD.
 join_by() {   # separator, items
   local sep=$1 out=${2-} item
   shift
@@ -520,30 +529,30 @@ same_file() {   # a b: both absent, or both present and equal byte for byte
   fi
 }
 
-compare_tree() {   # old_dir new_dir: every file left in them, byte for byte
-  local a=$1 b=$2 f n bad=()
+compare_tree() {   # dir: every file left in old/dir and new/dir; the names of those that differ
+  local a="$case_dir/old/$1" b="$case_dir/new/$1" f n
+  BAD=()
   for f in "$a"/*; do
     n=${f##*/}
-    if [ ! -e "$b/$n" ]; then bad+=("$n only with OLD")
-    elif ! cmp -s -- "$f" "$b/$n"; then bad+=("$n")
+    if [ ! -e "$b/$n" ]; then BAD+=("$n only with OLD")
+    elif ! cmp -s -- "$f" "$b/$n"; then BAD+=("$n differs")
     fi
   done
   for f in "$b"/*; do
     n=${f##*/}
-    [ -e "$a/$n" ] || bad+=("$n only with NEW")
+    [ -e "$a/$n" ] || BAD+=("$n only with NEW")
   done
-  BAD=$(join_by ', ' "${bad[@]}")
 }
 
 compare_binaries() {   # old_dir new_dir: the three binary outputs only
-  local a=$1 b=$2 f bad=()
+  local a=$1 b=$2 f
+  BAD=()
   for f in "${BINARIES[@]}"; do
-    if [ -e "$a/$f" ] && [ ! -e "$b/$f" ]; then bad+=("$f only with OLD")
-    elif [ ! -e "$a/$f" ] && [ -e "$b/$f" ]; then bad+=("$f only with NEW")
-    elif [ -e "$a/$f" ] && ! cmp -s -- "$a/$f" "$b/$f"; then bad+=("$f")
+    if [ -e "$a/$f" ] && [ ! -e "$b/$f" ]; then BAD+=("$f only with OLD")
+    elif [ ! -e "$a/$f" ] && [ -e "$b/$f" ]; then BAD+=("$f only with NEW")
+    elif [ -e "$a/$f" ] && ! cmp -s -- "$a/$f" "$b/$f"; then BAD+=("$f")
     fi
   done
-  BAD=$(join_by ', ' "${bad[@]}")
 }
 
 read_rc() {   # file: its exit status into RC ("none" when the command did not run)
@@ -568,6 +577,59 @@ label_of() {
     plot-noplan) LABEL="plot DIR -o plot.svg (after compile --no-plan)" ;;
     *) LABEL=$1 ;;
   esac
+}
+
+differences() {   # c: fills DIFFS with one entry per command that differed
+  local c=$1 A="$case_dir/old/res" B="$case_dir/new/res" id ra rb what d f ids dirs
+  local -A files=()
+  DIFFS=()
+  ids=()
+  [ "$c" -ne 0 ] || ids+=(sources buildrun)
+  ids+=(compile compile-noplan)
+  if [ "$outputs_only" -eq 0 ]; then
+    ids+=(check dump-sim dump-sim-json dump-grid dump-grid-json dump-line dump-line-json plot
+          plot-noplan)
+    # Each file left that differs, put to the command that wrote it.
+    dirs=(plan noplan check)
+    [ "$c" -ne 0 ] || dirs+=(sources buildrun)
+    for d in "${dirs[@]}"; do
+      compare_tree "$d"
+      for f in "${BAD[@]}"; do
+        case "$d:$f" in
+          plan:plot.svg*) id=plot ;;
+          plan:*) id=compile ;;
+          noplan:plot.svg*) id=plot-noplan ;;
+          noplan:*) id=compile-noplan ;;
+          *) id=$d ;;
+        esac
+        files[$id]+="${files[$id]:+, }file $f"
+      done
+    done
+  fi
+  for id in "${ids[@]}"; do
+    what=()
+    read_rc "$A/$id.rc"; ra=$RC
+    read_rc "$B/$id.rc"; rb=$RC
+    [ "$ra" = "$rb" ] || what+=("exit status $ra vs $rb")
+    if [ "$outputs_only" -eq 0 ]; then
+      same_file "$A/$id.out" "$B/$id.out" || what+=("stdout")
+      same_file "$A/$id.err" "$B/$id.err" || what+=("stderr")
+      same_file "$A/$id.files" "$B/$id.files" || what+=("names of the files in DIR after it")
+      [ -z "${files[$id]:-}" ] || what+=("${files[$id]}")
+    else
+      BAD=()
+      case "$id" in
+        compile) compare_binaries "$case_dir/old/plan" "$case_dir/new/plan" ;;
+        compile-noplan) compare_binaries "$case_dir/old/noplan" "$case_dir/new/noplan" ;;
+        buildrun) compare_binaries "$case_dir/old/buildrun" "$case_dir/new/buildrun" ;;
+      esac
+      [ ${#BAD[@]} -eq 0 ] || what+=("binary output $(join_by ', ' "${BAD[@]}")")
+    fi
+    if [ ${#what[@]} -gt 0 ]; then
+      label_of "$id"
+      DIFFS+=("$LABEL: $(join_by ', ' "${what[@]}")")
+    fi
+  done
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -595,75 +657,44 @@ kept=0
 not_kept=0
 declare -A old_rc_count=() new_rc_count=()
 case_dir="$work/case"
+old_pattern=$(sed_literal "$case_dir/old")
+new_pattern=$(sed_literal "$case_dir/new")
 start=$SECONDS
 
 for ((c = 0; c < count; c++)); do
-  cs=$(printf '%04d' "$c")
-  # The case's scenario directory: the three other text files and the (altered) sources.
-  src="$work/full"
-  rm -rf -- "$case_dir" "$src"
-  mkdir -p -- "$case_dir" "$src"
-  cp -- "$work/base"/*.txt "$src/"
-  rm -f -- "$src/$LINE_SRC" "$src/$TRAIN_SRC"
-  cp -- "$work/cases/$cs"/*-.txt "$work/cases/$cs"/*_linea.txt "$src/" 2>/dev/null
-
-  side "$old_bin" "$case_dir/old" "$src" "$c" &
+  printf -v cs '%04d' "$c"
+  src="$work/cases/$cs"
+  rm -rf -- "$case_dir"
+  side "$old_bin" "$case_dir/old" "$src" "$c" "$old_pattern" &
   pid_old=$!
-  side "$new_bin" "$case_dir/new" "$src" "$c" &
+  side "$new_bin" "$case_dir/new" "$src" "$c" "$new_pattern" &
   pid_new=$!
   wait "$pid_old"
   wait "$pid_new"
 
-  A="$case_dir/old/res"
-  B="$case_dir/new/res"
-  diffs=()
-  ids=()
-  [ "$c" -ne 0 ] || ids+=(sources buildrun)
-  ids+=(compile compile-noplan)
-  [ "$outputs_only" -ne 0 ] ||
-    ids+=(check dump-sim dump-sim-json dump-grid dump-grid-json dump-line dump-line-json plot
-          plot-noplan)
-  for id in "${ids[@]}"; do
-    what=()
-    read_rc "$A/$id.rc"; ra=$RC
-    read_rc "$B/$id.rc"; rb=$RC
-    [ "$ra" = "$rb" ] || what+=("exit status $ra vs $rb")
-    if [ "$outputs_only" -eq 0 ]; then
-      same_file "$A/$id.out" "$B/$id.out" || what+=("stdout")
-      same_file "$A/$id.err" "$B/$id.err" || what+=("stderr")
-      same_file "$A/$id.files" "$B/$id.files" || what+=("files in DIR after it")
-    else
-      BAD=
-      case "$id" in
-        compile) compare_binaries "$case_dir/old/plan" "$case_dir/new/plan" ;;
-        compile-noplan) compare_binaries "$case_dir/old/noplan" "$case_dir/new/noplan" ;;
-        buildrun) compare_binaries "$case_dir/old/buildrun" "$case_dir/new/buildrun" ;;
-      esac
-      [ -z "$BAD" ] || what+=("binary output ($BAD)")
-    fi
-    if [ ${#what[@]} -gt 0 ]; then
-      label_of "$id"
-      diffs+=("$LABEL: $(join_by ', ' "${what[@]}")")
-    fi
-  done
+  read_rc "$case_dir/old/res/compile.rc"; old_rc_count[$RC]=$(( ${old_rc_count[$RC]:-0} + 1 ))
+  read_rc "$case_dir/new/res/compile.rc"; new_rc_count[$RC]=$(( ${new_rc_count[$RC]:-0} + 1 ))
+  # Which source errors the cases reach: the codes OLD's `compile` reports, once per case.
+  grep -o 'error [0-9][0-9]*' -- "$case_dir/old/res/compile.err" 2>/dev/null | sort -u >>"$work/codes"
+
   if [ "$outputs_only" -eq 0 ]; then
-    dirs=(plan noplan check)
-    [ "$c" -ne 0 ] || dirs+=(sources buildrun)
-    for d in "${dirs[@]}"; do
-      compare_tree "$case_dir/old/$d" "$case_dir/new/$d"
-      [ -z "$BAD" ] || diffs+=("files left in $d/: $BAD")
-    done
+    # Everything, byte for byte: the results of every command and every file left.
+    if diff -rq --no-dereference -- "$case_dir/old" "$case_dir/new" >"$work/diff.txt" 2>&1; then
+      DIFFS=()
+    else
+      differences "$c"
+      # Whatever the closer look did not name (a subdirectory, a special file) is still reported.
+      [ ${#DIFFS[@]} -gt 0 ] || DIFFS=("diff -rq: $(head -n 1 "$work/diff.txt")")
+    fi
+  else
+    differences "$c"
   fi
-
-  read_rc "$A/compile.rc"; old_rc_count[$RC]=$(( ${old_rc_count[$RC]:-0} + 1 ))
-  read_rc "$B/compile.rc"; new_rc_count[$RC]=$(( ${new_rc_count[$RC]:-0} + 1 ))
-
-  if [ ${#diffs[@]} -eq 0 ]; then
+  if [ ${#DIFFS[@]} -eq 0 ]; then
     passed=$((passed + 1))
     continue
   fi
   failed=$((failed + 1))
-  line="case $c: $(join_by '; ' "${diffs[@]}")"
+  line="case $c: $(join_by '; ' "${DIFFS[@]}")"
   echo "$line"
   if [ "$kept" -lt "$keep_max" ]; then
     if [ -z "$keep_dir" ]; then
@@ -672,21 +703,23 @@ for ((c = 0; c < count; c++)); do
     k="$keep_dir/case-$cs"
     rm -rf -- "$k"
     mv -- "$case_dir" "$k"
-    mv -- "$src" "$k/sources"
-    cp -- "$work/cases/$cs/what.txt" "$k/"
+    cp -r -- "$src" "$k/sources"
+    cp -- "$work/cases/$cs.what" "$k/what.txt"
     {
       echo "$line"
-      echo "what.txt: how the sources were altered; sources/: the scenario directory given to both"
-      echo "old/: $old_bin    new/: $new_bin"
-      echo "old/res, new/res: each command's ID.rc, ID.out, ID.err (scratch path as <DIR>) and"
-      echo "ID.files (cksum of the files in its directory after it)"
+      echo "what.txt: how the sources were altered; sources/: the scenario given to both programs"
+      echo "old/: $old_bin"
+      echo "new/: $new_bin"
+      echo "in each: plan/ (compile, plot), noplan/ (compile --no-plan, plot), check/ (check);"
+      echo "res/ holds each command's ID.rc, ID.out, ID.err (scratch path shown as <DIR>) and"
+      echo "ID.files (the names of the files in its directory after it)"
     } >"$k/README.txt"
     kept=$((kept + 1))
   else
     not_kept=$((not_kept + 1))
   fi
 done
-rm -rf -- "$case_dir" "$work/full"
+rm -rf -- "$case_dir"
 
 rc_summary() {   # name of an associative array of counts
   local -n counts=$1
@@ -698,6 +731,9 @@ rc_summary() {   # name of an associative array of counts
 }
 echo "compile exit statuses with OLD: $(rc_summary old_rc_count)"
 echo "compile exit statuses with NEW: $(rc_summary new_rc_count)"
+codes=$(sort "$work/codes" 2>/dev/null | uniq -c | sort -k3n |
+        awk '{ printf "%s%s (%d)", sep, $3, $1; sep = ", " }')
+echo "source errors reported by compile with OLD, code (cases): ${codes:-none}"
 echo "time: $((SECONDS - start)) s"
 if [ "$kept" -gt 0 ]; then
   echo "differing cases kept in $keep_dir ($kept kept, $not_kept more not kept, see --keep-max)"

@@ -397,12 +397,11 @@ TEST(IntegrityCodes, FromTheFirstTwentyFiveCharactersOfTheIdentity) {
   }
 }
 
-TEST(IntegrityCodes, WorkStringGoesToTextLine) {
+TEST(IntegrityCodes, WorkStringIsTheIdentityInLowerCaseThenThePadding) {
   Model m;
   m.items[86].text = "555";
   m.items[85].text = "QUELDRANO 2";
-  identity_check_code(m);
-  EXPECT_EQ(m.text_line, "555queldrano 2mmoorrttvvzzbbddffhhllnnpp");
+  EXPECT_EQ(identity_work_string(m), "555queldrano 2mmoorrttvvzzbbddffhhllnnpp");
 }
 
 TEST(Minimo, LowerValueFirstOnATie) {

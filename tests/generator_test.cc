@@ -48,7 +48,7 @@ TEST(Generator, LargeScenarioCompilesCleanAndHoldsItsCounts) {
   EXPECT_TRUE(warnings.empty()) << warnings.front().text;
   EXPECT_EQ(m.items[84].value2, 1000000);
   EXPECT_EQ(m.grid_last, 20140);
-  EXPECT_EQ(m.tunnel_count, 80);
+  EXPECT_EQ(m.tunnels.size(), 80u);
 
   std::array<int, 15> kinds{};
   for (const TrackCell& c : m.track_grid) ++kinds.at(c.kind);

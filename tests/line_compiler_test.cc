@@ -313,7 +313,7 @@ TEST(LineCompileOfWritersSource, CompilesToTheDescribedLine) {
                 {4698, 4700, 0}},
                "gradient");
   // Tunnels: a single-cell one, one 100 m after the one before it, and a long one.
-  EXPECT_EQ(m.tunnel_count, 8);
+  EXPECT_EQ(m.tunnels.size(), 8u);
   expect_spans(m, tunnel,
                {{189, 189, 0},
                 {190, 190, 2},
@@ -922,17 +922,20 @@ TEST(LineTunnels, CellsTypesAndMarkers) {
 TEST(LineTunnels, TableOfStartsAndEnds) {
   CompileRun r = compile(line_with({"montagna, 1000, 2000, 12", "montagna, 2100, 2500, 2"}, 10000));
   ASSERT_EQ(r.m.error_code, 0);
-  EXPECT_EQ(r.m.tunnel_count, 2);
-  EXPECT_EQ(r.m.tunnel_start[1], 1000);
-  EXPECT_EQ(r.m.tunnel_end[1], 2000);
-  EXPECT_EQ(r.m.tunnel_start[2], 2100);
-  EXPECT_EQ(r.m.tunnel_end[2], 2500);
+  ASSERT_EQ(r.m.tunnels.size(), 2u);
+  EXPECT_EQ(r.m.tunnels[0].start, 1000);
+  EXPECT_EQ(r.m.tunnels[0].end, 2000);
+  EXPECT_EQ(r.m.tunnels[1].start, 2100);
+  EXPECT_EQ(r.m.tunnels[1].end, 2500);
 
+  // A type above 10 loses its marker flag: type 3, with a marker in every fourth cell.
   Model m;
   create_grid(m, 100);
-  int32_t inizio = 1000, fine = 2000, tipo = 13;
-  place_tunnel(m, inizio, fine, tipo);
-  EXPECT_EQ(tipo, 3);  // the caller's type loses its marker flag
+  ASSERT_TRUE(place_tunnel(m, 1000, 2000, 13));
+  for (int c = 20; c <= 39; ++c) {
+    EXPECT_EQ(m.track_grid[c].tunnel_type, 3) << c;
+    EXPECT_EQ(m.track_grid[c].kind, (c - 19) % 4 == 0 ? kTunnelMarker : kFree) << c;
+  }
 }
 
 // --- Boards ------------------------------------------------------------------------------------

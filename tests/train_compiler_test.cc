@@ -49,12 +49,11 @@ Read read(std::optional<std::string> line, std::optional<std::string> train_text
   Read r;
   r.m.line_id = "QUELDRANO 2";
   r.m.train_number = "555";
-  r.m.with_plan = with_plan;
   r.s.line.name = "QUELDRANO 2_linea.txt";
   r.s.line.bytes = std::move(line);
   r.s.train.name = "QUELDRANO 2_555-.txt";
   r.s.train.bytes = std::move(train_text);
-  read_sources(r.m, r.s);
+  read_sources(r.m, r.s, with_plan != 0);
   return r;
 }
 

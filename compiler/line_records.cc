@@ -1,0 +1,142 @@
+// The readers of the line source's records: the general section's and the features'.
+#include "compiler/cells.h"
+#include "compiler/reader.h"
+#include "model/errors.h"
+
+namespace compactor {
+
+namespace {
+
+// The features' position test: a failed test ends the feature part as the end of the file would.
+bool position_ok(ReaderContext& cx, int32_t p) {
+  if (within_grid(p, 100, cx.m.grid_last)) return true;
+  record_error(cx, kErrBeyondGrid, p);
+  return false;
+}
+
+}  // namespace
+
+// --- General section ---------------------------------------------------------------------------
+
+RecordStep read_line_length(ReaderContext& cx) {
+  int32_t length = 0;
+  if (!read_field(cx, length)) return RecordStep::kFailed;
+  cx.m.record(kLineDataRecord).value2 = length;
+  if (length > 1000000) return record_error(cx, kErrLineTooLong);
+  if (length <= 0) return record_error(cx, kErrLineLengthNotPositive);
+  accept_line_length(cx, length);
+  return RecordStep::kNext;
+}
+
+// The three chainage records are read into records 81 (tre), 82 (due) and 83 (uno), in that
+// order, and ordered by their keys once the general section is over.
+template <int kRecord>
+RecordStep read_chainage(ReaderContext& cx) {
+  ScenarioItem& item = cx.m.record(kRecord);
+  if (!read_field(cx, item.value1) || !read_field(cx, item.value2) ||
+      !read_field(cx, item.value3)) {
+    return RecordStep::kFailed;
+  }
+  return RecordStep::kNext;
+}
+template RecordStep read_chainage<kFirstChainageRecord>(ReaderContext&);
+template RecordStep read_chainage<kFirstChainageRecord + 1>(ReaderContext&);
+template RecordStep read_chainage<kLastChainageRecord>(ReaderContext&);
+
+// The backgrounds: uno into value1, due into value3, tre into value2 of the line identity record.
+template <int32_t ScenarioItem::*kField>
+RecordStep read_background(ReaderContext& cx) {
+  return read_field(cx, cx.m.record(kLineIdentityRecord).*kField) ? RecordStep::kNext
+                                                                   : RecordStep::kFailed;
+}
+template RecordStep read_background<&ScenarioItem::value1>(ReaderContext&);
+template RecordStep read_background<&ScenarioItem::value2>(ReaderContext&);
+template RecordStep read_background<&ScenarioItem::value3>(ReaderContext&);
+
+RecordStep read_signal_repetition(ReaderContext& cx) {
+  ScenarioItem& item = cx.m.record(kTrainIdentityRecord);
+  if (!read_field(cx, item.value1) || !read_field(cx, item.value2)) return RecordStep::kFailed;
+  if (item.value1 % 50 != 0) return record_error(cx, kErrRepetitionStart);
+  if (item.value2 % 50 != 0) return record_error(cx, kErrRepetitionEnd);
+  // The keyword field carries the code count: a 4 or a 9.
+  if (cx.keyword.find('4') != std::string::npos) {
+    item.value3 = 4;
+  } else if (cx.keyword.find('9') != std::string::npos) {
+    item.value3 = 9;
+  } else {
+    return record_error(cx, kErrRepetitionDigit);
+  }
+  if (item.value2 == 0) item.value3 = 0;
+  return RecordStep::kNext;
+}
+
+// --- Features ----------------------------------------------------------------------------------
+
+RecordStep read_gradient(ReaderContext& cx) {
+  int32_t p = 0;
+  int32_t gradient = 0;
+  if (!read_field(cx, p) || !read_field(cx, gradient)) return RecordStep::kFailed;
+  if (!position_ok(cx, p)) return RecordStep::kLeave;
+  warn_off_grid(cx, "the gradient", p);
+  place_gradient(cx.m, cx.line, p, gradient);
+  return RecordStep::kNext;
+}
+
+RecordStep read_curve(ReaderContext& cx) {
+  if (!cx.with_plan) {
+    quiet_line(cx);  // curves are passed over on purpose without a plan
+    return RecordStep::kNotHere;
+  }
+  int32_t start = 0;
+  int32_t length = 0;
+  if (!read_field(cx, start) || !read_field(cx, length)) return RecordStep::kFailed;
+  if (!position_ok(cx, start)) return RecordStep::kLeave;
+  double k = curve_curvature(cx.keyword);
+  if (k == 0.0) return record_error(cx, kErrCurve);
+  if (!place_curve(cx.m, cx.line, k, start, length)) {
+    if (cx.m.error_code == kErrReadFailure) return RecordStep::kFailed;
+    return record_error(cx, kErrCurve);
+  }
+  return RecordStep::kNext;
+}
+
+RecordStep read_tunnel(ReaderContext& cx) {
+  int32_t start = 0;
+  int32_t end = 0;
+  int32_t type = 0;
+  if (!read_field(cx, start) || !read_field(cx, end) || !read_field(cx, type)) {
+    return RecordStep::kFailed;
+  }
+  if (!position_ok(cx, start)) return RecordStep::kLeave;
+  warn_off_grid(cx, "the tunnel start", start);
+  warn_off_grid(cx, "the tunnel end", end);
+  place_tunnel(cx.m, start, end, type);
+  return after_placement(cx, start);
+}
+
+RecordStep read_speed_boards(ReaderContext& cx) {
+  int32_t position = 0;
+  SpeedBoards b;
+  int32_t* values[] = {&b.side_s[0], &b.side_s[1], &b.side_s[2], &b.stripes_s,
+                       &b.side_d[0], &b.side_d[1], &b.side_d[2], &b.stripes_d};
+  if (!read_field(cx, position)) return RecordStep::kFailed;
+  for (int32_t* v : values) {
+    if (!read_field(cx, *v)) return RecordStep::kFailed;
+  }
+  if (!position_ok(cx, position)) return RecordStep::kLeave;
+  warn_off_grid(cx, "the speed board", position);
+  place_speed_boards(cx.m, position, b);
+  return after_placement(cx, position);
+}
+
+RecordStep read_indication_board(ReaderContext& cx) {
+  int32_t p = 0;
+  std::string text;
+  if (!read_field(cx, p) || !read_text_field(cx, text)) return RecordStep::kFailed;
+  if (!position_ok(cx, p)) return RecordStep::kLeave;
+  warn_off_grid(cx, "the indication board", p);
+  if (!place_board(cx.m, cx.line, p, text)) return placement_stopped(cx, p);
+  return RecordStep::kNext;
+}
+
+}  // namespace compactor

@@ -1,0 +1,119 @@
+// The state of one read of the two sources, shared by the source driver and the record readers.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "compiler/compiler.h"
+#include "compiler/fields.h"
+#include "compiler/record_kinds.h"
+
+namespace compactor {
+
+// Texts go into the record output behind a 16-bit length.
+constexpr size_t kMaxText = 65535;
+
+// A warning found while reading; at most one is kept per source line, the lowest rank first.
+struct WarningCandidate {
+  SourcePos pos;
+  int rank = 0;
+  std::string text;
+  bool unused_field = false;  // text is the field; the message depends on the rest of the line
+};
+
+constexpr int kRankMisplaced = 0;
+constexpr int kRankOffGrid = 1;
+constexpr int kRankUnused = 2;
+
+// Source lines, per file. Lines come in reading order, so each file's list stays sorted with a
+// push at its end: no node or copy of the file name per record.
+class LineSet {
+ public:
+  void insert(const std::string& file, int32_t line);
+  bool contains(const std::string& file, int32_t line) const;
+
+ private:
+  std::map<std::string, std::vector<int32_t>> by_file_;
+};
+
+// The train half's running state.
+struct TrainState {
+  int32_t speed_fill = 0;     // next cell whose speed limit is not yet written
+  int32_t adhesion_fill = 0;  // next cell whose adhesion is not yet written
+  int32_t speed = 0;          // speed in force before the first speed record
+  int32_t adhesion = 0;       // adhesion in force before the first adhesion record
+  int32_t station = kFirstStationRecord;  // record of the next station
+};
+
+struct ReaderContext {
+  ReaderContext(Model& model, Sources& sources) : m(model), s(sources) {}
+
+  Model& m;
+  Sources& s;
+  bool with_plan = false;
+  FieldReader* reader = nullptr;  // the reader in use, one of the two below
+  int64_t record = 0;             // offset of the record being read
+  SourcePos record_pos;
+  std::string keyword;                  // the keyword field of the record being read
+  const RecordKind* kind = nullptr;     // the kind being read
+  size_t field_index = 0;               // its next field
+  std::vector<WarningCandidate> warnings;
+  LineSet record_lines;  // lines where a record starts
+  LineSet quiet_lines;   // lines with expected leftovers
+  std::optional<FieldReader> line_reader{};
+  std::optional<FieldReader> train_reader{};
+  bool tables_pending = false;  // a length was accepted; the grid and plan are not made yet
+  LineFeatureState line;
+  TrainState train;
+};
+
+// Reads the next field of the record being read, as its kind's table entry says. False, with
+// `out` unchanged, on a read failure.
+bool read_number_field(ReaderContext& cx, int64_t& out);
+bool read_text_field(ReaderContext& cx, std::string& out);
+
+template <class T>
+bool read_field(ReaderContext& cx, T& out) {
+  int64_t v = 0;
+  if (!read_number_field(cx, v)) return false;
+  out = static_cast<T>(v);
+  return true;
+}
+
+// The speed limit and the adhesion of cell i (train_records.cc); write_speed fails with error 25
+// when speed / 5 does not fit a byte.
+bool write_speed(Model& m, int32_t speed, int32_t i);
+void write_adhesion(Model& m, int32_t adhesion, int32_t i);
+
+// The record's error: the code and, with it, where the record stands.
+RecordStep record_error(ReaderContext& cx, int32_t code);
+RecordStep record_error(ReaderContext& cx, int32_t code, int32_t position);
+// After a placement that returned false: a read failure, or an error at `position` that stops
+// the source.
+RecordStep placement_stopped(ReaderContext& cx, int32_t position);
+// After a tunnel, speed-board, signal or slow-order placement: these stop the source whenever an
+// error is recorded, also one recorded before them (a line-source error that let the train half
+// run stops it at its first signal or slow order).
+RecordStep after_placement(ReaderContext& cx, int32_t position);
+
+// Warnings about a record. Each does nothing when the read collects no warnings.
+void warn(ReaderContext& cx, int rank, std::string text);
+void warn_off_grid(ReaderContext& cx, const char* what, int64_t position);
+// A record keyword matched at the current record.
+void matched_record(ReaderContext& cx);
+// A line whose leftover fields are expected (a curve without a plan).
+void quiet_line(ReaderContext& cx);
+// A keyword field that no record used.
+void unused_field(ReaderContext& cx, const std::string& field);
+// The first lone CR or LF of a source, which splits its fields where the author sees none.
+void warn_lone_line_end(ReaderContext& cx, std::string_view bytes, const std::string& file);
+// Hands the warnings to the caller: one per source line, in source order.
+void finish_warnings(ReaderContext& cx);
+
+// Sizes the grid and the plan for a line length; they are made once the general section ends.
+void accept_line_length(ReaderContext& cx, int32_t length);
+
+}  // namespace compactor

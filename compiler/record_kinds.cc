@@ -1,0 +1,289 @@
+#include "compiler/record_kinds.h"
+
+#include <cstdint>
+
+#include "compiler/fields.h"
+#include "compiler/reader.h"
+
+namespace compactor {
+
+// The record readers, in line_records.cc and train_records.cc.
+RecordStep read_line_length(ReaderContext& cx);
+template <int kRecord>
+RecordStep read_chainage(ReaderContext& cx);
+template <int32_t ScenarioItem::*kField>
+RecordStep read_background(ReaderContext& cx);
+RecordStep read_signal_repetition(ReaderContext& cx);
+RecordStep read_gradient(ReaderContext& cx);
+RecordStep read_curve(ReaderContext& cx);
+RecordStep read_tunnel(ReaderContext& cx);
+RecordStep read_speed_boards(ReaderContext& cx);
+RecordStep read_indication_board(ReaderContext& cx);
+RecordStep read_braked_mass(ReaderContext& cx);
+RecordStep read_coaches(ReaderContext& cx);
+RecordStep read_speed(ReaderContext& cx);
+RecordStep read_adhesion(ReaderContext& cx);
+RecordStep read_clock(ReaderContext& cx);
+RecordStep read_sand(ReaderContext& cx);
+RecordStep read_signal(ReaderContext& cx);
+RecordStep read_slow_order(ReaderContext& cx);
+RecordStep read_code_point(ReaderContext& cx);
+RecordStep read_station(ReaderContext& cx);
+
+namespace {
+
+using F = FieldType;
+
+// --- Keyword tests -----------------------------------------------------------------------------
+// Tests with "any case" fold ASCII letter case; the others compare exactly.
+
+bool any_case(std::string_view f, std::string_view a) {
+  return contains_any_case(f, a);
+}
+bool exact(std::string_view f, std::string_view a) {
+  return contains_exact(f, a);
+}
+
+bool is_line_length(std::string_view f) {
+  return any_case(f, "percorso") && any_case(f, "lunghezza");
+}
+bool is_chainage_tre(std::string_view f) {
+  return exact(f, "tre") && exact(f, "progressiva");
+}
+bool is_chainage_due(std::string_view f) {
+  return exact(f, "due") && exact(f, "progressiva");
+}
+bool is_chainage_uno(std::string_view f) {
+  return exact(f, "uno") && exact(f, "progressiva");
+}
+bool is_background_uno(std::string_view f) {
+  return exact(f, "sfondo") && exact(f, "uno");
+}
+bool is_background_due(std::string_view f) {
+  return exact(f, "sfondo") && exact(f, "due");
+}
+bool is_background_tre(std::string_view f) {
+  return exact(f, "sfondo") && exact(f, "tre");
+}
+bool is_signal_repetition(std::string_view f) {
+  return exact(f, "segnali") && exact(f, "ripetizione");
+}
+bool is_gradient(std::string_view f) {
+  return any_case(f, "pendenza");
+}
+bool is_curve(std::string_view f) {
+  return any_case(f, "curva");
+}
+bool is_tunnel(std::string_view f) {
+  return any_case(f, "montagna");
+}
+bool is_speed_boards(std::string_view f) {
+  return any_case(f, "indicatori_v");
+}
+bool is_indication_board(std::string_view f) {
+  return any_case(f, "indicat") && any_case(f, "cartello");
+}
+bool is_braked_mass(std::string_view f) {
+  return any_case(f, "frenata") && any_case(f, "massa");
+}
+bool is_coaches(std::string_view f) {
+  return any_case(f, "vetture");
+}
+bool is_speed(std::string_view f) {
+  return any_case(f, "velocit");
+}
+bool is_adhesion(std::string_view f) {
+  return any_case(f, "aderenza");
+}
+bool is_clock(std::string_view f) {
+  return any_case(f, "orologio");
+}
+bool is_sand(std::string_view f) {
+  return any_case(f, "sabbia");
+}
+bool is_signal(std::string_view f) {
+  return any_case(f, "segnale");
+}
+bool is_slow_order(std::string_view f) {
+  return any_case(f, "rallentamento");
+}
+bool is_code_point(std::string_view f) {
+  return any_case(f, "abbattimento");
+}
+bool is_station(std::string_view f) {
+  return any_case(f, "stazione");
+}
+
+// --- Fields ------------------------------------------------------------------------------------
+
+constexpr FieldSpec kLineLength[] = {
+    {"length", F::kInt32, "m", "the length of the line, 1 to 1,000,000 m"}};
+constexpr FieldSpec kChainage[] = {
+    {"key", F::kInt32, "", "orders the three chainage records: the greatest key comes first"},
+    {"chainage", F::kInt32, "m", "the chainage shown at the start, a multiple of 50"},
+    {"direction", F::kInt32, "", "1 adds 100 m to the chainage"}};
+constexpr FieldSpec kBackground[] = {{"background", F::kInt32, "", "a background picture number"}};
+constexpr FieldSpec kSignalRepetition[] = {
+    {"start", F::kInt32, "m", "where signal repetition starts, a multiple of 50"},
+    {"end", F::kInt32, "m", "where it ends, a multiple of 50; 0: no repetition"}};
+constexpr FieldSpec kGradient[] = {
+    {"position", F::kInt32, "m", "where the gradient starts"},
+    {"gradient", F::kInt32, "per mille", "the gradient from here on; stored plus 100 in a byte"}};
+constexpr FieldSpec kCurve[] = {{"start", F::kInt32, "m", "where the curve starts"},
+                                {"length", F::kInt32, "m", "the curve's length"}};
+constexpr FieldSpec kTunnel[] = {
+    {"start", F::kInt32, "m", "where the tunnel starts"},
+    {"end", F::kInt32, "m", "where the tunnel ends"},
+    {"type", F::kInt32, "", "the tunnel type; above 10: type less 10, with markers"}};
+constexpr FieldSpec kSpeedBoards[] = {
+    {"position", F::kInt32, "m", "the board's place"},
+    {"vas", F::kInt32, "km/h", "speed a, side s"},
+    {"vbs", F::kInt32, "km/h", "speed b, side s"},
+    {"vcs", F::kInt32, "km/h", "speed c, side s"},
+    {"strisces", F::kInt32, "", "stripe count, side s"},
+    {"vad", F::kInt32, "km/h", "speed a, side d"},
+    {"vbd", F::kInt32, "km/h", "speed b, side d"},
+    {"vcd", F::kInt32, "km/h", "speed c, side d"},
+    {"strisced", F::kInt32, "", "stripe count, side d"}};
+constexpr FieldSpec kIndicationBoard[] = {{"position", F::kInt32, "m", "the board's place"},
+                                          {"text", F::kText, "", "the board's text"}};
+constexpr FieldSpec kBrakedMass[] = {{"percentage", F::kInt32, "%", "the braked-mass percentage"}};
+constexpr FieldSpec kCoaches[] = {{"count", F::kInt32, "", "the number of coaches"}};
+constexpr FieldSpec kSpeed[] = {
+    {"position", F::kInt32, "m", "where the speed limit changes"},
+    {"speed", F::kInt32, "km/h", "the limit from here on; stored as speed / 5 in a byte"}};
+constexpr FieldSpec kAdhesion[] = {
+    {"position", F::kInt32, "m", "where the adhesion changes"},
+    {"adhesion", F::kInt32, "", "the adhesion from here on; its low 8 bits are stored"}};
+constexpr FieldSpec kClock[] = {{"hours", F::kInt16, "h", "the clock at the start"},
+                                {"minutes", F::kInt16, "min", ""},
+                                {"seconds", F::kInt16, "s", ""}};
+constexpr FieldSpec kSand[] = {{"sand", F::kInt16, "", "the sand setting"}};
+constexpr FieldSpec kSignal[] = {
+    {"position", F::kInt32, "m", "the signal's place"},
+    {"sx", F::kInt32, "", "the type of side s; 2 gives the signal a time"},
+    {"s1", F::kInt32, "", "first digit, side s"},
+    {"s2", F::kInt32, "", "second digit, side s"},
+    {"s3", F::kInt32, "", "third digit, side s"},
+    {"rapp", F::kInt32, "", "the relation digit"},
+    {"dx", F::kInt32, "", "the type of side d"},
+    {"d1", F::kInt32, "", "first digit, side d"},
+    {"d2", F::kInt32, "", "second digit, side d"},
+    {"d3", F::kInt32, "", "third digit, side d"},
+    {"tempo", F::kInt32, "", "the signal's time, with sx = 2; 1 to 100 become 101"}};
+constexpr FieldSpec kSlowOrder[] = {
+    {"x", F::kInt32, "m", "where the slow order starts"},
+    {"v", F::kInt32, "km/h", "its speed"},
+    {"l", F::kInt32, "m", "its length"},
+    {"f_tt", F::kInt32, "", "stored in param3 of its start and end cells"},
+    {"f_ta", F::kInt32, "", "not 0: four approach cells before the warning board"},
+    {"d_v", F::kInt32, "", "not 0: stored in param2 of its cells"}};
+constexpr FieldSpec kCodePoint[] = {
+    {"position", F::kInt32, "m", "the cab-code point's place"},
+    {"code", F::kInt32, "", "the code; 0 or less: a point without a code"}};
+constexpr FieldSpec kStation[] = {
+    {"position", F::kInt32, "m", "the station's place, a multiple of 50"},
+    {"kind", F::kUint8, "", "decides the station's extent and marks"},
+    {"length", F::kInt32, "m", "the platform length, a multiple of 100"},
+    {"mark", F::kUint8, "", ""},
+    {"flag4", F::kUint8, "", "cleared below 600 m and for the first station"},
+    {"flag3", F::kUint8, "", "lengthens an ordinary station's extent by 50 m"},
+    {"num1", F::kInt16, "", ""},
+    {"num2", F::kInt16, "", ""},
+    {"flag1", F::kUint8, "", ""},
+    {"num3", F::kInt16, "", ""},
+    {"num4", F::kInt16, "", ""},
+    {"num5", F::kInt16, "", ""},
+    {"flag2", F::kUint8, "", ""},
+    {"hours", F::kInt32, "h", "the scheduled time"},
+    {"minutes", F::kInt32, "min", ""},
+    {"seconds", F::kInt32, "s", ""},
+    {"name", F::kText, "", "the station's name, up to the next comma"}};
+
+using S = RecordSection;
+
+constexpr RecordKind kKinds[] = {
+    {"lunghezza percorso", S::kLineGeneral, "\"percorso\" and \"lunghezza\", any case",
+     is_line_length, kLineLength, "the length of the line; sizes the grid and the plan",
+     read_line_length},
+    {"progressiva chilometrica tre", S::kLineGeneral, "\"tre\" and \"progressiva\"",
+     is_chainage_tre, kChainage, "a chainage record", read_chainage<kFirstChainageRecord>},
+    {"progressiva chilometrica due", S::kLineGeneral, "\"due\" and \"progressiva\"",
+     is_chainage_due, kChainage, "a chainage record", read_chainage<kFirstChainageRecord + 1>},
+    {"progressiva chilometrica uno", S::kLineGeneral, "\"uno\" and \"progressiva\"",
+     is_chainage_uno, kChainage, "a chainage record", read_chainage<kLastChainageRecord>},
+    {"sfondo uno", S::kLineGeneral, "\"sfondo\" and \"uno\"", is_background_uno, kBackground,
+     "the first background", read_background<&ScenarioItem::value1>},
+    {"sfondo due", S::kLineGeneral, "\"sfondo\" and \"due\"", is_background_due, kBackground,
+     "the second background", read_background<&ScenarioItem::value3>},
+    {"sfondo tre", S::kLineGeneral, "\"sfondo\" and \"tre\"", is_background_tre, kBackground,
+     "the third background", read_background<&ScenarioItem::value2>},
+    {"ripetizione segnali", S::kLineGeneral, "\"segnali\" and \"ripetizione\"",
+     is_signal_repetition, kSignalRepetition,
+     "where signals are repeated in the cab; the keyword holds 4 or 9 codes",
+     read_signal_repetition},
+    {"pendenza", S::kLineFeatures, "\"pendenza\", any case", is_gradient, kGradient,
+     "a change of gradient", read_gradient},
+    {"curva", S::kLineFeatures, "\"curva\", any case", is_curve, kCurve,
+     "a curve of the plan; the keyword's digit 1 to 6 is its class, an s turns it the other way",
+     read_curve},
+    {"montagna", S::kLineFeatures, "\"montagna\", any case", is_tunnel, kTunnel, "a tunnel",
+     read_tunnel},
+    {"indicatori_vmax", S::kLineFeatures, "\"indicatori_v\", any case", is_speed_boards,
+     kSpeedBoards, "a speed board", read_speed_boards},
+    {"cartello_indicatore", S::kLineFeatures, "\"indicat\" and \"cartello\", any case",
+     is_indication_board, kIndicationBoard, "an indication board with its text",
+     read_indication_board},
+    {"percentuale massa frenata", S::kTrain, "\"frenata\" and \"massa\", any case",
+     is_braked_mass, kBrakedMass, "the train's braked-mass percentage", read_braked_mass},
+    {"numero vetture", S::kTrain, "\"vetture\", any case", is_coaches, kCoaches,
+     "the train's number of coaches", read_coaches},
+    {"velocita", S::kTrain, "\"velocit\", any case", is_speed, kSpeed,
+     "a change of the speed limit", read_speed},
+    {"aderenza", S::kTrain, "\"aderenza\", any case", is_adhesion, kAdhesion,
+     "a change of adhesion", read_adhesion},
+    {"orologio", S::kTrain, "\"orologio\", any case", is_clock, kClock, "the clock at the start",
+     read_clock},
+    {"sabbia", S::kTrain, "\"sabbia\", any case", is_sand, kSand, "the sand setting", read_sand},
+    {"segnale", S::kTrain, "\"segnale\", any case", is_signal, kSignal, "a signal", read_signal},
+    {"rallentamento", S::kTrain, "\"rallentamento\", any case", is_slow_order, kSlowOrder,
+     "a slow order", read_slow_order},
+    {"abbattimento", S::kTrain, "\"abbattimento\", any case", is_code_point, kCodePoint,
+     "a cab-code point", read_code_point},
+    {"stazione", S::kTrain, "\"stazione\", any case", is_station, kStation, "a station",
+     read_station},
+};
+
+}  // namespace
+
+std::span<const RecordKind> record_kinds() {
+  return kKinds;
+}
+
+int64_t field_type_min(FieldType type) {
+  switch (type) {
+    case FieldType::kInt16:
+      return INT16_MIN;
+    case FieldType::kUint8:
+      return 0;
+    case FieldType::kInt32:
+    case FieldType::kText:
+      break;
+  }
+  return INT32_MIN;
+}
+
+int64_t field_type_max(FieldType type) {
+  switch (type) {
+    case FieldType::kInt16:
+      return INT16_MAX;
+    case FieldType::kUint8:
+      return 255;
+    case FieldType::kInt32:
+    case FieldType::kText:
+      break;
+  }
+  return INT32_MAX;
+}
+
+}  // namespace compactor

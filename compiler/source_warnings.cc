@@ -1,0 +1,118 @@
+// The warnings of a read: what the readers pass over, and what is likely a mistake.
+#include <algorithm>
+#include <set>
+#include <tuple>
+#include <utility>
+
+#include "compiler/reader.h"
+
+namespace compactor {
+
+void LineSet::insert(const std::string& file, int32_t line) {
+  std::vector<int32_t>& lines = by_file_[file];
+  if (lines.empty() || lines.back() < line) {
+    lines.push_back(line);
+  } else if (auto at = std::lower_bound(lines.begin(), lines.end(), line); *at != line) {
+    lines.insert(at, line);
+  }
+}
+
+bool LineSet::contains(const std::string& file, int32_t line) const {
+  auto it = by_file_.find(file);
+  return it != by_file_.end() && std::binary_search(it->second.begin(), it->second.end(), line);
+}
+
+// Only one warning is kept per source line, the lowest rank first (finish_warnings). A candidate
+// for the same line as the one before replaces it or is dropped at once, so that a line of a
+// million stray fields holds one candidate, not a million.
+namespace {
+
+void add_candidate(ReaderContext& cx, WarningCandidate w) {
+  if (!cx.warnings.empty()) {
+    WarningCandidate& last = cx.warnings.back();
+    if (last.pos.line == w.pos.line && last.pos.file == w.pos.file) {
+      if (w.rank < last.rank) last = std::move(w);
+      return;
+    }
+  }
+  cx.warnings.push_back(std::move(w));
+}
+
+}  // namespace
+
+void warn(ReaderContext& cx, int rank, std::string text) {
+  if (cx.s.warnings == nullptr) return;
+  add_candidate(cx, WarningCandidate{cx.record_pos, rank, std::move(text), false});
+}
+
+// A record keyword matched at the current record.
+void matched_record(ReaderContext& cx) {
+  if (cx.s.warnings == nullptr) return;
+  cx.record_lines.insert(cx.record_pos.file, cx.record_pos.line);
+}
+
+// A line whose leftover fields are expected (a curve without a plan).
+void quiet_line(ReaderContext& cx) {
+  if (cx.s.warnings == nullptr) return;
+  cx.quiet_lines.insert(cx.record_pos.file, cx.record_pos.line);
+}
+
+// A keyword field that no record used.
+void unused_field(ReaderContext& cx, const std::string& field) {
+  if (cx.s.warnings == nullptr) return;
+  size_t first = field.find_first_not_of(' ');
+  if (first == std::string::npos) return;            // empty fields say nothing
+  if (field.find('-') != std::string::npos) return;  // hyphen fields are skipped on purpose
+  if (field.find('[') != std::string::npos && field.find(']') != std::string::npos) return;
+  add_candidate(cx, WarningCandidate{cx.record_pos, kRankUnused, field, true});
+}
+
+// A lone CR or LF is an ordinary character of a field. A source that holds one was most likely
+// saved with other line ends than CR LF, and its fields are then not the ones the author sees:
+// the first one is reported.
+void warn_lone_line_end(ReaderContext& cx, std::string_view bytes, const std::string& file) {
+  if (cx.s.warnings == nullptr) return;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    bool lone_lf = bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r');
+    bool lone_cr = bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n');
+    if (!lone_lf && !lone_cr) continue;
+    cx.record_pos = source_position(bytes, file, static_cast<int64_t>(i));
+    warn(cx, kRankMisplaced,
+         std::string("a line ends with ") + (lone_lf ? "LF" : "CR") +
+             " alone; only CR LF ends a line, so the text after it is read as part of this field");
+    return;
+  }
+}
+
+void warn_off_grid(ReaderContext& cx, const char* what, int64_t position) {
+  if (position % 50 == 0) return;
+  warn(cx, kRankOffGrid,
+       std::string(what) + " at " + std::to_string(position) +
+           " m is not a multiple of 50 m; it is placed in the nearest 50 m cell");
+}
+
+void finish_warnings(ReaderContext& cx) {
+  if (cx.s.warnings == nullptr) return;
+  auto key = [&cx](const WarningCandidate& w) {
+    return std::make_tuple(w.pos.file == cx.s.line.name ? 0 : 1, w.pos.line, w.rank);
+  };
+  std::stable_sort(
+      cx.warnings.begin(), cx.warnings.end(),
+      [&key](const WarningCandidate& a, const WarningCandidate& b) { return key(a) < key(b); });
+  std::set<std::pair<std::string, int32_t>> warned;
+  for (const WarningCandidate& w : cx.warnings) {
+    if (!warned.insert({w.pos.file, w.pos.line}).second) continue;
+    if (w.unused_field && cx.quiet_lines.contains(w.pos.file, w.pos.line)) continue;
+    std::string text = w.text;
+    if (w.unused_field) {
+      std::string shown = text.substr(0, text.find_last_not_of(' ') + 1);
+      if (shown.size() > 40) shown = shown.substr(0, 40) + "...";
+      bool has_record = cx.record_lines.contains(w.pos.file, w.pos.line);
+      text = "\"" + shown + "\" is not a record keyword; " +
+             (has_record ? "the field is ignored" : "the line is ignored");
+    }
+    cx.s.warnings->push_back(Warning{w.pos, text});
+  }
+}
+
+}  // namespace compactor

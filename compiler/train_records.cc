@@ -1,0 +1,184 @@
+// The readers of the train source's records.
+#include "compiler/cells.h"
+#include "compiler/reader.h"
+#include "model/errors.h"
+
+namespace compactor {
+
+namespace {
+
+// The train's range test: a failed test ends the records as the end of the file would.
+bool range_ok(ReaderContext& cx, int32_t p, int margin) {
+  if (within_grid(p, margin, cx.m.grid_last)) return true;
+  record_error(cx, kErrBeyondGrid, p);
+  return false;
+}
+
+}  // namespace
+
+// Writes the speed limit of cell i, stored as speed / 5; false when that does not fit a byte.
+bool write_speed(Model& m, int32_t speed, int32_t i) {
+  int64_t v = round_even(static_cast<double>(speed) / 5.0);
+  if (v < 0 || v > 255) return record_read_failure(m);
+  if (i >= 0 && i <= m.grid_last) m.track_grid[i].speed_limit = static_cast<uint8_t>(v);
+  return true;
+}
+
+// Writes the adhesion of cell i, its low 8 bits.
+void write_adhesion(Model& m, int32_t adhesion, int32_t i) {
+  if (i >= 0 && i <= m.grid_last) m.track_grid[i].adhesion = static_cast<uint8_t>(adhesion & 0xFF);
+}
+
+RecordStep read_braked_mass(ReaderContext& cx) {
+  return read_field(cx, cx.m.record(kLineDataRecord).value1) ? RecordStep::kNext
+                                                             : RecordStep::kFailed;
+}
+
+RecordStep read_coaches(ReaderContext& cx) {
+  return read_field(cx, cx.m.record(kLineDataRecord).value3) ? RecordStep::kNext
+                                                             : RecordStep::kFailed;
+}
+
+// The speed in force runs up to the cell of the new one, which takes over from there.
+RecordStep read_speed(ReaderContext& cx) {
+  int32_t p = 0;
+  int32_t speed = 0;
+  if (!read_field(cx, p) || !read_field(cx, speed)) return RecordStep::kFailed;
+  if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
+  warn_off_grid(cx, "the speed change", p);
+  TrainState& ts = cx.train;
+  int64_t c = cell_at(p);
+  if (c > 0) {
+    while (ts.speed_fill < cx.m.grid_last) {
+      if (!write_speed(cx.m, ts.speed, ts.speed_fill)) return RecordStep::kFailed;
+      ++ts.speed_fill;
+      if (ts.speed_fill >= c) break;
+    }
+  }
+  ts.speed = speed;
+  return RecordStep::kNext;
+}
+
+RecordStep read_adhesion(ReaderContext& cx) {
+  int32_t p = 0;
+  int32_t adhesion = 0;
+  if (!read_field(cx, p) || !read_field(cx, adhesion)) return RecordStep::kFailed;
+  if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
+  warn_off_grid(cx, "the adhesion change", p);
+  TrainState& ts = cx.train;
+  int64_t c = cell_at(p);
+  if (c > 0) {
+    do {
+      write_adhesion(cx.m, ts.adhesion, ts.adhesion_fill);
+      ++ts.adhesion_fill;
+    } while (ts.adhesion_fill < c);
+  }
+  ts.adhesion = adhesion;
+  return RecordStep::kNext;
+}
+
+RecordStep read_clock(ReaderContext& cx) {
+  ScenarioItem& item = cx.m.record(kTrainIdentityRecord);
+  if (!read_field(cx, item.num3) || !read_field(cx, item.num4) || !read_field(cx, item.num5)) {
+    return RecordStep::kFailed;
+  }
+  return RecordStep::kNext;
+}
+
+RecordStep read_sand(ReaderContext& cx) {
+  return read_field(cx, cx.m.record(kTrainIdentityRecord).num1) ? RecordStep::kNext
+                                                                : RecordStep::kFailed;
+}
+
+RecordStep read_signal(ReaderContext& cx) {
+  int32_t position = 0;
+  SignalRecord sig;
+  int32_t* values[] = {&sig.type_s,      &sig.digits_s[0], &sig.digits_s[1], &sig.digits_s[2],
+                       &sig.relation,    &sig.type_d,      &sig.digits_d[0], &sig.digits_d[1],
+                       &sig.digits_d[2], &sig.time};
+  if (!read_field(cx, position)) return RecordStep::kFailed;
+  for (int32_t* v : values) {
+    if (!read_field(cx, *v)) return RecordStep::kFailed;
+  }
+  if (!range_ok(cx, position, 100)) return RecordStep::kLeave;
+  warn_off_grid(cx, "the signal", position);
+  place_signal(cx.m, position, sig);
+  return after_placement(cx, position);
+}
+
+RecordStep read_slow_order(ReaderContext& cx) {
+  SlowOrder so;
+  int32_t* values[] = {&so.start,        &so.speed,               &so.length,
+                       &so.param3_value, &so.with_approach_cells, &so.approach_value};
+  for (int32_t* v : values) {
+    if (!read_field(cx, *v)) return RecordStep::kFailed;
+  }
+  if (!range_ok(cx, so.start, 100)) return RecordStep::kLeave;
+  warn_off_grid(cx, "the slow order", so.start);
+  warn_off_grid(cx, "the slow order's length", so.length);
+  place_slow_order(cx.m, so);
+  return after_placement(cx, so.start);
+}
+
+RecordStep read_code_point(ReaderContext& cx) {
+  int32_t p = 0;
+  int32_t code = 0;
+  if (!read_field(cx, p) || !read_field(cx, code)) return RecordStep::kFailed;
+  if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
+  warn_off_grid(cx, "the code point", p);
+  if (!place_code_point(cx.m, p, code)) return placement_stopped(cx, p);
+  return RecordStep::kNext;
+}
+
+namespace {
+
+// The station's values after its length, up to its name, in the order they stand.
+bool read_station_values(ReaderContext& cx, ScenarioItem& it) {
+  int64_t hours = 0;
+  int64_t minutes = 0;
+  int64_t seconds = 0;
+  if (!read_field(cx, it.mark) || !read_field(cx, it.flag4) || !read_field(cx, it.flag3) ||
+      !read_field(cx, it.num1) || !read_field(cx, it.num2) || !read_field(cx, it.flag1) ||
+      !read_field(cx, it.num3) || !read_field(cx, it.num4) || !read_field(cx, it.num5) ||
+      !read_field(cx, it.flag2) || !read_field(cx, hours) || !read_field(cx, minutes) ||
+      !read_field(cx, seconds)) {
+    return false;
+  }
+  // The scheduled time in seconds.
+  if (!assign_int32(it.check_code, (hours * 60 + minutes) * 60 + seconds)) {
+    return record_read_failure(cx.m);
+  }
+  return read_text_field(cx, it.text);
+}
+
+}  // namespace
+
+// Stations fill records 1, 2, 3, ... up to the records that hold the line's board texts.
+RecordStep read_station(ReaderContext& cx) {
+  TrainState& ts = cx.train;
+  const int32_t n = ts.station;
+  const int32_t board_counter = cx.line.board_counter;
+  if (n > board_counter) return record_error(cx, kErrStationSlot);
+  ScenarioItem& it = cx.m.record(n);
+  if (!read_field(cx, it.value3)) return RecordStep::kFailed;
+  if (!within_grid(it.value3, 800, cx.m.grid_last)) {
+    record_error(cx, kErrBeyondGrid, it.value3);
+    matched_record(cx);  // unlike the other range tests, the station counts as a record here
+    return RecordStep::kLeave;
+  }
+  if (it.value3 % 50 != 0) return record_error(cx, kErrStationPosition, it.value3);
+  int32_t length = 0;
+  if (!read_field(cx, it.kind) || !read_field(cx, length)) return RecordStep::kFailed;
+  if (length % 100 != 0) return record_error(cx, kErrStationLength, it.value3);
+  if (!read_station_values(cx, it)) return RecordStep::kFailed;
+  if (!place_station(cx.m, n, length)) {
+    if (cx.m.error_code == kErrReadFailure) return RecordStep::kFailed;
+    cx.m.error_source = cx.record_pos;
+    return RecordStep::kStop;
+  }
+  ++ts.station;
+  if (ts.station >= board_counter) return record_error(cx, kErrStationSlot);
+  return RecordStep::kNext;
+}
+
+}  // namespace compactor
