@@ -4,13 +4,13 @@
 #include <optional>
 
 #include "app/cli.h"
-#include "tools/check.h"
-#include "tools/diagnostics.h"
+#include "format/decode.h"
+#include "format/outputs.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "format/decode.h"
+#include "tools/check.h"
+#include "tools/diagnostics.h"
 #include "tools/dump.h"
-#include "format/outputs.h"
 #include "tools/plot.h"
 
 namespace compactor {

@@ -4,8 +4,8 @@
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
-#include "tools/diagnostics.h"
 #include "platform/platform.h"
+#include "tools/diagnostics.h"
 
 namespace compactor {
 
@@ -84,95 +84,162 @@ bool take_value(const std::vector<std::string>& args, size_t& i, std::string& ou
   return true;
 }
 
-int run_command_line(const std::vector<std::string>& args) {
-  if (!args.empty() && (args[0] == "dump" || args[0] == "plot")) {
-    std::vector<std::string> rest(args.begin() + 1, args.end());
-    for (const std::string& a : rest) {
-      if (a == "-h" || a == "--help") {
-        std::fputs(kHelp, stdout);
-        return 0;
-      }
-    }
-    return args[0] == "dump" ? run_dump(rest) : run_plot(rest);
-  }
+namespace {
+
+// What the arguments of the build run, sources, compile and check said.
+struct ParsedArguments {
   RunOptions opts;
-  std::string command;
+  std::string command;  // "" for the build run
   std::string dir;
   bool have_dir_option = false;
   bool identity_given = false;
-  bool plan_option = false;
+  bool plan_option = false;  // --no-plan or --werror
   bool delete_option = false;
+};
+
+bool is_directory_command(const std::string& word) {
+  return word == "sources" || word == "compile" || word == "check";
+}
+
+// One option of the shared commands at args[i]. -1 when it was taken, else the exit status.
+int take_option(const std::vector<std::string>& args, size_t& i, ParsedArguments& p) {
+  const std::string& a = args[i];
+  if (a == "-h" || a == "--help") {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (a == "--version") {
+    std::printf("%s\n", kVersion);
+    return 0;
+  }
+  if (a == "-q" || a == "--quiet") {
+    p.opts.quiet = true;
+  } else if (a == "-v" || a == "--verbose") {
+    p.opts.verbose = true;
+  } else if (a == "--dir") {
+    if (!take_value(args, i, p.dir)) return usage_error("--dir needs a directory");
+    p.have_dir_option = true;
+  } else if (a == "--line-id") {
+    if (!take_value(args, i, p.opts.line_id)) return usage_error("--line-id needs an identifier");
+    p.identity_given = true;
+  } else if (a == "--train") {
+    if (!take_value(args, i, p.opts.train_number)) {
+      return usage_error("--train needs a train number");
+    }
+    p.identity_given = true;
+  } else if (a == "--no-plan") {
+    p.opts.with_plan = 0;
+    p.plan_option = true;
+  } else if (a == "--delete-sources") {
+    p.delete_option = true;
+  } else if (a == "--werror") {
+    p.opts.werror = true;
+    p.plan_option = true;
+  } else {
+    return usage_error("unknown option '" + a + "'");
+  }
+  return -1;
+}
+
+// Reads every argument into `p`. -1 when they make a command to run, else the exit status.
+int parse_arguments(const std::vector<std::string>& args, ParsedArguments& p) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "-h" || a == "--help") {
-      std::fputs(kHelp, stdout);
-      return 0;
-    } else if (a == "--version") {
-      std::printf("%s\n", kVersion);
-      return 0;
-    } else if (a == "-q" || a == "--quiet") {
-      opts.quiet = true;
-    } else if (a == "-v" || a == "--verbose") {
-      opts.verbose = true;
-    } else if (a == "--dir") {
-      if (!take_value(args, i, dir)) return usage_error("--dir needs a directory");
-      have_dir_option = true;
-    } else if (a == "--line-id") {
-      if (!take_value(args, i, opts.line_id)) return usage_error("--line-id needs an identifier");
-      identity_given = true;
-    } else if (a == "--train") {
-      if (!take_value(args, i, opts.train_number)) {
-        return usage_error("--train needs a train number");
-      }
-      identity_given = true;
-    } else if (a == "--no-plan") {
-      opts.with_plan = 0;
-      plan_option = true;
-    } else if (a == "--delete-sources") {
-      delete_option = true;
-    } else if (a == "--werror") {
-      opts.werror = true;
-      plan_option = true;
-    } else if (!a.empty() && a[0] == '-') {
-      return usage_error("unknown option '" + a + "'");
-    } else if (command.empty()) {
-      command = a;
-      if (command != "sources" && command != "compile" && command != "check") {
-        return usage_error("unknown command '" + a + "'");
-      }
-      if (i + 1 >= args.size()) return usage_error(command + " needs a directory");
-      dir = args[++i];
+    if (!a.empty() && a[0] == '-') {
+      if (int status = take_option(args, i, p); status >= 0) return status;
+    } else if (p.command.empty()) {
+      p.command = a;
+      if (!is_directory_command(a)) return usage_error("unknown command '" + a + "'");
+      if (i + 1 >= args.size()) return usage_error(p.command + " needs a directory");
+      p.dir = args[++i];
     } else {
       return usage_error("unexpected argument '" + a + "'");
     }
   }
-  if (std::string p = identities_problem(opts.line_id, opts.train_number); !p.empty()) {
-    return usage_error(p);
+  if (std::string problem = identities_problem(p.opts.line_id, p.opts.train_number);
+      !problem.empty()) {
+    return usage_error(problem);
   }
-  if (command.empty()) {
-    if (identity_given || plan_option || delete_option) {
-      return usage_error("--line-id, --train, --no-plan and --delete-sources go with compile");
-    }
-    opts.dir = have_dir_option ? dir : program_directory();
-    return build_run(opts);
+  return -1;
+}
+
+int run_build(ParsedArguments& p) {
+  if (p.identity_given || p.plan_option || p.delete_option) {
+    return usage_error("--line-id, --train, --no-plan and --delete-sources go with compile");
   }
-  if (have_dir_option) return usage_error("--dir goes with the build run only");
-  opts.dir = dir;
-  if (command == "sources") {
-    if (identity_given || plan_option || delete_option) {
-      return usage_error("sources takes no option but --quiet and --verbose");
-    }
-    return write_sources(opts);
+  p.opts.dir = p.have_dir_option ? p.dir : program_directory();
+  return build_run(p.opts);
+}
+
+int run_sources(ParsedArguments& p) {
+  if (p.identity_given || p.plan_option || p.delete_option) {
+    return usage_error("sources takes no option but --quiet and --verbose");
   }
-  if (command == "check") {
-    if (delete_option)
-      return usage_error("check deletes nothing: --delete-sources goes with compile");
-    return run_check(opts);
+  return write_sources(p.opts);
+}
+
+int run_check_command(ParsedArguments& p) {
+  if (p.delete_option) {
+    return usage_error("check deletes nothing: --delete-sources goes with compile");
   }
-  opts.delete_sources = delete_option;
-  opts.warnings = true;
+  return run_check(p.opts);
+}
+
+int run_compile(ParsedArguments& p) {
+  p.opts.delete_sources = p.delete_option;
+  p.opts.warnings = true;
   Model m;
-  return compile_directory(m, opts);
+  return compile_directory(m, p.opts);
+}
+
+// The commands that take their arguments whole.
+struct OwnParserCommand {
+  const char* name;
+  int (*run)(const std::vector<std::string>& args);
+};
+
+constexpr OwnParserCommand kOwnParserCommands[] = {{"dump", run_dump}, {"plot", run_plot}};
+
+// The build run ("") and the commands on a directory of sources.
+struct DirectoryCommand {
+  const char* name;
+  int (*run)(ParsedArguments& p);
+};
+
+constexpr DirectoryCommand kDirectoryCommands[] = {{"", run_build},
+                                                   {"sources", run_sources},
+                                                   {"check", run_check_command},
+                                                   {"compile", run_compile}};
+
+bool asks_for_help(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "-h" || a == "--help") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int run_command_line(const std::vector<std::string>& args) {
+  for (const OwnParserCommand& c : kOwnParserCommands) {
+    if (args.empty() || args[0] != c.name) continue;
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (asks_for_help(rest)) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    return c.run(rest);
+  }
+  ParsedArguments p;
+  if (int status = parse_arguments(args, p); status >= 0) return status;
+  if (!p.command.empty() && p.have_dir_option) {
+    return usage_error("--dir goes with the build run only");
+  }
+  p.opts.dir = p.dir;
+  for (const DirectoryCommand& c : kDirectoryCommands) {
+    if (p.command == c.name) return c.run(p);
+  }
+  return usage_error("unknown command '" + p.command + "'");
 }
 
 }  // namespace compactor

@@ -47,7 +47,7 @@ template RecordStep read_chainage<kLastChainageRecord>(ReaderContext&);
 template <int32_t ScenarioItem::*kField>
 RecordStep read_background(ReaderContext& cx) {
   return read_field(cx, cx.m.record(kLineIdentityRecord).*kField) ? RecordStep::kNext
-                                                                   : RecordStep::kFailed;
+                                                                  : RecordStep::kFailed;
 }
 template RecordStep read_background<&ScenarioItem::value1>(ReaderContext&);
 template RecordStep read_background<&ScenarioItem::value2>(ReaderContext&);

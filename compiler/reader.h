@@ -41,10 +41,10 @@ class LineSet {
 
 // The train half's running state.
 struct TrainState {
-  int32_t speed_fill = 0;     // next cell whose speed limit is not yet written
-  int32_t adhesion_fill = 0;  // next cell whose adhesion is not yet written
-  int32_t speed = 0;          // speed in force before the first speed record
-  int32_t adhesion = 0;       // adhesion in force before the first adhesion record
+  int32_t speed_fill = 0;                 // next cell whose speed limit is not yet written
+  int32_t adhesion_fill = 0;              // next cell whose adhesion is not yet written
+  int32_t speed = 0;                      // speed in force before the first speed record
+  int32_t adhesion = 0;                   // adhesion in force before the first adhesion record
   int32_t station = kFirstStationRecord;  // record of the next station
 };
 
@@ -57,9 +57,9 @@ struct ReaderContext {
   FieldReader* reader = nullptr;  // the reader in use, one of the two below
   int64_t record = 0;             // offset of the record being read
   SourcePos record_pos;
-  std::string keyword;                  // the keyword field of the record being read
-  const RecordKind* kind = nullptr;     // the kind being read
-  size_t field_index = 0;               // its next field
+  std::string keyword;               // the keyword field of the record being read
+  const RecordKind* kind = nullptr;  // the kind being read
+  size_t field_index = 0;            // its next field
   std::vector<WarningCandidate> warnings;
   LineSet record_lines;  // lines where a record starts
   LineSet quiet_lines;   // lines with expected leftovers

@@ -135,16 +135,15 @@ constexpr FieldSpec kTunnel[] = {
     {"start", F::kInt32, "m", "where the tunnel starts"},
     {"end", F::kInt32, "m", "where the tunnel ends"},
     {"type", F::kInt32, "", "the tunnel type; above 10: type less 10, with markers"}};
-constexpr FieldSpec kSpeedBoards[] = {
-    {"position", F::kInt32, "m", "the board's place"},
-    {"vas", F::kInt32, "km/h", "speed a, side s"},
-    {"vbs", F::kInt32, "km/h", "speed b, side s"},
-    {"vcs", F::kInt32, "km/h", "speed c, side s"},
-    {"strisces", F::kInt32, "", "stripe count, side s"},
-    {"vad", F::kInt32, "km/h", "speed a, side d"},
-    {"vbd", F::kInt32, "km/h", "speed b, side d"},
-    {"vcd", F::kInt32, "km/h", "speed c, side d"},
-    {"strisced", F::kInt32, "", "stripe count, side d"}};
+constexpr FieldSpec kSpeedBoards[] = {{"position", F::kInt32, "m", "the board's place"},
+                                      {"vas", F::kInt32, "km/h", "speed a, side s"},
+                                      {"vbs", F::kInt32, "km/h", "speed b, side s"},
+                                      {"vcs", F::kInt32, "km/h", "speed c, side s"},
+                                      {"strisces", F::kInt32, "", "stripe count, side s"},
+                                      {"vad", F::kInt32, "km/h", "speed a, side d"},
+                                      {"vbd", F::kInt32, "km/h", "speed b, side d"},
+                                      {"vcd", F::kInt32, "km/h", "speed c, side d"},
+                                      {"strisced", F::kInt32, "", "stripe count, side d"}};
 constexpr FieldSpec kIndicationBoard[] = {{"position", F::kInt32, "m", "the board's place"},
                                           {"text", F::kText, "", "the board's text"}};
 constexpr FieldSpec kBrakedMass[] = {{"percentage", F::kInt32, "%", "the braked-mass percentage"}};
@@ -234,8 +233,8 @@ constexpr RecordKind kKinds[] = {
     {"cartello_indicatore", S::kLineFeatures, "\"indicat\" and \"cartello\", any case",
      is_indication_board, kIndicationBoard, "an indication board with its text",
      read_indication_board},
-    {"percentuale massa frenata", S::kTrain, "\"frenata\" and \"massa\", any case",
-     is_braked_mass, kBrakedMass, "the train's braked-mass percentage", read_braked_mass},
+    {"percentuale massa frenata", S::kTrain, "\"frenata\" and \"massa\", any case", is_braked_mass,
+     kBrakedMass, "the train's braked-mass percentage", read_braked_mass},
     {"numero vetture", S::kTrain, "\"vetture\", any case", is_coaches, kCoaches,
      "the train's number of coaches", read_coaches},
     {"velocita", S::kTrain, "\"velocit\", any case", is_speed, kSpeed,

@@ -42,7 +42,7 @@ struct ReaderContext;
 struct RecordKind {
   const char* keyword;  // as the default sources write it
   RecordSection section;
-  const char* test;     // how a keyword field is recognised
+  const char* test;  // how a keyword field is recognised
   bool (*matches)(std::string_view field);
   std::span<const FieldSpec> fields;
   const char* meaning;

@@ -108,8 +108,9 @@ RecordStep read_signal(ReaderContext& cx) {
 
 RecordStep read_slow_order(ReaderContext& cx) {
   SlowOrder so;
-  int32_t* values[] = {&so.start,        &so.speed,               &so.length,
-                       &so.param3_value, &so.with_approach_cells, &so.approach_value};
+  int32_t* values[] = {
+      &so.start,         &so.speed, &so.length, &so.param3_value, &so.with_approach_cells,
+      &so.approach_value};
   for (int32_t* v : values) {
     if (!read_field(cx, *v)) return RecordStep::kFailed;
   }

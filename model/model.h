@@ -176,11 +176,11 @@ struct Model {
   const ScenarioItem& record(int role) const { return items[static_cast<size_t>(role)]; }
   TaggedValue& profile(int32_t m, int c) {
     return plan_table[static_cast<size_t>(c) * (static_cast<size_t>(plan_last) + 1) +
-                        static_cast<size_t>(m)];
+                      static_cast<size_t>(m)];
   }
   const TaggedValue& profile(int32_t m, int c) const {
     return plan_table[static_cast<size_t>(c) * (static_cast<size_t>(plan_last) + 1) +
-                        static_cast<size_t>(m)];
+                      static_cast<size_t>(m)];
   }
 };
 

@@ -1,6 +1,5 @@
 #include "scenario/texts.h"
 
-
 namespace compactor {
 
 std::string text_from_table(const std::vector<std::string>& table) {
