@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "format/outputs.h"
+
 namespace compactor {
 
 namespace {
@@ -228,6 +230,32 @@ struct Station {
 };
 
 }  // namespace
+
+std::vector<PlotInput> plot_inputs(const Model& names, bool with_plan) {
+  std::vector<PlotInput> inputs = {{OutputKind::kRecords, record_output_name(names), false},
+                                   {OutputKind::kGrid, grid_output_name(names), false}};
+  if (with_plan) inputs.push_back({OutputKind::kLine, line_output_name(names), true});
+  return inputs;
+}
+
+bool add_plot_input(PlotData& data, OutputKind kind, std::string_view bytes, DecodeError& error) {
+  switch (kind) {
+    case OutputKind::kRecords: {
+      auto items = decode_records(bytes, error);
+      if (items) data.items = *items;
+      return items.has_value();
+    }
+    case OutputKind::kGrid: {
+      auto cells = decode_grid(bytes, error);
+      if (cells) data.cells = std::move(*cells);
+      return cells.has_value();
+    }
+    case OutputKind::kLine:
+      data.plan = decode_line(bytes, error);
+      return data.plan.has_value();
+  }
+  return false;
+}
 
 std::vector<CellRun> tunnel_runs(const std::vector<TrackCell>& cells) {
   std::vector<CellRun> runs;
