@@ -163,36 +163,22 @@ int run_plot(const std::vector<std::string>& args) {
   }
 
   PlotData data;
-  DecodeError error;
-  const std::string records_path = join_path(dir, record_output_name(names));
-  std::optional<std::string> bytes = read_output(records_path);
-  if (!bytes) return 3;
-  auto items = decode_records(*bytes, error);
-  if (!items) return decode_failure(records_path, error);
-  data.items = *items;
-
-  const std::string grid_path = join_path(dir, grid_output_name(names));
-  bytes = read_output(grid_path);
-  if (!bytes) return 3;
-  auto cells = decode_grid(*bytes, error);
-  if (!cells) return decode_failure(grid_path, error);
-  data.cells = std::move(*cells);
-
-  if (with_plan) {
-    const std::string line_path = join_path(dir, line_output_name(names));
-    if (file_exists(line_path)) {
-      bytes = read_output(line_path);
-      if (!bytes) return 3;
-      data.plan = decode_line(*bytes, error);
-      if (!data.plan) return decode_failure(line_path, error);
-    } else if (!quiet) {
-      std::fputs(format_note("no line output " + line_path + ": drawing the profiles only").c_str(),
-                 stderr);
-    }
-  }
-
   data.line_id = names.line_id;
   data.train_number = names.train_number;
+  DecodeError error;
+  for (const PlotInput& input : plot_inputs(names, with_plan)) {
+    const std::string path = join_path(dir, input.name);
+    if (input.may_be_missing && !file_exists(path)) {
+      if (!quiet) {
+        std::fputs(format_note("no line output " + path + ": drawing the profiles only").c_str(),
+                   stderr);
+      }
+      continue;
+    }
+    std::optional<std::string> bytes = read_output(path);
+    if (!bytes) return 3;
+    if (!add_plot_input(data, input.kind, *bytes, error)) return decode_failure(path, error);
+  }
   std::string svg = plot_svg(data);
   if (FileResult r = replace_file(out_path, svg); !r.ok) {
     std::fputs(format_note("cannot write " + out_path + ": " + r.reason).c_str(), stderr);

@@ -318,6 +318,32 @@ TEST(PlotTest, NamesAreEscapedAndBrokenOutputsRefused) {
   EXPECT_EQ(run_compactor({"plot", broken.str(), "--line-id", "a/b"}).exit_status, 2);
 }
 
+TEST(PlotTest, ReadsTheOutputsNamedAfterTheLineAndTrain) {
+  ScratchDir dir;
+  write_bytes(dir.file("VALLE_7.sim"), read_bytes(default_run().file(child::kRecords)));
+  write_bytes(dir.file("VALLE_7.dat"), read_bytes(default_run().file(child::kGrid)));
+  const std::string line = read_bytes(default_run().file(child::kPlan));
+  write_bytes(dir.file("VALLE_linea.dat"), line);
+  Result r = run_compactor({"plot", dir.str(), "--line-id", "VALLE", "--train", "7"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::string svg = read_bytes(dir.file("VALLE_7.svg"));
+  EXPECT_NE(svg.find("<title>VALLE, train 7</title>"), std::string::npos);
+  EXPECT_EQ(count_of(svg, "class=\"station\""), 26u);
+  EXPECT_EQ(count_of(svg, "class=\"station-on-plan\""), 26u);
+
+  // A line output with a tag that is none of 0, 2 and 5 after its last value: exit 1, no picture.
+  write_bytes(dir.file("VALLE_linea.dat"), line + std::string("\x07\x00", 2));
+  Result bad = run_compactor(
+      {"plot", dir.str(), "--line-id", "VALLE", "--train", "7", "-o", dir.file("bad.svg")});
+  EXPECT_EQ(bad.exit_status, 1);
+  EXPECT_NE(bad.err.find(dir.file("VALLE_linea.dat") + ": at offset " +
+                         std::to_string(line.size()) + ": "),
+            std::string::npos)
+      << bad.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("bad.svg")));
+}
+
 }  // namespace
 }  // namespace compactor
 

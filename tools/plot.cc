@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "format/outputs.h"
+
 namespace compactor {
 
 namespace {
@@ -229,6 +231,32 @@ struct Station {
 
 }  // namespace
 
+std::vector<PlotInput> plot_inputs(const Model& names, bool with_plan) {
+  std::vector<PlotInput> inputs = {{OutputKind::kRecords, record_output_name(names), false},
+                                   {OutputKind::kGrid, grid_output_name(names), false}};
+  if (with_plan) inputs.push_back({OutputKind::kLine, line_output_name(names), true});
+  return inputs;
+}
+
+bool add_plot_input(PlotData& data, OutputKind kind, std::string_view bytes, DecodeError& error) {
+  switch (kind) {
+    case OutputKind::kRecords: {
+      auto items = decode_records(bytes, error);
+      if (items) data.items = *items;
+      return items.has_value();
+    }
+    case OutputKind::kGrid: {
+      auto cells = decode_grid(bytes, error);
+      if (cells) data.cells = std::move(*cells);
+      return cells.has_value();
+    }
+    case OutputKind::kLine:
+      data.plan = decode_line(bytes, error);
+      return data.plan.has_value();
+  }
+  return false;
+}
+
 std::vector<CellRun> tunnel_runs(const std::vector<TrackCell>& cells) {
   std::vector<CellRun> runs;
   for (size_t i = 0; i < cells.size(); ++i) {
@@ -336,227 +364,364 @@ std::vector<Box> place_labels(const std::vector<std::array<double, 2>>& anchors,
   return placed;
 }
 
-std::string plot_svg(const PlotData& data) {
-  const std::vector<TrackCell>& cells = data.cells;
+namespace {
 
-  // How much of the line to show: its length from record 84, within the grid.
-  const double grid_metres = static_cast<double>(cells.size()) * 50;
+// What the picture shows, gathered once from the data.
+struct Scene {
+  double length = 1000;  // metres shown
+  int shown_cells = 0;   // the cells within them
+  std::vector<Station> stations;
+  std::vector<CellRun> tunnels;
+  std::vector<SlowOrderSpan> orders;
+  std::vector<int> signals;  // cells
+};
+
+// How much of the line to show: its length from record 84, within the grid.
+double shown_length(const PlotData& data) {
+  const double grid_metres = static_cast<double>(data.cells.size()) * 50;
   double length = data.items[84].value2;
   if (length <= 0 || length > grid_metres) length = grid_metres;
   if (length <= 0) length = 1000;
-  const KmAxis km{length};
-  const int shown_cells =
-      std::min(static_cast<int>(cells.size()), static_cast<int>(std::ceil(length / 50)));
+  return length;
+}
 
-  std::vector<Station> stations;
+Scene scene_of(const PlotData& data) {
+  const std::vector<TrackCell>& cells = data.cells;
+  Scene scene;
+  scene.length = shown_length(data);
+  scene.shown_cells =
+      std::min(static_cast<int>(cells.size()), static_cast<int>(std::ceil(scene.length / 50)));
   for (int i : station_indexes(data.items)) {
     const ScenarioItem& r = data.items[static_cast<size_t>(i)];
-    stations.push_back({i, r.text, r.value3, r.value1, r.value2});
+    scene.stations.push_back({i, r.text, r.value3, r.value1, r.value2});
   }
-  std::vector<CellRun> tunnels = tunnel_runs(cells);
-  std::vector<SlowOrderSpan> orders = slow_orders(cells);
-  std::vector<int> signals;
+  scene.tunnels = tunnel_runs(cells);
+  scene.orders = slow_orders(cells);
   for (size_t i = 0; i < cells.size(); ++i) {
-    if (cells[i].kind == kSignal) signals.push_back(static_cast<int>(i));
+    if (cells[i].kind == kSignal) scene.signals.push_back(static_cast<int>(i));
   }
+  return scene;
+}
 
-  std::string body;
-  double y = 0;
+// --- Title ----------------------------------------------------------------------------------
 
-  // Title.
-  const std::string title = data.line_id + ", train " + data.train_number;
-  body += text(kLeft, 34, xml(title), "font-size=\"22\" font-weight=\"bold\"");
+// The title and a line of figures about the scenario, above kTitleBottom.
+constexpr double kTitleBottom = 72;
+
+std::string title_block(const std::string& title, const Scene& scene) {
+  std::string out = text(kLeft, 34, xml(title), "font-size=\"22\" font-weight=\"bold\"");
   char facts[200];
   std::snprintf(facts, sizeof facts,
-                "%.1f km, %zu stations, %zu tunnels, %zu signals, %zu slow orders", length / 1000,
-                stations.size(), tunnels.size(), signals.size(), orders.size());
-  body += text(kLeft, 56, facts, "font-size=\"14\" fill=\"#555555\"");
-  y = 72;
+                "%.1f km, %zu stations, %zu tunnels, %zu signals, %zu slow orders",
+                scene.length / 1000, scene.stations.size(), scene.tunnels.size(),
+                scene.signals.size(), scene.orders.size());
+  out += text(kLeft, 56, facts, "font-size=\"14\" fill=\"#555555\"");
+  return out;
+}
 
-  // The plan.
-  if (data.plan) {
-    const Plan& plan = *data.plan;
-    int64_t last =
-        std::min<int64_t>(static_cast<int64_t>(length), static_cast<int64_t>(plan.x.size()) - 1);
-    double px, py;
-    while (last > 0 && !plan_point(plan, last, px, py)) --last;
-    double x0 = 0, y0 = 0;
-    if (last > 0 && plan_point(plan, 0, x0, y0)) {
-      PlanView view;
-      view.ox = x0;
-      view.oy = y0;
-      double x1, y1;
-      plan_point(plan, last, x1, y1);
-      double chord = std::hypot(x1 - x0, y1 - y0);
-      if (chord > 0) {
-        view.cx = (x1 - x0) / chord;
-        view.cy = (y1 - y0) / chord;
-      }
-      const int64_t step = std::max<int64_t>(1, last / 4000);
-      const std::vector<int64_t> metres = plan_metres(0, last, step);
-      double umin = 1e300, umax = -1e300, vmin = 1e300, vmax = -1e300;
-      for (int64_t m : metres) {
-        double x, yy;
-        if (!plan_point(plan, m, x, yy)) continue;
-        double u = (x - x0) * view.cx + (yy - y0) * view.cy;
-        double v = -(x - x0) * view.cy + (yy - y0) * view.cx;
-        umin = std::min(umin, u);
-        umax = std::max(umax, u);
-        vmin = std::min(vmin, v);
-        vmax = std::max(vmax, v);
-      }
-      const double du = std::max(umax - umin, 1.0);
-      const double dv = std::max(vmax - vmin, 1.0);
-      view.scale = std::min(drawing_width() / du, kPlanMaxHeight / dv);
-      view.umin = umin;
-      view.vmax = vmax;
-      view.left = kLeft + (drawing_width() - du * view.scale) / 2;
-      const double label_room = kLabelRows * (kLabelHeight + 2) + 8;
-      view.top = y + 24 + label_room;
-      view.height = dv * view.scale;
+// --- The plan -------------------------------------------------------------------------------
 
-      const double panel_top = y + 4;
-      const double panel_bottom = view.top + view.height + label_room;
-      body += rect(kLeft - 10, panel_top, kWidth - kRight + 10, panel_bottom + 30,
-                   "fill=\"#fafafa\" stroke=\"#cccccc\"");
-      body +=
-          text(kLeft, panel_top + 18, "Plan of the line", "font-size=\"14\" font-weight=\"bold\"");
-      body += text(kLeft + 130, panel_top + 18,
-                   "start on the left, turned so that both ends are level; same scale both ways",
-                   "font-size=\"12\" fill=\"#555555\"");
+// Room above and below the plan for the station names.
+constexpr double kPlanLabelRoom = kLabelRows * (kLabelHeight + 2) + 8;
 
-      body += "<g class=\"plan\">\n";
-      body += polyline(plan, view, metres,
-                       "stroke=\"" + std::string(kTrackColour) + "\" stroke-width=\"1.6\"");
-      for (const CellRun& t : tunnels) {
-        int64_t from = t.first * 50LL;
-        int64_t to = std::min<int64_t>((t.last + 1) * 50LL, last);
-        if (from >= to) continue;
-        body += polyline(plan, view, plan_metres(from, to, std::max<int64_t>(1, step / 4)),
-                         "class=\"tunnel-on-plan\" stroke=\"" + std::string(kTunnelColour) +
-                             "\" stroke-width=\"6\" stroke-opacity=\"0.75\"");
-      }
-      for (int c : signals) {
-        double x, yy;
-        if (!plan_point(plan, c * 50LL, x, yy)) continue;
-        body += "<circle class=\"signal\" cx=\"" + num(view.sx(x, yy)) + "\" cy=\"" +
-                num(view.sy(x, yy)) + "\" r=\"1.8\" fill=\"" + kSignalColour + "\"/>\n";
-      }
+// The plan as laid out on the page.
+struct PlanLayout {
+  PlanView view;
+  int64_t last = 0;  // the last metre drawn
+  int64_t step = 1;  // between the metres drawn
+  std::vector<int64_t> metres;
+  double along = 1;  // metres from end to end of the turned plan, at least 1
+  double panel_top = 0;
+  double panel_bottom = 0;
+};
 
-      // Stations and their names, kept clear of each other and of the track.
-      std::vector<Box> obstacles;
-      double prev_x = -1e9, prev_y = -1e9;
-      for (int64_t m : metres) {
-        double x, yy;
-        if (!plan_point(plan, m, x, yy)) continue;
-        double sx = view.sx(x, yy), sy = view.sy(x, yy);
-        if (std::hypot(sx - prev_x, sy - prev_y) < 4) continue;
-        obstacles.push_back({sx - 2, sy - 2, sx + 2, sy + 2});
-        prev_x = sx;
-        prev_y = sy;
-      }
-      std::vector<std::array<double, 2>> anchors;
-      std::vector<double> widths;
-      std::vector<const Station*> drawn;
-      for (const Station& s : stations) {
-        double x, yy;
-        if (!plan_point(plan, s.position, x, yy)) continue;
-        anchors.push_back({view.sx(x, yy), view.sy(x, yy)});
-        widths.push_back(text_width(s.name, kLabelFont) + 4);
-        drawn.push_back(&s);
-        obstacles.push_back({anchors.back()[0] - 5, anchors.back()[1] - 5, anchors.back()[0] + 5,
-                             anchors.back()[1] + 5});
-      }
-      const Box area{kLeft - 8, view.top - label_room, kWidth - kRight + 8,
-                     view.top + view.height + label_room};
-      std::vector<Box> labels =
-          place_labels(anchors, widths, kLabelHeight, obstacles, kLabelRows, area);
-      for (size_t i = 0; i < drawn.size(); ++i) {
-        const Box& b = labels[i];
-        const double ax = anchors[i][0], ay = anchors[i][1];
-        body += "<g class=\"station-on-plan\"><title>" + xml(drawn[i]->name) + ", " +
-                km_text(drawn[i]->position) + "</title>\n";
-        double lx = std::clamp(ax, b.x0, b.x1);
-        double ly = b.y1 <= ay ? b.y1 : b.y0;
-        if (std::hypot(lx - ax, ly - ay) > 8) {
-          body += line(ax, ay, lx, ly, "stroke=\"#888888\" stroke-width=\"0.8\"");
-        }
-        body += "<circle cx=\"" + num(ax) + "\" cy=\"" + num(ay) + "\" r=\"4\" fill=\"white\" " +
-                "stroke=\"" + kStationColour + "\" stroke-width=\"2\"/>\n";
-        body += text((b.x0 + b.x1) / 2, b.y1 - 3, xml(drawn[i]->name),
-                     "font-size=\"11\" text-anchor=\"middle\"");
-        body += "</g>\n";
-      }
-      body += "</g>\n";
+// The last metre within `length` that has a point; 0 or less when no metre after 0 has one.
+int64_t last_plan_metre(const Plan& plan, double length) {
+  int64_t last =
+      std::min<int64_t>(static_cast<int64_t>(length), static_cast<int64_t>(plan.x.size()) - 1);
+  double x, y;
+  while (last > 0 && !plan_point(plan, last, x, y)) --last;
+  return last;
+}
 
-      // Scale bar.
-      const double bar_metres = nice_step(du, 8);
-      const double bar_y = panel_bottom + 18;
-      body += line(kLeft, bar_y, kLeft + bar_metres * view.scale, bar_y,
-                   "stroke=\"" + std::string(kInk) + "\" stroke-width=\"2\"");
-      body += line(kLeft, bar_y - 4, kLeft, bar_y + 4, "stroke=\"" + std::string(kInk) + "\"");
-      body += line(kLeft + bar_metres * view.scale, bar_y - 4, kLeft + bar_metres * view.scale,
-                   bar_y + 4, "stroke=\"" + std::string(kInk) + "\"");
-      body += text(kLeft + bar_metres * view.scale + 8, bar_y + 4, num(bar_metres / 1000) + " km",
-                   "font-size=\"12\"");
-      y = panel_bottom + 44;
-    }
+// The extent of the points at `metres`, along (u) and across (v) the view's level line.
+struct PlanExtent {
+  double umin = 1e300, umax = -1e300, vmin = 1e300, vmax = -1e300;
+};
+
+PlanExtent plan_extent(const Plan& plan, const PlanView& view, const std::vector<int64_t>& metres) {
+  PlanExtent e;
+  for (int64_t m : metres) {
+    double x, y;
+    if (!plan_point(plan, m, x, y)) continue;
+    double u = (x - view.ox) * view.cx + (y - view.oy) * view.cy;
+    double v = -(x - view.ox) * view.cy + (y - view.oy) * view.cx;
+    e.umin = std::min(e.umin, u);
+    e.umax = std::max(e.umax, u);
+    e.vmin = std::min(e.vmin, v);
+    e.vmax = std::max(e.vmax, v);
   }
+  return e;
+}
 
-  // Station names over the profiles, spread along the kilometre axis.
+// The plan turned level and scaled into a panel from `top` down; nullopt when it has no point at
+// metre 0 or none after it.
+std::optional<PlanLayout> fit_plan(const Plan& plan, double length, double top) {
+  PlanLayout p;
+  p.last = last_plan_metre(plan, length);
+  double x0 = 0, y0 = 0;
+  if (p.last <= 0 || !plan_point(plan, 0, x0, y0)) return std::nullopt;
+  p.view.ox = x0;
+  p.view.oy = y0;
+  double x1, y1;
+  plan_point(plan, p.last, x1, y1);
+  double chord = std::hypot(x1 - x0, y1 - y0);
+  if (chord > 0) {
+    p.view.cx = (x1 - x0) / chord;
+    p.view.cy = (y1 - y0) / chord;
+  }
+  p.step = std::max<int64_t>(1, p.last / 4000);
+  p.metres = plan_metres(0, p.last, p.step);
+  const PlanExtent e = plan_extent(plan, p.view, p.metres);
+  p.along = std::max(e.umax - e.umin, 1.0);
+  const double across = std::max(e.vmax - e.vmin, 1.0);
+  p.view.scale = std::min(drawing_width() / p.along, kPlanMaxHeight / across);
+  p.view.umin = e.umin;
+  p.view.vmax = e.vmax;
+  p.view.left = kLeft + (drawing_width() - p.along * p.view.scale) / 2;
+  p.view.top = top + 24 + kPlanLabelRoom;
+  p.view.height = across * p.view.scale;
+  p.panel_top = top + 4;
+  p.panel_bottom = p.view.top + p.view.height + kPlanLabelRoom;
+  return p;
+}
+
+std::string plan_frame(const PlanLayout& p) {
+  return rect(kLeft - 10, p.panel_top, kWidth - kRight + 10, p.panel_bottom + 30,
+              "fill=\"#fafafa\" stroke=\"#cccccc\"") +
+         text(kLeft, p.panel_top + 18, "Plan of the line",
+              "font-size=\"14\" font-weight=\"bold\"") +
+         text(kLeft + 130, p.panel_top + 18,
+              "start on the left, turned so that both ends are level; same scale both ways",
+              "font-size=\"12\" fill=\"#555555\"");
+}
+
+// The track, the tunnels over it and the signals on it.
+std::string plan_track(const Plan& plan, const PlanLayout& p, const Scene& scene) {
+  std::string out = polyline(plan, p.view, p.metres,
+                             "stroke=\"" + std::string(kTrackColour) + "\" stroke-width=\"1.6\"");
+  for (const CellRun& t : scene.tunnels) {
+    int64_t from = t.first * 50LL;
+    int64_t to = std::min<int64_t>((t.last + 1) * 50LL, p.last);
+    if (from >= to) continue;
+    out += polyline(plan, p.view, plan_metres(from, to, std::max<int64_t>(1, p.step / 4)),
+                    "class=\"tunnel-on-plan\" stroke=\"" + std::string(kTunnelColour) +
+                        "\" stroke-width=\"6\" stroke-opacity=\"0.75\"");
+  }
+  for (int c : scene.signals) {
+    double x, y;
+    if (!plan_point(plan, c * 50LL, x, y)) continue;
+    out += "<circle class=\"signal\" cx=\"" + num(p.view.sx(x, y)) + "\" cy=\"" +
+           num(p.view.sy(x, y)) + "\" r=\"1.8\" fill=\"" + kSignalColour + "\"/>\n";
+  }
+  return out;
+}
+
+// Small boxes along the drawn track, at least 4 pixels apart, for the names to keep clear of.
+std::vector<Box> track_obstacles(const Plan& plan, const PlanLayout& p) {
+  std::vector<Box> obstacles;
+  double prev_x = -1e9, prev_y = -1e9;
+  for (int64_t m : p.metres) {
+    double x, y;
+    if (!plan_point(plan, m, x, y)) continue;
+    double sx = p.view.sx(x, y), sy = p.view.sy(x, y);
+    if (std::hypot(sx - prev_x, sy - prev_y) < 4) continue;
+    obstacles.push_back({sx - 2, sy - 2, sx + 2, sy + 2});
+    prev_x = sx;
+    prev_y = sy;
+  }
+  return obstacles;
+}
+
+// One station on the plan: its mark at `anchor`, its name in `label`, a leader line between
+// them when they are apart.
+std::string plan_station(const Station& s, const std::array<double, 2>& anchor, const Box& label) {
+  const double ax = anchor[0], ay = anchor[1];
+  std::string out = "<g class=\"station-on-plan\"><title>" + xml(s.name) + ", " +
+                    km_text(s.position) + "</title>\n";
+  double lx = std::clamp(ax, label.x0, label.x1);
+  double ly = label.y1 <= ay ? label.y1 : label.y0;
+  if (std::hypot(lx - ax, ly - ay) > 8) {
+    out += line(ax, ay, lx, ly, "stroke=\"#888888\" stroke-width=\"0.8\"");
+  }
+  out += "<circle cx=\"" + num(ax) + "\" cy=\"" + num(ay) + "\" r=\"4\" fill=\"white\" " +
+         "stroke=\"" + kStationColour + "\" stroke-width=\"2\"/>\n";
+  out += text((label.x0 + label.x1) / 2, label.y1 - 3, xml(s.name),
+              "font-size=\"11\" text-anchor=\"middle\"");
+  out += "</g>\n";
+  return out;
+}
+
+// The stations on the plan and their names, kept clear of each other and of the track.
+std::string plan_stations(const Plan& plan, const PlanLayout& p,
+                          const std::vector<Station>& stations) {
+  std::vector<Box> obstacles = track_obstacles(plan, p);
+  std::vector<std::array<double, 2>> anchors;
+  std::vector<double> widths;
+  std::vector<const Station*> drawn;
+  for (const Station& s : stations) {
+    double x, y;
+    if (!plan_point(plan, s.position, x, y)) continue;
+    anchors.push_back({p.view.sx(x, y), p.view.sy(x, y)});
+    widths.push_back(text_width(s.name, kLabelFont) + 4);
+    drawn.push_back(&s);
+    obstacles.push_back({anchors.back()[0] - 5, anchors.back()[1] - 5, anchors.back()[0] + 5,
+                         anchors.back()[1] + 5});
+  }
+  const Box area{kLeft - 8, p.view.top - kPlanLabelRoom, kWidth - kRight + 8,
+                 p.view.top + p.view.height + kPlanLabelRoom};
+  std::vector<Box> labels =
+      place_labels(anchors, widths, kLabelHeight, obstacles, kLabelRows, area);
+  std::string out;
+  for (size_t i = 0; i < drawn.size(); ++i) out += plan_station(*drawn[i], anchors[i], labels[i]);
+  return out;
+}
+
+std::string scale_bar(const PlanLayout& p) {
+  const double bar_metres = nice_step(p.along, 8);
+  const double bar_y = p.panel_bottom + 18;
+  const double bar_end = kLeft + bar_metres * p.view.scale;
+  const std::string ink = "stroke=\"" + std::string(kInk) + "\"";
+  return line(kLeft, bar_y, bar_end, bar_y, ink + " stroke-width=\"2\"") +
+         line(kLeft, bar_y - 4, kLeft, bar_y + 4, ink) +
+         line(bar_end, bar_y - 4, bar_end, bar_y + 4, ink) +
+         text(bar_end + 8, bar_y + 4, num(bar_metres / 1000) + " km", "font-size=\"12\"");
+}
+
+// The plan panel from `top` down, and `top` moved below it; nothing when the plan cannot be
+// levelled.
+std::string plan_panel(const Plan& plan, const Scene& scene, double& top) {
+  std::optional<PlanLayout> p = fit_plan(plan, scene.length, top);
+  if (!p) return "";
+  std::string out = plan_frame(*p);
+  out += "<g class=\"plan\">\n";
+  out += plan_track(plan, *p, scene);
+  out += plan_stations(plan, *p, scene.stations);
+  out += "</g>\n";
+  out += scale_bar(*p);
+  top = p->panel_bottom + 44;
+  return out;
+}
+
+// --- The profiles ---------------------------------------------------------------------------
+
+// The station names, then the gradient and speed panels over a common kilometre axis.
+struct Profiles {
+  KmAxis km;
+  double names_bottom = 0;  // the station names stand on this line
+  ValueAxis gradient;
+  double gradient_step = 1;
+  ValueAxis speed;
+  double speed_step = 1;
+  double axis_y = 0;  // the kilometre axis, under the speed panel
+};
+
+double gradient_of(const TrackCell& c) {
+  return c.gradient_code - 100.0;
+}
+
+double speed_of(const TrackCell& c) {
+  return c.speed_limit * 5.0;
+}
+
+// The profiles from `top` down, with room above them for the longest station name.
+Profiles profiles_below(double top, const Scene& scene, const std::vector<TrackCell>& cells) {
+  Profiles p;
+  p.km = KmAxis{scene.length};
   double name_room = 0;
-  for (const Station& s : stations) name_room = std::max(name_room, text_width(s.name, kLabelFont));
-  const double names_top = y + 10;
-  const double names_bottom = names_top + name_room + 4;
-  const double grad_top = names_bottom + 16;
-
-  // Value ranges.
+  for (const Station& s : scene.stations) {
+    name_room = std::max(name_room, text_width(s.name, kLabelFont));
+  }
+  const double names_top = top + 10;
+  p.names_bottom = names_top + name_room + 4;
+  const double grad_top = p.names_bottom + 16;
   double gmin = 0, gmax = 0, smax = 0;
-  for (int i = 0; i < shown_cells; ++i) {
-    double g = cells[static_cast<size_t>(i)].gradient_code - 100.0;
+  for (int i = 0; i < scene.shown_cells; ++i) {
+    double g = gradient_of(cells[static_cast<size_t>(i)]);
     gmin = std::min(gmin, g);
     gmax = std::max(gmax, g);
-    smax = std::max(smax, cells[static_cast<size_t>(i)].speed_limit * 5.0);
+    smax = std::max(smax, speed_of(cells[static_cast<size_t>(i)]));
   }
-  const double gstep = nice_step(std::max(gmax - gmin, 1.0), 5);
-  const ValueAxis grad = value_axis(grad_top, gmin, gmax, gstep);
-  const double sstep = nice_step(std::max(smax, 10.0), 5);
-  const ValueAxis speed = value_axis(grad_top + kProfileHeight + kPanelGap, 0, smax, sstep);
-  const double axis_y = speed.top + speed.height;
+  p.gradient_step = nice_step(std::max(gmax - gmin, 1.0), 5);
+  p.gradient = value_axis(grad_top, gmin, gmax, p.gradient_step);
+  p.speed_step = nice_step(std::max(smax, 10.0), 5);
+  p.speed = value_axis(grad_top + kProfileHeight + kPanelGap, 0, smax, p.speed_step);
+  p.axis_y = p.speed.top + p.speed.height;
+  return p;
+}
 
-  auto both_panels = [&](double from, double to, const std::string& attrs) {
-    return rect(km.x(from), grad.top, km.x(to), grad.top + grad.height, attrs) +
-           rect(km.x(from), speed.top, km.x(to), speed.top + speed.height, attrs);
-  };
+// A band from metre `from` to metre `to` over both panels.
+std::string both_panels(const Profiles& p, double from, double to, const std::string& attrs) {
+  return rect(p.km.x(from), p.gradient.top, p.km.x(to), p.gradient.top + p.gradient.height, attrs) +
+         rect(p.km.x(from), p.speed.top, p.km.x(to), p.speed.top + p.speed.height, attrs);
+}
 
-  // Shading: tunnels, slow orders, stations.
-  body += "<g class=\"tunnels\">\n";
+std::string tunnel_shading(const Profiles& p, const std::vector<CellRun>& tunnels) {
+  const double length = p.km.length;
+  std::string out = "<g class=\"tunnels\">\n";
   for (const CellRun& t : tunnels) {
     if (t.first * 50.0 >= length) continue;
-    body += "<g class=\"tunnel\"><title>tunnel, " + km_text(t.first * 50) + " to " +
-            km_text((t.last + 1) * 50) + "</title>\n" +
-            both_panels(t.first * 50.0, std::min((t.last + 1) * 50.0, length),
-                        "fill=\"" + std::string(kTunnelColour) + "\" fill-opacity=\"0.28\"") +
-            "</g>\n";
+    out += "<g class=\"tunnel\"><title>tunnel, " + km_text(t.first * 50) + " to " +
+           km_text((t.last + 1) * 50) + "</title>\n" +
+           both_panels(p, t.first * 50.0, std::min((t.last + 1) * 50.0, length),
+                       "fill=\"" + std::string(kTunnelColour) + "\" fill-opacity=\"0.28\"") +
+           "</g>\n";
   }
-  body += "</g>\n<g class=\"slow-orders\">\n";
+  out += "</g>\n";
+  return out;
+}
+
+// Each slow order shaded, with its speed drawn as a dashed line in the speed panel.
+std::string slow_order_shading(const Profiles& p, const std::vector<SlowOrderSpan>& orders) {
+  std::string out = "<g class=\"slow-orders\">\n";
   for (const SlowOrderSpan& o : orders) {
     const double from = o.cells.first * 50.0, to = o.cells.last * 50.0;
-    body += "<g class=\"slow-order\"><title>slow order " + std::to_string(o.speed) + " km/h, " +
-            km_text(o.cells.first * 50) + " to " + km_text(o.cells.last * 50) + "</title>\n" +
-            both_panels(from, to,
-                        "fill=\"" + std::string(kSlowOrderColour) + "\" fill-opacity=\"0.45\"");
-    body += line(km.x(from), speed.y(o.speed), km.x(to), speed.y(o.speed),
-                 "stroke=\"" + std::string(kSlowOrderColour) + "\" stroke-width=\"2\" " +
-                     "stroke-dasharray=\"4 2\"");
-    body += text(km.x(to) + 3, speed.y(o.speed) + 4, std::to_string(o.speed),
-                 "font-size=\"11\" fill=\"" + std::string(kSlowOrderColour) + "\"");
-    body += "</g>\n";
+    const double y = p.speed.y(o.speed);
+    out += "<g class=\"slow-order\"><title>slow order " + std::to_string(o.speed) + " km/h, " +
+           km_text(o.cells.first * 50) + " to " + km_text(o.cells.last * 50) + "</title>\n" +
+           both_panels(p, from, to,
+                       "fill=\"" + std::string(kSlowOrderColour) + "\" fill-opacity=\"0.45\"");
+    out += line(p.km.x(from), y, p.km.x(to), y,
+                "stroke=\"" + std::string(kSlowOrderColour) + "\" stroke-width=\"2\" " +
+                    "stroke-dasharray=\"4 2\"");
+    out += text(p.km.x(to) + 3, y + 4, std::to_string(o.speed),
+                "font-size=\"11\" fill=\"" + std::string(kSlowOrderColour) + "\"");
+    out += "</g>\n";
   }
-  body += "</g>\n";
+  out += "</g>\n";
+  return out;
+}
 
+// One station over the profiles: its extent shaded, a line down at its position `ax`, and its
+// name standing at `name_x`.
+std::string station_mark(const Profiles& p, const Station& s, double ax, double name_x) {
+  const std::string colour = "stroke=\"" + std::string(kStationColour) + "\"";
+  std::string out = "<g class=\"station\"><title>" + xml(s.name) + ", " + km_text(s.position) +
+                    " (record " + std::to_string(s.index) + ")</title>\n";
+  out += both_panels(p, std::max<double>(s.from, 0), std::min<double>(s.to, p.km.length),
+                     "fill=\"" + std::string(kStationColour) + "\" fill-opacity=\"0.3\"");
+  out += line(name_x, p.names_bottom + 2, ax, p.gradient.top, colour);
+  out += line(ax, p.gradient.top, ax, p.axis_y, colour + " stroke-width=\"0.6\"");
+  out += "<text transform=\"translate(" + num(name_x + 4) + " " + num(p.names_bottom) +
+         ") rotate(-90)\" font-size=\"11\">" + xml(s.name) + "</text>\n";
+  out += "</g>\n";
+  return out;
+}
+
+// The stations in order along the axis, their names spread so that none overlap.
+std::string station_marks(const Profiles& p, const std::vector<Station>& stations) {
   std::vector<double> anchors;
-  for (const Station& s : stations) anchors.push_back(km.x(s.position));
+  for (const Station& s : stations) anchors.push_back(p.km.x(s.position));
   std::vector<size_t> order(stations.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
@@ -564,105 +729,110 @@ std::string plot_svg(const PlotData& data) {
   std::vector<double> sorted;
   for (size_t i : order) sorted.push_back(anchors[i]);
   std::vector<double> centres = spread_labels(sorted, kLabelHeight, kLeft, kWidth - kRight);
-  body += "<g class=\"stations\">\n";
+  std::string out = "<g class=\"stations\">\n";
   for (size_t k = 0; k < order.size(); ++k) {
-    const Station& s = stations[order[k]];
-    const double ax = anchors[order[k]];
-    const double cx = centres[k];
-    body += "<g class=\"station\"><title>" + xml(s.name) + ", " + km_text(s.position) +
-            " (record " + std::to_string(s.index) + ")</title>\n";
-    body += both_panels(std::max<double>(s.from, 0), std::min<double>(s.to, length),
-                        "fill=\"" + std::string(kStationColour) + "\" fill-opacity=\"0.3\"");
-    body +=
-        line(cx, names_bottom + 2, ax, grad.top, "stroke=\"" + std::string(kStationColour) + "\"");
-    body += line(ax, grad.top, ax, axis_y,
-                 "stroke=\"" + std::string(kStationColour) + "\" stroke-width=\"0.6\"");
-    body += "<text transform=\"translate(" + num(cx + 4) + " " + num(names_bottom) +
-            ") rotate(-90)\" font-size=\"11\">" + xml(s.name) + "</text>\n";
-    body += "</g>\n";
+    out += station_mark(p, stations[order[k]], anchors[order[k]], centres[k]);
   }
-  body += "</g>\n";
+  out += "</g>\n";
+  return out;
+}
 
-  // Axes, grid lines and the two profiles.
+// Grid lines and ticks along the kilometre axis, and its caption.
+std::string km_axis(const Profiles& p) {
+  const double length = p.km.length;
   const double km_step = nice_step(length, 14);
+  const std::string grid_attrs = "stroke=\"" + std::string(kGridLine) + "\"";
+  std::string out;
   for (double m = 0; m <= length + 1e-6; m += km_step) {
-    const double x = km.x(m);
-    const std::string grid_attrs = "stroke=\"" + std::string(kGridLine) + "\"";
-    body += line(x, grad.top, x, grad.top + grad.height, grid_attrs);
-    body += line(x, speed.top, x, speed.top + speed.height, grid_attrs);
-    body += line(x, axis_y, x, axis_y + 5, "stroke=\"" + std::string(kInk) + "\"");
-    body += text(x, axis_y + 18, num(m / 1000), "font-size=\"12\" text-anchor=\"middle\"");
+    const double x = p.km.x(m);
+    out += line(x, p.gradient.top, x, p.gradient.top + p.gradient.height, grid_attrs);
+    out += line(x, p.speed.top, x, p.speed.top + p.speed.height, grid_attrs);
+    out += line(x, p.axis_y, x, p.axis_y + 5, "stroke=\"" + std::string(kInk) + "\"");
+    out += text(x, p.axis_y + 18, num(m / 1000), "font-size=\"12\" text-anchor=\"middle\"");
   }
-  body += text(kLeft + drawing_width() / 2, axis_y + 38, "distance along the line (km)",
-               "font-size=\"13\" text-anchor=\"middle\"");
+  out += text(kLeft + drawing_width() / 2, p.axis_y + 38, "distance along the line (km)",
+              "font-size=\"13\" text-anchor=\"middle\"");
+  return out;
+}
 
-  auto value_ticks = [&](const ValueAxis& a, double step, const std::string& caption) {
-    std::string out;
-    for (double v = a.lo; v <= a.hi + step / 1000; v += step) {
-      out += line(kLeft, a.y(v), kWidth - kRight, a.y(v),
-                  "stroke=\"" + std::string(v == 0 ? "#999999" : kGridLine) + "\"");
-      out += text(kLeft - 8, a.y(v) + 4, num(v), "font-size=\"12\" text-anchor=\"end\"");
-    }
-    out += rect(kLeft, a.top, kWidth - kRight, a.top + a.height,
-                "fill=\"none\" stroke=\"" + std::string(kInk) + "\"");
-    out += "<text transform=\"translate(" + num(kLeft - 52) + " " + num(a.top + a.height / 2) +
-           ") rotate(-90)\" font-size=\"13\" text-anchor=\"middle\">" + caption + "</text>\n";
-    return out;
-  };
-  body += value_ticks(grad, gstep, "gradient (&#8240;)");
-  body += value_ticks(speed, sstep, "speed limit (km/h)");
-
-  auto gradient_of = [&](int i) { return cells[static_cast<size_t>(i)].gradient_code - 100.0; };
-  auto speed_of = [&](int i) { return cells[static_cast<size_t>(i)].speed_limit * 5.0; };
-  const std::string gpath = step_path(km, grad, shown_cells, gradient_of);
-  const std::string spath = step_path(km, speed, shown_cells, speed_of);
-  if (shown_cells > 0) {
-    body += "<path class=\"gradient\" d=\"" + gpath + "V" + num(grad.y(0)) + "H" + num(km.x(0)) +
-            "Z\" fill=\"" + kGradientColour + "\" fill-opacity=\"0.15\" stroke=\"none\"/>\n";
-    body += "<path d=\"" + gpath + "\" fill=\"none\" stroke=\"" + kGradientColour +
-            "\" stroke-width=\"1.5\"/>\n";
-    body += "<path class=\"speed\" d=\"" + spath + "\" fill=\"none\" stroke=\"" + kSpeedColour +
-            "\" stroke-width=\"1.8\"/>\n";
+// A panel's grid lines, value ticks, frame and caption.
+std::string value_ticks(const ValueAxis& a, double step, const std::string& caption) {
+  std::string out;
+  for (double v = a.lo; v <= a.hi + step / 1000; v += step) {
+    out += line(kLeft, a.y(v), kWidth - kRight, a.y(v),
+                "stroke=\"" + std::string(v == 0 ? "#999999" : kGridLine) + "\"");
+    out += text(kLeft - 8, a.y(v) + 4, num(v), "font-size=\"12\" text-anchor=\"end\"");
   }
+  out += rect(kLeft, a.top, kWidth - kRight, a.top + a.height,
+              "fill=\"none\" stroke=\"" + std::string(kInk) + "\"");
+  out += "<text transform=\"translate(" + num(kLeft - 52) + " " + num(a.top + a.height / 2) +
+         ") rotate(-90)\" font-size=\"13\" text-anchor=\"middle\">" + caption + "</text>\n";
+  return out;
+}
 
-  // Legend.
-  const double legend_y = axis_y + 62;
-  double lx = kLeft;
-  auto legend_item = [&](const std::string& swatch, const std::string& label) {
-    body += swatch;
-    body += text(lx + 26, legend_y + 4, label, "font-size=\"12\"");
-    lx += 26 + text_width(label, 12) + 22;
-  };
-  auto band = [&](const char* colour, const char* opacity) {
-    return rect(lx, legend_y - 6, lx + 20, legend_y + 6,
-                "fill=\"" + std::string(colour) + "\" fill-opacity=\"" + opacity + "\"");
-  };
-  body += "<g class=\"legend\">\n";
-  legend_item(band(kStationColour, "0.3"), "station (extent)");
-  legend_item(band(kTunnelColour, "0.28"), "tunnel");
-  legend_item(band(kSlowOrderColour, "0.45") +
-                  line(lx, legend_y, lx + 20, legend_y,
-                       "stroke=\"" + std::string(kSlowOrderColour) + "\" stroke-width=\"2\" " +
-                           "stroke-dasharray=\"4 2\""),
-              "slow order and its speed");
-  legend_item(line(lx, legend_y, lx + 20, legend_y,
-                   "stroke=\"" + std::string(kGradientColour) + "\" stroke-width=\"2\""),
-              "gradient");
-  legend_item(line(lx, legend_y, lx + 20, legend_y,
-                   "stroke=\"" + std::string(kSpeedColour) + "\" stroke-width=\"2\""),
-              "speed limit");
-  if (data.plan) {
-    legend_item("<circle cx=\"" + num(lx + 10) + "\" cy=\"" + num(legend_y) +
-                    "\" r=\"2.5\" fill=\"" + kSignalColour + "\"/>",
-                "signal (plan)");
-    legend_item(line(lx, legend_y, lx + 20, legend_y,
-                     "stroke=\"" + std::string(kTunnelColour) + "\" stroke-width=\"6\" " +
-                         "stroke-opacity=\"0.75\""),
-                "tunnel (plan)");
+// The gradient, filled down to 0, and the speed limit, as steps over the cells shown.
+std::string profile_curves(const Profiles& p, const std::vector<TrackCell>& cells,
+                           int shown_cells) {
+  if (shown_cells <= 0) return "";
+  auto gradient = [&](int i) { return gradient_of(cells[static_cast<size_t>(i)]); };
+  auto speed = [&](int i) { return speed_of(cells[static_cast<size_t>(i)]); };
+  const std::string gpath = step_path(p.km, p.gradient, shown_cells, gradient);
+  const std::string spath = step_path(p.km, p.speed, shown_cells, speed);
+  return "<path class=\"gradient\" d=\"" + gpath + "V" + num(p.gradient.y(0)) + "H" +
+         num(p.km.x(0)) + "Z\" fill=\"" + kGradientColour +
+         "\" fill-opacity=\"0.15\" stroke=\"none\"/>\n" + "<path d=\"" + gpath +
+         "\" fill=\"none\" stroke=\"" + kGradientColour + "\" stroke-width=\"1.5\"/>\n" +
+         "<path class=\"speed\" d=\"" + spath + "\" fill=\"none\" stroke=\"" + kSpeedColour +
+         "\" stroke-width=\"1.8\"/>\n";
+}
+
+// --- Legend ---------------------------------------------------------------------------------
+
+// A row of legend items, each a swatch 20 pixels wide and its label, set left to right.
+struct LegendRow {
+  double y = 0;
+  double x = kLeft;  // where the next swatch goes
+  std::string out;
+};
+
+void add_item(LegendRow& row, const std::string& swatch, const std::string& label) {
+  row.out += swatch;
+  row.out += text(row.x + 26, row.y + 4, label, "font-size=\"12\"");
+  row.x += 26 + text_width(label, 12) + 22;
+}
+
+std::string band_swatch(const LegendRow& row, const char* colour, const char* opacity) {
+  return rect(row.x, row.y - 6, row.x + 20, row.y + 6,
+              "fill=\"" + std::string(colour) + "\" fill-opacity=\"" + opacity + "\"");
+}
+
+std::string line_swatch(const LegendRow& row, const char* colour, const std::string& attrs) {
+  return line(row.x, row.y, row.x + 20, row.y, "stroke=\"" + std::string(colour) + "\" " + attrs);
+}
+
+std::string legend(double y, bool with_plan) {
+  LegendRow row;
+  row.y = y;
+  add_item(row, band_swatch(row, kStationColour, "0.3"), "station (extent)");
+  add_item(row, band_swatch(row, kTunnelColour, "0.28"), "tunnel");
+  add_item(row,
+           band_swatch(row, kSlowOrderColour, "0.45") +
+               line_swatch(row, kSlowOrderColour, "stroke-width=\"2\" stroke-dasharray=\"4 2\""),
+           "slow order and its speed");
+  add_item(row, line_swatch(row, kGradientColour, "stroke-width=\"2\""), "gradient");
+  add_item(row, line_swatch(row, kSpeedColour, "stroke-width=\"2\""), "speed limit");
+  if (with_plan) {
+    add_item(row,
+             "<circle cx=\"" + num(row.x + 10) + "\" cy=\"" + num(row.y) + "\" r=\"2.5\" fill=\"" +
+                 kSignalColour + "\"/>",
+             "signal (plan)");
+    add_item(row, line_swatch(row, kTunnelColour, "stroke-width=\"6\" stroke-opacity=\"0.75\""),
+             "tunnel (plan)");
   }
-  body += "</g>\n";
+  return "<g class=\"legend\">\n" + row.out + "</g>\n";
+}
 
-  const double height = legend_y + 24;
+std::string svg_document(const std::string& title, const std::string& body, double height) {
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(kWidth) + "\" height=\"" +
          num(height) + "\" viewBox=\"0 0 " + num(kWidth) + " " + num(height) +
@@ -672,6 +842,27 @@ std::string plot_svg(const PlotData& data) {
   svg += body;
   svg += "</svg>\n";
   return svg;
+}
+
+}  // namespace
+
+std::string plot_svg(const PlotData& data) {
+  const Scene scene = scene_of(data);
+  const std::string title = data.line_id + ", train " + data.train_number;
+  std::string body = title_block(title, scene);
+  double y = kTitleBottom;
+  if (data.plan) body += plan_panel(*data.plan, scene, y);
+  const Profiles p = profiles_below(y, scene, data.cells);
+  body += tunnel_shading(p, scene.tunnels);
+  body += slow_order_shading(p, scene.orders);
+  body += station_marks(p, scene.stations);
+  body += km_axis(p);
+  body += value_ticks(p.gradient, p.gradient_step, "gradient (&#8240;)");
+  body += value_ticks(p.speed, p.speed_step, "speed limit (km/h)");
+  body += profile_curves(p, data.cells, scene.shown_cells);
+  const double legend_y = p.axis_y + 62;
+  body += legend(legend_y, data.plan.has_value());
+  return svg_document(title, body, legend_y + 24);
 }
 
 }  // namespace compactor

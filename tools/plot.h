@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/model.h"
@@ -18,6 +19,21 @@ struct PlotData {
   std::vector<TrackCell> cells;
   std::optional<Plan> plan;  // without it, only the profiles are drawn
 };
+
+// One output the picture is drawn from.
+struct PlotInput {
+  OutputKind kind = OutputKind::kRecords;
+  std::string name;             // file name in the scenario's directory
+  bool may_be_missing = false;  // the line output: without it only the profiles are drawn
+};
+
+// The outputs to read, in this order: the records, the grid and, when `with_plan`, the line
+// output, named after the line id and train number of `names`.
+std::vector<PlotInput> plot_inputs(const Model& names, bool with_plan);
+
+// Decodes the bytes of one output into its part of `data`: the records, the cells or the plan.
+// False, with `error` set, when they do not decode.
+bool add_plot_input(PlotData& data, OutputKind kind, std::string_view bytes, DecodeError& error);
 
 // The picture: on top the plan with stations, tunnels and signals (when there is a plan);
 // below, along a kilometre axis, the gradient and the speed limit with stations, slow orders
