@@ -1,4 +1,4 @@
-// Shared by the writers' data files: a constant array of lines becomes a line table.
+// Shared by the texts' data files: a constant array of lines becomes a line table.
 #pragma once
 
 #include <cstddef>

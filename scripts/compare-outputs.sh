@@ -312,8 +312,8 @@ def misspell(rng, word, which):
 
 def alter(rng, lines, which):
     kinds = ["number"] * 5 + ["delete"] * 2 + ["duplicate"] * 2 + ["swap"] * 2 + \
-        ["misspell"] * 2 + ["record"] * 3 + ["stray", "dropfield", "lineend", "section",
-                                             "badnumber", "truncate"]
+        ["misspell"] * 2 + ["record"] * 3 + ["collide"] * 2 + \
+        ["stray", "dropfield", "lineend", "section", "badnumber", "truncate", "repeat"]
     if rng.random() < 0.01:
         return "missing file", None
     k = rng.choice(kinds)
@@ -334,6 +334,28 @@ def alter(rng, lines, which):
         p = lines[i][0]
         lines[i][0] = p[:m.start()] + new + p[m.end():]
         return "number (%s) L%d %s -> %s" % (sub, i + 1, show(m.group()), show(new)), lines
+    if k == "collide":   # a record moved onto (or next to) the position of another one
+        positioned = lambda p: re.match(rb"\s*[A-Za-z_]+\s*,\s*-?[0-9]+", p) is not None
+        i = pick(rng, lines, positioned)
+        j = pick(rng, lines, positioned)
+        if i is None:
+            return "collide: no record left", lines
+        target = int(NUM.search(lines[j][0]).group()) + rng.choice([0, 0, 0, -50, 50, -100, 100])
+        m = NUM.search(lines[i][0])
+        p = lines[i][0]
+        lines[i][0] = p[:m.start()] + str(target).encode() + p[m.end():]
+        return "collide L%d onto L%d at %d" % (i + 1, j + 1, target), lines
+    if k == "repeat":   # many copies of a record, positions spread: the tables' limits
+        i = pick(rng, lines, lambda p: NUM.search(p) is not None)
+        if i is None:
+            return "repeat: no record left", lines
+        times, step = rng.choice([10, 30, 60, 90]), rng.choice([0, 50, 400, 1000, 2000])
+        m = NUM.search(lines[i][0])
+        p, v = lines[i][0], int(m.group())
+        copies = [[p[:m.start()] + str(v + (t + 1) * step).encode() + p[m.end():], CRLF]
+                  for t in range(times)]
+        lines[i + 1:i + 1] = copies
+        return "repeat L%d %d times, %d m apart" % (i + 1, times, step), lines
     if k == "delete":
         i = pick(rng, lines)
         del lines[i]
