@@ -53,10 +53,8 @@ int run_check(RunOptions opts) {
   opts.delete_sources = false;
   opts.warnings = true;
   Model m;
-  RunSummary summary;
-  int status = compile_directory(m, opts, &summary);
-  std::fputs(format_note(summary_line(summary.warnings, summary.errors)).c_str(), stderr);
-  return status;
+  opts.summary = true;
+  return compile_directory(m, opts);
 }
 
 int run_dump(const std::vector<std::string>& args) {

@@ -40,10 +40,15 @@ bool succeeded(const FileResult& r, const char* verb, const std::string& path) {
   return false;
 }
 
-// A source as the compile takes it; false when it exists and cannot be read.
-bool load_source(const std::string& dir, const std::string& name, SourceFile& f) {
-  f.name = name;
-  std::string path = join_path(dir, name);
+// A source's path as the author gave its directory: "." adds nothing.
+std::string source_path(const std::string& dir, const std::string& name) {
+  return dir == "." ? name : join_path(dir, name);
+}
+
+// A source as the compile takes it, named by its path as given; false when it exists and cannot
+// be read.
+bool load_source(const std::string& path, SourceFile& f) {
+  f.name = path;
   if (!file_exists(path)) return true;
   FileResult r;
   f.bytes = read_file(path, r);
@@ -52,7 +57,7 @@ bool load_source(const std::string& dir, const std::string& name, SourceFile& f)
 
 bool delete_consumed(const RunOptions& opts, const SourceFile& f) {
   if (!opts.delete_sources || !f.consumed || !f.bytes) return true;
-  std::string path = join_path(opts.dir, f.name);
+  const std::string& path = f.name;
   if (!succeeded(delete_file(path), "delete", path)) return false;
   if (opts.verbose) std::printf("read and deleted %s\n", path.c_str());
   return true;
@@ -82,12 +87,6 @@ bool write_outputs(const RunOptions& opts, const Model& m) {
          write_output(opts, grid_output_name(m), encode_grid_output(m));
 }
 
-// " Errore n. NNNN": the message of a run stopped by its stamps or integrity codes.
-int stop_with_error_number(int32_t code) {
-  show_fatal_message(" Errore n. " + std::to_string(code));
-  return kCannotFinish;
-}
-
 }  // namespace
 
 int write_sources(const RunOptions& opts) {
@@ -104,42 +103,67 @@ int write_sources(const RunOptions& opts) {
   return 0;
 }
 
-int compile_directory(Model& m, const RunOptions& opts, RunSummary* summary) {
+namespace {
+
+// What the compile reported, on stderr (or as JSON on stdout), and the summary line.
+void print_report(const RunOptions& opts, const CheckReport& report, const Sources& s) {
+  if (opts.json) {
+    std::string json = report_json(report);
+    std::fwrite(json.data(), 1, json.size(), stdout);
+    return;
+  }
+  for (const std::string& text : format_report(report, s)) print_error(text);
+}
+
+void print_summary(const RunOptions& opts, const CheckReport& report) {
+  if (opts.json || !opts.summary) return;
+  std::string line = summary_line(report);
+  if (opts.werror && report.warnings > 0) line += "; with --werror the warnings fail it";
+  print_error(format_note(line));
+}
+
+// The exit status of a compile whose outputs are written.
+int finished_status(const RunOptions& opts, const Model& m, const CheckReport& report) {
+  if (m.error_code != 0) return 1;
+  return opts.werror && report.warnings > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int compile_directory(Model& m, const RunOptions& opts) {
   m.line_id = opts.line_id;
   m.train_number = opts.train_number;
   Sources s;
-  if (!load_source(opts.dir, line_source_name(m), s.line) ||
-      !load_source(opts.dir, train_source_name(m), s.train)) {
+  if (!load_source(source_path(opts.dir, line_source_name(m)), s.line) ||
+      !load_source(source_path(opts.dir, train_source_name(m)), s.train)) {
     return kCannotFinish;
   }
   std::vector<Warning> warnings;
   if (opts.warnings) s.warnings = &warnings;
   PassOutcome outcome = compile_model(m, opts.with_plan, s);
-  for (const std::string& text : format_warnings(warnings, s)) print_error(text);
-  if (summary != nullptr) {
-    summary->warnings = static_cast<int>(warnings.size());
-    summary->errors = m.error_code != 0 || outcome != PassOutcome::kReady ? 1 : 0;
-  }
-  switch (outcome) {
-    case PassOutcome::kStampsSet:
-      return stop_with_error_number(kErrStampsSet);
-    case PassOutcome::kCodesSet:
-      return stop_with_error_number(kErrCodesSet);
-    case PassOutcome::kNoGrid:
-      print_error(format_error(m, source_text(s, m.error_source.file)));
+  CheckReport report = make_report(m, warnings);
+  int status = 0;
+  if (outcome == PassOutcome::kStampsSet || outcome == PassOutcome::kCodesSet) {
+    int32_t code = outcome == PassOutcome::kStampsSet ? kErrStampsSet : kErrCodesSet;
+    add_run_error(report, code);
+    if (!opts.json) report.diagnostics.pop_back();  // shown as the run's own message below
+    print_report(opts, report, s);
+    if (!opts.json) show_fatal_message(" Errore n. " + std::to_string(code));
+    status = kCannotFinish;
+  } else if (outcome == PassOutcome::kNoGrid) {
+    print_report(opts, report, s);
+    if (!opts.json)
       print_error(format_note("no outputs written: the line source gave no line length"));
-      return kCannotFinish;
-    case PassOutcome::kReady:
-      break;
+    status = kCannotFinish;
+  } else {
+    print_report(opts, report, s);
+    if (opts.write_outputs && !write_outputs(opts, m)) return kCannotFinish;
+    // Only now that every output is written: a run that cannot write them keeps its sources.
+    if (!delete_consumed(opts, s.line) || !delete_consumed(opts, s.train)) return kCannotFinish;
+    status = finished_status(opts, m, report);
   }
-  if (opts.write_outputs && !write_outputs(opts, m)) return kCannotFinish;
-  // Only now that every output is written: a run that cannot write them keeps its sources.
-  if (!delete_consumed(opts, s.line) || !delete_consumed(opts, s.train)) return kCannotFinish;
-  if (m.error_code != 0) {
-    print_error(format_error(m, source_text(s, m.error_source.file)));
-    return 1;
-  }
-  return opts.werror && !warnings.empty() ? 1 : 0;
+  if (report.warnings > 0 || report.errors > 0 || !opts.write_outputs) print_summary(opts, report);
+  return status;
 }
 
 int build_run(const RunOptions& opts) {

@@ -20,12 +20,8 @@ struct RunOptions {
   bool verbose = false;
   bool warnings = false;  // report what the readers pass over (compile, check)
   bool werror = false;    // a warning makes the exit status 1
-};
-
-// What a compile reported.
-struct RunSummary {
-  int warnings = 0;
-  int errors = 0;
+  bool summary = false;   // end with the summary line (compile, check)
+  bool json = false;      // the report as one JSON document on stdout (check)
 };
 
 // The whole build run in opts.dir: the five texts, then the compile of the line and train
@@ -35,8 +31,7 @@ int build_run(const RunOptions& opts);
 // Only the five texts. Returns the exit status.
 int write_sources(const RunOptions& opts);
 
-// Compiles the two sources in opts.dir and writes the outputs. Returns the exit status; fills
-// `summary` when it is given.
-int compile_directory(Model& m, const RunOptions& opts, RunSummary* summary = nullptr);
+// Compiles the two sources in opts.dir, reports, and writes the outputs. Returns the exit status.
+int compile_directory(Model& m, const RunOptions& opts);
 
 }  // namespace compactor

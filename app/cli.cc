@@ -18,7 +18,7 @@ constexpr const char* kHelp =
     "       compactor sources DIR\n"
     "       compactor compile DIR [--line-id ID] [--train NUM] [--no-plan] [--delete-sources]\n"
     "                             [--werror]\n"
-    "       compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror]\n"
+    "       compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror] [--json]\n"
     "       compactor dump FILE [--json] [--as sim|grid|line] [--every N]\n"
     "       compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan]\n"
     "\n"
@@ -40,7 +40,7 @@ constexpr const char* kHelp =
     "  --no-plan          do not build the plan of the line nor write the line output\n"
     "  --delete-sources   delete the sources after compiling them (kept by default)\n"
     "  --werror           treat warnings about the sources as errors (exit status 1)\n"
-    "  --json             dump: JSON instead of text\n"
+    "  --json             check, dump: JSON instead of text\n"
     "  --as KIND          dump: read FILE as a record (sim), grid or line output\n"
     "  --every N          dump: list the plan of the line every N metres\n"
     "  -o FILE.svg        plot: where to write the picture (default DIR/ID_NUM.svg)\n"
@@ -95,6 +95,7 @@ struct ParsedArguments {
   bool identity_given = false;
   bool plan_option = false;  // --no-plan or --werror
   bool delete_option = false;
+  bool json_option = false;
 };
 
 bool is_directory_command(const std::string& word) {
@@ -132,6 +133,9 @@ int take_option(const std::vector<std::string>& args, size_t& i, ParsedArguments
     p.plan_option = true;
   } else if (a == "--delete-sources") {
     p.delete_option = true;
+  } else if (a == "--json") {
+    p.opts.json = true;
+    p.json_option = true;
   } else if (a == "--werror") {
     p.opts.werror = true;
     p.plan_option = true;
@@ -164,7 +168,7 @@ int parse_arguments(const std::vector<std::string>& args, ParsedArguments& p) {
 }
 
 int run_build(ParsedArguments& p) {
-  if (p.identity_given || p.plan_option || p.delete_option) {
+  if (p.identity_given || p.plan_option || p.delete_option || p.json_option) {
     return usage_error("--line-id, --train, --no-plan and --delete-sources go with compile");
   }
   p.opts.dir = p.have_dir_option ? p.dir : program_directory();
@@ -172,7 +176,7 @@ int run_build(ParsedArguments& p) {
 }
 
 int run_sources(ParsedArguments& p) {
-  if (p.identity_given || p.plan_option || p.delete_option) {
+  if (p.identity_given || p.plan_option || p.delete_option || p.json_option) {
     return usage_error("sources takes no option but --quiet and --verbose");
   }
   return write_sources(p.opts);
@@ -186,8 +190,10 @@ int run_check_command(ParsedArguments& p) {
 }
 
 int run_compile(ParsedArguments& p) {
+  if (p.json_option) return usage_error("--json goes with check");
   p.opts.delete_sources = p.delete_option;
   p.opts.warnings = true;
+  p.opts.summary = true;
   Model m;
   return compile_directory(m, p.opts);
 }

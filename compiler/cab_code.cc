@@ -13,10 +13,22 @@ void place_point(TrackCell& cell) {
   cell.param1 = kInsertedCode;
 }
 
-void record_walk_error(Model& m, int32_t code, int64_t cell) {
+// The record of the slow order whose start (or, by_warning, warning board) is `cell`.
+SourcePos slow_order_source(const Model& m, int64_t cell, bool by_warning) {
+  for (const SlowOrderOrigin& o : m.slow_order_origins) {
+    if ((by_warning ? o.warning_cell : o.start_cell) == cell) return o.source;
+  }
+  return SourcePos{};
+}
+
+// Records an error of the pass at `cell`, naming the slow order at `owner` (its start cell, or
+// with by_warning its warning board's) whose cells it concerns. The pass goes on after it.
+void record_walk_error(Model& m, int32_t code, int64_t cell, int64_t owner, bool by_warning) {
   m.error_code = code;
   m.error_position = static_cast<int32_t>(cell * 50);
-  m.error_source = SourcePos{};
+  m.error_source = slow_order_source(m, owner, by_warning);
+  m.error_detail.clear();
+  log_error(m);
 }
 
 // An existing point keeps the lower of 180 and its own code.
@@ -41,7 +53,7 @@ void points_before_warning_board(Model& m, int32_t i) {
     } else if (far.kind == kCodePoint) {
       far.param1 = lower_code(far.param1);
     } else {
-      record_walk_error(m, kErrNoRoomBeforeSignal, i - j);
+      record_walk_error(m, kErrNoRoomBeforeSignal, i - j, i, true);
     }
   }
 }
@@ -59,7 +71,7 @@ void points_before_start(Model& m, int32_t i) {
         break;
       }
     }
-    if (!placed) record_walk_error(m, kErrNoRoomBeforeStart, i);
+    if (!placed) record_walk_error(m, kErrNoRoomBeforeStart, i, i, false);
   }
 }
 
@@ -92,7 +104,7 @@ int64_t points_inside(Model& m, int32_t i) {
         place_point(g[k + 1]);
         step = -1;
       } else {
-        record_walk_error(m, kErrNoRoomInSlowOrder, k);
+        record_walk_error(m, kErrNoRoomInSlowOrder, k, i, false);
       }
     }
     if (g[k].kind == kSlowOrderEnd) return k;
@@ -100,7 +112,7 @@ int64_t points_inside(Model& m, int32_t i) {
 }
 
 // A point in front of the first signal within 13 cells from the end cell t.
-void point_after(Model& m, int64_t t) {
+void point_after(Model& m, int64_t t, int32_t start) {
   auto& g = m.track_grid;
   for (int64_t s = t; s <= t + 12 && s <= m.grid_last; ++s) {
     if (g[s].kind != kSignal) continue;
@@ -111,7 +123,7 @@ void point_after(Model& m, int64_t t) {
     } else if (c - 1 >= 0 && is_free(g[c - 1])) {
       place_point(g[c - 1]);
     } else {
-      record_walk_error(m, kErrNoRoomInSlowOrder, t);
+      record_walk_error(m, kErrNoRoomInSlowOrder, t, start, false);
     }
     return;
   }
@@ -128,7 +140,7 @@ void insert_cab_code_points(Model& m) {
     } else if (kind == kSlowOrderStart) {
       points_before_start(m, i);
       int64_t t = m.track_grid[i].param1 < 110 ? points_inside(m, i) : find_end(m, i);
-      if (t >= 0) point_after(m, t);
+      if (t >= 0) point_after(m, t, i);
     }
   }
 }

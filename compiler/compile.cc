@@ -34,6 +34,9 @@ PassOutcome compile_model(Model& m, bool with_plan, Sources& s) {
   m.error_code = 0;
   m.error_position = 0;
   m.error_source = SourcePos{};
+  m.error_detail.clear();
+  m.error_log.clear();
+  m.slow_order_origins.clear();
   m.track_grid.clear();
   m.plan_table.clear();
   clear_items(m);

@@ -21,6 +21,7 @@ struct SourceFile {
 struct Warning {
   SourcePos pos;
   std::string text;
+  std::string name;  // a short name of the kind of warning ("unknown-keyword")
 };
 
 struct Sources {
@@ -40,8 +41,9 @@ void read_sources(Model& m, Sources& s, bool with_plan);
 bool fits_int32(int64_t v);
 // Stores v when it fits 32 bits; false, with `out` unchanged, when it does not.
 bool assign_int32(int32_t& out, int64_t v);
-// Records error 25, a read failure at the record being read. Returns false.
-bool record_read_failure(Model& m);
+// Records error 25, a read failure at the record being read, with what went wrong ("the end
+// x + l does not fit 32 bits"). Returns false.
+bool record_read_failure(Model& m, const char* what);
 
 // --- Line feature placement -----------------------------------------------------------------
 // Each placement returns false when it has recorded an error in the model.

@@ -20,8 +20,9 @@ bool assign_int32(int32_t& out, int64_t v) {
   return true;
 }
 
-bool record_read_failure(Model& m) {
+bool record_read_failure(Model& m, const char* what) {
   m.error_code = kErrReadFailure;
+  m.error_detail = what;
   return false;
 }
 
@@ -45,7 +46,9 @@ bool order_chainage_records(Model& m) {
   };
   int64_t kt = t.value1, kd = d.value1, ku = u.value1;
   // The sum is 32-bit arithmetic on source values, added left to right.
-  if (!fits_int32(kt + kd) || !fits_int32(kt + kd + ku)) return record_read_failure(m);
+  if (!fits_int32(kt + kd) || !fits_int32(kt + kd + ku)) {
+    return record_read_failure(m, "the sum of the chainage keys does not fit 32 bits");
+  }
   if (kt + kd + ku != 0) {
     if (kt > kd && kt > ku) {
       if (kd > ku)
@@ -83,7 +86,7 @@ bool order_chainage_records(Model& m) {
   for (int i = kFirstChainageRecord; i <= kLastChainageRecord; ++i) {
     ScenarioItem& r = m.record(i);
     if (r.value3 == 1 && !assign_int32(r.value2, int64_t{r.value2} + 100)) {
-      return record_read_failure(m);
+      return record_read_failure(m, "a chainage plus 100 m does not fit 32 bits");
     }
   }
   return true;
@@ -182,7 +185,9 @@ bool build_plan(Model& mo, LineFeatureState& st, int32_t to, double k, bool curv
 bool place_curve(Model& m, LineFeatureState& st, double k, int32_t start, int32_t length) {
   if (!build_plan(m, st, start, k, false, true)) return false;
   int32_t end = 0;
-  if (!assign_int32(end, int64_t{start} + length)) return record_read_failure(m);
+  if (!assign_int32(end, int64_t{start} + length)) {
+    return record_read_failure(m, "the curve's end, start + length, does not fit 32 bits");
+  }
   return build_plan(m, st, end, k, true, true);
 }
 
@@ -212,7 +217,9 @@ bool place_tunnel(Model& m, int32_t start, int32_t end, int32_t type) {
   if (m.tunnels.size() > 1) {
     // A tunnel that begins within 150 m of the end of the tunnel record before it is of type 3.
     int64_t gap = int64_t{start} - m.tunnels[m.tunnels.size() - 2].end;
-    if (!fits_int32(gap)) return record_read_failure(m);
+    if (!fits_int32(gap)) {
+      return record_read_failure(m, "the gap to the tunnel before it does not fit 32 bits");
+    }
     if (gap <= 150) type = 3;
   }
   int64_t count = 0;
@@ -252,7 +259,7 @@ bool place_speed_boards(Model& m, int32_t position, const SpeedBoards& b) {
   if (!packed_speed(b.side_s[0], b.side_d[0], cell.param1) ||
       !packed_speed(b.side_s[1], b.side_d[1], cell.param2) ||
       !packed_speed(b.side_s[2], b.side_d[2], cell.param3)) {
-    return record_read_failure(m);
+    return record_read_failure(m, "a speed of the board does not fit 16 bits (vXd / 5 + vXs * 20)");
   }
   int16_t s = static_cast<int16_t>(b.stripes_s & 0xFFFF);
   int16_t d = static_cast<int16_t>(b.stripes_d & 0xFFFF);

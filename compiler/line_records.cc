@@ -110,8 +110,8 @@ RecordStep read_tunnel(ReaderContext& cx) {
   if (!position_ok(cx, start)) return RecordStep::kLeave;
   warn_off_grid(cx, "the tunnel start", start);
   warn_off_grid(cx, "the tunnel end", end);
-  place_tunnel(cx.m, start, end, type);
-  return after_placement(cx, start);
+  bool placed = place_tunnel(cx.m, start, end, type);
+  return after_placement(cx, placed, start);
 }
 
 RecordStep read_speed_boards(ReaderContext& cx) {
@@ -125,8 +125,8 @@ RecordStep read_speed_boards(ReaderContext& cx) {
   }
   if (!position_ok(cx, position)) return RecordStep::kLeave;
   warn_off_grid(cx, "the speed board", position);
-  place_speed_boards(cx.m, position, b);
-  return after_placement(cx, position);
+  bool placed = place_speed_boards(cx.m, position, b);
+  return after_placement(cx, placed, position);
 }
 
 RecordStep read_indication_board(ReaderContext& cx) {

@@ -9,6 +9,52 @@ namespace compactor {
 
 namespace {
 
+// An error of a whole source file, with no record to point at.
+RecordStep file_error(ReaderContext& cx, int32_t code, const std::string& file) {
+  cx.m.error_code = code;
+  cx.m.error_source = SourcePos{file, 0, 0, 0};
+  log_error(cx.m);
+  return RecordStep::kStop;
+}
+
+const char* type_phrase(FieldType type) {
+  switch (type) {
+    case FieldType::kText:
+      return "a text";
+    case FieldType::kUint8:
+      return "a whole number from 0 to 255";
+    case FieldType::kInt16:
+    case FieldType::kInt32:
+      break;
+  }
+  return "a whole number";
+}
+
+// What a failed field read met, said for an author ("montagna: the type (a whole number) is
+// missing; the line ends here"), and where: the field, or where it should have been.
+void describe_field_failure(ReaderContext& cx, const FieldSpec& spec) {
+  const ReadFailureInfo& f = cx.reader->failure();
+  const std::string field = std::string(cx.kind->keyword) + ": the " + spec.name;
+  const std::string what = field + " (" + type_phrase(spec.type) + ")";
+  if (f.kind == ReadFailureInfo::kEndOfFile && f.line_end_before < 0) {
+    cx.failure_detail = what + " is missing; the file ends here";
+  } else if (f.kind == ReadFailureInfo::kEndOfFile || f.line_end_before >= 0) {
+    cx.failure_detail = what + " is missing; the line ends here";
+    cx.failure_offset = f.line_end_before;
+  } else if (f.kind == ReadFailureInfo::kNotANumber) {
+    cx.failure_detail = f.token.empty()
+                            ? what + " is empty"
+                            : field + " \"" + f.token + "\" is not " + type_phrase(spec.type);
+  } else if (f.kind == ReadFailureInfo::kOutOfRange) {
+    bool large = !f.token.empty() && f.token[0] != '-';
+    cx.failure_detail = field + " " + f.token + " is too " + (large ? "large" : "small") + " (at " +
+                        (large ? "most " + std::to_string(f.hi) : "least " + std::to_string(f.lo)) +
+                        ")";
+  } else if (f.kind == ReadFailureInfo::kRejected) {
+    cx.failure_detail = field + " is longer than " + std::to_string(kMaxText) + " bytes";
+  }
+}
+
 void mark_record(ReaderContext& cx) {
   cx.record = cx.reader->field_offset();
   cx.reader->field_position(cx.record_pos);
@@ -139,7 +185,10 @@ RecordStep read_general_section(ReaderContext& cx) {
     if (r.at_end()) return RecordStep::kNext;
     // Up to ten hyphen fields in a row are passed over, with no test of the end in between.
     for (int i = 0; i < 10; ++i) {
-      if (has_hyphen(cx.keyword) && !read_keyword(cx)) return RecordStep::kFailed;
+      if (has_hyphen(cx.keyword) && !read_keyword(cx)) {
+        cx.failure_detail = "the file ends after a remark (a field with a hyphen)";
+        return RecordStep::kFailed;
+      }
     }
     RecordStep step = read_records(cx, RecordSection::kLineGeneral);
     if (step != RecordStep::kNext) return step;
@@ -161,12 +210,11 @@ RecordStep read_feature_part(ReaderContext& cx) {
 // Everything up to the "[generale]" field; kStop with error 102 when there is none.
 RecordStep skip_to_general_section(ReaderContext& cx) {
   for (;;) {
-    if (!read_keyword(cx)) return RecordStep::kFailed;
-    if (cx.reader->at_end()) {
-      cx.m.error_code = kErrNoGeneralSection;
-      cx.m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
-      return RecordStep::kStop;
+    if (!read_keyword(cx)) {
+      cx.failure_detail = "the line source is empty";
+      return RecordStep::kFailed;
     }
+    if (cx.reader->at_end()) return file_error(cx, kErrNoGeneralSection, cx.s.line.name);
     if (contains_any_case(cx.keyword, "[generale]")) return RecordStep::kNext;
   }
 }
@@ -182,11 +230,7 @@ void start_plan(Model& m) {
 // The line half after its general section.
 RecordStep read_line_features(ReaderContext& cx) {
   Model& m = cx.m;
-  if (!m.has_grid()) {
-    m.error_code = kErrNoLineLength;
-    m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
-    return RecordStep::kStop;
-  }
+  if (!m.has_grid()) return file_error(cx, kErrNoLineLength, cx.s.line.name);
   if (!order_chainage_records(m)) return RecordStep::kFailed;
   m.tunnels.clear();
   cx.line = LineFeatureState{};
@@ -203,11 +247,7 @@ RecordStep read_line_source(ReaderContext& cx) {
   Model& m = cx.m;
   m.record(kLineIdentityRecord).text = m.line_id;
   m.record(kTrainIdentityRecord).text = m.train_number;
-  if (!cx.s.line.bytes) {
-    m.error_code = kErrNoLineSource;
-    m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
-    return RecordStep::kStop;
-  }
+  if (!cx.s.line.bytes) return file_error(cx, kErrNoLineSource, cx.s.line.name);
   cx.reader = &cx.line_reader.emplace(*cx.s.line.bytes, cx.s.line.name);
   // From here on the line source is deleted whatever happens.
   cx.s.line.consumed = true;
@@ -227,7 +267,10 @@ RecordStep read_line_source(ReaderContext& cx) {
 RecordStep find_train_general(ReaderContext& cx, bool& found) {
   found = false;
   for (;;) {
-    if (!read_keyword(cx)) return RecordStep::kFailed;
+    if (!read_keyword(cx)) {
+      cx.failure_detail = "the train source is empty";
+      return RecordStep::kFailed;
+    }
     if (cx.reader->at_end()) return RecordStep::kNext;
     if (contains_any_case(cx.keyword, "[generale]")) {
       found = true;
@@ -242,7 +285,7 @@ RecordStep finish_train(ReaderContext& cx) {
   Model& m = cx.m;
   TrainState& ts = cx.train;
   do {
-    if (!write_speed(m, ts.speed, ts.speed_fill)) return RecordStep::kFailed;
+    if (!write_speed(m, ts.speed, ts.speed_fill)) return speed_failure(cx, ts.speed);
     ++ts.speed_fill;
   } while (ts.speed_fill < int64_t{m.grid_last} - 2);
   do {
@@ -251,8 +294,8 @@ RecordStep finish_train(ReaderContext& cx) {
   } while (ts.adhesion_fill < int64_t{m.grid_last} - 2);
   for (int i = kFirstChainageRecord; i <= kLastChainageRecord; ++i) {
     if (m.record(i).value1 % 50 != 0 || m.record(i).value2 % 50 != 0) {
-      m.error_code = kErrChainage;
-      m.error_source = SourcePos{cx.s.line.name, 0, 0, 0};
+      file_error(cx, kErrChainage, cx.s.line.name);
+      break;
     }
   }
   return RecordStep::kNext;
@@ -263,6 +306,7 @@ RecordStep read_train_source(ReaderContext& cx) {
   if (!cx.s.train.bytes) {  // the file cannot be opened
     cx.reader = nullptr;
     cx.record_pos = SourcePos{cx.s.train.name, 0, 0, 0};
+    cx.failure_detail = "the train source does not exist";
     return RecordStep::kFailed;
   }
   cx.reader = &cx.train_reader.emplace(*cx.s.train.bytes, cx.s.train.name);
@@ -273,7 +317,8 @@ RecordStep read_train_source(ReaderContext& cx) {
   if (find_train_general(cx, found) == RecordStep::kFailed) return RecordStep::kFailed;
   if (!found) {
     cx.record_pos = SourcePos{cx.s.train.name, 1, 1, 0};
-    warn(cx, kRankMisplaced, "no \"[generale]\" field: nothing of the train source is read");
+    warn(cx, kRankMisplaced, "no-general-section",
+         "no \"[generale]\" field: nothing of the train source is read");
   }
   while (found && next_keyword(cx)) {
     RecordStep step = read_records(cx, RecordSection::kTrain);
@@ -293,9 +338,16 @@ void record_failure(ReaderContext& cx) {
   if (cx.reader) {
     int64_t offset = cx.reader->failure_offset();
     m.error_source = cx.reader->position_of(offset >= 0 ? offset : cx.record);
+    if (cx.failure_offset >= 0) m.error_source = cx.reader->position_of(cx.failure_offset);
+  }
+  if (!cx.failure_detail.empty()) {
+    m.error_detail = cx.failure_detail;
+  } else if (!m.error_detail.empty() && cx.kind != nullptr) {
+    m.error_detail = std::string(cx.kind->keyword) + ": " + m.error_detail;
   }
   if (cx.s.line.bytes) cx.s.line.consumed = true;
   if (cx.s.train.bytes) cx.s.train.consumed = true;
+  log_error(m);
 }
 
 }  // namespace
@@ -303,15 +355,23 @@ void record_failure(ReaderContext& cx) {
 // --- Shared with the record readers -----------------------------------------------------------
 
 bool read_number_field(ReaderContext& cx, int64_t& out) {
-  FieldType type = cx.kind->fields[cx.field_index++].type;
-  return cx.reader->read_number(field_type_min(type), field_type_max(type), out);
+  const FieldSpec& spec = cx.kind->fields[cx.field_index++];
+  if (cx.reader->read_number(field_type_min(spec.type), field_type_max(spec.type), out)) {
+    return true;
+  }
+  describe_field_failure(cx, spec);
+  return false;
 }
 
 bool read_text_field(ReaderContext& cx, std::string& out) {
-  ++cx.field_index;
+  const FieldSpec& spec = cx.kind->fields[cx.field_index++];
   std::string text;
-  if (!cx.reader->read_text(text)) return false;
-  if (text.size() > kMaxText) return cx.reader->reject_field();
+  bool ok = cx.reader->read_text(text);
+  if (ok && text.size() > kMaxText) ok = cx.reader->reject_field();
+  if (!ok) {
+    describe_field_failure(cx, spec);
+    return false;
+  }
   out = std::move(text);
   return true;
 }
@@ -319,25 +379,45 @@ bool read_text_field(ReaderContext& cx, std::string& out) {
 RecordStep record_error(ReaderContext& cx, int32_t code) {
   cx.m.error_code = code;
   cx.m.error_source = cx.record_pos;
+  log_error(cx.m);
   return RecordStep::kStop;
 }
 
 RecordStep record_error(ReaderContext& cx, int32_t code, int32_t position) {
-  record_error(cx, code);
   cx.m.error_position = position;
-  return RecordStep::kStop;
+  return record_error(cx, code);
 }
 
 RecordStep placement_stopped(ReaderContext& cx, int32_t position) {
   if (cx.m.error_code == kErrReadFailure) return RecordStep::kFailed;
   cx.m.error_source = cx.record_pos;
   cx.m.error_position = position;
+  log_error(cx.m);
   return RecordStep::kStop;
 }
 
-RecordStep after_placement(ReaderContext& cx, int32_t position) {
+RecordStep after_placement(ReaderContext& cx, bool placed, int32_t position) {
+  if (!placed) return placement_stopped(cx, position);
   if (cx.m.error_code <= 0) return RecordStep::kNext;
-  return placement_stopped(cx, position);
+  // Placed, but an error recorded before stops the source here.
+  cx.m.error_source = cx.record_pos;
+  cx.m.error_position = position;
+  if (!cx.m.error_log.empty()) {
+    cx.m.error_log.back().notes.push_back(
+        ErrorNote{cx.record_pos, std::string("because of this error, reading stopped at this ") +
+                                     cx.kind->keyword + " record; the outcome is error " +
+                                     std::to_string(cx.m.error_code) + " at " +
+                                     std::to_string(position) + " m"});
+  }
+  return RecordStep::kStop;
+}
+
+RecordStep speed_failure(ReaderContext& cx, int32_t speed) {
+  cx.failure_offset = cx.train.speed_field;
+  cx.failure_detail = "velocita: the speed " + std::to_string(speed) +
+                      " km/h does not fit a cell (speed / 5, rounded, must lie in 0 to 255: "
+                      "-2 to 1277 km/h)";
+  return RecordStep::kFailed;
 }
 
 void accept_line_length(ReaderContext& cx, int32_t length) {

@@ -22,6 +22,7 @@ struct WarningCandidate {
   int rank = 0;
   std::string text;
   bool unused_field = false;  // text is the field; the message depends on the rest of the line
+  const char* name = "";      // the kind of warning
 };
 
 constexpr int kRankMisplaced = 0;
@@ -46,6 +47,7 @@ struct TrainState {
   int32_t speed = 0;                      // speed in force before the first speed record
   int32_t adhesion = 0;                   // adhesion in force before the first adhesion record
   int32_t station = kFirstStationRecord;  // record of the next station
+  int64_t speed_field = -1;               // where the speed in force was written
 };
 
 struct ReaderContext {
@@ -66,6 +68,9 @@ struct ReaderContext {
   std::optional<FieldReader> line_reader{};
   std::optional<FieldReader> train_reader{};
   bool tables_pending = false;  // a length was accepted; the grid and plan are not made yet
+  // A read failure as an author reads it: what went wrong and where (-1: at the record).
+  std::string failure_detail;
+  int64_t failure_offset = -1;
   LineFeatureState line;
   TrainState train;
 };
@@ -94,12 +99,17 @@ RecordStep record_error(ReaderContext& cx, int32_t code, int32_t position);
 // After a placement that returned false: a read failure, or an error at `position` that stops
 // the source.
 RecordStep placement_stopped(ReaderContext& cx, int32_t position);
-// After a tunnel, speed-board, signal or slow-order placement: these stop the source whenever an
-// error is recorded, also one recorded before them (a line-source error that let the train half
-// run stops it at its first signal or slow order).
-RecordStep after_placement(ReaderContext& cx, int32_t position);
+// After a tunnel, speed-board, signal or slow-order placement that returned `placed`: these stop
+// the source whenever an error is recorded, also one recorded before them (a line-source error
+// that let the train half run stops it at its first signal or slow order, which the error's
+// report then notes).
+RecordStep after_placement(ReaderContext& cx, bool placed, int32_t position);
+// A speed in force that a cell cannot hold: a read failure at the field that gave it.
+RecordStep speed_failure(ReaderContext& cx, int32_t speed);
 
 // Warnings about a record. Each does nothing when the read collects no warnings.
+void warn(ReaderContext& cx, int rank, const char* name, std::string text);
+// The same, named after its rank: "misplaced-record", "off-grid" or "unknown-keyword".
 void warn(ReaderContext& cx, int rank, std::string text);
 void warn_off_grid(ReaderContext& cx, const char* what, int64_t position);
 // A record keyword matched at the current record.

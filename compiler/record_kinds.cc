@@ -134,7 +134,7 @@ constexpr FieldSpec kCurve[] = {{"start", F::kInt32, "m", "where the curve start
 constexpr FieldSpec kTunnel[] = {
     {"start", F::kInt32, "m", "where the tunnel starts"},
     {"end", F::kInt32, "m", "where the tunnel ends"},
-    {"type", F::kInt32, "", "the tunnel type; above 10: type less 10, with markers"}};
+    {"tunnel type", F::kInt32, "", "the tunnel type; above 10: type less 10, with markers"}};
 constexpr FieldSpec kSpeedBoards[] = {{"position", F::kInt32, "m", "the board's place"},
                                       {"vas", F::kInt32, "km/h", "speed a, side s"},
                                       {"vbs", F::kInt32, "km/h", "speed b, side s"},

@@ -40,9 +40,16 @@ void add_candidate(ReaderContext& cx, WarningCandidate w) {
 
 }  // namespace
 
-void warn(ReaderContext& cx, int rank, std::string text) {
+void warn(ReaderContext& cx, int rank, const char* name, std::string text) {
   if (cx.s.warnings == nullptr) return;
-  add_candidate(cx, WarningCandidate{cx.record_pos, rank, std::move(text), false});
+  add_candidate(cx, WarningCandidate{cx.record_pos, rank, std::move(text), false, name});
+}
+
+void warn(ReaderContext& cx, int rank, std::string text) {
+  const char* name = rank == kRankMisplaced ? "misplaced-record"
+                     : rank == kRankOffGrid ? "off-grid"
+                                            : "unknown-keyword";
+  warn(cx, rank, name, std::move(text));
 }
 
 // A record keyword matched at the current record.
@@ -64,22 +71,21 @@ void unused_field(ReaderContext& cx, const std::string& field) {
   if (first == std::string::npos) return;            // empty fields say nothing
   if (field.find('-') != std::string::npos) return;  // hyphen fields are skipped on purpose
   if (field.find('[') != std::string::npos && field.find(']') != std::string::npos) return;
-  add_candidate(cx, WarningCandidate{cx.record_pos, kRankUnused, field, true});
+  add_candidate(cx, WarningCandidate{cx.record_pos, kRankUnused, field, true, "unknown-keyword"});
 }
 
-// A lone CR or LF is an ordinary character of a field. A source that holds one was most likely
-// saved with other line ends than CR LF, and its fields are then not the ones the author sees:
-// the first one is reported.
+// A lone CR is an ordinary character of a field. A source that holds one was most likely saved
+// with old Mac line ends, and its fields are then not the ones the author sees: the first one is
+// reported.
 void warn_lone_line_end(ReaderContext& cx, std::string_view bytes, const std::string& file) {
   if (cx.s.warnings == nullptr) return;
   for (size_t i = 0; i < bytes.size(); ++i) {
-    bool lone_lf = bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r');
     bool lone_cr = bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n');
-    if (!lone_lf && !lone_cr) continue;
+    if (!lone_cr) continue;
     cx.record_pos = source_position(bytes, file, static_cast<int64_t>(i));
-    warn(cx, kRankMisplaced,
-         std::string("a line ends with ") + (lone_lf ? "LF" : "CR") +
-             " alone; only CR LF ends a line, so the text after it is read as part of this field");
+    warn(cx, kRankMisplaced, "lone-cr",
+         "a line ends with CR alone; only CR LF or LF ends a line, so the text after it is read "
+         "as part of this field");
     return;
   }
 }
@@ -111,7 +117,7 @@ void finish_warnings(ReaderContext& cx) {
       text = "\"" + shown + "\" is not a record keyword; " +
              (has_record ? "the field is ignored" : "the line is ignored");
     }
-    cx.s.warnings->push_back(Warning{w.pos, text});
+    cx.s.warnings->push_back(Warning{w.pos, text, w.name});
   }
 }
 

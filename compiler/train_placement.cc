@@ -91,11 +91,15 @@ bool slow_order_cells_free(Model& m, bool board, int64_t warning, int64_t start,
 
 bool place_slow_order(Model& m, const SlowOrder& so) {
   int64_t start = cell_after(so.start);
-  if (!fits_int32(int64_t{so.start} + so.length)) return record_read_failure(m);
+  if (!fits_int32(int64_t{so.start} + so.length)) {
+    return record_read_failure(m, "the end of the slow order, x + l, does not fit 32 bits");
+  }
   int64_t end = cell_after(int64_t{so.start} + so.length);
   // Only a slow order that starts beyond 1500 m has a warning board, and so approach cells.
   bool board = so.start > 1500;
-  if (board && !fits_int32(int64_t{so.start} - 1200)) return record_read_failure(m);
+  if (board && !fits_int32(int64_t{so.start} - 1200)) {
+    return record_read_failure(m, "the warning board's place, x - 1200, does not fit 32 bits");
+  }
   int64_t warning = board ? cell_after(int64_t{so.start} - 1200) : 0;
   if (!in_grid(m, start) || !in_grid(m, end) || !in_grid(m, warning)) {
     m.error_code = kErrBeyondGrid;  // the reader's range check keeps slow orders in the grid
@@ -188,7 +192,9 @@ bool place_stop_mark(Model& m, int32_t n) {
 
 bool place_station(Model& m, int32_t n, int32_t length) {
   ScenarioItem& r = m.record(n);
-  if (!set_station_extent(r, length)) return record_read_failure(m);
+  if (!set_station_extent(r, length)) {
+    return record_read_failure(m, "the station's extent does not fit 32 bits");
+  }
   if (length < 600) r.flag4 = 0;
   if (n == kFirstStationRecord) {
     r.flag3 = 0;

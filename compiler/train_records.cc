@@ -19,7 +19,9 @@ bool range_ok(ReaderContext& cx, int32_t p, int margin) {
 // Writes the speed limit of cell i, stored as speed / 5; false when that does not fit a byte.
 bool write_speed(Model& m, int32_t speed, int32_t i) {
   int64_t v = round_even(static_cast<double>(speed) / 5.0);
-  if (v < 0 || v > 255) return record_read_failure(m);
+  if (v < 0 || v > 255) {
+    return record_read_failure(m, "the speed does not fit a cell: speed / 5 must lie in 0 to 255");
+  }
   if (i >= 0 && i <= m.grid_last) m.track_grid[i].speed_limit = static_cast<uint8_t>(v);
   return true;
 }
@@ -44,18 +46,20 @@ RecordStep read_speed(ReaderContext& cx) {
   int32_t p = 0;
   int32_t speed = 0;
   if (!read_field(cx, p) || !read_field(cx, speed)) return RecordStep::kFailed;
+  const int64_t speed_at = cx.reader->field_offset();
   if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the speed change", p);
   TrainState& ts = cx.train;
   int64_t c = cell_at(p);
   if (c > 0) {
     while (ts.speed_fill < cx.m.grid_last) {
-      if (!write_speed(cx.m, ts.speed, ts.speed_fill)) return RecordStep::kFailed;
+      if (!write_speed(cx.m, ts.speed, ts.speed_fill)) return speed_failure(cx, ts.speed);
       ++ts.speed_fill;
       if (ts.speed_fill >= c) break;
     }
   }
   ts.speed = speed;
+  ts.speed_field = speed_at;
   return RecordStep::kNext;
 }
 
@@ -102,8 +106,8 @@ RecordStep read_signal(ReaderContext& cx) {
   }
   if (!range_ok(cx, position, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the signal", position);
-  place_signal(cx.m, position, sig);
-  return after_placement(cx, position);
+  bool placed = place_signal(cx.m, position, sig);
+  return after_placement(cx, placed, position);
 }
 
 RecordStep read_slow_order(ReaderContext& cx) {
@@ -117,8 +121,13 @@ RecordStep read_slow_order(ReaderContext& cx) {
   if (!range_ok(cx, so.start, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the slow order", so.start);
   warn_off_grid(cx, "the slow order's length", so.length);
-  place_slow_order(cx.m, so);
-  return after_placement(cx, so.start);
+  bool placed = place_slow_order(cx.m, so);
+  if (placed) {
+    int64_t warning = so.start > 1500 ? cell_after(int64_t{so.start} - 1200) : -1;
+    cx.m.slow_order_origins.push_back(
+        SlowOrderOrigin{cell_after(so.start), warning, cx.record_pos});
+  }
+  return after_placement(cx, placed, so.start);
 }
 
 RecordStep read_code_point(ReaderContext& cx) {
@@ -147,7 +156,7 @@ bool read_station_values(ReaderContext& cx, ScenarioItem& it) {
   }
   // The scheduled time in seconds.
   if (!assign_int32(it.check_code, (hours * 60 + minutes) * 60 + seconds)) {
-    return record_read_failure(cx.m);
+    return record_read_failure(cx.m, "the scheduled time in seconds does not fit 32 bits");
   }
   return read_text_field(cx, it.text);
 }
@@ -175,6 +184,7 @@ RecordStep read_station(ReaderContext& cx) {
   if (!place_station(cx.m, n, length)) {
     if (cx.m.error_code == kErrReadFailure) return RecordStep::kFailed;
     cx.m.error_source = cx.record_pos;
+    log_error(cx.m);
     return RecordStep::kStop;
   }
   ++ts.station;

@@ -2,6 +2,11 @@
 
 namespace compactor {
 
+void log_error(Model& m) {
+  m.error_log.push_back(
+      RecordedError{m.error_code, m.error_position, m.error_source, m.error_detail, {}});
+}
+
 void create_grid(Model& m, int32_t last) {
   m.track_grid.assign(static_cast<size_t>(last) + 1, TrackCell{});
   m.grid_last = last;

@@ -115,6 +115,29 @@ struct SourcePos {
   int32_t line = 0;
   int32_t column = 0;
   int64_t offset = 0;
+  int32_t end_column = 0;  // where the field ends, when known (0: unknown)
+};
+
+// Something said about a recorded error at another place of the sources.
+struct ErrorNote {
+  SourcePos pos;
+  std::string text;
+};
+
+// One error as it was recorded.
+struct RecordedError {
+  int32_t code = 0;
+  int32_t position = 0;  // metres, for the errors that carry one
+  SourcePos source;
+  std::string detail;  // what exactly went wrong; "" when the error's meaning says it all
+  std::vector<ErrorNote> notes;
+};
+
+// Where a slow order's cells came from: the cab-code pass names it in its errors.
+struct SlowOrderOrigin {
+  int64_t start_cell = 0;
+  int64_t warning_cell = -1;  // -1: no warning board
+  SourcePos source;
 };
 
 // The allocator of the plan table: zeroed storage from calloc, and no pass of its own to make
@@ -170,6 +193,13 @@ struct Model {
 
   // Where the last recorded error came from, when a source record caused it.
   SourcePos error_source;
+  // What exactly went wrong with the last recorded error, when more can be said than its meaning.
+  std::string error_detail;
+  // Every error recorded, in order. error_code and the fields above hold the outcome: the last
+  // error recorded, with where the reading then stopped.
+  std::vector<RecordedError> error_log;
+  // The slow orders placed, in the order of their records.
+  std::vector<SlowOrderOrigin> slow_order_origins;
 
   bool has_grid() const { return !track_grid.empty(); }
   ScenarioItem& record(int role) { return items[static_cast<size_t>(role)]; }
@@ -193,6 +223,10 @@ inline bool is_free(const TrackCell& cell) {
 inline TaggedValue lower_of(const TaggedValue& x, const TaggedValue& y) {
   return x.number() > y.number() ? y : x;
 }
+
+// Adds the error now recorded in error_code, error_position, error_source and error_detail to
+// the error log.
+void log_error(Model& m);
 
 // Creates track_grid(0 .. last), every field zero, discarding what was there.
 void create_grid(Model& m, int32_t last);

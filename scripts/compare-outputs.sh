@@ -110,10 +110,21 @@ if [ -n "$keep_dir" ]; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/compare-outputs.XXXXXX") || exit 2
+pid_old=
+pid_new=
 cleanup() { rm -rf -- "$work"; }
+stop() {   # signal's exit status: ends the two running sides first, then removes the scratch
+  trap - INT TERM
+  local p
+  for p in "$pid_old" "$pid_new"; do
+    [ -z "$p" ] || kill -TERM "$p" 2>/dev/null
+  done
+  wait 2>/dev/null
+  exit "$1"
+}
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'stop 130' INT
+trap 'stop 143' TERM
 
 LINE_SRC="QUELDRANO 2_linea.txt"
 TRAIN_SRC="QUELDRANO 2_555-.txt"
@@ -693,6 +704,8 @@ for ((c = 0; c < count; c++)); do
   pid_new=$!
   wait "$pid_old"
   wait "$pid_new"
+  pid_old=
+  pid_new=
 
   read_rc "$case_dir/old/res/compile.rc"; old_rc_count[$RC]=$(( ${old_rc_count[$RC]:-0} + 1 ))
   read_rc "$case_dir/new/res/compile.rc"; new_rc_count[$RC]=$(( ${new_rc_count[$RC]:-0} + 1 ))
@@ -732,7 +745,8 @@ for ((c = 0; c < count; c++)); do
       echo "what.txt: how the sources were altered; sources/: the scenario given to both programs"
       echo "old/: $old_bin"
       echo "new/: $new_bin"
-      echo "in each: plan/ (compile, plot), noplan/ (compile --no-plan, plot), check/ (check);"
+      echo "in each: plan/ (compile, plot), noplan/ (compile --no-plan, plot), check/ (check)"
+      [ "$c" -ne 0 ] || echo "and for case 0 sources/ (sources DIR) and buildrun/ (--dir DIR);"
       echo "res/ holds each command's ID.rc, ID.out, ID.err (scratch path shown as <DIR>) and"
       echo "ID.files (the names of the files in its directory after it)"
     } >"$k/README.txt"

@@ -37,13 +37,24 @@ void replace_once(const std::string& path, const std::string& from, const std::s
 
 TEST(CheckTest, SummaryLineCountsWarningsAndErrors) {
   struct Case {
-    RunSummary summary;
+    int warnings;
+    int errors;
+    int32_t outcome;
+    int32_t position;
     const char* line;
   };
-  const Case cases[] = {{{0, 0}, "0 warnings, 0 errors"},
-                        {{1, 1}, "1 warning, 1 error"},
-                        {{2, 0}, "2 warnings, 0 errors"}};
-  for (const Case& c : cases) EXPECT_EQ(summary_line(c.summary.warnings, c.summary.errors), c.line);
+  const Case cases[] = {{0, 0, 0, 0, "0 warnings, 0 errors"},
+                        {1, 1, 25, 0, "1 warning, 1 error; outcome: error 25"},
+                        {2, 0, 0, 0, "2 warnings, 0 errors"},
+                        {0, 2, 15, 19450, "0 warnings, 2 errors; outcome: error 15 (at 19450 m)"}};
+  for (const Case& c : cases) {
+    CheckReport r;
+    r.warnings = c.warnings;
+    r.errors = c.errors;
+    r.outcome_code = c.outcome;
+    r.outcome_position = c.position;
+    EXPECT_EQ(summary_line(r), c.line);
+  }
 }
 
 // A source full of stray lines shows its first 200 warnings and counts the rest.
@@ -87,7 +98,7 @@ TEST(CheckTest, WritesAndDeletesNothing) {
   EXPECT_EQ(bad.exit_status, 1);
   EXPECT_NE(bad.err.find("error 8"), std::string::npos) << bad.err;
   EXPECT_NE(bad.err.find("\"pendnza\""), std::string::npos) << bad.err;
-  EXPECT_EQ(last_line(bad.err), "compactor: 1 warning, 1 error");
+  EXPECT_EQ(last_line(bad.err), "compactor: 1 warning, 1 error; outcome: error 8 (at 12210 m)");
   EXPECT_EQ(snapshot(dir.path()), broken);
 
   ScratchDir copy;
@@ -105,7 +116,8 @@ TEST(CheckTest, WerrorAndOptions) {
   EXPECT_EQ(last_line(warned.err), "compactor: 1 warning, 0 errors");
   Result werror = run_compactor({"check", dir.str(), "--werror"});
   EXPECT_EQ(werror.exit_status, 1);
-  EXPECT_EQ(last_line(werror.err), "compactor: 1 warning, 0 errors");
+  EXPECT_EQ(last_line(werror.err),
+            "compactor: 1 warning, 0 errors; with --werror the warnings fail it");
 
   EXPECT_EQ(run_compactor({"check", dir.str(), "--delete-sources"}).exit_status, 2);
   EXPECT_EQ(run_compactor({"check"}).exit_status, 2);
@@ -121,7 +133,7 @@ TEST(CheckTest, WerrorAndOptions) {
   EXPECT_EQ(by_id.exit_status, 0) << by_id.err;
   Result missing = run_compactor({"check", other.str()});
   EXPECT_NE(missing.err.find("error 101"), std::string::npos) << missing.err;
-  EXPECT_EQ(last_line(missing.err), "compactor: 0 warnings, 1 error");
+  EXPECT_EQ(last_line(missing.err), "compactor: 0 warnings, 1 error; outcome: error 101");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "tools/check.h"
 
+#include <nlohmann/json.hpp>
+
+#include "model/errors.h"
 #include "tools/diagnostics.h"
 
 namespace compactor {
@@ -10,7 +13,79 @@ std::string counted(int n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+Diagnostic warning_diagnostic(const Warning& w) {
+  Diagnostic d;
+  d.file = w.pos.file;
+  d.line = w.pos.line;
+  d.column = w.pos.column;
+  d.end_column = w.pos.end_column;
+  d.offset = w.pos.offset;
+  d.severity = Diagnostic::Severity::kWarning;
+  d.name = w.name;
+  d.message = w.text;
+  return d;
+}
+
+const char* severity_name(Diagnostic::Severity s) {
+  switch (s) {
+    case Diagnostic::Severity::kError:
+      return "error";
+    case Diagnostic::Severity::kWarning:
+      return "warning";
+    case Diagnostic::Severity::kNote:
+      break;
+  }
+  return "note";
+}
+
+nlohmann::json diagnostic_json(const Diagnostic& d) {
+  nlohmann::json j;
+  j["file"] = d.file;
+  j["line"] = d.line;
+  j["column"] = d.column;
+  j["end_column"] = d.end_column > d.column ? d.end_column : d.column;
+  j["severity"] = severity_name(d.severity);
+  if (d.severity == Diagnostic::Severity::kError) {
+    j["code"] = d.code;
+  } else {
+    j["code"] = d.name;
+  }
+  j["message"] = d.message;
+  nlohmann::json notes = nlohmann::json::array();
+  for (const Diagnostic& n : d.notes) notes.push_back(diagnostic_json(n));
+  j["notes"] = std::move(notes);
+  return j;
+}
+
 }  // namespace
+
+CheckReport make_report(const Model& m, const std::vector<Warning>& warnings) {
+  CheckReport r;
+  r.warnings = static_cast<int>(warnings.size());
+  for (size_t i = 0; i < warnings.size() && i < kShownWarnings; ++i) {
+    r.diagnostics.push_back(warning_diagnostic(warnings[i]));
+  }
+  r.warnings_not_shown = r.warnings - static_cast<int>(std::min(warnings.size(), kShownWarnings));
+  r.errors = static_cast<int>(m.error_log.size());
+  for (size_t i = 0; i < m.error_log.size() && i < kShownErrors; ++i) {
+    r.diagnostics.push_back(error_diagnostic(m.error_log[i]));
+  }
+  r.errors_not_shown = r.errors - static_cast<int>(std::min(m.error_log.size(), kShownErrors));
+  r.outcome_code = m.error_code;
+  r.outcome_position = m.error_position;
+  return r;
+}
+
+void add_run_error(CheckReport& report, int32_t code) {
+  Diagnostic d;
+  d.severity = Diagnostic::Severity::kError;
+  d.code = code;
+  d.message = error_message(code, 0, "");
+  report.diagnostics.push_back(std::move(d));
+  ++report.errors;
+  report.outcome_code = code;
+  report.outcome_position = 0;
+}
 
 std::string_view source_text(const Sources& s, const std::string& file) {
   if (file == s.line.name && s.line.bytes) return *s.line.bytes;
@@ -18,21 +93,56 @@ std::string_view source_text(const Sources& s, const std::string& file) {
   return {};
 }
 
-std::vector<std::string> format_warnings(const std::vector<Warning>& warnings, const Sources& s) {
+std::vector<std::string> format_report(const CheckReport& report, const Sources& s) {
   std::vector<std::string> shown;
-  for (size_t i = 0; i < warnings.size() && i < kShownWarnings; ++i) {
-    const Warning& w = warnings[i];
-    shown.push_back(format_warning(w.pos, source_text(s, w.pos.file), w.text));
+  bool errors_started = false;
+  for (const Diagnostic& d : report.diagnostics) {
+    if (d.severity == Diagnostic::Severity::kError && !errors_started) {
+      errors_started = true;
+      if (report.warnings_not_shown > 0) {
+        shown.push_back(
+            format_note(std::to_string(report.warnings_not_shown) + " more warnings not shown"));
+      }
+    }
+    shown.push_back(format_diagnostic(d, source_text(s, d.file)));
+    for (const Diagnostic& n : d.notes)
+      shown.push_back(format_diagnostic(n, source_text(s, n.file)));
   }
-  if (warnings.size() > kShownWarnings) {
+  if (!errors_started && report.warnings_not_shown > 0) {
     shown.push_back(
-        format_note(std::to_string(warnings.size() - kShownWarnings) + " more warnings not shown"));
+        format_note(std::to_string(report.warnings_not_shown) + " more warnings not shown"));
+  }
+  if (report.errors_not_shown > 0) {
+    shown.push_back(
+        format_note(std::to_string(report.errors_not_shown) + " more errors not shown"));
   }
   return shown;
 }
 
 std::string summary_line(int warnings, int errors) {
   return counted(warnings, "warning", "warnings") + ", " + counted(errors, "error", "errors");
+}
+
+std::string summary_line(const CheckReport& report) {
+  std::string line = summary_line(report.warnings, report.errors);
+  if (report.outcome_code != 0) {
+    line += "; outcome: error " + std::to_string(report.outcome_code);
+    if (error_has_position(report.outcome_code)) {
+      line += " (at " + std::to_string(report.outcome_position) + " m)";
+    }
+  }
+  return line;
+}
+
+std::string report_json(const CheckReport& report) {
+  nlohmann::json j;
+  nlohmann::json diagnostics = nlohmann::json::array();
+  for (const Diagnostic& d : report.diagnostics) diagnostics.push_back(diagnostic_json(d));
+  j["diagnostics"] = std::move(diagnostics);
+  j["warnings"] = report.warnings;
+  j["errors"] = report.errors;
+  j["outcome"] = {{"code", report.outcome_code}, {"position", report.outcome_position}};
+  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace compactor

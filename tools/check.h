@@ -1,4 +1,5 @@
-// What check and compile report about the sources: the warnings as shown and the summary line.
+// What check and compile report about the sources: the diagnostics, the summary line, and the
+// same as one JSON document.
 #pragma once
 
 #include <string>
@@ -6,20 +7,43 @@
 #include <vector>
 
 #include "compiler/compiler.h"
+#include "compiler/diagnostic.h"
 
 namespace compactor {
 
-// At most this many warnings are shown; a note counts the rest.
+// At most this many warnings and this many errors are shown; a note counts the rest.
 constexpr size_t kShownWarnings = 200;
+constexpr size_t kShownErrors = 200;
+
+struct CheckReport {
+  std::vector<Diagnostic> diagnostics;  // the warnings shown, then the errors shown, in order
+  int warnings = 0;                     // all of them, shown or not
+  int errors = 0;
+  int warnings_not_shown = 0;
+  int errors_not_shown = 0;
+  int32_t outcome_code = 0;  // the error the outputs were built with (0: none)
+  int32_t outcome_position = 0;
+};
+
+// The report of a compile: its warnings, every error it recorded, and its outcome.
+CheckReport make_report(const Model& m, const std::vector<Warning>& warnings);
+
+// Adds an error that ends the run before the outputs (the stamps or integrity codes set).
+void add_run_error(CheckReport& report, int32_t code);
 
 // The bytes of the source named `file`, or empty when it is neither source or was not read.
 std::string_view source_text(const Sources& s, const std::string& file);
 
-// Each warning shown, formatted with its source line and caret, then the note that counts the
-// ones not shown.
-std::vector<std::string> format_warnings(const std::vector<Warning>& warnings, const Sources& s);
+// Each diagnostic of the report formatted with its source line and caret, its notes after it,
+// and the notes that count what was not shown.
+std::vector<std::string> format_report(const CheckReport& report, const Sources& s);
 
+// "2 warnings, 1 error" and, when an error was recorded, "; outcome: error 15 (at 19450 m)".
+std::string summary_line(const CheckReport& report);
 // "2 warnings, 1 error".
 std::string summary_line(int warnings, int errors);
+
+// {"diagnostics": [...], "warnings": N, "errors": N, "outcome": {"code": N, "position": M}}
+std::string report_json(const CheckReport& report);
 
 }  // namespace compactor

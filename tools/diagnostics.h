@@ -4,13 +4,25 @@
 #include <string>
 #include <string_view>
 
+#include "compiler/diagnostic.h"
 #include "model/model.h"
 
 namespace compactor {
 
-// "FILE:LINE:COLUMN: SEVERITY CODE: MEANING (at POSITION m)" followed by the source line and a
-// caret under the field when the position in a source is known (`source` holds its bytes);
-// "FILE: ..." when only the file is known; otherwise "compactor: ...". One trailing newline.
+// "FILE:LINE:COLUMN: error CODE: MESSAGE", "...: warning: MESSAGE" or "...: note: MESSAGE",
+// followed by the source line and a caret under the field when the position in a source is known
+// (`source` holds its bytes); "FILE: ..." when only the file is known; otherwise
+// "compactor: ...". One trailing newline. Its notes are not included.
+std::string format_diagnostic(const Diagnostic& d, std::string_view source);
+
+// The message of an error: its detail, or else its meaning, then "(at N m)" for the errors that
+// carry a position.
+std::string error_message(int32_t code, int32_t position, const std::string& detail);
+
+// A recorded error as a diagnostic, with its notes.
+Diagnostic error_diagnostic(const RecordedError& e);
+
+// The model's outcome, the error recorded last, formatted without its notes.
 std::string format_error(const Model& m, std::string_view source);
 
 // "FILE:LINE:COLUMN: warning: TEXT" with the source line and a caret.
