@@ -9,6 +9,7 @@
 #include "model/model.h"
 #include "format/outputs.h"
 #include "compiler/compile.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
@@ -184,15 +185,10 @@ TEST(LineOutput, EmptyPlanOfALine) {
 
 // A whole compile puts the stamps and the integrity codes where the simulator looks for them.
 TEST(Outputs, StampsAndCodesOfACompiledModel) {
-  Model m;
-  m.line_id = "QUELDRANO 2";
-  m.train_number = "555";
-  Sources s;
-  s.line.name = "QUELDRANO 2_linea.txt";
-  s.line.bytes = "[generale]\r\nlunghezza percorso, 1000\r\n[fine]\r\n";
-  s.train.name = "QUELDRANO 2_555-.txt";
-  s.train.bytes = "[generale]\r\n[fine]\r\n";
-  ASSERT_EQ(compile_model(m, 0, s), PassOutcome::kReady);
+  test::Compiled c = test::compile_in_memory(test::SourceText::line(1000),
+                                             test::SourceText::train({}), {.with_plan = 0});
+  ASSERT_EQ(c.outcome, PassOutcome::kReady);
+  const Model& m = c.m;
   ASSERT_EQ(m.error_code, 0);
 
   // The codes of "555" + "queldrano 2", completed from the fill table to 25 characters.

@@ -12,50 +12,29 @@
 #include "model/errors.h"
 #include "model/model.h"
 #include "scenario/texts.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
-std::string crlf(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += l + "\r\n";
-  return out;
-}
+using test::crlf;
 
 // A line with nothing on it but its length; grid_last = (length + 7000) / 50.
 std::string plain_line(int32_t length, const std::vector<std::string>& features = {}) {
-  std::vector<std::string> lines = {"[generale]", "lunghezza percorso, " + std::to_string(length),
-                                    "[pendenze]"};
-  lines.insert(lines.end(), features.begin(), features.end());
-  lines.push_back("[fine]");
-  return crlf(lines);
+  return test::SourceText::line(length, features);
 }
 
 std::string train(const std::vector<std::string>& records) {
-  std::vector<std::string> lines = {"[generale]"};
-  lines.insert(lines.end(), records.begin(), records.end());
-  lines.push_back("[fine]");
-  return crlf(lines);
+  return test::SourceText::train(records);
 }
 
-struct Read {
-  Model m;
-  Sources s;
-};
+using Read = test::Compiled;
 
 // Runs the reader alone (no cab-code pass) on the given sources.
 Read read(std::optional<std::string> line, std::optional<std::string> train_text,
           int32_t with_plan = 0) {
-  Read r;
-  r.m.line_id = "QUELDRANO 2";
-  r.m.train_number = "555";
-  r.m.with_plan = with_plan;
-  r.s.line.name = "QUELDRANO 2_linea.txt";
-  r.s.line.bytes = std::move(line);
-  r.s.train.name = "QUELDRANO 2_555-.txt";
-  r.s.train.bytes = std::move(train_text);
-  read_sources(r.m, r.s);
-  return r;
+  return test::compile_in_memory(std::move(line), std::move(train_text),
+                                 {.with_plan = with_plan, .read_only = true});
 }
 
 int count_kind(const Model& m, uint8_t kind) {
@@ -84,24 +63,24 @@ std::string short_station(int32_t p, const std::string& name) {
   return "stazione, " + std::to_string(p) + ", 12, 100, 0,0,0, 1,1,0, 4,1,1, 0, 0,0,0, " + name;
 }
 
-// --- The writers' sources --------------------------------------------------------------------
+// --- The default sources --------------------------------------------------------------------
 
-const Read& writers_read() {
+const Read& default_read() {
   static const Read r =
-      read(text_from_table(line_source_table()), text_from_table(train_source_table()), /*with_plan=*/1);
+      read(test::SourceText::default_line(), test::SourceText::default_train(), /*with_plan=*/1);
   return r;
 }
 
-TEST(WritersTrainSource, ReadsWithoutErrorAndConsumesBothSources) {
-  const Read& r = writers_read();
+TEST(DefaultTrainRead, ReadsWithoutErrorAndConsumesBothSources) {
+  const Read& r = default_read();
   EXPECT_EQ(r.m.error_code, 0);
   EXPECT_EQ(r.m.grid_last, 4700);
   EXPECT_TRUE(r.s.line.consumed);
   EXPECT_TRUE(r.s.train.consumed);
 }
 
-TEST(WritersTrainSource, GeneralDataAndStations) {
-  const Model& m = writers_read().m;
+TEST(DefaultTrainRead, GeneralDataAndStations) {
+  const Model& m = default_read().m;
   EXPECT_EQ(m.items[84].value1, 135);
   EXPECT_EQ(m.items[84].value3, 12);
   EXPECT_EQ(m.items[86].num1, 200);
@@ -116,8 +95,8 @@ TEST(WritersTrainSource, GeneralDataAndStations) {
   EXPECT_EQ(m.items[1].check_code, 69000);
 }
 
-TEST(WritersTrainSource, AdhesionAndSpeedProfiles) {
-  const Model& m = writers_read().m;
+TEST(DefaultTrainRead, AdhesionAndSpeedProfiles) {
+  const Model& m = default_read().m;
   expect_profile(m, 1, 0, 1779, 80);
   expect_profile(m, 1, 1780, 1927, 70);
   expect_profile(m, 1, 1928, 2298, 80);
@@ -135,8 +114,8 @@ TEST(WritersTrainSource, AdhesionAndSpeedProfiles) {
   }
 }
 
-TEST(WritersTrainSource, CellKindsPlacedByTheReader) {
-  const Model& m = writers_read().m;
+TEST(DefaultTrainRead, CellKindsPlacedByTheReader) {
+  const Model& m = default_read().m;
   EXPECT_EQ(count_kind(m, kSignal), 112);
   EXPECT_EQ(count_kind(m, kSlowOrderEnd), 4);
   EXPECT_EQ(count_kind(m, kSlowOrderStart), 4);
@@ -175,8 +154,8 @@ struct StationCase {
   int32_t first_approach;  // cell of approach_code 81; 0 when the station makes none
 };
 
-TEST(WritersTrainSource, StationsOneFourAndTwentySix) {
-  const Model& m = writers_read().m;
+TEST(DefaultTrainRead, StationsOneFourAndTwentySix) {
+  const Model& m = default_read().m;
   const StationCase cases[] = {
       {1, -500, 500, 0, 0, 9, 8},
       {4, 11950, 12500, 1, 0, 249, 248},
