@@ -1079,6 +1079,20 @@ TEST(LinePlan, NoMoreThanAMillionPoints) {
   EXPECT_EQ(tag_at(ok.m, 1006998, 0), TaggedValue::kDouble);
 }
 
+// The last point a curve may reach is 999,999: on a 1,000,000 m line, whose plan table goes on to
+// point 1,007,000, a curve ending there is drawn and one ending a metre further is error 103.
+TEST(LinePlan, CurvesEndAtPoint999999AtTheLatest) {
+  CompileRun last = compile(line_with({"curvad1, 999000, 999"}, 1000000));
+  EXPECT_EQ(last.m.error_code, 0);
+  EXPECT_TRUE(last.s.train.consumed);
+  EXPECT_GT(real_at(last.m, 999999, 0), real_at(last.m, 999000, 0));  // turned by the curve
+
+  CompileRun over = compile(line_with({"curvad1, 999000, 1000"}, 1000000));
+  EXPECT_EQ(over.m.error_code, 103);
+  EXPECT_EQ(over.m.error_position, 0);
+  EXPECT_FALSE(over.s.train.consumed);
+}
+
 // --- Position test -----------------------------------------------------------------------------
 
 // (P + 100) / 50 may equal grid_last (160 for 1000 m): 7900 is accepted, 7901 is error 15, which

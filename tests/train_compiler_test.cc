@@ -640,6 +640,21 @@ TEST(Profiles, FinalFillWritesOneCellWhenTheFillAlreadyStandsAtTheEnd) {
   expect_profile(r.m, 1, 539, 540, 0);
 }
 
+// Speed records that stand where the fill has no cell left do not advance it: on a 1000 m line
+// (grid_last 160) four records at 7900 m, past the line's end in cell 158, write 50 and 100 into
+// cells 158 and 159; 150 finds the fill at grid_last and is lost; the final fill writes 200 into
+// cell 160.
+TEST(Profiles, RecordsAtTheEndOfTheGridDoNotAdvanceTheFill) {
+  Read r = read(plain_line(1000), train({"velocita, 7900, 50", "velocita, 7900, 100",
+                                         "velocita, 7900, 150", "velocita, 7900, 200"}));
+  ASSERT_EQ(r.m.error_code, 0);
+  ASSERT_EQ(r.m.grid_last, 160);
+  expect_profile(r.m, 0, 0, 157, 0);
+  expect_profile(r.m, 0, 158, 158, 10);
+  expect_profile(r.m, 0, 159, 159, 20);
+  expect_profile(r.m, 0, 160, 160, 40);
+}
+
 TEST(Profiles, SpeedOutsideAByteIsAReadFailure) {
   struct Case {
     int speed;

@@ -1,6 +1,7 @@
 // Warnings for what the readers pass over, and the format of every diagnostic.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,25 @@ TEST(Diagnostics, ErrorWithoutSourceOrPosition) {
   EXPECT_EQ(format_error(m, ""),
             "compactor: error 12: no room for a code point in one of the three windows before a "
             "slow-order start (at 19000 m)\n");
+}
+
+// Every error the program records, and two numbers it never does: the message says where, as
+// " (at P m)" after the meaning, exactly for the errors that carry a position, whatever
+// error_position holds for the others.
+TEST(Diagnostics, PositionSuffixExactlyForTheErrorsWithAPosition) {
+  const std::set<int32_t> positional = {6,  7,  8,  9,  11, 12, 13,  15, 16,
+                                        17, 18, 19, 20, 21, 22, 106, 107};
+  const int32_t codes[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,   10,  11,  12,  13,  14,   15,  16,
+                           17, 18, 19, 20, 21, 22, 23, 24, 25,  101, 102, 103, 104, 105, 106,
+                           107, 1250, 1251};
+  for (int32_t code : codes) {
+    Model m;
+    m.error_code = code;
+    m.error_position = -7550;
+    const std::string suffix = positional.count(code) != 0 ? " (at -7550 m)" : "";
+    EXPECT_EQ(format_error(m, ""), "compactor: error " + std::to_string(code) + ": " +
+                                       error_meaning(code) + suffix + "\n");
+  }
 }
 
 }  // namespace
