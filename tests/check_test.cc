@@ -1,9 +1,9 @@
 // compactor check: compiles as compile does, reports, and leaves the directory as it was.
 // Runs the program as a POSIX child process: not part of the Windows test build.
 #ifndef _WIN32
-#include <gtest/gtest.h>
-
 #include "tools/check.h"
+
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -77,7 +77,8 @@ TEST(CheckTest, WritesAndDeletesNothing) {
   // warning.
   write_bytes(dir.file(kTrainSource),
               SourceText::default_train().set_field("stazione,   12200", 1, "12210"));
-  write_bytes(dir.file(kLineSource), SourceText::default_line().set_field("pendenza,  1350", 0, "pendnza"));
+  write_bytes(dir.file(kLineSource),
+              SourceText::default_line().set_field("pendenza,  1350", 0, "pendnza"));
   const auto broken = snapshot(dir.path());
   Result bad = run_compactor({"check", dir.str()});
   EXPECT_EQ(bad.exit_status, 1);
@@ -95,7 +96,8 @@ TEST(CheckTest, WritesAndDeletesNothing) {
 TEST(CheckTest, WerrorAndOptions) {
   ScratchDir dir;
   ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
-  write_bytes(dir.file(kLineSource), SourceText::default_line().set_field("pendenza,  1350", 0, "pendnza"));
+  write_bytes(dir.file(kLineSource),
+              SourceText::default_line().set_field("pendenza,  1350", 0, "pendnza"));
   Result warned = run_compactor({"check", dir.str()});
   EXPECT_EQ(warned.exit_status, 0);
   EXPECT_EQ(last_line(warned.err), "compactor: 1 warning, 0 errors");

@@ -40,7 +40,8 @@ const std::map<std::string, std::string>& reference() {
     test::ScratchDir texts;
     EXPECT_EQ(test::run_compactor({"sources", texts.str()}).exit_status, 0);
     std::map<std::string, std::string> all = test::snapshot(texts.path(), Contents::kDigest);
-    for (const auto& [name, digest] : test::snapshot(test::default_run().dir.path(), Contents::kDigest)) {
+    for (const auto& [name, digest] :
+         test::snapshot(test::default_run().dir.path(), Contents::kDigest)) {
       all[name] = digest;
     }
     return all;

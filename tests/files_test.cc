@@ -1,5 +1,6 @@
 // Replacing a file whole, and what a replacement that cannot happen leaves behind.
-// POSIX only (the program runs as a child process): tests/win32_test.cc covers the Windows file layer.
+// POSIX only (the program runs as a child process): tests/win32_test.cc covers the Windows file
+// layer.
 #ifndef _WIN32
 #include "platform/files.h"
 
@@ -73,8 +74,9 @@ TEST_F(ReplaceFile, WriteFailureOfASourceEndsTheRunWithStatus3) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(write_sources(opts), 3);
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err.rfind("compactor: cannot write " + (dir_ / "QUELDRANO 2_linea.txt").string() + ": ", 0),
-            0u)
+  EXPECT_EQ(
+      err.rfind("compactor: cannot write " + (dir_ / "QUELDRANO 2_linea.txt").string() + ": ", 0),
+      0u)
       << err;
   EXPECT_TRUE(fs::is_directory(dir_ / "QUELDRANO 2_linea.txt"));
   EXPECT_EQ(snapshot(dir_).size(), 1u);
@@ -86,7 +88,8 @@ TEST_F(ReplaceFile, CompileStopsAtAnOutputThatCannotBeWritten) {
   Model m;
   m.line_id = "QUELDRANO 2";
   m.train_number = "555";
-  ASSERT_TRUE(replace_file((dir_ / line_source_name(m)).string(), test::SourceText::default_line()).ok);
+  ASSERT_TRUE(
+      replace_file((dir_ / line_source_name(m)).string(), test::SourceText::default_line()).ok);
   ASSERT_TRUE(
       replace_file((dir_ / train_source_name(m)).string(), test::SourceText::default_train()).ok);
   fs::create_directory(dir_ / "QUELDRANO 2_linea.dat");

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "bench/generate.h"
+#include "compiler/compile.h"
 #include "compiler/compiler.h"
 #include "model/model.h"
-#include "compiler/compile.h"
 #include "tests/test_support.h"
 
 namespace compactor {

@@ -1,8 +1,4 @@
 // The five texts of the default scenario: their lines, layouts and names, and writing them.
-#include "scenario/texts.h"
-
-#include "app/build_run.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/build_run.h"
+#include "scenario/texts.h"
 #include "tests/test_support.h"
 
 namespace compactor {
@@ -159,7 +157,8 @@ TEST(ScenarioTexts, TellingLines) {
       {line_source_table, 204, "pendenza,  213700,   0"},
       {line_source_table, 206, "montagna,   9500,  9550,  2"},
       {line_source_table, 239, "indicatori_vmax,  208800,  80,  90,  95,  2,  80,  90,  95,  2"},
-      {line_source_table, 244, "cartello_indicatore,  78850,   (GALLERIA   )(GRICILLI II)(M. 1400    )"},
+      {line_source_table, 244,
+       "cartello_indicatore,  78850,   (GALLERIA   )(GRICILLI II)(M. 1400    )"},
       {line_source_table, 251, "cartello_indicatore,  210200,   (BIVIO PER)( SALERNO )"},
       {train_source_table, 5, "orologio,    19              7             30 "},
       {train_source_table, 13, "velocita,   0,    30"},
@@ -578,11 +577,14 @@ TEST_F(WriteSources, FailureEndsTheRunWithStatus3) {
 // A last guard over the whole content, taken once every line had passed the checks above.
 TEST(ScenarioTexts, Fingerprints) {
   const std::pair<std::vector<std::string> (*)(), uint64_t> cases[] = {
-      {line_source_table, 5163821537413001658ull},  {train_source_table, 1358549643020081185ull},
-      {notes_table, 15948759471610767077ull},  {slow_order_form_table, 4289233512664789761ull},
+      {line_source_table, 5163821537413001658ull},
+      {train_source_table, 1358549643020081185ull},
+      {notes_table, 15948759471610767077ull},
+      {slow_order_form_table, 4289233512664789761ull},
       {timetable_card_table, 3936750276578489249ull},
   };
-  for (const auto& [table, sum] : cases) EXPECT_EQ(test::fingerprint(text_from_table(table())), sum);
+  for (const auto& [table, sum] : cases)
+    EXPECT_EQ(test::fingerprint(text_from_table(table())), sum);
 }
 
 }  // namespace

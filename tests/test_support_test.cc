@@ -14,7 +14,8 @@ namespace {
 using test::SourceText;
 
 TEST(SourceTextEdits, LinesAndFieldsOfASmallSource) {
-  const SourceText base(test::crlf({"[generale]", "sabbia,    200", "velocita,   0,    30", "[fine]"}));
+  const SourceText base(
+      test::crlf({"[generale]", "sabbia,    200", "velocita,   0,    30", "[fine]"}));
   EXPECT_EQ(SourceText(base).set_field("velocita", 2, "45").text(),
             test::crlf({"[generale]", "sabbia,    200", "velocita,   0,    45", "[fine]"}));
   EXPECT_EQ(SourceText(base).set_field("sabbia", 0, "sabia").text(),

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/diagnostics.h"
-#include "format/outputs.h"
 #include "compiler/compile.h"
+#include "format/outputs.h"
 #include "model/errors.h"
 #include "tests/test_support.h"
+#include "tools/diagnostics.h"
 
 namespace compactor {
 namespace {
@@ -109,9 +109,9 @@ TEST(Diagnostics, ErrorWithoutSourceOrPosition) {
 TEST(Diagnostics, PositionSuffixExactlyForTheErrorsWithAPosition) {
   const std::set<int32_t> positional = {6,  7,  8,  9,  11, 12, 13,  15, 16,
                                         17, 18, 19, 20, 21, 22, 106, 107};
-  const int32_t codes[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,   10,  11,  12,  13,  14,   15,  16,
-                           17, 18, 19, 20, 21, 22, 23, 24, 25,  101, 102, 103, 104, 105, 106,
-                           107, 1250, 1251};
+  const int32_t codes[] = {1,  2,   3,   4,   5,   6,   7,   8,   9,    10,  11, 12,
+                           13, 14,  15,  16,  17,  18,  19,  20,  21,   22,  23, 24,
+                           25, 101, 102, 103, 104, 105, 106, 107, 1250, 1251};
   for (int32_t code : codes) {
     Model m;
     m.error_code = code;
