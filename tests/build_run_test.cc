@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -25,7 +24,10 @@ namespace fs = std::filesystem;
 namespace test = compactor::test;
 
 using test::default_run;
+using test::f64_at;
 using test::fingerprint;
+using test::i16_at;
+using test::i32_at;
 using test::kCard;
 using test::kForm;
 using test::kGrid;
@@ -38,6 +40,8 @@ using test::read_bytes;
 using test::Result;
 using test::run_compactor;
 using test::ScratchDir;
+using test::u16_at;
+using test::u8_at;
 using test::write_bytes;
 
 std::set<std::string> names_in(const fs::path& dir) {
@@ -54,27 +58,6 @@ bool has_line(const std::string& text, const std::string& line) {
   return false;
 }
 
-// Little-endian fields of the binary outputs.
-const unsigned char* at(const std::string& b, size_t offset) {
-  return reinterpret_cast<const unsigned char*>(b.data()) + offset;
-}
-int16_t i16(const std::string& b, size_t o) {
-  return static_cast<int16_t>(at(b, o)[0] | (at(b, o)[1] << 8));
-}
-uint16_t u16(const std::string& b, size_t o) {
-  return static_cast<uint16_t>(i16(b, o));
-}
-int32_t i32(const std::string& b, size_t o) {
-  uint32_t v = 0;
-  for (int k = 3; k >= 0; --k) v = (v << 8) | at(b, o)[k];
-  return static_cast<int32_t>(v);
-}
-double f64(const std::string& b, size_t o) {
-  double v;
-  std::memcpy(&v, b.data() + o, sizeof v);  // the test runs on a little-endian machine
-  return v;
-}
-
 struct Cell {
   int kind, p1, p2, p3, p4, signal_time, approach, tunnel, speed, gradient, adhesion;
 };
@@ -82,9 +65,9 @@ struct Cell {
 std::vector<Cell> decode_grid(const std::string& b) {
   std::vector<Cell> cells;
   for (size_t o = 0; o + 15 <= b.size(); o += 15) {
-    cells.push_back(Cell{at(b, o)[0], i16(b, o + 1), i16(b, o + 3), i16(b, o + 5), i16(b, o + 7),
-                         at(b, o)[9], at(b, o)[10], at(b, o)[11], at(b, o)[12], at(b, o)[13],
-                         at(b, o)[14]});
+    cells.push_back(Cell{u8_at(b, o), i16_at(b, o + 1), i16_at(b, o + 3), i16_at(b, o + 5),
+                         i16_at(b, o + 7), u8_at(b, o + 9), u8_at(b, o + 10), u8_at(b, o + 11),
+                         u8_at(b, o + 12), u8_at(b, o + 13), u8_at(b, o + 14)});
   }
   return cells;
 }
@@ -106,25 +89,25 @@ std::vector<Record> decode_records(const std::string& b) {
   for (int k = 0; k < 87; ++k) {
     if (o + 34 > b.size()) break;
     Record r;
-    r.kind = at(b, o)[0];
-    r.value1 = i32(b, o + 1);
-    r.value2 = i32(b, o + 5);
-    r.value3 = i32(b, o + 9);
-    r.mark = at(b, o)[13];
-    size_t n = u16(b, o + 14);
+    r.kind = u8_at(b, o);
+    r.value1 = i32_at(b, o + 1);
+    r.value2 = i32_at(b, o + 5);
+    r.value3 = i32_at(b, o + 9);
+    r.mark = u8_at(b, o + 13);
+    size_t n = u16_at(b, o + 14);
     if (o + 34 + n > b.size()) break;
     r.text = b.substr(o + 16, n);
     o += n;
-    r.num1 = i16(b, o + 16);
-    r.num2 = i16(b, o + 18);
-    r.num3 = i16(b, o + 20);
-    r.num4 = i16(b, o + 22);
-    r.num5 = i16(b, o + 24);
-    r.flag1 = at(b, o)[26];
-    r.flag2 = at(b, o)[27];
-    r.flag3 = at(b, o)[28];
-    r.flag4 = at(b, o)[29];
-    r.check_code = i32(b, o + 30);
+    r.num1 = i16_at(b, o + 16);
+    r.num2 = i16_at(b, o + 18);
+    r.num3 = i16_at(b, o + 20);
+    r.num4 = i16_at(b, o + 22);
+    r.num5 = i16_at(b, o + 24);
+    r.flag1 = u8_at(b, o + 26);
+    r.flag2 = u8_at(b, o + 27);
+    r.flag3 = u8_at(b, o + 28);
+    r.flag4 = u8_at(b, o + 29);
+    r.check_code = i32_at(b, o + 30);
     records.push_back(r);
     o += 34;
   }
@@ -142,15 +125,15 @@ std::vector<Tagged> decode_plan(const std::string& b) {
   std::vector<Tagged> values;
   size_t o = 0;
   while (o + 2 <= b.size()) {
-    int tag = u16(b, o);
+    int tag = u16_at(b, o);
     o += 2;
     if (tag == 0) {
       values.push_back({0, 0.0});
     } else if (tag == 2 && o + 2 <= b.size()) {
-      values.push_back({2, static_cast<double>(i16(b, o))});
+      values.push_back({2, static_cast<double>(i16_at(b, o))});
       o += 2;
     } else if (tag == 5 && o + 8 <= b.size()) {
-      values.push_back({5, f64(b, o)});
+      values.push_back({5, f64_at(b, o)});
       o += 8;
     } else {
       ADD_FAILURE() << "bad tag " << tag << " at byte " << o - 2;
@@ -206,8 +189,8 @@ TEST(DefaultRun, EndsSilentlyLeavingTheCardTheFormTheNotesAndTheThreeOutputs) {
 TEST(DefaultRun, GridOutputHoldsTheScenario) {
   const std::string b = output(kGrid);
   ASSERT_EQ(b.size(), 70515u);
-  EXPECT_EQ(i16(b, 16), 5121);
-  EXPECT_EQ(i16(b, 18), 2470);  // plain code of "555queldrano 2mmoorrttvvz"
+  EXPECT_EQ(i16_at(b, 16), 5121);
+  EXPECT_EQ(i16_at(b, 18), 2470);  // plain code of "555queldrano 2mmoorrttvvz"
   const std::vector<Cell> g = decode_grid(b);
   ASSERT_EQ(g.size(), 4701u);
 

@@ -42,11 +42,7 @@ std::set<int32_t> inserted(const Model& m, int32_t first, int32_t last) {
   return cells;
 }
 
-int count_kind(const Model& m, uint8_t kind) {
-  int n = 0;
-  for (const TrackCell& c : m.track_grid) n += c.kind == kind;
-  return n;
-}
+using test::count_kind;
 
 // --- A: signals before a warning board -------------------------------------------------------
 

@@ -14,21 +14,9 @@
 namespace compactor {
 namespace {
 
-// Little-endian readers written here on purpose, apart from the encoder's own helpers.
-unsigned at(const std::string& b, size_t i) {
-  return static_cast<unsigned char>(b.at(i));
-}
-int32_t i16_at(const std::string& b, size_t i) {
-  return static_cast<int16_t>(static_cast<uint16_t>(at(b, i) | (at(b, i + 1) << 8)));
-}
-uint32_t u16_at(const std::string& b, size_t i) {
-  return at(b, i) | (at(b, i + 1) << 8);
-}
-int32_t i32_at(const std::string& b, size_t i) {
-  uint32_t v = at(b, i) | (at(b, i + 1) << 8) | (at(b, i + 2) << 16) |
-               (static_cast<uint32_t>(at(b, i + 3)) << 24);
-  return static_cast<int32_t>(v);
-}
+using test::i16_at;
+using test::i32_at;
+using test::u16_at;
 std::string bytes(std::initializer_list<unsigned> list) {
   std::string s;
   for (unsigned v : list) s.push_back(static_cast<char>(v));

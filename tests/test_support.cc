@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -128,6 +129,12 @@ Compiled compile_in_memory(std::optional<std::string> line, std::optional<std::s
   return c;
 }
 
+int count_kind(const Model& m, uint8_t kind) {
+  int n = 0;
+  for (const TrackCell& c : m.track_grid) n += c.kind == kind ? 1 : 0;
+  return n;
+}
+
 // --- Bytes, files and directories ------------------------------------------------------------
 
 uint64_t fingerprint(std::string_view bytes) {
@@ -137,6 +144,32 @@ uint64_t fingerprint(std::string_view bytes) {
     h *= 1099511628211ull;
   }
   return h;
+}
+
+int u8_at(const std::string& b, size_t i) {
+  return static_cast<unsigned char>(b.at(i));
+}
+
+uint32_t u16_at(const std::string& b, size_t i) {
+  return static_cast<uint32_t>(u8_at(b, i) | (u8_at(b, i + 1) << 8));
+}
+
+int32_t i16_at(const std::string& b, size_t i) {
+  return static_cast<int16_t>(static_cast<uint16_t>(u16_at(b, i)));
+}
+
+int32_t i32_at(const std::string& b, size_t i) {
+  return static_cast<int32_t>(u16_at(b, i) | (u16_at(b, i + 2) << 16));
+}
+
+double f64_at(const std::string& b, size_t i) {
+  uint64_t bits = 0;
+  for (int k = 7; k >= 0; --k) {
+    bits = (bits << 8) | static_cast<uint64_t>(u8_at(b, i + static_cast<size_t>(k)));
+  }
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
 }
 
 std::string read_bytes(const fs::path& p) {

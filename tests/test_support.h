@@ -95,10 +95,21 @@ struct CompileOptions {
 Compiled compile_in_memory(std::optional<std::string> line, std::optional<std::string> train,
                            const CompileOptions& options = {});
 
+// How many cells of the grid are of this kind.
+int count_kind(const Model& m, uint8_t kind);
+
 // --- Bytes, files and directories ------------------------------------------------------------
 
 // FNV-1a 64 of the bytes: a fingerprint of a whole output or text.
 uint64_t fingerprint(std::string_view bytes);
+
+// Little-endian fields of the binary outputs at byte offset i, read here apart from the encoder's
+// own helpers (a read past the end throws).
+int u8_at(const std::string& b, size_t i);
+uint32_t u16_at(const std::string& b, size_t i);
+int32_t i16_at(const std::string& b, size_t i);
+int32_t i32_at(const std::string& b, size_t i);
+double f64_at(const std::string& b, size_t i);
 
 // The bytes of a file; "" when it cannot be read.
 std::string read_bytes(const fs::path& p);

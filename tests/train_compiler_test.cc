@@ -37,11 +37,7 @@ Read read(std::optional<std::string> line, std::optional<std::string> train_text
                                  {.with_plan = with_plan, .read_only = true});
 }
 
-int count_kind(const Model& m, uint8_t kind) {
-  int n = 0;
-  for (const TrackCell& c : m.track_grid) n += c.kind == kind;
-  return n;
-}
+using test::count_kind;
 
 // Every cell in [first, last] has the given speed_limit (field = 0) or adhesion (field = 1).
 void expect_profile(const Model& m, int field, int32_t first, int32_t last, int value) {
