@@ -195,9 +195,9 @@ TEST(ScenarioTexts, TellingLines) {
     EXPECT_EQ(lines[c.line - 1], c.text) << "line " << c.line;
   }
   // The one signal that carries a last number other than 0.
-  const std::vector<std::string> treno = written_lines(train_source_table());
+  const std::vector<std::string> train_lines = written_lines(train_source_table());
   size_t found = 0;
-  for (const std::string& line : treno)
+  for (const std::string& line : train_lines)
     if (line.rfind("segnale,", 0) == 0 && line.substr(line.size() - 3) != ", 0") {
       EXPECT_EQ(line, "segnale,   37100,   2, 4, 0,  0, 0,    1,  2,0,0, 220");
       ++found;
@@ -495,10 +495,10 @@ TEST(SlowOrderForm, GridColumnsAndRowsMatchTrainSlowOrders) {
   EXPECT_EQ(lines[7], "  " + std::string(79, '_'));
 
   // Rows 13 to 16 restate the slow orders of the train source file.
-  const std::vector<std::string> treno = written_lines(train_source_table());
+  const std::vector<std::string> train_lines = written_lines(train_source_table());
   for (size_t k = 0; k < 4; ++k) {
     const std::vector<std::string> order =
-        fixed_fields(treno[67 + k], "rallentamento", {8, 6, 5, 2, 3, 3});
+        fixed_fields(train_lines[67 + k], "rallentamento", {8, 6, 5, 2, 3, 3});
     const long position = std::stol(order[0]);
     const std::vector<std::string> c = cells_of(lines[12 + k]);
     ASSERT_EQ(c.size(), 7u);
