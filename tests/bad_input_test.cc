@@ -9,42 +9,26 @@
 #include <string>
 #include <vector>
 
+#include "compiler/compile.h"
 #include "compiler/compiler.h"
 #include "model/model.h"
-#include "compiler/compile.h"
 #include "scenario/texts.h"
-#ifndef _WIN32
-#include "tests/child_process.h"
-#endif
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
-const std::string kLineName = "QUELDRANO 2_linea.txt";
-const std::string kTrainName = "QUELDRANO 2_555-.txt";
+using test::crlf;
+using test::kLineSource;
+using test::kTrainSource;
+using Source = test::SourceText;
 
-std::string crlf(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += l + "\r\n";
-  return out;
+// A 20 km line source whose feature part holds `features`.
+Source line_with(const std::vector<std::string>& features) {
+  return Source::line(20000, features);
 }
 
-// A line source of the given length whose feature part holds `features`.
-std::string line_of(int64_t length, const std::vector<std::string>& features = {}) {
-  std::string out =
-      crlf({"[generale]", "lunghezza percorso,    " + std::to_string(length), "[cartelli]"});
-  return out + crlf(features) + crlf({"[fine]"});
-}
-
-std::string line_with(const std::vector<std::string>& features) {
-  return line_of(20000, features);
-}
-
-std::string train_with(const std::vector<std::string>& records) {
-  return crlf({"[generale]"}) + crlf(records) + crlf({"[fine]"});
-}
-
-const std::string kGoodTrain = train_with({"velocita,   0,    100"});
+const std::string kGoodTrain = Source::train({"velocita,   0,    100"});
 
 // Bytes from a fixed linear congruential sequence: the same noise on every run.
 std::string noise(size_t size, uint32_t seed) {
@@ -106,7 +90,7 @@ std::vector<BadInput> bad_inputs() {
        kGoodTrain,
        25,
        PassOutcome::kNoGrid,
-       kLineName,
+       kLineSource,
        {},
        -1,
        false,
@@ -116,13 +100,13 @@ std::vector<BadInput> bad_inputs() {
        "",
        25,
        PassOutcome::kReady,
-       kTrainName,
+       kTrainSource,
        {},
        -1,
        false,
        1},
       {"a line source of NUL bytes", std::string(4096, '\0'), kGoodTrain, 102, PassOutcome::kNoGrid,
-       kLineName},
+       kLineSource},
       {"a train source of NUL bytes",
        good_line,
        std::string(4096, '\0'),
@@ -133,9 +117,9 @@ std::vector<BadInput> bad_inputs() {
        -1,
        true},
       {"binary noise as the line source", noise(1 << 16, 1), kGoodTrain, 102, PassOutcome::kNoGrid,
-       kLineName},
+       kLineSource},
       {"binary noise in the feature part",
-       line_with({}) + noise(1 << 16, 2),
+       line_with({}).text() + noise(1 << 16, 2),
        kGoodTrain,
        0,
        PassOutcome::kReady,
@@ -158,7 +142,7 @@ std::vector<BadInput> bad_inputs() {
        kGoodTrain,
        104,
        PassOutcome::kNoGrid,
-       kLineName,
+       kLineSource,
        {},
        -1,
        true},
@@ -192,7 +176,7 @@ std::vector<BadInput> bad_inputs() {
        PassOutcome::kReady, ""},
       // A 10 MiB line without a line end.
       {"a 10 MiB line source without a line end", ten_mib, kGoodTrain, 102, PassOutcome::kNoGrid,
-       kLineName},
+       kLineSource},
       {"a 10 MiB last field of the line source",
        good_line + ten_mib,
        kGoodTrain,
@@ -208,60 +192,61 @@ std::vector<BadInput> bad_inputs() {
        crlf({"[generale]"}) + "stazione, 0, 8, 500, 0, 0, 0, 1,1,0, 4,1,1, 1, 19,10,0, " + ten_mib,
        25,
        PassOutcome::kReady,
-       kTrainName,
+       kTrainSource,
        {},
        -1,
        false,
        1},
       // The 32-bit limits.
       {"a line length of 2147483647",
-       line_of(2147483647),
+       Source::line(2147483647),
        kGoodTrain,
        1,
        PassOutcome::kNoGrid,
-       kLineName,
+       kLineSource,
        {},
        -1,
        false,
        3},
-      {"a line length of 2147483648", line_of(2147483648), kGoodTrain, 25, PassOutcome::kNoGrid,
-       kLineName},
-      {"a line length of -2147483648", line_of(-2147483648LL), kGoodTrain, 105,
-       PassOutcome::kNoGrid, kLineName},
-      {"a line length of -2147483649", line_of(-2147483649LL), kGoodTrain, 25, PassOutcome::kNoGrid,
-       kLineName},
+      {"a line length of 2147483648", Source::line(2147483648), kGoodTrain, 25,
+       PassOutcome::kNoGrid, kLineSource},
+      {"a line length of -2147483648", Source::line(-2147483648LL), kGoodTrain, 105,
+       PassOutcome::kNoGrid, kLineSource},
+      {"a line length of -2147483649", Source::line(-2147483649LL), kGoodTrain, 25,
+       PassOutcome::kNoGrid, kLineSource},
       {"a gradient at 2147483647", line_with({"pendenza,  2147483647,  3"}), kGoodTrain, 15,
-       PassOutcome::kReady, kLineName, 2147483647},
+       PassOutcome::kReady, kLineSource, 2147483647},
       {"a gradient at 2147483648", line_with({"pendenza,  2147483648,  3"}), kGoodTrain, 25,
-       PassOutcome::kReady, kLineName},
+       PassOutcome::kReady, kLineSource},
       {"a gradient at -2147483648", line_with({"pendenza,  -2147483648,  3"}), kGoodTrain, 0,
        PassOutcome::kReady, ""},
-      {"a speed change at -2147483649", good_line, train_with({"velocita,  -2147483649,  100"}), 25,
-       PassOutcome::kReady, kTrainName},
-      {"a speed of 2147483647 km/h", good_line, train_with({"velocita,  0,  2147483647"}), 25,
-       PassOutcome::kReady, kTrainName},
-      {"a signal at -2147483648", good_line, train_with({"segnale, -2147483648" + signal_aspects}),
-       15, PassOutcome::kReady, kTrainName, -2147483648},
+      {"a speed change at -2147483649", good_line, Source::train({"velocita,  -2147483649,  100"}),
+       25, PassOutcome::kReady, kTrainSource},
+      {"a speed of 2147483647 km/h", good_line, Source::train({"velocita,  0,  2147483647"}), 25,
+       PassOutcome::kReady, kTrainSource},
+      {"a signal at -2147483648", good_line,
+       Source::train({"segnale, -2147483648" + signal_aspects}), 15, PassOutcome::kReady,
+       kTrainSource, -2147483648},
       {"a slow order whose end passes 32 bits", good_line,
-       train_with({"rallentamento,  2000,  60,  2147483647,  0,  1,  0"}), 25, PassOutcome::kReady,
-       kTrainName},
+       Source::train({"rallentamento,  2000,  60,  2147483647,  0,  1,  0"}), 25,
+       PassOutcome::kReady, kTrainSource},
       {"a station time past 32 bits", good_line,
-       train_with({"stazione, 0, 8, 500, 0, 0, 0, 1,1,0, 4,1,1, 1, 2147483647,0,0, ROMA"}), 25,
-       PassOutcome::kReady, kTrainName},
+       Source::train({"stazione, 0, 8, 500, 0, 0, 0, 1,1,0, 4,1,1, 1, 2147483647,0,0, ROMA"}), 25,
+       PassOutcome::kReady, kTrainSource},
       // 16-bit fields of a speed board: speed / 5 + stripes-free code * 20.
       {"a speed board value at the 16-bit limit", line_with({speed_board("1000", "1638", "35")}),
        kGoodTrain, 0, PassOutcome::kReady, ""},
       {"a speed board value past the 16-bit limit", line_with({speed_board("1000", "1639", "0")}),
-       kGoodTrain, 25, PassOutcome::kReady, kLineName},
+       kGoodTrain, 25, PassOutcome::kReady, kLineSource},
       {"a speed board value past the negative 16-bit limit",
        line_with({speed_board("1000", "-1639", "0")}), kGoodTrain, 25, PassOutcome::kReady,
-       kLineName},
-      {"a sand value past the 16-bit limit", good_line, train_with({"sabbia,  32768"}), 25,
-       PassOutcome::kReady, kTrainName},
+       kLineSource},
+      {"a sand value past the 16-bit limit", good_line, Source::train({"sabbia,  32768"}), 25,
+       PassOutcome::kReady, kTrainSource},
       // Position 0 and below.
       {"a signal at position 0 lands on the stamped cell",
        good_line,
-       train_with({"segnale,  0" + signal_aspects}),
+       Source::train({"segnale,  0" + signal_aspects}),
        0,
        PassOutcome::kStampsSet,
        "",
@@ -269,37 +254,37 @@ std::vector<BadInput> bad_inputs() {
        -1,
        false,
        3},
-      {"a signal at position -50", good_line, train_with({"segnale,  -50" + signal_aspects}), 0,
+      {"a signal at position -50", good_line, Source::train({"segnale,  -50" + signal_aspects}), 0,
        PassOutcome::kReady, ""},
-      {"a signal at position -100", good_line, train_with({"segnale,  -100" + signal_aspects}), 15,
-       PassOutcome::kReady, kTrainName, -100},
+      {"a signal at position -100", good_line, Source::train({"segnale,  -100" + signal_aspects}),
+       15, PassOutcome::kReady, kTrainSource, -100},
       {"a station at position 0", good_line,
-       train_with({"stazione, 0, 8, 500, 0, 0, 0, 1,1,0, 4,1,1, 1, 19,10,0, ROMA"}), 0,
+       Source::train({"stazione, 0, 8, 500, 0, 0, 0, 1,1,0, 4,1,1, 1, 19,10,0, ROMA"}), 0,
        PassOutcome::kReady, ""},
       {"a station at a negative position", good_line,
-       train_with({"stazione, -1000, 12, 100, 0, 0, 0, 1,1,0, 4,1,1, 0, 0,0,0, PRIMA"}), 24,
-       PassOutcome::kReady, kTrainName},
+       Source::train({"stazione, -1000, 12, 100, 0, 0, 0, 1,1,0, 4,1,1, 0, 0,0,0, PRIMA"}), 24,
+       PassOutcome::kReady, kTrainSource},
       {"a speed board at position -100", line_with({speed_board("-100", "100", "100")}), kGoodTrain,
-       15, PassOutcome::kReady, kLineName, -100},
+       15, PassOutcome::kReady, kLineSource, -100},
       // Past the line and past the tables.
       {"a slow order longer than the line", good_line,
-       train_with({"rallentamento,  2000,  60,  100000,  0,  1,  0"}), 15, PassOutcome::kReady,
-       kTrainName, 2000},
+       Source::train({"rallentamento,  2000,  60,  100000,  0,  1,  0"}), 15, PassOutcome::kReady,
+       kTrainSource, 2000},
       {"80 tunnels", line_with(records(80, tunnel)), kGoodTrain, 0, PassOutcome::kReady, ""},
       {"81 tunnels", line_with(records(81, tunnel)), kGoodTrain, 106, PassOutcome::kReady,
-       kLineName, 8100, -1, false, 1},
+       kLineSource, 8100, -1, false, 1},
       {"80 indication boards", line_with(records(80, board)), kGoodTrain, 0, PassOutcome::kReady,
        ""},
       {"81 indication boards", line_with(records(81, board)), kGoodTrain, 107, PassOutcome::kReady,
-       kLineName, 8100},
+       kLineSource, 8100},
       {"80 indication boards and a station", line_with(records(80, board)),
-       train_with({station(1)}), 10, PassOutcome::kReady, kTrainName},
-      {"78 stations", line_of(100000), train_with(records(78, station)), 0, PassOutcome::kReady,
-       ""},
-      {"79 stations", line_of(100000), train_with(records(79, station)), 10, PassOutcome::kReady,
-       kTrainName},
+       Source::train({station(1)}), 10, PassOutcome::kReady, kTrainSource},
+      {"78 stations", Source::line(100000), Source::train(records(78, station)), 0,
+       PassOutcome::kReady, ""},
+      {"79 stations", Source::line(100000), Source::train(records(79, station)), 10,
+       PassOutcome::kReady, kTrainSource},
       {"a line of 1,000,000 m",
-       line_of(1000000),
+       Source::line(1000000),
        kGoodTrain,
        0,
        PassOutcome::kReady,
@@ -322,7 +307,7 @@ std::vector<BadInput> bad_inputs() {
        kGoodTrain,
        1,
        PassOutcome::kReady,
-       kLineName,
+       kLineSource,
        {},
        540,
        false,
@@ -332,15 +317,15 @@ std::vector<BadInput> bad_inputs() {
        kGoodTrain,
        25,
        PassOutcome::kReady,
-       kLineName,
+       kLineSource,
        {},
        540},
       {"a line of 1,000,001 m",
-       line_of(1000001),
+       Source::line(1000001),
        kGoodTrain,
        1,
        PassOutcome::kNoGrid,
-       kLineName,
+       kLineSource,
        {},
        -1,
        false,
@@ -351,15 +336,9 @@ std::vector<BadInput> bad_inputs() {
 TEST(BadInput, EndsInARecordedErrorNotACrash) {
   for (const BadInput& c : bad_inputs()) {
     SCOPED_TRACE(c.name);
-    Model m;
-    m.line_id = "QUELDRANO 2";
-    m.train_number = "555";
-    std::vector<Warning> warnings;
-    Sources s;
-    s.line = SourceFile{kLineName, c.line, false};
-    s.train = SourceFile{kTrainName, c.train, false};
-    s.warnings = &warnings;
-    PassOutcome outcome = compile_model(m, 1, s);
+    test::Compiled r = test::compile_in_memory(c.line, c.train, {.collect_warnings = true});
+    const Model& m = r.m;
+    const PassOutcome outcome = r.outcome;
     EXPECT_EQ(m.error_code, c.error);
     EXPECT_EQ(outcome, c.outcome);
     if (c.error != 0) {
@@ -372,7 +351,7 @@ TEST(BadInput, EndsInARecordedErrorNotACrash) {
       EXPECT_EQ(m.grid_last, c.grid_last);
     }
     if (c.warns) {
-      EXPECT_FALSE(warnings.empty());
+      EXPECT_FALSE(r.warnings.empty());
     }
     if (outcome != PassOutcome::kNoGrid) {
       EXPECT_EQ(m.track_grid.size(), static_cast<size_t>(m.grid_last) + 1);
@@ -381,17 +360,18 @@ TEST(BadInput, EndsInARecordedErrorNotACrash) {
 #ifndef _WIN32
     // The program itself, run as a POSIX child process.
     if (c.exit_status == -1) continue;
-    child::ScratchDir dir;
-    if (c.line) child::write_bytes(dir.path() / kLineName, *c.line);
-    if (c.train) child::write_bytes(dir.path() / kTrainName, *c.train);
-    child::Result r = child::run_compactor({"compile", dir.path().string(), "-q"});
-    EXPECT_EQ(r.signal, 0) << r.err;
-    EXPECT_EQ(r.exit_status, c.exit_status) << r.err;
+    test::ScratchDir dir;
+    if (c.line) test::write_bytes(dir.path() / kLineSource, *c.line);
+    if (c.train) test::write_bytes(dir.path() / kTrainSource, *c.train);
+    test::Result run = test::run_compactor({"compile", dir.str(), "-q"});
+    EXPECT_EQ(run.signal, 0) << run.err;
+    EXPECT_EQ(run.exit_status, c.exit_status) << run.err;
     if (c.error != 0) {
-      EXPECT_NE(r.err.find("error " + std::to_string(c.error) + ":"), std::string::npos) << r.err;
+      EXPECT_NE(run.err.find("error " + std::to_string(c.error) + ":"), std::string::npos)
+          << run.err;
     }
     if (c.outcome == PassOutcome::kStampsSet) {
-      EXPECT_NE(r.err.find(" Errore n. 1250"), std::string::npos) << r.err;
+      EXPECT_NE(run.err.find(" Errore n. 1250"), std::string::npos) << run.err;
     }
 #endif
   }

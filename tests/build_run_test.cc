@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -14,7 +13,7 @@
 #include <vector>
 
 #include "scenario/texts.h"
-#include "tests/child_process.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -22,21 +21,28 @@ using compactor::line_source_table;
 using compactor::text_from_table;
 
 namespace fs = std::filesystem;
-namespace child = compactor::child;
+namespace test = compactor::test;
 
-using child::kCard;
-using child::kForm;
-using child::kGrid;
-using child::kLineSource;
-using child::kNotes;
-using child::kPlan;
-using child::kRecords;
-using child::kTrainSource;
-using child::read_bytes;
-using child::Result;
-using child::run_compactor;
-using child::ScratchDir;
-using child::write_bytes;
+using test::default_run;
+using test::f64_at;
+using test::fingerprint;
+using test::i16_at;
+using test::i32_at;
+using test::kCard;
+using test::kForm;
+using test::kGrid;
+using test::kLineSource;
+using test::kNotes;
+using test::kPlan;
+using test::kRecords;
+using test::kTrainSource;
+using test::read_bytes;
+using test::Result;
+using test::run_compactor;
+using test::ScratchDir;
+using test::u16_at;
+using test::u8_at;
+using test::write_bytes;
 
 std::set<std::string> names_in(const fs::path& dir) {
   std::set<std::string> names;
@@ -52,36 +58,6 @@ bool has_line(const std::string& text, const std::string& line) {
   return false;
 }
 
-uint64_t fnv1a64(const std::string& bytes) {
-  uint64_t h = 14695981039346656037ull;
-  for (unsigned char c : bytes) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
-// Little-endian fields of the binary outputs.
-const unsigned char* at(const std::string& b, size_t offset) {
-  return reinterpret_cast<const unsigned char*>(b.data()) + offset;
-}
-int16_t i16(const std::string& b, size_t o) {
-  return static_cast<int16_t>(at(b, o)[0] | (at(b, o)[1] << 8));
-}
-uint16_t u16(const std::string& b, size_t o) {
-  return static_cast<uint16_t>(i16(b, o));
-}
-int32_t i32(const std::string& b, size_t o) {
-  uint32_t v = 0;
-  for (int k = 3; k >= 0; --k) v = (v << 8) | at(b, o)[k];
-  return static_cast<int32_t>(v);
-}
-double f64(const std::string& b, size_t o) {
-  double v;
-  std::memcpy(&v, b.data() + o, sizeof v);  // the test runs on a little-endian machine
-  return v;
-}
-
 struct Cell {
   int kind, p1, p2, p3, p4, signal_time, approach, tunnel, speed, gradient, adhesion;
 };
@@ -89,9 +65,9 @@ struct Cell {
 std::vector<Cell> decode_grid(const std::string& b) {
   std::vector<Cell> cells;
   for (size_t o = 0; o + 15 <= b.size(); o += 15) {
-    cells.push_back(Cell{at(b, o)[0], i16(b, o + 1), i16(b, o + 3), i16(b, o + 5), i16(b, o + 7),
-                         at(b, o)[9], at(b, o)[10], at(b, o)[11], at(b, o)[12], at(b, o)[13],
-                         at(b, o)[14]});
+    cells.push_back(Cell{u8_at(b, o), i16_at(b, o + 1), i16_at(b, o + 3), i16_at(b, o + 5),
+                         i16_at(b, o + 7), u8_at(b, o + 9), u8_at(b, o + 10), u8_at(b, o + 11),
+                         u8_at(b, o + 12), u8_at(b, o + 13), u8_at(b, o + 14)});
   }
   return cells;
 }
@@ -113,25 +89,25 @@ std::vector<Record> decode_records(const std::string& b) {
   for (int k = 0; k < 87; ++k) {
     if (o + 34 > b.size()) break;
     Record r;
-    r.kind = at(b, o)[0];
-    r.value1 = i32(b, o + 1);
-    r.value2 = i32(b, o + 5);
-    r.value3 = i32(b, o + 9);
-    r.mark = at(b, o)[13];
-    size_t n = u16(b, o + 14);
+    r.kind = u8_at(b, o);
+    r.value1 = i32_at(b, o + 1);
+    r.value2 = i32_at(b, o + 5);
+    r.value3 = i32_at(b, o + 9);
+    r.mark = u8_at(b, o + 13);
+    size_t n = u16_at(b, o + 14);
     if (o + 34 + n > b.size()) break;
     r.text = b.substr(o + 16, n);
     o += n;
-    r.num1 = i16(b, o + 16);
-    r.num2 = i16(b, o + 18);
-    r.num3 = i16(b, o + 20);
-    r.num4 = i16(b, o + 22);
-    r.num5 = i16(b, o + 24);
-    r.flag1 = at(b, o)[26];
-    r.flag2 = at(b, o)[27];
-    r.flag3 = at(b, o)[28];
-    r.flag4 = at(b, o)[29];
-    r.check_code = i32(b, o + 30);
+    r.num1 = i16_at(b, o + 16);
+    r.num2 = i16_at(b, o + 18);
+    r.num3 = i16_at(b, o + 20);
+    r.num4 = i16_at(b, o + 22);
+    r.num5 = i16_at(b, o + 24);
+    r.flag1 = u8_at(b, o + 26);
+    r.flag2 = u8_at(b, o + 27);
+    r.flag3 = u8_at(b, o + 28);
+    r.flag4 = u8_at(b, o + 29);
+    r.check_code = i32_at(b, o + 30);
     records.push_back(r);
     o += 34;
   }
@@ -149,15 +125,15 @@ std::vector<Tagged> decode_plan(const std::string& b) {
   std::vector<Tagged> values;
   size_t o = 0;
   while (o + 2 <= b.size()) {
-    int tag = u16(b, o);
+    int tag = u16_at(b, o);
     o += 2;
     if (tag == 0) {
       values.push_back({0, 0.0});
     } else if (tag == 2 && o + 2 <= b.size()) {
-      values.push_back({2, static_cast<double>(i16(b, o))});
+      values.push_back({2, static_cast<double>(i16_at(b, o))});
       o += 2;
     } else if (tag == 5 && o + 8 <= b.size()) {
-      values.push_back({5, f64(b, o)});
+      values.push_back({5, f64_at(b, o)});
       o += 8;
     } else {
       ADD_FAILURE() << "bad tag " << tag << " at byte " << o - 2;
@@ -196,39 +172,25 @@ std::vector<std::pair<double, double>> plan_of(const std::string& line_source, s
   return p;
 }
 
-// The default build run, made once for the tests that look at what it leaves.
-class DefaultRun : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new ScratchDir;
-    result_ = new Result(run_compactor({"--dir", dir_->str()}));
-  }
-  static void TearDownTestSuite() {
-    delete result_;
-    delete dir_;
-  }
-  static std::string output(const std::string& name) { return read_bytes(dir_->path() / name); }
+// What the default build run (made once, in tests/test_support.cc) leaves.
+std::string output(const std::string& name) {
+  return read_bytes(default_run().file(name));
+}
 
-  static ScratchDir* dir_;
-  static Result* result_;
-};
-
-ScratchDir* DefaultRun::dir_ = nullptr;
-Result* DefaultRun::result_ = nullptr;
-
-TEST_F(DefaultRun, EndsSilentlyLeavingTheCardTheFormTheNotesAndTheThreeOutputs) {
-  EXPECT_EQ(result_->exit_status, 0);
-  EXPECT_EQ(result_->out, "");
-  EXPECT_EQ(result_->err, "");
-  EXPECT_EQ(names_in(dir_->path()),
+TEST(DefaultRun, EndsSilentlyLeavingTheCardTheFormTheNotesAndTheThreeOutputs) {
+  const Result& result = default_run().result;
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(names_in(default_run().dir.path()),
             (std::set<std::string>{kCard, kForm, kNotes, kRecords, kGrid, kPlan}));
 }
 
-TEST_F(DefaultRun, GridOutputHoldsTheScenario) {
+TEST(DefaultRun, GridOutputHoldsTheScenario) {
   const std::string b = output(kGrid);
   ASSERT_EQ(b.size(), 70515u);
-  EXPECT_EQ(i16(b, 16), 5121);
-  EXPECT_EQ(i16(b, 18), 2470);  // plain code of "555queldrano 2mmoorrttvvz"
+  EXPECT_EQ(i16_at(b, 16), 5121);
+  EXPECT_EQ(i16_at(b, 18), 2470);  // plain code of "555queldrano 2mmoorrttvvz"
   const std::vector<Cell> g = decode_grid(b);
   ASSERT_EQ(g.size(), 4701u);
 
@@ -318,7 +280,7 @@ TEST_F(DefaultRun, GridOutputHoldsTheScenario) {
   EXPECT_EQ(g[1606].tunnel, 0);
 }
 
-TEST_F(DefaultRun, RecordOutputHoldsTheRecords) {
+TEST(DefaultRun, RecordOutputHoldsTheRecords) {
   const std::string b = output(kRecords);
   const std::vector<Record> r = decode_records(b);
   ASSERT_EQ(r.size(), 87u);
@@ -374,7 +336,7 @@ TEST_F(DefaultRun, RecordOutputHoldsTheRecords) {
   EXPECT_EQ(r[86].num5, 30);
 }
 
-TEST_F(DefaultRun, LineOutputHoldsThePlan) {
+TEST(DefaultRun, LineOutputHoldsThePlan) {
   const std::vector<Tagged> v = decode_plan(output(kPlan));
   const size_t points = 235001;
   ASSERT_EQ(v.size(), 2 * points);
@@ -414,18 +376,18 @@ TEST_F(DefaultRun, LineOutputHoldsThePlan) {
   }
 }
 
-TEST_F(DefaultRun, OutputFingerprints) {
+TEST(DefaultRun, OutputFingerprints) {
   // FNV-1a 64 of each output, frozen once the content checks above held for these bytes.
-  EXPECT_EQ(fnv1a64(output(kGrid)), 0xafaec6bb34f782d3ull);
-  EXPECT_EQ(fnv1a64(output(kRecords)), 0x5447346ad1b621abull);
-  EXPECT_EQ(fnv1a64(output(kPlan)), 0xa7e98af084a4dc22ull);
+  EXPECT_EQ(fingerprint(output(kGrid)), 0xafaec6bb34f782d3ull);
+  EXPECT_EQ(fingerprint(output(kRecords)), 0x5447346ad1b621abull);
+  EXPECT_EQ(fingerprint(output(kPlan)), 0xa7e98af084a4dc22ull);
 }
 
 TEST(BuildRun, WithoutArgumentsWorksInTheProgramsOwnDirectory) {
   ScratchDir dir;
   const fs::path program = dir.path() / "compactor";
   fs::copy_file(COMPACTOR_BINARY, program);
-  Result r = child::run_program(program.string(), {});
+  Result r = test::run_program(program.string(), {});
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -436,12 +398,8 @@ TEST(BuildRun, WithoutArgumentsWorksInTheProgramsOwnDirectory) {
 
 // --- compile and sources ---------------------------------------------------------------------
 
-std::string small_line() {
-  return "[generale]\r\nlunghezza percorso, 20000\r\n[fine]\r\n";
-}
-std::string small_train(const std::string& record) {
-  return "[generale]\r\n" + record + "\r\n[fine]\r\n";
-}
+// A 20 km line with nothing on it.
+const std::string kSmallLine = test::SourceText::line(20000);
 
 TEST(Compile, StampAlreadySetEndsTheRunWithoutOutputs) {
   struct Case {
@@ -455,8 +413,8 @@ TEST(Compile, StampAlreadySetEndsTheRunWithoutOutputs) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     ScratchDir dir;
-    write_bytes(dir.path() / kLineSource, small_line());
-    write_bytes(dir.path() / kTrainSource, small_train(c.record));
+    write_bytes(dir.path() / kLineSource, kSmallLine);
+    write_bytes(dir.path() / kTrainSource, test::SourceText::train({c.record}));
     Result r = run_compactor({"compile", dir.str()});
     EXPECT_EQ(r.exit_status, 3);
     EXPECT_TRUE(has_line(r.err, c.message)) << r.err;
@@ -465,11 +423,9 @@ TEST(Compile, StampAlreadySetEndsTheRunWithoutOutputs) {
 }
 
 TEST(Compile, KeepsTheSourcesUnlessAskedAndMatchesTheBuildRun) {
-  ScratchDir reference;
-  ASSERT_EQ(run_compactor({"--dir", reference.str()}).exit_status, 0);
-  const std::string grid = read_bytes(reference.path() / kGrid);
-  const std::string records = read_bytes(reference.path() / kRecords);
-  const std::string plan = read_bytes(reference.path() / kPlan);
+  const std::string grid = output(kGrid);
+  const std::string records = output(kRecords);
+  const std::string plan = output(kPlan);
 
   ScratchDir dir;
   Result sources = run_compactor({"sources", dir.str()});
@@ -513,10 +469,11 @@ TEST(Compile, NoPlanWritesNoLineOutput) {
 
 TEST(Compile, RecordedErrorStillWritesTheOutputs) {
   ScratchDir dir;
-  write_bytes(dir.path() / kLineSource, small_line());
+  write_bytes(dir.path() / kLineSource, kSmallLine);
   // The code point falls on the signal's cell 43: error 7.
   write_bytes(dir.path() / kTrainSource,
-              small_train("segnale, 2100, 2, 4,0,0, 0, 2, 2,0,0, 0\r\nabbattimento, 2150, 270"));
+              test::SourceText::train(
+                  {"segnale, 2100, 2, 4,0,0, 0, 2, 2,0,0, 0", "abbattimento, 2150, 270"}));
   Result r = run_compactor({"compile", dir.str()});
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("error 7"), std::string::npos) << r.err;
@@ -532,24 +489,20 @@ TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
   // A line reader stopping on error 21 leaves the train source unread; one ending on error 15
   // goes on to the train source.
   struct Case {
-    std::string feature;
+    std::vector<std::string> features;
     std::string error;
     std::set<std::string> sources_left;
   };
+  const std::string board = "indicatori_vmax, 1000, 0,0,0, 0, 100,100,100, 0";
   const Case cases[] = {
-      {"indicatori_vmax, 1000, 0,0,0, 0, 100,100,100, 0\r\n"
-       "indicatori_vmax, 1000, 0,0,0, 0, 100,100,100, 0",
-       "error 21",
-       {kTrainSource}},
-      {"pendenza, 999999, 0", "error 15", {}},
+      {{board, board}, "error 21", {kTrainSource}},
+      {{"pendenza, 999999, 0"}, "error 15", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
     ScratchDir dir;
-    write_bytes(
-        dir.path() / kLineSource,
-        "[generale]\r\nlunghezza percorso, 20000\r\n[pendenze]\r\n" + c.feature + "\r\n[fine]\r\n");
-    write_bytes(dir.path() / kTrainSource, small_train("sabbia, 1"));
+    write_bytes(dir.path() / kLineSource, test::SourceText::line(20000, c.features));
+    write_bytes(dir.path() / kTrainSource, test::SourceText::train({"sabbia, 1"}));
     Result r = run_compactor({"compile", dir.str(), "--delete-sources", "--no-plan"});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
@@ -562,8 +515,8 @@ TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
 TEST(Compile, LineIdOfSixtyFourBytesIsAccepted) {
   ScratchDir dir;
   const std::string id(64, 'L');
-  write_bytes(dir.path() / (id + "_linea.txt"), small_line());
-  write_bytes(dir.path() / (id + "_7-.txt"), small_train("sabbia, 1"));
+  write_bytes(dir.path() / (id + "_linea.txt"), kSmallLine);
+  write_bytes(dir.path() / (id + "_7-.txt"), test::SourceText::train({"sabbia, 1"}));
   Result r = run_compactor({"compile", dir.str(), "--line-id", id, "--train", "7"});
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_TRUE(fs::exists(dir.path() / (id + "_7.dat")));

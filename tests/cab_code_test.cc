@@ -11,6 +11,7 @@
 #include "model/model.h"
 #include "compiler/compile.h"
 #include "scenario/texts.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
@@ -41,11 +42,7 @@ std::set<int32_t> inserted(const Model& m, int32_t first, int32_t last) {
   return cells;
 }
 
-int count_kind(const Model& m, uint8_t kind) {
-  int n = 0;
-  for (const TrackCell& c : m.track_grid) n += c.kind == kind;
-  return n;
-}
+using test::count_kind;
 
 // --- A: signals before a warning board -------------------------------------------------------
 
@@ -296,23 +293,13 @@ TEST(SignalAfterSlowOrder, PointInFrontOfTheFirstSignalWithinTwelveCells) {
   }
 }
 
-// --- The writers' scenario -------------------------------------------------------------------
+// --- The default scenario -------------------------------------------------------------------
 
-Sources writers_sources() {
-  Sources s;
-  s.line.name = "QUELDRANO 2_linea.txt";
-  s.line.bytes = text_from_table(line_source_table());
-  s.train.name = "QUELDRANO 2_555-.txt";
-  s.train.bytes = text_from_table(train_source_table());
-  return s;
-}
-
-TEST(WritersScenarioPass, InsertsTheExpectedPointsAndStamps) {
-  Model m;
-  m.line_id = "QUELDRANO 2";
-  m.train_number = "555";
-  Sources s = writers_sources();
-  ASSERT_EQ(compile_model(m, 1, s), PassOutcome::kReady);
+TEST(CabCodePassOnDefaultScenario, InsertsTheExpectedPointsAndStamps) {
+  test::Compiled c =
+      test::compile_in_memory(test::SourceText::default_line(), test::SourceText::default_train());
+  const Model& m = c.m;
+  ASSERT_EQ(c.outcome, PassOutcome::kReady);
   EXPECT_EQ(m.error_code, 0);
   // Per slow order: the point before the signal ahead of its warning board, the three window
   // points, the points inside it and the one before the signal after it. Cell 2375 held a
@@ -404,7 +391,7 @@ TEST(IntegrityCodes, WorkStringIsTheIdentityInLowerCaseThenThePadding) {
   EXPECT_EQ(identity_work_string(m), "555queldrano 2mmoorrttvvzzbbddffhhllnnpp");
 }
 
-TEST(Minimo, LowerValueFirstOnATie) {
+TEST(LowerOf, LowerValueFirstOnATie) {
   // Values are copied out of the packed tagged values before they are compared.
   auto i = [](int16_t v) { return TaggedValue::Integer(v); };
   EXPECT_EQ(int{lower_of(i(180), i(120)).integer}, 120);

@@ -1,38 +1,33 @@
 // compactor check: compiles as compile does, reports, and leaves the directory as it was.
 // Runs the program as a POSIX child process: not part of the Windows test build.
 #ifndef _WIN32
-#include <gtest/gtest.h>
-
 #include "tools/check.h"
+
+#include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/author_tools.h"
-#include "tests/author_tools_support.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
-using author_test::snapshot;
-using child::read_bytes;
-using child::Result;
-using child::run_compactor;
-using child::ScratchDir;
-using child::write_bytes;
+using test::kLineSource;
+using test::kRecords;
+using test::kTrainSource;
+using test::Result;
+using test::run_compactor;
+using test::ScratchDir;
+using test::snapshot;
+using test::SourceText;
+using test::write_bytes;
 
 std::string last_line(const std::string& text) {
   std::string t = text;
   if (!t.empty() && t.back() == '\n') t.pop_back();
   size_t nl = t.rfind('\n');
   return nl == std::string::npos ? t : t.substr(nl + 1);
-}
-
-void replace_once(const std::string& path, const std::string& from, const std::string& to) {
-  std::string text = read_bytes(path);
-  size_t at = text.find(from);
-  ASSERT_NE(at, std::string::npos) << from;
-  text.replace(at, from.size(), to);
-  write_bytes(path, text);
 }
 
 TEST(CheckTest, SummaryLineCountsWarningsAndErrors) {
@@ -61,9 +56,9 @@ TEST(CheckTest, SummaryLineCountsWarningsAndErrors) {
 TEST(CheckTest, ManyWarningsAreCappedButCounted) {
   ScratchDir dir;
   ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
-  std::string stray;
-  for (int i = 0; i < 250; ++i) stray += "stray" + std::to_string(i) + "\r\n";
-  replace_once(dir.file(child::kLineSource), "[fine]\r\n", stray + "[fine]\r\n");
+  std::vector<std::string> stray;
+  for (int i = 0; i < 250; ++i) stray.push_back("stray" + std::to_string(i));
+  write_bytes(dir.file(kLineSource), SourceText::default_line().insert_before("[fine]", stray));
   Result r = run_compactor({"check", dir.str()});
   EXPECT_EQ(r.exit_status, 0) << r.err;
   size_t shown = 0;
@@ -80,7 +75,7 @@ TEST(CheckTest, WritesAndDeletesNothing) {
   ScratchDir dir;
   ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
   // Outputs of an earlier compile stay as they are, whatever they hold.
-  write_bytes(dir.file(child::kRecords), "stale");
+  write_bytes(dir.file(kRecords), "stale");
   const auto before = snapshot(dir.path());
 
   Result clean = run_compactor({"check", dir.str()});
@@ -91,8 +86,10 @@ TEST(CheckTest, WritesAndDeletesNothing) {
 
   // The same compile as compile: a station off the 50 m grid is error 8; a misspelt keyword is a
   // warning.
-  replace_once(dir.file(child::kTrainSource), "stazione,   12200", "stazione,   12210");
-  replace_once(dir.file(child::kLineSource), "pendenza,  1350", "pendnza,  1350");
+  write_bytes(dir.file(kTrainSource),
+              SourceText::default_train().set_field("stazione,   12200", 1, "12210"));
+  write_bytes(dir.file(kLineSource),
+              SourceText::default_line().set_field("pendenza,  1350", 0, "pendnza"));
   const auto broken = snapshot(dir.path());
   Result bad = run_compactor({"check", dir.str()});
   EXPECT_EQ(bad.exit_status, 1);
@@ -110,7 +107,8 @@ TEST(CheckTest, WritesAndDeletesNothing) {
 TEST(CheckTest, WerrorAndOptions) {
   ScratchDir dir;
   ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
-  replace_once(dir.file(child::kLineSource), "pendenza,  1350", "pendnza,  1350");
+  write_bytes(dir.file(kLineSource),
+              SourceText::default_line().set_field("pendenza,  1350", 0, "pendnza"));
   Result warned = run_compactor({"check", dir.str()});
   EXPECT_EQ(warned.exit_status, 0);
   EXPECT_EQ(last_line(warned.err), "compactor: 1 warning, 0 errors");

@@ -15,18 +15,18 @@
 
 #include "format/decode.h"
 #include "format/outputs.h"
-#include "tests/author_tools_support.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
-using author_test::default_model;
-using author_test::default_run;
-using child::read_bytes;
-using child::Result;
-using child::run_compactor;
-using child::ScratchDir;
-using child::write_bytes;
+using test::default_model;
+using test::default_run;
+using test::read_bytes;
+using test::Result;
+using test::run_compactor;
+using test::ScratchDir;
+using test::write_bytes;
 
 // --- A strict JSON reader, enough to tell well-formed JSON and to read values back ----------
 
@@ -346,7 +346,7 @@ std::string output_path(const std::string& name) {
 }
 
 TEST(DumpTest, JsonOfEachOutputIsWellFormedAndHoldsTheScenario) {
-  const Result records = run_compactor({"dump", output_path(child::kRecords), "--json"});
+  const Result records = run_compactor({"dump", output_path(test::kRecords), "--json"});
   ASSERT_EQ(records.exit_status, 0) << records.err;
   const Json r = parse_json(records.out);
   ASSERT_EQ(r.at("records").array.size(), 87u);
@@ -375,7 +375,7 @@ TEST(DumpTest, JsonOfEachOutputIsWellFormedAndHoldsTheScenario) {
     EXPECT_EQ(rec[i].at("text").string, it.text);
   }
 
-  const Result grid = run_compactor({"dump", output_path(child::kGrid), "--json"});
+  const Result grid = run_compactor({"dump", output_path(test::kGrid), "--json"});
   ASSERT_EQ(grid.exit_status, 0) << grid.err;
   const Json g = parse_json(grid.out);
   EXPECT_EQ(g.at("cell_count").integer(), 4701);
@@ -401,7 +401,7 @@ TEST(DumpTest, JsonOfEachOutputIsWellFormedAndHoldsTheScenario) {
   EXPECT_EQ(by_index[263]->at("param1").integer(), 270);
 
   const Result line =
-      run_compactor({"dump", output_path(child::kPlan), "--json", "--every", "1000"});
+      run_compactor({"dump", output_path(test::kPlan), "--json", "--every", "1000"});
   ASSERT_EQ(line.exit_status, 0) << line.err;
   const Json l = parse_json(line.out);
   EXPECT_EQ(l.at("points").integer(), 235001);
@@ -429,7 +429,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 TEST(DumpTest, TextListsRecordsCellsAndPlan) {
-  const Result records = run_compactor({"dump", output_path(child::kRecords)});
+  const Result records = run_compactor({"dump", output_path(test::kRecords)});
   ASSERT_EQ(records.exit_status, 0) << records.err;
   const auto rl = lines_of(records.out);
   // Stations 1-26 and board texts 72-80 are listed; every other record is cleared here.
@@ -440,7 +440,7 @@ TEST(DumpTest, TextListsRecordsCellsAndPlan) {
             "TERMINI\", num1 1, num2 1, num3 4, num4 1, num5 1, flag1 0, flag2 1, flag3 0, flag4 "
             "0, check_code 69000");
 
-  const Result grid = run_compactor({"dump", output_path(child::kGrid)});
+  const Result grid = run_compactor({"dump", output_path(test::kGrid)});
   ASSERT_EQ(grid.exit_status, 0) << grid.err;
   const auto gl = lines_of(grid.out);
   size_t listed = 0;
@@ -451,7 +451,7 @@ TEST(DumpTest, TextListsRecordsCellsAndPlan) {
                           [&](const std::string& l) { return l.rfind(cell43 + ",", 0) == 0; }),
             1);
 
-  const Result line = run_compactor({"dump", output_path(child::kPlan), "--every", "50000"});
+  const Result line = run_compactor({"dump", output_path(test::kPlan), "--every", "50000"});
   ASSERT_EQ(line.exit_status, 0) << line.err;
   std::vector<std::string> data;
   for (const std::string& l : lines_of(line.out)) {
@@ -476,9 +476,9 @@ TEST(DumpTest, TextListsRecordsCellsAndPlan) {
 // A file whose length or content does not fit its format is refused with the offset where it
 // stops making sense: exit status 1 and nothing on stdout.
 TEST(DumpTest, FilesThatDoNotFitTheirFormatAreRefusedWithTheOffset) {
-  const std::string sim = read_bytes(output_path(child::kRecords));
-  const std::string dat = read_bytes(output_path(child::kGrid));
-  const std::string line = read_bytes(output_path(child::kPlan));
+  const std::string sim = read_bytes(output_path(test::kRecords));
+  const std::string dat = read_bytes(output_path(test::kGrid));
+  const std::string line = read_bytes(output_path(test::kPlan));
   ASSERT_EQ(sim.size(), 3607u);
   ASSERT_EQ(dat.size(), 70515u);
   // The line output begins with x(0) and x(1) as integers (4 bytes each), then x(2) as a double,
@@ -535,17 +535,17 @@ TEST(DumpTest, UnreadableFilesAndUnknownNames) {
   EXPECT_EQ(run_compactor({"dump", dir.file("folder.dat")}).exit_status, 3);
 
   // A name that tells nothing needs --as; --as also overrides a telling name.
-  write_bytes(dir.file("copy.bin"), read_bytes(output_path(child::kGrid)));
+  write_bytes(dir.file("copy.bin"), read_bytes(output_path(test::kGrid)));
   EXPECT_EQ(run_compactor({"dump", dir.file("copy.bin")}).exit_status, 2);
   Result as_grid = run_compactor({"dump", dir.file("copy.bin"), "--as", "grid"});
   EXPECT_EQ(as_grid.exit_status, 0);
-  EXPECT_EQ(as_grid.out, run_compactor({"dump", output_path(child::kGrid)}).out);
-  Result as_records = run_compactor({"dump", output_path(child::kGrid), "--as", "sim"});
+  EXPECT_EQ(as_grid.out, run_compactor({"dump", output_path(test::kGrid)}).out);
+  Result as_records = run_compactor({"dump", output_path(test::kGrid), "--as", "sim"});
   EXPECT_EQ(as_records.exit_status, 1);  // a grid read as records does not fit
 
   EXPECT_EQ(run_compactor({"dump", dir.file("copy.bin"), "--as", "plan"}).exit_status, 2);
-  EXPECT_EQ(run_compactor({"dump", output_path(child::kGrid), "--every", "10"}).exit_status, 2);
-  EXPECT_EQ(run_compactor({"dump", output_path(child::kPlan), "--every", "0"}).exit_status, 2);
+  EXPECT_EQ(run_compactor({"dump", output_path(test::kGrid), "--every", "10"}).exit_status, 2);
+  EXPECT_EQ(run_compactor({"dump", output_path(test::kPlan), "--every", "0"}).exit_status, 2);
   EXPECT_EQ(run_compactor({"dump"}).exit_status, 2);
 }
 

@@ -9,25 +9,14 @@
 #include "model/model.h"
 #include "format/outputs.h"
 #include "compiler/compile.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
-// Little-endian readers written here on purpose, apart from the encoder's own helpers.
-unsigned at(const std::string& b, size_t i) {
-  return static_cast<unsigned char>(b.at(i));
-}
-int32_t i16_at(const std::string& b, size_t i) {
-  return static_cast<int16_t>(static_cast<uint16_t>(at(b, i) | (at(b, i + 1) << 8)));
-}
-uint32_t u16_at(const std::string& b, size_t i) {
-  return at(b, i) | (at(b, i + 1) << 8);
-}
-int32_t i32_at(const std::string& b, size_t i) {
-  uint32_t v = at(b, i) | (at(b, i + 1) << 8) | (at(b, i + 2) << 16) |
-               (static_cast<uint32_t>(at(b, i + 3)) << 24);
-  return static_cast<int32_t>(v);
-}
+using test::i16_at;
+using test::i32_at;
+using test::u16_at;
 std::string bytes(std::initializer_list<unsigned> list) {
   std::string s;
   for (unsigned v : list) s.push_back(static_cast<char>(v));
@@ -184,15 +173,10 @@ TEST(LineOutput, EmptyPlanOfALine) {
 
 // A whole compile puts the stamps and the integrity codes where the simulator looks for them.
 TEST(Outputs, StampsAndCodesOfACompiledModel) {
-  Model m;
-  m.line_id = "QUELDRANO 2";
-  m.train_number = "555";
-  Sources s;
-  s.line.name = "QUELDRANO 2_linea.txt";
-  s.line.bytes = "[generale]\r\nlunghezza percorso, 1000\r\n[fine]\r\n";
-  s.train.name = "QUELDRANO 2_555-.txt";
-  s.train.bytes = "[generale]\r\n[fine]\r\n";
-  ASSERT_EQ(compile_model(m, 0, s), PassOutcome::kReady);
+  test::Compiled c = test::compile_in_memory(test::SourceText::line(1000),
+                                             test::SourceText::train({}), {.with_plan = 0});
+  ASSERT_EQ(c.outcome, PassOutcome::kReady);
+  const Model& m = c.m;
   ASSERT_EQ(m.error_code, 0);
 
   // The codes of "555" + "queldrano 2", completed from the fill table to 25 characters.

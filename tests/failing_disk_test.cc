@@ -15,56 +15,35 @@
 #include <string>
 #include <vector>
 
-#include "tests/child_process.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
 namespace fs = std::filesystem;
 
-using child::kCard;
-using child::kForm;
-using child::kGrid;
-using child::kLineSource;
-using child::kNotes;
-using child::kPlan;
-using child::kRecords;
-using child::kTrainSource;
+using test::Contents;
+using test::kCard;
+using test::kForm;
+using test::kGrid;
+using test::kLineSource;
+using test::kNotes;
+using test::kPlan;
+using test::kRecords;
+using test::kTrainSource;
 const std::set<std::string> kTexts = {kLineSource, kTrainSource, kCard, kForm, kNotes};
 
-uint64_t fnv1a(const std::string& bytes) {
-  uint64_t h = 14695981039346656037ull;
-  for (unsigned char c : bytes) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
-// What a file holds, short enough to keep for a 64 MiB file: its size and a hash.
-std::string digest(const std::string& bytes) {
-  return std::to_string(bytes.size()) + ":" + std::to_string(fnv1a(bytes));
-}
-
-// Every entry below dir: "<dir>" for a directory, the digest of a file's bytes otherwise.
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> state;
-  if (!fs::exists(dir)) return state;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    std::string rel = fs::relative(e.path(), dir).string();
-    state[rel] = e.is_directory() ? "<dir>" : digest(child::read_bytes(e.path()));
-  }
-  return state;
-}
-
-// The digests of the eight files of a successful build run, from a run in a directory of its own.
+// The digests of the eight files of a successful build run: the two sources as `sources` writes
+// them, and what the default build run left.
 const std::map<std::string, std::string>& reference() {
   static const std::map<std::string, std::string> files = [] {
-    child::ScratchDir texts, outputs;
-    EXPECT_EQ(child::run_compactor({"sources", texts.path().string()}).exit_status, 0);
-    EXPECT_EQ(child::run_compactor({"--dir", outputs.path().string(), "-q"}).exit_status, 0);
-    std::map<std::string, std::string> all = snapshot(texts.path());
-    for (const auto& [name, bytes] : snapshot(outputs.path())) all[name] = bytes;
+    test::ScratchDir texts;
+    EXPECT_EQ(test::run_compactor({"sources", texts.str()}).exit_status, 0);
+    std::map<std::string, std::string> all = test::snapshot(texts.path(), Contents::kDigest);
+    for (const auto& [name, digest] :
+         test::snapshot(test::default_run().dir.path(), Contents::kDigest)) {
+      all[name] = digest;
+    }
     return all;
   }();
   return files;
@@ -85,7 +64,7 @@ struct DiskCase {
 void take_name(const fs::path& path) {
   fs::remove(path);
   fs::create_directory(path);
-  child::write_bytes(path / "inside", "keep me");
+  test::write_bytes(path / "inside", "keep me");
 }
 
 std::vector<DiskCase> disk_cases() {
@@ -172,18 +151,18 @@ TEST(FailingDisk, EndsWithStatus3AndLosesNoFile) {
   ASSERT_EQ(ref.size(), 8u);
   for (const DiskCase& c : disk_cases()) {
     SCOPED_TRACE(c.name);
-    child::ScratchDir scratch;
+    test::ScratchDir scratch;
     const fs::path& d = scratch.path();
     // What an earlier run and the author left: older outputs, and the sources for a compile.
     for (const std::string& out : {kPlan, kRecords, kGrid}) {
-      child::write_bytes(d / out, "previous " + out);
+      test::write_bytes(d / out, "previous " + out);
     }
     if (c.compile) {
-      ASSERT_EQ(child::run_compactor({"sources", d.string()}).exit_status, 0);
+      ASSERT_EQ(test::run_compactor({"sources", d.string()}).exit_status, 0);
       for (const std::string& t : {kCard, kForm, kNotes}) fs::remove(d / t);
     }
     if (c.spoil) c.spoil(d);
-    const auto before = snapshot(d);
+    const auto before = test::snapshot(d, Contents::kDigest);
 
     const fs::path dir = c.subdirectory.empty() ? d : d / c.subdirectory;
     std::vector<std::string> args;
@@ -193,7 +172,7 @@ TEST(FailingDisk, EndsWithStatus3AndLosesNoFile) {
       args = {"--dir", dir.string(), "-q"};
     }
     args.insert(args.end(), c.options.begin(), c.options.end());
-    child::Result r = child::run_compactor(args, c.file_size_limit);
+    test::Result r = test::run_compactor(args, c.file_size_limit);
 
     EXPECT_EQ(r.signal, 0) << r.err;
     EXPECT_EQ(r.exit_status, 3) << r.err;
@@ -203,7 +182,7 @@ TEST(FailingDisk, EndsWithStatus3AndLosesNoFile) {
     }
     EXPECT_NE(r.err.find(message), std::string::npos) << "expected: " << message << "\n" << r.err;
 
-    const auto after = snapshot(d);
+    const auto after = test::snapshot(d, Contents::kDigest);
     for (const auto& [name, state] : after) {
       EXPECT_EQ(name.find(".tmp"), std::string::npos) << "temporary file left: " << name;
       if (c.written.count(name) != 0) {

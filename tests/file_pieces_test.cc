@@ -1,24 +1,22 @@
 // Replacing a file with content handed over in pieces, as the line output is written.
-// POSIX only (setrlimit, and tests/child_process.h): tests/win32_test.cc covers the Windows file
+// POSIX only (a file size limit in a child process): tests/win32_test.cc covers the Windows file
 // layer.
 #ifndef _WIN32
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
 #include <string>
 
 #include "platform/files.h"
-#include "tests/child_process.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
 namespace fs = std::filesystem;
 
-using child::read_bytes;
+using test::read_bytes;
 
 size_t entries(const fs::path& dir) {
   size_t n = 0;
@@ -30,11 +28,11 @@ class FilePieces : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(fs::is_directory(dir_));
-    child::write_bytes(path_, std::string(5000, 'o'));
+    test::write_bytes(path_, std::string(5000, 'o'));
   }
-  child::ScratchDir scratch_;
+  test::ScratchDir scratch_;
   const fs::path dir_ = scratch_.path();
-  const fs::path path_ = dir_ / child::kPlan;
+  const fs::path path_ = dir_ / test::kPlan;
 };
 
 TEST_F(FilePieces, PiecesReplaceTheFileInOrder) {
@@ -51,29 +49,29 @@ TEST_F(FilePieces, PiecesReplaceTheFileInOrder) {
 // A write that fails halfway (here the file size limit) tells the producer, and leaves the old
 // file whole with no temporary file. Run in a child process, which alone gets the limit.
 TEST_F(FilePieces, WriteFailingHalfwayKeepsTheOldFile) {
-  auto child = [this] {
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit {
-      1000, 1000
-    };
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
-    int refused = 0;
-    int offered = 0;
-    FileResult r = replace_file_in_pieces(path_.string(), [&](const PieceWriter& write) {
-      const std::string piece(600, 'n');
-      for (int i = 0; i < 5; ++i) {
-        ++offered;
-        if (!write(piece.data(), piece.size())) {
-          ++refused;
-          break;
-        }
-      }
-    });
-    bool ok = !r.ok && !r.reason.empty() && refused == 1 && offered == 2 &&
-              read_bytes(path_) == std::string(5000, 'o') && entries(dir_) == 1;
-    ::_exit(ok ? 0 : 1);
-  };
-  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+  const test::Result r = test::run_in_child(
+      [this] {
+        int refused = 0;
+        int offered = 0;
+        FileResult w = replace_file_in_pieces(path_.string(), [&](const PieceWriter& write) {
+          const std::string piece(600, 'n');
+          for (int i = 0; i < 5; ++i) {
+            ++offered;
+            if (!write(piece.data(), piece.size())) {
+              ++refused;
+              break;
+            }
+          }
+        });
+        // The reason goes to stderr; the status says whether the producer was told.
+        std::cerr << w.reason;
+        return !w.ok && offered == 2 && refused == 1 ? 0 : 1;
+      },
+      /*file_size_limit=*/1000);
+  EXPECT_EQ(r.exit_status, 0) << "the failing write was not refused once, as the second piece";
+  EXPECT_NE(r.err, "") << "no reason given";
+  EXPECT_EQ(read_bytes(path_), std::string(5000, 'o'));
+  EXPECT_EQ(entries(dir_), 1u) << "a temporary file was left behind";
 }
 
 }  // namespace

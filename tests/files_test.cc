@@ -1,41 +1,32 @@
 // Replacing a file whole, and what a replacement that cannot happen leaves behind.
-// POSIX only (through tests/child_process.h): tests/win32_test.cc covers the Windows file layer.
+// POSIX only (the program runs as a child process): tests/win32_test.cc covers the Windows file
+// layer.
 #ifndef _WIN32
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 
 #include "app/build_run.h"
 #include "model/model.h"
 #include "scenario/texts.h"
-#include "tests/child_process.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
 namespace fs = std::filesystem;
 
-using child::read_bytes;
-using child::write_bytes;
-
-// Every entry below dir with the content of each regular file ("<dir>" for directories).
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> state;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    std::string rel = fs::relative(e.path(), dir).string();
-    state[rel] = e.is_directory() ? "<dir>" : read_bytes(e.path());
-  }
-  return state;
-}
+using test::read_bytes;
+using test::snapshot;
+using test::write_bytes;
 
 class ReplaceFile : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(fs::is_directory(dir_)); }
-  child::ScratchDir scratch_;
+  test::ScratchDir scratch_;
   const fs::path dir_ = scratch_.path();
 };
 
@@ -83,8 +74,9 @@ TEST_F(ReplaceFile, WriteFailureOfASourceEndsTheRunWithStatus3) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(write_sources(opts), 3);
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err.rfind("compactor: cannot write " + (dir_ / "QUELDRANO 2_linea.txt").string() + ": ", 0),
-            0u)
+  EXPECT_EQ(
+      err.rfind("compactor: cannot write " + (dir_ / "QUELDRANO 2_linea.txt").string() + ": ", 0),
+      0u)
       << err;
   EXPECT_TRUE(fs::is_directory(dir_ / "QUELDRANO 2_linea.txt"));
   EXPECT_EQ(snapshot(dir_).size(), 1u);
@@ -97,14 +89,14 @@ TEST_F(ReplaceFile, CompileStopsAtAnOutputThatCannotBeWritten) {
   m.line_id = "QUELDRANO 2";
   m.train_number = "555";
   ASSERT_TRUE(
-      replace_file((dir_ / line_source_name(m)).string(), text_from_table(line_source_table())).ok);
+      replace_file((dir_ / line_source_name(m)).string(), test::SourceText::default_line()).ok);
   ASSERT_TRUE(
-      replace_file((dir_ / train_source_name(m)).string(), text_from_table(train_source_table())).ok);
+      replace_file((dir_ / train_source_name(m)).string(), test::SourceText::default_train()).ok);
   fs::create_directory(dir_ / "QUELDRANO 2_linea.dat");
   write_bytes(dir_ / "QUELDRANO 2_linea.dat" / "inside", "keep me");
   const auto before = snapshot(dir_);
 
-  const child::Result r = child::run_compactor({"compile", dir_.string(), "-q"});
+  const test::Result r = test::run_compactor({"compile", dir_.string(), "-q"});
   const std::string& messages = r.err;
   ASSERT_EQ(r.signal, 0) << messages;
   EXPECT_EQ(r.exit_status, 3);

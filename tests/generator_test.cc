@@ -5,9 +5,10 @@
 #include <string>
 
 #include "bench/generate.h"
+#include "compiler/compile.h"
 #include "compiler/compiler.h"
 #include "model/model.h"
-#include "compiler/compile.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
@@ -35,17 +36,11 @@ TEST(Generator, LargeScenarioCompilesCleanAndHoldsItsCounts) {
   }
   EXPECT_EQ(curves, 2000);
 
-  Model m;
-  m.line_id = "QUELDRANO 2";
-  m.train_number = "555";
-  std::vector<Warning> warnings;
-  Sources s;
-  s.line = SourceFile{"line", src.line, false};
-  s.train = SourceFile{"train", src.train, false};
-  s.warnings = &warnings;
-  ASSERT_EQ(compile_model(m, 1, s), PassOutcome::kReady);
+  test::Compiled c = test::compile_in_memory(src.line, src.train, {.collect_warnings = true});
+  const Model& m = c.m;
+  ASSERT_EQ(c.outcome, PassOutcome::kReady);
   EXPECT_EQ(m.error_code, 0) << "at " << m.error_position << " m";
-  EXPECT_TRUE(warnings.empty()) << warnings.front().text;
+  EXPECT_TRUE(c.warnings.empty()) << c.warnings.front().text;
   EXPECT_EQ(m.items[84].value2, 1000000);
   EXPECT_EQ(m.grid_last, 20140);
   EXPECT_EQ(m.tunnels.size(), 80u);
@@ -77,13 +72,9 @@ TEST(Generator, LargeScenarioCompilesCleanAndHoldsItsCounts) {
 TEST(Generator, ScaledLinesCompileClean) {
   for (int32_t length : {20000, 100000, 250000}) {
     bench::GeneratedSources src = bench::generate_scenario(bench::shape_for_length(length));
-    Model m;
-    m.line_id = "QUELDRANO 2";
-    m.train_number = "555";
-    Sources s;
-    s.line = SourceFile{"line", src.line, false};
-    s.train = SourceFile{"train", src.train, false};
-    ASSERT_EQ(compile_model(m, 1, s), PassOutcome::kReady) << length;
+    test::Compiled c = test::compile_in_memory(src.line, src.train);
+    const Model& m = c.m;
+    ASSERT_EQ(c.outcome, PassOutcome::kReady) << length;
     EXPECT_EQ(m.error_code, 0) << length << ": at " << m.error_position << " m";
     EXPECT_EQ(m.items[84].value2, length);
   }

@@ -11,47 +11,25 @@
 #include "model/model.h"
 #include "compiler/compile.h"
 #include "scenario/texts.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
-constexpr const char* kLineName = "QUELDRANO 2_linea.txt";
-constexpr const char* kTrainName = "QUELDRANO 2_555-.txt";
+using test::crlf;
 // A train source that places nothing and raises nothing.
 constexpr const char* kQuietTrain = "[generale]\r\n[fine]\r\n";
 
-std::string crlf(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& l : lines) text += l + "\r\n";
-  return text;
-}
-
 // A line source of the given length whose feature part holds `features`.
 std::string line_with(const std::vector<std::string>& features, int32_t length = 1000) {
-  std::vector<std::string> lines = {"[generale]", "lunghezza percorso, " + std::to_string(length),
-                                    "[curve]"};
-  lines.insert(lines.end(), features.begin(), features.end());
-  lines.push_back("[fine]");
-  return crlf(lines);
+  return test::SourceText::line(length, features);
 }
 
-struct CompileRun {
-  Model m;
-  Sources s;
-  PassOutcome outcome = PassOutcome::kReady;
-};
+using CompileRun = test::Compiled;
 
 CompileRun compile(std::optional<std::string> line, int32_t plan = 1,
                    std::optional<std::string> train = std::string(kQuietTrain)) {
-  CompileRun r;
-  r.m.line_id = "QUELDRANO 2";
-  r.m.train_number = "555";
-  r.s.line.name = kLineName;
-  r.s.line.bytes = std::move(line);
-  r.s.train.name = kTrainName;
-  r.s.train.bytes = std::move(train);
-  r.outcome = compile_model(r.m, plan, r.s);
-  return r;
+  return test::compile_in_memory(std::move(line), std::move(train), {.with_plan = plan});
 }
 
 // cells [from, to] all hold `value` in the field chosen by `field`.
@@ -277,10 +255,10 @@ TEST(LineReaderOutcome, StopsLeaveTheTrainSourceUnread) {
   expect_spans(stopped.m, gradient, {{0, 160, 0}}, "gradient");
 }
 
-// --- The writers' line source ------------------------------------------------------------------
+// --- The default line source -------------------------------------------------------------------
 
-TEST(LineCompileOfWritersSource, CompilesToTheDescribedLine) {
-  CompileRun r = compile(text_from_table(line_source_table()), 1, text_from_table(train_source_table()));
+TEST(DefaultLineCompile, CompilesToTheDescribedLine) {
+  CompileRun r = compile(test::SourceText::default_line(), 1, test::SourceText::default_train());
   const Model& m = r.m;
   ASSERT_EQ(r.outcome, PassOutcome::kReady);
   EXPECT_EQ(m.error_code, 0);
@@ -380,7 +358,7 @@ std::ostream& operator<<(std::ostream& o, const Rec& r) {
   return o << "{" << r.key << ", " << r.second << ", " << r.marker << "}";
 }
 
-TEST(ProgressiveOrdina, OrdersTheThreeChainageRecords) {
+TEST(ChainageOrder, OrdersTheThreeChainageRecords) {
   const Rec zero{0, 0, 0};
   struct Case {
     const char* name;
@@ -1109,6 +1087,20 @@ TEST(LinePlan, NoMoreThanAMillionPoints) {
   EXPECT_EQ(tag_at(ok.m, 1006998, 0), TaggedValue::kDouble);
 }
 
+// The last point a curve may reach is 999,999: on a 1,000,000 m line, whose plan table goes on to
+// point 1,007,000, a curve ending there is drawn and one ending a metre further is error 103.
+TEST(LinePlan, CurvesEndAtPoint999999AtTheLatest) {
+  CompileRun last = compile(line_with({"curvad1, 999000, 999"}, 1000000));
+  EXPECT_EQ(last.m.error_code, 0);
+  EXPECT_TRUE(last.s.train.consumed);
+  EXPECT_GT(real_at(last.m, 999999, 0), real_at(last.m, 999000, 0));  // turned by the curve
+
+  CompileRun over = compile(line_with({"curvad1, 999000, 1000"}, 1000000));
+  EXPECT_EQ(over.m.error_code, 103);
+  EXPECT_EQ(over.m.error_position, 0);
+  EXPECT_FALSE(over.s.train.consumed);
+}
+
 // --- Position test -----------------------------------------------------------------------------
 
 // (P + 100) / 50 may equal grid_last (160 for 1000 m): 7900 is accepted, 7901 is error 15, which
@@ -1187,7 +1179,7 @@ TEST(LineErrorSource, FileLineAndColumnOfTheRecord) {
     SCOPED_TRACE(c.name);
     CompileRun r = compile(c.text);
     EXPECT_EQ(r.m.error_code, c.code);
-    EXPECT_EQ(r.m.error_source.file, kLineName);
+    EXPECT_EQ(r.m.error_source.file, test::kLineSource);
     EXPECT_EQ(r.m.error_source.line, c.line);
     EXPECT_EQ(r.m.error_source.column, c.column);
   }

@@ -10,18 +10,18 @@
 #include <string>
 
 #include "format/decode.h"
-#include "tests/author_tools_support.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
-using author_test::default_model;
-using author_test::default_run;
-using child::read_bytes;
-using child::Result;
-using child::run_compactor;
-using child::ScratchDir;
-using child::write_bytes;
+using test::default_model;
+using test::default_run;
+using test::read_bytes;
+using test::Result;
+using test::run_compactor;
+using test::ScratchDir;
+using test::write_bytes;
 
 // --- A small XML well-formedness check -------------------------------------------------------
 
@@ -243,7 +243,7 @@ TEST(PlotTest, PlaceLabelsAvoidsLabelsAndObstacles) {
 
 TEST(PlotTest, PictureOfTheDefaultScenario) {
   ScratchDir dir;
-  for (const std::string& name : {child::kRecords, child::kGrid, child::kPlan}) {
+  for (const std::string& name : {test::kRecords, test::kGrid, test::kPlan}) {
     write_bytes(dir.file(name), read_bytes(default_run().file(name)));
   }
   Result r = run_compactor({"plot", dir.str()});
@@ -280,7 +280,7 @@ TEST(PlotTest, PictureOfTheDefaultScenario) {
   EXPECT_EQ(xml_problem(profiles), "");
   EXPECT_EQ(count_of(profiles, "class=\"station\""), 26u);
   EXPECT_EQ(count_of(profiles, "class=\"station-on-plan\""), 0u);
-  std::filesystem::remove(dir.file(child::kPlan));
+  std::filesystem::remove(dir.file(test::kPlan));
   Result missing_line = run_compactor({"plot", dir.str(), "-o", dir.file("q.svg")});
   EXPECT_EQ(missing_line.exit_status, 0);
   EXPECT_NE(missing_line.err.find("drawing the profiles only"), std::string::npos);
@@ -290,7 +290,7 @@ TEST(PlotTest, PictureOfTheDefaultScenario) {
 TEST(PlotTest, NamesAreEscapedAndBrokenOutputsRefused) {
   ScratchDir dir;
   ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
-  const std::string train = dir.file(child::kTrainSource);
+  const std::string train = dir.file(test::kTrainSource);
   std::string text = read_bytes(train);
   const std::string name = ", LATINA\r\n";
   ASSERT_NE(text.find(name), std::string::npos);
@@ -306,23 +306,23 @@ TEST(PlotTest, NamesAreEscapedAndBrokenOutputsRefused) {
 
   // A grid cut short: exit 1 and no picture; no record output: exit 3.
   ScratchDir broken;
-  write_bytes(broken.file(child::kRecords), read_bytes(dir.file(child::kRecords)));
-  std::string grid = read_bytes(dir.file(child::kGrid));
-  write_bytes(broken.file(child::kGrid), grid.substr(0, grid.size() - 3));
+  write_bytes(broken.file(test::kRecords), read_bytes(dir.file(test::kRecords)));
+  std::string grid = read_bytes(dir.file(test::kGrid));
+  write_bytes(broken.file(test::kGrid), grid.substr(0, grid.size() - 3));
   Result cut = run_compactor({"plot", broken.str(), "--no-plan"});
   EXPECT_EQ(cut.exit_status, 1);
   EXPECT_NE(cut.err.find("at offset 70500"), std::string::npos) << cut.err;
   EXPECT_FALSE(std::filesystem::exists(broken.file("QUELDRANO 2_555.svg")));
-  std::filesystem::remove(broken.file(child::kRecords));
+  std::filesystem::remove(broken.file(test::kRecords));
   EXPECT_EQ(run_compactor({"plot", broken.str()}).exit_status, 3);
   EXPECT_EQ(run_compactor({"plot", broken.str(), "--line-id", "a/b"}).exit_status, 2);
 }
 
 TEST(PlotTest, ReadsTheOutputsNamedAfterTheLineAndTrain) {
   ScratchDir dir;
-  write_bytes(dir.file("VALLE_7.sim"), read_bytes(default_run().file(child::kRecords)));
-  write_bytes(dir.file("VALLE_7.dat"), read_bytes(default_run().file(child::kGrid)));
-  const std::string line = read_bytes(default_run().file(child::kPlan));
+  write_bytes(dir.file("VALLE_7.sim"), read_bytes(default_run().file(test::kRecords)));
+  write_bytes(dir.file("VALLE_7.dat"), read_bytes(default_run().file(test::kGrid)));
+  const std::string line = read_bytes(default_run().file(test::kPlan));
   write_bytes(dir.file("VALLE_linea.dat"), line);
   Result r = run_compactor({"plot", dir.str(), "--line-id", "VALLE", "--train", "7"});
   ASSERT_EQ(r.exit_status, 0) << r.err;

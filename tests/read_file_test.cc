@@ -1,15 +1,13 @@
 // Reading a whole file: every byte, in as few reads as the file allows, up to a limit.
-// POSIX only (mkdtemp): tests/win32_test.cc covers the Windows file layer.
+// The POSIX file layer: tests/win32_test.cc covers the Windows one.
 #ifndef _WIN32
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/files.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
@@ -18,17 +16,12 @@ namespace fs = std::filesystem;
 
 class ReadFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/read_file_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    test::write_bytes(dir_ / name, bytes);
     return (dir_ / name).string();
   }
-  fs::path dir_;
+  test::ScratchDir scratch_;
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(ReadFile, EveryByte) {
@@ -68,9 +61,7 @@ TEST_F(ReadFile, RefusesWhatIsNotARegularFile) {
 TEST_F(ReadFile, FileLongerThanItsSize) {
   const std::string path = "/proc/self/cmdline";
   ASSERT_EQ(fs::file_size(path), 0u);
-  std::ifstream in(path, std::ios::binary);
-  const std::string expected((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
+  const std::string expected = test::read_bytes(path);
   ASSERT_GT(expected.size(), 1u);
   FileResult r;
   std::optional<std::string> back = read_file(path, r);

@@ -12,56 +12,32 @@
 #include "model/errors.h"
 #include "model/model.h"
 #include "scenario/texts.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
 
-std::string crlf(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += l + "\r\n";
-  return out;
-}
+using test::crlf;
 
 // A line with nothing on it but its length; grid_last = (length + 7000) / 50.
 std::string plain_line(int32_t length, const std::vector<std::string>& features = {}) {
-  std::vector<std::string> lines = {"[generale]", "lunghezza percorso, " + std::to_string(length),
-                                    "[pendenze]"};
-  lines.insert(lines.end(), features.begin(), features.end());
-  lines.push_back("[fine]");
-  return crlf(lines);
+  return test::SourceText::line(length, features);
 }
 
 std::string train(const std::vector<std::string>& records) {
-  std::vector<std::string> lines = {"[generale]"};
-  lines.insert(lines.end(), records.begin(), records.end());
-  lines.push_back("[fine]");
-  return crlf(lines);
+  return test::SourceText::train(records);
 }
 
-struct Read {
-  Model m;
-  Sources s;
-};
+using Read = test::Compiled;
 
 // Runs the reader alone (no cab-code pass) on the given sources.
 Read read(std::optional<std::string> line, std::optional<std::string> train_text,
           int32_t with_plan = 0) {
-  Read r;
-  r.m.line_id = "QUELDRANO 2";
-  r.m.train_number = "555";
-  r.s.line.name = "QUELDRANO 2_linea.txt";
-  r.s.line.bytes = std::move(line);
-  r.s.train.name = "QUELDRANO 2_555-.txt";
-  r.s.train.bytes = std::move(train_text);
-  read_sources(r.m, r.s, with_plan != 0);
-  return r;
+  return test::compile_in_memory(std::move(line), std::move(train_text),
+                                 {.with_plan = with_plan, .read_only = true});
 }
 
-int count_kind(const Model& m, uint8_t kind) {
-  int n = 0;
-  for (const TrackCell& c : m.track_grid) n += c.kind == kind;
-  return n;
-}
+using test::count_kind;
 
 // Every cell in [first, last] has the given speed_limit (field = 0) or adhesion (field = 1).
 void expect_profile(const Model& m, int field, int32_t first, int32_t last, int value) {
@@ -83,24 +59,24 @@ std::string short_station(int32_t p, const std::string& name) {
   return "stazione, " + std::to_string(p) + ", 12, 100, 0,0,0, 1,1,0, 4,1,1, 0, 0,0,0, " + name;
 }
 
-// --- The writers' sources --------------------------------------------------------------------
+// --- The default sources --------------------------------------------------------------------
 
-const Read& writers_read() {
+const Read& default_read() {
   static const Read r =
-      read(text_from_table(line_source_table()), text_from_table(train_source_table()), /*with_plan=*/1);
+      read(test::SourceText::default_line(), test::SourceText::default_train(), /*with_plan=*/1);
   return r;
 }
 
-TEST(WritersTrainSource, ReadsWithoutErrorAndConsumesBothSources) {
-  const Read& r = writers_read();
+TEST(DefaultTrainRead, ReadsWithoutErrorAndConsumesBothSources) {
+  const Read& r = default_read();
   EXPECT_EQ(r.m.error_code, 0);
   EXPECT_EQ(r.m.grid_last, 4700);
   EXPECT_TRUE(r.s.line.consumed);
   EXPECT_TRUE(r.s.train.consumed);
 }
 
-TEST(WritersTrainSource, GeneralDataAndStations) {
-  const Model& m = writers_read().m;
+TEST(DefaultTrainRead, GeneralDataAndStations) {
+  const Model& m = default_read().m;
   EXPECT_EQ(m.items[84].value1, 135);
   EXPECT_EQ(m.items[84].value3, 12);
   EXPECT_EQ(m.items[86].num1, 200);
@@ -115,8 +91,8 @@ TEST(WritersTrainSource, GeneralDataAndStations) {
   EXPECT_EQ(m.items[1].check_code, 69000);
 }
 
-TEST(WritersTrainSource, AdhesionAndSpeedProfiles) {
-  const Model& m = writers_read().m;
+TEST(DefaultTrainRead, AdhesionAndSpeedProfiles) {
+  const Model& m = default_read().m;
   expect_profile(m, 1, 0, 1779, 80);
   expect_profile(m, 1, 1780, 1927, 70);
   expect_profile(m, 1, 1928, 2298, 80);
@@ -134,8 +110,8 @@ TEST(WritersTrainSource, AdhesionAndSpeedProfiles) {
   }
 }
 
-TEST(WritersTrainSource, CellKindsPlacedByTheReader) {
-  const Model& m = writers_read().m;
+TEST(DefaultTrainRead, CellKindsPlacedByTheReader) {
+  const Model& m = default_read().m;
   EXPECT_EQ(count_kind(m, kSignal), 112);
   EXPECT_EQ(count_kind(m, kSlowOrderEnd), 4);
   EXPECT_EQ(count_kind(m, kSlowOrderStart), 4);
@@ -174,8 +150,8 @@ struct StationCase {
   int32_t first_approach;  // cell of approach_code 81; 0 when the station makes none
 };
 
-TEST(WritersTrainSource, StationsOneFourAndTwentySix) {
-  const Model& m = writers_read().m;
+TEST(DefaultTrainRead, StationsOneFourAndTwentySix) {
+  const Model& m = default_read().m;
   const StationCase cases[] = {
       {1, -500, 500, 0, 0, 9, 8},
       {4, 11950, 12500, 1, 0, 249, 248},
@@ -658,6 +634,21 @@ TEST(Profiles, FinalFillWritesOneCellWhenTheFillAlreadyStandsAtTheEnd) {
   expect_profile(r.m, 1, 0, 537, 60);
   expect_profile(r.m, 1, 538, 538, 70);
   expect_profile(r.m, 1, 539, 540, 0);
+}
+
+// Speed records that stand where the fill has no cell left do not advance it: on a 1000 m line
+// (grid_last 160) four records at 7900 m, past the line's end in cell 158, write 50 and 100 into
+// cells 158 and 159; 150 finds the fill at grid_last and is lost; the final fill writes 200 into
+// cell 160.
+TEST(Profiles, RecordsAtTheEndOfTheGridDoNotAdvanceTheFill) {
+  Read r = read(plain_line(1000), train({"velocita, 7900, 50", "velocita, 7900, 100",
+                                         "velocita, 7900, 150", "velocita, 7900, 200"}));
+  ASSERT_EQ(r.m.error_code, 0);
+  ASSERT_EQ(r.m.grid_last, 160);
+  expect_profile(r.m, 0, 0, 157, 0);
+  expect_profile(r.m, 0, 158, 158, 10);
+  expect_profile(r.m, 0, 159, 159, 20);
+  expect_profile(r.m, 0, 160, 160, 40);
 }
 
 TEST(Profiles, SpeedOutsideAByteIsAReadFailure) {

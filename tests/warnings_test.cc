@@ -1,57 +1,26 @@
 // Warnings for what the readers pass over, and the format of every diagnostic.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
-#include "tools/diagnostics.h"
-#include "format/outputs.h"
 #include "compiler/compile.h"
-#include "scenario/texts.h"
+#include "format/outputs.h"
+#include "model/errors.h"
+#include "tests/test_support.h"
+#include "tools/diagnostics.h"
 
 namespace compactor {
 namespace {
 
-struct Compiled {
-  Model model;
-  std::vector<Warning> warnings;
-  std::string grid;
-  std::string records;
-};
+using test::Compiled;
+using test::SourceText;
 
-Compiled compile(const std::string& line, const std::string& train, bool collect = true) {
-  Compiled c;
-  c.model.line_id = "QUELDRANO 2";
-  c.model.train_number = "555";
-  Sources s;
-  s.line = SourceFile{"line.txt", line, false};
-  s.train = SourceFile{"train.txt", train, false};
-  if (collect) s.warnings = &c.warnings;
-  EXPECT_EQ(compile_model(c.model, 1, s), PassOutcome::kReady);
-  c.grid = encode_grid_output(c.model);
-  c.records = encode_record_output(c.model);
-  return c;
-}
-
-std::string replace_once(std::string text, const std::string& from, const std::string& to) {
-  size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
-
-const std::string& line_source() {
-  static const std::string text = text_from_table(line_source_table());
-  return text;
-}
-const std::string& train_source() {
-  static const std::string text = text_from_table(train_source_table());
-  return text;
-}
-
-TEST(Warnings, WritersSourcesGiveNone) {
-  Compiled c = compile(line_source(), train_source());
-  EXPECT_EQ(c.model.error_code, 0);
+TEST(Warnings, DefaultSourcesGiveNone) {
+  Compiled c = test::compile_in_memory(SourceText::default_line(), SourceText::default_train(),
+                                       {.collect_warnings = true});
+  EXPECT_EQ(c.m.error_code, 0);
   EXPECT_TRUE(c.warnings.empty()) << c.warnings.front().text;
 }
 
@@ -85,33 +54,28 @@ TEST(Warnings, OnePerMistakeOnItsLine) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    std::string line = k.in_line_source ? replace_once(line_source(), k.from, k.to) : line_source();
-    std::string train =
-        k.in_line_source ? train_source() : replace_once(train_source(), k.from, k.to);
-    Compiled with = compile(line, train);
-    Compiled without = compile(line, train, false);
+    SourceText line = SourceText::default_line();
+    SourceText train = SourceText::default_train();
+    (k.in_line_source ? line : train).replace(k.from, k.to);
+    Compiled with = test::compile_in_memory(line, train, {.collect_warnings = true});
+    Compiled without = test::compile_in_memory(line, train, {.collect_warnings = false});
+    ASSERT_EQ(with.outcome, PassOutcome::kReady);
     ASSERT_EQ(with.warnings.size(), 1u);
-    EXPECT_EQ(with.warnings[0].pos.file, k.in_line_source ? "line.txt" : "train.txt");
+    EXPECT_EQ(with.warnings[0].pos.file, k.in_line_source ? test::kLineSource : test::kTrainSource);
     EXPECT_EQ(with.warnings[0].pos.line, k.line);
     EXPECT_EQ(with.warnings[0].pos.column, k.column);
     EXPECT_EQ(with.warnings[0].text, k.text);
-    EXPECT_EQ(with.grid, without.grid);
-    EXPECT_EQ(with.records, without.records);
-    EXPECT_EQ(with.model.error_code, without.model.error_code);
+    EXPECT_EQ(encode_grid_output(with.m), encode_grid_output(without.m));
+    EXPECT_EQ(encode_record_output(with.m), encode_record_output(without.m));
+    EXPECT_EQ(with.m.error_code, without.m.error_code);
   }
 }
 
 TEST(Warnings, CurvesWithoutPlanAreQuiet) {
-  Model m;
-  m.line_id = "QUELDRANO 2";
-  m.train_number = "555";
-  std::vector<Warning> warnings;
-  Sources s;
-  s.line = SourceFile{"line.txt", line_source(), false};
-  s.train = SourceFile{"train.txt", train_source(), false};
-  s.warnings = &warnings;
-  ASSERT_EQ(compile_model(m, 0, s), PassOutcome::kReady);
-  EXPECT_TRUE(warnings.empty());
+  Compiled c = test::compile_in_memory(SourceText::default_line(), SourceText::default_train(),
+                                       {.with_plan = 0, .collect_warnings = true});
+  ASSERT_EQ(c.outcome, PassOutcome::kReady);
+  EXPECT_TRUE(c.warnings.empty());
 }
 
 TEST(Diagnostics, ErrorWithSourceLineAndCaret) {
@@ -137,6 +101,25 @@ TEST(Diagnostics, ErrorWithoutSourceOrPosition) {
   EXPECT_EQ(format_error(m, ""),
             "compactor: error 12: no room for a code point in one of the three windows before a "
             "slow-order start (at 19000 m)\n");
+}
+
+// Every error the program records, and two numbers it never does: the message says where, as
+// " (at P m)" after the meaning, exactly for the errors that carry a position, whatever
+// error_position holds for the others.
+TEST(Diagnostics, PositionSuffixExactlyForTheErrorsWithAPosition) {
+  const std::set<int32_t> positional = {6,  7,  8,  9,  11, 12, 13,  15, 16,
+                                        17, 18, 19, 20, 21, 22, 106, 107};
+  const int32_t codes[] = {1,  2,   3,   4,   5,   6,   7,   8,   9,    10,  11, 12,
+                           13, 14,  15,  16,  17,  18,  19,  20,  21,   22,  23, 24,
+                           25, 101, 102, 103, 104, 105, 106, 107, 1250, 1251};
+  for (int32_t code : codes) {
+    Model m;
+    m.error_code = code;
+    m.error_position = -7550;
+    const std::string suffix = positional.count(code) != 0 ? " (at -7550 m)" : "";
+    EXPECT_EQ(format_error(m, ""), "compactor: error " + std::to_string(code) + ": " +
+                                       error_meaning(code) + suffix + "\n");
+  }
 }
 
 }  // namespace

@@ -9,14 +9,13 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
@@ -122,18 +121,9 @@ TEST(Win32Paths, JoinWithBackslash) {
 class Win32Files : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A directory whose name is not ASCII, so every name goes through the UTF-8 conversion.
-    std::u8string name = u8"compactor_città_";
-    for (char c : std::to_string(GetCurrentProcessId())) name += static_cast<char8_t>(c);
-    base_ = fs::temp_directory_path() / name;
-    fs::remove_all(base_);
-    ASSERT_TRUE(fs::create_directories(base_));
+    ASSERT_TRUE(fs::is_directory(base_));
     const std::u8string u8 = base_.u8string();
     dir_.assign(u8.begin(), u8.end());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(base_, ec);
   }
   std::vector<std::string> names() const {
     std::vector<std::string> found;
@@ -143,11 +133,9 @@ class Win32Files : public ::testing::Test {
     }
     return found;
   }
-  static std::string bytes_of(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  fs::path base_;
+  // A directory whose name is not ASCII, so every name goes through the UTF-8 conversion.
+  test::ScratchDir scratch_{u8"compactor_città_"};
+  const fs::path base_ = scratch_.path();
   std::string dir_;  // base_ as UTF-8, the way the program holds names
 };
 
@@ -159,7 +147,7 @@ TEST_F(Win32Files, ReplaceCreatesAndReadBackGivesTheSameBytes) {
   const std::string path = join_path(dir_, "QUELDRANO 2_555.sim");
   FileResult w = replace_file(path, kAwkward);
   ASSERT_TRUE(w.ok) << w.reason;
-  EXPECT_EQ(bytes_of(base_ / "QUELDRANO 2_555.sim"), kAwkward);
+  EXPECT_EQ(test::read_bytes(base_ / "QUELDRANO 2_555.sim"), kAwkward);
   EXPECT_TRUE(file_exists(path));
   FileResult r;
   std::optional<std::string> back = read_file(path, r);
@@ -170,10 +158,10 @@ TEST_F(Win32Files, ReplaceCreatesAndReadBackGivesTheSameBytes) {
 
 TEST_F(Win32Files, ReplaceOverALongerFileLeavesOnlyTheNewBytes) {
   const std::string path = join_path(dir_, "out.dat");
-  std::ofstream(base_ / "out.dat", std::ios::binary) << std::string(70000, 'x');
+  test::write_bytes(base_ / "out.dat", std::string(70000, 'x'));
   FileResult w = replace_file(path, "abc");
   ASSERT_TRUE(w.ok) << w.reason;
-  EXPECT_EQ(bytes_of(base_ / "out.dat"), "abc");
+  EXPECT_EQ(test::read_bytes(base_ / "out.dat"), "abc");
   EXPECT_EQ(names(), std::vector<std::string>{"out.dat"});
 }
 
@@ -185,27 +173,27 @@ TEST_F(Win32Files, PiecesArriveInOrder) {
     EXPECT_TRUE(write(kAwkward.data(), kAwkward.size()));
   });
   ASSERT_TRUE(w.ok) << w.reason;
-  EXPECT_EQ(bytes_of(base_ / "QUELDRANO 2_linea.dat"), "ab" + kAwkward);
+  EXPECT_EQ(test::read_bytes(base_ / "QUELDRANO 2_linea.dat"), "ab" + kAwkward);
   EXPECT_EQ(names(), std::vector<std::string>{"QUELDRANO 2_linea.dat"});
 }
 
 TEST_F(Win32Files, AProducerThatThrowsLeavesTheOldFileAndNoTemporary) {
   const std::string path = join_path(dir_, "out.dat");
-  std::ofstream(base_ / "out.dat", std::ios::binary) << "old";
+  test::write_bytes(base_ / "out.dat", "old");
   EXPECT_THROW(replace_file_in_pieces(path,
                                       [](const PieceWriter& write) {
                                         write("half", 4);
                                         throw std::bad_alloc();
                                       }),
                std::bad_alloc);
-  EXPECT_EQ(bytes_of(base_ / "out.dat"), "old");
+  EXPECT_EQ(test::read_bytes(base_ / "out.dat"), "old");
   EXPECT_EQ(names(), std::vector<std::string>{"out.dat"});
 }
 
 // As when the simulator has the file open: the rename fails, the old file stays whole.
 TEST_F(Win32Files, FailedReplaceOfAnOpenFileKeepsItAndLeavesNoTemporary) {
   const std::string path = join_path(dir_, "out.dat");
-  std::ofstream(base_ / "out.dat", std::ios::binary) << "old";
+  test::write_bytes(base_ / "out.dat", "old");
   HANDLE held = CreateFileW((base_ / "out.dat").c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -215,16 +203,16 @@ TEST_F(Win32Files, FailedReplaceOfAnOpenFileKeepsItAndLeavesNoTemporary) {
   EXPECT_FALSE(w.reason.empty());
   EXPECT_NE(w.reason.back(), '\n');
   EXPECT_NE(w.reason.back(), '.');
-  EXPECT_EQ(bytes_of(base_ / "out.dat"), "old");
+  EXPECT_EQ(test::read_bytes(base_ / "out.dat"), "old");
   EXPECT_EQ(names(), std::vector<std::string>{"out.dat"});
 }
 
 TEST_F(Win32Files, FailedReplaceOfADirectoryLeavesNoTemporary) {
   fs::create_directory(base_ / "out.dat");
-  std::ofstream(base_ / "out.dat" / "inside", std::ios::binary) << "kept";
+  test::write_bytes(base_ / "out.dat" / "inside", "kept");
   FileResult w = replace_file(join_path(dir_, "out.dat"), "new");
   EXPECT_FALSE(w.ok);
-  EXPECT_EQ(bytes_of(base_ / "out.dat" / "inside"), "kept");
+  EXPECT_EQ(test::read_bytes(base_ / "out.dat" / "inside"), "kept");
   EXPECT_EQ(names(), std::vector<std::string>{"out.dat"});
 }
 
@@ -249,7 +237,7 @@ TEST_F(Win32Files, ReadRefusesWhatIsNotARegularFileOrTooLarge) {
   EXPECT_FALSE(read_file("NUL", r).has_value());
   EXPECT_EQ(r.reason, "not a regular file");
 
-  std::ofstream(base_ / "big.txt", std::ios::binary) << std::string((1 << 20) + 1, 'x');
+  test::write_bytes(base_ / "big.txt", std::string((1 << 20) + 1, 'x'));
   EXPECT_FALSE(read_file(join_path(dir_, "big.txt"), r, 1 << 20).has_value());
   EXPECT_EQ(r.reason, "larger than 1 MiB");
   std::optional<std::string> exact = read_file(join_path(dir_, "big.txt"), r, (1 << 20) + 1);

@@ -1,23 +1,18 @@
-#include "scenario/texts.h"
-
-#include "app/build_run.h"
-
+// The five texts of the default scenario: their lines, layouts and names, and writing them.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#ifdef _WIN32
-#include <process.h>
-#endif
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "app/build_run.h"
+#include "scenario/texts.h"
+#include "tests/test_support.h"
 
 namespace compactor {
 namespace {
@@ -76,20 +71,6 @@ bool right_aligned_number(const std::string& field, size_t width) {
   return field.size() == width && field.back() != ' ' && std::regex_match(field, number);
 }
 
-std::string read_whole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-uint64_t fnv1a(const std::string& bytes) {
-  uint64_t h = 14695981039346656037ull;
-  for (unsigned char c : bytes) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
 Model scenario_model() {
   Model m;
   m.line_id = "QUELDRANO 2";
@@ -117,7 +98,7 @@ const FileCase kFiles[] = {
      " |_____|_____|__________|_____|____________________________|________________|_____|"},
 };
 
-TEST(WritersTextFromTable, WritesUpToTheSentinelWithCrLf) {
+TEST(TextFromTable, WritesUpToTheSentinelWithCrLf) {
   struct Case {
     std::vector<std::string> table;
     std::string text;
@@ -135,7 +116,7 @@ TEST(WritersTextFromTable, WritesUpToTheSentinelWithCrLf) {
   for (const Case& c : cases) EXPECT_EQ(text_from_table(c.table), c.text);
 }
 
-TEST(WritersFiles, SizeLineCountFirstAndLastLine) {
+TEST(ScenarioTexts, SizeLineCountFirstAndLastLine) {
   for (const FileCase& f : kFiles) {
     SCOPED_TRACE(f.name);
     const std::vector<std::string> table = f.table();
@@ -155,7 +136,7 @@ TEST(WritersFiles, SizeLineCountFirstAndLastLine) {
   }
 }
 
-TEST(WritersFiles, TellingLines) {
+TEST(ScenarioTexts, TellingLines) {
   struct Case {
     std::vector<std::string> (*table)();
     size_t line;  // 1-based
@@ -176,7 +157,8 @@ TEST(WritersFiles, TellingLines) {
       {line_source_table, 204, "pendenza,  213700,   0"},
       {line_source_table, 206, "montagna,   9500,  9550,  2"},
       {line_source_table, 239, "indicatori_vmax,  208800,  80,  90,  95,  2,  80,  90,  95,  2"},
-      {line_source_table, 244, "cartello_indicatore,  78850,   (GALLERIA   )(GRICILLI II)(M. 1400    )"},
+      {line_source_table, 244,
+       "cartello_indicatore,  78850,   (GALLERIA   )(GRICILLI II)(M. 1400    )"},
       {line_source_table, 251, "cartello_indicatore,  210200,   (BIVIO PER)( SALERNO )"},
       {train_source_table, 5, "orologio,    19              7             30 "},
       {train_source_table, 13, "velocita,   0,    30"},
@@ -213,9 +195,9 @@ TEST(WritersFiles, TellingLines) {
     EXPECT_EQ(lines[c.line - 1], c.text) << "line " << c.line;
   }
   // The one signal that carries a last number other than 0.
-  const std::vector<std::string> treno = written_lines(train_source_table());
+  const std::vector<std::string> train_lines = written_lines(train_source_table());
   size_t found = 0;
-  for (const std::string& line : treno)
+  for (const std::string& line : train_lines)
     if (line.rfind("segnale,", 0) == 0 && line.substr(line.size() - 3) != ", 0") {
       EXPECT_EQ(line, "segnale,   37100,   2, 4, 0,  0, 0,    1,  2,0,0, 220");
       ++found;
@@ -243,7 +225,7 @@ void expect_sections(
   EXPECT_EQ(next, sections.size());
 }
 
-TEST(WritersLinea, SectionsAndGeneralRecords) {
+TEST(LineSource, SectionsAndGeneralRecords) {
   const std::vector<std::string> lines = written_lines(line_source_table());
   expect_sections(lines, {{1, {"[generale]", ""}},
                           {10, {"[curve]", "curva"}},
@@ -265,7 +247,7 @@ TEST(WritersLinea, SectionsAndGeneralRecords) {
                      }));
 }
 
-TEST(WritersLinea, CurvesRiseWithoutOverlap) {
+TEST(LineSource, CurvesRiseWithoutOverlap) {
   const std::vector<std::string> lines = written_lines(line_source_table());
   const std::regex curve("curva([ds][1-6]),  ([0-9]+),  ([0-9]+)");
   std::map<std::string, int> per_keyword;
@@ -292,7 +274,7 @@ TEST(WritersLinea, CurvesRiseWithoutOverlap) {
   EXPECT_EQ(per_keyword, expected);
 }
 
-TEST(WritersLinea, GradientsRiseAndChangeAtEveryRecord) {
+TEST(LineSource, GradientsRiseAndChangeAtEveryRecord) {
   const std::vector<std::string> lines = written_lines(line_source_table());
   const std::regex gradient("pendenza,  ([0-9]+),   (-?[0-9]+)");
   long previous_position = 0;
@@ -313,7 +295,7 @@ TEST(WritersLinea, GradientsRiseAndChangeAtEveryRecord) {
   EXPECT_EQ(values, (std::set<long>{-8, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7, 10}));
 }
 
-TEST(WritersLinea, TunnelsBoardsAndSpeedBoards) {
+TEST(LineSource, TunnelsBoardsAndSpeedBoards) {
   const std::vector<std::string> lines = written_lines(line_source_table());
   const std::regex tunnel("montagna,   ([0-9]+),  ([0-9]+),  (2|11)");
   std::set<long> tunnel_starts;
@@ -383,7 +365,7 @@ std::vector<std::string> fixed_fields(const std::string& line, const std::string
   return fields;
 }
 
-TEST(WritersTreno, SectionsAndPositions) {
+TEST(TrainSource, SectionsAndPositions) {
   const std::vector<std::string> lines = written_lines(train_source_table());
   expect_sections(lines, {{1, {"[generale]", ""}},
                           {6, {"[aderenze]", "aderenza,"}},
@@ -430,7 +412,7 @@ TEST(WritersTreno, SectionsAndPositions) {
   EXPECT_EQ(fixed_fields(lines[13], "velocita", {8, 6})[0], "     500");
 }
 
-TEST(WritersTreno, SignalsRiseWithSpacingAndTails) {
+TEST(TrainSource, SignalsRiseWithSpacingAndTails) {
   const std::vector<std::string> lines = written_lines(train_source_table());
   std::map<std::string, int> per_tail;
   long previous = 0;
@@ -454,7 +436,7 @@ TEST(WritersTreno, SignalsRiseWithSpacingAndTails) {
   EXPECT_EQ(per_tail, expected);
 }
 
-TEST(WritersScheda, GridColumnsAndRows) {
+TEST(TimetableCard, GridColumnsAndRows) {
   const std::vector<std::string> lines = written_lines(timetable_card_table());
   const std::vector<size_t> bars = bar_columns({5, 5, 10, 5, 28, 16, 5});
   for (size_t n = 15; n <= 66; ++n) {
@@ -496,7 +478,7 @@ TEST(WritersScheda, GridColumnsAndRows) {
   EXPECT_EQ(timed, (std::vector<size_t>{18, 28, 45, 59, 65}));
 }
 
-TEST(WritersRallentamenti, GridColumnsAndRowsMatchTrainSlowOrders) {
+TEST(SlowOrderForm, GridColumnsAndRowsMatchTrainSlowOrders) {
   const std::vector<std::string> lines = written_lines(slow_order_form_table());
   const std::vector<size_t> bars = bar_columns({3, 28, 12, 10, 9, 12});
   for (size_t n = 9; n <= 40; ++n) {
@@ -513,10 +495,10 @@ TEST(WritersRallentamenti, GridColumnsAndRowsMatchTrainSlowOrders) {
   EXPECT_EQ(lines[7], "  " + std::string(79, '_'));
 
   // Rows 13 to 16 restate the slow orders of the train source file.
-  const std::vector<std::string> treno = written_lines(train_source_table());
+  const std::vector<std::string> train_lines = written_lines(train_source_table());
   for (size_t k = 0; k < 4; ++k) {
     const std::vector<std::string> order =
-        fixed_fields(treno[67 + k], "rallentamento", {8, 6, 5, 2, 3, 3});
+        fixed_fields(train_lines[67 + k], "rallentamento", {8, 6, 5, 2, 3, 3});
     const long position = std::stol(order[0]);
     const std::vector<std::string> c = cells_of(lines[12 + k]);
     ASSERT_EQ(c.size(), 7u);
@@ -532,7 +514,7 @@ TEST(WritersRallentamenti, GridColumnsAndRowsMatchTrainSlowOrders) {
   }
 }
 
-TEST(WritersNames, FollowTheModelIdentity) {
+TEST(TextFileNames, FollowTheModelIdentity) {
   struct Case {
     std::string (*name)(const Model&);
     const char* scenario;
@@ -554,58 +536,37 @@ TEST(WritersNames, FollowTheModelIdentity) {
   }
 }
 
-class WritersWrite : public ::testing::Test {
+class WriteSources : public ::testing::Test {
  protected:
-  void SetUp() override {
-#ifdef _WIN32
-    // No mkdtemp on Windows: a directory of this process under the temporary directory.
-    dir_ = (std::filesystem::temp_directory_path() / ("writers_test." + std::to_string(_getpid())))
-               .string();
-    std::filesystem::remove_all(dir_);
-    ASSERT_TRUE(std::filesystem::create_directory(dir_));
-#else
-    char pattern[] = "/tmp/writers_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-#endif
-  }
-  void TearDown() override {
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-  std::string dir_;
+  test::ScratchDir scratch_;
+  const std::string dir_ = scratch_.str();
 };
 
-TEST_F(WritersWrite, ReplacesLongerFilesWhole) {
+TEST_F(WriteSources, ReplacesLongerFilesWhole) {
   const Model m = scenario_model();
-  struct Writer {
+  struct Text {
     std::string name;
     std::vector<std::string> (*table)();
   };
-  const Writer writers[] = {
+  const Text texts[] = {
       {line_source_name(m), line_source_table},
       {train_source_name(m), train_source_table},
       {notes_name(m), notes_table},
       {slow_order_form_name(m), slow_order_form_table},
       {timetable_card_name(m), timetable_card_table},
   };
-  for (const Writer& w : writers) {
-    std::ofstream(dir_ + "/" + w.name, std::ios::binary) << std::string(20000, 'x');
+  for (const Text& w : texts) {
+    test::write_bytes(dir_ + "/" + w.name, std::string(20000, 'x'));
   }
   RunOptions opts;
   opts.dir = dir_;
   ASSERT_EQ(write_sources(opts), 0);
-  std::set<std::string> present;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_))
-    present.insert(entry.path().filename().string());
-  std::set<std::string> expected;
-  for (const Writer& w : writers) {
-    expected.insert(w.name);
-    EXPECT_EQ(read_whole(dir_ + "/" + w.name), text_from_table(w.table())) << w.name;
-  }
-  EXPECT_EQ(present, expected);
+  std::map<std::string, std::string> expected;
+  for (const Text& w : texts) expected[w.name] = text_from_table(w.table());
+  EXPECT_EQ(test::snapshot(dir_), expected);
 }
 
-TEST_F(WritersWrite, FailureEndsTheRunWithStatus3) {
+TEST_F(WriteSources, FailureEndsTheRunWithStatus3) {
   RunOptions opts;
   opts.dir = dir_ + "/missing";
   testing::internal::CaptureStderr();
@@ -614,13 +575,16 @@ TEST_F(WritersWrite, FailureEndsTheRunWithStatus3) {
 }
 
 // A last guard over the whole content, taken once every line had passed the checks above.
-TEST(WritersFiles, Checksums) {
+TEST(ScenarioTexts, Fingerprints) {
   const std::pair<std::vector<std::string> (*)(), uint64_t> cases[] = {
-      {line_source_table, 5163821537413001658ull},  {train_source_table, 1358549643020081185ull},
-      {notes_table, 15948759471610767077ull},  {slow_order_form_table, 4289233512664789761ull},
+      {line_source_table, 5163821537413001658ull},
+      {train_source_table, 1358549643020081185ull},
+      {notes_table, 15948759471610767077ull},
+      {slow_order_form_table, 4289233512664789761ull},
       {timetable_card_table, 3936750276578489249ull},
   };
-  for (const auto& [table, sum] : cases) EXPECT_EQ(fnv1a(text_from_table(table())), sum);
+  for (const auto& [table, sum] : cases)
+    EXPECT_EQ(test::fingerprint(text_from_table(table())), sum);
 }
 
 }  // namespace
