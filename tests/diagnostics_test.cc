@@ -1,0 +1,158 @@
+// What the compile's diagnostics say and where: read failures by record and field, every error
+// in order, the note of a line error that stopped the train half, cab-code errors by slow order,
+// and the JSON report.
+#include "tools/diagnostics.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "model/errors.h"
+#include "tests/test_support.h"
+#include "tools/check.h"
+
+namespace compactor {
+namespace {
+
+using test::SourceText;
+
+// The report of a compile in memory, each diagnostic formatted as check prints it.
+std::string report_of(const test::Compiled& c) {
+  std::string out;
+  for (const std::string& text : format_report(make_report(c.m, c.warnings), c.s)) out += text;
+  return out;
+}
+
+TEST(ReadFailureMessages, NameTheRecordTheFieldAndWhatWasFound) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> line;
+    std::optional<std::string> train;
+    const char* first_line;  // the first line of the report
+  };
+  const std::string tunnel = "montagna,   9500,  9550,  2";
+  const std::string line = SourceText::default_line();
+  const std::string train = SourceText::default_train();
+  const Case cases[] = {
+      {"missing field at the line end",
+       SourceText::default_line().replace(tunnel, "montagna,   9500,  9550"), train,
+       "QUELDRANO 2_linea.txt:206:24: error 25: montagna: the tunnel type (a whole number) is "
+       "missing; the line ends here"},
+      {"letters in a number",
+       SourceText::default_line().replace(tunnel, "montagna,   95OO,  9550,  2"), train,
+       "QUELDRANO 2_linea.txt:206:13: error 25: montagna: the start \"95OO\" is not a whole "
+       "number"},
+      {"a unit after the number",
+       SourceText::default_line().replace(tunnel, "montagna,   9500m,  9550,  2"), train,
+       "QUELDRANO 2_linea.txt:206:13: error 25: montagna: the start \"9500m\" is not a whole "
+       "number"},
+      {"a number too large for its field", line,
+       SourceText::default_train().replace("sabbia,    200", "sabbia,    40000"),
+       "QUELDRANO 2_555-.txt:4:12: error 25: sabbia: the sand 40000 is too large (at most 32767)"},
+      {"no train source", line, std::nullopt,
+       "QUELDRANO 2_555-.txt: error 25: the train source does not exist"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Compiled r = test::compile_in_memory(c.line, c.train);
+    EXPECT_EQ(r.m.error_code, kErrReadFailure);
+    std::string report = report_of(r);
+    EXPECT_EQ(report.substr(0, report.find('\n')), c.first_line) << report;
+  }
+}
+
+TEST(ReadFailureMessages, ASpeedACellCannotHoldIsReportedAtItsOwnField) {
+  std::string train = SourceText::default_train().text();
+  size_t at = train.find("velocita,");
+  ASSERT_NE(at, std::string::npos);
+  size_t end = train.find("\r\n", at);
+  const std::string first = train.substr(at, end - at);
+  // The first speed record's speed becomes 1650 km/h: its fill fails at the next speed record.
+  const std::string changed = first.substr(0, first.rfind(',') + 1) + " 1650";
+  train.replace(at, first.size(), changed);
+  test::Compiled r = test::compile_in_memory(SourceText::default_line().text(), train);
+  ASSERT_EQ(r.m.error_code, kErrReadFailure);
+  const int32_t line =
+      1 + static_cast<int32_t>(std::count(train.begin(), train.begin() + at, '\n'));
+  EXPECT_EQ(r.m.error_source.line, line);
+  EXPECT_EQ(r.m.error_source.column, static_cast<int32_t>(changed.rfind(' ') + 2));
+  EXPECT_NE(r.m.error_detail.find("velocita: the speed 1650 km/h"), std::string::npos)
+      << r.m.error_detail;
+}
+
+// A tunnel past the end of the grid is an error of the line source, at its own line; the train
+// half then stops at its first slow order, which a note shows. The outcome stays the same.
+TEST(ErrorsWhereTheyArise, ALineErrorComesFirstWithANoteWhereTheTrainHalfStopped) {
+  test::Compiled r =
+      test::compile_in_memory(SourceText::default_line()
+                                  .insert_before("montagna", {"montagna,   240000,  240550,  2"})
+                                  .text(),
+                              SourceText::default_train().text());
+  EXPECT_EQ(r.m.error_code, kErrBeyondGrid);
+  EXPECT_EQ(r.m.error_position, 19450);  // the outcome: where the train half stopped
+  ASSERT_EQ(r.m.error_log.size(), 1u);
+  const RecordedError& e = r.m.error_log[0];
+  EXPECT_EQ(e.source.file, test::kLineSource);
+  EXPECT_EQ(e.position, 240000);
+  ASSERT_EQ(e.notes.size(), 1u);
+  EXPECT_EQ(e.notes[0].pos.file, test::kTrainSource);
+  EXPECT_EQ(e.notes[0].pos.line, 68);
+  CheckReport report = make_report(r.m, r.warnings);
+  EXPECT_EQ(summary_line(report), "0 warnings, 1 error; outcome: error 15 (at 19450 m)");
+}
+
+// Two slow orders whose start windows hold no free cell: both errors are reported, each at the
+// slow-order record whose cells it concerns, in the order of the pass.
+TEST(ErrorsWhereTheyArise, EveryCabCodeErrorNamesItsSlowOrder) {
+  std::vector<std::string> blockers;
+  for (int start : {5000, 9000}) {
+    for (int back = 5; back <= 20; ++back) {
+      blockers.push_back("abbattimento, " + std::to_string((start / 50 + 1 - back) * 50) + ", 0");
+    }
+  }
+  std::vector<std::string> records = {"velocita, 0, 100"};
+  records.insert(records.end(), blockers.begin(), blockers.end());
+  records.push_back("rallentamento, 5000, 60, 200, 0, 0, 0");
+  records.push_back("rallentamento, 9000, 60, 200, 0, 0, 0");
+  test::Compiled r =
+      test::compile_in_memory(SourceText::line(20000).text(), SourceText::train(records).text());
+  ASSERT_GE(r.m.error_log.size(), 2u);
+  int first_line = 0;
+  for (const RecordedError& e : r.m.error_log) {
+    EXPECT_EQ(e.code, kErrNoRoomBeforeStart);
+    EXPECT_EQ(e.source.file, test::kTrainSource);
+    EXPECT_GT(e.source.line, 0);
+    EXPECT_GE(e.source.line, first_line);  // in the order of the pass
+    first_line = e.source.line;
+  }
+  EXPECT_NE(r.m.error_log.front().source.line, r.m.error_log.back().source.line);
+}
+
+TEST(CheckJson, HoldsEveryDiagnosticWithItsFieldsAndTheOutcome) {
+  test::Compiled r = test::compile_in_memory(
+      SourceText::default_line()
+          .replace("montagna,   9500,  9550,  2", "montagan,   9500,  9550,  2")
+          .text(),
+      SourceText::default_train().replace("stazione,   12200", "stazione,   12210").text());
+  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings)));
+  EXPECT_EQ(j["warnings"], 1);
+  EXPECT_EQ(j["errors"], 1);
+  EXPECT_EQ(j["outcome"]["code"], 8);
+  EXPECT_EQ(j["outcome"]["position"], 12210);
+  ASSERT_EQ(j["diagnostics"].size(), 2u);
+  const auto& w = j["diagnostics"][0];
+  EXPECT_EQ(w["severity"], "warning");
+  EXPECT_EQ(w["code"], "unknown-keyword");
+  EXPECT_EQ(w["file"], test::kLineSource);
+  EXPECT_EQ(w["line"], 206);
+  EXPECT_EQ(w["column"], 1);
+  const auto& e = j["diagnostics"][1];
+  EXPECT_EQ(e["severity"], "error");
+  EXPECT_EQ(e["code"], 8);
+  EXPECT_EQ(e["file"], test::kTrainSource);
+  EXPECT_GT(e["end_column"].get<int>(), e["column"].get<int>());
+  EXPECT_TRUE(e["notes"].is_array());
+}
+
+}  // namespace
+}  // namespace compactor
