@@ -1,37 +1,75 @@
-# Thin wrapper around CMake. `make` builds, `make run` does the default build run,
-# `make test` builds and runs every test, `make fuzz` runs each fuzz target for FUZZ_SECONDS.
+# Thin wrapper around CMake.
+#   make / make build   the program only, in $(BUILD)
+#   make run            the program, then the default build run in $(BUILD)
+#   make test           the program, the tests and the benchmarks; runs every test
+#   make test-sanitize  the same under the address and undefined-behaviour sanitizers
+#   make fuzz           each fuzz target for FUZZ_SECONDS
+#   make bench          the benchmarks, then bench/run.sh (whole runs timed against the baseline)
+#   make install        the program into $(PREFIX)/bin
+#   make clean          removes every build tree
+# The Makefile's Linux builds treat compiler warnings as errors (COMPACTOR_WERROR=ON); a plain
+# `cmake` configure does not. On Debian, `make run`, `make test` and the other targets install the
+# packages they need and the machine lacks (scripts/install-packages.sh).
 BUILD ?= build
 SAN_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
+PREFIX ?= /usr/local
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all build run test test-sanitize fuzz clean
+# What each kind of build needs from Debian.
+RUN_PACKAGES := g++ cmake make
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev
+BENCH_PACKAGE := libbenchmark-dev
+FUZZ_PACKAGES := $(RUN_PACKAGES) clang-14 libclang-rt-14-dev
+WINDOWS_PACKAGES := $(RUN_PACKAGES) libgtest-dev mingw-w64 g++-mingw-w64-x86-64 wine wine64 xvfb \
+  xauth xdotool
+INSTALL_PACKAGES := scripts/install-packages.sh
+
+.PHONY: all build run test test-sanitize fuzz bench install clean
 .PHONY: windows windows-tests test-windows screenshots-windows
 
 all: build
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	@$(INSTALL_PACKAGES) $(RUN_PACKAGES)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCOMPACTOR_WERROR=ON
 
 build: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j$(JOBS)
+	cmake --build $(BUILD) -j$(JOBS) --target compactor
 
 run: build
 	./$(BUILD)/compactor --verbose
 
-test: build
+# Configured again each time, so that a tree first made by `make build` gets its tests.
+test:
+	@$(INSTALL_PACKAGES) $(TEST_PACKAGES) --optional $(BENCH_PACKAGE)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCOMPACTOR_TESTS=ON -DCOMPACTOR_WERROR=ON
+	cmake --build $(BUILD) -j$(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
-$(SAN_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCOMPACTOR_SANITIZE=ON
-
-test-sanitize: $(SAN_BUILD)/CMakeCache.txt
+test-sanitize:
+	@$(INSTALL_PACKAGES) $(TEST_PACKAGES)
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCOMPACTOR_SANITIZE=ON \
+	  -DCOMPACTOR_TESTS=ON -DCOMPACTOR_WERROR=ON
 	cmake --build $(SAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j$(JOBS)
 
 fuzz:
+	@$(INSTALL_PACKAGES) $(FUZZ_PACKAGES)
 	FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) fuzz/run.sh $(FUZZ_SECONDS)
+
+# The benchmarks, then bench/run.sh: the program's whole runs timed against the baseline. The
+# in-process benchmarks are then at $(BUILD)/bench/compactor_bench.
+bench: $(BUILD)/CMakeCache.txt
+	@$(INSTALL_PACKAGES) $(RUN_PACKAGES) $(BENCH_PACKAGE) time
+	cmake -S . -B $(BUILD) -DCOMPACTOR_BENCH=ON
+	cmake --build $(BUILD) -j$(JOBS) --target compactor gen_scenario baseline compactor_bench
+	BUILD=$(abspath $(BUILD)) bench/run.sh
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Windows: cross-built with mingw-w64 (cmake/mingw-w64-x86_64.cmake) and tested under Wine.
 # `make windows` builds $(WIN_BUILD)/compactor.exe; `make test-windows` runs the unit tests and
@@ -43,6 +81,7 @@ GTEST_SRC ?= /usr/src/googletest
 WIN_GTEST := $(CURDIR)/$(WIN_TEST_BUILD)/googletest
 
 $(WIN_BUILD)/CMakeCache.txt:
+	@$(INSTALL_PACKAGES) $(WINDOWS_PACKAGES)
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(WIN_TOOLCHAIN) \
 	  -DCMAKE_BUILD_TYPE=Release -DCOMPACTOR_TESTS=OFF
 
@@ -51,6 +90,7 @@ windows: $(WIN_BUILD)/CMakeCache.txt
 
 # GoogleTest from Debian's sources, built once with the same toolchain.
 $(WIN_GTEST)/lib/libgtest.a:
+	@$(INSTALL_PACKAGES) $(WINDOWS_PACKAGES)
 	cmake -S $(GTEST_SRC) -B $(WIN_TEST_BUILD)/googletest-build \
 	  -DCMAKE_TOOLCHAIN_FILE=$(WIN_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF \
 	  -DCMAKE_INSTALL_PREFIX=$(WIN_GTEST)
@@ -72,4 +112,4 @@ screenshots-windows: windows
 	scripts/screenshots-windows.sh $(WIN_BUILD)/compactor.exe docs
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) $(WIN_TEST_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WIN_TEST_BUILD)
