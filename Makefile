@@ -19,7 +19,7 @@ PREFIX ?= /usr/local
 MAKEFLAGS += --no-print-directory
 
 # What each kind of build needs from Debian.
-RUN_PACKAGES := g++ cmake make
+RUN_PACKAGES := g++ cmake make nlohmann-json3-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev
 BENCH_PACKAGE := libbenchmark-dev
 FUZZ_PACKAGES := $(RUN_PACKAGES) clang-14 libclang-rt-14-dev
