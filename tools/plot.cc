@@ -282,6 +282,21 @@ std::vector<SlowOrderSpan> slow_orders(const std::vector<TrackCell>& cells) {
   return out;
 }
 
+std::vector<int> limit_in_force(const std::vector<TrackCell>& cells) {
+  std::vector<int> limit;
+  limit.reserve(cells.size());
+  for (const TrackCell& c : cells) limit.push_back(c.speed_limit * 5);
+  const int count = static_cast<int>(cells.size());
+  for (const SlowOrderSpan& o : slow_orders(cells)) {
+    const bool has_end = cells[static_cast<size_t>(o.cells.last)].kind == kSlowOrderEnd;
+    const int stop = has_end ? o.cells.last : count;
+    for (int i = o.cells.first; i < stop; ++i) {
+      limit[static_cast<size_t>(i)] = std::min(limit[static_cast<size_t>(i)], std::max(o.speed, 0));
+    }
+  }
+  return limit;
+}
+
 std::vector<double> spread_labels(const std::vector<double>& anchors, double width, double lo,
                                   double hi) {
   // Groups of labels set side by side, each centred on the mean of its anchors.

@@ -57,6 +57,11 @@ struct SlowOrderSpan {
 };
 std::vector<SlowOrderSpan> slow_orders(const std::vector<TrackCell>& cells);
 
+// The speed limit in force in each cell, in km/h: the cell's own limit, lowered to a slow order's
+// speed from its start cell up to the cell before its end (up to the last cell when it has no
+// end).
+std::vector<int> limit_in_force(const std::vector<TrackCell>& cells);
+
 // Centres for labels `width` wide along one axis, one per anchor (anchors sorted ascending):
 // labels that would overlap are set side by side, centred as a group on their anchors, and kept
 // inside [lo, hi] when they fit.
