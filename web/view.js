@@ -503,37 +503,53 @@
 
   // A place for each station's name: above or below its mark, one row further out at a time,
   // clear of the names and leader lines already placed and of the track.
+  // A place for each station's name: above or below its mark, one row further out at a time,
+  // clear of the names and leader lines already placed and of the track. Names are placed once
+  // from west to east and once from east to west (so that a crowd can form a staircase either
+  // way); the run that names more stations, then with the shorter leader lines, is kept.
   function placeStationLabels(g, t, marks, width, height) {
     g.font = "12px DejaVu Sans, Helvetica, Arial, sans-serif";
     const obstacles = trackObstacles(t);
-    const placed = [];
-    const leaders = [];
+    const byX = [...marks].sort((p, q) => p.x - q.x);
+    const runs = [byX, [...byX].reverse()].map((order) => labelRun(g, order, obstacles, width, height));
+    const best = runs[1].count > runs[0].count ||
+      (runs[1].count === runs[0].count && runs[1].leaders < runs[0].leaders) ? runs[1] : runs[0];
     for (const mark of marks) {
-      const w = g.measureText(mark.station.name).width + 6;
-      const h = 15;
-      const choice = labelCandidates(mark, w, h, width, height).find((box) => {
-        const lx = Math.max(box.x0, Math.min(mark.x, box.x1));
-        const ly = box.y1 <= mark.y ? box.y1 : box.y0;
-        return !placed.some((b) => boxesOverlap(b, box)) &&
-          !obstacles.some((b) => boxesOverlap(b, box)) &&
-          !leaders.some((l) => segmentCrossesBox(l[0], l[1], l[2], l[3], box)) &&
-          !placed.some((b) => segmentCrossesBox(mark.x, mark.y, lx, ly, b));
-      });
-      if (!choice) continue;
-      placed.push(choice);
-      const lx = Math.max(choice.x0, Math.min(mark.x, choice.x1));
-      const ly = choice.y1 <= mark.y ? choice.y1 : choice.y0;
-      leaders.push([mark.x, mark.y, lx, ly]);
-      mark.label = choice;
-      mark.leader = [lx, ly];
+      const place = best.places.get(mark);
+      mark.label = place ? place.box : null;
+      mark.leader = place ? place.leader : null;
     }
-    return placed;
+    return [...best.places.values()].map((p) => p.box);
+  }
+
+  function labelRun(g, order, obstacles, width, height) {
+    const places = new Map();
+    const boxes = [];
+    const leaders = [];
+    let leaderLength = 0;
+    for (const mark of order) {
+      const w = g.measureText(mark.station.name).width + 6;
+      const leaderTo = (box) => [Math.max(box.x0, Math.min(mark.x, box.x1)), box.y1 <= mark.y ? box.y1 : box.y0];
+      const box = labelCandidates(mark, w, 15, width, height).find((b) => {
+        const [lx, ly] = leaderTo(b);
+        return !boxes.some((o) => boxesOverlap(o, b)) && !obstacles.some((o) => boxesOverlap(o, b)) &&
+          !leaders.some((l) => segmentCrossesBox(l[0], l[1], l[2], l[3], b)) &&
+          !boxes.some((o) => segmentCrossesBox(mark.x, mark.y, lx, ly, o));
+      });
+      if (!box) continue;
+      const leader = leaderTo(box);
+      boxes.push(box);
+      leaders.push([mark.x, mark.y, leader[0], leader[1]]);
+      leaderLength += Math.hypot(leader[0] - mark.x, leader[1] - mark.y);
+      places.set(mark, { box, leader });
+    }
+    return { places, count: places.size, leaders: leaderLength };
   }
 
   function labelCandidates(mark, w, h, width, height) {
     const out = [];
-    for (let row = 0; row < 7; row += 1) {
-      for (const shift of [0, 0.5, -0.5, 1, -1, 1.5, -1.5]) {
+    for (let row = 0; row < 16; row += 1) {
+      for (const shift of [0, 0.5, -0.5, 1, -1, 1.5, -1.5, 2, -2, 3, -3]) {
         const x0 = mark.x - w / 2 + shift * w;
         const above = mark.y - 8 - row * (h + 3);
         const below = mark.y + 8 + row * (h + 3);
@@ -544,7 +560,7 @@
       }
     }
     // Nearest first, so that leader lines stay short.
-    const distance = (box) => Math.hypot((box.x0 + box.x1) / 2 - mark.x, (box.y0 + box.y1) / 2 - mark.y);
+    const distance = (box) => Math.hypot(1.5 * ((box.x0 + box.x1) / 2 - mark.x), (box.y0 + box.y1) / 2 - mark.y);
     return out.sort((p, q) => distance(p) - distance(q));
   }
 

@@ -25,7 +25,12 @@ export default [
     },
   },
   {
+    // The tests run in node; the functions they hand to the page run in the browser.
     files: ["tests/browser/**/*.js"],
-    languageOptions: { ecmaVersion: 2022, sourceType: "module", globals: { ...globals.node } },
+    languageOptions: {
+      ecmaVersion: 2022,
+      sourceType: "module",
+      globals: { ...globals.node, ...globals.browser },
+    },
   },
 ];
