@@ -2,9 +2,15 @@
 # The page of `compactor view` in a real browser: installs what is missing (Debian's chromium, the
 # npm packages of tests/browser), builds the program, makes the pages of the default scenario and
 # of the 1,000,000 m scenario, lints the page's script and runs the browser tests.
-#   scripts/test-browser.sh [BUILD_DIR]        (default build)
+#   scripts/test-browser.sh [BUILD_DIR]                      (default build)
+#   scripts/test-browser.sh --screenshots DIR [BUILD_DIR]    pictures of the page into DIR instead
 set -euo pipefail
 cd "$(dirname "$0")/.."
+shots=""
+if [ "${1:-}" = "--screenshots" ]; then
+  shots=$(cd "$2" && pwd)
+  shift 2
+fi
 BUILD=${1:-build}
 JOBS=${JOBS:-2}
 
@@ -34,6 +40,11 @@ mkdir -p "$work/default" "$work/large"
 "$BUILD/compactor" sources "$work/default"
 "$BUILD/compactor" compile "$work/default"
 "$BUILD/compactor" view "$work/default"
+if [ -n "$shots" ]; then
+  (cd tests/browser && node screenshots.js "$work/default/QUELDRANO 2_555.html" "$shots")
+  echo "pictures of the page in $shots"
+  exit 0
+fi
 "$BUILD/bench/gen_scenario" "$work/large" --length 1000000
 "$BUILD/compactor" compile "$work/large"
 "$BUILD/compactor" view "$work/large"

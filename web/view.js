@@ -1160,13 +1160,21 @@
     return axisMetre(canvas.clientWidth, p.x);
   }
 
+  // Where an item the pointer is on stands along the line.
+  function targetMetre(target) {
+    if (target.type === "cell") return target.cell * 50;
+    if (target.type === "station") return target.station.position;
+    if (target.type === "diagnostic") return diagnostics[target.index].metre;
+    return target.order.from;
+  }
+
   function onHover(canvas, event) {
     const p = canvasPoint(canvas, event);
     if (canvas === planCanvas) {
       const target = planTargetAt(p);
       if (target) showTooltip(targetTooltip(target), event.clientX, event.clientY);
       else hideTooltip();
-      view.cursor = planMetreAt(p);
+      view.cursor = target ? targetMetre(target) : planMetreAt(p);
     } else {
       view.cursor = axisMetre(canvas.clientWidth, p.x);
       const kinds = rowLayout()[3];
