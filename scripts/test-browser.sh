@@ -15,10 +15,10 @@ BUILD=${1:-build}
 JOBS=${JOBS:-2}
 
 need=()
-for pkg in chromium fonts-dejavu-core nodejs npm; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if [ "${#need[@]}" -gt 0 ] && ! { [ -x /usr/bin/chromium ] && command -v npm >/dev/null; }; then
+[ -x /usr/bin/chromium ] || need+=(chromium)
+dpkg -s fonts-dejavu-core >/dev/null 2>&1 || need+=(fonts-dejavu-core)
+command -v npm >/dev/null || need+=(nodejs npm)
+if [ "${#need[@]}" -gt 0 ]; then
   echo "installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq

@@ -137,6 +137,25 @@ describe("the default scenario's page", () => {
     assert.match(await page.textContent("#find-status"), /nothing matches/);
   });
 
+  test("two fingers spread apart on the profiles zoom in around them", async () => {
+    await page.evaluate(() => window.compactorView.show(114000, 228000));
+    const cdp = await browser.context.newCDPSession(page);
+    const box = await page.locator("#profiles").boundingBox();
+    const x = box.x + box.width / 2;
+    const y = box.y + 100;
+    const touch = (type, spread) => cdp.send("Input.dispatchTouchEvent", {
+      type, touchPoints: spread === null ? [] : [{ x: x - spread, y, id: 1 }, { x: x + spread, y, id: 2 }],
+    });
+    await touch("touchStart", 20);
+    for (const spread of [40, 60, 80, 100, 120]) await touch("touchMove", spread);
+    await touch("touchEnd", null);
+    await cdp.detach();
+    await page.waitForTimeout(50);
+    const w = await viewWindow(page);
+    assert.ok(Math.abs(w.b - w.a - 228000 / 6) < 1, JSON.stringify(w));  // 40 px apart, then 240
+    assert.ok(w.a < 114000 && 114000 < w.b, JSON.stringify(w));
+  });
+
   test("a link with a view opens there, and keys pan and zoom", async () => {
     const { page: linked, errors: linkedErrors } = await openPage(browser.context,
       path.join(DEFAULT_DIR, PAGE_NAME), "#km=52.05&span=3");
