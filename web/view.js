@@ -1069,10 +1069,17 @@
     return box;
   }
 
+  // "FILE:LINE:COLUMN" as far as it is known.
+  function diagnosticPlace(d, withColumn) {
+    if (!d.file) return "compactor";
+    if (d.line <= 0) return d.file;
+    return d.file + ":" + d.line + (withColumn ? ":" + d.column : "");
+  }
+
   function diagnosticTooltip(d) {
     const box = element("div");
     box.append(element("div", "head", d.severity + ": " + d.message));
-    box.append(element("div", "", d.file + ":" + d.line + ":" + d.column +
+    box.append(element("div", "", diagnosticPlace(d, true) +
       (d.metre !== null ? ", at " + d.metre + " m" : "")));
     return box;
   }
@@ -1328,7 +1335,7 @@
       (errors === 1 ? " error)" : " errors)");
     diagnostics.forEach((d, index) => {
       const li = element("li", d.severity);
-      const button = element("button", "", d.severity + " " + d.file + ":" + d.line + ": " + d.message +
+      const button = element("button", "", d.severity + " " + diagnosticPlace(d, false) + ": " + d.message +
         (d.metre !== null ? " \u2014 " + kmText(d.metre) : " \u2014 no place on the line"));
       button.type = "button";
       button.addEventListener("click", () => selectDiagnostic(index));
