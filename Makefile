@@ -113,3 +113,9 @@ screenshots-windows: windows
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WIN_TEST_BUILD)
+
+# The page of `compactor view` in Debian's headless chromium, and the lint of its script
+# (scripts/test-browser.sh installs chromium and the npm packages of tests/browser when missing).
+.PHONY: test-browser
+test-browser: $(BUILD)/CMakeCache.txt
+	JOBS=$(JOBS) scripts/test-browser.sh $(BUILD)

@@ -1,6 +1,7 @@
 #include "app/author_tools.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "app/cli.h"
@@ -8,6 +9,7 @@
 #include "format/outputs.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "scenario/texts.h"
 #include "tools/check.h"
 #include "tools/diagnostics.h"
 #include "tools/dump.h"
@@ -120,54 +122,54 @@ int run_dump(const std::vector<std::string>& args) {
   return std::fflush(stdout) == 0 ? 0 : 3;
 }
 
-int run_plot(const std::vector<std::string>& args) {
-  std::string dir;
-  std::string out_path;
-  Model names;  // only the identity, for the file names
-  names.line_id = kDefaultLineId;
-  names.train_number = kDefaultTrainNumber;
-  bool with_plan = true;
-  bool quiet = false;
+int parse_outputs_request(const std::vector<std::string>& args, const std::string& command,
+                          const std::string& extension, OutputsRequest& r) {
+  r.names.line_id = kDefaultLineId;
+  r.names.train_number = kDefaultTrainNumber;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-o") {
-      if (!take_value(args, i, out_path)) return usage_error("-o needs a file name");
+      if (!take_value(args, i, r.out_path)) return usage_error("-o needs a file name");
     } else if (a == "--line-id") {
-      if (!take_value(args, i, names.line_id)) return usage_error("--line-id needs an identifier");
+      if (!take_value(args, i, r.names.line_id)) {
+        return usage_error("--line-id needs an identifier");
+      }
     } else if (a == "--train") {
-      if (!take_value(args, i, names.train_number)) {
+      if (!take_value(args, i, r.names.train_number)) {
         return usage_error("--train needs a train number");
       }
     } else if (a == "--no-plan") {
-      with_plan = false;
+      r.with_plan = false;
     } else if (a == "-q" || a == "--quiet") {
-      quiet = true;
+      r.quiet = true;
     } else if (a == "-v" || a == "--verbose") {
-      quiet = false;
+      r.quiet = false;
     } else if (!a.empty() && a[0] == '-') {
-      return usage_error("unknown option '" + a + "' for plot");
-    } else if (dir.empty()) {
-      dir = a;
+      return usage_error("unknown option '" + a + "' for " + command);
+    } else if (r.dir.empty()) {
+      r.dir = a;
     } else {
       return usage_error("unexpected argument '" + a + "'");
     }
   }
-  if (dir.empty()) return usage_error("plot needs a directory");
-  if (std::string p = identities_problem(names.line_id, names.train_number); !p.empty()) {
+  if (r.dir.empty()) return usage_error(command + " needs a directory");
+  if (std::string p = identities_problem(r.names.line_id, r.names.train_number); !p.empty()) {
     return usage_error(p);
   }
-  if (out_path.empty()) {
-    out_path = join_path(dir, names.line_id + "_" + names.train_number + ".svg");
+  if (r.out_path.empty()) {
+    r.out_path = join_path(r.dir, r.names.line_id + "_" + r.names.train_number + extension);
   }
+  return -1;
+}
 
-  PlotData data;
-  data.line_id = names.line_id;
-  data.train_number = names.train_number;
+int read_outputs(const OutputsRequest& r, PlotData& data) {
+  data.line_id = r.names.line_id;
+  data.train_number = r.names.train_number;
   DecodeError error;
-  for (const PlotInput& input : plot_inputs(names, with_plan)) {
-    const std::string path = join_path(dir, input.name);
+  for (const PlotInput& input : plot_inputs(r.names, r.with_plan)) {
+    const std::string path = join_path(r.dir, input.name);
     if (input.may_be_missing && !file_exists(path)) {
-      if (!quiet) {
+      if (!r.quiet) {
         std::fputs(format_note("no line output " + path + ": drawing the profiles only").c_str(),
                    stderr);
       }
@@ -177,13 +179,52 @@ int run_plot(const std::vector<std::string>& args) {
     if (!bytes) return 3;
     if (!add_plot_input(data, input.kind, *bytes, error)) return decode_failure(path, error);
   }
-  std::string svg = plot_svg(data);
-  if (FileResult r = replace_file(out_path, svg); !r.ok) {
-    std::fputs(format_note("cannot write " + out_path + ": " + r.reason).c_str(), stderr);
-    return 3;
+  return -1;
+}
+
+bool outputs_older_than_sources(const OutputsRequest& r) {
+  std::optional<std::filesystem::file_time_type> oldest_output, newest_source;
+  for (const PlotInput& input : plot_inputs(r.names, r.with_plan)) {
+    std::error_code ec;
+    auto t = std::filesystem::last_write_time(join_path(r.dir, input.name), ec);
+    if (!ec && (!oldest_output || t < *oldest_output)) oldest_output = t;
   }
-  if (!quiet) std::printf("wrote %s (%zu bytes)\n", out_path.c_str(), svg.size());
-  return 0;
+  for (const std::string& name : {line_source_name(r.names), train_source_name(r.names)}) {
+    std::error_code ec;
+    auto t = std::filesystem::last_write_time(join_path(r.dir, name), ec);
+    if (!ec && (!newest_source || t > *newest_source)) newest_source = t;
+  }
+  return oldest_output && newest_source && *oldest_output < *newest_source;
+}
+
+bool warn_if_outputs_older(const OutputsRequest& r) {
+  if (!outputs_older_than_sources(r)) return false;
+  if (!r.quiet) {
+    std::fputs(format_note("the outputs in " + r.dir +
+                           " are older than the sources beside them: they do not show the "
+                           "sources' last changes; compile again")
+                   .c_str(),
+               stderr);
+  }
+  return true;
+}
+
+bool write_page(const OutputsRequest& r, const std::string& bytes) {
+  if (FileResult f = replace_file(r.out_path, bytes); !f.ok) {
+    std::fputs(format_note("cannot write " + r.out_path + ": " + f.reason).c_str(), stderr);
+    return false;
+  }
+  if (!r.quiet) std::printf("wrote %s (%zu bytes)\n", r.out_path.c_str(), bytes.size());
+  return true;
+}
+
+int run_plot(const std::vector<std::string>& args) {
+  OutputsRequest r;
+  if (int status = parse_outputs_request(args, "plot", ".svg", r); status >= 0) return status;
+  PlotData data;
+  if (int status = read_outputs(r, data); status >= 0) return status;
+  warn_if_outputs_older(r);
+  return write_page(r, plot_svg(data)) ? 0 : 3;
 }
 
 }  // namespace compactor

@@ -4,6 +4,7 @@
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
+#include "app/view_command.h"
 #include "platform/platform.h"
 #include "tools/diagnostics.h"
 
@@ -21,6 +22,7 @@ constexpr const char* kHelp =
     "       compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror] [--json]\n"
     "       compactor dump FILE [--json] [--as sim|grid|line] [--every N]\n"
     "       compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan]\n"
+    "       compactor view DIR [-o FILE.html] [--line-id ID] [--train NUM] [--no-plan]\n"
     "\n"
     "With no command, does the build run of the scenario in the program's own directory (or in\n"
     "DIR): writes the five text files, compiles the line and train sources, deletes them and\n"
@@ -32,6 +34,8 @@ constexpr const char* kHelp =
     "  check DIR        compile as compile does, report, and write and delete nothing\n"
     "  dump FILE        list the content of a binary output (by its name ending, or --as)\n"
     "  plot DIR         draw the binary outputs in DIR as an SVG picture\n"
+    "  view DIR         make an interactive page of the binary outputs in DIR, with the\n"
+    "                   warnings and errors of the sources beside them\n"
     "\n"
     "options:\n"
     "  --dir DIR          do the build run in DIR instead of the program's directory\n"
@@ -44,6 +48,7 @@ constexpr const char* kHelp =
     "  --as KIND          dump: read FILE as a record (sim), grid or line output\n"
     "  --every N          dump: list the plan of the line every N metres\n"
     "  -o FILE.svg        plot: where to write the picture (default DIR/ID_NUM.svg)\n"
+    "  -o FILE.html       view: where to write the page (default DIR/ID_NUM.html)\n"
     "  -q, --quiet        show nothing while working\n"
     "  -v, --verbose      list each file written with its size\n"
     "  -h, --help         show this help\n"
@@ -204,7 +209,8 @@ struct OwnParserCommand {
   int (*run)(const std::vector<std::string>& args);
 };
 
-constexpr OwnParserCommand kOwnParserCommands[] = {{"dump", run_dump}, {"plot", run_plot}};
+constexpr OwnParserCommand kOwnParserCommands[] = {
+    {"dump", run_dump}, {"plot", run_plot}, {"view", run_view}};
 
 // The build run ("") and the commands on a directory of sources.
 struct DirectoryCommand {

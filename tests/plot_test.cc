@@ -220,23 +220,81 @@ TEST(PlotTest, SpreadLabelsKeepsThemApartAndInside) {
   EXPECT_DOUBLE_EQ((cluster.front() + cluster.back()) / 2, 101.5);
 }
 
-TEST(PlotTest, PlaceLabelsAvoidsLabelsAndObstacles) {
-  // Eight stations on top of each other, a wall right above them.
-  std::vector<std::array<double, 2>> anchors(8, {500, 200});
-  std::vector<double> widths(8, 80);
-  const std::vector<Box> obstacles = {{400, 150, 600, 194}};
-  const Box area{0, 0, 1000, 400};
-  std::vector<Box> boxes = place_labels(anchors, widths, 14, obstacles, 4, area);
-  ASSERT_EQ(boxes.size(), 8u);
+// No two labels overlap, none overlaps an obstacle, no leader line (anchor to leader_end) passes
+// through another label, and every label is inside the area.
+void expect_clear_labels(const std::vector<std::array<double, 2>>& anchors,
+                         const std::vector<Box>& boxes, const std::vector<Box>& obstacles,
+                         const Box& area) {
+  ASSERT_EQ(boxes.size(), anchors.size());
   for (size_t i = 0; i < boxes.size(); ++i) {
-    EXPECT_FALSE(overlap(boxes[i], obstacles[0])) << i;
     EXPECT_GE(boxes[i].x0, area.x0);
     EXPECT_LE(boxes[i].x1, area.x1);
-    for (size_t j = 0; j < i; ++j) EXPECT_FALSE(overlap(boxes[i], boxes[j])) << i << " " << j;
+    for (const Box& o : obstacles) EXPECT_FALSE(overlap(boxes[i], o)) << i;
+    for (size_t j = 0; j < boxes.size(); ++j) {
+      if (j == i) continue;
+      EXPECT_FALSE(overlap(boxes[i], boxes[j])) << i << " " << j;
+      EXPECT_FALSE(segment_crosses(anchors[j], leader_end(anchors[j], boxes[j]), boxes[i]))
+          << "the leader of " << j << " crosses label " << i;
+    }
   }
+}
+
+TEST(PlotTest, PlaceLabelsAvoidsLabelsLeadersAndObstacles) {
+  const Box area{0, 0, 1000, 400};
+  // Eight stations on top of each other, a wall right above them.
+  std::vector<std::array<double, 2>> stacked(8, {500, 200});
+  const std::vector<Box> wall = {{400, 150, 600, 194}};
+  expect_clear_labels(stacked, place_labels(stacked, std::vector<double>(8, 80), 14, wall, 4, area),
+                      wall, area);
+  // A crowd along a rising track, with long names, as at the east end of the default line.
+  std::vector<std::array<double, 2>> crowd;
+  std::vector<Box> track;
+  for (int k = 0; k < 8; ++k) crowd.push_back({800.0 + 22 * k, 200.0 - 4 * k});
+  for (double x = 700; x < 1000; x += 4) track.push_back({x - 2, 200 - (x - 800) / 5.5 - 2, x + 2,
+                                                         200 - (x - 800) / 5.5 + 2});
+  const std::vector<double> widths = {130, 90, 150, 110, 70, 160, 120, 100};
+  expect_clear_labels(crowd, place_labels(crowd, widths, 14, track, 4, area), track, area);
   // A label near the right edge stays inside the area.
   std::vector<Box> edge = place_labels({{{995, 200}}}, {120}, 14, {}, 3, area);
   EXPECT_LE(edge[0].x1, area.x1);
+}
+
+TEST(PlotTest, SegmentCrossesTheInsideOfABox) {
+  const Box box{10, 10, 20, 20};
+  struct Case {
+    std::array<double, 2> a, b;
+    bool crosses;
+  };
+  const Case cases[] = {
+      {{0, 15}, {30, 15}, true},    // straight through
+      {{15, 0}, {15, 15}, true},    // ends inside
+      {{0, 0}, {30, 30}, true},     // through a corner's inside
+      {{0, 5}, {30, 5}, false},     // above
+      {{15, 0}, {15, 10}, false},   // ends on the edge: a leader reaching its own label
+      {{0, 10}, {30, 10}, false},   // along the edge
+      {{0, 30}, {30, 20.5}, false}, // passes below
+      {{14, 14}, {14, 14}, true},   // a point inside
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(segment_crosses(c.a, c.b, box), c.crosses)
+        << c.a[0] << "," << c.a[1] << " to " << c.b[0] << "," << c.b[1];
+  }
+}
+
+TEST(PlotTest, LimitInForceUnderSlowOrders) {
+  std::vector<TrackCell> cells(12);
+  for (TrackCell& c : cells) c.speed_limit = 20;  // 100 km/h
+  cells[2].kind = kSlowOrderStart;
+  cells[2].param1 = 60;
+  cells[5].kind = kSlowOrderEnd;
+  cells[7].kind = kSlowOrderStart;  // faster than the limit: the limit stays
+  cells[7].param1 = 150;
+  cells[8].kind = kSlowOrderEnd;
+  cells[9].speed_limit = 6;  // 30 km/h
+  cells[9].kind = kSlowOrderStart;  // no end: runs to the last cell
+  cells[9].param1 = 40;
+  const std::vector<int> expected = {100, 100, 60, 60, 60, 100, 100, 100, 100, 30, 40, 40};
+  EXPECT_EQ(limit_in_force(cells), expected);
 }
 
 // --- The command ----------------------------------------------------------------------------
@@ -269,6 +327,28 @@ TEST(PlotTest, PictureOfTheDefaultScenario) {
   EXPECT_EQ(count_of(svg, "class=\"tunnel\""), 8u);
   EXPECT_EQ(count_of(svg, "class=\"tunnel-on-plan\""), 8u);
   EXPECT_EQ(count_of(svg, "class=\"slow-order\""), 4u);
+  // The limit in force under each slow order, and its speed on top of everything else.
+  const size_t in_force = svg.find("<g class=\"limit-in-force\">");
+  ASSERT_NE(in_force, std::string::npos);
+  EXPECT_EQ(count_of(svg.substr(in_force, svg.find("</g>", in_force) - in_force), "<path "), 4u);
+  EXPECT_EQ(count_of(svg, "class=\"slow-order-label\""), 4u);
+  EXPECT_NE(svg.find(">40 km/h</text>"), std::string::npos);
+  EXPECT_GT(svg.find("<g class=\"slow-order-labels\">"), svg.find("<g class=\"tunnels\">"));
+  // Signals, boards and code points in their lanes; code 180 marks an inserted point.
+  size_t speed_boards = 0, indication_boards = 0, inserted = 0, written = 0;
+  for (const TrackCell& c : m.track_grid) {
+    speed_boards += c.kind == kSpeedBoard ? 1 : 0;
+    indication_boards += c.kind == kIndicationBoard ? 1 : 0;
+    inserted += c.kind == kCodePoint && c.param1 == 180 ? 1 : 0;
+    written += c.kind == kCodePoint && c.param1 != 180 ? 1 : 0;
+  }
+  EXPECT_EQ(count_of(svg, "class=\"signal-mark\""), signal_cells);
+  EXPECT_EQ(count_of(svg, "class=\"speed-board\""), speed_boards);
+  EXPECT_EQ(count_of(svg, "class=\"indication-board\""), indication_boards);
+  EXPECT_EQ(count_of(svg, "class=\"code-point inserted\""), inserted);
+  EXPECT_EQ(count_of(svg, "class=\"code-point written\""), written);
+  EXPECT_GT(inserted, 0u);
+  EXPECT_GT(written, 0u);
   EXPECT_NE(svg.find("gradient (&#8240;)"), std::string::npos);
   EXPECT_NE(svg.find("speed limit (km/h)"), std::string::npos);
   EXPECT_NE(svg.find("distance along the line (km)"), std::string::npos);
@@ -342,6 +422,28 @@ TEST(PlotTest, ReadsTheOutputsNamedAfterTheLineAndTrain) {
             std::string::npos)
       << bad.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("bad.svg")));
+}
+
+TEST(PlotTest, WarnsWhenTheOutputsAreOlderThanTheSources) {
+  ScratchDir dir;
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  ASSERT_EQ(run_compactor({"compile", dir.str()}).exit_status, 0);
+  Result fresh = run_compactor({"plot", dir.str()});
+  ASSERT_EQ(fresh.exit_status, 0);
+  EXPECT_EQ(fresh.err, "");
+  // The train source edited after the compile.
+  const auto later = std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
+  std::filesystem::last_write_time(dir.file(test::kTrainSource), later);
+  Result stale = run_compactor({"plot", dir.str()});
+  EXPECT_EQ(stale.exit_status, 0);
+  EXPECT_EQ(stale.err, "compactor: the outputs in " + dir.str() +
+                           " are older than the sources beside them: they do not show the "
+                           "sources' last changes; compile again\n");
+  EXPECT_EQ(run_compactor({"plot", dir.str(), "-q"}).err, "");
+  // Outputs without their sources: nothing to compare.
+  std::filesystem::remove(dir.file(test::kTrainSource));
+  std::filesystem::remove(dir.file(test::kLineSource));
+  EXPECT_EQ(run_compactor({"plot", dir.str()}).err, "");
 }
 
 }  // namespace

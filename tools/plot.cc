@@ -17,7 +17,7 @@ constexpr double kRight = 40;  // margin right of it
 constexpr double kPlanMaxHeight = 300;
 constexpr double kLabelFont = 11;
 constexpr double kLabelHeight = 14;
-constexpr int kLabelRows = 3;
+constexpr int kLabelRows = 4;
 constexpr double kProfileHeight = 170;
 constexpr double kPanelGap = 22;
 
@@ -31,6 +31,12 @@ constexpr const char* kSlowOrderColour = "#e76f51";
 constexpr const char* kSignalColour = "#c1121f";
 constexpr const char* kGradientColour = "#8d5524";
 constexpr const char* kSpeedColour = "#1d4e89";
+constexpr const char* kInForceColour = "#d62828";
+constexpr const char* kBoardColour = "#6a4c93";
+constexpr const char* kInsertedColour = "#f4a261";
+
+// The code of the cab-code points that the compile inserts.
+constexpr int kInsertedCode = 180;
 
 double drawing_width() {
   return kWidth - kLeft - kRight;
@@ -282,6 +288,21 @@ std::vector<SlowOrderSpan> slow_orders(const std::vector<TrackCell>& cells) {
   return out;
 }
 
+std::vector<int> limit_in_force(const std::vector<TrackCell>& cells) {
+  std::vector<int> limit;
+  limit.reserve(cells.size());
+  for (const TrackCell& c : cells) limit.push_back(c.speed_limit * 5);
+  const int count = static_cast<int>(cells.size());
+  for (const SlowOrderSpan& o : slow_orders(cells)) {
+    const bool has_end = cells[static_cast<size_t>(o.cells.last)].kind == kSlowOrderEnd;
+    const int stop = has_end ? o.cells.last : count;
+    for (int i = o.cells.first; i < stop; ++i) {
+      limit[static_cast<size_t>(i)] = std::min(limit[static_cast<size_t>(i)], std::max(o.speed, 0));
+    }
+  }
+  return limit;
+}
+
 std::vector<double> spread_labels(const std::vector<double>& anchors, double width, double lo,
                                   double hi) {
   // Groups of labels set side by side, each centred on the mean of its anchors.
@@ -322,46 +343,135 @@ bool overlap(const Box& a, const Box& b) {
   return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;
 }
 
-std::vector<Box> place_labels(const std::vector<std::array<double, 2>>& anchors,
-                              const std::vector<double>& widths, double height,
-                              const std::vector<Box>& obstacles, int rows, const Box& area) {
-  std::vector<Box> placed;
+std::array<double, 2> leader_end(const std::array<double, 2>& anchor, const Box& label) {
+  return {std::clamp(anchor[0], label.x0, label.x1), label.y1 <= anchor[1] ? label.y1 : label.y0};
+}
+
+bool segment_crosses(const std::array<double, 2>& a, const std::array<double, 2>& b,
+                     const Box& box) {
+  // Liang-Barsky: the part of the segment inside the box, shrunk by a little so that a segment
+  // that only touches an edge (a leader line ending on its own label) does not count.
+  constexpr double kEdge = 0.5;
+  const double dx = b[0] - a[0], dy = b[1] - a[1];
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {a[0] - (box.x0 + kEdge), (box.x1 - kEdge) - a[0], a[1] - (box.y0 + kEdge),
+                       (box.y1 - kEdge) - a[1]};
+  double t0 = 0, t1 = 1;
+  for (int k = 0; k < 4; ++k) {
+    if (p[k] == 0) {
+      if (q[k] < 0) return false;
+      continue;
+    }
+    const double t = q[k] / p[k];
+    if (p[k] < 0) {
+      t0 = std::max(t0, t);
+    } else {
+      t1 = std::min(t1, t);
+    }
+    if (t0 > t1) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// The places a label of size (w, h) may take next to `anchor` inside `area`, nearest first
+// (sideways counts half again as much as up or down).
+std::vector<Box> label_candidates(const std::array<double, 2>& anchor, double w, double h,
+                                  int rows, const Box& area) {
   constexpr double kOffset = 6;  // between an anchor and the nearest label edge
-  for (size_t i = 0; i < anchors.size(); ++i) {
-    const double ax = anchors[i][0];
-    const double ay = anchors[i][1];
-    const double w = widths[i];
-    std::vector<Box> candidates;
-    for (int r = 0; r < rows; ++r) {
-      double above = ay - kOffset - r * (height + 2);
-      double below = ay + kOffset + r * (height + 2);
-      for (double shift : {0.0, 0.5, -0.5, 1.0, -1.0}) {
-        double x0 = ax - w / 2 + shift * w;
-        for (Box b :
-             {Box{x0, above - height, x0 + w, above}, Box{x0, below, x0 + w, below + height}}) {
-          if (b.x0 >= area.x0 && b.x1 <= area.x1 && b.y0 >= area.y0 && b.y1 <= area.y1) {
-            candidates.push_back(b);
-          }
+  std::vector<Box> candidates;
+  for (int r = 0; r < rows; ++r) {
+    const double above = anchor[1] - kOffset - r * (h + 2);
+    const double below = anchor[1] + kOffset + r * (h + 2);
+    for (double shift : {0.0, 0.5, -0.5, 1.0, -1.0, 1.5, -1.5, 2.0, -2.0}) {
+      const double x0 = anchor[0] - w / 2 + shift * w;
+      for (Box b : {Box{x0, above - h, x0 + w, above}, Box{x0, below, x0 + w, below + h}}) {
+        if (b.x0 >= area.x0 && b.x1 <= area.x1 && b.y0 >= area.y0 && b.y1 <= area.y1) {
+          candidates.push_back(b);
         }
       }
     }
-    if (candidates.empty()) {
-      // Too wide or too near an edge for any row: the first row above, pushed inside the area.
-      double x0 = std::clamp(ax - w / 2, area.x0, std::max(area.x0, area.x1 - w));
-      candidates.push_back({x0, ay - kOffset - height, x0 + w, ay - kOffset});
-    }
-    Box chosen = candidates.front();
-    for (const Box& c : candidates) {
-      auto hits = [&](const Box& b) { return overlap(c, b); };
-      if (std::none_of(placed.begin(), placed.end(), hits) &&
-          std::none_of(obstacles.begin(), obstacles.end(), hits)) {
-        chosen = c;
-        break;
-      }
-    }
-    placed.push_back(chosen);
   }
-  return placed;
+  auto distance = [&](const Box& b) {
+    return std::hypot(1.5 * ((b.x0 + b.x1) / 2 - anchor[0]), (b.y0 + b.y1) / 2 - anchor[1]);
+  };
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [&](const Box& a, const Box& b) { return distance(a) < distance(b); });
+  return candidates;
+}
+
+// The labels placed in one order of the anchors: a label goes to the first candidate that
+// overlaps no label or obstacle, that no leader line crosses and whose own leader line crosses
+// no label.
+struct LabelRun {
+  std::vector<std::optional<Box>> boxes;
+  int placed = 0;
+  double leader_length = 0;
+};
+
+LabelRun label_run(const std::vector<std::array<double, 2>>& anchors,
+                   const std::vector<double>& widths, double height,
+                   const std::vector<Box>& obstacles, int rows, const Box& area,
+                   const std::vector<size_t>& order) {
+  LabelRun run;
+  run.boxes.resize(anchors.size());
+  std::vector<Box> placed;
+  std::vector<std::array<std::array<double, 2>, 2>> leaders;
+  for (size_t i : order) {
+    for (const Box& c : label_candidates(anchors[i], widths[i], height, rows, area)) {
+      const std::array<double, 2> end = leader_end(anchors[i], c);
+      auto hits = [&](const Box& b) { return overlap(c, b); };
+      auto crossed = [&](const auto& l) { return segment_crosses(l[0], l[1], c); };
+      auto crosses = [&](const Box& b) { return segment_crosses(anchors[i], end, b); };
+      if (std::any_of(placed.begin(), placed.end(), hits) ||
+          std::any_of(obstacles.begin(), obstacles.end(), hits) ||
+          std::any_of(leaders.begin(), leaders.end(), crossed) ||
+          std::any_of(placed.begin(), placed.end(), crosses)) {
+        continue;
+      }
+      run.boxes[i] = c;
+      placed.push_back(c);
+      leaders.push_back({anchors[i], end});
+      ++run.placed;
+      run.leader_length += std::hypot(end[0] - anchors[i][0], end[1] - anchors[i][1]);
+      break;
+    }
+  }
+  return run;
+}
+
+}  // namespace
+
+std::vector<Box> place_labels(const std::vector<std::array<double, 2>>& anchors,
+                              const std::vector<double>& widths, double height,
+                              const std::vector<Box>& obstacles, int rows, const Box& area) {
+  // West to east and east to west: a crowd forms a staircase one way or the other.
+  std::vector<size_t> order(anchors.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return anchors[a][0] < anchors[b][0]; });
+  LabelRun best = label_run(anchors, widths, height, obstacles, rows, area, order);
+  std::reverse(order.begin(), order.end());
+  LabelRun other = label_run(anchors, widths, height, obstacles, rows, area, order);
+  if (other.placed > best.placed ||
+      (other.placed == best.placed && other.leader_length < best.leader_length)) {
+    best = std::move(other);
+  }
+  std::vector<Box> boxes;
+  for (size_t i = 0; i < anchors.size(); ++i) {
+    if (best.boxes[i]) {
+      boxes.push_back(*best.boxes[i]);
+      continue;
+    }
+    // No free place: the first place inside the area, or the first row above pushed inside it.
+    std::vector<Box> c = label_candidates(anchors[i], widths[i], height, rows, area);
+    const double w = widths[i];
+    const double x0 = std::clamp(anchors[i][0] - w / 2, area.x0, std::max(area.x0, area.x1 - w));
+    boxes.push_back(c.empty() ? Box{x0, anchors[i][1] - 6 - height, x0 + w, anchors[i][1] - 6}
+                              : c.front());
+  }
+  return boxes;
 }
 
 namespace {
@@ -549,8 +659,7 @@ std::string plan_station(const Station& s, const std::array<double, 2>& anchor, 
   const double ax = anchor[0], ay = anchor[1];
   std::string out = "<g class=\"station-on-plan\"><title>" + xml(s.name) + ", " +
                     km_text(s.position) + "</title>\n";
-  double lx = std::clamp(ax, label.x0, label.x1);
-  double ly = label.y1 <= ay ? label.y1 : label.y0;
+  const auto [lx, ly] = leader_end(anchor, label);
   if (std::hypot(lx - ax, ly - ay) > 8) {
     out += line(ax, ay, lx, ly, "stroke=\"#888888\" stroke-width=\"0.8\"");
   }
@@ -623,8 +732,13 @@ struct Profiles {
   double gradient_step = 1;
   ValueAxis speed;
   double speed_step = 1;
-  double axis_y = 0;  // the kilometre axis, under the speed panel
+  double strip_top = 0;  // the lanes of signals, boards and code points, under the speed panel
+  double axis_y = 0;     // the kilometre axis, under the lanes
 };
+
+// The lanes under the speed panel, each kLaneHeight high.
+constexpr double kLaneHeight = 9;
+constexpr int kLanes = 3;
 
 double gradient_of(const TrackCell& c) {
   return c.gradient_code - 100.0;
@@ -656,7 +770,8 @@ Profiles profiles_below(double top, const Scene& scene, const std::vector<TrackC
   p.gradient = value_axis(grad_top, gmin, gmax, p.gradient_step);
   p.speed_step = nice_step(std::max(smax, 10.0), 5);
   p.speed = value_axis(grad_top + kProfileHeight + kPanelGap, 0, smax, p.speed_step);
-  p.axis_y = p.speed.top + p.speed.height;
+  p.strip_top = p.speed.top + p.speed.height + 4;
+  p.axis_y = p.strip_top + kLanes * kLaneHeight + 2;
   return p;
 }
 
@@ -681,22 +796,125 @@ std::string tunnel_shading(const Profiles& p, const std::vector<CellRun>& tunnel
   return out;
 }
 
-// Each slow order shaded, with its speed drawn as a dashed line in the speed panel.
+// Each slow order shaded over both panels.
 std::string slow_order_shading(const Profiles& p, const std::vector<SlowOrderSpan>& orders) {
   std::string out = "<g class=\"slow-orders\">\n";
   for (const SlowOrderSpan& o : orders) {
     const double from = o.cells.first * 50.0, to = o.cells.last * 50.0;
-    const double y = p.speed.y(o.speed);
     out += "<g class=\"slow-order\"><title>slow order " + std::to_string(o.speed) + " km/h, " +
            km_text(o.cells.first * 50) + " to " + km_text(o.cells.last * 50) + "</title>\n" +
            both_panels(p, from, to,
-                       "fill=\"" + std::string(kSlowOrderColour) + "\" fill-opacity=\"0.45\"");
-    out += line(p.km.x(from), y, p.km.x(to), y,
-                "stroke=\"" + std::string(kSlowOrderColour) + "\" stroke-width=\"2\" " +
-                    "stroke-dasharray=\"4 2\"");
-    out += text(p.km.x(to) + 3, y + 4, std::to_string(o.speed),
-                "font-size=\"11\" fill=\"" + std::string(kSlowOrderColour) + "\"");
-    out += "</g>\n";
+                       "fill=\"" + std::string(kSlowOrderColour) + "\" fill-opacity=\"0.45\"") +
+           "</g>\n";
+  }
+  out += "</g>\n";
+  return out;
+}
+
+// The limit in force under each slow order, a dashed step curve over the speed limit.
+std::string limit_in_force_curves(const Profiles& p, const std::vector<SlowOrderSpan>& orders,
+                                  const std::vector<int>& in_force, int shown_cells) {
+  std::string out = "<g class=\"limit-in-force\">\n";
+  for (const SlowOrderSpan& o : orders) {
+    const int first = o.cells.first;
+    const int stop = std::min(shown_cells, std::max(o.cells.last, first + 1));
+    if (first >= stop) continue;
+    auto at = [&](int i) { return in_force[static_cast<size_t>(i)]; };
+    std::string d = "M";
+    d += num(p.km.x(first * 50.0));
+    d += ' ';
+    d += num(p.speed.y(at(first)));
+    for (int i = first + 1; i < stop; ++i) {
+      if (at(i) == at(i - 1)) continue;
+      d += 'H';
+      d += num(p.km.x(i * 50.0));
+      d += 'V';
+      d += num(p.speed.y(at(i)));
+    }
+    d += 'H';
+    d += num(p.km.x(stop * 50.0));
+    out += "<path d=\"" + d + "\" fill=\"none\" stroke=\"" + kInForceColour +
+           "\" stroke-width=\"2.2\" stroke-dasharray=\"4 2\"/>\n";
+  }
+  out += "</g>\n";
+  return out;
+}
+
+// A text on a white halo, so that it stays readable over bands and curves.
+std::string halo_text(double x, double y, const std::string& content, const std::string& attrs) {
+  return text(x, y, content,
+              attrs + " stroke=\"white\" stroke-width=\"3\" paint-order=\"stroke\"");
+}
+
+// The speed of each slow order above its limit in force, drawn after everything else; a label
+// that would overlap the one before it goes one row higher.
+std::string slow_order_labels(const Profiles& p, const std::vector<SlowOrderSpan>& orders) {
+  std::string out = "<g class=\"slow-order-labels\">\n";
+  std::vector<Box> placed;
+  for (const SlowOrderSpan& o : orders) {
+    const std::string label = std::to_string(o.speed) + " km/h";
+    const double w = text_width(label, 11) + 4;
+    const double x = std::min(p.km.x(o.cells.first * 50.0), kWidth - kRight - w);
+    double y = std::max(p.speed.y(o.speed) - 5, p.speed.top + 12);
+    Box box{x, y - 11, x + w, y + 2};
+    while (std::any_of(placed.begin(), placed.end(), [&](const Box& b) { return overlap(b, box); })) {
+      y -= 13;
+      box = {x, y - 11, x + w, y + 2};
+    }
+    placed.push_back(box);
+    out += halo_text(x, y, label,
+                     "class=\"slow-order-label\" font-size=\"11\" font-weight=\"bold\" fill=\"" +
+                         std::string(kSlowOrderColour) + "\"");
+  }
+  out += "</g>\n";
+  return out;
+}
+
+// What a cell is drawn as in the lanes under the speed panel: its lane (0 signals, 1 boards,
+// 2 code points), class and colour; lane -1 for the cells not drawn there.
+struct LaneMark {
+  int lane = -1;
+  const char* name = "";
+  const char* colour = "";
+};
+
+LaneMark lane_mark(const TrackCell& c) {
+  switch (c.kind) {
+    case kSignal:
+      return {0, "signal-mark", kSignalColour};
+    case kSpeedBoard:
+      return {1, "speed-board", kSpeedColour};
+    case kIndicationBoard:
+      return {1, "indication-board", kBoardColour};
+    case kCodePoint:
+      // Without the sources the code tells: the cab-code pass inserts code 180.
+      return c.param1 == kInsertedCode ? LaneMark{2, "code-point inserted", kInsertedColour}
+                                       : LaneMark{2, "code-point written", kBoardColour};
+    case kCodePointNoCode:
+      return {2, "code-point no-code", "#888888"};
+    default:
+      return {};
+  }
+}
+
+// Signals, boards and code points as ticks in three lanes under the speed panel.
+std::string cell_lanes(const Profiles& p, const std::vector<TrackCell>& cells, int shown_cells) {
+  std::string out = "<g class=\"lanes\">\n";
+  const char* captions[kLanes] = {"signals", "boards", "code points"};
+  for (int lane = 0; lane < kLanes; ++lane) {
+    const double top = p.strip_top + lane * kLaneHeight;
+    out += rect(kLeft, top, kWidth - kRight, top + kLaneHeight - 1, "fill=\"#f4f4f4\"");
+    out += text(kLeft - 8, top + kLaneHeight - 1, captions[lane],
+                "font-size=\"9\" text-anchor=\"end\" fill=\"#555555\"");
+  }
+  for (int i = 0; i < shown_cells; ++i) {
+    const LaneMark m = lane_mark(cells[static_cast<size_t>(i)]);
+    if (m.lane < 0) continue;
+    const double top = p.strip_top + m.lane * kLaneHeight;
+    out += "<rect class=\"" + std::string(m.name) + "\" x=\"" + num(p.km.x(i * 50.0) - 0.6) +
+           "\" y=\"" + num(top) + "\" width=\"1.6\" height=\"" + num(kLaneHeight - 1) +
+           "\" fill=\"" + m.colour + "\"><title>" + cell_kind_name(cells[static_cast<size_t>(i)].kind) +
+           ", cell " + std::to_string(i) + " (" + std::to_string(i * 50) + " m)</title></rect>\n";
   }
   out += "</g>\n";
   return out;
@@ -795,6 +1013,13 @@ struct LegendRow {
   std::string out;
 };
 
+// Starts a new row of the legend when `label` would not fit on this one.
+void wrap_legend(LegendRow& row, const std::string& label) {
+  if (row.x + 26 + text_width(label, 12) <= kWidth - kRight) return;
+  row.x = kLeft;
+  row.y += 20;
+}
+
 void add_item(LegendRow& row, const std::string& swatch, const std::string& label) {
   row.out += swatch;
   row.out += text(row.x + 26, row.y + 4, label, "font-size=\"12\"");
@@ -810,25 +1035,55 @@ std::string line_swatch(const LegendRow& row, const char* colour, const std::str
   return line(row.x, row.y, row.x + 20, row.y, "stroke=\"" + std::string(colour) + "\" " + attrs);
 }
 
-std::string legend(double y, bool with_plan) {
+std::string tick_swatch(const LegendRow& row, const char* colour) {
+  return rect(row.x + 9, row.y - 5, row.x + 11, row.y + 5, "fill=\"" + std::string(colour) + "\"");
+}
+
+// The legend from `y` down; `y` is moved to its last row.
+std::string legend(double& y, bool with_plan) {
   LegendRow row;
   row.y = y;
-  add_item(row, band_swatch(row, kStationColour, "0.3"), "station (extent)");
-  add_item(row, band_swatch(row, kTunnelColour, "0.28"), "tunnel");
-  add_item(row,
-           band_swatch(row, kSlowOrderColour, "0.45") +
-               line_swatch(row, kSlowOrderColour, "stroke-width=\"2\" stroke-dasharray=\"4 2\""),
-           "slow order and its speed");
-  add_item(row, line_swatch(row, kGradientColour, "stroke-width=\"2\""), "gradient");
-  add_item(row, line_swatch(row, kSpeedColour, "stroke-width=\"2\""), "speed limit");
+  using Swatch = std::string (*)(const LegendRow&);
+  struct Item {
+    Swatch swatch;
+    const char* label;
+  };
+  std::vector<Item> items = {
+      {[](const LegendRow& r) { return band_swatch(r, kStationColour, "0.3"); }, "station (extent)"},
+      {[](const LegendRow& r) { return band_swatch(r, kTunnelColour, "0.28"); }, "tunnel"},
+      {[](const LegendRow& r) { return band_swatch(r, kSlowOrderColour, "0.45"); }, "slow order"},
+      {[](const LegendRow& r) { return line_swatch(r, kGradientColour, "stroke-width=\"2\""); },
+       "gradient"},
+      {[](const LegendRow& r) { return line_swatch(r, kSpeedColour, "stroke-width=\"2\""); },
+       "speed limit"},
+      {[](const LegendRow& r) {
+         return line_swatch(r, kInForceColour, "stroke-width=\"2\" stroke-dasharray=\"4 2\"");
+       },
+       "limit in force under slow orders"},
+      {[](const LegendRow& r) { return tick_swatch(r, kSignalColour); }, "signal"},
+      {[](const LegendRow& r) { return tick_swatch(r, kSpeedColour); }, "speed board"},
+      {[](const LegendRow& r) { return tick_swatch(r, kBoardColour); },
+       "indication board, written code point"},
+      {[](const LegendRow& r) { return tick_swatch(r, kInsertedColour); },
+       "code point inserted by the compile (code 180)"},
+  };
   if (with_plan) {
-    add_item(row,
-             "<circle cx=\"" + num(row.x + 10) + "\" cy=\"" + num(row.y) + "\" r=\"2.5\" fill=\"" +
-                 kSignalColour + "\"/>",
-             "signal (plan)");
-    add_item(row, line_swatch(row, kTunnelColour, "stroke-width=\"6\" stroke-opacity=\"0.75\""),
-             "tunnel (plan)");
+    items.push_back({[](const LegendRow& r) {
+                       return "<circle cx=\"" + num(r.x + 10) + "\" cy=\"" + num(r.y) +
+                              "\" r=\"2.5\" fill=\"" + kSignalColour + "\"/>";
+                     },
+                     "signal (plan)"});
+    items.push_back({[](const LegendRow& r) {
+                       return line_swatch(r, kTunnelColour,
+                                          "stroke-width=\"6\" stroke-opacity=\"0.75\"");
+                     },
+                     "tunnel (plan)"});
   }
+  for (const Item& item : items) {
+    wrap_legend(row, item.label);
+    add_item(row, item.swatch(row), item.label);
+  }
+  y = row.y;
   return "<g class=\"legend\">\n" + row.out + "</g>\n";
 }
 
@@ -860,7 +1115,10 @@ std::string plot_svg(const PlotData& data) {
   body += value_ticks(p.gradient, p.gradient_step, "gradient (&#8240;)");
   body += value_ticks(p.speed, p.speed_step, "speed limit (km/h)");
   body += profile_curves(p, data.cells, scene.shown_cells);
-  const double legend_y = p.axis_y + 62;
+  body += limit_in_force_curves(p, scene.orders, limit_in_force(data.cells), scene.shown_cells);
+  body += cell_lanes(p, data.cells, scene.shown_cells);
+  body += slow_order_labels(p, scene.orders);
+  double legend_y = p.axis_y + 62;
   body += legend(legend_y, data.plan.has_value());
   return svg_document(title, body, legend_y + 24);
 }

@@ -57,6 +57,11 @@ struct SlowOrderSpan {
 };
 std::vector<SlowOrderSpan> slow_orders(const std::vector<TrackCell>& cells);
 
+// The speed limit in force in each cell, in km/h: the cell's own limit, lowered to a slow order's
+// speed from its start cell up to the cell before its end (up to the last cell when it has no
+// end).
+std::vector<int> limit_in_force(const std::vector<TrackCell>& cells);
+
 // Centres for labels `width` wide along one axis, one per anchor (anchors sorted ascending):
 // labels that would overlap are set side by side, centred as a group on their anchors, and kept
 // inside [lo, hi] when they fit.
@@ -68,10 +73,21 @@ struct Box {
 };
 bool overlap(const Box& a, const Box& b);
 
+// Where the leader line from an anchor meets its label: the nearest point of the label's edge
+// that faces the anchor.
+std::array<double, 2> leader_end(const std::array<double, 2>& anchor, const Box& label);
+
+// Whether the segment from a to b passes through the inside of the box (touching an edge does
+// not count).
+bool segment_crosses(const std::array<double, 2>& a, const std::array<double, 2>& b,
+                     const Box& box);
+
 // Places a label of size (width, height) next to each anchor point: above or below it, one row
-// further out at a time, the first place inside `area` that overlaps neither a label already
-// placed nor an obstacle box. Labels that find no free place go to their first place inside
-// `area`.
+// further out at a time, nearest first, the first place inside `area` that overlaps no label
+// already placed and no obstacle box, that no leader line already drawn crosses and whose own
+// leader line (anchor to leader_end) crosses no label. The anchors are taken from west to east
+// and from east to west; the order that places more labels, then with shorter leader lines,
+// wins. Labels that find no free place go to their first place inside `area`.
 std::vector<Box> place_labels(const std::vector<std::array<double, 2>>& anchors,
                               const std::vector<double>& widths, double height,
                               const std::vector<Box>& obstacles, int rows, const Box& area);

@@ -1,0 +1,60 @@
+#include "app/view_command.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "app/author_tools.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "scenario/texts.h"
+#include "tools/diagnostics.h"
+#include "tools/view.h"
+
+namespace compactor {
+
+namespace {
+
+// A source in the directory, read whole; nullopt bytes when there is no such file. False, with
+// the reason on stderr, when it exists and cannot be read.
+bool load_source(const std::string& dir, const std::string& name, SourceFile& f) {
+  f.name = name;
+  const std::string path = join_path(dir, name);
+  if (!file_exists(path)) return true;
+  FileResult r;
+  f.bytes = read_file(path, r);
+  if (!f.bytes) std::fputs(format_note("cannot read " + path + ": " + r.reason).c_str(), stderr);
+  return f.bytes.has_value();
+}
+
+// The diagnostics of the sources beside the outputs, when at least one of them is there.
+// -1 when done, else the exit status.
+int add_source_report(const OutputsRequest& r, ViewData& data) {
+  Sources s;
+  if (!load_source(r.dir, line_source_name(r.names), s.line) ||
+      !load_source(r.dir, train_source_name(r.names), s.train)) {
+    return 3;
+  }
+  if (!s.line.bytes && !s.train.bytes) return -1;
+  data.sources = report_sources(r.names, r.with_plan, s);
+  return -1;
+}
+
+}  // namespace
+
+int run_view(const std::vector<std::string>& args) {
+  OutputsRequest r;
+  if (int status = parse_outputs_request(args, "view", ".html", r); status >= 0) return status;
+  PlotData outputs;
+  if (int status = read_outputs(r, outputs); status >= 0) return status;
+  ViewData data;
+  data.line_id = outputs.line_id;
+  data.train_number = outputs.train_number;
+  data.items = std::move(outputs.items);
+  data.cells = std::move(outputs.cells);
+  data.plan = std::move(outputs.plan);
+  data.outputs_older_than_sources = warn_if_outputs_older(r);
+  if (int status = add_source_report(r, data); status >= 0) return status;
+  return write_page(r, view_html(data)) ? 0 : 3;
+}
+
+}  // namespace compactor

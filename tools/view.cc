@@ -1,0 +1,466 @@
+#include "tools/view.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "compiler/compile.h"
+#include "model/errors.h"
+#include "tools/check.h"
+#include "tools/diagnostics.h"
+#include "tools/dump.h"
+#include "tools/plot.h"
+#include "tools/view_assets.h"
+
+namespace compactor {
+
+namespace {
+
+// --- Diagnostics ------------------------------------------------------------------------------
+
+// The metres the grid covers: where a diagnostic may be placed.
+int64_t grid_metres(const Model& m) {
+  return m.has_grid() ? static_cast<int64_t>(m.track_grid.size()) * 50 : 0;
+}
+
+SourceDiagnostic warning_diagnostic(const Warning& w, const Sources& s, int64_t limit) {
+  SourceDiagnostic d;
+  d.pos = w.pos;
+  d.message = w.text;
+  const std::string_view source = source_text(s, w.pos.file);
+  d.shown = format_warning(w.pos, source, w.text);
+  d.metre = record_position(source, w.pos.offset, limit);
+  return d;
+}
+
+// The error the compile recorded: at its position in metres when it has one, else at the first
+// value of the record that caused it.
+SourceDiagnostic error_diagnostic(const Model& m, const Sources& s, int64_t limit) {
+  SourceDiagnostic d;
+  d.is_error = true;
+  d.pos = m.error_source;
+  d.message = "error " + std::to_string(m.error_code) + ": " + error_meaning(m.error_code);
+  if (error_has_position(m.error_code)) {
+    d.message += " (at " + std::to_string(m.error_position) + " m)";
+    d.metre = m.error_position;
+  } else if (m.error_source.line > 0) {
+    d.metre = record_position(source_text(s, m.error_source.file), m.error_source.offset, limit);
+  }
+  d.shown = format_error(m, source_text(s, m.error_source.file));
+  return d;
+}
+
+// Errors 1250 and 1251 stop the run before anything is written; they have no source position.
+SourceDiagnostic stop_diagnostic(int32_t code) {
+  SourceDiagnostic d;
+  d.is_error = true;
+  d.message = "error " + std::to_string(code) + ": " + error_meaning(code);
+  d.shown = format_note(d.message);
+  return d;
+}
+
+std::vector<int> code_point_cells(const std::vector<TrackCell>& cells) {
+  std::vector<int> out;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (cells[i].kind == kCodePoint || cells[i].kind == kCodePointNoCode) {
+      out.push_back(static_cast<int>(i));
+    }
+  }
+  return out;
+}
+
+// --- Thinning the plan ------------------------------------------------------------------------
+
+struct PlanPoints {
+  std::vector<int64_t> metres;
+  std::vector<double> x;
+  std::vector<double> y;
+};
+
+PlanPoints plan_points(const Plan& plan) {
+  PlanPoints p;
+  const size_t count = std::min(plan.x.size(), plan.y.size());
+  for (size_t m = 0; m < count; ++m) {
+    if (plan.x[m].tag == TaggedValue::kEmpty || plan.y[m].tag == TaggedValue::kEmpty) continue;
+    const double x = plan.x[m].number(), y = plan.y[m].number();
+    if (!std::isfinite(x) || !std::isfinite(y)) continue;
+    p.metres.push_back(static_cast<int64_t>(m));
+    p.x.push_back(x);
+    p.y.push_back(y);
+  }
+  return p;
+}
+
+// Distance from point k to the segment between points a and b.
+double segment_distance(const PlanPoints& p, size_t k, size_t a, size_t b) {
+  const double dx = p.x[b] - p.x[a], dy = p.y[b] - p.y[a];
+  const double len2 = dx * dx + dy * dy;
+  double t = len2 > 0 ? ((p.x[k] - p.x[a]) * dx + (p.y[k] - p.y[a]) * dy) / len2 : 0;
+  t = std::clamp(t, 0.0, 1.0);
+  return std::hypot(p.x[k] - (p.x[a] + t * dx), p.y[k] - (p.y[a] + t * dy));
+}
+
+// The points of `in` (indexes into p, ascending) that a polyline within `tolerance` of all of them
+// needs: the ends, and recursively the point furthest from the segment between two kept ones.
+std::vector<size_t> thin(const PlanPoints& p, const std::vector<size_t>& in, double tolerance) {
+  if (in.size() < 3) return in;
+  std::vector<char> keep(in.size(), 0);
+  keep.front() = keep.back() = 1;
+  std::vector<std::pair<size_t, size_t>> stack = {{0, in.size() - 1}};
+  while (!stack.empty()) {
+    auto [lo, hi] = stack.back();
+    stack.pop_back();
+    double worst = -1;
+    size_t at = lo;
+    for (size_t k = lo + 1; k < hi; ++k) {
+      const double d = segment_distance(p, in[k], in[lo], in[hi]);
+      if (d > worst) {
+        worst = d;
+        at = k;
+      }
+    }
+    if (at == lo || worst <= tolerance) continue;
+    keep[at] = 1;
+    stack.push_back({lo, at});
+    stack.push_back({at, hi});
+  }
+  std::vector<size_t> out;
+  for (size_t k = 0; k < in.size(); ++k) {
+    if (keep[k]) out.push_back(in[k]);
+  }
+  return out;
+}
+
+// --- JSON -------------------------------------------------------------------------------------
+
+void append_list(std::string& out, const std::vector<int64_t>& values) {
+  out += '[';
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) out += ',';
+    out += std::to_string(values[i]);
+  }
+  out += ']';
+}
+
+// Differences between neighbours, the first value as it is: small numbers for a sorted list.
+std::vector<int64_t> deltas(const std::vector<int64_t>& values) {
+  std::vector<int64_t> out;
+  int64_t prev = 0;
+  for (int64_t v : values) {
+    out.push_back(v - prev);
+    prev = v;
+  }
+  return out;
+}
+
+// A cell field for every cell, as runs.
+template <typename Field>
+void append_field(std::string& out, const char* name, const std::vector<TrackCell>& cells,
+                  Field field) {
+  std::vector<int64_t> values;
+  values.reserve(cells.size());
+  for (const TrackCell& c : cells) values.push_back(field(c));
+  out += json_string(name) + ":";
+  append_list(out, run_lengths(values));
+}
+
+// The grid, field by field with the names dump gives them.
+void append_grid(std::string& out, const std::vector<TrackCell>& cells) {
+  out += "\"grid\":{";
+  append_field(out, "kind", cells, [](const TrackCell& c) { return c.kind; });
+  out += ',';
+  append_field(out, "param1", cells, [](const TrackCell& c) { return c.param1; });
+  out += ',';
+  append_field(out, "param2", cells, [](const TrackCell& c) { return c.param2; });
+  out += ',';
+  append_field(out, "param3", cells, [](const TrackCell& c) { return c.param3; });
+  out += ',';
+  append_field(out, "param4", cells, [](const TrackCell& c) { return c.param4; });
+  out += ',';
+  append_field(out, "signal_time", cells, [](const TrackCell& c) { return c.signal_time; });
+  out += ',';
+  append_field(out, "approach_code", cells, [](const TrackCell& c) { return c.approach_code; });
+  out += ',';
+  append_field(out, "tunnel_type", cells, [](const TrackCell& c) { return c.tunnel_type; });
+  out += ',';
+  append_field(out, "speed_limit", cells, [](const TrackCell& c) { return c.speed_limit; });
+  out += ',';
+  append_field(out, "gradient_code", cells, [](const TrackCell& c) { return c.gradient_code; });
+  out += ',';
+  append_field(out, "adhesion", cells, [](const TrackCell& c) { return c.adhesion; });
+  out += '}';
+}
+
+// The names of the kinds that occur in the grid, as dump names them.
+void append_kind_names(std::string& out, const std::vector<TrackCell>& cells) {
+  std::array<bool, 256> seen{};
+  for (const TrackCell& c : cells) seen[c.kind] = true;
+  out += "\"kindNames\":{";
+  bool first = true;
+  for (int k = 0; k < 256; ++k) {
+    if (!seen[static_cast<size_t>(k)] && k > kIndicationBoard) continue;
+    if (!first) out += ',';
+    first = false;
+    out += '"';
+    out += std::to_string(k);
+    out += "\":";
+    out += json_string(cell_kind_name(static_cast<uint8_t>(k)));
+  }
+  out += '}';
+}
+
+// The records that are not cleared, each as an array in dump's field order after its index and
+// role.
+void append_records(std::string& out, const std::array<ScenarioItem, kItemCount>& items) {
+  out += "\"records\":[";
+  bool first = true;
+  for (int i = 0; i < kItemCount; ++i) {
+    const ScenarioItem& r = items[static_cast<size_t>(i)];
+    if (is_cleared(r)) continue;
+    if (!first) out += ",";
+    first = false;
+    out += '[';
+    out += std::to_string(i);
+    out += ',';
+    out += json_string(record_role(items, i));
+    const int64_t numbers[] = {r.kind, r.value1, r.value2, r.value3, r.mark};
+    for (int64_t v : numbers) {
+      out += ',';
+      out += std::to_string(v);
+    }
+    out += ',';
+    out += json_string(r.text);
+    const int64_t rest[] = {r.num1,  r.num2,  r.num3,  r.num4,  r.num5,      r.flag1,
+                            r.flag2, r.flag3, r.flag4, r.check_code};
+    for (int64_t v : rest) {
+      out += ',';
+      out += std::to_string(v);
+    }
+    out += ']';
+  }
+  out += "],\"stations\":";
+  std::vector<int64_t> stations;
+  for (int i : station_indexes(items)) stations.push_back(i);
+  append_list(out, stations);
+}
+
+int64_t millimetres(double metres) {
+  return std::llround(metres * 1000);
+}
+
+void append_plan(std::string& out, const std::optional<Plan>& plan) {
+  out += "\"plan\":";
+  if (!plan) {
+    out += "null";
+    return;
+  }
+  const std::vector<PlanLevel> levels = plan_levels(*plan, {0.005, 0.05, 0.5, 5, 50});
+  out += "{\"points\":" + std::to_string(plan->x.size()) + ",\"levels\":[";
+  for (size_t l = 0; l < levels.size(); ++l) {
+    std::vector<int64_t> xs, ys;
+    for (int64_t m : levels[l].metres) {
+      xs.push_back(millimetres(plan->x[static_cast<size_t>(m)].number()));
+      ys.push_back(millimetres(plan->y[static_cast<size_t>(m)].number()));
+    }
+    if (l > 0) out += ',';
+    char tolerance[32];
+    std::snprintf(tolerance, sizeof tolerance, "%g", levels[l].tolerance);
+    out += std::string("{\"tolerance\":") + tolerance + ",\"metre\":";
+    append_list(out, deltas(levels[l].metres));
+    out += ",\"x\":";
+    append_list(out, deltas(xs));
+    out += ",\"y\":";
+    append_list(out, deltas(ys));
+    out += '}';
+  }
+  out += "]}";
+}
+
+void append_diagnostic(std::string& out, const SourceDiagnostic& d) {
+  out += std::string("{\"severity\":\"") + (d.is_error ? "error" : "warning") +
+         "\",\"file\":" + json_string(d.pos.file) + ",\"line\":" + std::to_string(d.pos.line) +
+         ",\"column\":" + std::to_string(d.pos.column) + ",\"message\":" + json_string(d.message) +
+         ",\"shown\":" + json_string(d.shown) +
+         ",\"metre\":" + (d.metre ? std::to_string(*d.metre) : std::string("null")) + "}";
+}
+
+void append_sources(std::string& out, const std::optional<SourceReport>& sources) {
+  out += "\"sources\":";
+  if (!sources) {
+    out += "null";
+    return;
+  }
+  out += "{\"diagnostics\":[";
+  for (size_t i = 0; i < sources->diagnostics.size(); ++i) {
+    if (i > 0) out += ",\n";
+    append_diagnostic(out, sources->diagnostics[i]);
+  }
+  out += "],\"writtenCodeCells\":";
+  append_list(out, std::vector<int64_t>(sources->written_code_cells.begin(),
+                                        sources->written_code_cells.end()));
+  out += '}';
+}
+
+// The length of the line from record 84, within the grid; the whole grid when it does not fit.
+int64_t line_length(const ViewData& data) {
+  const int64_t grid = static_cast<int64_t>(data.cells.size()) * 50;
+  const int64_t length = data.items[static_cast<size_t>(kLineDataRecord)].value2;
+  return length > 0 && length <= grid ? length : grid;
+}
+
+// Text for HTML content: Latin-1 bytes as character references, markup characters escaped.
+std::string html_text(std::string_view text) {
+  std::string out;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c >= 0x80) {
+      out += "&#" + std::to_string(c) + ";";
+    } else {
+      out += static_cast<char>(c < 0x20 ? ' ' : c);
+    }
+  }
+  return out;
+}
+
+// Replaces the one place holder `mark` in `page` by `content`.
+void fill(std::string& page, std::string_view mark, std::string_view content) {
+  const size_t at = page.find(mark);
+  if (at != std::string::npos) page.replace(at, mark.size(), content);
+}
+
+}  // namespace
+
+SourceReport report_sources(const Model& names, bool with_plan, const Sources& sources) {
+  SourceReport report;
+  Model m;
+  m.line_id = names.line_id;
+  m.train_number = names.train_number;
+  Sources s = sources;
+  std::vector<Warning> warnings;
+  s.warnings = &warnings;
+  const PassOutcome outcome = compile_model(m, with_plan, s);
+  const int64_t limit = grid_metres(m);
+  for (const Warning& w : warnings) report.diagnostics.push_back(warning_diagnostic(w, s, limit));
+  if (outcome == PassOutcome::kStampsSet) {
+    report.diagnostics.push_back(stop_diagnostic(kErrStampsSet));
+  } else if (outcome == PassOutcome::kCodesSet) {
+    report.diagnostics.push_back(stop_diagnostic(kErrCodesSet));
+  } else if (outcome == PassOutcome::kNoGrid || m.error_code != 0) {
+    report.diagnostics.push_back(error_diagnostic(m, s, limit));
+  }
+  Model written;
+  written.line_id = names.line_id;
+  written.train_number = names.train_number;
+  Sources again = sources;
+  again.warnings = nullptr;
+  read_sources(written, again, false);
+  report.written_code_cells = code_point_cells(written.track_grid);
+  return report;
+}
+
+std::optional<int64_t> record_position(std::string_view source, int64_t offset, int64_t limit) {
+  if (offset < 0 || static_cast<size_t>(offset) >= source.size()) return std::nullopt;
+  size_t i = static_cast<size_t>(offset);
+  auto line_end = [&](size_t k) {
+    return source[k] == '\r' && k + 1 < source.size() && source[k + 1] == '\n';
+  };
+  while (i < source.size() && source[i] != ',' && !line_end(i)) ++i;
+  if (i >= source.size() || source[i] != ',') return std::nullopt;
+  ++i;
+  while (i < source.size() && source[i] == ' ') ++i;
+  const size_t digits_start = i;
+  int64_t value = 0;
+  while (i < source.size() && source[i] >= '0' && source[i] <= '9' && i - digits_start < 10) {
+    value = value * 10 + (source[i] - '0');
+    ++i;
+  }
+  if (i == digits_start) return std::nullopt;
+  if (i < source.size() && source[i] != ',' && source[i] != ' ' && !line_end(i)) {
+    return std::nullopt;
+  }
+  if (value > limit) return std::nullopt;
+  return value;
+}
+
+std::vector<PlanLevel> plan_levels(const Plan& plan, const std::vector<double>& tolerances) {
+  const PlanPoints points = plan_points(plan);
+  if (points.metres.size() < 2) return {};
+  std::vector<size_t> kept(points.metres.size());
+  for (size_t k = 0; k < kept.size(); ++k) kept[k] = k;
+  std::vector<PlanLevel> levels;
+  for (double tolerance : tolerances) {
+    kept = thin(points, kept, tolerance);
+    PlanLevel level;
+    level.tolerance = tolerance;
+    for (size_t k : kept) level.metres.push_back(points.metres[k]);
+    levels.push_back(std::move(level));
+  }
+  return levels;
+}
+
+std::vector<int64_t> run_lengths(const std::vector<int64_t>& values) {
+  std::vector<int64_t> out;
+  for (size_t i = 0; i < values.size();) {
+    size_t j = i + 1;
+    while (j < values.size() && values[j] == values[i]) ++j;
+    out.push_back(values[i]);
+    out.push_back(static_cast<int64_t>(j - i));
+    i = j;
+  }
+  return out;
+}
+
+std::string view_json(const ViewData& data) {
+  std::string out = "{\"format\":1,\"title\":" +
+                    json_string(data.line_id + ", train " + data.train_number) +
+                    ",\"lineId\":" + json_string(data.line_id) +
+                    ",\"train\":" + json_string(data.train_number) +
+                    ",\"length\":" + std::to_string(line_length(data)) +
+                    ",\"cellMetres\":50,\"cellCount\":" + std::to_string(data.cells.size()) +
+                    ",\"stale\":" + (data.outputs_older_than_sources ? "true" : "false") + ",\n";
+  append_kind_names(out, data.cells);
+  out += ",\n";
+  append_grid(out, data.cells);
+  out += ",\n\"limitInForce\":";
+  std::vector<int64_t> in_force;
+  for (int v : limit_in_force(data.cells)) in_force.push_back(v);
+  append_list(out, run_lengths(in_force));
+  out += ",\n";
+  append_records(out, data.items);
+  out += ",\n";
+  append_plan(out, data.plan);
+  out += ",\n";
+  append_sources(out, data.sources);
+  out += "}";
+  // Only texts can hold a '<'; as \u003C it cannot end the <script> element the data stands in.
+  std::string safe;
+  safe.reserve(out.size());
+  for (char c : out) {
+    if (c == '<') {
+      safe += "\\u003C";
+    } else {
+      safe += c;
+    }
+  }
+  return safe;
+}
+
+std::string view_html(const ViewData& data) {
+  // From the last place holder to the first, so that none is looked for in what was filled in.
+  std::string page(kViewTemplate);
+  fill(page, "/*@SCRIPT@*/", kViewScript);
+  fill(page, "@DATA@", view_json(data));
+  const std::string title = html_text(data.line_id + ", train " + data.train_number);
+  fill(page, "@HEADING@", title);
+  fill(page, "/*@STYLE@*/", kViewStyle);
+  fill(page, "@TITLE@", title);
+  return page;
+}
+
+}  // namespace compactor
