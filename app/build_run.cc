@@ -116,9 +116,16 @@ int compile_directory(Model& m, const RunOptions& opts, RunSummary* summary) {
   if (opts.warnings) s.warnings = &warnings;
   PassOutcome outcome = compile_model(m, opts.with_plan, s);
   for (const std::string& text : format_warnings(warnings, s)) print_error(text);
+  int record_errors = 0;
+  if (opts.list_record_failures) {
+    RecordCheck check = check_records(s, opts.with_plan != 0);
+    for (const std::string& text : format_record_failures(check, s, m, record_errors)) {
+      print_error(text);
+    }
+  }
   if (summary != nullptr) {
     summary->warnings = static_cast<int>(warnings.size());
-    summary->errors = m.error_code != 0 || outcome != PassOutcome::kReady ? 1 : 0;
+    summary->errors = (m.error_code != 0 || outcome != PassOutcome::kReady ? 1 : 0) + record_errors;
   }
   switch (outcome) {
     case PassOutcome::kStampsSet:
@@ -139,7 +146,7 @@ int compile_directory(Model& m, const RunOptions& opts, RunSummary* summary) {
     print_error(format_error(m, source_text(s, m.error_source.file)));
     return 1;
   }
-  return opts.werror && !warnings.empty() ? 1 : 0;
+  return record_errors > 0 || (opts.werror && !warnings.empty()) ? 1 : 0;
 }
 
 int build_run(const RunOptions& opts) {

@@ -20,6 +20,8 @@ struct RunOptions {
   bool verbose = false;
   bool warnings = false;  // report what the readers pass over (compile, check)
   bool werror = false;    // a warning makes the exit status 1
+  // List every record that cannot be read, not only the first (check).
+  bool list_record_failures = false;
 };
 
 // What a compile reported.

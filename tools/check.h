@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "compiler/compiler.h"
+#include "compiler/diagnostic.h"
+#include "compiler/record_check.h"
 
 namespace compactor {
 
@@ -18,6 +20,17 @@ std::string_view source_text(const Sources& s, const std::string& file);
 // Each warning shown, formatted with its source line and caret, then the note that counts the
 // ones not shown.
 std::vector<std::string> format_warnings(const std::vector<Warning>& warnings, const Sources& s);
+
+// "FILE:LINE:COLUMN: error 25: MESSAGE" ("warning: MESSAGE", "note: MESSAGE") with the source
+// line (`source` holds the file's bytes) and a caret under the column, then each note the same
+// way. A line end is CR LF or LF alone.
+std::string format_diagnostic(const Diagnostic& d, std::string_view source);
+
+// The records that cannot be read, as check lists them before the compile's own error: each one
+// shown, but not the one that is the compile's own error (`m`), then a note that counts the ones
+// not listed. `errors` is set to the number of errors they add to the run's count.
+std::vector<std::string> format_record_failures(const RecordCheck& check, const Sources& s,
+                                                const Model& m, int& errors);
 
 // "2 warnings, 1 error".
 std::string summary_line(int warnings, int errors);

@@ -50,6 +50,10 @@ std::string format_warning(const SourcePos& pos, std::string_view source, const 
   return with_source(pos, source, "warning: " + text);
 }
 
+std::string format_at(const SourcePos& pos, std::string_view source, const std::string& text) {
+  return with_source(pos, source, text);
+}
+
 std::string format_note(const std::string& text) {
   return "compactor: " + text + "\n";
 }
