@@ -1,6 +1,7 @@
 // The readers of the train source's records.
 #include "compiler/cells.h"
 #include "compiler/reader.h"
+#include "compiler/value_warnings.h"
 #include "model/errors.h"
 
 namespace compactor {
@@ -46,6 +47,7 @@ RecordStep read_speed(ReaderContext& cx) {
   if (!read_field(cx, p) || !read_field(cx, speed)) return RecordStep::kFailed;
   if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the speed change", p);
+  warn_speed(cx, p, speed);
   TrainState& ts = cx.train;
   int64_t c = cell_at(p);
   if (c > 0) {
@@ -65,6 +67,7 @@ RecordStep read_adhesion(ReaderContext& cx) {
   if (!read_field(cx, p) || !read_field(cx, adhesion)) return RecordStep::kFailed;
   if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the adhesion change", p);
+  warn_adhesion(cx, p, adhesion);
   TrainState& ts = cx.train;
   int64_t c = cell_at(p);
   if (c > 0) {
@@ -82,6 +85,7 @@ RecordStep read_clock(ReaderContext& cx) {
   if (!read_field(cx, item.num3) || !read_field(cx, item.num4) || !read_field(cx, item.num5)) {
     return RecordStep::kFailed;
   }
+  warn_clock(cx, item.num3, item.num4, item.num5);
   return RecordStep::kNext;
 }
 
@@ -102,6 +106,7 @@ RecordStep read_signal(ReaderContext& cx) {
   }
   if (!range_ok(cx, position, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the signal", position);
+  warn_past_line_end(cx, "the signal", position);
   place_signal(cx.m, position, sig);
   return after_placement(cx, position);
 }
@@ -117,6 +122,7 @@ RecordStep read_slow_order(ReaderContext& cx) {
   if (!range_ok(cx, so.start, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the slow order", so.start);
   warn_off_grid(cx, "the slow order's length", so.length);
+  warn_past_line_end(cx, "the slow order", so.start);
   place_slow_order(cx.m, so);
   return after_placement(cx, so.start);
 }
@@ -127,6 +133,7 @@ RecordStep read_code_point(ReaderContext& cx) {
   if (!read_field(cx, p) || !read_field(cx, code)) return RecordStep::kFailed;
   if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the code point", p);
+  warn_past_line_end(cx, "the code point", p);
   if (!place_code_point(cx.m, p, code)) return placement_stopped(cx, p);
   return RecordStep::kNext;
 }
@@ -145,6 +152,7 @@ bool read_station_values(ReaderContext& cx, ScenarioItem& it) {
       !read_field(cx, seconds)) {
     return false;
   }
+  warn_station(cx, it.value3, hours, minutes, seconds);
   // The scheduled time in seconds.
   if (!assign_int32(it.check_code, (hours * 60 + minutes) * 60 + seconds)) {
     return record_read_failure(cx.m);
