@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 #include "compiler/fields.h"
 #include "compiler/reader.h"
@@ -314,6 +316,65 @@ int64_t field_most(const FieldSpec& field) {
 
 bool field_holds(const FieldSpec& field, int64_t value) {
   return value >= field_least(field) && value <= field_most(field) && value % field.step == 0;
+}
+
+namespace {
+
+char folded(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+constexpr size_t kLongestCompared = 64;
+
+// Edits (a letter replaced, inserted, deleted, or two neighbours swapped) from a to b, letter case
+// folded, when they are at most `limit`; more than `limit` otherwise. `a` and `b` hold at most
+// kLongestCompared bytes.
+size_t edit_distance(std::string_view a, std::string_view b, size_t limit) {
+  size_t longer = std::max(a.size(), b.size());
+  if (longer - std::min(a.size(), b.size()) > limit) return limit + 1;
+  size_t d[kLongestCompared + 1][kLongestCompared + 1];
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  size_t previous_row_least = 0;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t row_least = d[i][0];
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t cost = folded(a[i - 1]) == folded(b[j - 1]) ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && folded(a[i - 1]) == folded(b[j - 2]) &&
+          folded(a[i - 2]) == folded(b[j - 1])) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+      row_least = std::min(row_least, d[i][j]);
+    }
+    // A row comes from the one before it and, by a swap, the one before that: once two rows in
+    // a row are past the limit, so is every later one.
+    if (row_least > limit && previous_row_least > limit) return limit + 1;
+    previous_row_least = row_least;
+  }
+  return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+const char* closest_keyword(std::string_view field, bool line_source) {
+  size_t first = field.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return nullptr;
+  field = field.substr(first, field.find_last_not_of(" \t") - first + 1);
+  if (field.size() > kLongestCompared) return nullptr;
+  const char* best = nullptr;
+  size_t best_distance = SIZE_MAX;
+  for (const RecordKind& kind : kKinds) {
+    if ((kind.section == RecordSection::kTrain) == line_source) continue;
+    std::string_view keyword = kind.keyword;
+    size_t limit = 1 + keyword.size() / 8;  // one more for every 8 letters
+    size_t distance = edit_distance(field, keyword, limit);
+    if (distance <= limit && distance < best_distance) {
+      best = kind.keyword;
+      best_distance = distance;
+    }
+  }
+  return best;
 }
 
 const FieldSpec* find_field(const RecordKind& kind, std::string_view name) {

@@ -69,6 +69,11 @@ int64_t field_least(const FieldSpec& field);
 int64_t field_most(const FieldSpec& field);
 bool field_holds(const FieldSpec& field, int64_t value);
 
+// For a keyword field that no kind of the line source (`line_source`) or of the train source
+// takes: the keyword of the kind it comes closest to, when that is a letter or two wrong,
+// missing, extra or swapped, or only the letter case where the test is exact. Null otherwise.
+const char* closest_keyword(std::string_view field, bool line_source);
+
 // The field of `kind` with this name; null when it has none.
 const FieldSpec* find_field(const RecordKind& kind, std::string_view name);
 

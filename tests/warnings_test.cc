@@ -67,7 +67,7 @@ TEST(Warnings, OnePerMistakeOnItsLine) {
   };
   const std::vector<Case> cases = {
       {"misspelt keyword", true, "pendenza,  1350,   -2", "pendnza,  1350,   -2", 107, 1,
-       "\"pendnza\" is not a record keyword; the line is ignored"},
+       "\"pendnza\" is not a record keyword; did you mean \"pendenza\"?"},
       {"extra field after a record", true, "pendenza,  1350,   -2", "pendenza,  1350,   -2, 7", 107,
        24, "\"7\" is not a record keyword; the field is ignored"},
       {"general record among features", true, "[pendenze]\r\n",
@@ -81,7 +81,13 @@ TEST(Warnings, OnePerMistakeOnItsLine) {
       {"signal off the grid", false, "segnale,    6150,", "segnale,    6160,", 74, 1,
        "the signal at 6160 m is not a multiple of 50 m; it is placed in the nearest 50 m cell"},
       {"misspelt train keyword", false, "sabbia,    200", "sabia,    200", 4, 1,
-       "\"sabia\" is not a record keyword; the line is ignored"},
+       "\"sabia\" is not a record keyword; did you mean \"sabbia\"?"},
+      {"letters swapped in a keyword", true, "montagna,   9500", "montagan,   9500", 206, 1,
+       "\"montagan\" is not a record keyword; did you mean \"montagna\"?"},
+      {"letter case where it matters", true, "sfondo uno,    1", "Sfondo uno,    1", 6, 1,
+       "\"Sfondo uno\" is not a record keyword; did you mean \"sfondo uno\"?"},
+      {"a word near no keyword", true, "pendenza,  1350,   -2", "galleria,  1350,   -2", 107, 1,
+       "\"galleria\" is not a record keyword; the line is ignored"},
       // Values the compiled form does not hold as written.
       {"a gradient past the byte", true, "pendenza,  1350,   -2", "pendenza,  1350,   300", 107, 1,
        "the gradient 300 per mille is not a value the grid holds (from -100 to 155 per mille); it "
