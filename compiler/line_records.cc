@@ -95,7 +95,7 @@ RecordStep read_curve(ReaderContext& cx) {
   if (!position_ok(cx, start)) return RecordStep::kLeave;
   double k = curve_curvature(cx.keyword);
   if (k == 0.0) return record_error(cx, kErrCurve);
-  warn_curve(cx, start);
+  warn_curve(cx, start, length);
   if (!place_curve(cx.m, cx.line, k, start, length)) {
     if (cx.m.error_code == kErrReadFailure) return RecordStep::kFailed;
     return record_error(cx, kErrCurve);

@@ -105,15 +105,17 @@ void warn_gradient(ReaderContext& cx, int32_t position, int32_t gradient) {
   warn_behind_fill(cx, "gradient", position, cx.line.fill_cell);
 }
 
-void warn_curve(ReaderContext& cx, int32_t start) {
+void warn_curve(ReaderContext& cx, int32_t start, int32_t length) {
   if (!collecting(cx) || past_line_end(cx, "the curve", start)) return;
   // The plan is built up to point next_point - 1; the first two points are fixed.
   int64_t built = int64_t{cx.line.next_point} - 1;
   if (built <= 1 || start >= built) return;
+  std::string after = std::to_string(built) + " m";
   warn(cx, kRankValue,
-       "the curve at " + std::to_string(start) + " m starts before " + std::to_string(built) +
-           " m, where the curve before it ends; only its part after " + std::to_string(built) +
-           " m is bent");
+       "the curve at " + std::to_string(start) + " m starts before " + after +
+           ", where the curve before it ends; " +
+           (int64_t{start} + length <= built ? "it bends nothing"
+                                             : "only its part after " + after + " is bent"));
 }
 
 void warn_tunnel(ReaderContext& cx, int32_t start, int32_t end) {

@@ -18,7 +18,7 @@ namespace compactor {
 constexpr int kRankValue = kRankMisplaced;
 
 void warn_gradient(ReaderContext& cx, int32_t position, int32_t gradient);
-void warn_curve(ReaderContext& cx, int32_t start);
+void warn_curve(ReaderContext& cx, int32_t start, int32_t length);
 void warn_tunnel(ReaderContext& cx, int32_t start, int32_t end);
 void warn_speed_boards(ReaderContext& cx, int32_t position, const SpeedBoards& boards);
 void warn_speed(ReaderContext& cx, int32_t position, int32_t speed);

@@ -133,6 +133,10 @@ TEST(Warnings, OnePerMistakeOnItsLine) {
        "curvas3,  1200,  500", 12, 1,
        "the curve at 1200 m starts before 1500 m, where the curve before it ends; only its part "
        "after 1500 m is bent"},
+      {"a curve that lies inside the one before it", true, "curvas3,  2700,  500",
+       "curvas3,  1100,  300", 12, 1,
+       "the curve at 1100 m starts before 1500 m, where the curve before it ends; it bends "
+       "nothing"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
