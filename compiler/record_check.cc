@@ -144,7 +144,7 @@ struct NumberProblem {
   std::string text;  // a phrase after the field's noun
 };
 
-NumberProblem number_problem(std::string_view token, const FieldSpec& spec) {
+NumberProblem number_problem(std::string_view token, const FieldSpec& expected) {
   std::string shown(token.substr(0, 40));
   if (token.size() > 40) shown += "...";
   bool negative = !token.empty() && token[0] == '-';
@@ -158,8 +158,8 @@ NumberProblem number_problem(std::string_view token, const FieldSpec& spec) {
     if (value > (int64_t{1} << 40)) break;
   }
   if (negative) value = -value;
-  int64_t lo = field_type_min(spec.type);
-  int64_t hi = field_type_max(spec.type);
+  int64_t lo = field_type_min(expected.type);
+  int64_t hi = field_type_max(expected.type);
   if (value > hi) {
     return {NumberProblem::kOutOfRange,
             shown + " is too large (at most " + std::to_string(hi) + ")"};
@@ -171,8 +171,8 @@ NumberProblem number_problem(std::string_view token, const FieldSpec& spec) {
   return {};
 }
 
-const char* type_phrase(const FieldSpec& spec) {
-  return spec.type == FieldType::kText ? "a text" : "a whole number";
+const char* type_phrase(const FieldSpec& expected) {
+  return expected.type == FieldType::kText ? "a text" : "a whole number";
 }
 
 // The walk over one source's records.
@@ -244,58 +244,61 @@ class SourceWalk {
   // Reads one record's fields; false when one cannot be read.
   bool record(const RecordKind& kind) {
     last_line_ = keyword_.line;
-    for (const FieldSpec& spec : kind.fields) {
-      if (cursor_.at_end()) return file_ended(kind, spec);
-      if (!field(kind, spec)) return false;
+    for (const FieldSpec& expected : kind.fields) {
+      if (cursor_.at_end()) return file_ended(kind, expected);
+      if (!field(kind, expected)) return false;
     }
     return true;
   }
 
-  bool field(const RecordKind& kind, const FieldSpec& spec) {
+  // Reads the next field as `expected` describes it; false, with the record listed and the walk
+  // moved to where it goes on, when it cannot be read.
+  bool field(const RecordKind& kind, const FieldSpec& expected) {
     Place line_end = cursor_.last_line_end();
-    Field f = spec.type == FieldType::kText ? cursor_.read_text() : cursor_.read_number();
+    Field f = expected.type == FieldType::kText ? cursor_.read_text() : cursor_.read_number();
     bool new_line = f.line > last_line_;
     last_line_ = f.line;
-    if (spec.type == FieldType::kText) {
+    if (expected.type == FieldType::kText) {
       if (f.text.size() <= kMaxText) return true;
       fail(kind, f, at(f),
-           "the " + std::string(spec.noun) + " is too long (" + std::to_string(f.text.size()) +
+           "the " + std::string(expected.noun) + " is too long (" + std::to_string(f.text.size()) +
                " bytes; at most " + std::to_string(kMaxText) + ")");
       cursor_.skip_line_of(f);
       return false;
     }
-    NumberProblem problem = number_problem(f.text, spec);
+    NumberProblem problem = number_problem(f.text, expected);
     if (problem.kind == NumberProblem::kNone) return true;
     if (new_line && problem.kind == NumberProblem::kNotANumber) {  // the field is missing above
-      fail(kind, f, line_end, missing(spec) + "; the line ends here");
+      fail(kind, f, line_end, missing(expected) + "; the line ends here");
       cursor_.restart_line_of(f);
       return false;
     }
     if (f.text.empty()) {
-      fail(kind, f, at(f), missing(spec) + (cursor_.ended_line(f) ? "; the line ends here" : ""));
+      fail(kind, f, at(f),
+           missing(expected) + (cursor_.ended_line(f) ? "; the line ends here" : ""));
     } else {
-      fail(kind, f, at(f), "the " + std::string(spec.noun) + " " + problem.text, f.text.size());
+      fail(kind, f, at(f), "the " + std::string(expected.noun) + " " + problem.text, f.text.size());
     }
     cursor_.skip_line_of(f);
     return false;
   }
 
   // The file ends where a field should be.
-  bool file_ended(const RecordKind& kind, const FieldSpec& spec) {
+  bool file_ended(const RecordKind& kind, const FieldSpec& expected) {
     Place here = cursor_.here();
     Field end;
     end.line = here.line;
     end.column = here.column;
     // At the end of the last line: the line that holds text, not the empty one after it.
     Place shown = here.column > 1 ? here : cursor_.last_line_end();
-    fail(kind, end, shown, missing(spec) + "; the file ends here");
+    fail(kind, end, shown, missing(expected) + "; the file ends here");
     return false;
   }
 
   static Place at(const Field& f) { return Place{f.line, f.column}; }
 
-  static std::string missing(const FieldSpec& spec) {
-    return "the " + std::string(spec.noun) + " (" + type_phrase(spec) + ") is missing";
+  static std::string missing(const FieldSpec& expected) {
+    return "the " + std::string(expected.noun) + " (" + type_phrase(expected) + ") is missing";
   }
 
   // Lists a failure at `shown`; `stop` is where the field reader stops.
