@@ -54,6 +54,7 @@ int run_check(RunOptions opts) {
   opts.write_outputs = false;
   opts.delete_sources = false;
   opts.warnings = true;
+  opts.list_record_failures = true;
   Model m;
   opts.summary = true;
   return compile_directory(m, opts);

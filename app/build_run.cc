@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compiler/compile.h"
+#include "compiler/record_check.h"
 #include "format/outputs.h"
 #include "model/errors.h"
 #include "platform/files.h"
@@ -124,7 +125,7 @@ void print_summary(const RunOptions& opts, const CheckReport& report) {
 
 // The exit status of a compile whose outputs are written.
 int finished_status(const RunOptions& opts, const Model& m, const CheckReport& report) {
-  if (m.error_code != 0) return 1;
+  if (m.error_code != 0 || report.errors > 0) return 1;
   return opts.werror && report.warnings > 0 ? 1 : 0;
 }
 
@@ -142,6 +143,7 @@ int compile_directory(Model& m, const RunOptions& opts) {
   if (opts.warnings) s.warnings = &warnings;
   PassOutcome outcome = compile_model(m, opts.with_plan, s);
   CheckReport report = make_report(m, warnings);
+  if (opts.list_record_failures) add_record_failures(report, check_records(s, opts.with_plan), m);
   int status = 0;
   if (outcome == PassOutcome::kStampsSet || outcome == PassOutcome::kCodesSet) {
     int32_t code = outcome == PassOutcome::kStampsSet ? kErrStampsSet : kErrCodesSet;

@@ -22,6 +22,8 @@ struct RunOptions {
   bool werror = false;    // a warning makes the exit status 1
   bool summary = false;   // end with the summary line (compile, check)
   bool json = false;      // the report as one JSON document on stdout (check)
+  // List every record that cannot be read, not only the first (check).
+  bool list_record_failures = false;
 };
 
 // The whole build run in opts.dir: the five texts, then the compile of the line and train

@@ -1,6 +1,7 @@
 // The readers of the line source's records: the general section's and the features'.
 #include "compiler/cells.h"
 #include "compiler/reader.h"
+#include "compiler/value_warnings.h"
 #include "model/errors.h"
 
 namespace compactor {
@@ -78,6 +79,7 @@ RecordStep read_gradient(ReaderContext& cx) {
   if (!read_field(cx, p) || !read_field(cx, gradient)) return RecordStep::kFailed;
   if (!position_ok(cx, p)) return RecordStep::kLeave;
   warn_off_grid(cx, "the gradient", p);
+  warn_gradient(cx, p, gradient);
   place_gradient(cx.m, cx.line, p, gradient);
   return RecordStep::kNext;
 }
@@ -93,6 +95,7 @@ RecordStep read_curve(ReaderContext& cx) {
   if (!position_ok(cx, start)) return RecordStep::kLeave;
   double k = curve_curvature(cx.keyword);
   if (k == 0.0) return record_error(cx, kErrCurve);
+  warn_curve(cx, start, length);
   if (!place_curve(cx.m, cx.line, k, start, length)) {
     if (cx.m.error_code == kErrReadFailure) return RecordStep::kFailed;
     return record_error(cx, kErrCurve);
@@ -110,6 +113,7 @@ RecordStep read_tunnel(ReaderContext& cx) {
   if (!position_ok(cx, start)) return RecordStep::kLeave;
   warn_off_grid(cx, "the tunnel start", start);
   warn_off_grid(cx, "the tunnel end", end);
+  warn_tunnel(cx, start, end);
   bool placed = place_tunnel(cx.m, start, end, type);
   return after_placement(cx, placed, start);
 }
@@ -125,6 +129,7 @@ RecordStep read_speed_boards(ReaderContext& cx) {
   }
   if (!position_ok(cx, position)) return RecordStep::kLeave;
   warn_off_grid(cx, "the speed board", position);
+  warn_speed_boards(cx, position, b);
   bool placed = place_speed_boards(cx.m, position, b);
   return after_placement(cx, placed, position);
 }
@@ -135,6 +140,7 @@ RecordStep read_indication_board(ReaderContext& cx) {
   if (!read_field(cx, p) || !read_text_field(cx, text)) return RecordStep::kFailed;
   if (!position_ok(cx, p)) return RecordStep::kLeave;
   warn_off_grid(cx, "the indication board", p);
+  warn_past_line_end(cx, "the indication board", p);
   if (!place_board(cx.m, cx.line, p, text)) return placement_stopped(cx, p);
   return RecordStep::kNext;
 }

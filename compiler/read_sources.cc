@@ -34,7 +34,7 @@ const char* type_phrase(FieldType type) {
 // missing; the line ends here"), and where: the field, or where it should have been.
 void describe_field_failure(ReaderContext& cx, const FieldSpec& spec) {
   const ReadFailureInfo& f = cx.reader->failure();
-  const std::string field = std::string(cx.kind->keyword) + ": the " + spec.name;
+  const std::string field = std::string(cx.kind->keyword) + ": the " + spec.noun;
   const std::string what = field + " (" + type_phrase(spec.type) + ")";
   if (f.kind == ReadFailureInfo::kEndOfFile && f.line_end_before < 0) {
     cx.failure_detail = what + " is missing; the file ends here";
@@ -43,8 +43,8 @@ void describe_field_failure(ReaderContext& cx, const FieldSpec& spec) {
     cx.failure_offset = f.line_end_before;
   } else if (f.kind == ReadFailureInfo::kNotANumber) {
     cx.failure_detail = f.token.empty()
-                            ? what + " is empty"
-                            : field + " \"" + f.token + "\" is not " + type_phrase(spec.type);
+                            ? what + " is missing"
+                            : field + " \"" + f.token + "\" is not a whole number";
   } else if (f.kind == ReadFailureInfo::kOutOfRange) {
     bool large = !f.token.empty() && f.token[0] != '-';
     cx.failure_detail = field + " " + f.token + " is too " + (large ? "large" : "small") + " (at " +

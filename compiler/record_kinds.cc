@@ -1,6 +1,9 @@
 #include "compiler/record_kinds.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 #include "compiler/fields.h"
 #include "compiler/reader.h"
@@ -116,88 +119,106 @@ bool is_station(std::string_view f) {
 
 // --- Fields ------------------------------------------------------------------------------------
 
-constexpr FieldSpec kLineLength[] = {
-    {"length", F::kInt32, "m", "the length of the line, 1 to 1,000,000 m"}};
+// Each field: name, type, unit, meaning, noun for messages, then the allowed range and step
+// where the compiled form holds less than the type does.
+constexpr FieldSpec kLineLength[] = {{"length", F::kInt32, "m",
+                                      "the length of the line, 1 to 1,000,000 m", "line length", 1,
+                                      1000000}};
 constexpr FieldSpec kChainage[] = {
-    {"key", F::kInt32, "", "orders the three chainage records: the greatest key comes first"},
-    {"chainage", F::kInt32, "m", "the chainage shown at the start, a multiple of 50"},
-    {"direction", F::kInt32, "", "1 adds 100 m to the chainage"}};
-constexpr FieldSpec kBackground[] = {{"background", F::kInt32, "", "a background picture number"}};
+    {"key", F::kInt32, "", "orders the three chainage records: the greatest key comes first", "key",
+     INT64_MIN, INT64_MAX, 50},
+    {"chainage", F::kInt32, "m", "the chainage shown at the start, a multiple of 50", "chainage",
+     INT64_MIN, INT64_MAX, 50},
+    {"direction", F::kInt32, "", "1 adds 100 m to the chainage", "direction"}};
+constexpr FieldSpec kBackground[] = {
+    {"background", F::kInt32, "", "a background picture number", "background"}};
 constexpr FieldSpec kSignalRepetition[] = {
-    {"start", F::kInt32, "m", "where signal repetition starts, a multiple of 50"},
-    {"end", F::kInt32, "m", "where it ends, a multiple of 50; 0: no repetition"}};
+    {"start", F::kInt32, "m", "where signal repetition starts, a multiple of 50", "start",
+     INT64_MIN, INT64_MAX, 50},
+    {"end", F::kInt32, "m", "where it ends, a multiple of 50; 0: no repetition", "end", INT64_MIN,
+     INT64_MAX, 50}};
 constexpr FieldSpec kGradient[] = {
-    {"position", F::kInt32, "m", "where the gradient starts"},
-    {"gradient", F::kInt32, "per mille", "the gradient from here on; stored plus 100 in a byte"}};
-constexpr FieldSpec kCurve[] = {{"start", F::kInt32, "m", "where the curve starts"},
-                                {"length", F::kInt32, "m", "the curve's length"}};
+    {"position", F::kInt32, "m", "where the gradient starts", "position"},
+    {"gradient", F::kInt32, "per mille", "the gradient from here on; stored plus 100 in a byte",
+     "gradient", -100, 155}};
+constexpr FieldSpec kCurve[] = {{"start", F::kInt32, "m", "where the curve starts", "start"},
+                                {"length", F::kInt32, "m", "the curve's length", "length"}};
 constexpr FieldSpec kTunnel[] = {
-    {"start", F::kInt32, "m", "where the tunnel starts"},
-    {"end", F::kInt32, "m", "where the tunnel ends"},
-    {"tunnel type", F::kInt32, "", "the tunnel type; above 10: type less 10, with markers"}};
-constexpr FieldSpec kSpeedBoards[] = {{"position", F::kInt32, "m", "the board's place"},
-                                      {"vas", F::kInt32, "km/h", "speed a, side s"},
-                                      {"vbs", F::kInt32, "km/h", "speed b, side s"},
-                                      {"vcs", F::kInt32, "km/h", "speed c, side s"},
-                                      {"strisces", F::kInt32, "", "stripe count, side s"},
-                                      {"vad", F::kInt32, "km/h", "speed a, side d"},
-                                      {"vbd", F::kInt32, "km/h", "speed b, side d"},
-                                      {"vcd", F::kInt32, "km/h", "speed c, side d"},
-                                      {"strisced", F::kInt32, "", "stripe count, side d"}};
-constexpr FieldSpec kIndicationBoard[] = {{"position", F::kInt32, "m", "the board's place"},
-                                          {"text", F::kText, "", "the board's text"}};
-constexpr FieldSpec kBrakedMass[] = {{"percentage", F::kInt32, "%", "the braked-mass percentage"}};
-constexpr FieldSpec kCoaches[] = {{"count", F::kInt32, "", "the number of coaches"}};
+    {"start", F::kInt32, "m", "where the tunnel starts", "start"},
+    {"end", F::kInt32, "m", "where the tunnel ends", "end"},
+    {"type", F::kInt32, "", "the tunnel type; above 10: type less 10, with markers",
+     "tunnel type"}};
+// A board packs each pair of speeds as (side s / 5) x 100 + side d / 5.
+constexpr FieldSpec kSpeedBoards[] = {
+    {"position", F::kInt32, "m", "the board's place", "position"},
+    {"vas", F::kInt32, "km/h", "speed a, side s", "speed vas", 0, 495, 5},
+    {"vbs", F::kInt32, "km/h", "speed b, side s", "speed vbs", 0, 495, 5},
+    {"vcs", F::kInt32, "km/h", "speed c, side s", "speed vcs", 0, 495, 5},
+    {"strisces", F::kInt32, "", "stripe count, side s", "stripe count strisces"},
+    {"vad", F::kInt32, "km/h", "speed a, side d", "speed vad", 0, 495, 5},
+    {"vbd", F::kInt32, "km/h", "speed b, side d", "speed vbd", 0, 495, 5},
+    {"vcd", F::kInt32, "km/h", "speed c, side d", "speed vcd", 0, 495, 5},
+    {"strisced", F::kInt32, "", "stripe count, side d", "stripe count strisced"}};
+constexpr FieldSpec kIndicationBoard[] = {
+    {"position", F::kInt32, "m", "the board's place", "position"},
+    {"text", F::kText, "", "the board's text", "text"}};
+constexpr FieldSpec kBrakedMass[] = {
+    {"percentage", F::kInt32, "%", "the braked-mass percentage", "percentage"}};
+constexpr FieldSpec kCoaches[] = {{"count", F::kInt32, "", "the number of coaches", "coach count"}};
 constexpr FieldSpec kSpeed[] = {
-    {"position", F::kInt32, "m", "where the speed limit changes"},
-    {"speed", F::kInt32, "km/h", "the limit from here on; stored as speed / 5 in a byte"}};
+    {"position", F::kInt32, "m", "where the speed limit changes", "position"},
+    {"speed", F::kInt32, "km/h", "the limit from here on; stored as speed / 5 in a byte", "speed",
+     0, 1275, 5}};
 constexpr FieldSpec kAdhesion[] = {
-    {"position", F::kInt32, "m", "where the adhesion changes"},
-    {"adhesion", F::kInt32, "", "the adhesion from here on; its low 8 bits are stored"}};
-constexpr FieldSpec kClock[] = {{"hours", F::kInt16, "h", "the clock at the start"},
-                                {"minutes", F::kInt16, "min", ""},
-                                {"seconds", F::kInt16, "s", ""}};
-constexpr FieldSpec kSand[] = {{"sand", F::kInt16, "", "the sand setting"}};
+    {"position", F::kInt32, "m", "where the adhesion changes", "position"},
+    {"adhesion", F::kInt32, "", "the adhesion from here on; its low 8 bits are stored", "adhesion",
+     0, 255}};
+constexpr FieldSpec kClock[] = {{"hours", F::kInt16, "h", "the clock at the start", "hours"},
+                                {"minutes", F::kInt16, "min", "", "minutes", 0, 59},
+                                {"seconds", F::kInt16, "s", "", "seconds", 0, 59}};
+constexpr FieldSpec kSand[] = {{"sand", F::kInt16, "", "the sand setting", "sand setting"}};
 constexpr FieldSpec kSignal[] = {
-    {"position", F::kInt32, "m", "the signal's place"},
-    {"sx", F::kInt32, "", "the type of side s; 2 gives the signal a time"},
-    {"s1", F::kInt32, "", "first digit, side s"},
-    {"s2", F::kInt32, "", "second digit, side s"},
-    {"s3", F::kInt32, "", "third digit, side s"},
-    {"rapp", F::kInt32, "", "the relation digit"},
-    {"dx", F::kInt32, "", "the type of side d"},
-    {"d1", F::kInt32, "", "first digit, side d"},
-    {"d2", F::kInt32, "", "second digit, side d"},
-    {"d3", F::kInt32, "", "third digit, side d"},
-    {"tempo", F::kInt32, "", "the signal's time, with sx = 2; 1 to 100 become 101"}};
+    {"position", F::kInt32, "m", "the signal's place", "position"},
+    {"sx", F::kInt32, "", "the type of side s; 2 gives the signal a time", "type sx"},
+    {"s1", F::kInt32, "", "first digit, side s", "digit s1"},
+    {"s2", F::kInt32, "", "second digit, side s", "digit s2"},
+    {"s3", F::kInt32, "", "third digit, side s", "digit s3"},
+    {"rapp", F::kInt32, "", "the relation digit", "digit rapp"},
+    {"dx", F::kInt32, "", "the type of side d", "type dx"},
+    {"d1", F::kInt32, "", "first digit, side d", "digit d1"},
+    {"d2", F::kInt32, "", "second digit, side d", "digit d2"},
+    {"d3", F::kInt32, "", "third digit, side d", "digit d3"},
+    {"tempo", F::kInt32, "", "the signal's time, with sx = 2; 1 to 100 become 101", "time tempo"}};
 constexpr FieldSpec kSlowOrder[] = {
-    {"x", F::kInt32, "m", "where the slow order starts"},
-    {"v", F::kInt32, "km/h", "its speed"},
-    {"l", F::kInt32, "m", "its length"},
-    {"f_tt", F::kInt32, "", "stored in param3 of its start and end cells"},
-    {"f_ta", F::kInt32, "", "not 0: four approach cells before the warning board"},
-    {"d_v", F::kInt32, "", "not 0: stored in param2 of its cells"}};
+    {"x", F::kInt32, "m", "where the slow order starts", "start x"},
+    {"v", F::kInt32, "km/h", "its speed", "speed v"},
+    {"l", F::kInt32, "m", "its length", "length l"},
+    {"f_tt", F::kInt32, "", "stored in param3 of its start and end cells", "value f_tt"},
+    {"f_ta", F::kInt32, "", "not 0: four approach cells before the warning board", "value f_ta"},
+    {"d_v", F::kInt32, "", "not 0: stored in param2 of its cells", "value d_v"}};
 constexpr FieldSpec kCodePoint[] = {
-    {"position", F::kInt32, "m", "the cab-code point's place"},
-    {"code", F::kInt32, "", "the code; 0 or less: a point without a code"}};
+    {"position", F::kInt32, "m", "the cab-code point's place", "position"},
+    {"code", F::kInt32, "", "the code; 0 or less: a point without a code", "code"}};
 constexpr FieldSpec kStation[] = {
-    {"position", F::kInt32, "m", "the station's place, a multiple of 50"},
-    {"kind", F::kUint8, "", "decides the station's extent and marks"},
-    {"length", F::kInt32, "m", "the platform length, a multiple of 100"},
-    {"mark", F::kUint8, "", ""},
-    {"flag4", F::kUint8, "", "cleared below 600 m and for the first station"},
-    {"flag3", F::kUint8, "", "lengthens an ordinary station's extent by 50 m"},
-    {"num1", F::kInt16, "", ""},
-    {"num2", F::kInt16, "", ""},
-    {"flag1", F::kUint8, "", ""},
-    {"num3", F::kInt16, "", ""},
-    {"num4", F::kInt16, "", ""},
-    {"num5", F::kInt16, "", ""},
-    {"flag2", F::kUint8, "", ""},
-    {"hours", F::kInt32, "h", "the scheduled time"},
-    {"minutes", F::kInt32, "min", ""},
-    {"seconds", F::kInt32, "s", ""},
-    {"name", F::kText, "", "the station's name, up to the next comma"}};
+    {"position", F::kInt32, "m", "the station's place, a multiple of 50", "position", INT64_MIN,
+     INT64_MAX, 50},
+    {"kind", F::kUint8, "", "decides the station's extent and marks", "station kind"},
+    {"length", F::kInt32, "m", "the platform length, a multiple of 100", "length", INT64_MIN,
+     INT64_MAX, 100},
+    {"mark", F::kUint8, "", "", "mark"},
+    {"flag4", F::kUint8, "", "cleared below 600 m and for the first station", "flag4"},
+    {"flag3", F::kUint8, "", "lengthens an ordinary station's extent by 50 m", "flag3"},
+    {"num1", F::kInt16, "", "", "num1"},
+    {"num2", F::kInt16, "", "", "num2"},
+    {"flag1", F::kUint8, "", "", "flag1"},
+    {"num3", F::kInt16, "", "", "num3"},
+    {"num4", F::kInt16, "", "", "num4"},
+    {"num5", F::kInt16, "", "", "num5"},
+    {"flag2", F::kUint8, "", "", "flag2"},
+    {"hours", F::kInt32, "h", "the scheduled time", "hours"},
+    {"minutes", F::kInt32, "min", "", "minutes", 0, 59},
+    {"seconds", F::kInt32, "s", "", "seconds", 0, 59},
+    {"name", F::kText, "", "the station's name, up to the next comma", "name"}};
 
 using S = RecordSection;
 
@@ -225,7 +246,7 @@ constexpr RecordKind kKinds[] = {
      "a change of gradient", read_gradient},
     {"curva", S::kLineFeatures, "\"curva\", any case", is_curve, kCurve,
      "a curve of the plan; the keyword's digit 1 to 6 is its class, an s turns it the other way",
-     read_curve},
+     read_curve, true},
     {"montagna", S::kLineFeatures, "\"montagna\", any case", is_tunnel, kTunnel, "a tunnel",
      read_tunnel},
     {"indicatori_vmax", S::kLineFeatures, "\"indicatori_v\", any case", is_speed_boards,
@@ -283,6 +304,84 @@ int64_t field_type_max(FieldType type) {
       break;
   }
   return INT32_MAX;
+}
+
+int64_t field_least(const FieldSpec& field) {
+  return std::max(field.least, field_type_min(field.type));
+}
+
+int64_t field_most(const FieldSpec& field) {
+  return std::min(field.most, field_type_max(field.type));
+}
+
+bool field_holds(const FieldSpec& field, int64_t value) {
+  return value >= field_least(field) && value <= field_most(field) && value % field.step == 0;
+}
+
+namespace {
+
+char folded(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+constexpr size_t kLongestCompared = 64;
+
+// Edits (a letter replaced, inserted, deleted, or two neighbours swapped) from a to b, letter case
+// folded, when they are at most `limit`; more than `limit` otherwise. `a` and `b` hold at most
+// kLongestCompared bytes.
+size_t edit_distance(std::string_view a, std::string_view b, size_t limit) {
+  size_t longer = std::max(a.size(), b.size());
+  if (longer - std::min(a.size(), b.size()) > limit) return limit + 1;
+  size_t d[kLongestCompared + 1][kLongestCompared + 1];
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  size_t previous_row_least = 0;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t row_least = d[i][0];
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t cost = folded(a[i - 1]) == folded(b[j - 1]) ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && folded(a[i - 1]) == folded(b[j - 2]) &&
+          folded(a[i - 2]) == folded(b[j - 1])) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+      row_least = std::min(row_least, d[i][j]);
+    }
+    // A row comes from the one before it and, by a swap, the one before that: once two rows in
+    // a row are past the limit, so is every later one.
+    if (row_least > limit && previous_row_least > limit) return limit + 1;
+    previous_row_least = row_least;
+  }
+  return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+const char* closest_keyword(std::string_view field, bool line_source) {
+  size_t first = field.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return nullptr;
+  field = field.substr(first, field.find_last_not_of(" \t") - first + 1);
+  if (field.size() > kLongestCompared) return nullptr;
+  const char* best = nullptr;
+  size_t best_distance = SIZE_MAX;
+  for (const RecordKind& kind : kKinds) {
+    if ((kind.section == RecordSection::kTrain) == line_source) continue;
+    std::string_view keyword = kind.keyword;
+    size_t limit = 1 + keyword.size() / 8;  // one more for every 8 letters
+    size_t distance = edit_distance(field, keyword, limit);
+    if (distance <= limit && distance < best_distance) {
+      best = kind.keyword;
+      best_distance = distance;
+    }
+  }
+  return best;
+}
+
+const FieldSpec* find_field(const RecordKind& kind, std::string_view name) {
+  for (const FieldSpec& field : kind.fields) {
+    if (name == field.name) return &field;
+  }
+  return nullptr;
 }
 
 }  // namespace compactor

@@ -22,6 +22,12 @@ struct FieldSpec {
   FieldType type;
   const char* unit;  // "m", "km/h", ... or "" for a plain number or a text
   const char* meaning;
+  const char* noun;  // for messages: "the tunnel type (a whole number) is missing"
+  // The values the compiled form holds as written: from `least` to `most` in steps of `step`
+  // (counted from 0). The field type's own range applies as well.
+  int64_t least = INT64_MIN;
+  int64_t most = INT64_MAX;
+  int64_t step = 1;
 };
 
 // Where a record is read: the line source's general section, the rest of the line source, or
@@ -47,6 +53,7 @@ struct RecordKind {
   std::span<const FieldSpec> fields;
   const char* meaning;
   RecordStep (*read)(ReaderContext& cx);
+  bool plan_only = false;  // read only when the plan of the line is built
 };
 
 // Every record kind, in the order in which a keyword field is tested: a field that holds the
@@ -56,5 +63,18 @@ std::span<const RecordKind> record_kinds();
 // Numeric range of a field type.
 int64_t field_type_min(FieldType type);
 int64_t field_type_max(FieldType type);
+
+// The values a field holds as written: its allowed range within its type's range, and its step.
+int64_t field_least(const FieldSpec& field);
+int64_t field_most(const FieldSpec& field);
+bool field_holds(const FieldSpec& field, int64_t value);
+
+// For a keyword field that no kind of the line source (`line_source`) or of the train source
+// takes: the keyword of the kind it comes closest to, when that is a letter or two wrong,
+// missing, extra or swapped, or only the letter case where the test is exact. Null otherwise.
+const char* closest_keyword(std::string_view field, bool line_source);
+
+// The field of `kind` with this name; null when it has none.
+const FieldSpec* find_field(const RecordKind& kind, std::string_view name);
 
 }  // namespace compactor

@@ -114,8 +114,11 @@ void finish_warnings(ReaderContext& cx) {
       std::string shown = text.substr(0, text.find_last_not_of(' ') + 1);
       if (shown.size() > 40) shown = shown.substr(0, 40) + "...";
       bool has_record = cx.record_lines.contains(w.pos.file, w.pos.line);
+      const char* suggestion = closest_keyword(text, w.pos.file == cx.s.line.name);
       text = "\"" + shown + "\" is not a record keyword; " +
-             (has_record ? "the field is ignored" : "the line is ignored");
+             (suggestion != nullptr ? std::string("did you mean \"") + suggestion + "\"?"
+              : has_record          ? "the field is ignored"
+                                    : "the line is ignored");
     }
     cx.s.warnings->push_back(Warning{w.pos, text, w.name});
   }

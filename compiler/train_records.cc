@@ -1,6 +1,7 @@
 // The readers of the train source's records.
 #include "compiler/cells.h"
 #include "compiler/reader.h"
+#include "compiler/value_warnings.h"
 #include "model/errors.h"
 
 namespace compactor {
@@ -49,6 +50,7 @@ RecordStep read_speed(ReaderContext& cx) {
   const int64_t speed_at = cx.reader->field_offset();
   if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the speed change", p);
+  warn_speed(cx, p, speed);
   TrainState& ts = cx.train;
   int64_t c = cell_at(p);
   if (c > 0) {
@@ -69,6 +71,7 @@ RecordStep read_adhesion(ReaderContext& cx) {
   if (!read_field(cx, p) || !read_field(cx, adhesion)) return RecordStep::kFailed;
   if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the adhesion change", p);
+  warn_adhesion(cx, p, adhesion);
   TrainState& ts = cx.train;
   int64_t c = cell_at(p);
   if (c > 0) {
@@ -86,6 +89,7 @@ RecordStep read_clock(ReaderContext& cx) {
   if (!read_field(cx, item.num3) || !read_field(cx, item.num4) || !read_field(cx, item.num5)) {
     return RecordStep::kFailed;
   }
+  warn_clock(cx, item.num3, item.num4, item.num5);
   return RecordStep::kNext;
 }
 
@@ -106,6 +110,7 @@ RecordStep read_signal(ReaderContext& cx) {
   }
   if (!range_ok(cx, position, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the signal", position);
+  warn_past_line_end(cx, "the signal", position);
   bool placed = place_signal(cx.m, position, sig);
   return after_placement(cx, placed, position);
 }
@@ -121,6 +126,7 @@ RecordStep read_slow_order(ReaderContext& cx) {
   if (!range_ok(cx, so.start, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the slow order", so.start);
   warn_off_grid(cx, "the slow order's length", so.length);
+  warn_past_line_end(cx, "the slow order", so.start);
   bool placed = place_slow_order(cx.m, so);
   if (placed) {
     int64_t warning = so.start > 1500 ? cell_after(int64_t{so.start} - 1200) : -1;
@@ -136,6 +142,7 @@ RecordStep read_code_point(ReaderContext& cx) {
   if (!read_field(cx, p) || !read_field(cx, code)) return RecordStep::kFailed;
   if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the code point", p);
+  warn_past_line_end(cx, "the code point", p);
   if (!place_code_point(cx.m, p, code)) return placement_stopped(cx, p);
   return RecordStep::kNext;
 }
@@ -154,6 +161,7 @@ bool read_station_values(ReaderContext& cx, ScenarioItem& it) {
       !read_field(cx, seconds)) {
     return false;
   }
+  warn_station(cx, it.value3, hours, minutes, seconds);
   // The scheduled time in seconds.
   if (!assign_int32(it.check_code, (hours * 60 + minutes) * 60 + seconds)) {
     return record_read_failure(cx.m, "the scheduled time in seconds does not fit 32 bits");

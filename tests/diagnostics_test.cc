@@ -48,7 +48,7 @@ TEST(ReadFailureMessages, NameTheRecordTheFieldAndWhatWasFound) {
        "number"},
       {"a number too large for its field", line,
        SourceText::default_train().replace("sabbia,    200", "sabbia,    40000"),
-       "QUELDRANO 2_555-.txt:4:12: error 25: sabbia: the sand 40000 is too large (at most 32767)"},
+       "QUELDRANO 2_555-.txt:4:12: error 25: sabbia: the sand setting 40000 is too large (at most 32767)"},
       {"no train source", line, std::nullopt,
        "QUELDRANO 2_555-.txt: error 25: the train source does not exist"},
   };

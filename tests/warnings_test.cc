@@ -25,7 +25,7 @@ TEST(Warnings, DefaultSourcesGiveNone) {
 }
 
 // Each altered source gives exactly one warning on the expected line, and the outputs are the
-// same as when warnings are not collected.
+// same as when warnings are not collected (also where the alteration ends in a recorded error).
 TEST(Warnings, OnePerMistakeOnItsLine) {
   struct Case {
     const char* name;
@@ -36,7 +36,7 @@ TEST(Warnings, OnePerMistakeOnItsLine) {
   };
   const std::vector<Case> cases = {
       {"misspelt keyword", true, "pendenza,  1350,   -2", "pendnza,  1350,   -2", 107, 1,
-       "\"pendnza\" is not a record keyword; the line is ignored"},
+       "\"pendnza\" is not a record keyword; did you mean \"pendenza\"?"},
       {"extra field after a record", true, "pendenza,  1350,   -2", "pendenza,  1350,   -2, 7", 107,
        24, "\"7\" is not a record keyword; the field is ignored"},
       {"general record among features", true, "[pendenze]\r\n",
@@ -50,7 +50,62 @@ TEST(Warnings, OnePerMistakeOnItsLine) {
       {"signal off the grid", false, "segnale,    6150,", "segnale,    6160,", 74, 1,
        "the signal at 6160 m is not a multiple of 50 m; it is placed in the nearest 50 m cell"},
       {"misspelt train keyword", false, "sabbia,    200", "sabia,    200", 4, 1,
-       "\"sabia\" is not a record keyword; the line is ignored"},
+       "\"sabia\" is not a record keyword; did you mean \"sabbia\"?"},
+      {"letters swapped in a keyword", true, "montagna,   9500", "montagan,   9500", 206, 1,
+       "\"montagan\" is not a record keyword; did you mean \"montagna\"?"},
+      {"letter case where it matters", true, "sfondo uno,    1", "Sfondo uno,    1", 6, 1,
+       "\"Sfondo uno\" is not a record keyword; did you mean \"sfondo uno\"?"},
+      {"a word near no keyword", true, "pendenza,  1350,   -2", "galleria,  1350,   -2", 107, 1,
+       "\"galleria\" is not a record keyword; the line is ignored"},
+      // Values the compiled form does not hold as written.
+      {"a gradient past the byte", true, "pendenza,  1350,   -2", "pendenza,  1350,   300", 107, 1,
+       "the gradient 300 per mille is not a value the grid holds (from -100 to 155 per mille); it "
+       "is stored as 44 per mille"},
+      {"a speed between steps", false, "velocita,     750,   155", "velocita,     750,   163", 15,
+       1,
+       "the speed 163 km/h is not a value the grid holds (multiples of 5 from 0 to 1275 km/h); it "
+       "is stored as 165 km/h"},
+      {"a speed past the byte", false, "velocita,     750,   155", "velocita,     750,   1650", 15,
+       1,
+       "the speed 1650 km/h is not a value the grid holds (multiples of 5 from 0 to 1275 km/h); "
+       "the read stops with error 25 where this speed is filled in"},
+      {"an adhesion past the byte", false, "aderenza,   89000,    70", "aderenza,   89000,    300",
+       8, 1, "the adhesion 300 is not a value the grid holds (from 0 to 255); it is stored as 44"},
+      {"a speed board between steps", true, "indicatori_vmax,  800,  140",
+       "indicatori_vmax,  800,  163", 215, 1,
+       "the speed vas 163 km/h is not a value the grid holds (multiples of 5 from 0 to 495 km/h); "
+       "the board does not show it as written"},
+      {"a station time past 59 minutes", false, "19,10, 0, ROMA TERMINI", "19,79,99, ROMA TERMINI",
+       41, 1,
+       "the scheduled time 19:79:99 has minutes or seconds outside 0 to 59; it is stored as "
+       "20:20:39"},
+      {"a clock past 59 minutes", false, "19              7", "19              79", 5, 1,
+       "the clock 19:79:30 has minutes or seconds outside 0 to 59"},
+      // Places that cannot be meant.
+      {"a tunnel that ends before it starts", true, "montagna,   9500,  9550",
+       "montagna,   9550,  9500", 206, 1,
+       "the tunnel ends at 9500 m, before it starts at 9550 m; it covers no cell"},
+      {"a tunnel past the end of the line", true, "montagna,   155850,  157650",
+       "montagna,   229000,  229500", 213, 1,
+       "the tunnel at 229000 m is past the end of the line (228000 m)"},
+      {"a signal past the end of the line", false, "segnale,    2100,", "segnale,    229000,", 73,
+       1, "the signal at 229000 m is past the end of the line (228000 m)"},
+      {"a gradient behind the one before it", true, "pendenza,  4000,   -1",
+       "pendenza,  1000,   -1", 108, 1,
+       "the gradient at 1000 m comes before 1350 m, where the gradient before it starts; the grid "
+       "is filled forward, so this one starts at 1400 m"},
+      {"a speed behind the one before it", false, "velocita,    7500,   175",
+       "velocita,    400,   175", 16, 1,
+       "the speed at 400 m comes before 750 m, where the speed before it starts; the grid is "
+       "filled forward, so this one starts at 800 m"},
+      {"a curve that starts inside the one before it", true, "curvas3,  2700,  500",
+       "curvas3,  1200,  500", 12, 1,
+       "the curve at 1200 m starts before 1500 m, where the curve before it ends; only its part "
+       "after 1500 m is bent"},
+      {"a curve that lies inside the one before it", true, "curvas3,  2700,  500",
+       "curvas3,  1100,  300", 12, 1,
+       "the curve at 1100 m starts before 1500 m, where the curve before it ends; it bends "
+       "nothing"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);

@@ -1,5 +1,7 @@
 #include "tools/check.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "model/errors.h"
@@ -8,6 +10,15 @@
 namespace compactor {
 
 namespace {
+
+// Whether the failure is the compile's own error 25: at the diagnostic, or where the field reader
+// stops on the record.
+bool is_compile_error(const RecordFailure& r, const Model& m) {
+  const SourcePos& at = m.error_source;
+  if (m.error_code != kErrReadFailure || at.file != r.diagnostic.file) return false;
+  return (at.line == r.diagnostic.line && at.column == r.diagnostic.column) ||
+         (at.line == r.stop_line && at.column == r.stop_column);
+}
 
 std::string counted(int n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -76,6 +87,25 @@ CheckReport make_report(const Model& m, const std::vector<Warning>& warnings) {
   return r;
 }
 
+void add_record_failures(CheckReport& report, const RecordCheck& check, const Model& m) {
+  auto first_error = std::find_if(report.diagnostics.begin(), report.diagnostics.end(),
+                                  [](const Diagnostic& d) {
+                                    return d.severity == Diagnostic::Severity::kError;
+                                  });
+  std::vector<Diagnostic> listed;
+  bool compile_error_found = false;
+  for (const RecordFailure& r : check.failures) {
+    if (!compile_error_found && is_compile_error(r, m)) {
+      compile_error_found = true;
+      continue;
+    }
+    listed.push_back(r.diagnostic);
+  }
+  report.errors += static_cast<int>(listed.size() + check.not_listed);
+  report.records_not_listed = check.not_listed;
+  report.diagnostics.insert(first_error, listed.begin(), listed.end());
+}
+
 void add_run_error(CheckReport& report, int32_t code) {
   Diagnostic d;
   d.severity = Diagnostic::Severity::kError;
@@ -111,6 +141,10 @@ std::vector<std::string> format_report(const CheckReport& report, const Sources&
   if (!errors_started && report.warnings_not_shown > 0) {
     shown.push_back(
         format_note(std::to_string(report.warnings_not_shown) + " more warnings not shown"));
+  }
+  if (report.records_not_listed > 0) {
+    shown.push_back(format_note(std::to_string(report.records_not_listed) +
+                                " more records that cannot be read not listed"));
   }
   if (report.errors_not_shown > 0) {
     shown.push_back(

@@ -8,6 +8,7 @@
 
 #include "compiler/compiler.h"
 #include "compiler/diagnostic.h"
+#include "compiler/record_check.h"
 
 namespace compactor {
 
@@ -21,12 +22,17 @@ struct CheckReport {
   int errors = 0;
   int warnings_not_shown = 0;
   int errors_not_shown = 0;
+  int64_t records_not_listed = 0;  // records that cannot be read, found after the listed ones
   int32_t outcome_code = 0;  // the error the outputs were built with (0: none)
   int32_t outcome_position = 0;
 };
 
 // The report of a compile: its warnings, every error it recorded, and its outcome.
 CheckReport make_report(const Model& m, const std::vector<Warning>& warnings);
+
+// Adds the records that cannot be read, after the warnings and before the compile's errors, but
+// not the one that is the compile's own error 25.
+void add_record_failures(CheckReport& report, const RecordCheck& check, const Model& m);
 
 // Adds an error that ends the run before the outputs (the stamps or integrity codes set).
 void add_run_error(CheckReport& report, int32_t code);

@@ -1,5 +1,7 @@
 #include "tools/diagnostics.h"
 
+#include <algorithm>
+
 #include "model/errors.h"
 
 namespace compactor {
@@ -60,11 +62,22 @@ Diagnostic located(const SourcePos& pos, Diagnostic::Severity severity) {
 
 }  // namespace
 
+// The offset of column `column` of line `line`, lines ending at LF.
+int64_t offset_of(std::string_view source, int32_t line, int32_t column) {
+  size_t at = 0;
+  for (int32_t l = 1; l < line && at < source.size(); ++l) {
+    size_t lf = source.find('\n', at);
+    at = lf == std::string_view::npos ? source.size() : lf + 1;
+  }
+  return static_cast<int64_t>(at) + std::max(column - 1, 0);
+}
+
 std::string format_diagnostic(const Diagnostic& d, std::string_view source) {
   std::string text = severity_text(d) + d.message;
   std::string out;
   if (d.line > 0) {
-    out = with_source(d.file, d.line, d.column, d.offset, source, text);
+    int64_t offset = d.offset >= 0 ? d.offset : offset_of(source, d.line, d.column);
+    out = with_source(d.file, d.line, d.column, offset, source, text);
   } else if (!d.file.empty()) {
     out = d.file + ": " + text + "\n";
   } else {
@@ -98,6 +111,10 @@ std::string format_error(const Model& m, std::string_view source) {
 
 std::string format_warning(const SourcePos& pos, std::string_view source, const std::string& text) {
   return with_source(pos.file, pos.line, pos.column, pos.offset, source, "warning: " + text);
+}
+
+std::string format_at(const SourcePos& pos, std::string_view source, const std::string& text) {
+  return with_source(pos.file, pos.line, pos.column, pos.offset, source, text);
 }
 
 std::string format_note(const std::string& text) {

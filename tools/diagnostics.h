@@ -28,6 +28,9 @@ std::string format_error(const Model& m, std::string_view source);
 // "FILE:LINE:COLUMN: warning: TEXT" with the source line and a caret.
 std::string format_warning(const SourcePos& pos, std::string_view source, const std::string& text);
 
+// "FILE:LINE:COLUMN: TEXT" with the source line and a caret.
+std::string format_at(const SourcePos& pos, std::string_view source, const std::string& text);
+
 // "compactor: TEXT".
 std::string format_note(const std::string& text);
 

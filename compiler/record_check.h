@@ -1,0 +1,42 @@
+// A pass of its own over both sources that lists every record whose fields cannot be read, where
+// the compile stops at the first one.
+//
+// It walks the fields as the compile's readers do, section by section, and reads each record's
+// fields as the table of record kinds describes them. A line ends at CR LF or at LF alone, and a
+// tab is a blank. A record may run on over a line end when its next field is a whole number; a
+// field that is not one at the start of a new line means the field is missing from the line
+// before. After a record that cannot be read, the walk goes on at the next line.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "compiler/compiler.h"
+#include "compiler/diagnostic.h"
+
+namespace compactor {
+
+// At most this many records that cannot be read are listed; the rest are counted.
+constexpr size_t kListedRecordFailures = 200;
+
+// A record that cannot be read.
+struct RecordFailure {
+  // An error 25 at the field that cannot be read, or at the end of the line where a missing
+  // field should be.
+  Diagnostic diagnostic;
+  // Where the field reader stops on this record: the field it takes in place of the missing one,
+  // or the end of the file. The compile's own error 25 stands here or at the diagnostic.
+  int32_t stop_line = 0;
+  int32_t stop_column = 0;
+};
+
+struct RecordCheck {
+  std::vector<RecordFailure> failures;  // in source order, the line source first
+  int64_t not_listed = 0;               // failures found after the listed ones
+};
+
+// Checks the records of the line source, then of the train source. `with_plan`: curves are read
+// (without the plan the compile passes over their keyword alone).
+RecordCheck check_records(const Sources& s, bool with_plan);
+
+}  // namespace compactor
