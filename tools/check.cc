@@ -18,15 +18,16 @@ std::string_view source_text(const Sources& s, const std::string& file) {
   return {};
 }
 
-std::vector<std::string> format_warnings(const std::vector<Warning>& warnings, const Sources& s) {
+std::vector<std::string> format_warnings(const std::vector<Warning>& warnings, const Sources& s,
+                                         bool color) {
   std::vector<std::string> shown;
   for (size_t i = 0; i < warnings.size() && i < kShownWarnings; ++i) {
     const Warning& w = warnings[i];
-    shown.push_back(format_warning(w.pos, source_text(s, w.pos.file), w.text));
+    shown.push_back(format_warning(w.pos, source_text(s, w.pos.file), w.text, color));
   }
   if (warnings.size() > kShownWarnings) {
-    shown.push_back(
-        format_note(std::to_string(warnings.size() - kShownWarnings) + " more warnings not shown"));
+    shown.push_back(format_note(
+        std::to_string(warnings.size() - kShownWarnings) + " more warnings not shown", color));
   }
   return shown;
 }

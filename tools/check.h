@@ -16,8 +16,9 @@ constexpr size_t kShownWarnings = 200;
 std::string_view source_text(const Sources& s, const std::string& file);
 
 // Each warning shown, formatted with its source line and caret, then the note that counts the
-// ones not shown.
-std::vector<std::string> format_warnings(const std::vector<Warning>& warnings, const Sources& s);
+// ones not shown; coloured with `color` as format_warning colours.
+std::vector<std::string> format_warnings(const std::vector<Warning>& warnings, const Sources& s,
+                                         bool color = false);
 
 // "2 warnings, 1 error".
 std::string summary_line(int warnings, int errors);
