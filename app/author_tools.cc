@@ -55,45 +55,28 @@ int run_check(RunOptions opts) {
   Model m;
   RunSummary summary;
   int status = compile_directory(m, opts, &summary);
-  std::fputs(format_note(summary_line(summary.warnings, summary.errors)).c_str(), stderr);
+  std::fputs(format_note(summary_line(summary.warnings, summary.errors), opts.color).c_str(),
+             stderr);
   return status;
 }
 
-int run_dump(const std::vector<std::string>& args) {
-  std::string path;
-  bool json = false;
+int run_dump(const DumpOptions& opts) {
+  const std::string& path = opts.path;
   std::optional<OutputKind> kind;
-  int every = 1;
-  bool every_given = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--json") {
-      json = true;
-    } else if (a == "--as") {
-      if (i + 1 >= args.size()) return usage_error("--as needs sim, grid or line");
-      kind = output_kind_of_word(args[++i]);
-      if (!kind) return usage_error("--as takes sim, grid or line, not '" + args[i] + "'");
-    } else if (a == "--every") {
-      if (i + 1 >= args.size() || !parse_count(args[i + 1], every)) {
-        return usage_error("--every needs a whole number of metres from 1");
-      }
-      ++i;
-      every_given = true;
-    } else if (!a.empty() && a[0] == '-') {
-      return usage_error("unknown option '" + a + "' for dump");
-    } else if (path.empty()) {
-      path = a;
-    } else {
-      return usage_error("unexpected argument '" + a + "'");
-    }
+  if (opts.as) {
+    kind = output_kind_of_word(*opts.as);
+    if (!kind) return usage_error("--as takes sim, grid or line, not '" + *opts.as + "'");
   }
-  if (path.empty()) return usage_error("dump needs a file");
+  int every = 1;
+  if (opts.every && !parse_count(*opts.every, every)) {
+    return usage_error("--every needs a whole number of metres from 1");
+  }
   if (!kind) kind = output_kind_of_name(path);
   if (!kind) {
     return usage_error("cannot tell from its name which output " + path +
                        " is: name it *.sim, *_linea.dat or *.dat, or give --as sim|grid|line");
   }
-  if (every_given && *kind != OutputKind::kLine) {
+  if (opts.every && *kind != OutputKind::kLine) {
     return usage_error("--every goes with the line output only");
   }
   std::optional<std::string> bytes = read_output(path);
@@ -103,70 +86,39 @@ int run_dump(const std::vector<std::string>& args) {
     case OutputKind::kRecords: {
       auto items = decode_records(*bytes, error);
       if (!items) return decode_failure(path, error);
-      write_stdout(dump_records(*items, bytes->size(), json));
+      write_stdout(dump_records(*items, bytes->size(), opts.json));
       break;
     }
     case OutputKind::kGrid: {
       auto cells = decode_grid(*bytes, error);
       if (!cells) return decode_failure(path, error);
-      write_stdout(dump_grid(*cells, bytes->size(), json));
+      write_stdout(dump_grid(*cells, bytes->size(), opts.json));
       break;
     }
     case OutputKind::kLine: {
       auto plan = decode_line(*bytes, error);
       if (!plan) return decode_failure(path, error);
-      write_stdout(dump_plan(*plan, bytes->size(), every, json));
+      write_stdout(dump_plan(*plan, bytes->size(), every, opts.json));
       break;
     }
   }
   return std::fflush(stdout) == 0 ? 0 : 3;
 }
 
-int run_plot(const std::vector<std::string>& args) {
-  std::string dir;
-  std::string out_path;
+int run_plot(const PlotOptions& opts) {
   Model names;  // only the identity, for the file names
-  names.line_id = kDefaultLineId;
-  names.train_number = kDefaultTrainNumber;
-  bool with_plan = true;
-  bool quiet = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-o") {
-      if (!take_value(args, i, out_path)) return usage_error("-o needs a file name");
-    } else if (a == "--line-id") {
-      if (!take_value(args, i, names.line_id)) return usage_error("--line-id needs an identifier");
-    } else if (a == "--train") {
-      if (!take_value(args, i, names.train_number)) {
-        return usage_error("--train needs a train number");
-      }
-    } else if (a == "--no-plan") {
-      with_plan = false;
-    } else if (a == "-q" || a == "--quiet") {
-      quiet = true;
-    } else if (a == "-v" || a == "--verbose") {
-      quiet = false;
-    } else if (!a.empty() && a[0] == '-') {
-      return usage_error("unknown option '" + a + "' for plot");
-    } else if (dir.empty()) {
-      dir = a;
-    } else {
-      return usage_error("unexpected argument '" + a + "'");
-    }
-  }
-  if (dir.empty()) return usage_error("plot needs a directory");
-  if (std::string p = identities_problem(names.line_id, names.train_number); !p.empty()) {
-    return usage_error(p);
-  }
-  if (out_path.empty()) {
-    out_path = join_path(dir, names.line_id + "_" + names.train_number + ".svg");
-  }
+  names.line_id = opts.identity.line_id;
+  names.train_number = opts.identity.train_number;
+  const bool quiet = opts.quiet;
+  const std::string& dir = opts.dir;
+  const std::string out_path =
+      opts.out_path.empty() ? join_path(dir, picture_name(opts.identity)) : opts.out_path;
 
   PlotData data;
   data.line_id = names.line_id;
   data.train_number = names.train_number;
   DecodeError error;
-  for (const PlotInput& input : plot_inputs(names, with_plan)) {
+  for (const PlotInput& input : plot_inputs(names, opts.with_plan)) {
     const std::string path = join_path(dir, input.name);
     if (input.may_be_missing && !file_exists(path)) {
       if (!quiet) {

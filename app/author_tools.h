@@ -1,10 +1,11 @@
 // The commands for scenario authors: check, dump and plot.
 #pragma once
 
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "app/build_run.h"
+#include "app/identity.h"
 
 namespace compactor {
 
@@ -12,11 +13,28 @@ namespace compactor {
 // deletes nothing; ends with the summary line on stderr. Returns the exit status.
 int run_check(RunOptions opts);
 
-// compactor dump FILE [--json] [--as sim|grid|line] [--every N]; `args` follow "dump".
-int run_dump(const std::vector<std::string>& args);
+// What the command line gave dump; the values of --as and --every as written.
+struct DumpOptions {
+  std::string path;
+  bool json = false;
+  std::optional<std::string> as;
+  std::optional<std::string> every;
+};
 
-// compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan] [-q] [-v];
-// `args` follow "plot".
-int run_plot(const std::vector<std::string>& args);
+// compactor dump FILE [--json] [--as sim|grid|line] [--every N]. Returns the exit status.
+int run_dump(const DumpOptions& opts);
+
+// What the command line gave plot.
+struct PlotOptions {
+  std::string dir;
+  std::string out_path;  // "" for DIR/ID_NUM.svg
+  Identity identity;
+  bool with_plan = true;
+  bool quiet = false;
+};
+
+// compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan] [-q] [-v]. Returns
+// the exit status.
+int run_plot(const PlotOptions& opts);
 
 }  // namespace compactor

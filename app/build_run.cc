@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/keep_work.h"
 #include "compiler/compile.h"
 #include "format/outputs.h"
 #include "model/errors.h"
@@ -58,6 +59,17 @@ bool delete_consumed(const RunOptions& opts, const SourceFile& f) {
   return true;
 }
 
+// A source that holds the recorded error stays, whatever the options say.
+bool delete_unless_in_error(const RunOptions& opts, const Model& m, const Sources& s,
+                            const SourceFile& f) {
+  if (!opts.delete_sources || !f.consumed || !f.bytes || !holds_the_error(m, s, f)) {
+    return delete_consumed(opts, f);
+  }
+  print_error(
+      format_note(join_path(opts.dir, f.name) + " is kept: it holds the error", opts.color));
+  return true;
+}
+
 bool write_output(const RunOptions& opts, const std::string& name, const std::string& bytes) {
   std::string path = join_path(opts.dir, name);
   if (!succeeded(replace_file(path, bytes), "write", path)) return false;
@@ -82,15 +94,24 @@ bool write_outputs(const RunOptions& opts, const Model& m) {
          write_output(opts, grid_output_name(m), encode_grid_output(m));
 }
 
+// A recorded error, without --write-on-error: the outputs already in the directory stay.
+int keep_previous_outputs(const RunOptions& opts, const Model& m, const Sources& s) {
+  print_error(format_error(m, source_text(s, m.error_source.file), opts.color));
+  print_error(
+      format_note("outputs not written: the sources hold an error; the previous outputs are kept "
+                  "(--write-on-error writes them)",
+                  opts.color));
+  return 1;
+}
+
 // " Errore n. NNNN": the message of a run stopped by its stamps or integrity codes.
 int stop_with_error_number(int32_t code) {
   show_fatal_message(" Errore n. " + std::to_string(code));
   return kCannotFinish;
 }
 
-}  // namespace
-
-int write_sources(const RunOptions& opts) {
+// The five texts, written over whatever files hold their names.
+int write_texts(const RunOptions& opts) {
   Model m;
   m.line_id = opts.line_id;
   m.train_number = opts.train_number;
@@ -104,6 +125,16 @@ int write_sources(const RunOptions& opts) {
   return 0;
 }
 
+}  // namespace
+
+int write_sources(const RunOptions& opts) {
+  if (std::string refusals = changed_texts(opts); !refusals.empty()) {
+    print_error(refusals);
+    return kCannotFinish;
+  }
+  return write_texts(opts);
+}
+
 int compile_directory(Model& m, const RunOptions& opts, RunSummary* summary) {
   m.line_id = opts.line_id;
   m.train_number = opts.train_number;
@@ -115,7 +146,7 @@ int compile_directory(Model& m, const RunOptions& opts, RunSummary* summary) {
   std::vector<Warning> warnings;
   if (opts.warnings) s.warnings = &warnings;
   PassOutcome outcome = compile_model(m, opts.with_plan, s);
-  for (const std::string& text : format_warnings(warnings, s)) print_error(text);
+  for (const std::string& text : format_warnings(warnings, s, opts.color)) print_error(text);
   if (summary != nullptr) {
     summary->warnings = static_cast<int>(warnings.size());
     summary->errors = m.error_code != 0 || outcome != PassOutcome::kReady ? 1 : 0;
@@ -126,17 +157,23 @@ int compile_directory(Model& m, const RunOptions& opts, RunSummary* summary) {
     case PassOutcome::kCodesSet:
       return stop_with_error_number(kErrCodesSet);
     case PassOutcome::kNoGrid:
-      print_error(format_error(m, source_text(s, m.error_source.file)));
-      print_error(format_note("no outputs written: the line source gave no line length"));
+      print_error(format_error(m, source_text(s, m.error_source.file), opts.color));
+      print_error(
+          format_note("no outputs written: the line source gave no line length", opts.color));
       return kCannotFinish;
     case PassOutcome::kReady:
       break;
   }
+  if (m.error_code != 0 && opts.write_outputs && !opts.write_on_error) {
+    return keep_previous_outputs(opts, m, s);
+  }
   if (opts.write_outputs && !write_outputs(opts, m)) return kCannotFinish;
   // Only now that every output is written: a run that cannot write them keeps its sources.
-  if (!delete_consumed(opts, s.line) || !delete_consumed(opts, s.train)) return kCannotFinish;
+  if (!delete_unless_in_error(opts, m, s, s.line) || !delete_unless_in_error(opts, m, s, s.train)) {
+    return kCannotFinish;
+  }
   if (m.error_code != 0) {
-    print_error(format_error(m, source_text(s, m.error_source.file)));
+    print_error(format_error(m, source_text(s, m.error_source.file), opts.color));
     return 1;
   }
   return opts.werror && !warnings.empty() ? 1 : 0;
@@ -147,8 +184,13 @@ int build_run(const RunOptions& opts) {
   run.line_id = kDefaultLineId;
   run.train_number = kDefaultTrainNumber;
   run.with_plan = 1;
+  run.write_on_error = true;
   begin_wait(opts.quiet);
-  int status = write_sources(run);
+  // The desktop program has no console: a refusal shows in its message box (which adds the last
+  // line break itself).
+  std::string refusals = changed_texts(run);
+  if (!refusals.empty()) show_fatal_message(refusals.substr(0, refusals.size() - 1));
+  int status = refusals.empty() ? write_texts(run) : kCannotFinish;
   if (status == 0) {
     Model m;
     status = compile_directory(m, run);

@@ -18,8 +18,11 @@ struct RunOptions {
   bool write_outputs = true;   // false: compile in memory only
   bool quiet = false;
   bool verbose = false;
-  bool warnings = false;  // report what the readers pass over (compile, check)
-  bool werror = false;    // a warning makes the exit status 1
+  bool warnings = false;       // report what the readers pass over (compile, check)
+  bool werror = false;         // a warning makes the exit status 1
+  bool write_on_error = true;  // false: a recorded error keeps the previous outputs (compile)
+  bool force = false;          // replace text files that differ from the scenario's texts
+  bool color = false;          // colour the messages about the sources
 };
 
 // What a compile reported.
@@ -32,11 +35,12 @@ struct RunSummary {
 // sources with the plan. Returns the exit status.
 int build_run(const RunOptions& opts);
 
-// Only the five texts. Returns the exit status.
+// Only the five texts. Unless opts.force, a file of one of their names whose content differs is
+// left alone and named, and nothing is written (exit status 3). Returns the exit status.
 int write_sources(const RunOptions& opts);
 
-// Compiles the two sources in opts.dir and writes the outputs. Returns the exit status; fills
-// `summary` when it is given.
+// Compiles the two sources in opts.dir and writes the outputs (with a recorded error, only when
+// opts.write_on_error). Returns the exit status; fills `summary` when it is given.
 int compile_directory(Model& m, const RunOptions& opts, RunSummary* summary = nullptr);
 
 }  // namespace compactor

@@ -511,13 +511,13 @@ TEST(Compile, NoPlanWritesNoLineOutput) {
   EXPECT_EQ(read_bytes(dir.path() / kPlan), "earlier");
 }
 
-TEST(Compile, RecordedErrorStillWritesTheOutputs) {
+TEST(Compile, RecordedErrorWritesTheOutputsWhenAsked) {
   ScratchDir dir;
   write_bytes(dir.path() / kLineSource, small_line());
   // The code point falls on the signal's cell 43: error 7.
   write_bytes(dir.path() / kTrainSource,
               small_train("segnale, 2100, 2, 4,0,0, 0, 2, 2,0,0, 0\r\nabbattimento, 2150, 270"));
-  Result r = run_compactor({"compile", dir.str()});
+  Result r = run_compactor({"compile", dir.str(), "--write-on-error"});
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("error 7"), std::string::npos) << r.err;
   const std::set<std::string> names = names_in(dir.path());
@@ -530,7 +530,7 @@ TEST(Compile, RecordedErrorStillWritesTheOutputs) {
 
 TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
   // A line reader stopping on error 21 leaves the train source unread; one ending on error 15
-  // goes on to the train source.
+  // goes on to the train source. The line source holds the error and stays either way.
   struct Case {
     std::string feature;
     std::string error;
@@ -540,8 +540,8 @@ TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
       {"indicatori_vmax, 1000, 0,0,0, 0, 100,100,100, 0\r\n"
        "indicatori_vmax, 1000, 0,0,0, 0, 100,100,100, 0",
        "error 21",
-       {kTrainSource}},
-      {"pendenza, 999999, 0", "error 15", {}},
+       {kLineSource, kTrainSource}},
+      {"pendenza, 999999, 0", "error 15", {kLineSource}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
@@ -550,7 +550,8 @@ TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
         dir.path() / kLineSource,
         "[generale]\r\nlunghezza percorso, 20000\r\n[pendenze]\r\n" + c.feature + "\r\n[fine]\r\n");
     write_bytes(dir.path() / kTrainSource, small_train("sabbia, 1"));
-    Result r = run_compactor({"compile", dir.str(), "--delete-sources", "--no-plan"});
+    Result r = run_compactor(
+        {"compile", dir.str(), "--delete-sources", "--no-plan", "--write-on-error"});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
     std::set<std::string> expected = c.sources_left;

@@ -593,6 +593,7 @@ TEST_F(WritersWrite, ReplacesLongerFilesWhole) {
   }
   RunOptions opts;
   opts.dir = dir_;
+  opts.force = true;
   ASSERT_EQ(write_sources(opts), 0);
   std::set<std::string> present;
   for (const auto& entry : std::filesystem::directory_iterator(dir_))
