@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/keep_work.h"
 #include "compiler/compile.h"
 #include "compiler/record_check.h"
 #include "format/outputs.h"
@@ -64,6 +65,16 @@ bool delete_consumed(const RunOptions& opts, const SourceFile& f) {
   return true;
 }
 
+// A source that holds the recorded error stays, whatever the options say.
+bool delete_unless_in_error(const RunOptions& opts, const Model& m, const Sources& s,
+                            const SourceFile& f) {
+  if (!opts.delete_sources || !f.consumed || !f.bytes || !holds_the_error(m, s, f)) {
+    return delete_consumed(opts, f);
+  }
+  print_error(format_note(f.name + " is kept: it holds the error", opts.color));
+  return true;
+}
+
 bool write_output(const RunOptions& opts, const std::string& name, const std::string& bytes) {
   std::string path = join_path(opts.dir, name);
   if (!succeeded(replace_file(path, bytes), "write", path)) return false;
@@ -88,9 +99,17 @@ bool write_outputs(const RunOptions& opts, const Model& m) {
          write_output(opts, grid_output_name(m), encode_grid_output(m));
 }
 
-}  // namespace
+// A recorded error, without --write-on-error: the outputs already in the directory stay.
+int keep_previous_outputs(const RunOptions& opts) {
+  print_error(
+      format_note("outputs not written: the sources hold an error; the previous outputs are kept "
+                  "(--write-on-error writes them)",
+                  opts.color));
+  return 1;
+}
 
-int write_sources(const RunOptions& opts) {
+// The five texts, written over whatever files hold their names.
+int write_texts(const RunOptions& opts) {
   Model m;
   m.line_id = opts.line_id;
   m.train_number = opts.train_number;
@@ -104,6 +123,16 @@ int write_sources(const RunOptions& opts) {
   return 0;
 }
 
+}  // namespace
+
+int write_sources(const RunOptions& opts) {
+  if (std::string refusals = changed_texts(opts); !refusals.empty()) {
+    print_error(refusals);
+    return kCannotFinish;
+  }
+  return write_texts(opts);
+}
+
 namespace {
 
 // What the compile reported, on stderr (or as JSON on stdout), and the summary line.
@@ -113,14 +142,14 @@ void print_report(const RunOptions& opts, const CheckReport& report, const Sourc
     std::fwrite(json.data(), 1, json.size(), stdout);
     return;
   }
-  for (const std::string& text : format_report(report, s)) print_error(text);
+  for (const std::string& text : format_report(report, s, opts.color)) print_error(text);
 }
 
 void print_summary(const RunOptions& opts, const CheckReport& report) {
   if (opts.json || !opts.summary) return;
   std::string line = summary_line(report);
   if (opts.werror && report.warnings > 0) line += "; with --werror the warnings fail it";
-  print_error(format_note(line));
+  print_error(format_note(line, opts.color));
 }
 
 // The exit status of a compile whose outputs are written.
@@ -154,14 +183,22 @@ int compile_directory(Model& m, const RunOptions& opts) {
     status = kCannotFinish;
   } else if (outcome == PassOutcome::kNoGrid) {
     print_report(opts, report, s);
-    if (!opts.json)
-      print_error(format_note("no outputs written: the line source gave no line length"));
+    if (!opts.json) {
+      print_error(
+          format_note("no outputs written: the line source gave no line length", opts.color));
+    }
     status = kCannotFinish;
+  } else if (m.error_code != 0 && opts.write_outputs && !opts.write_on_error) {
+    print_report(opts, report, s);
+    status = keep_previous_outputs(opts);
   } else {
     print_report(opts, report, s);
     if (opts.write_outputs && !write_outputs(opts, m)) return kCannotFinish;
     // Only now that every output is written: a run that cannot write them keeps its sources.
-    if (!delete_consumed(opts, s.line) || !delete_consumed(opts, s.train)) return kCannotFinish;
+    if (!delete_unless_in_error(opts, m, s, s.line) ||
+        !delete_unless_in_error(opts, m, s, s.train)) {
+      return kCannotFinish;
+    }
     status = finished_status(opts, m, report);
   }
   if (report.warnings > 0 || report.errors > 0 || !opts.write_outputs) print_summary(opts, report);
@@ -173,8 +210,13 @@ int build_run(const RunOptions& opts) {
   run.line_id = kDefaultLineId;
   run.train_number = kDefaultTrainNumber;
   run.with_plan = 1;
+  run.write_on_error = true;
   begin_wait(opts.quiet);
-  int status = write_sources(run);
+  // The desktop program has no console: a refusal shows in its message box (which adds the last
+  // line break itself).
+  std::string refusals = changed_texts(run);
+  if (!refusals.empty()) show_fatal_message(refusals.substr(0, refusals.size() - 1));
+  int status = refusals.empty() ? write_texts(run) : kCannotFinish;
   if (status == 0) {
     Model m;
     status = compile_directory(m, run);

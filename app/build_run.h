@@ -18,10 +18,13 @@ struct RunOptions {
   bool write_outputs = true;   // false: compile in memory only
   bool quiet = false;
   bool verbose = false;
-  bool warnings = false;  // report what the readers pass over (compile, check)
-  bool werror = false;    // a warning makes the exit status 1
-  bool summary = false;   // end with the summary line (compile, check)
-  bool json = false;      // the report as one JSON document on stdout (check)
+  bool warnings = false;       // report what the readers pass over (compile, check)
+  bool werror = false;         // a warning makes the exit status 1
+  bool write_on_error = true;  // false: a recorded error keeps the previous outputs (compile)
+  bool force = false;          // replace text files that differ from the scenario's texts
+  bool color = false;          // colour the messages about the sources
+  bool summary = false;        // end with the summary line (compile, check)
+  bool json = false;           // the report as one JSON document on stdout (check)
   // List every record that cannot be read, not only the first (check).
   bool list_record_failures = false;
 };
@@ -30,10 +33,12 @@ struct RunOptions {
 // sources with the plan. Returns the exit status.
 int build_run(const RunOptions& opts);
 
-// Only the five texts. Returns the exit status.
+// Only the five texts. Unless opts.force, a file of one of their names whose content differs is
+// left alone and named, and nothing is written (exit status 3). Returns the exit status.
 int write_sources(const RunOptions& opts);
 
-// Compiles the two sources in opts.dir, reports, and writes the outputs. Returns the exit status.
+// Compiles the two sources in opts.dir, reports, and writes the outputs (with a recorded error,
+// only when opts.write_on_error). Returns the exit status.
 int compile_directory(Model& m, const RunOptions& opts);
 
 }  // namespace compactor

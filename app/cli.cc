@@ -1,9 +1,14 @@
 #include "app/cli.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
+#include "app/identity.h"
 #include "app/view_command.h"
 #include "platform/platform.h"
 #include "tools/diagnostics.h"
@@ -14,47 +19,494 @@ namespace {
 
 constexpr const char* kVersion = "compactor 1.0.0";
 
-constexpr const char* kHelp =
-    "usage: compactor [--dir DIR] [-q|--quiet] [-v|--verbose]\n"
-    "       compactor sources DIR\n"
-    "       compactor compile DIR [--line-id ID] [--train NUM] [--no-plan] [--delete-sources]\n"
-    "                             [--werror]\n"
-    "       compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror] [--json]\n"
-    "       compactor dump FILE [--json] [--as sim|grid|line] [--every N]\n"
-    "       compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan]\n"
-    "       compactor view DIR [-o FILE.html] [--line-id ID] [--train NUM] [--no-plan]\n"
-    "\n"
-    "With no command, does the build run of the scenario in the program's own directory (or in\n"
-    "DIR): writes the five text files, compiles the line and train sources, deletes them and\n"
-    "writes the three binary outputs.\n"
-    "\n"
-    "commands:\n"
-    "  sources DIR      write only the five text files into DIR\n"
-    "  compile DIR      compile the line and train sources in DIR into the binary outputs\n"
-    "  check DIR        compile as compile does, report, and write and delete nothing\n"
-    "  dump FILE        list the content of a binary output (by its name ending, or --as)\n"
-    "  plot DIR         draw the binary outputs in DIR as an SVG picture\n"
-    "  view DIR         make an interactive page of the binary outputs in DIR, with the\n"
-    "                   warnings and errors of the sources beside them\n"
-    "\n"
-    "options:\n"
-    "  --dir DIR          do the build run in DIR instead of the program's directory\n"
-    "  --line-id ID       line identifier of the sources (default \"QUELDRANO 2\")\n"
-    "  --train NUM        train number of the sources (default \"555\")\n"
-    "  --no-plan          do not build the plan of the line nor write the line output\n"
-    "  --delete-sources   delete the sources after compiling them (kept by default)\n"
-    "  --werror           treat warnings about the sources as errors (exit status 1)\n"
-    "  --json             check, dump: JSON instead of text\n"
-    "  --as KIND          dump: read FILE as a record (sim), grid or line output\n"
-    "  --every N          dump: list the plan of the line every N metres\n"
-    "  -o FILE.svg        plot: where to write the picture (default DIR/ID_NUM.svg)\n"
-    "  -o FILE.html       view: where to write the page (default DIR/ID_NUM.html)\n"
-    "  -q, --quiet        show nothing while working\n"
-    "  -v, --verbose      list each file written with its size\n"
-    "  -h, --help         show this help\n"
-    "  --version          show the version\n"
-    "\n"
+// Every option of the program; the table of commands says which command takes which.
+enum OptionId {
+  kDir,
+  kLineId,
+  kTrain,
+  kNoPlan,
+  kDeleteSources,
+  kWriteOnError,
+  kWerror,
+  kForce,
+  kJson,
+  kAs,
+  kEvery,
+  kOutput,
+  kQuiet,
+  kVerbose,
+  kColor,
+  kHelp,
+  kVersionOption,
+  kOptionCount
+};
+
+struct OptionSpec {
+  OptionId id;
+  const char* long_name;  // "--line-id", or nullptr
+  char short_name;        // 'q', or 0
+  bool takes_value;       // as "--opt value", "--opt=value", "-o value" or "-ovalue"
+  const char* missing;    // the usage error when its value is missing or empty
+  const char* label;      // how the help shows it
+  const char* help;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {kDir, "--dir", 0, true, "--dir needs a directory", "--dir DIR",
+     "do the build run in DIR instead of the program's directory"},
+    {kLineId, "--line-id", 0, true, "--line-id needs an identifier", "--line-id ID",
+     "line identifier (default: found in DIR, else \"QUELDRANO 2\")"},
+    {kTrain, "--train", 0, true, "--train needs a train number", "--train NUM",
+     "train number (default: found in DIR, else \"555\")"},
+    {kNoPlan, "--no-plan", 0, false, nullptr, "--no-plan",
+     "do not build the plan of the line nor write (plot: read) the line output"},
+    {kDeleteSources, "--delete-sources", 0, false, nullptr, "--delete-sources",
+     "delete the sources after compiling them (kept by default)"},
+    {kWriteOnError, "--write-on-error", 0, false, nullptr, "--write-on-error",
+     "write the outputs even when the sources hold an error"},
+    {kWerror, "--werror", 0, false, nullptr, "--werror",
+     "treat warnings about the sources as errors (exit status 1)"},
+    {kForce, "--force", 0, false, nullptr, "--force",
+     "overwrite text files that differ from the scenario's texts"},
+    {kJson, "--json", 0, false, nullptr, "--json", "JSON instead of text"},
+    {kAs, "--as", 0, true, "--as needs sim, grid or line", "--as KIND",
+     "read FILE as a record (sim), grid or line output"},
+    {kEvery, "--every", 0, true, "--every needs a whole number of metres from 1", "--every N",
+     "list the plan of the line every N metres"},
+    {kOutput, nullptr, 'o', true, "-o needs a file name", "-o FILE.svg",
+     "where to write the picture (default DIR/ID_NUM.svg)"},
+    {kQuiet, "--quiet", 'q', false, nullptr, "-q, --quiet", "show nothing while working"},
+    {kVerbose, "--verbose", 'v', false, nullptr, "-v, --verbose",
+     "list each file written with its size"},
+    {kColor, "--color", 0, true, "--color needs auto, always or never", "--color=WHEN",
+     "colour the messages: auto (on a terminal, without NO_COLOR), always, never"},
+    {kHelp, "--help", 'h', false, nullptr, "-h, --help", "show this help"},
+    {kVersionOption, "--version", 0, false, nullptr, "--version", "show the version"},
+};
+
+constexpr bool options_in_order() {
+  for (size_t i = 0; i < std::size(kOptions); ++i) {
+    if (kOptions[i].id != static_cast<OptionId>(i)) return false;
+  }
+  return std::size(kOptions) == kOptionCount;
+}
+static_assert(options_in_order(), "kOptions lists every option once, in the order of OptionId");
+
+// The options every command takes, besides its own.
+constexpr OptionId kEveryCommandTakes[] = {kColor, kHelp, kVersionOption};
+
+// What the arguments said.
+struct Invocation {
+  std::string command;                                  // "" for the build run
+  std::string operand;                                  // the command's DIR or FILE
+  std::optional<std::string> values[kOptionCount];      // "" for an option without a value
+  std::vector<std::pair<OptionId, std::string>> given;  // each option as written, in order
+  bool quiet = false;                                   // -q or -v, whichever came last
+  bool verbose = false;
+  bool has(OptionId id) const { return values[id].has_value(); }
+};
+
+struct CommandSpec {
+  const char* name;             // "" for the build run
+  const char* usage;            // after "usage: "
+  const char* summary;          // its line in the list of commands
+  const char* description;      // what it does, in its own help
+  const char* operand;          // "DIR" or "FILE"; nullptr when it takes none
+  const char* missing_operand;  // the usage error without it
+  std::vector<OptionId> options;
+  int (*run)(const Invocation& inv);
+};
+
+// --- What the commands run -----------------------------------------------------------------------
+
+// --color: "auto" colours only on a terminal, and not when NO_COLOR is set to anything.
+bool use_color(const Invocation& inv) {
+  const std::string when = inv.values[kColor].value_or("auto");
+  if (when != "auto") return when == "always";
+  const char* no_color = std::getenv("NO_COLOR");
+  if (no_color != nullptr && *no_color != '\0') return false;
+  return stderr_takes_color();
+}
+
+RunOptions run_options(const Invocation& inv) {
+  RunOptions opts;
+  opts.dir = inv.operand;
+  opts.quiet = inv.quiet;
+  opts.verbose = inv.verbose;
+  opts.with_plan = inv.has(kNoPlan) ? 0 : 1;
+  opts.werror = inv.has(kWerror);
+  opts.force = inv.has(kForce);
+  opts.color = use_color(inv);
+  return opts;
+}
+
+// The identity of the scenario in the command's directory: as given, the rest found there.
+// -1 when it is fine, else the exit status of the usage error.
+int choose_identity(const Invocation& inv, IdentityFiles kind, Identity& identity) {
+  const std::optional<std::string>& line_id = inv.values[kLineId];
+  const std::optional<std::string>& train_number = inv.values[kTrain];
+  if (std::string p = identities_problem(line_id.value_or(kDefaultLineId),
+                                         train_number.value_or(kDefaultTrainNumber));
+      !p.empty()) {
+    return usage_error(p);
+  }
+  if (std::string p = find_identity(inv.operand, kind, line_id, train_number, identity);
+      !p.empty()) {
+    return usage_error(p);
+  }
+  if (std::string p = identities_problem(identity.line_id, identity.train_number); !p.empty()) {
+    return usage_error(p);
+  }
+  return -1;
+}
+
+int run_build(const Invocation& inv) {
+  RunOptions opts = run_options(inv);
+  opts.dir = inv.has(kDir) ? *inv.values[kDir] : program_directory();
+  return build_run(opts);
+}
+
+int run_sources(const Invocation& inv) {
+  return write_sources(run_options(inv));
+}
+
+int run_compile(const Invocation& inv) {
+  RunOptions opts = run_options(inv);
+  Identity identity;
+  if (int status = choose_identity(inv, IdentityFiles::kSources, identity); status >= 0) {
+    return status;
+  }
+  opts.line_id = identity.line_id;
+  opts.train_number = identity.train_number;
+  opts.delete_sources = inv.has(kDeleteSources);
+  opts.write_on_error = inv.has(kWriteOnError);
+  opts.warnings = true;
+  opts.summary = true;
+  Model m;
+  return compile_directory(m, opts);
+}
+
+int run_check_command(const Invocation& inv) {
+  RunOptions opts = run_options(inv);
+  Identity identity;
+  if (int status = choose_identity(inv, IdentityFiles::kSources, identity); status >= 0) {
+    return status;
+  }
+  opts.line_id = identity.line_id;
+  opts.train_number = identity.train_number;
+  opts.json = inv.has(kJson);
+  return run_check(opts);
+}
+
+int run_dump_command(const Invocation& inv) {
+  return run_dump(DumpOptions{inv.operand, inv.has(kJson), inv.values[kAs], inv.values[kEvery]});
+}
+
+// The options of plot and view; -1 when they are good, else the exit status.
+int outputs_options(const Invocation& inv, PlotOptions& opts) {
+  if (int status = choose_identity(inv, IdentityFiles::kOutputs, opts.identity); status >= 0) {
+    return status;
+  }
+  opts.dir = inv.operand;
+  opts.out_path = inv.values[kOutput].value_or("");
+  opts.with_plan = !inv.has(kNoPlan);
+  opts.quiet = inv.quiet;
+  return -1;
+}
+
+int run_plot_command(const Invocation& inv) {
+  PlotOptions opts;
+  if (int status = outputs_options(inv, opts); status >= 0) return status;
+  return run_plot(opts);
+}
+
+int run_view_command(const Invocation& inv) {
+  PlotOptions opts;
+  if (int status = outputs_options(inv, opts); status >= 0) return status;
+  return run_view(opts);
+}
+
+// --- The table of commands -----------------------------------------------------------------------
+
+const CommandSpec kCommands[] = {
+    {"",
+     "compactor [--dir DIR] [--force] [-q|--quiet] [-v|--verbose]",
+     "",
+     "With no command, does the build run of the scenario in the program's own directory (or\n"
+     "in DIR): writes the five text files, compiles the line and train sources, deletes them\n"
+     "and writes the three binary outputs. A text file there that differs from the text the\n"
+     "run would write stops the run before anything is written (exit status 3), unless\n"
+     "--force.\n",
+     nullptr,
+     nullptr,
+     {kDir, kForce, kQuiet, kVerbose},
+     run_build},
+    {"sources",
+     "compactor sources DIR [--force] [-q|--quiet] [-v|--verbose]",
+     "write only the five text files into DIR",
+     "Writes the five text files of the default scenario into DIR (which must exist): a\n"
+     "starting point for a scenario of your own. A file there that differs from the text it\n"
+     "would write is named and left alone, and nothing is written (exit status 3), unless\n"
+     "--force.\n",
+     "DIR",
+     "sources needs a directory",
+     {kForce, kQuiet, kVerbose},
+     run_sources},
+    {"compile",
+     "compactor compile DIR [--line-id ID] [--train NUM] [--no-plan] [--delete-sources]\n"
+     "                             [--write-on-error] [--werror]",
+     "compile the line and train sources in DIR into the binary outputs",
+     "Compiles the line source ID_linea.txt and the train source ID_NUM-.txt in DIR into the\n"
+     "three binary outputs in DIR. ID and NUM are found from the sources in DIR when it holds\n"
+     "one scenario's (else \"QUELDRANO 2\" and \"555\"); --line-id and --train choose among\n"
+     "several. When the sources hold an error, no output is written and those already in DIR\n"
+     "are kept, unless --write-on-error. The sources are kept unless --delete-sources, and a\n"
+     "source that holds the error is kept even then.\n",
+     "DIR",
+     "compile needs a directory",
+     {kLineId, kTrain, kNoPlan, kDeleteSources, kWriteOnError, kWerror, kQuiet, kVerbose},
+     run_compile},
+    {"check",
+     "compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror] [--json]",
+     "compile as compile does, report, and write and delete nothing",
+     "Compiles the sources in DIR as compile does and reports each warning, every record that\n"
+     "cannot be read and every error, ending with a summary line that names the outcome;\n"
+     "writes and deletes nothing. With --json the report is one JSON document on stdout.\n",
+     "DIR",
+     "check needs a directory",
+     {kLineId, kTrain, kNoPlan, kWerror, kJson, kQuiet, kVerbose},
+     run_check_command},
+    {"dump",
+     "compactor dump FILE [--json] [--as sim|grid|line] [--every N]",
+     "list the content of a binary output (by its name ending, or --as)",
+     "Lists a binary output, recognised by its name (.sim, _linea.dat, .dat) or by --as: the\n"
+     "records by field, the grid cells that are not all zero with the name of their kind, or\n"
+     "the plan of the line as 'metre x y' lines. A file that does not fit its format is\n"
+     "refused with the offset where it stops making sense.\n",
+     "FILE",
+     "dump needs a file",
+     {kJson, kAs, kEvery},
+     run_dump_command},
+    {"plot",
+     "compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan]",
+     "draw the binary outputs in DIR as an SVG picture",
+     "Draws the binary outputs in DIR (ID_NUM.sim, ID_NUM.dat and ID_linea.dat) as one SVG\n"
+     "picture: the plan of the line with its stations, tunnels and signals, and the gradient\n"
+     "and speed-limit profiles. ID and NUM are found from the outputs in DIR when it holds one\n"
+     "scenario's (else \"QUELDRANO 2\" and \"555\").\n",
+     "DIR",
+     "plot needs a directory",
+     {kOutput, kLineId, kTrain, kNoPlan, kQuiet, kVerbose},
+     run_plot_command},
+    {"view",
+     "compactor view DIR [-o FILE.html] [--line-id ID] [--train NUM] [--no-plan]",
+     "write the binary outputs in DIR as an interactive page",
+     "Writes one self-contained HTML page (default DIR/ID_NUM.html) that shows the binary\n"
+     "outputs in DIR: the plan of the line to pan and zoom, with every station, tunnel, signal,\n"
+     "board, code point and slow order, the linked profiles below it, a find box, and, when the\n"
+     "sources are in DIR, the warnings and errors of check at their places. It opens from disk\n"
+     "in any current browser, with no network.\n",
+     "DIR",
+     "view needs a directory",
+     {kOutput, kLineId, kTrain, kNoPlan, kQuiet, kVerbose},
+     run_view_command},
+};
+
+const OptionSpec& option(OptionId id) {
+  return kOptions[id];
+}
+
+const CommandSpec* command_named(std::string_view name) {
+  for (const CommandSpec& c : kCommands) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
+
+// --- Reading the arguments -----------------------------------------------------------------------
+
+struct Reading {
+  Invocation inv;
+  std::vector<std::string> words;  // the command and its operands
+  std::string problem;             // the first usage problem, in the order of the arguments
+};
+
+void note_problem(Reading& r, const std::string& problem) {
+  if (r.problem.empty()) r.problem = problem;
+}
+
+void record(Reading& r, const OptionSpec& o, const std::string& written, std::string value) {
+  r.inv.values[o.id] = std::move(value);
+  r.inv.given.emplace_back(o.id, written);
+  if (o.id == kQuiet || o.id == kVerbose) {
+    r.inv.quiet = o.id == kQuiet;
+    r.inv.verbose = o.id == kVerbose;
+  }
+}
+
+// "--name", "--name=value" or "--name value" at args[i].
+void take_long(const std::vector<std::string>& args, size_t& i, Reading& r) {
+  const std::string& a = args[i];
+  const size_t equals = a.find('=');
+  const std::string name = a.substr(0, equals);
+  const OptionSpec* o = nullptr;
+  for (const OptionSpec& spec : kOptions) {
+    if (spec.long_name != nullptr && name == spec.long_name) o = &spec;
+  }
+  if (o == nullptr) return note_problem(r, "unknown option '" + a + "'");
+  if (!o->takes_value) {
+    if (equals != std::string::npos) return note_problem(r, name + " takes no value");
+    return record(r, *o, name, "");
+  }
+  if (equals != std::string::npos) return record(r, *o, name, a.substr(equals + 1));
+  if (i + 1 >= args.size()) return note_problem(r, o->missing);
+  record(r, *o, name, args[++i]);
+}
+
+// "-q", "-vq", "-o FILE" or "-oFILE" at args[i].
+void take_short(const std::vector<std::string>& args, size_t& i, Reading& r) {
+  const std::string& a = args[i];
+  for (size_t j = 1; j < a.size(); ++j) {
+    const std::string written = std::string("-") + a[j];
+    const OptionSpec* o = nullptr;
+    for (const OptionSpec& spec : kOptions) {
+      if (spec.short_name != 0 && a[j] == spec.short_name) o = &spec;
+    }
+    if (o == nullptr) return note_problem(r, "unknown option '" + written + "'");
+    if (!o->takes_value) {
+      record(r, *o, written, "");
+      continue;
+    }
+    if (j + 1 < a.size()) return record(r, *o, written, a.substr(j + 1));
+    if (i + 1 >= args.size()) return note_problem(r, o->missing);
+    return record(r, *o, written, args[++i]);
+  }
+}
+
+void take_word(Reading& r, const std::string& word) {
+  if (r.words.empty() && (word.empty() || command_named(word) == nullptr)) {
+    note_problem(r, "unknown command '" + word + "'");
+  }
+  r.words.push_back(word);
+}
+
+// Options anywhere, "--" ending them.
+Reading read_arguments(const std::vector<std::string>& args) {
+  Reading r;
+  bool options_ended = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (options_ended || a.empty() || a[0] != '-') {
+      take_word(r, a);
+    } else if (a == "--") {
+      options_ended = true;
+    } else if (a == "-") {
+      note_problem(r, "unknown option '-'");
+    } else if (a[1] == '-') {
+      take_long(args, i, r);
+    } else {
+      take_short(args, i, r);
+    }
+  }
+  if (!r.words.empty()) r.inv.command = r.words.front();
+  return r;
+}
+
+// --- Checking them against the command -----------------------------------------------------------
+
+bool takes(const CommandSpec& c, OptionId id) {
+  for (OptionId every : kEveryCommandTakes) {
+    if (id == every) return true;
+  }
+  for (OptionId own : c.options) {
+    if (id == own) return true;
+  }
+  return false;
+}
+
+// "the build run", "compile and check", "compile, check and plot".
+std::string commands_taking(OptionId id) {
+  std::vector<std::string> names;
+  for (const CommandSpec& c : kCommands) {
+    if (takes(c, id)) names.push_back(*c.name == '\0' ? "the build run" : c.name);
+  }
+  std::string text;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
+// The first problem of the operands, the options the command does not take and the values of
+// the options; "" when there is none.
+std::string problem_of(const CommandSpec& c, const Reading& r) {
+  const size_t operands = r.words.empty() ? 0 : r.words.size() - 1;
+  const size_t allowed = c.operand != nullptr ? 1 : 0;
+  if (operands > allowed) return "unexpected argument '" + r.words[allowed + 1] + "'";
+  if (operands < allowed) return c.missing_operand;
+  if (allowed == 1 && r.words[1].empty()) {
+    return std::string(c.missing_operand) + ", not an empty string";
+  }
+  for (const auto& [id, written] : r.inv.given) {
+    if (!takes(c, id)) return written + " goes with " + commands_taking(id) + " only";
+  }
+  for (OptionId id : {kDir, kOutput}) {
+    if (r.inv.has(id) && r.inv.values[id]->empty()) {
+      return std::string(option(id).missing) + ", not an empty string";
+    }
+  }
+  const std::string color = r.inv.values[kColor].value_or("auto");
+  if (color != "auto" && color != "always" && color != "never") {
+    return "--color takes auto, always or never, not '" + color + "'";
+  }
+  return "";
+}
+
+// --- The help ------------------------------------------------------------------------------------
+
+constexpr const char* kExitStatus =
     "exit status: 0 done, 1 done with a recorded error, 2 usage error, 3 run could not finish\n";
+
+std::string option_line(OptionId id) {
+  std::string label = option(id).label;
+  label.resize(std::max<size_t>(label.size() + 1, 19), ' ');
+  return "  " + label + option(id).help + "\n";
+}
+
+std::string general_help() {
+  std::string text;
+  for (const CommandSpec& c : kCommands) {
+    text += std::string(text.empty() ? "usage: " : "       ") + c.usage + "\n";
+  }
+  text += "       compactor COMMAND --help\n\n";
+  text += kCommands[0].description;
+  text += "\ncommands:\n";
+  for (const CommandSpec& c : kCommands) {
+    if (*c.name == '\0') continue;
+    std::string label = std::string(c.name) + " " + c.operand;
+    label.resize(17, ' ');
+    text += "  " + label + c.summary + "\n";
+  }
+  text +=
+      "\noptions, before or after the command (--opt=value as --opt value, -vq as -v -q; \"--\"\n"
+      "ends the options):\n";
+  for (const OptionSpec& o : kOptions) text += option_line(o.id);
+  return text + "\n" + kExitStatus;
+}
+
+std::string command_help(const CommandSpec& c) {
+  std::string text = std::string("usage: ") + c.usage + "\n\n" + c.description + "\noptions:\n";
+  for (OptionId id : c.options) text += option_line(id);
+  for (OptionId id : kEveryCommandTakes) text += option_line(id);
+  return text + "\n" + kExitStatus;
+}
+
+// The help of the command named, or the general help.
+std::string help_text(const std::string& command) {
+  const CommandSpec* c = command_named(command);
+  return c == nullptr || *c->name == '\0' ? general_help() : command_help(*c);
+}
 
 }  // namespace
 
@@ -80,178 +532,28 @@ std::string identity_problem(const std::string& value) {
 std::string identities_problem(const std::string& line_id, const std::string& train_number) {
   if (std::string p = identity_problem(line_id); !p.empty()) return "the line id " + p;
   if (std::string p = identity_problem(train_number); !p.empty()) return "the train number " + p;
+  if (std::string shared = shared_file_name({line_id, train_number}); !shared.empty()) {
+    return "the line id \"" + line_id + "\" and train number \"" + train_number +
+           "\" give two files the same name, \"" + shared + "\"";
+  }
   return "";
 }
 
-bool take_value(const std::vector<std::string>& args, size_t& i, std::string& out) {
-  if (i + 1 >= args.size()) return false;
-  out = args[++i];
-  return true;
-}
-
-namespace {
-
-// What the arguments of the build run, sources, compile and check said.
-struct ParsedArguments {
-  RunOptions opts;
-  std::string command;  // "" for the build run
-  std::string dir;
-  bool have_dir_option = false;
-  bool identity_given = false;
-  bool plan_option = false;  // --no-plan or --werror
-  bool delete_option = false;
-  bool json_option = false;
-};
-
-bool is_directory_command(const std::string& word) {
-  return word == "sources" || word == "compile" || word == "check";
-}
-
-// One option of the shared commands at args[i]. -1 when it was taken, else the exit status.
-int take_option(const std::vector<std::string>& args, size_t& i, ParsedArguments& p) {
-  const std::string& a = args[i];
-  if (a == "-h" || a == "--help") {
-    std::fputs(kHelp, stdout);
+int run_command_line(const std::vector<std::string>& args) {
+  Reading r = read_arguments(args);
+  if (r.inv.has(kHelp)) {
+    std::fputs(help_text(r.inv.command).c_str(), stdout);
     return 0;
   }
-  if (a == "--version") {
+  if (r.inv.has(kVersionOption)) {
     std::printf("%s\n", kVersion);
     return 0;
   }
-  if (a == "-q" || a == "--quiet") {
-    p.opts.quiet = true;
-  } else if (a == "-v" || a == "--verbose") {
-    p.opts.verbose = true;
-  } else if (a == "--dir") {
-    if (!take_value(args, i, p.dir)) return usage_error("--dir needs a directory");
-    p.have_dir_option = true;
-  } else if (a == "--line-id") {
-    if (!take_value(args, i, p.opts.line_id)) return usage_error("--line-id needs an identifier");
-    p.identity_given = true;
-  } else if (a == "--train") {
-    if (!take_value(args, i, p.opts.train_number)) {
-      return usage_error("--train needs a train number");
-    }
-    p.identity_given = true;
-  } else if (a == "--no-plan") {
-    p.opts.with_plan = 0;
-    p.plan_option = true;
-  } else if (a == "--delete-sources") {
-    p.delete_option = true;
-  } else if (a == "--json") {
-    p.opts.json = true;
-    p.json_option = true;
-  } else if (a == "--werror") {
-    p.opts.werror = true;
-    p.plan_option = true;
-  } else {
-    return usage_error("unknown option '" + a + "'");
-  }
-  return -1;
-}
-
-// Reads every argument into `p`. -1 when they make a command to run, else the exit status.
-int parse_arguments(const std::vector<std::string>& args, ParsedArguments& p) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (!a.empty() && a[0] == '-') {
-      if (int status = take_option(args, i, p); status >= 0) return status;
-    } else if (p.command.empty()) {
-      p.command = a;
-      if (!is_directory_command(a)) return usage_error("unknown command '" + a + "'");
-      if (i + 1 >= args.size()) return usage_error(p.command + " needs a directory");
-      p.dir = args[++i];
-    } else {
-      return usage_error("unexpected argument '" + a + "'");
-    }
-  }
-  if (std::string problem = identities_problem(p.opts.line_id, p.opts.train_number);
-      !problem.empty()) {
-    return usage_error(problem);
-  }
-  return -1;
-}
-
-int run_build(ParsedArguments& p) {
-  if (p.identity_given || p.plan_option || p.delete_option || p.json_option) {
-    return usage_error("--line-id, --train, --no-plan and --delete-sources go with compile");
-  }
-  p.opts.dir = p.have_dir_option ? p.dir : program_directory();
-  return build_run(p.opts);
-}
-
-int run_sources(ParsedArguments& p) {
-  if (p.identity_given || p.plan_option || p.delete_option || p.json_option) {
-    return usage_error("sources takes no option but --quiet and --verbose");
-  }
-  return write_sources(p.opts);
-}
-
-int run_check_command(ParsedArguments& p) {
-  if (p.delete_option) {
-    return usage_error("check deletes nothing: --delete-sources goes with compile");
-  }
-  return run_check(p.opts);
-}
-
-int run_compile(ParsedArguments& p) {
-  if (p.json_option) return usage_error("--json goes with check");
-  p.opts.delete_sources = p.delete_option;
-  p.opts.warnings = true;
-  p.opts.summary = true;
-  Model m;
-  return compile_directory(m, p.opts);
-}
-
-// The commands that take their arguments whole.
-struct OwnParserCommand {
-  const char* name;
-  int (*run)(const std::vector<std::string>& args);
-};
-
-constexpr OwnParserCommand kOwnParserCommands[] = {
-    {"dump", run_dump}, {"plot", run_plot}, {"view", run_view}};
-
-// The build run ("") and the commands on a directory of sources.
-struct DirectoryCommand {
-  const char* name;
-  int (*run)(ParsedArguments& p);
-};
-
-constexpr DirectoryCommand kDirectoryCommands[] = {{"", run_build},
-                                                   {"sources", run_sources},
-                                                   {"check", run_check_command},
-                                                   {"compile", run_compile}};
-
-bool asks_for_help(const std::vector<std::string>& args) {
-  for (const std::string& a : args) {
-    if (a == "-h" || a == "--help") return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-int run_command_line(const std::vector<std::string>& args) {
-  for (const OwnParserCommand& c : kOwnParserCommands) {
-    if (args.empty() || args[0] != c.name) continue;
-    std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (asks_for_help(rest)) {
-      std::fputs(kHelp, stdout);
-      return 0;
-    }
-    return c.run(rest);
-  }
-  ParsedArguments p;
-  if (int status = parse_arguments(args, p); status >= 0) return status;
-  if (!p.command.empty() && p.have_dir_option) {
-    return usage_error("--dir goes with the build run only");
-  }
-  p.opts.dir = p.dir;
-  for (const DirectoryCommand& c : kDirectoryCommands) {
-    if (p.command == c.name) return c.run(p);
-  }
-  return usage_error("unknown command '" + p.command + "'");
+  if (!r.problem.empty()) return usage_error(r.problem);
+  const CommandSpec& c = *command_named(r.inv.command);
+  if (std::string p = problem_of(c, r); !p.empty()) return usage_error(p);
+  if (c.operand != nullptr) r.inv.operand = r.words[1];
+  return c.run(r.inv);
 }
 
 }  // namespace compactor

@@ -1,25 +1,22 @@
 // The command line.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace compactor {
 
-// Runs the program with argv[1..]; returns the exit status.
+// Runs the program with argv[1..]; returns the exit status. Options may come before or after the
+// command and its operand, as "--opt value", "--opt=value", "-o value", "-ovalue" or bundled
+// ("-vq"); "--" ends them. "COMMAND --help" shows that command's help.
 int run_command_line(const std::vector<std::string>& args);
 
 // Why an identity (line id or train number) is refused, or "" when it is fine.
 std::string identity_problem(const std::string& value);
 
-// Why the line id or the train number is refused ("the line id is empty"), or "" when both are
-// fine.
+// Why the line id or the train number is refused ("the line id is empty"), also when two of the
+// program's files would get the same name from them; "" when both are fine.
 std::string identities_problem(const std::string& line_id, const std::string& train_number);
-
-// The value of the option at args[i]: copies args[i + 1] into `out` and steps i onto it; false,
-// with nothing changed, when the option is the last argument.
-bool take_value(const std::vector<std::string>& args, size_t& i, std::string& out);
 
 // Prints "compactor: REASON" and a pointer to --help on stderr; returns exit status 2.
 int usage_error(const std::string& reason);

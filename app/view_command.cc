@@ -28,33 +28,32 @@ bool load_source(const std::string& dir, const std::string& name, SourceFile& f)
 
 // The diagnostics of the sources beside the outputs, when at least one of them is there.
 // -1 when done, else the exit status.
-int add_source_report(const OutputsRequest& r, ViewData& data) {
+int add_source_report(const PlotOptions& opts, ViewData& data) {
+  const Model names = names_of(opts.identity);
   Sources s;
-  if (!load_source(r.dir, line_source_name(r.names), s.line) ||
-      !load_source(r.dir, train_source_name(r.names), s.train)) {
+  if (!load_source(opts.dir, line_source_name(names), s.line) ||
+      !load_source(opts.dir, train_source_name(names), s.train)) {
     return 3;
   }
   if (!s.line.bytes && !s.train.bytes) return -1;
-  data.sources = report_sources(r.names, r.with_plan, s);
+  data.sources = report_sources(names, opts.with_plan, s);
   return -1;
 }
 
 }  // namespace
 
-int run_view(const std::vector<std::string>& args) {
-  OutputsRequest r;
-  if (int status = parse_outputs_request(args, "view", ".html", r); status >= 0) return status;
+int run_view(const PlotOptions& opts) {
   PlotData outputs;
-  if (int status = read_outputs(r, outputs); status >= 0) return status;
+  if (int status = read_outputs(opts, outputs); status >= 0) return status;
   ViewData data;
   data.line_id = outputs.line_id;
   data.train_number = outputs.train_number;
   data.items = std::move(outputs.items);
   data.cells = std::move(outputs.cells);
   data.plan = std::move(outputs.plan);
-  data.outputs_older_than_sources = warn_if_outputs_older(r);
-  if (int status = add_source_report(r, data); status >= 0) return status;
-  return write_page(r, view_html(data)) ? 0 : 3;
+  data.outputs_older_than_sources = warn_if_outputs_older(opts);
+  if (int status = add_source_report(opts, data); status >= 0) return status;
+  return write_page(opts, ".html", view_html(data)) ? 0 : 3;
 }
 
 }  // namespace compactor

@@ -42,9 +42,8 @@ void describe_field_failure(ReaderContext& cx, const FieldSpec& spec) {
     cx.failure_detail = what + " is missing; the line ends here";
     cx.failure_offset = f.line_end_before;
   } else if (f.kind == ReadFailureInfo::kNotANumber) {
-    cx.failure_detail = f.token.empty()
-                            ? what + " is missing"
-                            : field + " \"" + f.token + "\" is not a whole number";
+    cx.failure_detail = f.token.empty() ? what + " is missing"
+                                        : field + " \"" + f.token + "\" is not a whole number";
   } else if (f.kind == ReadFailureInfo::kOutOfRange) {
     bool large = !f.token.empty() && f.token[0] != '-';
     cx.failure_detail = field + " " + f.token + " is too " + (large ? "large" : "small") + " (at " +

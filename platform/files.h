@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace compactor {
 
@@ -38,5 +39,9 @@ using PieceProducer = std::function<void(const PieceWriter& write)>;
 FileResult replace_file_in_pieces(const std::string& path, const PieceProducer& produce);
 
 FileResult delete_file(const std::string& path);
+
+// The names of the regular files in a directory (no subdirectories), sorted by byte value.
+// nullopt with a reason when the directory cannot be read.
+std::optional<std::vector<std::string>> list_directory(const std::string& path, FileResult& result);
 
 }  // namespace compactor

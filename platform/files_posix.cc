@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -125,6 +126,28 @@ FileResult replace_file(const std::string& path, const std::string& bytes) {
 FileResult delete_file(const std::string& path) {
   if (::unlink(path.c_str()) != 0) return failure(errno);
   return FileResult{};
+}
+
+std::optional<std::vector<std::string>> list_directory(const std::string& path,
+                                                       FileResult& result) {
+  result = FileResult{};
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) {
+    result = failure(errno);
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
+      names.push_back(std::move(name));
+    }
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace compactor

@@ -143,4 +143,29 @@ FileResult delete_file(const std::string& path) {
   return FileResult{};
 }
 
+std::optional<std::vector<std::string>> list_directory(const std::string& path,
+                                                       FileResult& result) {
+  result = FileResult{};
+  std::wstring pattern = to_wide(path);
+  if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(pattern.c_str(), &found);
+  std::vector<std::string> names;
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD err = GetLastError();
+    if (err == ERROR_FILE_NOT_FOUND) return names;
+    result = failure(err);
+    return std::nullopt;
+  }
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      names.push_back(to_utf8(found.cFileName));
+    }
+  } while (FindNextFileW(h, &found));
+  FindClose(h);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace compactor

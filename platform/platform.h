@@ -14,6 +14,10 @@ char path_separator();
 // dir + separator + name.
 std::string join_path(const std::string& dir, const std::string& name);
 
+// Whether stderr is a terminal that shows colour escapes (on Windows, a console that takes
+// them once asked to).
+bool stderr_takes_color();
+
 // Shows "Attendere" while the run works; end_wait removes it. Both do nothing when quiet.
 void begin_wait(bool quiet);
 void end_wait();

@@ -33,6 +33,10 @@ std::string join_path(const std::string& dir, const std::string& name) {
   return dir + path_separator() + name;
 }
 
+bool stderr_takes_color() {
+  return isatty(STDERR_FILENO) != 0;
+}
+
 void begin_wait(bool quiet) {
   if (quiet || !isatty(STDERR_FILENO)) return;
   std::fputs("\033[1mAttendere\033[0m", stderr);

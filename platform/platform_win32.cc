@@ -140,6 +140,14 @@ std::string join_path(const std::string& dir, const std::string& name) {
   return dir + path_separator() + name;
 }
 
+bool stderr_takes_color() {
+  HANDLE err = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stderr)));
+  DWORD mode = 0;
+  if (err == INVALID_HANDLE_VALUE || !GetConsoleMode(err, &mode)) return false;
+  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
+  return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 void begin_wait(bool quiet) {
   if (quiet || g_wait != nullptr) return;
   HINSTANCE instance = GetModuleHandleW(nullptr);

@@ -467,14 +467,14 @@ TEST(Compile, NoPlanWritesNoLineOutput) {
   EXPECT_EQ(read_bytes(dir.path() / kPlan), "earlier");
 }
 
-TEST(Compile, RecordedErrorStillWritesTheOutputs) {
+TEST(Compile, RecordedErrorWritesTheOutputsWhenAsked) {
   ScratchDir dir;
   write_bytes(dir.path() / kLineSource, kSmallLine);
   // The code point falls on the signal's cell 43: error 7.
   write_bytes(dir.path() / kTrainSource,
               test::SourceText::train(
                   {"segnale, 2100, 2, 4,0,0, 0, 2, 2,0,0, 0", "abbattimento, 2150, 270"}));
-  Result r = run_compactor({"compile", dir.str()});
+  Result r = run_compactor({"compile", dir.str(), "--write-on-error"});
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("error 7"), std::string::npos) << r.err;
   const std::set<std::string> names = names_in(dir.path());
@@ -487,7 +487,7 @@ TEST(Compile, RecordedErrorStillWritesTheOutputs) {
 
 TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
   // A line reader stopping on error 21 leaves the train source unread; one ending on error 15
-  // goes on to the train source.
+  // goes on to the train source. The line source holds the error and stays either way.
   struct Case {
     std::vector<std::string> features;
     std::string error;
@@ -495,15 +495,16 @@ TEST(Compile, DeletesOnlyTheSourcesThatWereRead) {
   };
   const std::string board = "indicatori_vmax, 1000, 0,0,0, 0, 100,100,100, 0";
   const Case cases[] = {
-      {{board, board}, "error 21", {kTrainSource}},
-      {{"pendenza, 999999, 0"}, "error 15", {}},
+      {{board, board}, "error 21", {kLineSource, kTrainSource}},
+      {{"pendenza, 999999, 0"}, "error 15", {kLineSource}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
     ScratchDir dir;
     write_bytes(dir.path() / kLineSource, test::SourceText::line(20000, c.features));
     write_bytes(dir.path() / kTrainSource, test::SourceText::train({"sabbia, 1"}));
-    Result r = run_compactor({"compile", dir.str(), "--delete-sources", "--no-plan"});
+    Result r = run_compactor(
+        {"compile", dir.str(), "--delete-sources", "--no-plan", "--write-on-error"});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
     std::set<std::string> expected = c.sources_left;

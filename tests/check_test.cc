@@ -129,7 +129,7 @@ TEST(CheckTest, WerrorAndOptions) {
   }
   Result by_id = run_compactor({"check", other.str(), "--line-id", "PROVA", "--no-plan"});
   EXPECT_EQ(by_id.exit_status, 0) << by_id.err;
-  Result missing = run_compactor({"check", other.str()});
+  Result missing = run_compactor({"check", other.str(), "--line-id", "ALTRA"});
   EXPECT_NE(missing.err.find("error 101"), std::string::npos) << missing.err;
   EXPECT_EQ(last_line(missing.err), "compactor: 0 warnings, 1 error; outcome: error 101");
 }

@@ -560,6 +560,7 @@ TEST_F(WriteSources, ReplacesLongerFilesWhole) {
   }
   RunOptions opts;
   opts.dir = dir_;
+  opts.force = true;
   ASSERT_EQ(write_sources(opts), 0);
   std::map<std::string, std::string> expected;
   for (const Text& w : texts) expected[w.name] = text_from_table(w.table());

@@ -1,7 +1,6 @@
 #include "tools/check.h"
 
 #include <algorithm>
-
 #include <nlohmann/json.hpp>
 
 #include "model/errors.h"
@@ -88,10 +87,9 @@ CheckReport make_report(const Model& m, const std::vector<Warning>& warnings) {
 }
 
 void add_record_failures(CheckReport& report, const RecordCheck& check, const Model& m) {
-  auto first_error = std::find_if(report.diagnostics.begin(), report.diagnostics.end(),
-                                  [](const Diagnostic& d) {
-                                    return d.severity == Diagnostic::Severity::kError;
-                                  });
+  auto first_error =
+      std::find_if(report.diagnostics.begin(), report.diagnostics.end(),
+                   [](const Diagnostic& d) { return d.severity == Diagnostic::Severity::kError; });
   std::vector<Diagnostic> listed;
   bool compile_error_found = false;
   for (const RecordFailure& r : check.failures) {
@@ -123,32 +121,33 @@ std::string_view source_text(const Sources& s, const std::string& file) {
   return {};
 }
 
-std::vector<std::string> format_report(const CheckReport& report, const Sources& s) {
+std::vector<std::string> format_report(const CheckReport& report, const Sources& s, bool color) {
   std::vector<std::string> shown;
   bool errors_started = false;
   for (const Diagnostic& d : report.diagnostics) {
     if (d.severity == Diagnostic::Severity::kError && !errors_started) {
       errors_started = true;
       if (report.warnings_not_shown > 0) {
-        shown.push_back(
-            format_note(std::to_string(report.warnings_not_shown) + " more warnings not shown"));
+        shown.push_back(format_note(
+            std::to_string(report.warnings_not_shown) + " more warnings not shown", color));
       }
     }
-    shown.push_back(format_diagnostic(d, source_text(s, d.file)));
+    shown.push_back(format_diagnostic(d, source_text(s, d.file), color));
     for (const Diagnostic& n : d.notes)
-      shown.push_back(format_diagnostic(n, source_text(s, n.file)));
+      shown.push_back(format_diagnostic(n, source_text(s, n.file), color));
   }
   if (!errors_started && report.warnings_not_shown > 0) {
     shown.push_back(
-        format_note(std::to_string(report.warnings_not_shown) + " more warnings not shown"));
+        format_note(std::to_string(report.warnings_not_shown) + " more warnings not shown", color));
   }
   if (report.records_not_listed > 0) {
-    shown.push_back(format_note(std::to_string(report.records_not_listed) +
-                                " more records that cannot be read not listed"));
+    shown.push_back(format_note(
+        std::to_string(report.records_not_listed) + " more records that cannot be read not listed",
+        color));
   }
   if (report.errors_not_shown > 0) {
     shown.push_back(
-        format_note(std::to_string(report.errors_not_shown) + " more errors not shown"));
+        format_note(std::to_string(report.errors_not_shown) + " more errors not shown", color));
   }
   return shown;
 }

@@ -23,7 +23,7 @@ struct CheckReport {
   int warnings_not_shown = 0;
   int errors_not_shown = 0;
   int64_t records_not_listed = 0;  // records that cannot be read, found after the listed ones
-  int32_t outcome_code = 0;  // the error the outputs were built with (0: none)
+  int32_t outcome_code = 0;        // the error the outputs were built with (0: none)
   int32_t outcome_position = 0;
 };
 
@@ -42,7 +42,8 @@ std::string_view source_text(const Sources& s, const std::string& file);
 
 // Each diagnostic of the report formatted with its source line and caret, its notes after it,
 // and the notes that count what was not shown.
-std::vector<std::string> format_report(const CheckReport& report, const Sources& s);
+std::vector<std::string> format_report(const CheckReport& report, const Sources& s,
+                                       bool color = false);
 
 // "2 warnings, 1 error" and, when an error was recorded, "; outcome: error 15 (at 19450 m)".
 std::string summary_line(const CheckReport& report);

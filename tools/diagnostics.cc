@@ -22,17 +22,44 @@ std::string_view line_at(std::string_view source, int64_t offset) {
   return line.size() > kShown ? line.substr(0, kShown) : line;
 }
 
-std::string with_source(const std::string& file, int32_t line_number, int32_t column,
-                        int64_t offset, std::string_view source, const std::string& text) {
-  std::string out =
-      file + ":" + std::to_string(line_number) + ":" + std::to_string(column) + ": " + text + "\n";
-  std::string_view line = line_at(source, offset);
+// "PLACE: SEVERITY: TEXT": the place in bold and the severity in its colour.
+std::string headline(const std::string& place, const std::string& severity, Paint paint,
+                     const std::string& text, bool color) {
+  std::string out = painted(place + ":", Paint::kPlace, color);
+  if (!severity.empty()) {
+    out += ' ';
+    out += painted(severity + ":", paint, color);
+  }
+  out += ' ';
+  out += text;
+  out += '\n';
+  return out;
+}
+
+// Where a message is about a place in a source.
+struct Located {
+  std::string file;
+  int32_t line = 0;
+  int32_t column = 0;
+  int64_t offset = -1;  // to find the source line
+};
+
+// The headline, then the source line and a caret under the column.
+std::string with_source(const Located& at, std::string_view source, const std::string& severity,
+                        Paint paint, const std::string& text, bool color) {
+  const std::string place =
+      at.file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
+  std::string out = headline(place, severity, paint, text, color);
+  const int32_t column = at.column;
+  std::string_view line = line_at(source, at.offset);
   if (!line.empty()) {
     std::string shown;
     for (char c : line) shown.push_back(static_cast<unsigned char>(c) < 0x20 ? ' ' : c);
     out += "  " + shown + "\n";
     size_t col = static_cast<size_t>(column > 0 ? column - 1 : 0);
-    if (col <= shown.size()) out += "  " + std::string(col, ' ') + "^\n";
+    if (col <= shown.size()) {
+      out += "  " + std::string(col, ' ') + painted("^", Paint::kCaret, color) + "\n";
+    }
   }
   return out;
 }
@@ -40,13 +67,25 @@ std::string with_source(const std::string& file, int32_t line_number, int32_t co
 std::string severity_text(const Diagnostic& d) {
   switch (d.severity) {
     case Diagnostic::Severity::kError:
-      return "error " + std::to_string(d.code) + ": ";
+      return "error " + std::to_string(d.code);
     case Diagnostic::Severity::kWarning:
-      return "warning: ";
+      return "warning";
     case Diagnostic::Severity::kNote:
       break;
   }
-  return "note: ";
+  return "note";
+}
+
+Paint severity_paint(const Diagnostic& d) {
+  switch (d.severity) {
+    case Diagnostic::Severity::kError:
+      return Paint::kError;
+    case Diagnostic::Severity::kWarning:
+      return Paint::kWarning;
+    case Diagnostic::Severity::kNote:
+      break;
+  }
+  return Paint::kNote;
 }
 
 Diagnostic located(const SourcePos& pos, Diagnostic::Severity severity) {
@@ -72,18 +111,14 @@ int64_t offset_of(std::string_view source, int32_t line, int32_t column) {
   return static_cast<int64_t>(at) + std::max(column - 1, 0);
 }
 
-std::string format_diagnostic(const Diagnostic& d, std::string_view source) {
-  std::string text = severity_text(d) + d.message;
-  std::string out;
+std::string format_diagnostic(const Diagnostic& d, std::string_view source, bool color) {
   if (d.line > 0) {
     int64_t offset = d.offset >= 0 ? d.offset : offset_of(source, d.line, d.column);
-    out = with_source(d.file, d.line, d.column, offset, source, text);
-  } else if (!d.file.empty()) {
-    out = d.file + ": " + text + "\n";
-  } else {
-    out = format_note(text);
+    return with_source(Located{d.file, d.line, d.column, offset}, source, severity_text(d),
+                       severity_paint(d), d.message, color);
   }
-  return out;
+  const std::string place = d.file.empty() ? "compactor" : d.file;
+  return headline(place, severity_text(d), severity_paint(d), d.message, color);
 }
 
 std::string error_message(int32_t code, int32_t position, const std::string& detail) {
@@ -104,21 +139,46 @@ Diagnostic error_diagnostic(const RecordedError& e) {
   return d;
 }
 
-std::string format_error(const Model& m, std::string_view source) {
+std::string format_error(const Model& m, std::string_view source, bool color) {
   RecordedError e{m.error_code, m.error_position, m.error_source, m.error_detail, {}};
-  return format_diagnostic(error_diagnostic(e), source);
+  return format_diagnostic(error_diagnostic(e), source, color);
 }
 
-std::string format_warning(const SourcePos& pos, std::string_view source, const std::string& text) {
-  return with_source(pos.file, pos.line, pos.column, pos.offset, source, "warning: " + text);
+std::string format_warning(const SourcePos& pos, std::string_view source, const std::string& text,
+                           bool color) {
+  return with_source(Located{pos.file, pos.line, pos.column, pos.offset}, source, "warning",
+                     Paint::kWarning, text, color);
 }
 
 std::string format_at(const SourcePos& pos, std::string_view source, const std::string& text) {
-  return with_source(pos.file, pos.line, pos.column, pos.offset, source, text);
+  return with_source(Located{pos.file, pos.line, pos.column, pos.offset}, source, "", Paint::kPlace,
+                     text, false);
 }
 
-std::string format_note(const std::string& text) {
-  return "compactor: " + text + "\n";
+std::string format_note(const std::string& text, bool color) {
+  return painted("compactor:", Paint::kPlace, color) + " " + text + "\n";
+}
+
+std::string painted(std::string_view text, Paint paint, bool color) {
+  if (!color) return std::string(text);
+  const char* start = "\033[1m";
+  switch (paint) {
+    case Paint::kPlace:
+      break;
+    case Paint::kError:
+      start = "\033[1;31m";
+      break;
+    case Paint::kWarning:
+      start = "\033[1;35m";
+      break;
+    case Paint::kNote:
+      start = "\033[1;36m";
+      break;
+    case Paint::kCaret:
+      start = "\033[1;32m";
+      break;
+  }
+  return start + std::string(text) + "\033[0m";
 }
 
 }  // namespace compactor

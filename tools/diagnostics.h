@@ -1,4 +1,8 @@
 // One place that formats every message the program prints about a source or a run.
+//
+// With `color`, every message is coloured as compilers colour theirs on a terminal: the place
+// ("FILE:LINE:COLUMN:", "compactor:") in bold, "error" red, "warning" magenta, "note" cyan and
+// the caret green. Without it the text holds no escape sequence.
 #pragma once
 
 #include <string>
@@ -13,7 +17,7 @@ namespace compactor {
 // followed by the source line and a caret under the field when the position in a source is known
 // (`source` holds its bytes); "FILE: ..." when only the file is known; otherwise
 // "compactor: ...". One trailing newline. Its notes are not included.
-std::string format_diagnostic(const Diagnostic& d, std::string_view source);
+std::string format_diagnostic(const Diagnostic& d, std::string_view source, bool color = false);
 
 // The message of an error: its detail, or else its meaning, then "(at N m)" for the errors that
 // carry a position.
@@ -23,15 +27,22 @@ std::string error_message(int32_t code, int32_t position, const std::string& det
 Diagnostic error_diagnostic(const RecordedError& e);
 
 // The model's outcome, the error recorded last, formatted without its notes.
-std::string format_error(const Model& m, std::string_view source);
+std::string format_error(const Model& m, std::string_view source, bool color = false);
 
 // "FILE:LINE:COLUMN: warning: TEXT" with the source line and a caret.
-std::string format_warning(const SourcePos& pos, std::string_view source, const std::string& text);
+std::string format_warning(const SourcePos& pos, std::string_view source, const std::string& text,
+                           bool color = false);
 
 // "FILE:LINE:COLUMN: TEXT" with the source line and a caret.
 std::string format_at(const SourcePos& pos, std::string_view source, const std::string& text);
 
 // "compactor: TEXT".
-std::string format_note(const std::string& text);
+std::string format_note(const std::string& text, bool color = false);
+
+// What a part of a message is, for its colour.
+enum class Paint { kPlace, kError, kWarning, kNote, kCaret };
+
+// `text` in the colour of `paint` when `color`, else `text` as it is.
+std::string painted(std::string_view text, Paint paint, bool color);
 
 }  // namespace compactor

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "model/model.h"
 #include "format/decode.h"
+#include "model/model.h"
 
 namespace compactor {
 

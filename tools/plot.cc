@@ -377,8 +377,8 @@ namespace {
 
 // The places a label of size (w, h) may take next to `anchor` inside `area`, nearest first
 // (sideways counts half again as much as up or down).
-std::vector<Box> label_candidates(const std::array<double, 2>& anchor, double w, double h,
-                                  int rows, const Box& area) {
+std::vector<Box> label_candidates(const std::array<double, 2>& anchor, double w, double h, int rows,
+                                  const Box& area) {
   constexpr double kOffset = 6;  // between an anchor and the nearest label edge
   std::vector<Box> candidates;
   for (int r = 0; r < rows; ++r) {
@@ -842,8 +842,7 @@ std::string limit_in_force_curves(const Profiles& p, const std::vector<SlowOrder
 
 // A text on a white halo, so that it stays readable over bands and curves.
 std::string halo_text(double x, double y, const std::string& content, const std::string& attrs) {
-  return text(x, y, content,
-              attrs + " stroke=\"white\" stroke-width=\"3\" paint-order=\"stroke\"");
+  return text(x, y, content, attrs + " stroke=\"white\" stroke-width=\"3\" paint-order=\"stroke\"");
 }
 
 // The speed of each slow order above its limit in force, drawn after everything else; a label
@@ -857,7 +856,8 @@ std::string slow_order_labels(const Profiles& p, const std::vector<SlowOrderSpan
     const double x = std::min(p.km.x(o.cells.first * 50.0), kWidth - kRight - w);
     double y = std::max(p.speed.y(o.speed) - 5, p.speed.top + 12);
     Box box{x, y - 11, x + w, y + 2};
-    while (std::any_of(placed.begin(), placed.end(), [&](const Box& b) { return overlap(b, box); })) {
+    while (
+        std::any_of(placed.begin(), placed.end(), [&](const Box& b) { return overlap(b, box); })) {
       y -= 13;
       box = {x, y - 11, x + w, y + 2};
     }
@@ -913,8 +913,9 @@ std::string cell_lanes(const Profiles& p, const std::vector<TrackCell>& cells, i
     const double top = p.strip_top + m.lane * kLaneHeight;
     out += "<rect class=\"" + std::string(m.name) + "\" x=\"" + num(p.km.x(i * 50.0) - 0.6) +
            "\" y=\"" + num(top) + "\" width=\"1.6\" height=\"" + num(kLaneHeight - 1) +
-           "\" fill=\"" + m.colour + "\"><title>" + cell_kind_name(cells[static_cast<size_t>(i)].kind) +
-           ", cell " + std::to_string(i) + " (" + std::to_string(i * 50) + " m)</title></rect>\n";
+           "\" fill=\"" + m.colour + "\"><title>" +
+           cell_kind_name(cells[static_cast<size_t>(i)].kind) + ", cell " + std::to_string(i) +
+           " (" + std::to_string(i * 50) + " m)</title></rect>\n";
   }
   out += "</g>\n";
   return out;
@@ -1049,7 +1050,8 @@ std::string legend(double& y, bool with_plan) {
     const char* label;
   };
   std::vector<Item> items = {
-      {[](const LegendRow& r) { return band_swatch(r, kStationColour, "0.3"); }, "station (extent)"},
+      {[](const LegendRow& r) { return band_swatch(r, kStationColour, "0.3"); },
+       "station (extent)"},
       {[](const LegendRow& r) { return band_swatch(r, kTunnelColour, "0.28"); }, "tunnel"},
       {[](const LegendRow& r) { return band_swatch(r, kSlowOrderColour, "0.45"); }, "slow order"},
       {[](const LegendRow& r) { return line_swatch(r, kGradientColour, "stroke-width=\"2\""); },

@@ -230,8 +230,8 @@ void append_records(std::string& out, const std::array<ScenarioItem, kItemCount>
     }
     out += ',';
     out += json_string(r.text);
-    const int64_t rest[] = {r.num1,  r.num2,  r.num3,  r.num4,  r.num5,      r.flag1,
-                            r.flag2, r.flag3, r.flag4, r.check_code};
+    const int64_t rest[] = {r.num1,  r.num2,  r.num3,  r.num4,  r.num5,
+                            r.flag1, r.flag2, r.flag3, r.flag4, r.check_code};
     for (int64_t v : rest) {
       out += ',';
       out += std::to_string(v);
@@ -417,13 +417,12 @@ std::vector<int64_t> run_lengths(const std::vector<int64_t>& values) {
 }
 
 std::string view_json(const ViewData& data) {
-  std::string out = "{\"format\":1,\"title\":" +
-                    json_string(data.line_id + ", train " + data.train_number) +
-                    ",\"lineId\":" + json_string(data.line_id) +
-                    ",\"train\":" + json_string(data.train_number) +
-                    ",\"length\":" + std::to_string(line_length(data)) +
-                    ",\"cellMetres\":50,\"cellCount\":" + std::to_string(data.cells.size()) +
-                    ",\"stale\":" + (data.outputs_older_than_sources ? "true" : "false") + ",\n";
+  std::string out =
+      "{\"format\":1,\"title\":" + json_string(data.line_id + ", train " + data.train_number) +
+      ",\"lineId\":" + json_string(data.line_id) + ",\"train\":" + json_string(data.train_number) +
+      ",\"length\":" + std::to_string(line_length(data)) +
+      ",\"cellMetres\":50,\"cellCount\":" + std::to_string(data.cells.size()) +
+      ",\"stale\":" + (data.outputs_older_than_sources ? "true" : "false") + ",\n";
   append_kind_names(out, data.cells);
   out += ",\n";
   append_grid(out, data.cells);

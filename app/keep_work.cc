@@ -1,0 +1,37 @@
+#include "app/keep_work.h"
+
+#include "model/errors.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "scenario/texts.h"
+#include "tools/diagnostics.h"
+
+namespace compactor {
+
+std::string changed_texts(const RunOptions& opts) {
+  if (opts.force) return "";
+  Model m;
+  m.line_id = opts.line_id;
+  m.train_number = opts.train_number;
+  std::string refusals;
+  for (const ScenarioText& text : kScenarioTexts) {
+    std::string path = join_path(opts.dir, text.name(m));
+    if (!file_exists(path)) continue;
+    FileResult r;
+    std::optional<std::string> bytes = read_file(path, r);
+    if (bytes && *bytes == text_from_table(text.table())) continue;
+    std::string why = bytes ? "exists and differs from the scenario's text"
+                            : "exists and cannot be read (" + r.reason + ")";
+    refusals += format_note(path + " " + why + "; --force overwrites it");
+  }
+  return refusals;
+}
+
+bool holds_the_error(const Model& m, const Sources& s, const SourceFile& f) {
+  if (m.error_code == 0) return false;
+  const std::string& file = m.error_source.file;
+  if (file.empty() || file == f.name) return true;
+  return &f == &s.line && m.error_code == kErrReadFailure;
+}
+
+}  // namespace compactor

@@ -1,0 +1,411 @@
+// The command line's conventions, each form with its effect: --opt=value, bundled short options,
+// options anywhere, "--", each command's --help, the last of -q and -v, misplaced options,
+// --color; and the scenario's identity found from the files in its directory.
+// Runs the program as a POSIX child process: not part of the Windows test build.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/identity.h"
+#include "tests/test_support.h"
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace compactor {
+namespace {
+
+using test::snapshot;
+using test::read_bytes;
+using test::Result;
+using test::run_compactor;
+using test::ScratchDir;
+using test::write_bytes;
+
+void replace_once(const std::string& path, const std::string& from, const std::string& to) {
+  std::string text = read_bytes(path);
+  size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  text.replace(at, from.size(), to);
+  write_bytes(path, text);
+}
+
+// The default scenario's sources, compiled: compile and plot may run there again and again.
+const ScratchDir& good_dir() {
+  static ScratchDir dir;
+  static const bool made = [] {
+    EXPECT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+    EXPECT_EQ(run_compactor({"compile", dir.str()}).exit_status, 0);
+    return true;
+  }();
+  (void)made;
+  return dir;
+}
+
+// Sources with error 8 (a station off the grid) and one warning (a misspelt keyword), for check.
+const ScratchDir& broken_dir() {
+  static ScratchDir dir;
+  static const bool made = [] {
+    EXPECT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+    replace_once(dir.file(test::kTrainSource), "stazione,   12200", "stazione,   12210");
+    replace_once(dir.file(test::kLineSource), "pendenza,  1350", "pendnza,  1350");
+    return true;
+  }();
+  (void)made;
+  return dir;
+}
+
+// "{D}" is the good directory, "{E}" the broken one, "{F}" the good directory's record output.
+std::vector<std::string> expand(const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  for (std::string a : args) {
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{D}", good_dir().str()},
+                                      {"{E}", broken_dir().str()},
+                                      {"{F}", good_dir().file(test::kRecords)}}) {
+      if (size_t at = a.find(mark); at != std::string::npos) a.replace(at, mark.size(), value);
+    }
+    out.push_back(a);
+  }
+  return out;
+}
+
+TEST(CommandLine, EachFormHasItsEffect) {
+  struct Case {
+    const char* form;
+    std::vector<std::string> args;
+    int exit_status;
+    std::vector<std::string> out_has;  // each found on stdout ("" for an empty stdout)
+    std::vector<std::string> err_has;  // each found on stderr
+  };
+  const std::string wrote = "wrote " + good_dir().file(test::kRecords) + " (3607 bytes)\n";
+  const std::string red_error =
+      "QUELDRANO 2_555-.txt:44:1:\033[0m \033[1;31merror 8:\033[0m station position";
+  const Case cases[] = {
+      {"--opt=value",
+       {"compile", "{D}", "--line-id=QUELDRANO 2", "--train=555", "-v"},
+       0,
+       {wrote},
+       {}},
+      {"options before the command", {"-v", "--train", "555", "compile", "{D}"}, 0, {wrote}, {}},
+      {"options between command and directory", {"compile", "-v", "{D}"}, 0, {wrote}, {}},
+      {"bundled, -v last", {"compile", "{D}", "-qv"}, 0, {wrote}, {}},
+      {"bundled, -q last", {"compile", "{D}", "-vq"}, 0, {""}, {}},
+      {"separate, -q last", {"compile", "-v", "{D}", "-q"}, 0, {""}, {}},
+      {"plot: -v last", {"plot", "-q", "{D}", "-v", "-o", "{D}/a.svg"}, 0, {"wrote {D}/a.svg"}, {}},
+      {"-o with its value joined", {"plot", "{D}", "-o{D}/b.svg"}, 0, {"wrote {D}/b.svg"}, {}},
+      {"-- ends the options", {"compile", "--", "--help"}, 3, {""}, {"error 101"}},
+      {"-- before a file", {"dump", "--", "-v"}, 2, {""}, {"which output -v is"}},
+      {"help",
+       {"--help"},
+       0,
+       {"usage: compactor [--dir DIR]", "       compactor compile DIR ", "--werror",
+        "--write-on-error", "--force", "--color=WHEN", "compactor COMMAND --help"},
+       {}},
+      {"compile --help",
+       {"compile", "--help"},
+       0,
+       {"usage: compactor compile DIR [--line-id ID]", "--write-on-error", "--werror"},
+       {}},
+      {"help after the directory",
+       {"sources", "{D}", "-h"},
+       0,
+       {"usage: compactor sources DIR"},
+       {}},
+      {"check --help", {"check", "--help"}, 0, {"usage: compactor check DIR"}, {}},
+      {"dump --help", {"dump", "--help"}, 0, {"usage: compactor dump FILE", "--every N"}, {}},
+      {"plot --help", {"--help", "plot"}, 0, {"usage: compactor plot DIR", "-o FILE.svg"}, {}},
+      {"help wins over a wrong option",
+       {"compile", "--bogus", "--help"},
+       0,
+       {"usage: compactor compile DIR"},
+       {}},
+      {"version anywhere", {"check", "{D}", "--version"}, 0, {"compactor 1.0.0\n"}, {}},
+      {"unknown long option",
+       {"compile", "{D}", "--bogus=1"},
+       2,
+       {""},
+       {"compactor: unknown option '--bogus=1'\n"}},
+      {"unknown short option in a bundle",
+       {"compile", "{D}", "-vx"},
+       2,
+       {""},
+       {"compactor: unknown option '-x'\n"}},
+      {"a value for a flag",
+       {"--quiet=yes", "compile", "{D}"},
+       2,
+       {""},
+       {"compactor: --quiet takes no value\n"}},
+      {"missing value",
+       {"compile", "{D}", "--train"},
+       2,
+       {""},
+       {"compactor: --train needs a train number\n"}},
+      {"misplaced: check deletes nothing",
+       {"check", "{D}", "--delete-sources"},
+       2,
+       {""},
+       {"compactor: --delete-sources goes with compile only\n"}},
+      {"misplaced: --dir with a command",
+       {"compile", "{D}", "--dir", "{D}"},
+       2,
+       {""},
+       {"compactor: --dir goes with the build run only\n"}},
+      {"misplaced: --line-id in the build run",
+       {"--line-id", "X"},
+       2,
+       {""},
+       {"compactor: --line-id goes with compile, check, plot and view only\n"}},
+      {"misplaced: -v for dump",
+       {"-v", "dump", "{F}"},
+       2,
+       {""},
+       {"compactor: -v goes with the build run, sources, compile, check, plot and view only\n"}},
+      {"misplaced: --force for compile",
+       {"compile", "{D}", "--force"},
+       2,
+       {""},
+       {"compactor: --force goes with the build run and sources only\n"}},
+      {"unexpected argument",
+       {"compile", "{D}", "extra"},
+       2,
+       {""},
+       {"compactor: unexpected argument 'extra'\n"}},
+      {"unknown command",
+       {"frobnicate", "{D}"},
+       2,
+       {""},
+       {"compactor: unknown command 'frobnicate'\n"}},
+      {"no directory", {"-q", "compile"}, 2, {""}, {"compactor: compile needs a directory\n"}},
+      {"colour always",
+       {"check", "{E}", "--color=always"},
+       1,
+       {""},
+       {red_error, "\033[1;35mwarning:\033[0m \"pendnza\"", "  \033[1;32m^\033[0m\n",
+        "\033[1mcompactor:\033[0m 1 warning, 1 error; outcome: error 8 (at 12210 m)\n"}},
+      {"colour never",
+       {"check", "{E}", "--color", "never"},
+       1,
+       {""},
+       {"QUELDRANO 2_555-.txt:44:1: error 8: station position"}},
+      {"colour of an unknown kind",
+       {"check", "{E}", "--color=sometimes"},
+       2,
+       {""},
+       {"compactor: --color takes auto, always or never, not 'sometimes'\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.form);
+    Result r = run_compactor(expand(c.args));
+    EXPECT_EQ(r.exit_status, c.exit_status) << r.err;
+    for (const std::string& text : expand(c.out_has)) {
+      if (text.empty()) {
+        EXPECT_EQ(r.out, "");
+      } else {
+        EXPECT_NE(r.out.find(text), std::string::npos) << text << "\nin:\n" << r.out;
+      }
+    }
+    for (const std::string& text : c.err_has) {
+      EXPECT_NE(r.err.find(text), std::string::npos) << text << "\nin:\n" << r.err;
+    }
+    if (c.exit_status == 2) {
+      EXPECT_NE(r.err.find("compactor: try 'compactor --help'\n"), std::string::npos);
+    }
+  }
+  // Escapes only when asked for or on a terminal: here stderr is a file.
+  EXPECT_EQ(run_compactor({"check", broken_dir().str()}).err.find('\033'), std::string::npos);
+}
+
+// What reaches a terminal on stderr: the compactor runs with stderr on a new pseudo-terminal,
+// stdin and stdout on /dev/null, NO_COLOR set to `no_color` (unset when null).
+std::string stderr_on_terminal(const std::vector<std::string>& args, const char* no_color) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal";
+    return "";
+  }
+  int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  std::vector<std::string> store = {COMPACTOR_BINARY};
+  store.insert(store.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    dup2(terminal, 2);
+    if (no_color != nullptr) {
+      setenv("NO_COLOR", no_color, 1);
+    } else {
+      unsetenv("NO_COLOR");
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(terminal);
+  std::string seen;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(master, buffer, sizeof buffer);
+    if (n > 0) {
+      seen.append(buffer, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // EIO once the child has closed the terminal
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(master);
+  return seen;
+}
+
+TEST(CommandLine, ColourOnATerminalUnlessNoColor) {
+  const std::vector<std::string> check = {"check", broken_dir().str()};
+  const std::string red = "\033[1;31merror 8:\033[0m";
+  EXPECT_NE(stderr_on_terminal(check, nullptr).find(red), std::string::npos);
+  // An empty NO_COLOR does not count.
+  EXPECT_NE(stderr_on_terminal(check, "").find(red), std::string::npos);
+  const std::string plain = stderr_on_terminal(check, "1");
+  EXPECT_EQ(plain.find('\033'), std::string::npos) << plain;
+  EXPECT_NE(plain.find("error 8: station position"), std::string::npos) << plain;
+  std::vector<std::string> never = check;
+  never.push_back("--color=never");
+  EXPECT_EQ(stderr_on_terminal(never, nullptr).find('\033'), std::string::npos);
+  // Told to, it colours whatever NO_COLOR says and wherever stderr goes.
+  std::vector<std::string> always = check;
+  always.push_back("--color=always");
+  EXPECT_NE(stderr_on_terminal(always, "1").find(red), std::string::npos);
+  setenv("NO_COLOR", "1", 1);
+  Result to_file = run_compactor(always);
+  unsetenv("NO_COLOR");
+  EXPECT_NE(to_file.err.find(red), std::string::npos) << to_file.err;
+}
+
+// --- The identity found in the directory ------------------------------------------------------
+
+TEST(Identity, FromTheNamesOfSourcesAndOutputs) {
+  using Names = std::vector<std::string>;
+  using Ids = std::vector<Identity>;
+  const std::optional<std::string> none;
+  struct Case {
+    const char* what;
+    Names names;
+    IdentityFiles kind;
+    std::optional<std::string> line_id;
+    std::optional<std::string> train_number;
+    Ids expected;
+  };
+  const IdentityFiles sources = IdentityFiles::kSources;
+  const IdentityFiles outputs = IdentityFiles::kOutputs;
+  const Case cases[] = {
+      {"the default scenario's texts",
+       {"QUELDRANO 2_555-.txt", "QUELDRANO 2_555_note.txt", "QUELDRANO 2_555_rallentamenti.txt",
+        "QUELDRANO 2_555_scheda_treno.txt", "QUELDRANO 2_linea.txt"},
+       sources,
+       none,
+       none,
+       {{"QUELDRANO 2", "555"}}},
+      {"a train source without its line source",
+       {"A_7-.txt", "B_linea.txt"},
+       sources,
+       none,
+       none,
+       {}},
+      {"two trains on one line",
+       {"A_7-.txt", "A_8-.txt", "A_linea.txt"},
+       sources,
+       none,
+       none,
+       {{"A", "7"}, {"A", "8"}}},
+      {"two trains, one given",
+       {"A_7-.txt", "A_8-.txt", "A_linea.txt"},
+       sources,
+       none,
+       "8",
+       {{"A", "8"}}},
+      {"a line id holding _",
+       {"A_B_7-.txt", "A_B_linea.txt", "A_linea.txt"},
+       sources,
+       none,
+       none,
+       {{"A", "B_7"}, {"A_B", "7"}}},
+      {"a line id that is refused", {"._7-.txt", "._linea.txt"}, sources, none, none, {}},
+      {"outputs",
+       {"A_7.dat", "A_7.sim", "A_linea.dat", "A_7.svg"},
+       outputs,
+       none,
+       none,
+       {{"A", "7"}}},
+      {"outputs split at the last _", {"A_B_7.sim"}, outputs, none, none, {{"A_B", "7"}}},
+      {"outputs split after the line id given", {"A_B_7.sim"}, outputs, "A", none, {{"A", "B_7"}}},
+      {"outputs split before the train given",
+       {"A_B_7.sim", "C_7.sim"},
+       outputs,
+       none,
+       "B_7",
+       {{"A", "B_7"}}},
+      {"a record output without _", {"A.sim"}, outputs, none, none, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(identities_in(c.names, c.kind, c.line_id, c.train_number), c.expected);
+  }
+}
+
+TEST(Identity, FileNamesThatTwoFilesWouldShare) {
+  EXPECT_EQ(shared_file_name({"QUELDRANO 2", "555"}), "");
+  EXPECT_EQ(shared_file_name({"Q", "linea"}), "Q_linea.dat");
+  EXPECT_EQ(shared_file_name({"Q", "Linea"}), "Q_linea.dat");
+  EXPECT_EQ(shared_file_name({"Q", "linea-"}), "");
+}
+
+TEST(Identity, CompileCheckAndPlotFindTheScenarioInTheirDirectory) {
+  ScratchDir dir;
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  for (const std::string& name : {test::kLineSource, test::kTrainSource}) {
+    std::string renamed = name;
+    renamed.replace(0, std::string("QUELDRANO 2").size(), "VALLE");
+    if (name == test::kTrainSource) renamed.replace(renamed.find("555"), 3, "7");
+    std::filesystem::rename(dir.file(name), dir.file(renamed));
+  }
+  EXPECT_EQ(run_compactor({"check", dir.str()}).err, "compactor: 0 warnings, 0 errors\n");
+  Result compiled = run_compactor({"compile", dir.str(), "-v"});
+  EXPECT_EQ(compiled.exit_status, 0) << compiled.err;
+  EXPECT_NE(compiled.out.find("wrote " + dir.file("VALLE_7.sim")), std::string::npos);
+  Result plotted = run_compactor({"plot", dir.str()});
+  EXPECT_EQ(plotted.exit_status, 0) << plotted.err;
+  EXPECT_EQ(plotted.out.rfind("wrote " + dir.file("VALLE_7.svg"), 0), 0u) << plotted.out;
+
+  // A second scenario: the directory no longer says which one is meant.
+  write_bytes(dir.file("VALLE_8-.txt"), read_bytes(dir.file("VALLE_7-.txt")));
+  ASSERT_EQ(run_compactor({"compile", dir.str(), "--train", "8"}).exit_status, 0);
+  const auto before = snapshot(dir.path());
+  for (const char* command : {"check", "compile"}) {
+    Result r = run_compactor({command, dir.str()});
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_NE(r.err.find("compactor: " + dir.str() +
+                         " holds the sources of more than one scenario (line \"VALLE\" train "
+                         "\"7\"; line \"VALLE\" train \"8\"): choose one with --train\n"),
+              std::string::npos)
+        << r.err;
+  }
+  Result plot = run_compactor({"plot", dir.str()});
+  EXPECT_EQ(plot.exit_status, 2);
+  EXPECT_NE(plot.err.find(" holds the outputs of more than one scenario"), std::string::npos);
+  EXPECT_EQ(snapshot(dir.path()), before);
+  EXPECT_EQ(run_compactor({"check", dir.str(), "--train=7"}).exit_status, 0);
+}
+
+}  // namespace
+}  // namespace compactor
+
+#endif  // _WIN32
