@@ -53,6 +53,7 @@ std::string formats_md() {
   std::ifstream in(COMPACTOR_SOURCE_DIR "/docs/formats.md", std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
+  EXPECT_FALSE(text.str().empty()) << "cannot read " COMPACTOR_SOURCE_DIR "/docs/formats.md";
   return text.str();
 }
 
