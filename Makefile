@@ -20,7 +20,7 @@ MAKEFLAGS += --no-print-directory
 
 # What each kind of build needs from Debian.
 RUN_PACKAGES := g++ cmake make nlohmann-json3-dev
-TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev python3-cram
 BENCH_PACKAGE := libbenchmark-dev
 FUZZ_PACKAGES := $(RUN_PACKAGES) clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := $(RUN_PACKAGES) libgtest-dev mingw-w64 g++-mingw-w64-x86-64 wine wine64 xvfb \
