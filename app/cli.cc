@@ -4,6 +4,7 @@
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
+#include "app/lsp_command.h"
 #include "platform/platform.h"
 #include "tools/diagnostics.h"
 
@@ -32,6 +33,7 @@ constexpr const char* kHelp =
     "  check DIR        compile as compile does, report, and write and delete nothing\n"
     "  dump FILE        list the content of a binary output (by its name ending, or --as)\n"
     "  plot DIR         draw the binary outputs in DIR as an SVG picture\n"
+    "  lsp              serve editors as a language server on standard input and output\n"
     "\n"
     "options:\n"
     "  --dir DIR          do the build run in DIR instead of the program's directory\n"
@@ -204,7 +206,8 @@ struct OwnParserCommand {
   int (*run)(const std::vector<std::string>& args);
 };
 
-constexpr OwnParserCommand kOwnParserCommands[] = {{"dump", run_dump}, {"plot", run_plot}};
+constexpr OwnParserCommand kOwnParserCommands[] = {
+    {"dump", run_dump}, {"plot", run_plot}, {"lsp", run_lsp}};
 
 // The build run ("") and the commands on a directory of sources.
 struct DirectoryCommand {
