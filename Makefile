@@ -73,3 +73,9 @@ screenshots-windows: windows
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) $(WIN_TEST_BUILD)
+
+# The editors: Neovim's built-in LSP client against `compactor lsp`, and the VS Code extension's
+# checks (npm ci, a syntax check and its tests). Needs nvim and npm (scripts/test-editors.sh).
+.PHONY: test-editors
+test-editors: build
+	scripts/test-editors.sh $(BUILD)/compactor
