@@ -47,6 +47,7 @@ bool read_round(std::string& chunk) {
 
 int run_lsp(const std::vector<std::string>& args) {
   if (!args.empty()) return usage_error("lsp takes no argument");
+  keep_running_on_closed_output();
   lsp::Server server(disk_access());
   lsp::MessageReader reader;
   std::string chunk;

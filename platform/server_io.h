@@ -10,6 +10,10 @@ namespace compactor {
 
 enum class InputStatus { kData, kNothing, kEnd };
 
+// Makes a write to a standard output whose reader has gone fail (write_standard_output returns
+// false) rather than end the process with a signal.
+void keep_running_on_closed_output();
+
 // Appends what has arrived on standard input to `out`: kData when bytes were read. With `wait`
 // it waits until something arrives; without, it returns kNothing at once when nothing has. kEnd
 // at the end of the input or when it cannot be read.

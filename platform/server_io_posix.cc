@@ -2,11 +2,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 
 #include "platform/server_io.h"
 
 namespace compactor {
+
+void keep_running_on_closed_output() {
+  std::signal(SIGPIPE, SIG_IGN);
+}
 
 InputStatus read_standard_input(std::string& out, bool wait) {
   pollfd in{STDIN_FILENO, POLLIN, 0};

@@ -13,15 +13,21 @@
 
 namespace compactor {
 
+// A write to a closed pipe fails with ERROR_NO_DATA here: nothing to change.
+void keep_running_on_closed_output() {}
+
 InputStatus read_standard_input(std::string& out, bool wait) {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   if (in == nullptr || in == INVALID_HANDLE_VALUE) return InputStatus::kEnd;
   DWORD wanted = 65536;
   if (GetFileType(in) == FILE_TYPE_PIPE) {
+    // A pipe that cannot be peeked at (as under Wine, for a pipe of the host) is read when the
+    // caller waits, and taken as empty when it does not; only a broken pipe is its end.
     DWORD available = 0;
-    if (!PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) return InputStatus::kEnd;
-    if (available == 0 && !wait) return InputStatus::kNothing;
-    if (available > 0) wanted = std::min(wanted, available);
+    bool peeked = PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr) != 0;
+    if (!peeked && GetLastError() == ERROR_BROKEN_PIPE) return InputStatus::kEnd;
+    if (!wait && (!peeked || available == 0)) return InputStatus::kNothing;
+    if (peeked && available > 0) wanted = std::min(wanted, available);
   } else if (!wait && GetFileType(in) != FILE_TYPE_DISK) {
     return InputStatus::kNothing;
   }
