@@ -119,3 +119,9 @@ clean:
 .PHONY: test-browser
 test-browser: $(BUILD)/CMakeCache.txt
 	JOBS=$(JOBS) scripts/test-browser.sh $(BUILD)
+
+# The editors: Neovim's built-in LSP client against `compactor lsp`, and the VS Code extension's
+# checks (npm ci, a syntax check and its tests). Needs nvim and npm (scripts/test-editors.sh).
+.PHONY: test-editors
+test-editors: build
+	scripts/test-editors.sh $(BUILD)/compactor

@@ -9,6 +9,7 @@
 #include "app/author_tools.h"
 #include "app/build_run.h"
 #include "app/identity.h"
+#include "app/lsp_command.h"
 #include "app/view_command.h"
 #include "platform/platform.h"
 #include "tools/diagnostics.h"
@@ -226,6 +227,10 @@ int run_view_command(const Invocation& inv) {
   return run_view(opts);
 }
 
+int run_lsp_command(const Invocation&) {
+  return run_lsp({});
+}
+
 // --- The table of commands -----------------------------------------------------------------------
 
 const CommandSpec kCommands[] = {
@@ -310,6 +315,17 @@ const CommandSpec kCommands[] = {
      "view needs a directory",
      {kOutput, kLineId, kTrain, kNoPlan, kQuiet, kVerbose},
      run_view_command},
+    {"lsp",
+     "compactor lsp",
+     "serve editors as a language server on standard input and output",
+     "Serves an editor as a language server (LSP, JSON-RPC with Content-Length framing) on\n"
+     "standard input and output: diagnostics as you type, with the same words as check, hover\n"
+     "on every field, completion of keywords, an outline and quick fixes. docs/editors.md\n"
+     "tells how to use it from VS Code and Neovim.\n",
+     nullptr,
+     nullptr,
+     {},
+     run_lsp_command},
 };
 
 const OptionSpec& option(OptionId id) {
@@ -484,7 +500,7 @@ std::string general_help() {
   text += "\ncommands:\n";
   for (const CommandSpec& c : kCommands) {
     if (*c.name == '\0') continue;
-    std::string label = std::string(c.name) + " " + c.operand;
+    std::string label = std::string(c.name) + " " + (c.operand != nullptr ? c.operand : "");
     label.resize(17, ' ');
     text += "  " + label + c.summary + "\n";
   }

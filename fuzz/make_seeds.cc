@@ -1,6 +1,8 @@
 // Writes the seed inputs that come from the writers' own sources into DIR/line, DIR/train,
-// DIR/both and DIR/dump (the directories must exist), so that the seeds follow the writers' text.
+// DIR/both, DIR/dump and DIR/lsp (the directories must exist), so that the seeds follow the
+// writers' text.
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "compiler/compiler.h"
@@ -15,6 +17,45 @@ bool write(const std::string& path, const std::string& bytes) {
   if (f == nullptr) return false;
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;
+}
+
+// A language server session on the writers' sources, as fuzz_lsp reads it (behind the byte
+// that sets the size of its pieces): the editor opens both sources, asks for everything the
+// server offers, changes a keyword, and ends the session.
+std::string lsp_session(const std::string& line, const std::string& train) {
+  using nlohmann::json;
+  const std::string line_uri = "file:///s/QUELDRANO%202_linea.txt";
+  const std::string train_uri = "file:///s/QUELDRANO%202_555-.txt";
+  auto at = [](const std::string& uri, int l, int c) {
+    return json{{"textDocument", {{"uri", uri}}}, {"position", {{"line", l}, {"character", c}}}};
+  };
+  const json range = {{"start", {{"line", 12}, {"character", 0}}},
+                      {"end", {{"line", 12}, {"character", 4}}}};
+  const json messages[] = {
+      {{"id", 1}, {"method", "initialize"}, {"params", {{"capabilities", json::object()}}}},
+      {{"method", "initialized"}, {"params", json::object()}},
+      {{"method", "textDocument/didOpen"},
+       {"params", {{"textDocument", {{"uri", line_uri}, {"version", 1}, {"text", line}}}}}},
+      {{"method", "textDocument/didOpen"},
+       {"params", {{"textDocument", {{"uri", train_uri}, {"version", 1}, {"text", train}}}}}},
+      {{"id", 2}, {"method", "textDocument/hover"}, {"params", at(line_uri, 12, 12)}},
+      {{"id", 3}, {"method", "textDocument/completion"}, {"params", at(train_uri, 3, 2)}},
+      {{"id", 4}, {"method", "textDocument/documentSymbol"}, {"params", at(train_uri, 0, 0)}},
+      {{"method", "textDocument/didChange"},
+       {"params", {{"textDocument", {{"uri", line_uri}, {"version", 2}}},
+                   {"contentChanges", {{{"range", range}, {"text", "pendenz"}}}}}}},
+      {{"id", 5}, {"method", "textDocument/codeAction"},
+       {"params", {{"textDocument", {{"uri", line_uri}}}, {"range", range}, {"context", json::object()}}}},
+      {{"id", 6}, {"method", "shutdown"}},
+      {{"method", "exit"}},
+  };
+  std::string stream(1, '\x3f');  // pieces of 64 bytes
+  for (json m : messages) {
+    m["jsonrpc"] = "2.0";
+    std::string body = m.dump();
+    stream += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  }
+  return stream;
 }
 
 }  // namespace
@@ -58,7 +99,8 @@ int main(int argc, char** argv) {
             write(dir + "/both/writers_both.txt", line + "\n#@#\n" + train) &&
             write(dir + "/dump/writers_records", std::string(1, '\0') + records) &&
             write(dir + "/dump/writers_grid", std::string(1, '\1') + grid) &&
-            write(dir + "/dump/writers_line", std::string(1, '\2') + plan);
+            write(dir + "/dump/writers_line", std::string(1, '\2') + plan) &&
+            write(dir + "/lsp/writers_session", lsp_session(line, train));
   if (!ok) {
     std::perror(dir.c_str());
     return 1;

@@ -3,9 +3,10 @@
 #
 #   fuzz/run.sh [SECONDS [TARGET...]]
 #
-# SECONDS per target (default: $FUZZ_SECONDS, else 60); TARGETs among line, train, both, dump
-# (default: all four). The corpora grow in $FUZZ_BUILD/corpus (default build-fuzz), the log of
-# each run is $FUZZ_BUILD/logs/TARGET.log, and every run adds a line to
+# SECONDS per target (default: $FUZZ_SECONDS, else 60); TARGETs among line, train, both, dump,
+# lsp (default: all five). A target with a dictionary of its own (fuzz/TARGET.dict) uses it
+# instead of fuzz/keywords.dict. The corpora grow in $FUZZ_BUILD/corpus (default build-fuzz),
+# the log of each run is $FUZZ_BUILD/logs/TARGET.log, and every run adds a line to
 # $FUZZ_BUILD/logs/history.tsv. A crash, a sanitizer report, a failed check or a timeout leaves
 # its input in $FUZZ_BUILD/artifacts and makes the script fail.
 set -euo pipefail
@@ -14,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-60}}
 [ "$#" -gt 0 ] && shift
 targets=("$@")
-[ "${#targets[@]}" -eq 0 ] && targets=(line train both dump)
+[ "${#targets[@]}" -eq 0 ] && targets=(line train both dump lsp)
 build=${FUZZ_BUILD:-build-fuzz}
 jobs=${JOBS:-2}
 
@@ -22,7 +23,7 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWit
   -DCOMPACTOR_FUZZ=ON -DCOMPACTOR_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$jobs" --target make_seeds $(printf 'fuzz_%s ' "${targets[@]}")
 
-for t in line train both dump; do
+for t in line train both dump lsp; do
   mkdir -p "$build/seeds/$t" "$build/corpus/$t"
 done
 mkdir -p "$build/logs" "$build/artifacts"
@@ -33,10 +34,12 @@ for t in "${targets[@]}"; do
   inputs=("$build/corpus/$t" "$build/seeds/$t")
   [ -d "fuzz/seeds/$t" ] && inputs+=("fuzz/seeds/$t")
   log="$build/logs/$t.log"
+  dict=fuzz/keywords.dict
+  [ -f "fuzz/$t.dict" ] && dict="fuzz/$t.dict"
   echo "fuzz_$t: ${seconds} s"
   status=0
   nice -n 19 "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -max_len=65536 -timeout=60 \
-    -dict=fuzz/keywords.dict -artifact_prefix="$build/artifacts/fuzz_$t-" -print_final_stats=1 \
+    -dict="$dict" -artifact_prefix="$build/artifacts/fuzz_$t-" -print_final_stats=1 \
     "${inputs[@]}" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   last=$(grep -E '^#[0-9]+[[:space:]]+(DONE|pulse|NEW|REDUCE|INITED)' "$log" | tail -1 || true)

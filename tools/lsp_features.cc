@@ -1,0 +1,445 @@
+#include "tools/lsp_features.h"
+
+#include <optional>
+
+#include "compiler/cells.h"
+
+namespace compactor::lsp {
+
+using nlohmann::json;
+
+namespace {
+
+// --- Hover -------------------------------------------------------------------------------------
+
+const char* section_phrase(RecordSection section) {
+  switch (section) {
+    case RecordSection::kLineGeneral:
+      return "the general section of the line source";
+    case RecordSection::kLineFeatures:
+      return "the feature part of the line source";
+    case RecordSection::kTrain:
+      break;
+  }
+  return "the train source";
+}
+
+std::string type_phrase(FieldType type) {
+  switch (type) {
+    case FieldType::kText:
+      return "A text, up to the next comma or the line end.";
+    case FieldType::kInt16:
+      return "A whole number of 16 bits: -32768 to 32767.";
+    case FieldType::kUint8:
+      return "A whole number from 0 to 255.";
+    case FieldType::kInt32:
+      break;
+  }
+  return "A whole number of 32 bits: -2147483648 to 2147483647.";
+}
+
+// The fields of a kind as a record line: "montagna, start, end, tunnel type".
+std::string record_line(const RecordKind& kind) {
+  std::string line = kind.keyword;
+  for (const FieldSpec& f : kind.fields) line += std::string(", ") + f.name;
+  return line;
+}
+
+// How a position of metres becomes a cell of the grid.
+enum class CellRule : uint8_t { kAt, kAfter, kBefore };
+
+struct PlacedField {
+  const char* keyword;
+  const char* field;
+  CellRule rule;
+  const char* what;  // what the cell holds
+};
+
+constexpr PlacedField kPlacedFields[] = {
+    {"pendenza", "position", CellRule::kAt, "the first cell of the gradient"},
+    {"montagna", "start", CellRule::kAt, "the tunnel's first cell"},
+    {"montagna", "end", CellRule::kBefore, "the tunnel's last cell"},
+    {"indicatori_vmax", "position", CellRule::kAfter, "the speed board's cell"},
+    {"cartello_indicatore", "position", CellRule::kAfter, "the indication board's cell"},
+    {"velocita", "position", CellRule::kAt, "the first cell of the speed limit"},
+    {"aderenza", "position", CellRule::kAt, "the first cell of the adhesion"},
+    {"segnale", "position", CellRule::kAfter, "the signal's cell"},
+    {"rallentamento", "x", CellRule::kAfter, "the slow order's start cell"},
+    {"abbattimento", "position", CellRule::kAt, "the cab-code point's cell"},
+    {"stazione", "position", CellRule::kAt, "the station's cell"},
+};
+
+const char* rule_text(CellRule rule) {
+  switch (rule) {
+    case CellRule::kAt:
+      return "P / 50, the rule of gradients, code points, speed and adhesion changes and tunnel "
+             "starts";
+    case CellRule::kAfter:
+      return "P / 50 + 1, the rule of boards, signals and slow-order points";
+    case CellRule::kBefore:
+      break;
+  }
+  return "P / 50 - 1, the rule of tunnel ends and station stop marks";
+}
+
+int64_t cell_of(int64_t p, CellRule rule) {
+  switch (rule) {
+    case CellRule::kAt:
+      return cell_at(p);
+    case CellRule::kAfter:
+      return cell_after(p);
+    case CellRule::kBefore:
+      break;
+  }
+  return cell_before(p);
+}
+
+std::string with_thousands(int64_t v) {
+  std::string digits = std::to_string(v < 0 ? -v : v);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+    out.push_back(digits[i]);
+  }
+  return v < 0 ? "-" + out : out;
+}
+
+// A field's value when it is a whole number of at most 12 digits, as the compile reads one.
+std::optional<int64_t> number_of(std::string_view s) {
+  bool negative = !s.empty() && s[0] == '-';
+  std::string_view digits = negative ? s.substr(1) : s;
+  if (digits.empty() || digits.size() > 12) return std::nullopt;
+  int64_t v = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  return negative ? -v : v;
+}
+
+// The cells a slow order's length and start place beyond the start cell.
+std::string slow_order_cells(const std::string& field,
+                             const std::vector<std::string_view>& values) {
+  std::optional<int64_t> x = values.empty() ? std::nullopt : number_of(values[0]);
+  if (!x) return "";
+  if (field == "x") {
+    if (*x <= 1500) return "\n\nNo warning board: the slow order starts within 1500 m.";
+    return "\n\nWarning board: " + cell_text(cell_after(*x - 1200)) + " ((x - 1200) / 50 + 1).";
+  }
+  std::optional<int64_t> l = values.size() > 2 ? number_of(values[2]) : std::nullopt;
+  if (field != "l" || !l) return "";
+  return "\n\nThe slow order's end cell: " + cell_text(cell_after(*x + *l)) +
+         " ((x + l) / 50 + 1).";
+}
+
+// Where a field of metres places its record in the grid, or "".
+std::string placement(const RecordKind& kind, const FieldSpec& spec, std::string_view value,
+                      const std::vector<std::string_view>& values) {
+  std::string text;
+  std::optional<int64_t> p = number_of(value);
+  for (const PlacedField& f : kPlacedFields) {
+    if (std::string_view(f.keyword) != kind.keyword || std::string_view(f.field) != spec.name) {
+      continue;
+    }
+    if (!p) return "\n\nNot a whole number: the compile cannot read it.";
+    text = "\n\n" + cell_text(cell_of(*p, f.rule)) + ": " + f.what + ", " + rule_text(f.rule) + ".";
+    if (*p % 50 != 0) {
+      text +=
+          " " + with_thousands(*p) + " m is not a multiple of 50 m: it goes into the nearest cell.";
+    }
+  }
+  if (std::string_view(kind.keyword) == "rallentamento")
+    text += slow_order_cells(spec.name, values);
+  return text;
+}
+
+// --- Completion --------------------------------------------------------------------------------
+
+// A snippet placeholder's text: "$", "}" and "\" are escaped.
+std::string placeholder(const char* name) {
+  std::string out;
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (*c == '$' || *c == '}' || *c == '\\') out.push_back('\\');
+    out.push_back(*c);
+  }
+  return out;
+}
+
+// The keyword of a snippet, and how many tab stops it takes: a curve's side and class and a
+// signal repetition's number of codes are chosen in the keyword itself.
+std::string snippet_keyword(const RecordKind& kind, int& stops) {
+  std::string keyword = kind.keyword;
+  if (keyword == "curva") {
+    stops = 2;
+    return "curva${1|d,s|}${2|1,2,3,4,5,6|}";
+  }
+  if (keyword == "ripetizione segnali") {
+    stops = 1;
+    return "ripetizione segnali ${1|9,4|} codici";
+  }
+  stops = 0;
+  return keyword;
+}
+
+std::string snippet(const RecordKind& kind) {
+  int stop = 0;
+  std::string text = snippet_keyword(kind, stop);
+  for (const FieldSpec& f : kind.fields) {
+    text += ", ${" + std::to_string(++stop) + ":" + placeholder(f.name) + "}";
+  }
+  return text;
+}
+
+// The section headers that the sources written by `compactor sources` use.
+constexpr const char* kLineHeaders[] = {"generale", "curve",       "pendenze", "montagne",
+                                        "cartelli", "indicazioni", "fine"};
+constexpr const char* kTrainHeaders[] = {"generale",      "aderenze", "vel_limite", "stazioni",
+                                         "rallentamenti", "segnali",  "codici",     "fine"};
+
+json section_items(const DocumentView& doc, const Range& replaced) {
+  json items = json::array();
+  auto add = [&](const char* name) {
+    std::string label = std::string("[") + name + "]";
+    items.push_back({{"label", label},
+                     {"kind", 22},  // struct: a section
+                     {"textEdit", {{"range", to_json(replaced)}, {"newText", label}}}});
+  };
+  if (doc.outline.kind == SourceKind::kTrain) {
+    for (const char* h : kTrainHeaders) add(h);
+  } else {
+    for (const char* h : kLineHeaders) add(h);
+  }
+  return items;
+}
+
+json keyword_items(RecordSection section, const Range& replaced, bool snippets) {
+  json items = json::array();
+  for (const RecordKind& kind : record_kinds()) {
+    if (kind.section != section) continue;
+    json item = {{"label", kind.keyword},
+                 {"kind", 14},  // keyword
+                 {"detail", kind.meaning},
+                 {"documentation", {{"kind", "markdown"}, {"value", describe_keyword(kind)}}}};
+    std::string text = snippets ? snippet(kind) : std::string(kind.keyword) + ", ";
+    item["textEdit"] = {{"range", to_json(replaced)}, {"newText", text}};
+    item["insertTextFormat"] = snippets ? 2 : 1;
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+// --- Symbols -----------------------------------------------------------------------------------
+
+Range range_of(const DocumentView& doc, int64_t start, int64_t end) {
+  return Range{doc.lines.position_of(start, doc.encoding),
+               doc.lines.position_of(end, doc.encoding)};
+}
+
+std::string field_or(const DocumentView& doc, const OutlineRecord& r, size_t i, const char* none) {
+  if (i >= r.fields.size() || r.fields[i].end == r.fields[i].start) return none;
+  return std::string(span_text(doc.text, r.fields[i]));
+}
+
+// The symbol of an outlined record, or null for a kind the outline does not list.
+json record_symbol(const DocumentView& doc, const OutlineRecord& r) {
+  std::string keyword = r.kind->keyword;
+  std::string name;
+  int kind = 0;
+  Span selected = r.keyword;
+  if (keyword == "stazione") {
+    name = field_or(doc, r, 16, "");
+    if (r.fields.size() > 16 && !name.empty()) selected = r.fields[16];
+    if (name.empty()) name = "stazione at " + field_or(doc, r, 0, "?") + " m";
+    kind = 23;  // struct
+  } else if (keyword == "montagna") {
+    name = "montagna " + field_or(doc, r, 0, "?") + " to " + field_or(doc, r, 1, "?") + " m";
+    kind = 2;  // module
+  } else if (keyword == "rallentamento") {
+    name = "rallentamento at " + field_or(doc, r, 0, "?") + " m, " + field_or(doc, r, 1, "?") +
+           " km/h over " + field_or(doc, r, 2, "?") + " m";
+    kind = 25;  // operator
+  } else if (keyword == "segnale") {
+    name = "segnale at " + field_or(doc, r, 0, "?") + " m";
+    kind = 24;  // event
+  } else {
+    return nullptr;
+  }
+  return {{"name", name},
+          {"detail", keyword == "stazione" ? "stazione at " + field_or(doc, r, 0, "?") + " m" : ""},
+          {"kind", kind},
+          {"range", to_json(range_of(doc, r.keyword.start, r.end()))},
+          {"selectionRange", to_json(range_of(doc, selected.start, selected.end))}};
+}
+
+// --- Code actions ------------------------------------------------------------------------------
+
+bool overlaps(const Span& s, int64_t start, int64_t end) {
+  return s.start <= end && s.end >= start;
+}
+
+// The diagnostics of the request's context that the action fixes: those named `name` that start
+// where `at` does (any place when `at` is null).
+json fixed_diagnostics(const json& context, const char* name, const json& at) {
+  json fixed = json::array();
+  if (!context.is_object() || !context.contains("diagnostics")) return fixed;
+  for (const json& d : context["diagnostics"]) {
+    if (!d.is_object() || d.value("code", json()) != name) continue;
+    if (!at.is_null() && d.value("range", json()).value("start", json()) != at) continue;
+    fixed.push_back(d);
+  }
+  return fixed;
+}
+
+// Whether the request's "only" allows quick fixes.
+bool wants_quick_fixes(const json& context) {
+  if (!context.is_object() || !context.contains("only")) return true;
+  for (const json& kind : context["only"]) {
+    if (kind.is_string() && std::string_view("quickfix").starts_with(kind.get<std::string>())) {
+      return true;
+    }
+  }
+  return false;
+}
+
+json keyword_fixes(const DocumentView& doc, int64_t start, int64_t end, const json& context) {
+  json actions = json::array();
+  for (const UnknownKeyword& u : doc.outline.unknown) {
+    if (!overlaps(u.span, start, end)) continue;
+    std::string_view field = span_text(doc.text, u.span);
+    std::string keyword = closest_keyword(field, u.section);
+    if (keyword.empty()) continue;
+    Range r = range_of(doc, u.span.start, u.span.end);
+    actions.push_back(
+        {{"title", "Change \"" + std::string(field) + "\" to \"" + keyword + "\""},
+         {"kind", "quickfix"},
+         {"isPreferred", true},
+         {"diagnostics", fixed_diagnostics(context, "unknown-keyword", to_json(r.start))},
+         {"edit",
+          {{"changes",
+            {{std::string(doc.uri), {{{"range", to_json(r)}, {"newText", keyword}}}}}}}}});
+  }
+  return actions;
+}
+
+json line_end_fix(const DocumentView& doc, const json& context) {
+  std::vector<TextEdit> edits = lone_cr_edits(doc.text, doc.encoding);
+  if (edits.empty()) return nullptr;
+  json changes = json::array();
+  for (const TextEdit& e : edits)
+    changes.push_back({{"range", to_json(e.range)}, {"newText", e.new_text}});
+  return {{"title", "Convert the lone CR line ends to CR LF"},
+          {"kind", "quickfix"},
+          {"diagnostics", fixed_diagnostics(context, "lone-cr", nullptr)},
+          {"edit", {{"changes", {{std::string(doc.uri), std::move(changes)}}}}}};
+}
+
+}  // namespace
+
+json to_json(const Position& p) {
+  return {{"line", p.line}, {"character", p.character}};
+}
+
+json to_json(const Range& r) {
+  return {{"start", to_json(r.start)}, {"end", to_json(r.end)}};
+}
+
+std::string cell_text(int64_t cell) {
+  return "cell " + std::to_string(cell) + ", " + with_thousands(cell * 50) + " m";
+}
+
+std::string describe_keyword(const RecordKind& kind) {
+  return "`" + std::string(kind.keyword) + "`: " + kind.meaning + ".\n\n```\n" + record_line(kind) +
+         "\n```\n\nRead in " + section_phrase(kind.section) +
+         ". A keyword field starts this record when it holds " + kind.test + ".";
+}
+
+std::string describe_field(const RecordKind& kind, size_t index,
+                           const std::vector<std::string_view>& values) {
+  const FieldSpec& spec = kind.fields[index];
+  std::string text = "`" + std::string(kind.keyword) + "` (" + kind.meaning + "), field " +
+                     std::to_string(index + 1) + " of " + std::to_string(kind.fields.size()) +
+                     ": `" + spec.name + "`";
+  if (spec.unit[0] != '\0') text += ", " + std::string(spec.unit);
+  if (spec.meaning[0] != '\0') text += "\n\n" + std::string(spec.meaning);
+  text += "\n\n" + type_phrase(spec.type);
+  std::string_view value = index < values.size() ? values[index] : std::string_view();
+  return text + placement(kind, spec, value, values);
+}
+
+json hover(const DocumentView& doc, const Position& at) {
+  int64_t offset = doc.lines.offset_of(at, doc.encoding);
+  RecordAt found = record_at(doc.outline, offset);
+  if (found.record == nullptr) return nullptr;
+  const OutlineRecord& r = *found.record;
+  std::string text;
+  Span span = r.keyword;
+  if (found.field < 0) {
+    text = describe_keyword(*r.kind);
+  } else {
+    std::vector<std::string_view> values;
+    for (const Span& s : r.fields) values.push_back(span_text(doc.text, s));
+    span = r.fields[static_cast<size_t>(found.field)];
+    text = describe_field(*r.kind, static_cast<size_t>(found.field), values);
+  }
+  return {{"contents", {{"kind", "markdown"}, {"value", text}}},
+          {"range", to_json(range_of(doc, span.start, span.end))}};
+}
+
+json completion(const DocumentView& doc, const Position& at, bool snippets) {
+  int64_t offset = doc.lines.offset_of(at, doc.encoding);
+  Position line_start{at.line, 0};
+  int64_t start = doc.lines.offset_of(line_start, doc.encoding);
+  std::string_view before =
+      doc.text.substr(static_cast<size_t>(start), static_cast<size_t>(offset - start));
+  size_t first = before.find_first_not_of(" \t");
+  if (before.find(',') != std::string_view::npos) return json::array();  // in a value
+  first = first == std::string_view::npos ? before.size() : first;
+  Range replaced{doc.lines.position_of(start + static_cast<int64_t>(first), doc.encoding), at};
+  if (first < before.size() && before[first] == '[') {
+    if (before.find(']') != std::string_view::npos) return json::array();
+    return section_items(doc, replaced);
+  }
+  if (doc.outline.kind == SourceKind::kOther) return json::array();
+  return keyword_items(section_at(doc.outline, offset), replaced, snippets);
+}
+
+json document_symbols(const DocumentView& doc) {
+  const Outline& o = doc.outline;
+  std::vector<json> sections(o.headers.size(), json::array());
+  json top = json::array();
+  std::vector<int64_t> section_end(o.headers.size());
+  for (size_t i = 0; i < o.headers.size(); ++i) section_end[i] = o.headers[i].span.end;
+  for (const OutlineRecord& r : o.records) {
+    json symbol = record_symbol(doc, r);
+    if (symbol.is_null()) continue;
+    if (r.section < 0) {
+      top.push_back(std::move(symbol));
+      continue;
+    }
+    size_t s = static_cast<size_t>(r.section);
+    sections[s].push_back(std::move(symbol));
+    section_end[s] = r.end();
+  }
+  for (size_t i = 0; i < o.headers.size(); ++i) {
+    if (sections[i].empty()) continue;
+    const Span& h = o.headers[i].span;
+    top.push_back({{"name", o.headers[i].name},
+                   {"kind", 3},  // namespace
+                   {"range", to_json(range_of(doc, h.start, section_end[i]))},
+                   {"selectionRange", to_json(range_of(doc, h.start, h.end))},
+                   {"children", std::move(sections[i])}});
+  }
+  return top;
+}
+
+json code_actions(const DocumentView& doc, const Range& range, const json& context) {
+  if (!wants_quick_fixes(context)) return json::array();
+  int64_t start = doc.lines.offset_of(range.start, doc.encoding);
+  int64_t end = doc.lines.offset_of(range.end, doc.encoding);
+  json actions = keyword_fixes(doc, start, end, context);
+  json line_ends = line_end_fix(doc, context);
+  if (!line_ends.is_null()) actions.push_back(std::move(line_ends));
+  return actions;
+}
+
+}  // namespace compactor::lsp
