@@ -184,8 +184,9 @@ int compile_directory(Model& m, const RunOptions& opts) {
   } else if (outcome == PassOutcome::kNoGrid) {
     print_report(opts, report, s);
     if (!opts.json) {
-      print_error(
-          format_note("no outputs written: the line source gave no line length", opts.color));
+      print_error(format_note(
+          "no outputs written: the line source gave no line length the grid can be made from",
+          opts.color));
     }
     status = kCannotFinish;
   } else if (m.error_code != 0 && opts.write_outputs && !opts.write_on_error) {

@@ -63,7 +63,7 @@ bool warn_behind_fill(ReaderContext& cx, const char* what, int32_t position, int
   int64_t cell = cell_at(position);
   if (cell >= fill_cell) return false;
   int64_t from = cell > 0 ? fill_cell + 1 : fill_cell;
-  warn(cx, kRankValue,
+  warn(cx, kRankValue, "position-out-of-order",
        std::string("the ") + what + " at " + std::to_string(position) + " m comes before " +
            std::to_string(fill_cell * 50) + " m, where the " + what +
            " before it starts; the grid is filled forward, so this one starts at " +
@@ -73,7 +73,7 @@ bool warn_behind_fill(ReaderContext& cx, const char* what, int32_t position, int
 
 bool past_line_end(ReaderContext& cx, const char* what, int64_t position) {
   if (position <= line_length(cx)) return false;
-  warn(cx, kRankValue,
+  warn(cx, kRankValue, "past-line-end",
        std::string(what) + " at " + std::to_string(position) + " m is past the end of the line (" +
            std::to_string(line_length(cx)) + " m)");
   return true;
@@ -83,7 +83,7 @@ bool past_line_end(ReaderContext& cx, const char* what, int64_t position) {
 bool warn_not_held(ReaderContext& cx, const FieldSpec& field, int64_t value,
                    const std::string& stored) {
   if (field_holds(field, value)) return false;
-  warn(cx, kRankValue,
+  warn(cx, kRankValue, "value-not-held",
        std::string("the ") + field.noun + " " + with_unit(value, field) +
            " is not a value the grid holds (" + holds_phrase(field) + "); " + stored);
   return true;
@@ -111,7 +111,7 @@ void warn_curve(ReaderContext& cx, int32_t start, int32_t length) {
   int64_t built = int64_t{cx.line.next_point} - 1;
   if (built <= 1 || start >= built) return;
   std::string after = std::to_string(built) + " m";
-  warn(cx, kRankValue,
+  warn(cx, kRankValue, "curve-overlap",
        "the curve at " + std::to_string(start) + " m starts before " + after +
            ", where the curve before it ends; " +
            (int64_t{start} + length <= built ? "it bends nothing"
@@ -122,13 +122,13 @@ void warn_tunnel(ReaderContext& cx, int32_t start, int32_t end) {
   if (!collecting(cx) || past_line_end(cx, "the tunnel", start)) return;
   if (end < start) {
     bool empty = cell_before(end) < cell_at(start);
-    warn(cx, kRankValue,
+    warn(cx, kRankValue, "tunnel-ends-before-start",
          "the tunnel ends at " + std::to_string(end) + " m, before it starts at " +
              std::to_string(start) + " m" + (empty ? "; it covers no cell" : ""));
     return;
   }
   if (end > line_length(cx)) {
-    warn(cx, kRankValue,
+    warn(cx, kRankValue, "past-line-end",
          "the tunnel ends at " + std::to_string(end) + " m, past the end of the line (" +
              std::to_string(line_length(cx)) + " m)");
   }
@@ -171,7 +171,7 @@ void warn_adhesion(ReaderContext& cx, int32_t position, int32_t adhesion) {
 
 void warn_clock(ReaderContext& cx, int64_t hours, int64_t minutes, int64_t seconds) {
   if (!collecting(cx) || time_holds(cx, minutes, seconds)) return;
-  warn(cx, kRankValue,
+  warn(cx, kRankValue, "time-out-of-range",
        "the clock " + written_time(hours, minutes, seconds) +
            " has minutes or seconds outside 0 to 59");
 }
@@ -181,7 +181,7 @@ void warn_station(ReaderContext& cx, int32_t position, int64_t hours, int64_t mi
   if (!collecting(cx) || past_line_end(cx, "the station", position)) return;
   int64_t stored = (hours * 60 + minutes) * 60 + seconds;
   if (time_holds(cx, minutes, seconds) || !fits_int32(stored)) return;  // too large: error 25
-  warn(cx, kRankValue,
+  warn(cx, kRankValue, "time-out-of-range",
        "the scheduled time " + written_time(hours, minutes, seconds) +
            " has minutes or seconds outside 0 to 59; it is stored as " + clock_text(stored));
 }

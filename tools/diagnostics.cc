@@ -22,6 +22,30 @@ std::string_view line_at(std::string_view source, int64_t offset) {
   return line.size() > kShown ? line.substr(0, kShown) : line;
 }
 
+// The text with its control characters written as escapes ("\r", "\x01"), so that a field
+// quoted from a source cannot move the terminal's cursor.
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      out += c;
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      const char* hex = "0123456789abcdef";
+      out += "\\x";
+      out += hex[u >> 4];
+      out += hex[u & 15];
+    }
+  }
+  return out;
+}
+
 // "PLACE: SEVERITY: TEXT": the place in bold and the severity in its colour.
 std::string headline(const std::string& place, const std::string& severity, Paint paint,
                      const std::string& text, bool color) {
@@ -31,7 +55,7 @@ std::string headline(const std::string& place, const std::string& severity, Pain
     out += painted(severity + ":", paint, color);
   }
   out += ' ';
-  out += text;
+  out += escaped(text);
   out += '\n';
   return out;
 }

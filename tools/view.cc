@@ -295,9 +295,12 @@ void append_sources(std::string& out, const std::optional<SourceReport>& sources
     if (i > 0) out += ",\n";
     append_diagnostic(out, sources->diagnostics[i]);
   }
-  out += "],\"writtenCodeCells\":";
-  append_list(out, std::vector<int64_t>(sources->written_code_cells.begin(),
-                                        sources->written_code_cells.end()));
+  out += ']';
+  if (sources->written_code_cells_known) {
+    out += ",\"writtenCodeCells\":";
+    append_list(out, std::vector<int64_t>(sources->written_code_cells.begin(),
+                                          sources->written_code_cells.end()));
+  }
   out += '}';
 }
 
@@ -361,6 +364,7 @@ SourceReport report_sources(const Model& names, bool with_plan, const Sources& s
   again.warnings = nullptr;
   read_sources(written, again, false);
   report.written_code_cells = code_point_cells(written.track_grid);
+  report.written_code_cells_known = written.error_code == 0;
   return report;
 }
 

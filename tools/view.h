@@ -30,6 +30,9 @@ struct SourceReport {
   // Cells that hold a code point (kind 12 or 13) when the sources are read without the cab-code
   // pass: the points written in the train source. Every other code point was inserted.
   std::vector<int> written_code_cells;
+  // False when the sources could not be read to their end: the points they write are then not
+  // all known, and the page tells inserted points by their code instead.
+  bool written_code_cells_known = true;
 };
 
 // Compiles the sources in memory as check does, with warnings, and reads them once more without

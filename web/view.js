@@ -122,11 +122,13 @@
     });
   }
 
-  const writtenCodeCells = new Set(data.sources ? data.sources.writtenCodeCells : []);
+  // The points the train source writes, when its sources could be read to their end.
+  const knowsWritten = Boolean(data.sources && data.sources.writtenCodeCells);
+  const writtenCodeCells = new Set(knowsWritten ? data.sources.writtenCodeCells : []);
 
   // Where a code point comes from: the train source, or the cab-code pass of the compile.
   function codePointOrigin(cell) {
-    if (data.sources) return writtenCodeCells.has(cell) ? "written" : "inserted";
+    if (knowsWritten) return writtenCodeCells.has(cell) ? "written" : "inserted";
     return grid.param1[cell] === INSERTED_CODE ? "inserted" : "written";
   }
 

@@ -190,7 +190,7 @@ describe("diagnostics on the map", () => {
     train = train.slice(0, second) + "rallentamento,   52000,    60, 1500, 0,  1,  0\r\n" + train.slice(second);
     fs.writeFileSync(trainPath, train, "latin1");
     try {
-      execFileSync(COMPACTOR, ["compile", dir], { stdio: "ignore" });
+      execFileSync(COMPACTOR, ["compile", dir, "--write-on-error"], { stdio: "ignore" });
     } catch (e) {
       assert.equal(e.status, 1, "done with a recorded error");
     }
