@@ -157,11 +157,42 @@ bool warn_if_outputs_older(const PlotOptions& opts) {
   return true;
 }
 
+namespace {
+
+// Why the picture or page must not go to `path`, or "": a path that holds something other than a
+// regular file (a device, a pipe, a link, a directory) or one of the scenario's own files.
+std::string page_target_problem(const PlotOptions& opts, const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(path, ec);
+  if (!ec && fs::exists(st) && !fs::is_regular_file(st)) {
+    return "cannot write " + path + ": it is not a regular file; give another -o";
+  }
+  const Model names = names_of(opts.identity);
+  const fs::path target = fs::weakly_canonical(path, ec);
+  std::vector<std::string> own = {line_output_name(names), record_output_name(names),
+                                  grid_output_name(names)};
+  for (const ScenarioText& text : kScenarioTexts) own.push_back(text.name(names));
+  for (const std::string& name : own) {
+    std::error_code other;
+    if (!ec && fs::weakly_canonical(join_path(opts.dir, name), other) == target && !other) {
+      return "cannot write " + path + ": it is one of the scenario's own files; give another -o";
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
 bool write_page(const PlotOptions& opts, const std::string& extension, const std::string& bytes) {
   const std::string out_path = opts.out_path.empty()
                                    ? join_path(opts.dir, opts.identity.line_id + "_" +
                                                              opts.identity.train_number + extension)
                                    : opts.out_path;
+  if (std::string problem = page_target_problem(opts, out_path); !problem.empty()) {
+    std::fputs(format_note(problem).c_str(), stderr);
+    return false;
+  }
   if (FileResult f = replace_file(out_path, bytes); !f.ok) {
     std::fputs(format_note("cannot write " + out_path + ": " + f.reason).c_str(), stderr);
     return false;

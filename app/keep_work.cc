@@ -27,11 +27,15 @@ std::string changed_texts(const RunOptions& opts) {
   return refusals;
 }
 
-bool holds_the_error(const Model& m, const Sources& s, const SourceFile& f) {
+bool holds_the_error(const Model& m, const Sources&, const SourceFile& f) {
   if (m.error_code == 0) return false;
-  const std::string& file = m.error_source.file;
-  if (file.empty() || file == f.name) return true;
-  return &f == &s.line && m.error_code == kErrReadFailure;
+  if (m.error_log.empty()) return m.error_source.file.empty() || m.error_source.file == f.name;
+  // Where the errors arose, not where the outcome points: a line-source error that stopped the
+  // train half at one of its records is in the line source alone.
+  for (const RecordedError& e : m.error_log) {
+    if (e.source.file.empty() || e.source.file == f.name) return true;
+  }
+  return false;
 }
 
 }  // namespace compactor

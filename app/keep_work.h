@@ -16,9 +16,8 @@ namespace compactor {
 // none or opts.force.
 std::string changed_texts(const RunOptions& opts);
 
-// Whether `f`, one of the two sources in `s`, holds the error recorded in `m`: the error names
-// it; an error that names no source is in both; and a read failure counts for
-// the line source too, wherever it was found.
+// Whether `f`, one of the two sources in `s`, holds an error recorded in `m`: one of the errors
+// recorded names it, or names no source at all (then it is in both).
 bool holds_the_error(const Model& m, const Sources& s, const SourceFile& f);
 
 }  // namespace compactor

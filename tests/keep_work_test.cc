@@ -90,7 +90,11 @@ TEST(KeepWork, DeleteSourcesKeepsTheSourceThatHoldsTheError) {
       {"error in the line source", small_line("pendenza, 999999, 0\r\n"),
        small_train("sabbia, 1\r\n"), "error 15", true, false},
       {"read failure in the train source", small_line(), small_train("sabbia, 1x\r\n"), "error 25",
-       true, true},
+       false, true},
+      // The tunnel beyond the grid is the line source's error; the train half then stops at its
+      // first slow order, where the outcome points. The line source holds the error.
+      {"line error that stops the train half", small_line("montagna, 240000, 240500, 2\r\n"),
+       small_train("rallentamento, 5000, 60, 500, 0, 0, 0\r\n"), "error 15", true, false},
       // Three code points fill the windows before the slow order: the cab-code pass records
       // error 12, which names the slow order's record in the train source.
       {"error of the cab-code pass", small_line(),

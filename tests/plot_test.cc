@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <set>
 #include <string>
@@ -444,6 +446,30 @@ TEST(PlotTest, WarnsWhenTheOutputsAreOlderThanTheSources) {
   std::filesystem::remove(dir.file(test::kTrainSource));
   std::filesystem::remove(dir.file(test::kLineSource));
   EXPECT_EQ(run_compactor({"plot", dir.str()}).err, "");
+}
+
+// -o never replaces what is not a picture: a pipe, a link, or one of the scenario's own files
+// stays as it was, and the command fails.
+TEST(PlotTest, OutputThatIsNotAPictureIsRefused) {
+  ScratchDir dir;
+  ScratchDir elsewhere;  // the pipe and the link, where snapshots do not open them
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  ASSERT_EQ(run_compactor({"compile", dir.str()}).exit_status, 0);
+  ASSERT_EQ(mkfifo(elsewhere.file("pipe").c_str(), 0600), 0);
+  std::filesystem::create_symlink(dir.file(test::kNotes), elsewhere.file("link.svg"));
+  const auto before = snapshot(dir.path(), test::Contents::kDigest);
+  for (const std::string& target : {elsewhere.file("pipe"), elsewhere.file("link.svg"),
+                                    dir.file(test::kLineSource), dir.file(test::kRecords)}) {
+    SCOPED_TRACE(target);
+    for (const char* command : {"plot", "view"}) {
+      Result r = run_compactor({command, dir.str(), "-o", target});
+      EXPECT_EQ(r.exit_status, 3) << r.err;
+      EXPECT_NE(r.err.find("cannot write " + target), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(elsewhere.file("pipe")));
+  EXPECT_TRUE(std::filesystem::is_symlink(elsewhere.file("link.svg")));
+  EXPECT_EQ(snapshot(dir.path(), test::Contents::kDigest), before);
 }
 
 }  // namespace
