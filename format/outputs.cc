@@ -33,6 +33,13 @@ size_t put_tagged(char* p, const TaggedValue& v) {
   return 2;
 }
 
+// Writes the fields of a layout at p, in file order; returns the end.
+template <class Layout, class Struct>
+char* put_fields(char* p, const Layout& layout, const Struct& s) {
+  for_each_field(layout, [&](const auto& f) { p = put_field(p, s.*f.member); });
+  return p;
+}
+
 }  // namespace
 
 size_t line_output_size(const Model& m) {
@@ -70,49 +77,18 @@ std::string encode_line_output(const Model& m) {
 }
 
 std::string encode_record_output(const Model& m) {
-  std::string out;
   size_t size = 0;
-  for (const ScenarioItem& r : m.items) size += 34 + r.text.size();
-  out.reserve(size);
-  for (const ScenarioItem& r : m.items) {
-    put_u8(out, r.kind);
-    put_i32(out, r.value1);
-    put_i32(out, r.value2);
-    put_i32(out, r.value3);
-    put_u8(out, r.mark);
-    // Texts are limited to 65535 bytes when they are read, so the length always fits.
-    put_u16(out, static_cast<uint16_t>(r.text.size()));
-    out.append(r.text);
-    put_i16(out, r.num1);
-    put_i16(out, r.num2);
-    put_i16(out, r.num3);
-    put_i16(out, r.num4);
-    put_i16(out, r.num5);
-    put_u8(out, r.flag1);
-    put_u8(out, r.flag2);
-    put_u8(out, r.flag3);
-    put_u8(out, r.flag4);
-    put_i32(out, r.check_code);
-  }
+  for (const ScenarioItem& r : m.items) size += kRecordFixedBytes + r.text.size();
+  std::string out(size, '\0');
+  char* p = out.data();
+  for (const ScenarioItem& r : m.items) p = put_fields(p, kRecordLayout, r);
   return out;
 }
 
 std::string encode_grid_output(const Model& m) {
-  std::string out;
-  out.reserve(m.track_grid.size() * kCellBytes);
-  for (const TrackCell& c : m.track_grid) {
-    put_u8(out, c.kind);
-    put_i16(out, c.param1);
-    put_i16(out, c.param2);
-    put_i16(out, c.param3);
-    put_i16(out, c.param4);
-    put_u8(out, c.signal_time);
-    put_u8(out, c.approach_code);
-    put_u8(out, c.tunnel_type);
-    put_u8(out, c.speed_limit);
-    put_u8(out, c.gradient_code);
-    put_u8(out, c.adhesion);
-  }
+  std::string out(m.track_grid.size() * kCellBytes, '\0');
+  char* p = out.data();
+  for (const TrackCell& c : m.track_grid) p = put_fields(p, kCellLayout, c);
   return out;
 }
 

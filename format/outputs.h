@@ -5,11 +5,10 @@
 #include <functional>
 #include <string>
 
+#include "format/layouts.h"
 #include "model/model.h"
 
 namespace compactor {
-
-constexpr size_t kCellBytes = 15;
 
 // The plan table: (plan_last + 1) * 2 tagged values, all x then all y.
 std::string encode_line_output(const Model& m);

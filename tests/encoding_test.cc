@@ -7,6 +7,7 @@
 
 #include "compiler/compiler.h"
 #include "model/model.h"
+#include "format/coding.h"
 #include "format/outputs.h"
 #include "compiler/compile.h"
 
@@ -142,6 +143,33 @@ TEST(GridOutput, SizeFollowsTheLastCell) {
   Model m;
   create_grid(m, 4700);
   EXPECT_EQ(encode_grid_output(m).size(), 70515u);
+}
+
+// The little-endian helpers, pinned byte by byte against values whose bytes all differ.
+TEST(Coding, LittleEndianByteOrder) {
+  std::string out(29, '\0');
+  char* p = out.data();
+  p = put_u8(p, 0xA1);
+  p = put_u16(p, 0xB2C3);
+  p = put_i16(p, -2);
+  p = put_u32(p, 0xD4E5F607u);
+  p = put_i32(p, INT32_MIN + 1);
+  p = put_f64(p, -2.5);  // 0xC004000000000000
+  p = put_f64(p, 0.1);   // 0x3FB999999999999A
+  ASSERT_EQ(p, out.data() + out.size());
+  const std::string expected = bytes({0xA1}) + bytes({0xC3, 0xB2}) + bytes({0xFE, 0xFF}) +
+                               bytes({0x07, 0xF6, 0xE5, 0xD4}) + bytes({0x01, 0, 0, 0x80}) +
+                               bytes({0, 0, 0, 0, 0, 0, 0x04, 0xC0}) +
+                               bytes({0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0xB9, 0x3F});
+  ASSERT_EQ(out, expected);
+
+  const auto* in = reinterpret_cast<const unsigned char*>(out.data());
+  EXPECT_EQ(get_u16(in + 1), 0xB2C3);
+  EXPECT_EQ(get_i16(in + 3), -2);
+  EXPECT_EQ(get_u32(in + 5), 0xD4E5F607u);
+  EXPECT_EQ(get_i32(in + 9), INT32_MIN + 1);
+  EXPECT_EQ(get_f64(in + 13), -2.5);
+  EXPECT_EQ(get_f64(in + 21), 0.1);
 }
 
 // Writes the plan table as tagged values: x of every point, then y of every point.
