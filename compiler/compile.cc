@@ -168,7 +168,7 @@ PassOutcome compile_model(Model& m, int32_t with_plan, Sources& s) {
   m.error_position = 0;
   m.error_source = SourcePos{};
   m.track_grid.clear();
-  m.plan_table.clear();
+  m.plan = LinePlan{};
   clear_items(m);
   read_sources(m, s);
   if (!m.has_grid()) return PassOutcome::kNoGrid;

@@ -460,10 +460,10 @@ bool read_line_source(Context& cx, LineFeatureState& st) {
   m.tunnel_count = 0;
   st = LineFeatureState{};
   if (m.with_plan != 0) {
-    m.profile(0, 0) = TaggedValue::Integer(0);
-    m.profile(0, 1) = TaggedValue::Integer(0);
-    m.profile(1, 0) = TaggedValue::Integer(0);
-    m.profile(1, 1) = TaggedValue::Integer(1);
+    m.plan.x.append(TaggedValue::Integer(0));  // metre 0
+    m.plan.y.append(TaggedValue::Integer(0));
+    m.plan.x.append(TaggedValue::Integer(0));  // metre 1
+    m.plan.y.append(TaggedValue::Integer(1));
   }
   if (read_feature_part(cx, st) == FeatureEnd::kStop) return false;
   complete_gradients(m, st);

@@ -1,5 +1,7 @@
 #include "format/decode.h"
 
+#include <iterator>
+
 #include "format/coding.h"
 #include "format/layouts.h"
 
@@ -19,6 +21,17 @@ const unsigned char* at(std::string_view bytes, size_t offset) {
 template <class Layout, class Struct>
 void get_fields(const unsigned char* p, const Layout& layout, Struct& s) {
   for_each_field(layout, [&](const auto& f) { get_field(p, s.*f.member); });
+}
+
+// "0 (empty), 2 (integer) and 5 (double)": the tags of the line output.
+std::string line_tag_list() {
+  std::string out;
+  const size_t count = std::size(kLineValueLayouts);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) out += i + 1 == count ? " and " : ", ";
+    out += std::to_string(kLineValueLayouts[i].tag) + " (" + kLineValueLayouts[i].name + ")";
+  }
+  return out;
 }
 
 bool is_board_text(const ScenarioItem& r) {
@@ -98,39 +111,30 @@ std::optional<std::vector<TrackCell>> decode_grid(std::string_view bytes, Decode
 
 std::optional<Plan> decode_line(std::string_view bytes, DecodeError& error) {
   std::vector<TaggedValue> values;
-  values.reserve(bytes.size() / 10 + 1);
+  values.reserve(bytes.size() / kLineValueMaxBytes + 1);
   size_t o = 0;
   while (o < bytes.size()) {
     const std::string which = "value " + std::to_string(values.size());
-    if (bytes.size() - o < 2) {
+    if (bytes.size() - o < kLineTagBytes) {
       error = {o, which + " is cut short inside its tag"};
       return std::nullopt;
     }
-    uint16_t tag = get_u16(at(bytes, o));
-    size_t payload = tag == TaggedValue::kEmpty     ? 0
-                     : tag == TaggedValue::kInteger ? 2
-                     : tag == TaggedValue::kDouble  ? 8
-                                                    : SIZE_MAX;
-    if (payload == SIZE_MAX) {
-      error = {o, which + " has the tag " + std::to_string(tag) +
-                      ", which is none of 0 (empty), 2 (integer) and 5 (double)"};
+    const uint16_t tag = get_u16(at(bytes, o));
+    const LineValueLayout* layout = line_value_layout(tag);
+    if (layout == nullptr) {
+      error = {o, which + " has the tag " + std::to_string(tag) + ", which is none of " +
+                      line_tag_list()};
       return std::nullopt;
     }
-    if (bytes.size() - o - 2 < payload) {
+    const size_t left = bytes.size() - o - kLineTagBytes;
+    if (left < layout->number_bytes) {
       error = {o, which + " is cut short: its tag " + std::to_string(tag) + " needs " +
-                      std::to_string(payload) + " bytes, the file has " +
-                      std::to_string(bytes.size() - o - 2) + " left"};
+                      std::to_string(layout->number_bytes) + " bytes, the file has " +
+                      std::to_string(left) + " left"};
       return std::nullopt;
     }
-    const unsigned char* p = at(bytes, o + 2);
-    if (tag == TaggedValue::kInteger) {
-      values.push_back(TaggedValue::Integer(get_i16(p)));
-    } else if (tag == TaggedValue::kDouble) {
-      values.push_back(TaggedValue::Double(get_f64(p)));
-    } else {
-      values.push_back(TaggedValue{});
-    }
-    o += 2 + payload;
+    values.push_back(get_line_value(at(bytes, o)));
+    o += kLineTagBytes + layout->number_bytes;
   }
   if (values.size() % 2 != 0) {
     error = {o, "the file holds " + std::to_string(values.size()) +

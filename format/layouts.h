@@ -1,7 +1,8 @@
 // The byte layouts of the record output and the grid output: their fields in file order, each
 // with the name the listings give it and the member of the model's struct that holds it. The
 // encoder, the decoder, the dump listings and the tests for cleared records and blank cells all
-// walk these tables.
+// walk these tables. The line output's values are laid out in model/line_plan.h, since the plan
+// is built in its encoding.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,36 @@
 #include "model/model.h"
 
+#include <algorithm>
+
 namespace compactor {
+
+void PlanColumn::reset(size_t points) {
+  // Fresh zeroed storage, room for every value at its widest: each page is written once, by the
+  // plan, and the empty values after the last one appended are the zero bytes already there.
+  std::vector<unsigned char, ZeroedAllocator<unsigned char>> fresh;
+  fresh.resize(points * kLineValueMaxBytes);
+  bytes_.swap(fresh);
+  stretches_.clear();
+  points_ = points;
+  appended_ = 0;
+  end_ = 0;
+  last_tag_ = kNoStretch;
+}
+
+void PlanColumn::start_stretch(TaggedValue::Tag tag) {
+  stretches_.push_back(Stretch{appended_, end_, tag});
+  last_tag_ = tag;
+}
+
+TaggedValue PlanColumn::at(size_t metre) const {
+  if (metre >= appended_) return TaggedValue{};
+  // The last stretch that starts at or before the metre.
+  auto after = std::upper_bound(stretches_.begin(), stretches_.end(), metre,
+                                [](size_t m, const Stretch& s) { return m < s.first_metre; });
+  const Stretch& s = *(after - 1);
+  return get_line_value(bytes_.data() + s.offset +
+                        (metre - s.first_metre) * line_value_bytes(s.tag));
+}
 
 void create_grid(Model& m, int32_t last) {
   m.track_grid.assign(static_cast<size_t>(last) + 1, TrackCell{});
@@ -8,9 +38,8 @@ void create_grid(Model& m, int32_t last) {
 }
 
 void create_profile(Model& m, int32_t last) {
-  PlanTable fresh;
-  fresh.resize(2 * (static_cast<size_t>(last) + 1));  // zeroed storage: every element empty
-  m.plan_table.swap(fresh);
+  m.plan.x.reset(static_cast<size_t>(last) + 1);
+  m.plan.y.reset(static_cast<size_t>(last) + 1);
   m.plan_last = last;
 }
 
