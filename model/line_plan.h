@@ -75,9 +75,21 @@ constexpr size_t line_value_bytes(TaggedValue::Tag tag) {
   return kLineTagBytes + line_value_layout(tag)->number_bytes;
 }
 
+// Writes a double value at p, field by field: the tag, then the double's 64 bits. Returns the
+// end of the value.
+inline unsigned char* put_line_double(unsigned char* p, double v) {
+  p[0] = TaggedValue::kDouble;  // the tag's high byte is 0
+  p[1] = 0;
+  unsigned char* number = p + kLineTagBytes;
+  const auto bits = std::bit_cast<uint64_t>(v);
+  for (int i = 0; i < 8; ++i) number[i] = static_cast<unsigned char>((bits >> (8 * i)) & 0xFF);
+  return number + 8;
+}
+
 // Writes v at p, field by field: the tag, then its number. Returns the end of the value.
 inline unsigned char* put_line_value(unsigned char* p, const TaggedValue& v) {
-  p[0] = v.tag;  // the tag's high byte is 0
+  if (v.tag == TaggedValue::kDouble) return put_line_double(p, v.real);
+  p[0] = v.tag;
   p[1] = 0;
   unsigned char* number = p + kLineTagBytes;
   if (v.tag == TaggedValue::kInteger) {
@@ -85,11 +97,6 @@ inline unsigned char* put_line_value(unsigned char* p, const TaggedValue& v) {
     number[0] = static_cast<unsigned char>(bits & 0xFF);
     number[1] = static_cast<unsigned char>(bits >> 8);
     return number + 2;
-  }
-  if (v.tag == TaggedValue::kDouble) {
-    const auto bits = std::bit_cast<uint64_t>(v.real);
-    for (int i = 0; i < 8; ++i) number[i] = static_cast<unsigned char>((bits >> (8 * i)) & 0xFF);
-    return number + 8;
   }
   return number;
 }
@@ -164,7 +171,7 @@ class PlanColumn {
   class DoubleWriter {
    public:
     explicit DoubleWriter(unsigned char* p) : p_(p) {}
-    void put(double v) { p_ = put_line_value(p_, TaggedValue::Double(v)); }
+    void put(double v) { p_ = put_line_double(p_, v); }
 
    private:
     unsigned char* p_;

@@ -218,7 +218,7 @@ void expect_same_value(const TaggedValue& got, const TaggedValue& expected, cons
                        size_t point) {
   ASSERT_EQ(got.tag, expected.tag) << what << " " << point;
   if (got.tag == TaggedValue::kInteger) {
-    ASSERT_EQ(got.integer, expected.integer) << what << " " << point;
+    ASSERT_EQ(int16_t{got.integer}, int16_t{expected.integer}) << what << " " << point;
   }
   if (got.tag == TaggedValue::kDouble) {
     ASSERT_EQ(std::bit_cast<uint64_t>(double{got.real}),
