@@ -148,12 +148,9 @@ struct ZeroedAllocator {
 // One coordinate of the plan, metre by metre, as its half of the line output. Values are
 // appended in order of metre, each written in its encoding after the one before. The metres not
 // appended yet are empty: their two zero bytes each are already in the zeroed storage after the
-// last value appended, so the half is complete at any time.
+// last value appended, so the half is complete at any time. The storage is the plan's.
 class PlanColumn {
  public:
-  // Room for `points` values, all empty; what was held before is dropped.
-  void reset(size_t points);
-
   size_t points() const { return points_; }
   // The values appended so far: those of metres 0 to appended() - 1.
   size_t appended() const { return appended_; }
@@ -162,7 +159,7 @@ class PlanColumn {
   void append(const TaggedValue& v) {
     assert(appended_ < points_);
     if (v.tag != last_tag_) start_stretch(v.tag);  // also the first value
-    end_ = static_cast<size_t>(put_line_value(bytes_.data() + end_, v) - bytes_.data());
+    end_ = static_cast<size_t>(put_line_value(bytes_ + end_, v) - bytes_);
     ++appended_;
   }
 
@@ -182,7 +179,7 @@ class PlanColumn {
   DoubleWriter append_doubles(size_t n) {
     assert(n <= points_ - appended_);
     if (last_tag_ != TaggedValue::kDouble) start_stretch(TaggedValue::kDouble);
-    unsigned char* first = bytes_.data() + end_;
+    unsigned char* first = bytes_ + end_;
     end_ += n * line_value_bytes(TaggedValue::kDouble);
     appended_ += n;
     return DoubleWriter(first);
@@ -192,7 +189,7 @@ class PlanColumn {
   TaggedValue at(size_t metre) const;
 
   // This half of the line output, and its length in bytes.
-  const unsigned char* bytes() const { return bytes_.data(); }
+  const unsigned char* bytes() const { return bytes_; }
   size_t byte_size() const { return end_ + kLineTagBytes * (points_ - appended_); }
 
  private:
@@ -204,9 +201,13 @@ class PlanColumn {
     TaggedValue::Tag tag;
   };
 
+  friend class LinePlan;
+
+  // Starts afresh, all `points` values empty, on zeroed storage with room for each at its widest.
+  void start(unsigned char* storage, size_t points);
   void start_stretch(TaggedValue::Tag tag);
 
-  std::vector<unsigned char, ZeroedAllocator<unsigned char>> bytes_;
+  unsigned char* bytes_ = nullptr;  // the column's part of the plan's storage
   std::vector<Stretch> stretches_;
   size_t points_ = 0;
   size_t appended_ = 0;
@@ -216,13 +217,28 @@ class PlanColumn {
   uint16_t last_tag_ = kNoStretch;
 };
 
-// The plan: x(0 .. last), then y(0 .. last), which is the line output's order.
-struct LinePlan {
+// The plan: x(0 .. last), then y(0 .. last), which is the line output's order. Both columns lie
+// in one block of zeroed storage, x's room first.
+class LinePlan {
+ public:
   PlanColumn x;
   PlanColumn y;
 
+  LinePlan() = default;
+  LinePlan(const LinePlan& other);
+  LinePlan& operator=(const LinePlan& other);
+  // A moved vector keeps its block, so the columns' places in it stay right.
+  LinePlan(LinePlan&&) noexcept = default;
+  LinePlan& operator=(LinePlan&&) noexcept = default;
+
+  // Room for `points` values in each column, all empty; what was held before is dropped.
+  void reset(size_t points);
+
   // The line output's length in bytes.
   size_t byte_size() const { return x.byte_size() + y.byte_size(); }
+
+ private:
+  std::vector<unsigned char, ZeroedAllocator<unsigned char>> storage_;
 };
 
 }  // namespace compactor

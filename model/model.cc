@@ -4,12 +4,8 @@
 
 namespace compactor {
 
-void PlanColumn::reset(size_t points) {
-  // Fresh zeroed storage, room for every value at its widest: each page is written once, by the
-  // plan, and the empty values after the last one appended are the zero bytes already there.
-  std::vector<unsigned char, ZeroedAllocator<unsigned char>> fresh;
-  fresh.resize(points * kLineValueMaxBytes);
-  bytes_.swap(fresh);
+void PlanColumn::start(unsigned char* storage, size_t points) {
+  bytes_ = storage;
   stretches_.clear();
   points_ = points;
   appended_ = 0;
@@ -28,8 +24,28 @@ TaggedValue PlanColumn::at(size_t metre) const {
   auto after = std::upper_bound(stretches_.begin(), stretches_.end(), metre,
                                 [](size_t m, const Stretch& s) { return m < s.first_metre; });
   const Stretch& s = *(after - 1);
-  return get_line_value(bytes_.data() + s.offset +
-                        (metre - s.first_metre) * line_value_bytes(s.tag));
+  return get_line_value(bytes_ + s.offset + (metre - s.first_metre) * line_value_bytes(s.tag));
+}
+
+void LinePlan::reset(size_t points) {
+  // Fresh zeroed storage, room for every value at its widest: each page is written once, by the
+  // plan, and the empty values after the last one appended are the zero bytes already there.
+  std::vector<unsigned char, ZeroedAllocator<unsigned char>> fresh;
+  fresh.resize(2 * points * kLineValueMaxBytes);
+  storage_.swap(fresh);
+  x.start(storage_.data(), points);
+  y.start(storage_.data() + points * kLineValueMaxBytes, points);
+}
+
+LinePlan::LinePlan(const LinePlan& other) : x(other.x), y(other.y), storage_(other.storage_) {
+  // The same places in the copied storage.
+  x.bytes_ = storage_.data() + (other.x.bytes_ - other.storage_.data());
+  y.bytes_ = storage_.data() + (other.y.bytes_ - other.storage_.data());
+}
+
+LinePlan& LinePlan::operator=(const LinePlan& other) {
+  if (this != &other) *this = LinePlan(other);
+  return *this;
 }
 
 void create_grid(Model& m, int32_t last) {
@@ -38,8 +54,7 @@ void create_grid(Model& m, int32_t last) {
 }
 
 void create_profile(Model& m, int32_t last) {
-  m.plan.x.reset(static_cast<size_t>(last) + 1);
-  m.plan.y.reset(static_cast<size_t>(last) + 1);
+  m.plan.reset(static_cast<size_t>(last) + 1);
   m.plan_last = last;
 }
 

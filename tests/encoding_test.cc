@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "compiler/compiler.h"
 #include "model/model.h"
@@ -286,6 +287,18 @@ TEST(LineOutput, PlanHeldAsItsEncoding) {
   size_t offered = 0;
   encode_line_output_in_pieces(m, [&](const char*, size_t) { return ++offered < 2; });
   EXPECT_EQ(offered, 2u);
+
+  // A copy holds bytes of its own, and a move takes them along.
+  Model copy = m;
+  m.plan.reset(1);
+  EXPECT_EQ(line_output_size(m), 4u);
+  EXPECT_EQ(encode_line_output(copy), out);
+  const Model moved = std::move(copy);
+  EXPECT_EQ(encode_line_output(moved), out);
+  for (size_t i = 0; i < points; ++i) {
+    expect_same_value(moved.plan.x.at(i), x_of(i), "x moved", i);
+    expect_same_value(moved.plan.y.at(i), y_of(i), "y moved", i);
+  }
 }
 
 // A whole compile puts the stamps and the integrity codes where the simulator looks for them.
