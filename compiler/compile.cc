@@ -38,7 +38,7 @@ PassOutcome compile_model(Model& m, bool with_plan, Sources& s) {
   m.error_log.clear();
   m.slow_order_origins.clear();
   m.track_grid.clear();
-  m.plan_table.clear();
+  m.plan = LinePlan{};
   clear_items(m);
   read_sources(m, s, with_plan);
   if (!m.has_grid()) return PassOutcome::kNoGrid;

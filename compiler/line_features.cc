@@ -137,21 +137,27 @@ namespace {
 
 constexpr int32_t kMaxPlanPoint = 1000000;
 
+double plan_number(const PlanColumn& column, int32_t point) {
+  return column.at(static_cast<size_t>(point)).number();
+}
+
 // Builds the plan from point st.next_point up to point `to`, each point from the two before it:
 // a straight step when k is 0, else a step turned by k. For a curve record (`checked`) it
 // returns false with error 103 where a step-by-step walk would stop: at a point beyond the plan
-// table (tested before the step) or once point 1,000,000 is done (tested after it); the points
-// computed until then stay. Unchecked, `to` must lie inside the table.
+// (tested before the step) or once point 1,000,000 is done (tested after it); the points
+// computed until then stay. Unchecked, `to` must lie inside the plan.
 bool build_plan(Model& mo, LineFeatureState& st, int32_t to, double k, bool curved, bool checked) {
   if (st.next_point > to) return true;
   const int32_t last = checked ? std::min({to, mo.plan_last, kMaxPlanPoint}) : to;
   if (st.next_point <= last) {
     // The last two points are kept at hand: (x1, y1) is point m - 1 and (x2, y2) point m - 2.
-    TaggedValue* xs = &mo.profile(0, 0);
-    TaggedValue* ys = &mo.profile(0, 1);
     const int32_t first = st.next_point;
-    double x1 = xs[first - 1].number(), y1 = ys[first - 1].number();
-    double x2 = xs[first - 2].number(), y2 = ys[first - 2].number();
+    double x1 = plan_number(mo.plan.x, first - 1), y1 = plan_number(mo.plan.y, first - 1);
+    double x2 = plan_number(mo.plan.x, first - 2), y2 = plan_number(mo.plan.y, first - 2);
+    // Points are appended in order: point `first` is the next one of each column.
+    const auto count = static_cast<size_t>(last - first + 1);
+    PlanColumn::DoubleWriter xs = mo.plan.x.append_doubles(count);
+    PlanColumn::DoubleWriter ys = mo.plan.y.append_doubles(count);
     for (int32_t m = first; m <= last; ++m) {
       double dx = x1 - x2;
       double dy = y1 - y2;
@@ -164,8 +170,8 @@ bool build_plan(Model& mo, LineFeatureState& st, int32_t to, double k, bool curv
         x = x1 + dx;
         y = y1 + dy;
       }
-      xs[m] = TaggedValue::Double(x);
-      ys[m] = TaggedValue::Double(y);
+      xs.put(x);
+      ys.put(y);
       x2 = x1;
       y2 = y1;
       x1 = x;

@@ -220,10 +220,10 @@ RecordStep skip_to_general_section(ReaderContext& cx) {
 
 // The line's plan starts with two points: (0, 0) and (0, 1).
 void start_plan(Model& m) {
-  m.profile(0, 0) = TaggedValue::Integer(0);
-  m.profile(0, 1) = TaggedValue::Integer(0);
-  m.profile(1, 0) = TaggedValue::Integer(0);
-  m.profile(1, 1) = TaggedValue::Integer(1);
+  m.plan.x.append(TaggedValue::Integer(0));  // metre 0
+  m.plan.y.append(TaggedValue::Integer(0));
+  m.plan.x.append(TaggedValue::Integer(0));  // metre 1
+  m.plan.y.append(TaggedValue::Integer(1));
 }
 
 // The line half after its general section.

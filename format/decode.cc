@@ -1,7 +1,9 @@
 #include "format/decode.h"
 
+#include <iterator>
+
 #include "format/coding.h"
-#include "format/outputs.h"
+#include "format/layouts.h"
 
 namespace compactor {
 
@@ -15,8 +17,22 @@ const unsigned char* at(std::string_view bytes, size_t offset) {
   return reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
 }
 
-constexpr size_t kRecordFixedBytes = 34;  // a record without its text
-constexpr size_t kRecordHeadBytes = 16;   // kind to the text length
+// Reads the fields of a layout from p into s, in file order.
+template <class Layout, class Struct>
+void get_fields(const unsigned char* p, const Layout& layout, Struct& s) {
+  for_each_field(layout, [&](const auto& f) { get_field(p, s.*f.member); });
+}
+
+// "0 (empty), 2 (integer) and 5 (double)": the tags of the line output.
+std::string line_tag_list() {
+  std::string out;
+  const size_t count = std::size(kLineValueLayouts);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) out += i + 1 == count ? " and " : ", ";
+    out += std::to_string(kLineValueLayouts[i].tag) + " (" + kLineValueLayouts[i].name + ")";
+  }
+  return out;
+}
 
 bool is_board_text(const ScenarioItem& r) {
   ScenarioItem numbers = r;
@@ -60,31 +76,14 @@ std::optional<std::array<ScenarioItem, kItemCount>> decode_records(std::string_v
       return std::nullopt;
     }
     const unsigned char* p = at(bytes, o);
-    size_t n = get_u16(p + 14);
+    size_t n = get_u16(p + kRecordHeadBytes - kTextLengthBytes);
     if (bytes.size() - o < kRecordFixedBytes + n) {
       error = {o, which + " is cut short: it needs " + std::to_string(kRecordFixedBytes + n) +
                       " bytes (text of " + std::to_string(n) + "), the file has " +
                       std::to_string(bytes.size() - o) + " left"};
       return std::nullopt;
     }
-    ScenarioItem& r = items[static_cast<size_t>(k)];
-    r.kind = p[0];
-    r.value1 = get_i32(p + 1);
-    r.value2 = get_i32(p + 5);
-    r.value3 = get_i32(p + 9);
-    r.mark = p[13];
-    r.text.assign(bytes.substr(o + 16, n));
-    const unsigned char* q = p + 16 + n;
-    r.num1 = get_i16(q);
-    r.num2 = get_i16(q + 2);
-    r.num3 = get_i16(q + 4);
-    r.num4 = get_i16(q + 6);
-    r.num5 = get_i16(q + 8);
-    r.flag1 = q[10];
-    r.flag2 = q[11];
-    r.flag3 = q[12];
-    r.flag4 = q[13];
-    r.check_code = get_i32(q + 14);
+    get_fields(p, kRecordLayout, items[static_cast<size_t>(k)]);
     o += kRecordFixedBytes + n;
   }
   if (o != bytes.size()) {
@@ -105,58 +104,37 @@ std::optional<std::vector<TrackCell>> decode_grid(std::string_view bytes, Decode
   }
   std::vector<TrackCell> cells(whole);
   for (size_t i = 0; i < whole; ++i) {
-    const unsigned char* p = at(bytes, i * kCellBytes);
-    TrackCell& c = cells[i];
-    c.kind = p[0];
-    c.param1 = get_i16(p + 1);
-    c.param2 = get_i16(p + 3);
-    c.param3 = get_i16(p + 5);
-    c.param4 = get_i16(p + 7);
-    c.signal_time = p[9];
-    c.approach_code = p[10];
-    c.tunnel_type = p[11];
-    c.speed_limit = p[12];
-    c.gradient_code = p[13];
-    c.adhesion = p[14];
+    get_fields(at(bytes, i * kCellBytes), kCellLayout, cells[i]);
   }
   return cells;
 }
 
 std::optional<Plan> decode_line(std::string_view bytes, DecodeError& error) {
   std::vector<TaggedValue> values;
-  values.reserve(bytes.size() / 10 + 1);
+  values.reserve(bytes.size() / kLineValueMaxBytes + 1);
   size_t o = 0;
   while (o < bytes.size()) {
     const std::string which = "value " + std::to_string(values.size());
-    if (bytes.size() - o < 2) {
+    if (bytes.size() - o < kLineTagBytes) {
       error = {o, which + " is cut short inside its tag"};
       return std::nullopt;
     }
-    uint16_t tag = get_u16(at(bytes, o));
-    size_t payload = tag == TaggedValue::kEmpty     ? 0
-                     : tag == TaggedValue::kInteger ? 2
-                     : tag == TaggedValue::kDouble  ? 8
-                                                    : SIZE_MAX;
-    if (payload == SIZE_MAX) {
-      error = {o, which + " has the tag " + std::to_string(tag) +
-                      ", which is none of 0 (empty), 2 (integer) and 5 (double)"};
+    const uint16_t tag = get_u16(at(bytes, o));
+    const LineValueLayout* layout = line_value_layout(tag);
+    if (layout == nullptr) {
+      error = {o, which + " has the tag " + std::to_string(tag) + ", which is none of " +
+                      line_tag_list()};
       return std::nullopt;
     }
-    if (bytes.size() - o - 2 < payload) {
+    const size_t left = bytes.size() - o - kLineTagBytes;
+    if (left < layout->number_bytes) {
       error = {o, which + " is cut short: its tag " + std::to_string(tag) + " needs " +
-                      std::to_string(payload) + " bytes, the file has " +
-                      std::to_string(bytes.size() - o - 2) + " left"};
+                      std::to_string(layout->number_bytes) + " bytes, the file has " +
+                      std::to_string(left) + " left"};
       return std::nullopt;
     }
-    const unsigned char* p = at(bytes, o + 2);
-    if (tag == TaggedValue::kInteger) {
-      values.push_back(TaggedValue::Integer(get_i16(p)));
-    } else if (tag == TaggedValue::kDouble) {
-      values.push_back(TaggedValue::Double(get_f64(p)));
-    } else {
-      values.push_back(TaggedValue{});
-    }
-    o += 2 + payload;
+    values.push_back(get_line_value(at(bytes, o)));
+    o += kLineTagBytes + layout->number_bytes;
   }
   if (values.size() % 2 != 0) {
     error = {o, "the file holds " + std::to_string(values.size()) +
@@ -171,16 +149,11 @@ std::optional<Plan> decode_line(std::string_view bytes, DecodeError& error) {
 }
 
 bool is_cleared(const ScenarioItem& r) {
-  return r.kind == 0 && r.value1 == 0 && r.value2 == 0 && r.value3 == 0 && r.mark == 0 &&
-         r.text.empty() && r.num1 == 0 && r.num2 == 0 && r.num3 == 0 && r.num4 == 0 &&
-         r.num5 == 0 && r.flag1 == 0 && r.flag2 == 0 && r.flag3 == 0 && r.flag4 == 0 &&
-         r.check_code == 0;
+  return all_fields_zero(kRecordLayout, r);
 }
 
 bool is_blank(const TrackCell& c) {
-  return c.kind == 0 && c.param1 == 0 && c.param2 == 0 && c.param3 == 0 && c.param4 == 0 &&
-         c.signal_time == 0 && c.approach_code == 0 && c.tunnel_type == 0 && c.speed_limit == 0 &&
-         c.gradient_code == 0 && c.adhesion == 0;
+  return all_fields_zero(kCellLayout, c);
 }
 
 std::string record_role(const std::array<ScenarioItem, kItemCount>& items, int index) {

@@ -5,18 +5,18 @@
 #include <functional>
 #include <string>
 
+#include "format/layouts.h"
 #include "model/model.h"
 
 namespace compactor {
 
-constexpr size_t kCellBytes = 15;
-
-// The plan table: (plan_last + 1) * 2 tagged values, all x then all y.
+// The plan: (plan_last + 1) * 2 tagged values, all x then all y. The model holds these bytes
+// already; this is a copy of them.
 std::string encode_line_output(const Model& m);
 // Its length in bytes.
 size_t line_output_size(const Model& m);
-// The same bytes in pieces of at most 64 KiB, in order: `piece` takes each and returns false to
-// stop. A long line's output then never has to be held whole.
+// The bytes the model holds, in pieces of at most 64 KiB, in order: `piece` takes each and
+// returns false to stop. Nothing is encoded or copied on the way.
 void encode_line_output_in_pieces(const Model& m,
                                   const std::function<bool(const char*, size_t)>& piece);
 // The 87 records, 34 bytes each plus their text.

@@ -54,8 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       FUZZ_CHECK(plan->x.size() == plan->y.size());
       Model m;
-      m.plan_table.assign(plan->x.begin(), plan->x.end());
-      m.plan_table.insert(m.plan_table.end(), plan->y.begin(), plan->y.end());
+      create_profile(m, static_cast<int32_t>(plan->x.size()) - 1);
+      for (const TaggedValue& v : plan->x) m.plan.x.append(v);
+      for (const TaggedValue& v : plan->y) m.plan.y.append(v);
       FUZZ_CHECK(encode_line_output(m) == bytes);
       dump_plan(*plan, bytes.size(), every, json);
       break;

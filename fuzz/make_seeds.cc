@@ -86,11 +86,10 @@ int main(int argc, char** argv) {
   const std::string records = compactor::encode_record_output(m);
   const std::string grid = compactor::encode_grid_output(m).substr(0, 400 * compactor::kCellBytes);
   compactor::Model start;
-  start.plan_last = 399;
-  for (int c = 0; c < 2; ++c) {
-    for (int32_t i = 0; i <= start.plan_last; ++i) {
-      start.plan_table.push_back(m.profile(i, c));
-    }
+  compactor::create_profile(start, 399);
+  for (size_t i = 0; i < start.plan.x.points(); ++i) {
+    start.plan.x.append(m.plan.x.at(i));
+    start.plan.y.append(m.plan.y.at(i));
   }
   const std::string plan = compactor::encode_line_output(start);
 

@@ -9,37 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "model/line_plan.h"
+
 namespace compactor {
-
-// A tagged number of the plan table: empty, a 16-bit Integer or a double. The plan table of a
-// long line holds millions of them, so they are packed: one byte of tag and the number, 9 bytes
-// in all. Only the member that the tag names holds the value.
-#pragma pack(push, 1)
-struct TaggedValue {
-  enum Tag : uint8_t { kEmpty = 0, kInteger = 2, kDouble = 5 };
-  Tag tag = kEmpty;
-  union {
-    int16_t integer;
-    double real = 0.0;
-  };
-
-  static TaggedValue Integer(int16_t v) {
-    TaggedValue t;
-    t.tag = kInteger;
-    t.integer = v;
-    return t;
-  }
-  static TaggedValue Double(double v) {
-    TaggedValue t;
-    t.tag = kDouble;
-    t.real = v;
-    return t;
-  }
-  // The numeric value whatever the width (0 for empty).
-  double number() const { return tag == kInteger ? integer : tag == kDouble ? real : 0.0; }
-};
-#pragma pack(pop)
-static_assert(sizeof(TaggedValue) == 9, "the plan table's values are packed");
 
 struct TrackCell {
   uint8_t kind = 0;
@@ -140,35 +112,6 @@ struct SlowOrderOrigin {
   SourcePos source;
 };
 
-// The allocator of the plan table: zeroed storage from calloc, and no pass of its own to make
-// empty elements, since an empty TaggedValue is all zero bytes. A long line's table is written
-// once, by the plan itself.
-template <class T>
-struct ZeroedAllocator {
-  using value_type = T;
-  ZeroedAllocator() = default;
-  template <class U>
-  ZeroedAllocator(const ZeroedAllocator<U>&) {}
-  T* allocate(std::size_t n) {
-    void* p = std::calloc(n, sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    return static_cast<T*>(p);
-  }
-  void deallocate(T* p, std::size_t) { std::free(p); }
-  template <class U>
-  void construct(U*) {}  // value-initialised: the storage is zero already
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-  template <class U>
-  bool operator==(const ZeroedAllocator<U>&) const {
-    return true;
-  }
-};
-
-using PlanTable = std::vector<TaggedValue, ZeroedAllocator<TaggedValue>>;
-
 // A tunnel as its record gave it, in metres.
 struct Tunnel {
   int32_t start = 0;
@@ -186,8 +129,8 @@ struct Model {
   // track_grid(0 .. grid_last); empty until a line length is accepted.
   std::vector<TrackCell> track_grid;
   std::array<ScenarioItem, kItemCount> items;
-  // plan_table(m, c), column-major: element m is x(m), element plan_last + 1 + m is y(m).
-  PlanTable plan_table;
+  // x and y of metres 0 .. plan_last, as the line output's bytes; empty without the plan.
+  LinePlan plan;
   // The tunnels in the order of their records.
   std::vector<Tunnel> tunnels;
 
@@ -204,14 +147,6 @@ struct Model {
   bool has_grid() const { return !track_grid.empty(); }
   ScenarioItem& record(int role) { return items[static_cast<size_t>(role)]; }
   const ScenarioItem& record(int role) const { return items[static_cast<size_t>(role)]; }
-  TaggedValue& profile(int32_t m, int c) {
-    return plan_table[static_cast<size_t>(c) * (static_cast<size_t>(plan_last) + 1) +
-                      static_cast<size_t>(m)];
-  }
-  const TaggedValue& profile(int32_t m, int c) const {
-    return plan_table[static_cast<size_t>(c) * (static_cast<size_t>(plan_last) + 1) +
-                      static_cast<size_t>(m)];
-  }
 };
 
 // A cell is free for placement when it is empty or holds only a tunnel marker.
@@ -230,7 +165,7 @@ void log_error(Model& m);
 
 // Creates track_grid(0 .. last), every field zero, discarding what was there.
 void create_grid(Model& m, int32_t last);
-// Creates plan_table(0 .. last, 0 .. 1), every element empty.
+// Creates the plan of metres 0 .. last, every value empty.
 void create_profile(Model& m, int32_t last);
 // Clears the 87 records: every number 0, every text empty.
 void clear_items(Model& m);

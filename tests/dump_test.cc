@@ -320,8 +320,8 @@ TEST(DumpTest, DecodingGivesBackEveryFieldOfTheModel) {
   ASSERT_EQ(plan->x.size(), points);
   ASSERT_EQ(plan->y.size(), points);
   for (size_t p = 0; p < points; ++p) {
-    ASSERT_TRUE(same_value(plan->x[p], m.profile(static_cast<int32_t>(p), 0))) << "x " << p;
-    ASSERT_TRUE(same_value(plan->y[p], m.profile(static_cast<int32_t>(p), 1))) << "y " << p;
+    ASSERT_TRUE(same_value(plan->x[p], m.plan.x.at(p))) << "x " << p;
+    ASSERT_TRUE(same_value(plan->y[p], m.plan.y.at(p))) << "y " << p;
   }
 }
 
@@ -413,11 +413,13 @@ TEST(DumpTest, JsonOfEachOutputIsWellFormedAndHoldsTheScenario) {
   const Model& m = default_model();
   for (const Json& p : plan) {
     const auto metre = static_cast<int32_t>(p.at("metre").integer());
-    if (m.profile(metre, 0).tag != TaggedValue::kDouble) continue;
+    const TaggedValue mx = m.plan.x.at(static_cast<size_t>(metre));
+    const TaggedValue my = m.plan.y.at(static_cast<size_t>(metre));
+    if (mx.tag != TaggedValue::kDouble) continue;
     // Read back, the printed doubles give the very same bits.
     double x = p.at("x").real(), y = p.at("y").real();
-    EXPECT_EQ(std::memcmp(&x, &m.profile(metre, 0).real, sizeof x), 0) << metre;
-    EXPECT_EQ(std::memcmp(&y, &m.profile(metre, 1).real, sizeof y), 0) << metre;
+    EXPECT_EQ(std::memcmp(&x, &mx.real, sizeof x), 0) << metre;
+    EXPECT_EQ(std::memcmp(&y, &my.real, sizeof y), 0) << metre;
   }
 }
 
@@ -468,8 +470,10 @@ TEST(DumpTest, TextListsRecordsCellsAndPlan) {
     EXPECT_EQ(metre % 50000, 0);
     if (metre == 0) continue;
     double vx = std::strtod(x.c_str(), nullptr), vy = std::strtod(y.c_str(), nullptr);
-    EXPECT_EQ(std::memcmp(&vx, &m.profile(metre, 0).real, sizeof vx), 0) << l;
-    EXPECT_EQ(std::memcmp(&vy, &m.profile(metre, 1).real, sizeof vy), 0) << l;
+    const TaggedValue mx = m.plan.x.at(static_cast<size_t>(metre));
+    const TaggedValue my = m.plan.y.at(static_cast<size_t>(metre));
+    EXPECT_EQ(std::memcmp(&vx, &mx.real, sizeof vx), 0) << l;
+    EXPECT_EQ(std::memcmp(&vy, &my.real, sizeof vy), 0) << l;
   }
 }
 

@@ -1,12 +1,17 @@
 // Byte layouts of the three binary outputs: record output, grid output and line output.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "compiler/compiler.h"
 #include "model/model.h"
+#include "format/coding.h"
+#include "format/decode.h"
 #include "format/outputs.h"
 #include "compiler/compile.h"
 #include "tests/test_support.h"
@@ -133,16 +138,43 @@ TEST(GridOutput, SizeFollowsTheLastCell) {
   EXPECT_EQ(encode_grid_output(m).size(), 70515u);
 }
 
-// Writes the plan table as tagged values: x of every point, then y of every point.
+// The little-endian helpers, pinned byte by byte against values whose bytes all differ.
+TEST(Coding, LittleEndianByteOrder) {
+  std::string out(29, '\0');
+  char* p = out.data();
+  p = put_u8(p, 0xA1);
+  p = put_u16(p, 0xB2C3);
+  p = put_i16(p, -2);
+  p = put_u32(p, 0xD4E5F607u);
+  p = put_i32(p, INT32_MIN + 1);
+  p = put_f64(p, -2.5);  // 0xC004000000000000
+  p = put_f64(p, 0.1);   // 0x3FB999999999999A
+  ASSERT_EQ(p, out.data() + out.size());
+  const std::string expected = bytes({0xA1}) + bytes({0xC3, 0xB2}) + bytes({0xFE, 0xFF}) +
+                               bytes({0x07, 0xF6, 0xE5, 0xD4}) + bytes({0x01, 0, 0, 0x80}) +
+                               bytes({0, 0, 0, 0, 0, 0, 0x04, 0xC0}) +
+                               bytes({0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0xB9, 0x3F});
+  ASSERT_EQ(out, expected);
+
+  const auto* in = reinterpret_cast<const unsigned char*>(out.data());
+  EXPECT_EQ(get_u16(in + 1), 0xB2C3);
+  EXPECT_EQ(get_i16(in + 3), -2);
+  EXPECT_EQ(get_u32(in + 5), 0xD4E5F607u);
+  EXPECT_EQ(get_i32(in + 9), INT32_MIN + 1);
+  EXPECT_EQ(get_f64(in + 13), -2.5);
+  EXPECT_EQ(get_f64(in + 21), 0.1);
+}
+
+// Writes the plan as tagged values: x of every point, then y of every point.
 TEST(LineOutput, TaggedValuesColumnMajor) {
   Model m;
   create_profile(m, 3);
-  m.profile(0, 0) = TaggedValue::Integer(0);
-  m.profile(1, 0) = TaggedValue::Integer(-2);
-  m.profile(2, 0) = TaggedValue::Double(0.0004);
-  m.profile(0, 1) = TaggedValue::Integer(0);
-  m.profile(1, 1) = TaggedValue::Integer(1);
-  m.profile(2, 1) = TaggedValue::Double(-2.5);
+  m.plan.x.append(TaggedValue::Integer(0));
+  m.plan.x.append(TaggedValue::Integer(-2));
+  m.plan.x.append(TaggedValue::Double(0.0004));
+  m.plan.y.append(TaggedValue::Integer(0));
+  m.plan.y.append(TaggedValue::Integer(1));
+  m.plan.y.append(TaggedValue::Double(-2.5));
   // Point 3 stays empty in both columns.
   const std::string out = encode_line_output(m);
 
@@ -169,6 +201,93 @@ TEST(LineOutput, EmptyPlanOfALine) {
   const std::string out = encode_line_output(m);
   ASSERT_EQ(out.size(), 2u * 235001 * 2);
   EXPECT_EQ(out, std::string(out.size(), '\0'));
+}
+
+// Same tag and same bits (an Integer's value, a double's 64 bits).
+void expect_same_value(const TaggedValue& got, const TaggedValue& expected, const char* what,
+                       size_t point) {
+  ASSERT_EQ(got.tag, expected.tag) << what << " " << point;
+  if (got.tag == TaggedValue::kInteger) {
+    ASSERT_EQ(int16_t{got.integer}, int16_t{expected.integer}) << what << " " << point;
+  }
+  if (got.tag == TaggedValue::kDouble) {
+    ASSERT_EQ(std::bit_cast<uint64_t>(double{got.real}),
+              std::bit_cast<uint64_t>(double{expected.real}))
+        << what << " " << point;
+  }
+}
+
+// The plan gives back every value appended, whatever the order of the tags, and its bytes are
+// the line output, whole and in pieces of at most 64 KiB.
+TEST(LineOutput, PlanHeldAsItsEncoding) {
+  // Stretches of each tag, one value long and longer.
+  const TaggedValue values[] = {TaggedValue::Integer(INT16_MIN),
+                                TaggedValue{},
+                                TaggedValue::Double(-0.0),
+                                TaggedValue::Double(std::bit_cast<double>(0x7FF8000000000123ull)),
+                                TaggedValue::Integer(7),
+                                TaggedValue::Integer(-300),
+                                TaggedValue::Integer(1),
+                                TaggedValue{},
+                                TaggedValue{},
+                                TaggedValue::Double(1e300)};
+  const size_t n = std::size(values);
+  const size_t points = 20000;  // enough for several pieces
+  // Every point but the last gets a value; x and y take the values in different orders.
+  auto x_of = [&](size_t i) { return i + 1 < points ? values[i % n] : TaggedValue{}; };
+  auto y_of = [&](size_t i) { return i + 1 < points ? values[(i / 3) % n] : TaggedValue{}; };
+  Model m;
+  create_profile(m, 7);
+  m.plan.x.append(TaggedValue::Double(5.0));  // dropped by the fresh plan below
+  create_profile(m, static_cast<int32_t>(points) - 1);
+  for (size_t i = 0; i + 1 < points; ++i) {
+    m.plan.x.append(x_of(i));
+    m.plan.y.append(y_of(i));
+  }
+
+  const std::string out = encode_line_output(m);
+  EXPECT_EQ(out.size(), line_output_size(m));
+  // x(0) an Integer, x(1) empty, x(2) the double -0.0.
+  EXPECT_EQ(out.substr(0, 16),
+            bytes({2, 0, 0x00, 0x80}) + bytes({0, 0}) + bytes({5, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}));
+  DecodeError error;
+  auto plan = decode_line(out, error);
+  ASSERT_TRUE(plan.has_value()) << error.reason;
+  ASSERT_EQ(plan->x.size(), points);
+  for (size_t i = 0; i < points; ++i) {
+    expect_same_value(m.plan.x.at(i), x_of(i), "x read back", i);
+    expect_same_value(m.plan.y.at(i), y_of(i), "y read back", i);
+    expect_same_value(plan->x[i], x_of(i), "x decoded", i);
+    expect_same_value(plan->y[i], y_of(i), "y decoded", i);
+  }
+
+  std::string joined;
+  size_t pieces = 0;
+  encode_line_output_in_pieces(m, [&](const char* data, size_t size) {
+    EXPECT_GT(size, 0u);
+    EXPECT_LE(size, 65536u);
+    joined.append(data, size);
+    ++pieces;
+    return true;
+  });
+  EXPECT_EQ(joined, out);
+  EXPECT_GT(pieces, 2u);
+  // A piece refused stops the pieces.
+  size_t offered = 0;
+  encode_line_output_in_pieces(m, [&](const char*, size_t) { return ++offered < 2; });
+  EXPECT_EQ(offered, 2u);
+
+  // A copy holds bytes of its own, and a move takes them along.
+  Model copy = m;
+  m.plan.reset(1);
+  EXPECT_EQ(line_output_size(m), 4u);
+  EXPECT_EQ(encode_line_output(copy), out);
+  const Model moved = std::move(copy);
+  EXPECT_EQ(encode_line_output(moved), out);
+  for (size_t i = 0; i < points; ++i) {
+    expect_same_value(moved.plan.x.at(i), x_of(i), "x moved", i);
+    expect_same_value(moved.plan.y.at(i), y_of(i), "y moved", i);
+  }
 }
 
 // A whole compile puts the stamps and the integrity codes where the simulator looks for them.

@@ -63,10 +63,10 @@ TEST(Generator, LargeScenarioCompilesCleanAndHoldsItsCounts) {
   EXPECT_FALSE(m.items[51].text.empty());
   EXPECT_TRUE(m.items[50].text.empty());
   // The plan reaches its last computed point, turned away from the straight line by the curves.
-  const TaggedValue end_x = m.profile(m.plan_last - 2, 0);
+  const TaggedValue end_x = m.plan.x.at(static_cast<size_t>(m.plan_last) - 2);
   EXPECT_EQ(end_x.tag, TaggedValue::kDouble);
   EXPECT_NE(end_x.number(), 0.0);
-  EXPECT_EQ(m.profile(m.plan_last - 1, 0).tag, TaggedValue::kEmpty);
+  EXPECT_EQ(m.plan.x.at(static_cast<size_t>(m.plan_last) - 1).tag, TaggedValue::kEmpty);
 }
 
 TEST(Generator, ScaledLinesCompileClean) {

@@ -46,15 +46,22 @@ void expect_spans(const Model& m, Field field, const std::vector<Span>& spans,
     }
   }
 }
-// Plan values, copied out of the table (its values are packed).
+// Plan values of point p, read back from the model's bytes: column 0 is x, 1 is y.
+TaggedValue value_at(const Model& m, int32_t p, int c) {
+  return (c == 0 ? m.plan.x : m.plan.y).at(static_cast<size_t>(p));
+}
 TaggedValue::Tag tag_at(const Model& m, int32_t p, int c) {
-  return m.profile(p, c).tag;
+  return value_at(m, p, c).tag;
 }
 double real_at(const Model& m, int32_t p, int c) {
-  return m.profile(p, c).real;
+  return value_at(m, p, c).real;
 }
 int16_t integer_at(const Model& m, int32_t p, int c) {
-  return m.profile(p, c).integer;
+  return value_at(m, p, c).integer;
+}
+size_t plan_points(const Model& m) {
+  EXPECT_EQ(m.plan.x.points(), m.plan.y.points());
+  return m.plan.x.points();
 }
 
 int gradient(const TrackCell& c) {
@@ -329,7 +336,7 @@ TEST(DefaultLineCompile, CompilesToTheDescribedLine) {
   EXPECT_EQ(m.items[71].text, "");
 
   // The plan: 235,001 points per column, straight up to the first curve at 1000 m.
-  ASSERT_EQ(m.plan_table.size(), 2u * 235001);
+  ASSERT_EQ(plan_points(m), 235001u);
   EXPECT_EQ(tag_at(m, 0, 0), TaggedValue::kInteger);
   EXPECT_EQ(tag_at(m, 1, 1), TaggedValue::kInteger);
   EXPECT_EQ(integer_at(m, 1, 1), 1);
@@ -591,7 +598,7 @@ TEST(LineGeneralSection, RecordsTheirSlotsAndCaseRules) {
     EXPECT_EQ(r.m.grid_last, c.grid_last);
     EXPECT_EQ(r.m.track_grid.size(), static_cast<size_t>(c.grid_last) + 1);
     EXPECT_EQ(r.m.plan_last, c.grid_last * 50);
-    EXPECT_EQ(r.m.plan_table.size(), 2u * (static_cast<size_t>(c.grid_last) * 50 + 1));
+    EXPECT_EQ(plan_points(r.m), static_cast<size_t>(c.grid_last) * 50 + 1);
     EXPECT_EQ(r.m.items[85].value1, c.sfondo[0]);
     EXPECT_EQ(r.m.items[85].value2, c.sfondo[1]);
     EXPECT_EQ(r.m.items[85].value3, c.sfondo[2]);
@@ -631,10 +638,10 @@ TEST(LineGeneralSection, LengthSizesGridAndPlan) {
     EXPECT_EQ(r.m.plan_last, length + 7000);
     EXPECT_EQ(r.m.grid_last, grid_last);
     EXPECT_EQ(r.m.track_grid.size(), static_cast<size_t>(grid_last) + 1);
-    EXPECT_TRUE(r.m.plan_table.empty());
+    EXPECT_EQ(plan_points(r.m), 0u);
   }
   CompileRun plan = compile(line_with({}, 1075), 1);
-  EXPECT_EQ(plan.m.plan_table.size(), 2u * 8076);
+  EXPECT_EQ(plan_points(plan.m), 8076u);
 }
 
 // --- Fields, keywords and the structure of the file --------------------------------------------
@@ -739,7 +746,7 @@ TEST(LineReaderFields, NoPlanLeavesCurveValuesToBeReadAsKeywords) {
   CompileRun r =
       compile(line_with({"curvad3,  1000,  500", "curvad, 99999, 1", "pendenza, 500, 7"}), 0);
   EXPECT_EQ(r.m.error_code, 0);
-  EXPECT_TRUE(r.m.plan_table.empty());
+  EXPECT_EQ(plan_points(r.m), 0u);
   expect_spans(r.m, gradient, {{0, 9, 100}, {10, 157, 107}}, "gradient");
 
   // A curve value that holds a hyphen is then a hyphen field, and the two skips reach the next
@@ -1035,8 +1042,8 @@ TEST(LinePlan, CurveWithSTurnsTheOtherWay) {
   ASSERT_EQ(s.m.error_code, 0);
   EXPECT_GT(real_at(d.m, 400, 0), 0.0);  // towards +x
   for (int32_t p = 0; p <= 7998; ++p) {
-    ASSERT_EQ(s.m.profile(p, 0).number(), -d.m.profile(p, 0).number()) << p;
-    ASSERT_EQ(s.m.profile(p, 1).number(), d.m.profile(p, 1).number()) << p;
+    ASSERT_EQ(value_at(s.m, p, 0).number(), -value_at(d.m, p, 0).number()) << p;
+    ASSERT_EQ(value_at(s.m, p, 1).number(), value_at(d.m, p, 1).number()) << p;
   }
 }
 
@@ -1059,8 +1066,8 @@ TEST(LinePlan, CurveStartingBehindThePlan) {
   ASSERT_EQ(two.m.error_code, 0);
   for (int32_t p = 0; p <= 8000; ++p) {
     ASSERT_EQ(tag_at(two.m, p, 0), tag_at(one.m, p, 0)) << p;
-    ASSERT_EQ(two.m.profile(p, 0).number(), one.m.profile(p, 0).number()) << p;
-    ASSERT_EQ(two.m.profile(p, 1).number(), one.m.profile(p, 1).number()) << p;
+    ASSERT_EQ(value_at(two.m, p, 0).number(), value_at(one.m, p, 0).number()) << p;
+    ASSERT_EQ(value_at(two.m, p, 1).number(), value_at(one.m, p, 1).number()) << p;
   }
 }
 

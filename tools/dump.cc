@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <tuple>
+#include <type_traits>
 
-#include "format/outputs.h"
+#include "format/layouts.h"
 
 namespace compactor {
 
@@ -64,28 +66,19 @@ void append_json_fields(std::string& out, const std::vector<Field>& fields) {
   }
 }
 
-std::vector<Field> record_fields(const ScenarioItem& r) {
-  return {number("kind", r.kind),     number("value1", r.value1),
-          number("value2", r.value2), number("value3", r.value3),
-          number("mark", r.mark),     text("text", r.text),
-          number("num1", r.num1),     number("num2", r.num2),
-          number("num3", r.num3),     number("num4", r.num4),
-          number("num5", r.num5),     number("flag1", r.flag1),
-          number("flag2", r.flag2),   number("flag3", r.flag3),
-          number("flag4", r.flag4),   number("check_code", r.check_code)};
-}
-
-std::vector<Field> cell_fields(const TrackCell& c) {
-  return {number("param1", c.param1),
-          number("param2", c.param2),
-          number("param3", c.param3),
-          number("param4", c.param4),
-          number("signal_time", c.signal_time),
-          number("approach_code", c.approach_code),
-          number("tunnel_type", c.tunnel_type),
-          number("speed_limit", c.speed_limit),
-          number("gradient_code", c.gradient_code),
-          number("adhesion", c.adhesion)};
+// The fields of a record or a cell, in the order of its layout.
+template <class Layout, class Struct>
+std::vector<Field> fields_of(const Layout& layout, const Struct& s) {
+  std::vector<Field> out;
+  out.reserve(std::tuple_size_v<Layout>);
+  for_each_field(layout, [&]<class M>(const FieldLayout<Struct, M>& f) {
+    if constexpr (std::is_same_v<M, std::string>) {
+      out.push_back(text(f.name, s.*f.member));
+    } else {
+      out.push_back(number(f.name, s.*f.member));
+    }
+  });
+  return out;
 }
 
 // "0, 27-71, 81-83" for a sorted list of indexes.
@@ -166,7 +159,7 @@ std::string dump_records(const std::array<ScenarioItem, kItemCount>& items, size
       if (i > 0) out += ",\n";
       out += "{\"index\":" + std::to_string(i) + ",\"role\":" + json_string(record_role(items, i)) +
              ",\"cleared\":" + (is_cleared(r) ? "true" : "false");
-      append_json_fields(out, record_fields(r));
+      append_json_fields(out, fields_of(kRecordLayout, r));
       out += "}";
     }
     out += "]}\n";
@@ -182,7 +175,7 @@ std::string dump_records(const std::array<ScenarioItem, kItemCount>& items, size
       continue;
     }
     out += "record " + std::to_string(i) + " (" + record_role(items, i) + "): ";
-    append_text_fields(out, record_fields(r));
+    append_text_fields(out, fields_of(kRecordLayout, r));
     out += "\n";
   }
   if (!cleared.empty()) {
@@ -204,17 +197,21 @@ std::string dump_grid(const std::vector<TrackCell>& cells, size_t file_bytes, bo
   for (size_t i = 0; i < cells.size(); ++i) {
     const TrackCell& c = cells[i];
     if (is_blank(c)) continue;
+    // The kind, the first field of a cell, is listed with its name.
+    std::vector<Field> fields = fields_of(kCellLayout, c);
+    const Field kind = fields.front();
+    fields.erase(fields.begin());
     if (json) {
       if (!first) out += ",\n";
-      out += "{\"index\":" + std::to_string(i) + ",\"metre\":" + std::to_string(i * 50) +
-             ",\"kind\":" + std::to_string(c.kind) +
-             ",\"kind_name\":" + json_string(cell_kind_name(c.kind));
-      append_json_fields(out, cell_fields(c));
+      out += "{\"index\":" + std::to_string(i) + ",\"metre\":" + std::to_string(i * 50);
+      append_json_fields(out, {kind});
+      out += ",\"kind_name\":" + json_string(cell_kind_name(c.kind));
+      append_json_fields(out, fields);
       out += "}";
     } else {
       out += "cell " + std::to_string(i) + " (" + std::to_string(i * 50) +
              " m): " + cell_kind_name(c.kind) + ", ";
-      append_text_fields(out, cell_fields(c));
+      append_text_fields(out, fields);
       out += "\n";
     }
     first = false;
