@@ -171,14 +171,22 @@ int run_sources(const Invocation& inv) {
   return write_sources(run_options(inv));
 }
 
-int run_compile(const Invocation& inv) {
-  RunOptions opts = run_options(inv);
+// The options of compile and check, with the identity of the sources in the directory. -1 when
+// they are good, else the exit status.
+int sources_options(const Invocation& inv, RunOptions& opts) {
+  opts = run_options(inv);
   Identity identity;
   if (int status = choose_identity(inv, IdentityFiles::kSources, identity); status >= 0) {
     return status;
   }
   opts.line_id = identity.line_id;
   opts.train_number = identity.train_number;
+  return -1;
+}
+
+int run_compile(const Invocation& inv) {
+  RunOptions opts;
+  if (int status = sources_options(inv, opts); status >= 0) return status;
   opts.delete_sources = inv.has(kDeleteSources);
   opts.write_on_error = inv.has(kWriteOnError);
   opts.warnings = true;
@@ -188,13 +196,8 @@ int run_compile(const Invocation& inv) {
 }
 
 int run_check_command(const Invocation& inv) {
-  RunOptions opts = run_options(inv);
-  Identity identity;
-  if (int status = choose_identity(inv, IdentityFiles::kSources, identity); status >= 0) {
-    return status;
-  }
-  opts.line_id = identity.line_id;
-  opts.train_number = identity.train_number;
+  RunOptions opts;
+  if (int status = sources_options(inv, opts); status >= 0) return status;
   opts.json = inv.has(kJson);
   return run_check(opts);
 }
