@@ -122,13 +122,15 @@ desktop_run() {
 check "desktop run: wait window while working, files byte-identical to Linux" desktop_run
 
 # With arguments: the command-line tool. --quiet shows no window; --verbose lists the files on
-# stdout exactly as on Linux, but for the directory and the separator.
+# stdout exactly as on Linux, but for the directory and the separator. The last of the two wins,
+# so each has a run of its own (the second finds the texts the first wrote, identical, and writes
+# them again).
 command_line_run() {
   local dir="$work/command line" linux_dir="$work/linux verbose"
   mkdir "$dir" "$linux_dir"
   local windows_dir
   windows_dir=$(windows_path "$dir")
-  wine "$exe" --quiet --verbose --dir "$windows_dir" >"$work/cli.out" 2>"$work/cli.err" </dev/null &
+  wine "$exe" --quiet --dir "$windows_dir" >"$work/quiet.out" 2>"$work/quiet.err" </dev/null &
   local pid=$!
   stop_at_first_file "$dir" "$pid" || { wait "$pid" || true; return 1; }
   local windows
@@ -138,7 +140,12 @@ command_line_run() {
   wait "$pid" || status=$?
   [ "$status" -eq 0 ] || { echo "  exit status $status" >&2; return 1; }
   [ -z "$windows" ] || { echo "  --quiet showed a window" >&2; return 1; }
-  "$linux" --quiet --verbose --dir "$linux_dir" >"$work/linux.out"
+  [ ! -s "$work/quiet.out" ] || { echo "  --quiet printed on stdout" >&2; return 1; }
+  wine "$exe" --verbose --dir "$windows_dir" >"$work/cli.out" 2>"$work/cli.err" </dev/null || {
+    echo "  --verbose run failed" >&2
+    return 1
+  }
+  "$linux" --verbose --dir "$linux_dir" >"$work/linux.out"
   local got expected
   got=$(tr -d '\r' <"$work/cli.out" | sed "s|$(printf '%s' "$windows_dir" | sed 's/[\\.]/\\&/g')\\\\|DIR/|")
   expected=$(sed "s|$linux_dir/|DIR/|" "$work/linux.out")
