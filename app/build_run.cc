@@ -125,6 +125,11 @@ int write_texts(const RunOptions& opts) {
 
 }  // namespace
 
+bool load_sources(const std::string& dir, const Model& names, Sources& s) {
+  return load_source(source_path(dir, line_source_name(names)), s.line) &&
+         load_source(source_path(dir, train_source_name(names)), s.train);
+}
+
 int write_sources(const RunOptions& opts) {
   if (std::string refusals = changed_texts(opts); !refusals.empty()) {
     print_error(refusals);
@@ -164,10 +169,7 @@ int compile_directory(Model& m, const RunOptions& opts) {
   m.line_id = opts.line_id;
   m.train_number = opts.train_number;
   Sources s;
-  if (!load_source(source_path(opts.dir, line_source_name(m)), s.line) ||
-      !load_source(source_path(opts.dir, train_source_name(m)), s.train)) {
-    return kCannotFinish;
-  }
+  if (!load_sources(opts.dir, m, s)) return kCannotFinish;
   std::vector<Warning> warnings;
   if (opts.warnings) s.warnings = &warnings;
   PassOutcome outcome = compile_model(m, opts.with_plan, s);

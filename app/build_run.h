@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "compiler/compiler.h"
 #include "model/model.h"
 #include "scenario/texts.h"
 
@@ -32,6 +33,11 @@ struct RunOptions {
 // The whole build run in opts.dir: the five texts, then the compile of the line and train
 // sources with the plan. Returns the exit status.
 int build_run(const RunOptions& opts);
+
+// The line and train sources of `names` in `dir`, read whole and named by their paths as given;
+// a missing one has no bytes. False, with the reason on stderr, when one exists and cannot be
+// read.
+bool load_sources(const std::string& dir, const Model& names, Sources& s);
 
 // Only the five texts. Unless opts.force, a file of one of their names whose content differs is
 // left alone and named, and nothing is written (exit status 3). Returns the exit status.

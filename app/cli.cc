@@ -42,7 +42,7 @@ enum OptionId {
   kOptionCount
 };
 
-struct OptionSpec {
+struct OptionDescription {
   OptionId id;
   const char* long_name;  // "--line-id", or nullptr
   char short_name;        // 'q', or 0
@@ -52,7 +52,7 @@ struct OptionSpec {
   const char* help;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionDescription kOptions[] = {
     {kDir, "--dir", 0, true, "--dir needs a directory", "--dir DIR",
      "do the build run in DIR instead of the program's directory"},
     {kLineId, "--line-id", 0, true, "--line-id needs an identifier", "--line-id ID",
@@ -107,7 +107,7 @@ struct Invocation {
   bool has(OptionId id) const { return values[id].has_value(); }
 };
 
-struct CommandSpec {
+struct CommandDescription {
   const char* name;             // "" for the build run
   const char* usage;            // after "usage: "
   const char* summary;          // its line in the list of commands
@@ -236,7 +236,7 @@ int run_lsp_command(const Invocation&) {
 
 // --- The table of commands -----------------------------------------------------------------------
 
-const CommandSpec kCommands[] = {
+const CommandDescription kCommands[] = {
     {"",
      "compactor [--dir DIR] [--force] [-q|--quiet] [-v|--verbose]",
      "",
@@ -331,12 +331,12 @@ const CommandSpec kCommands[] = {
      run_lsp_command},
 };
 
-const OptionSpec& option(OptionId id) {
+const OptionDescription& option(OptionId id) {
   return kOptions[id];
 }
 
-const CommandSpec* command_named(std::string_view name) {
-  for (const CommandSpec& c : kCommands) {
+const CommandDescription* command_named(std::string_view name) {
+  for (const CommandDescription& c : kCommands) {
     if (name == c.name) return &c;
   }
   return nullptr;
@@ -354,7 +354,7 @@ void note_problem(Reading& r, const std::string& problem) {
   if (r.problem.empty()) r.problem = problem;
 }
 
-void record(Reading& r, const OptionSpec& o, const std::string& written, std::string value) {
+void record(Reading& r, const OptionDescription& o, const std::string& written, std::string value) {
   r.inv.values[o.id] = std::move(value);
   r.inv.given.emplace_back(o.id, written);
   if (o.id == kQuiet || o.id == kVerbose) {
@@ -368,9 +368,9 @@ void take_long(const std::vector<std::string>& args, size_t& i, Reading& r) {
   const std::string& a = args[i];
   const size_t equals = a.find('=');
   const std::string name = a.substr(0, equals);
-  const OptionSpec* o = nullptr;
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.long_name != nullptr && name == spec.long_name) o = &spec;
+  const OptionDescription* o = nullptr;
+  for (const OptionDescription& candidate : kOptions) {
+    if (candidate.long_name != nullptr && name == candidate.long_name) o = &candidate;
   }
   if (o == nullptr) return note_problem(r, "unknown option '" + a + "'");
   if (!o->takes_value) {
@@ -387,9 +387,9 @@ void take_short(const std::vector<std::string>& args, size_t& i, Reading& r) {
   const std::string& a = args[i];
   for (size_t j = 1; j < a.size(); ++j) {
     const std::string written = std::string("-") + a[j];
-    const OptionSpec* o = nullptr;
-    for (const OptionSpec& spec : kOptions) {
-      if (spec.short_name != 0 && a[j] == spec.short_name) o = &spec;
+    const OptionDescription* o = nullptr;
+    for (const OptionDescription& candidate : kOptions) {
+      if (candidate.short_name != 0 && a[j] == candidate.short_name) o = &candidate;
     }
     if (o == nullptr) return note_problem(r, "unknown option '" + written + "'");
     if (!o->takes_value) {
@@ -433,7 +433,7 @@ Reading read_arguments(const std::vector<std::string>& args) {
 
 // --- Checking them against the command -----------------------------------------------------------
 
-bool takes(const CommandSpec& c, OptionId id) {
+bool takes(const CommandDescription& c, OptionId id) {
   for (OptionId every : kEveryCommandTakes) {
     if (id == every) return true;
   }
@@ -446,7 +446,7 @@ bool takes(const CommandSpec& c, OptionId id) {
 // "the build run", "compile and check", "compile, check and plot".
 std::string commands_taking(OptionId id) {
   std::vector<std::string> names;
-  for (const CommandSpec& c : kCommands) {
+  for (const CommandDescription& c : kCommands) {
     if (takes(c, id)) names.push_back(*c.name == '\0' ? "the build run" : c.name);
   }
   std::string text;
@@ -459,7 +459,7 @@ std::string commands_taking(OptionId id) {
 
 // The first problem of the operands, the options the command does not take and the values of
 // the options; "" when there is none.
-std::string problem_of(const CommandSpec& c, const Reading& r) {
+std::string problem_of(const CommandDescription& c, const Reading& r) {
   const size_t operands = r.words.empty() ? 0 : r.words.size() - 1;
   const size_t allowed = c.operand != nullptr ? 1 : 0;
   if (operands > allowed) return "unexpected argument '" + r.words[allowed + 1] + "'";
@@ -495,13 +495,13 @@ std::string option_line(OptionId id) {
 
 std::string general_help() {
   std::string text;
-  for (const CommandSpec& c : kCommands) {
+  for (const CommandDescription& c : kCommands) {
     text += std::string(text.empty() ? "usage: " : "       ") + c.usage + "\n";
   }
   text += "       compactor COMMAND --help\n\n";
   text += kCommands[0].description;
   text += "\ncommands:\n";
-  for (const CommandSpec& c : kCommands) {
+  for (const CommandDescription& c : kCommands) {
     if (*c.name == '\0') continue;
     std::string label = std::string(c.name) + " " + (c.operand != nullptr ? c.operand : "");
     label.resize(17, ' ');
@@ -510,11 +510,11 @@ std::string general_help() {
   text +=
       "\noptions, before or after the command (--opt=value as --opt value, -vq as -v -q; \"--\"\n"
       "ends the options):\n";
-  for (const OptionSpec& o : kOptions) text += option_line(o.id);
+  for (const OptionDescription& o : kOptions) text += option_line(o.id);
   return text + "\n" + kExitStatus;
 }
 
-std::string command_help(const CommandSpec& c) {
+std::string command_help(const CommandDescription& c) {
   std::string text = std::string("usage: ") + c.usage + "\n\n" + c.description + "\noptions:\n";
   for (OptionId id : c.options) text += option_line(id);
   for (OptionId id : kEveryCommandTakes) text += option_line(id);
@@ -523,7 +523,7 @@ std::string command_help(const CommandSpec& c) {
 
 // The help of the command named, or the general help.
 std::string help_text(const std::string& command) {
-  const CommandSpec* c = command_named(command);
+  const CommandDescription* c = command_named(command);
   return c == nullptr || *c->name == '\0' ? general_help() : command_help(*c);
 }
 
@@ -569,7 +569,7 @@ int run_command_line(const std::vector<std::string>& args) {
     return 0;
   }
   if (!r.problem.empty()) return usage_error(r.problem);
-  const CommandSpec& c = *command_named(r.inv.command);
+  const CommandDescription& c = *command_named(r.inv.command);
   if (std::string p = problem_of(c, r); !p.empty()) return usage_error(p);
   if (c.operand != nullptr) r.inv.operand = r.words[1];
   return c.run(r.inv);

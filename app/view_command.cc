@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/author_tools.h"
+#include "app/build_run.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "scenario/texts.h"
@@ -14,27 +15,15 @@ namespace compactor {
 
 namespace {
 
-// A source in the directory, read whole; nullopt bytes when there is no such file. False, with
-// the reason on stderr, when it exists and cannot be read.
-bool load_source(const std::string& dir, const std::string& name, SourceFile& f) {
-  f.name = name;
-  const std::string path = join_path(dir, name);
-  if (!file_exists(path)) return true;
-  FileResult r;
-  f.bytes = read_file(path, r);
-  if (!f.bytes) std::fputs(format_note("cannot read " + path + ": " + r.reason).c_str(), stderr);
-  return f.bytes.has_value();
-}
-
 // The diagnostics of the sources beside the outputs, when at least one of them is there.
 // -1 when done, else the exit status.
 int add_source_report(const PlotOptions& opts, ViewData& data) {
   const Model names = names_of(opts.identity);
   Sources s;
-  if (!load_source(opts.dir, line_source_name(names), s.line) ||
-      !load_source(opts.dir, train_source_name(names), s.train)) {
-    return 3;
-  }
+  if (!load_sources(opts.dir, names, s)) return 3;
+  // The page names the sources by their bare file names: it is read away from the directory.
+  s.line.name = line_source_name(names);
+  s.train.name = train_source_name(names);
   if (!s.line.bytes && !s.train.bytes) return -1;
   data.sources = report_sources(names, opts.with_plan, s);
   return -1;

@@ -32,10 +32,10 @@ const char* type_phrase(FieldType type) {
 
 // What a failed field read met, said for an author ("montagna: the type (a whole number) is
 // missing; the line ends here"), and where: the field, or where it should have been.
-void describe_field_failure(ReaderContext& cx, const FieldSpec& spec) {
+void describe_field_failure(ReaderContext& cx, const FieldDescription& described) {
   const ReadFailureInfo& f = cx.reader->failure();
-  const std::string field = std::string(cx.kind->keyword) + ": the " + spec.noun;
-  const std::string what = field + " (" + type_phrase(spec.type) + ")";
+  const std::string field = std::string(cx.kind->keyword) + ": the " + described.noun;
+  const std::string what = field + " (" + type_phrase(described.type) + ")";
   if (f.kind == ReadFailureInfo::kEndOfFile && f.line_end_before < 0) {
     cx.failure_detail = what + " is missing; the file ends here";
   } else if (f.kind == ReadFailureInfo::kEndOfFile || f.line_end_before >= 0) {
@@ -354,21 +354,21 @@ void record_failure(ReaderContext& cx) {
 // --- Shared with the record readers -----------------------------------------------------------
 
 bool read_number_field(ReaderContext& cx, int64_t& out) {
-  const FieldSpec& spec = cx.kind->fields[cx.field_index++];
-  if (cx.reader->read_number(field_type_min(spec.type), field_type_max(spec.type), out)) {
+  const FieldDescription& described = cx.kind->fields[cx.field_index++];
+  if (cx.reader->read_number(field_type_min(described.type), field_type_max(described.type), out)) {
     return true;
   }
-  describe_field_failure(cx, spec);
+  describe_field_failure(cx, described);
   return false;
 }
 
 bool read_text_field(ReaderContext& cx, std::string& out) {
-  const FieldSpec& spec = cx.kind->fields[cx.field_index++];
+  const FieldDescription& described = cx.kind->fields[cx.field_index++];
   std::string text;
   bool ok = cx.reader->read_text(text);
   if (ok && text.size() > kMaxText) ok = cx.reader->reject_field();
   if (!ok) {
-    describe_field_failure(cx, spec);
+    describe_field_failure(cx, described);
     return false;
   }
   out = std::move(text);

@@ -144,7 +144,7 @@ struct NumberProblem {
   std::string text;  // a phrase after the field's noun
 };
 
-NumberProblem number_problem(std::string_view token, const FieldSpec& expected) {
+NumberProblem number_problem(std::string_view token, const FieldDescription& expected) {
   std::string shown(token.substr(0, 40));
   if (token.size() > 40) shown += "...";
   bool negative = !token.empty() && token[0] == '-';
@@ -171,7 +171,7 @@ NumberProblem number_problem(std::string_view token, const FieldSpec& expected) 
   return {};
 }
 
-const char* type_phrase(const FieldSpec& expected) {
+const char* type_phrase(const FieldDescription& expected) {
   return expected.type == FieldType::kText ? "a text" : "a whole number";
 }
 
@@ -244,7 +244,7 @@ class SourceWalk {
   // Reads one record's fields; false when one cannot be read.
   bool record(const RecordKind& kind) {
     last_line_ = keyword_.line;
-    for (const FieldSpec& expected : kind.fields) {
+    for (const FieldDescription& expected : kind.fields) {
       if (cursor_.at_end()) return file_ended(kind, expected);
       if (!field(kind, expected)) return false;
     }
@@ -253,7 +253,7 @@ class SourceWalk {
 
   // Reads the next field as `expected` describes it; false, with the record listed and the walk
   // moved to where it goes on, when it cannot be read.
-  bool field(const RecordKind& kind, const FieldSpec& expected) {
+  bool field(const RecordKind& kind, const FieldDescription& expected) {
     Place line_end = cursor_.last_line_end();
     Field f = expected.type == FieldType::kText ? cursor_.read_text() : cursor_.read_number();
     bool new_line = f.line > last_line_;
@@ -284,7 +284,7 @@ class SourceWalk {
   }
 
   // The file ends where a field should be.
-  bool file_ended(const RecordKind& kind, const FieldSpec& expected) {
+  bool file_ended(const RecordKind& kind, const FieldDescription& expected) {
     Place here = cursor_.here();
     Field end;
     end.line = here.line;
@@ -297,7 +297,7 @@ class SourceWalk {
 
   static Place at(const Field& f) { return Place{f.line, f.column}; }
 
-  static std::string missing(const FieldSpec& expected) {
+  static std::string missing(const FieldDescription& expected) {
     return "the " + std::string(expected.noun) + " (" + type_phrase(expected) + ") is missing";
   }
 

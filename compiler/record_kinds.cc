@@ -121,35 +121,35 @@ bool is_station(std::string_view f) {
 
 // Each field: name, type, unit, meaning, noun for messages, then the allowed range and step
 // where the compiled form holds less than the type does.
-constexpr FieldSpec kLineLength[] = {{"length", F::kInt32, "m",
-                                      "the length of the line, 1 to 1,000,000 m", "line length", 1,
-                                      1000000}};
-constexpr FieldSpec kChainage[] = {
+constexpr FieldDescription kLineLength[] = {{"length", F::kInt32, "m",
+                                             "the length of the line, 1 to 1,000,000 m",
+                                             "line length", 1, 1000000}};
+constexpr FieldDescription kChainage[] = {
     {"key", F::kInt32, "", "orders the three chainage records: the greatest key comes first", "key",
      INT64_MIN, INT64_MAX, 50},
     {"chainage", F::kInt32, "m", "the chainage shown at the start, a multiple of 50", "chainage",
      INT64_MIN, INT64_MAX, 50},
     {"direction", F::kInt32, "", "1 adds 100 m to the chainage", "direction"}};
-constexpr FieldSpec kBackground[] = {
+constexpr FieldDescription kBackground[] = {
     {"background", F::kInt32, "", "a background picture number", "background"}};
-constexpr FieldSpec kSignalRepetition[] = {
+constexpr FieldDescription kSignalRepetition[] = {
     {"start", F::kInt32, "m", "where signal repetition starts, a multiple of 50", "start",
      INT64_MIN, INT64_MAX, 50},
     {"end", F::kInt32, "m", "where it ends, a multiple of 50; 0: no repetition", "end", INT64_MIN,
      INT64_MAX, 50}};
-constexpr FieldSpec kGradient[] = {
+constexpr FieldDescription kGradient[] = {
     {"position", F::kInt32, "m", "where the gradient starts", "position"},
     {"gradient", F::kInt32, "per mille", "the gradient from here on; stored plus 100 in a byte",
      "gradient", -100, 155}};
-constexpr FieldSpec kCurve[] = {{"start", F::kInt32, "m", "where the curve starts", "start"},
-                                {"length", F::kInt32, "m", "the curve's length", "length"}};
-constexpr FieldSpec kTunnel[] = {
+constexpr FieldDescription kCurve[] = {{"start", F::kInt32, "m", "where the curve starts", "start"},
+                                       {"length", F::kInt32, "m", "the curve's length", "length"}};
+constexpr FieldDescription kTunnel[] = {
     {"start", F::kInt32, "m", "where the tunnel starts", "start"},
     {"end", F::kInt32, "m", "where the tunnel ends", "end"},
     {"type", F::kInt32, "", "the tunnel type; above 10: type less 10, with markers",
      "tunnel type"}};
 // A board packs each pair of speeds as (side s / 5) x 100 + side d / 5.
-constexpr FieldSpec kSpeedBoards[] = {
+constexpr FieldDescription kSpeedBoards[] = {
     {"position", F::kInt32, "m", "the board's place", "position"},
     {"vas", F::kInt32, "km/h", "speed a, side s", "speed vas", 0, 495, 5},
     {"vbs", F::kInt32, "km/h", "speed b, side s", "speed vbs", 0, 495, 5},
@@ -159,25 +159,26 @@ constexpr FieldSpec kSpeedBoards[] = {
     {"vbd", F::kInt32, "km/h", "speed b, side d", "speed vbd", 0, 495, 5},
     {"vcd", F::kInt32, "km/h", "speed c, side d", "speed vcd", 0, 495, 5},
     {"strisced", F::kInt32, "", "stripe count, side d", "stripe count strisced"}};
-constexpr FieldSpec kIndicationBoard[] = {
+constexpr FieldDescription kIndicationBoard[] = {
     {"position", F::kInt32, "m", "the board's place", "position"},
     {"text", F::kText, "", "the board's text", "text"}};
-constexpr FieldSpec kBrakedMass[] = {
+constexpr FieldDescription kBrakedMass[] = {
     {"percentage", F::kInt32, "%", "the braked-mass percentage", "percentage"}};
-constexpr FieldSpec kCoaches[] = {{"count", F::kInt32, "", "the number of coaches", "coach count"}};
-constexpr FieldSpec kSpeed[] = {
+constexpr FieldDescription kCoaches[] = {
+    {"count", F::kInt32, "", "the number of coaches", "coach count"}};
+constexpr FieldDescription kSpeed[] = {
     {"position", F::kInt32, "m", "where the speed limit changes", "position"},
     {"speed", F::kInt32, "km/h", "the limit from here on; stored as speed / 5 in a byte", "speed",
      0, 1275, 5}};
-constexpr FieldSpec kAdhesion[] = {
+constexpr FieldDescription kAdhesion[] = {
     {"position", F::kInt32, "m", "where the adhesion changes", "position"},
     {"adhesion", F::kInt32, "", "the adhesion from here on; its low 8 bits are stored", "adhesion",
      0, 255}};
-constexpr FieldSpec kClock[] = {{"hours", F::kInt16, "h", "the clock at the start", "hours"},
-                                {"minutes", F::kInt16, "min", "", "minutes", 0, 59},
-                                {"seconds", F::kInt16, "s", "", "seconds", 0, 59}};
-constexpr FieldSpec kSand[] = {{"sand", F::kInt16, "", "the sand setting", "sand setting"}};
-constexpr FieldSpec kSignal[] = {
+constexpr FieldDescription kClock[] = {{"hours", F::kInt16, "h", "the clock at the start", "hours"},
+                                       {"minutes", F::kInt16, "min", "", "minutes", 0, 59},
+                                       {"seconds", F::kInt16, "s", "", "seconds", 0, 59}};
+constexpr FieldDescription kSand[] = {{"sand", F::kInt16, "", "the sand setting", "sand setting"}};
+constexpr FieldDescription kSignal[] = {
     {"position", F::kInt32, "m", "the signal's place", "position"},
     {"sx", F::kInt32, "", "the type of side s; 2 gives the signal a time", "type sx"},
     {"s1", F::kInt32, "", "first digit, side s", "digit s1"},
@@ -189,17 +190,17 @@ constexpr FieldSpec kSignal[] = {
     {"d2", F::kInt32, "", "second digit, side d", "digit d2"},
     {"d3", F::kInt32, "", "third digit, side d", "digit d3"},
     {"tempo", F::kInt32, "", "the signal's time, with sx = 2; 1 to 100 become 101", "time tempo"}};
-constexpr FieldSpec kSlowOrder[] = {
+constexpr FieldDescription kSlowOrder[] = {
     {"x", F::kInt32, "m", "where the slow order starts", "start x"},
     {"v", F::kInt32, "km/h", "its speed", "speed v"},
     {"l", F::kInt32, "m", "its length", "length l"},
     {"f_tt", F::kInt32, "", "stored in param3 of its start and end cells", "value f_tt"},
     {"f_ta", F::kInt32, "", "not 0: four approach cells before the warning board", "value f_ta"},
     {"d_v", F::kInt32, "", "not 0: stored in param2 of its cells", "value d_v"}};
-constexpr FieldSpec kCodePoint[] = {
+constexpr FieldDescription kCodePoint[] = {
     {"position", F::kInt32, "m", "the cab-code point's place", "position"},
     {"code", F::kInt32, "", "the code; 0 or less: a point without a code", "code"}};
-constexpr FieldSpec kStation[] = {
+constexpr FieldDescription kStation[] = {
     {"position", F::kInt32, "m", "the station's place, a multiple of 50", "position", INT64_MIN,
      INT64_MAX, 50},
     {"kind", F::kUint8, "", "decides the station's extent and marks", "station kind"},
@@ -306,15 +307,15 @@ int64_t field_type_max(FieldType type) {
   return INT32_MAX;
 }
 
-int64_t field_least(const FieldSpec& field) {
+int64_t field_least(const FieldDescription& field) {
   return std::max(field.least, field_type_min(field.type));
 }
 
-int64_t field_most(const FieldSpec& field) {
+int64_t field_most(const FieldDescription& field) {
   return std::min(field.most, field_type_max(field.type));
 }
 
-bool field_holds(const FieldSpec& field, int64_t value) {
+bool field_holds(const FieldDescription& field, int64_t value) {
   return value >= field_least(field) && value <= field_most(field) && value % field.step == 0;
 }
 
@@ -377,8 +378,8 @@ const char* closest_keyword(std::string_view field, bool line_source) {
   return best;
 }
 
-const FieldSpec* find_field(const RecordKind& kind, std::string_view name) {
-  for (const FieldSpec& field : kind.fields) {
+const FieldDescription* find_field(const RecordKind& kind, std::string_view name) {
+  for (const FieldDescription& field : kind.fields) {
     if (name == field.name) return &field;
   }
   return nullptr;

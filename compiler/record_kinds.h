@@ -17,7 +17,7 @@ enum class FieldType : uint8_t {
   kUint8,  // a whole number from 0 to 255
 };
 
-struct FieldSpec {
+struct FieldDescription {
   const char* name;  // as an author calls it
   FieldType type;
   const char* unit;  // "m", "km/h", ... or "" for a plain number or a text
@@ -50,7 +50,7 @@ struct RecordKind {
   RecordSection section;
   const char* test;  // how a keyword field is recognised
   bool (*matches)(std::string_view field);
-  std::span<const FieldSpec> fields;
+  std::span<const FieldDescription> fields;
   const char* meaning;
   RecordStep (*read)(ReaderContext& cx);
   bool plan_only = false;  // read only when the plan of the line is built
@@ -65,9 +65,9 @@ int64_t field_type_min(FieldType type);
 int64_t field_type_max(FieldType type);
 
 // The values a field holds as written: its allowed range within its type's range, and its step.
-int64_t field_least(const FieldSpec& field);
-int64_t field_most(const FieldSpec& field);
-bool field_holds(const FieldSpec& field, int64_t value);
+int64_t field_least(const FieldDescription& field);
+int64_t field_most(const FieldDescription& field);
+bool field_holds(const FieldDescription& field, int64_t value);
 
 // For a keyword field that no kind of the line source (`line_source`) or of the train source
 // takes: the keyword of the kind it comes closest to, when that is a letter or two wrong,
@@ -75,6 +75,6 @@ bool field_holds(const FieldSpec& field, int64_t value);
 const char* closest_keyword(std::string_view field, bool line_source);
 
 // The field of `kind` with this name; null when it has none.
-const FieldSpec* find_field(const RecordKind& kind, std::string_view name);
+const FieldDescription* find_field(const RecordKind& kind, std::string_view name);
 
 }  // namespace compactor

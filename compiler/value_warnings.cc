@@ -13,21 +13,21 @@ bool collecting(const ReaderContext& cx) {
 }
 
 // "163 km/h", "300 per mille", "80".
-std::string with_unit(int64_t value, const FieldSpec& field) {
+std::string with_unit(int64_t value, const FieldDescription& field) {
   std::string text = std::to_string(value);
   if (field.unit[0] != '\0') text += std::string(" ") + field.unit;
   return text;
 }
 
 // "from 0 to 495 km/h", with "multiples of 5" when the field has a step.
-std::string holds_phrase(const FieldSpec& field) {
+std::string holds_phrase(const FieldDescription& field) {
   std::string text = field.step > 1 ? "multiples of " + std::to_string(field.step) + " " : "";
   return text + "from " + std::to_string(field_least(field)) + " to " +
          with_unit(field_most(field), field);
 }
 
 // The field of the record being read; null when its kind has none of that name.
-const FieldSpec* field_named(const ReaderContext& cx, const char* name) {
+const FieldDescription* field_named(const ReaderContext& cx, const char* name) {
   return find_field(*cx.kind, name);
 }
 
@@ -48,8 +48,8 @@ std::string written_time(int64_t hours, int64_t minutes, int64_t seconds) {
 
 // Whether minutes and seconds both lie within the record's fields' ranges.
 bool time_holds(const ReaderContext& cx, int64_t minutes, int64_t seconds) {
-  const FieldSpec* m = field_named(cx, "minutes");
-  const FieldSpec* s = field_named(cx, "seconds");
+  const FieldDescription* m = field_named(cx, "minutes");
+  const FieldDescription* s = field_named(cx, "seconds");
   return (m == nullptr || field_holds(*m, minutes)) && (s == nullptr || field_holds(*s, seconds));
 }
 
@@ -80,7 +80,7 @@ bool past_line_end(ReaderContext& cx, const char* what, int64_t position) {
 }
 
 // A value outside what its field holds as written; `stored` says what becomes of it.
-bool warn_not_held(ReaderContext& cx, const FieldSpec& field, int64_t value,
+bool warn_not_held(ReaderContext& cx, const FieldDescription& field, int64_t value,
                    const std::string& stored) {
   if (field_holds(field, value)) return false;
   warn(cx, kRankValue, "value-not-held",
@@ -96,7 +96,7 @@ void warn_past_line_end(ReaderContext& cx, const char* what, int64_t position) {
 }
 
 void warn_gradient(ReaderContext& cx, int32_t position, int32_t gradient) {
-  const FieldSpec* field = collecting(cx) ? field_named(cx, "gradient") : nullptr;
+  const FieldDescription* field = collecting(cx) ? field_named(cx, "gradient") : nullptr;
   if (field == nullptr || past_line_end(cx, "the gradient", position)) return;
   int64_t stored = ((int64_t{gradient} + 100) & 0xFF) - 100;
   if (warn_not_held(cx, *field, gradient, "it is stored as " + with_unit(stored, *field))) {
@@ -140,7 +140,7 @@ void warn_speed_boards(ReaderContext& cx, int32_t position, const SpeedBoards& b
   const int32_t values[] = {b.side_s[0], b.side_s[1], b.side_s[2],
                             b.side_d[0], b.side_d[1], b.side_d[2]};
   for (int i = 0; i < 6; ++i) {
-    const FieldSpec* field = field_named(cx, names[i]);
+    const FieldDescription* field = field_named(cx, names[i]);
     if (field != nullptr &&
         warn_not_held(cx, *field, values[i], "the board does not show it as written")) {
       return;
@@ -149,7 +149,7 @@ void warn_speed_boards(ReaderContext& cx, int32_t position, const SpeedBoards& b
 }
 
 void warn_speed(ReaderContext& cx, int32_t position, int32_t speed) {
-  const FieldSpec* field = collecting(cx) ? field_named(cx, "speed") : nullptr;
+  const FieldDescription* field = collecting(cx) ? field_named(cx, "speed") : nullptr;
   if (field == nullptr || past_line_end(cx, "the speed change", position)) return;
   int64_t steps = round_even(static_cast<double>(speed) / 5.0);
   std::string stored = steps >= 0 && steps <= 255
@@ -160,7 +160,7 @@ void warn_speed(ReaderContext& cx, int32_t position, int32_t speed) {
 }
 
 void warn_adhesion(ReaderContext& cx, int32_t position, int32_t adhesion) {
-  const FieldSpec* field = collecting(cx) ? field_named(cx, "adhesion") : nullptr;
+  const FieldDescription* field = collecting(cx) ? field_named(cx, "adhesion") : nullptr;
   if (field == nullptr || past_line_end(cx, "the adhesion change", position)) return;
   if (warn_not_held(cx, *field, adhesion,
                     "it is stored as " + with_unit(adhesion & 0xFF, *field))) {

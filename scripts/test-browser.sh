@@ -54,4 +54,4 @@ tests/browser/node_modules/.bin/eslint --config tests/browser/eslint.config.js w
 
 export COMPACTOR="$PWD/$BUILD/compactor" VIEW_DEFAULT_DIR="$work/default" VIEW_LARGE_DIR="$work/large"
 cd tests/browser
-node --test --test-concurrency=1 --test-reporter=spec view.test.js
+node --test --test-concurrency=1 view.test.js

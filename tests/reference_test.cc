@@ -82,7 +82,7 @@ const char* type_word(FieldType type) {
 // type and an empty unit left out.
 std::string values_cell(const RecordKind& kind) {
   std::string out;
-  for (const FieldSpec& f : kind.fields) {
+  for (const FieldDescription& f : kind.fields) {
     if (!out.empty()) out += ", ";
     out += std::string("`") + f.name + "`";
     std::string unit = f.unit;

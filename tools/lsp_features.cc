@@ -41,7 +41,7 @@ std::string type_phrase(FieldType type) {
 // The fields of a kind as a record line: "montagna, start, end, tunnel type".
 std::string record_line(const RecordKind& kind) {
   std::string line = kind.keyword;
-  for (const FieldSpec& f : kind.fields) line += std::string(", ") + f.name;
+  for (const FieldDescription& f : kind.fields) line += std::string(", ") + f.name;
   return line;
 }
 
@@ -133,12 +133,13 @@ std::string slow_order_cells(const std::string& field,
 }
 
 // Where a field of metres places its record in the grid, or "".
-std::string placement(const RecordKind& kind, const FieldSpec& spec, std::string_view value,
-                      const std::vector<std::string_view>& values) {
+std::string placement(const RecordKind& kind, const FieldDescription& described,
+                      std::string_view value, const std::vector<std::string_view>& values) {
   std::string text;
   std::optional<int64_t> p = number_of(value);
   for (const PlacedField& f : kPlacedFields) {
-    if (std::string_view(f.keyword) != kind.keyword || std::string_view(f.field) != spec.name) {
+    if (std::string_view(f.keyword) != kind.keyword ||
+        std::string_view(f.field) != described.name) {
       continue;
     }
     if (!p) return "\n\nNot a whole number: the compile cannot read it.";
@@ -149,7 +150,7 @@ std::string placement(const RecordKind& kind, const FieldSpec& spec, std::string
     }
   }
   if (std::string_view(kind.keyword) == "rallentamento")
-    text += slow_order_cells(spec.name, values);
+    text += slow_order_cells(described.name, values);
   return text;
 }
 
@@ -184,7 +185,7 @@ std::string snippet_keyword(const RecordKind& kind, int& stops) {
 std::string snippet(const RecordKind& kind) {
   int stop = 0;
   std::string text = snippet_keyword(kind, stop);
-  for (const FieldSpec& f : kind.fields) {
+  for (const FieldDescription& f : kind.fields) {
     text += ", ${" + std::to_string(++stop) + ":" + placeholder(f.name) + "}";
   }
   return text;
@@ -355,15 +356,15 @@ std::string describe_keyword(const RecordKind& kind) {
 
 std::string describe_field(const RecordKind& kind, size_t index,
                            const std::vector<std::string_view>& values) {
-  const FieldSpec& spec = kind.fields[index];
+  const FieldDescription& described = kind.fields[index];
   std::string text = "`" + std::string(kind.keyword) + "` (" + kind.meaning + "), field " +
                      std::to_string(index + 1) + " of " + std::to_string(kind.fields.size()) +
-                     ": `" + spec.name + "`";
-  if (spec.unit[0] != '\0') text += ", " + std::string(spec.unit);
-  if (spec.meaning[0] != '\0') text += "\n\n" + std::string(spec.meaning);
-  text += "\n\n" + type_phrase(spec.type);
+                     ": `" + described.name + "`";
+  if (described.unit[0] != '\0') text += ", " + std::string(described.unit);
+  if (described.meaning[0] != '\0') text += "\n\n" + std::string(described.meaning);
+  text += "\n\n" + type_phrase(described.type);
   std::string_view value = index < values.size() ? values[index] : std::string_view();
-  return text + placement(kind, spec, value, values);
+  return text + placement(kind, described, value, values);
 }
 
 json hover(const DocumentView& doc, const Position& at) {

@@ -101,10 +101,10 @@ bool read_records(FieldScanner& scanner, Outline& o, Span keyword, std::string_v
     if (kind.section != section || !kind.matches(field)) continue;
     taken = true;
     OutlineRecord r{&kind, keyword, {}, static_cast<int>(o.headers.size()) - 1};
-    for (const FieldSpec& spec : kind.fields) {
+    for (const FieldDescription& described : kind.fields) {
       if (scanner.at_end()) break;
-      r.fields.push_back(spec.type == FieldType::kText ? scanner.read_text()
-                                                       : scanner.read_number());
+      r.fields.push_back(described.type == FieldType::kText ? scanner.read_text()
+                                                            : scanner.read_number());
     }
     o.records.push_back(std::move(r));
   }
