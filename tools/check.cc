@@ -24,9 +24,10 @@ std::vector<std::string> format_warnings(const std::vector<Warning>& warnings, c
     const Warning& w = warnings[i];
     shown.push_back(format_warning(w.pos, source_text(s, w.pos.file), w.text));
   }
-  if (warnings.size() > kShownWarnings) {
+  const size_t total = warnings.size() + s.warnings_not_kept;
+  if (total > kShownWarnings) {
     shown.push_back(
-        format_note(std::to_string(warnings.size() - kShownWarnings) + " more warnings not shown"));
+        format_note(std::to_string(total - kShownWarnings) + " more warnings not shown"));
   }
   return shown;
 }

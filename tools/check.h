@@ -16,7 +16,7 @@ constexpr size_t kShownWarnings = 200;
 std::string_view source_text(const Sources& s, const std::string& file);
 
 // Each warning shown, formatted with its source line and caret, then the note that counts the
-// ones not shown.
+// ones not shown (those in `warnings` past the first kShownWarnings, and s.warnings_not_kept).
 std::vector<std::string> format_warnings(const std::vector<Warning>& warnings, const Sources& s);
 
 // "2 warnings, 1 error".
