@@ -1,13 +1,17 @@
 #include "app/author_tools.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "app/cli.h"
 #include "format/decode.h"
 #include "format/outputs.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "tools/check.h"
 #include "tools/diagnostics.h"
 #include "tools/dump.h"
@@ -17,12 +21,53 @@ namespace compactor {
 
 namespace {
 
-// A whole file, or "compactor: cannot read PATH: REASON" on stderr and nullopt.
-std::optional<std::string> read_output(const std::string& path) {
+// A whole file, or "compactor: cannot read PATH: REASON" on stderr and nullopt. Only a regular
+// file is read: a FIFO, a device or a directory is refused at once. With `missing` given, a name
+// where nothing stands sets it and is passed over without a word.
+std::optional<std::string> read_output(const std::string& path, bool* missing = nullptr) {
   FileResult r;
   std::optional<std::string> bytes = read_file(path, r);
-  if (!bytes) std::fputs(format_note("cannot read " + path + ": " + r.reason).c_str(), stderr);
+  if (missing != nullptr) *missing = r.missing;
+  if (!bytes && !(missing != nullptr && r.missing)) {
+    std::fputs(format_note("cannot read " + path + ": " + r.reason).c_str(), stderr);
+  }
   return bytes;
+}
+
+// Standard output as dump and plot write it: every write checked, the first error kept (glibc
+// reports a full disk in fwrite itself, before any fflush).
+class CheckedStdout {
+ public:
+  void write(std::string_view text) {
+    if (error_ != 0) return;
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) error_ = last_error();
+  }
+
+  // Flushes stdout. 0 when everything written reached it, else the error.
+  int finish() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && error_ == 0) error_ = last_error();
+    if (error_ == 0 && std::ferror(stdout)) error_ = EIO;
+    return error_;
+  }
+
+ private:
+  static int last_error() { return errno != 0 ? errno : EIO; }
+  int error_ = 0;
+};
+
+// The exit status of a command once its output is written: `status` when all of it reached
+// stdout; else 3 with "compactor: cannot write standard output: REASON". A reader that has gone
+// (dump | head) ends the run quietly, as SIGPIPE ends it.
+int status_after_output(CheckedStdout& out, int status) {
+  int error = out.finish();
+  if (error == 0) return status;
+  if (error == EPIPE) end_by_signal(kSigPipe);
+  std::fputs(
+      format_note(std::string("cannot write standard output: ") + std::strerror(error)).c_str(),
+      stderr);
+  return 3;
 }
 
 // Exit status 1 with "compactor: PATH: at offset N: REASON".
@@ -40,10 +85,6 @@ bool parse_count(const std::string& s, int& out) {
   }
   out = std::stoi(s);
   return out > 0;
-}
-
-void write_stdout(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 }  // namespace
@@ -99,27 +140,28 @@ int run_dump(const std::vector<std::string>& args) {
   std::optional<std::string> bytes = read_output(path);
   if (!bytes) return 3;
   DecodeError error;
+  CheckedStdout out;
   switch (*kind) {
     case OutputKind::kRecords: {
       auto items = decode_records(*bytes, error);
       if (!items) return decode_failure(path, error);
-      write_stdout(dump_records(*items, bytes->size(), json));
+      out.write(dump_records(*items, bytes->size(), json));
       break;
     }
     case OutputKind::kGrid: {
       auto cells = decode_grid(*bytes, error);
       if (!cells) return decode_failure(path, error);
-      write_stdout(dump_grid(*cells, bytes->size(), json));
+      out.write(dump_grid(*cells, bytes->size(), json));
       break;
     }
     case OutputKind::kLine: {
       auto plan = decode_line(*bytes, error);
       if (!plan) return decode_failure(path, error);
-      write_stdout(dump_plan(*plan, bytes->size(), every, json));
+      out.write(dump_plan(*plan, bytes->size(), every, json));
       break;
     }
   }
-  return std::fflush(stdout) == 0 ? 0 : 3;
+  return status_after_output(out, 0);
 }
 
 int run_plot(const std::vector<std::string>& args) {
@@ -130,6 +172,7 @@ int run_plot(const std::vector<std::string>& args) {
   names.train_number = kDefaultTrainNumber;
   bool with_plan = true;
   bool quiet = false;
+  bool no_wait = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-o") {
@@ -142,6 +185,8 @@ int run_plot(const std::vector<std::string>& args) {
       }
     } else if (a == "--no-plan") {
       with_plan = false;
+    } else if (a == "--no-wait") {
+      no_wait = true;
     } else if (a == "-q" || a == "--quiet") {
       quiet = true;
     } else if (a == "-v" || a == "--verbose") {
@@ -162,20 +207,27 @@ int run_plot(const std::vector<std::string>& args) {
     out_path = join_path(dir, names.line_id + "_" + names.train_number + ".svg");
   }
 
+  // The outputs are read as one set: a run that writes them holds the directory until they are
+  // all in place.
+  DirectoryLock lock;
+  if (int status = lock_run_directory(dir, LockMode::kShared, no_wait, quiet, lock); status >= 0) {
+    return status;
+  }
   PlotData data;
   data.line_id = names.line_id;
   data.train_number = names.train_number;
   DecodeError error;
   for (const PlotInput& input : plot_inputs(names, with_plan)) {
     const std::string path = join_path(dir, input.name);
-    if (input.may_be_missing && !file_exists(path)) {
+    bool missing = false;
+    std::optional<std::string> bytes = read_output(path, input.may_be_missing ? &missing : nullptr);
+    if (missing) {
       if (!quiet) {
         std::fputs(format_note("no line output " + path + ": drawing the profiles only").c_str(),
                    stderr);
       }
       continue;
     }
-    std::optional<std::string> bytes = read_output(path);
     if (!bytes) return 3;
     if (!add_plot_input(data, input.kind, *bytes, error)) return decode_failure(path, error);
   }
@@ -184,8 +236,9 @@ int run_plot(const std::vector<std::string>& args) {
     std::fputs(format_note("cannot write " + out_path + ": " + r.reason).c_str(), stderr);
     return 3;
   }
-  if (!quiet) std::printf("wrote %s (%zu bytes)\n", out_path.c_str(), svg.size());
-  return 0;
+  CheckedStdout out;
+  if (!quiet) out.write("wrote " + out_path + " (" + std::to_string(svg.size()) + " bytes)\n");
+  return status_after_output(out, 0);
 }
 
 }  // namespace compactor

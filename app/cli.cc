@@ -1,10 +1,12 @@
 #include "app/cli.h"
 
 #include <cstdio>
+#include <new>
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "tools/diagnostics.h"
 
 namespace compactor {
@@ -14,13 +16,14 @@ namespace {
 constexpr const char* kVersion = "compactor 1.0.0";
 
 constexpr const char* kHelp =
-    "usage: compactor [--dir DIR] [-q|--quiet] [-v|--verbose]\n"
-    "       compactor sources DIR\n"
+    "usage: compactor [--dir DIR] [-q|--quiet] [-v|--verbose] [--no-wait]\n"
+    "       compactor sources DIR [--no-wait]\n"
     "       compactor compile DIR [--line-id ID] [--train NUM] [--no-plan] [--delete-sources]\n"
-    "                             [--werror]\n"
-    "       compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror]\n"
+    "                             [--werror] [--no-wait]\n"
+    "       compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror] [--no-wait]\n"
     "       compactor dump FILE [--json] [--as sim|grid|line] [--every N]\n"
     "       compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan]\n"
+    "                          [--no-wait]\n"
     "\n"
     "With no command, does the build run of the scenario in the program's own directory (or in\n"
     "DIR): writes the five text files, compiles the line and train sources, deletes them and\n"
@@ -40,6 +43,8 @@ constexpr const char* kHelp =
     "  --no-plan          do not build the plan of the line nor write the line output\n"
     "  --delete-sources   delete the sources after compiling them (kept by default)\n"
     "  --werror           treat warnings about the sources as errors (exit status 1)\n"
+    "  --no-wait          fail at once when another run is working in the directory\n"
+    "                     (without it the run waits for the other one to finish)\n"
     "  --json             dump: JSON instead of text\n"
     "  --as KIND          dump: read FILE as a record (sim), grid or line output\n"
     "  --every N          dump: list the plan of the line every N metres\n"
@@ -132,6 +137,8 @@ int take_option(const std::vector<std::string>& args, size_t& i, ParsedArguments
     p.plan_option = true;
   } else if (a == "--delete-sources") {
     p.delete_option = true;
+  } else if (a == "--no-wait") {
+    p.opts.no_wait = true;
   } else if (a == "--werror") {
     p.opts.werror = true;
     p.plan_option = true;
@@ -173,7 +180,7 @@ int run_build(ParsedArguments& p) {
 
 int run_sources(ParsedArguments& p) {
   if (p.identity_given || p.plan_option || p.delete_option) {
-    return usage_error("sources takes no option but --quiet and --verbose");
+    return usage_error("sources takes no option but --quiet, --verbose and --no-wait");
   }
   return write_sources(p.opts);
 }
@@ -240,6 +247,29 @@ int run_command_line(const std::vector<std::string>& args) {
     if (p.command == c.name) return c.run(p);
   }
   return usage_error("unknown command '" + p.command + "'");
+}
+
+namespace {
+
+// An interrupt (SIGINT, SIGTERM, SIGHUP, Ctrl-C): the handler has removed the run's temporary
+// files; the run ends as the signal ends a program, with status 128 + N as a shell shows it.
+void end_interrupted_run(int signal_number) {
+  end_by_signal(signal_number);
+}
+
+}  // namespace
+
+int run_program(const std::vector<std::string>& args) {
+  install_interrupt_handlers(end_interrupted_run);
+  try {
+    return run_command_line(args);
+  } catch (const std::bad_alloc&) {
+    // The files being written were removed on the way here; the old ones are whole.
+    remove_temporary_files();
+    end_wait();
+    std::fputs("compactor: out of memory\n", stderr);
+    return 3;
+  }
 }
 
 }  // namespace compactor
