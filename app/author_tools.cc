@@ -1,14 +1,18 @@
 #include "app/author_tools.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 #include "app/cli.h"
 #include "format/decode.h"
 #include "format/outputs.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "tools/check.h"
 #include "tools/diagnostics.h"
 #include "tools/dump.h"
@@ -18,12 +22,53 @@ namespace compactor {
 
 namespace {
 
-// A whole file, or "compactor: cannot read PATH: REASON" on stderr and nullopt.
-std::optional<std::string> read_output(const std::string& path) {
+// A whole file, or "compactor: cannot read PATH: REASON" on stderr and nullopt. Only a regular
+// file is read: a FIFO, a device or a directory is refused at once. With `missing` given, a name
+// where nothing stands sets it and is passed over without a word.
+std::optional<std::string> read_output(const std::string& path, bool* missing = nullptr) {
   FileResult r;
   std::optional<std::string> bytes = read_file(path, r);
-  if (!bytes) std::fputs(format_note("cannot read " + path + ": " + r.reason).c_str(), stderr);
+  if (missing != nullptr) *missing = r.missing;
+  if (!bytes && !(missing != nullptr && r.missing)) {
+    std::fputs(format_note("cannot read " + path + ": " + r.reason).c_str(), stderr);
+  }
   return bytes;
+}
+
+// Standard output as dump and plot write it: every write checked, the first error kept (glibc
+// reports a full disk in fwrite itself, before any fflush).
+class CheckedStdout {
+ public:
+  void write(std::string_view text) {
+    if (error_ != 0) return;
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) error_ = last_error();
+  }
+
+  // Flushes stdout. 0 when everything written reached it, else the error.
+  int finish() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && error_ == 0) error_ = last_error();
+    if (error_ == 0 && std::ferror(stdout)) error_ = EIO;
+    return error_;
+  }
+
+ private:
+  static int last_error() { return errno != 0 ? errno : EIO; }
+  int error_ = 0;
+};
+
+// The exit status of a command once its output is written: `status` when all of it reached
+// stdout; else 3 with "compactor: cannot write standard output: REASON". A reader that has gone
+// (dump | head) ends the run quietly, as SIGPIPE ends it.
+int status_after_output(CheckedStdout& out, int status) {
+  int error = out.finish();
+  if (error == 0) return status;
+  if (error == EPIPE) end_by_signal(kSigPipe);
+  std::fputs(
+      format_note(std::string("cannot write standard output: ") + std::strerror(error)).c_str(),
+      stderr);
+  return 3;
 }
 
 // Exit status 1 with "compactor: PATH: at offset N: REASON".
@@ -41,10 +86,6 @@ bool parse_count(const std::string& s, int& out) {
   }
   out = std::stoi(s);
   return out > 0;
-}
-
-void write_stdout(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 }  // namespace
@@ -81,44 +122,53 @@ int run_dump(const DumpOptions& opts) {
   std::optional<std::string> bytes = read_output(path);
   if (!bytes) return 3;
   DecodeError error;
+  CheckedStdout out;
   switch (*kind) {
     case OutputKind::kRecords: {
       auto items = decode_records(*bytes, error);
       if (!items) return decode_failure(path, error);
-      write_stdout(dump_records(*items, bytes->size(), opts.json));
+      out.write(dump_records(*items, bytes->size(), opts.json));
       break;
     }
     case OutputKind::kGrid: {
       auto cells = decode_grid(*bytes, error);
       if (!cells) return decode_failure(path, error);
-      write_stdout(dump_grid(*cells, bytes->size(), opts.json));
+      out.write(dump_grid(*cells, bytes->size(), opts.json));
       break;
     }
     case OutputKind::kLine: {
       auto plan = decode_line(*bytes, error);
       if (!plan) return decode_failure(path, error);
-      write_stdout(dump_plan(*plan, bytes->size(), every, opts.json));
+      out.write(dump_plan(*plan, bytes->size(), every, opts.json));
       break;
     }
   }
-  return std::fflush(stdout) == 0 ? 0 : 3;
+  return status_after_output(out, 0);
 }
 
 int read_outputs(const PlotOptions& opts, PlotData& data) {
+  // The outputs are read as one set: a run that writes them holds the directory until all three
+  // are in place.
+  DirectoryLock lock;
+  if (int status = lock_run_directory(opts.dir, LockMode::kShared, opts.no_wait, opts.quiet, lock);
+      status >= 0) {
+    return status;
+  }
   Model names = names_of(opts.identity);
   data.line_id = names.line_id;
   data.train_number = names.train_number;
   DecodeError error;
   for (const PlotInput& input : plot_inputs(names, opts.with_plan)) {
     const std::string path = join_path(opts.dir, input.name);
-    if (input.may_be_missing && !file_exists(path)) {
+    bool missing = false;
+    std::optional<std::string> bytes = read_output(path, input.may_be_missing ? &missing : nullptr);
+    if (missing) {
       if (!opts.quiet) {
         std::fputs(format_note("no line output " + path + ": drawing the profiles only").c_str(),
                    stderr);
       }
       continue;
     }
-    std::optional<std::string> bytes = read_output(path);
     if (!bytes) return 3;
     if (!add_plot_input(data, input.kind, *bytes, error)) return decode_failure(path, error);
   }
@@ -184,21 +234,22 @@ std::string page_target_problem(const PlotOptions& opts, const std::string& path
 
 }  // namespace
 
-bool write_page(const PlotOptions& opts, const std::string& extension, const std::string& bytes) {
+int write_page(const PlotOptions& opts, const std::string& extension, const std::string& bytes) {
   const std::string out_path = opts.out_path.empty()
                                    ? join_path(opts.dir, opts.identity.line_id + "_" +
                                                              opts.identity.train_number + extension)
                                    : opts.out_path;
   if (std::string problem = page_target_problem(opts, out_path); !problem.empty()) {
     std::fputs(format_note(problem).c_str(), stderr);
-    return false;
+    return 3;
   }
   if (FileResult f = replace_file(out_path, bytes); !f.ok) {
     std::fputs(format_note("cannot write " + out_path + ": " + f.reason).c_str(), stderr);
-    return false;
+    return 3;
   }
-  if (!opts.quiet) std::printf("wrote %s (%zu bytes)\n", out_path.c_str(), bytes.size());
-  return true;
+  CheckedStdout out;
+  if (!opts.quiet) out.write("wrote " + out_path + " (" + std::to_string(bytes.size()) + " bytes)\n");
+  return status_after_output(out, 0);
 }
 
 Model names_of(const Identity& identity) {
@@ -212,7 +263,7 @@ int run_plot(const PlotOptions& opts) {
   PlotData data;
   if (int status = read_outputs(opts, data); status >= 0) return status;
   warn_if_outputs_older(opts);
-  return write_page(opts, ".svg", plot_svg(data)) ? 0 : 3;
+  return write_page(opts, ".svg", plot_svg(data));
 }
 
 }  // namespace compactor

@@ -33,6 +33,7 @@ struct PlotOptions {
   Identity identity;
   bool with_plan = true;
   bool quiet = false;
+  bool no_wait = false;  // fail at once when another run holds the directory
 };
 
 // compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan] [-q] [-v]. Returns
@@ -49,7 +50,8 @@ int read_outputs(const PlotOptions& opts, PlotData& data);
 // says so on stderr.
 bool warn_if_outputs_older(const PlotOptions& opts);
 // Writes the picture or page to opts.out_path (default DIR/ID_NUM + extension) and, unless
-// opts.quiet, "wrote PATH (N bytes)"; false, with the reason on stderr, when it cannot.
-bool write_page(const PlotOptions& opts, const std::string& extension, const std::string& bytes);
+// opts.quiet, "wrote PATH (N bytes)". Returns the exit status: 3, with the reason on stderr, when
+// the page or that line cannot be written.
+int write_page(const PlotOptions& opts, const std::string& extension, const std::string& bytes);
 
 }  // namespace compactor

@@ -1,8 +1,10 @@
 #include "app/build_run.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "app/keep_work.h"
@@ -47,56 +49,99 @@ std::string source_path(const std::string& dir, const std::string& name) {
   return dir == "." ? name : join_path(dir, name);
 }
 
-// A source as the compile takes it, named by its path as given; false when it exists and cannot
-// be read.
-bool load_source(const std::string& path, SourceFile& f) {
+// A source as the compile takes it, named by its path as given, and the identity of the file
+// read; false when something stands at its name and cannot be read.
+bool load_source(const std::string& path, SourceFile& f, FileIdentity& identity) {
   f.name = path;
-  if (!file_exists(path)) return true;
   FileResult r;
-  f.bytes = read_file(path, r);
-  return succeeded(r, "read", path);
+  f.bytes = read_file(path, r, kMaxSourceBytes, &identity);
+  return r.missing || succeeded(r, "read", path);
 }
 
-bool delete_consumed(const RunOptions& opts, const SourceFile& f) {
+// Deletes a source the compile has consumed, if it is still the file that was read. One that is
+// gone already is no error; one that has changed since is kept, with a warning.
+bool delete_consumed(const RunOptions& opts, const SourceFile& f, const FileIdentity& identity) {
   if (!opts.delete_sources || !f.consumed || !f.bytes) return true;
   const std::string& path = f.name;
-  if (!succeeded(delete_file(path), "delete", path)) return false;
-  if (opts.verbose) std::printf("read and deleted %s\n", path.c_str());
-  return true;
+  FileResult r;
+  switch (delete_file_if_unchanged(path, identity, r)) {
+    case DeleteOutcome::kDeleted:
+      if (opts.verbose) std::printf("read and deleted %s\n", path.c_str());
+      return true;
+    case DeleteOutcome::kAlreadyGone:
+      return true;
+    case DeleteOutcome::kChanged:
+      print_error(format_note("warning: kept " + path +
+                                  ": it is not the file that was read (it changed or was replaced)",
+                              opts.color));
+      return true;
+    case DeleteOutcome::kFailed:
+      break;
+  }
+  return succeeded(r, "delete", path);
 }
 
 // A source that holds the recorded error stays, whatever the options say.
 bool delete_unless_in_error(const RunOptions& opts, const Model& m, const Sources& s,
-                            const SourceFile& f) {
+                            const SourceFile& f, const FileIdentity& identity) {
   if (!opts.delete_sources || !f.consumed || !f.bytes || !holds_the_error(m, s, f)) {
-    return delete_consumed(opts, f);
+    return delete_consumed(opts, f, identity);
   }
   print_error(format_note(f.name + " is kept: it holds the error", opts.color));
   return true;
 }
 
-bool write_output(const RunOptions& opts, const std::string& name, const std::string& bytes) {
-  std::string path = join_path(opts.dir, name);
-  if (!succeeded(replace_file(path, bytes), "write", path)) return false;
-  print_written(opts, path);
-  return true;
-}
-
-// The line output goes to its file in pieces as it is encoded: for a long line it is the largest
-// file by far, and it is never held whole.
-bool write_line_output(const RunOptions& opts, const Model& m) {
-  std::string path = join_path(opts.dir, line_output_name(m));
-  FileResult r = replace_file_in_pieces(
-      path, [&m](const PieceWriter& write) { encode_line_output_in_pieces(m, write); });
-  if (!succeeded(r, "write", path)) return false;
-  print_written(opts, path);
-  return true;
-}
-
+// The three outputs, each written to a temporary file first: only when all three are written are
+// they renamed over the old ones, one after the other. The line output goes to its file in pieces
+// as it is encoded: for a long line it is the largest file by far, and it is never held whole.
 bool write_outputs(const RunOptions& opts, const Model& m) {
-  if (opts.with_plan != 0 && !write_line_output(opts, m)) return false;
-  return write_output(opts, record_output_name(m), encode_record_output(m)) &&
-         write_output(opts, grid_output_name(m), encode_grid_output(m));
+  StagedFiles staged;
+  std::vector<std::string> paths;
+  if (opts.with_plan != 0) {
+    paths.push_back(join_path(opts.dir, line_output_name(m)));
+    FileResult r = staged.add(
+        paths.back(), [&m](const PieceWriter& write) { encode_line_output_in_pieces(m, write); });
+    if (!succeeded(r, "write", paths.back())) return false;
+  }
+  paths.push_back(join_path(opts.dir, record_output_name(m)));
+  if (!succeeded(staged.add(paths.back(), encode_record_output(m)), "write", paths.back())) {
+    return false;
+  }
+  paths.push_back(join_path(opts.dir, grid_output_name(m)));
+  if (!succeeded(staged.add(paths.back(), encode_grid_output(m)), "write", paths.back())) {
+    return false;
+  }
+  std::string failed_path;
+  if (!succeeded(staged.commit(failed_path), "write", failed_path)) return false;
+  for (const std::string& path : paths) print_written(opts, path);
+  return true;
+}
+
+// The names a run in a directory writes there, whose temporary files it may find left behind.
+std::vector<std::string> names_written(const RunOptions& opts) {
+  Model m;
+  m.line_id = opts.line_id;
+  m.train_number = opts.train_number;
+  std::vector<std::string> names;
+  for (const ScenarioText& text : kScenarioTexts) names.push_back(text.name(m));
+  names.push_back(line_output_name(m));
+  names.push_back(record_output_name(m));
+  names.push_back(grid_output_name(m));
+  for (const char* page : {".svg", ".html"}) {
+    names.push_back(opts.line_id + "_" + opts.train_number + page);
+  }
+  return names;
+}
+
+// Takes the exclusive lock on opts.dir and removes what runs killed there left. -1 to go on,
+// else the exit status.
+int begin_writing_run(const RunOptions& opts, DirectoryLock& lock) {
+  int status = lock_run_directory(opts.dir, LockMode::kExclusive, opts.no_wait, opts.quiet, lock);
+  if (status >= 0) return status;
+  for (const std::string& path : remove_stale_temporaries(opts.dir, names_written(opts))) {
+    if (opts.verbose) std::printf("removed %s, left by a run that was stopped\n", path.c_str());
+  }
+  return -1;
 }
 
 // A recorded error, without --write-on-error: the outputs already in the directory stay.
@@ -125,12 +170,33 @@ int write_texts(const RunOptions& opts) {
 
 }  // namespace
 
-bool load_sources(const std::string& dir, const Model& names, Sources& s) {
-  return load_source(source_path(dir, line_source_name(names)), s.line) &&
-         load_source(source_path(dir, train_source_name(names)), s.train);
+bool load_sources(const std::string& dir, const Model& names, Sources& s, SourcesRead* read) {
+  SourcesRead identities;
+  if (read == nullptr) read = &identities;
+  return load_source(source_path(dir, line_source_name(names)), s.line, read->line) &&
+         load_source(source_path(dir, train_source_name(names)), s.train, read->train);
+}
+
+int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
+                       DirectoryLock& lock) {
+  if (lock.try_take(dir, mode) != LockOutcome::kBusy) return -1;
+  if (no_wait) {
+    print_error(format_note("another run is working in " + dir + " (--no-wait: not waiting)"));
+    return kCannotFinish;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (lock.try_take(dir, mode) != LockOutcome::kBusy) return -1;
+  }
+  if (!quiet) print_error(format_note("waiting for another run in " + dir + " to finish"));
+  lock.wait();
+  return -1;
 }
 
 int write_sources(const RunOptions& opts) {
+  DirectoryLock lock;
+  if (int status = begin_writing_run(opts, lock); status >= 0) return status;
   if (std::string refusals = changed_texts(opts); !refusals.empty()) {
     print_error(refusals);
     return kCannotFinish;
@@ -163,17 +229,18 @@ int finished_status(const RunOptions& opts, const Model& m, const CheckReport& r
   return opts.werror && report.warnings > 0 ? 1 : 0;
 }
 
-}  // namespace
-
-int compile_directory(Model& m, const RunOptions& opts) {
+// compile_directory once the directory is locked.
+int compile_sources(Model& m, const RunOptions& opts) {
   m.line_id = opts.line_id;
   m.train_number = opts.train_number;
   Sources s;
-  if (!load_sources(opts.dir, m, s)) return kCannotFinish;
+  SourcesRead read;
+  if (!load_sources(opts.dir, m, s, &read)) return kCannotFinish;
   std::vector<Warning> warnings;
   if (opts.warnings) s.warnings = &warnings;
+  s.max_kept_warnings = kShownWarnings;
   PassOutcome outcome = compile_model(m, opts.with_plan, s);
-  CheckReport report = make_report(m, warnings);
+  CheckReport report = make_report(m, warnings, s.warnings_not_kept);
   if (opts.list_record_failures) add_record_failures(report, check_records(s, opts.with_plan), m);
   int status = 0;
   if (outcome == PassOutcome::kStampsSet || outcome == PassOutcome::kCodesSet) {
@@ -198,14 +265,27 @@ int compile_directory(Model& m, const RunOptions& opts) {
     print_report(opts, report, s);
     if (opts.write_outputs && !write_outputs(opts, m)) return kCannotFinish;
     // Only now that every output is written: a run that cannot write them keeps its sources.
-    if (!delete_unless_in_error(opts, m, s, s.line) ||
-        !delete_unless_in_error(opts, m, s, s.train)) {
+    if (!delete_unless_in_error(opts, m, s, s.line, read.line) ||
+        !delete_unless_in_error(opts, m, s, s.train, read.train)) {
       return kCannotFinish;
     }
     status = finished_status(opts, m, report);
   }
   if (report.warnings > 0 || report.errors > 0 || !opts.write_outputs) print_summary(opts, report);
   return status;
+}
+
+}  // namespace
+
+int compile_directory(Model& m, const RunOptions& opts) {
+  DirectoryLock lock;
+  if (opts.write_outputs || opts.delete_sources) {
+    if (int status = begin_writing_run(opts, lock); status >= 0) return status;
+  } else {
+    int status = lock_run_directory(opts.dir, LockMode::kShared, opts.no_wait, opts.quiet, lock);
+    if (status >= 0) return status;
+  }
+  return compile_sources(m, opts);
 }
 
 int build_run(const RunOptions& opts) {
@@ -215,6 +295,11 @@ int build_run(const RunOptions& opts) {
   run.with_plan = 1;
   run.write_on_error = true;
   begin_wait(opts.quiet);
+  DirectoryLock lock;
+  if (int status = begin_writing_run(run, lock); status >= 0) {
+    end_wait();
+    return status;
+  }
   // The desktop program has no console: a refusal shows in its message box (which adds the last
   // line break itself).
   std::string refusals = changed_texts(run);
@@ -222,7 +307,7 @@ int build_run(const RunOptions& opts) {
   int status = refusals.empty() ? write_texts(run) : kCannotFinish;
   if (status == 0) {
     Model m;
-    status = compile_directory(m, run);
+    status = compile_sources(m, run);
   }
   end_wait();
   return status;

@@ -6,6 +6,8 @@
 
 #include "compiler/compiler.h"
 #include "model/model.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "scenario/texts.h"
 
 namespace compactor {
@@ -28,23 +30,40 @@ struct RunOptions {
   bool json = false;           // the report as one JSON document on stdout (check)
   // List every record that cannot be read, not only the first (check).
   bool list_record_failures = false;
+  bool no_wait = false;        // a directory in use by another run ends this one at once
 };
+
+// Takes the lock on `dir` for a run (kExclusive for one that writes or deletes there), waiting
+// for another run that holds it: after a second of waiting it says so, unless quiet; with no_wait
+// it does not wait. Returns -1 when the run may go on (also without the lock, on a directory that
+// cannot be locked), else the exit status. The lock is held until `lock` is destroyed.
+int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
+                       DirectoryLock& lock);
 
 // The whole build run in opts.dir: the five texts, then the compile of the line and train
 // sources with the plan. Returns the exit status.
 int build_run(const RunOptions& opts);
 
+// Which files the sources were read from, so that only those are ever deleted.
+struct SourcesRead {
+  FileIdentity line;
+  FileIdentity train;
+};
+
 // The line and train sources of `names` in `dir`, read whole and named by their paths as given;
-// a missing one has no bytes. False, with the reason on stderr, when one exists and cannot be
-// read.
-bool load_sources(const std::string& dir, const Model& names, Sources& s);
+// a missing one has no bytes. False, with the reason on stderr, when something stands at a
+// source's name and cannot be read (a directory, a dangling link, no permission, too large).
+// `read`, when given, receives the identity of each file read.
+bool load_sources(const std::string& dir, const Model& names, Sources& s,
+                  SourcesRead* read = nullptr);
 
 // Only the five texts. Unless opts.force, a file of one of their names whose content differs is
 // left alone and named, and nothing is written (exit status 3). Returns the exit status.
 int write_sources(const RunOptions& opts);
 
 // Compiles the two sources in opts.dir, reports, and writes the outputs (with a recorded error,
-// only when opts.write_on_error). Returns the exit status.
+// only when opts.write_on_error): all three written, then put in place together. Returns the exit
+// status.
 int compile_directory(Model& m, const RunOptions& opts);
 
 }  // namespace compactor

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -12,6 +13,7 @@
 #include "app/lsp_command.h"
 #include "app/view_command.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "tools/diagnostics.h"
 
 namespace compactor {
@@ -37,6 +39,7 @@ enum OptionId {
   kQuiet,
   kVerbose,
   kColor,
+  kNoWait,
   kHelp,
   kVersionOption,
   kOptionCount
@@ -81,6 +84,8 @@ constexpr OptionDescription kOptions[] = {
      "list each file written with its size"},
     {kColor, "--color", 0, true, "--color needs auto, always or never", "--color=WHEN",
      "colour the messages: auto (on a terminal, without NO_COLOR), always, never"},
+    {kNoWait, "--no-wait", 0, false, nullptr, "--no-wait",
+     "fail at once when another run is working in the directory (else wait for it)"},
     {kHelp, "--help", 'h', false, nullptr, "-h, --help", "show this help"},
     {kVersionOption, "--version", 0, false, nullptr, "--version", "show the version"},
 };
@@ -138,6 +143,7 @@ RunOptions run_options(const Invocation& inv) {
   opts.werror = inv.has(kWerror);
   opts.force = inv.has(kForce);
   opts.color = use_color(inv);
+  opts.no_wait = inv.has(kNoWait);
   return opts;
 }
 
@@ -215,6 +221,7 @@ int outputs_options(const Invocation& inv, PlotOptions& opts) {
   opts.out_path = inv.values[kOutput].value_or("");
   opts.with_plan = !inv.has(kNoPlan);
   opts.quiet = inv.quiet;
+  opts.no_wait = inv.has(kNoWait);
   return -1;
 }
 
@@ -238,7 +245,7 @@ int run_lsp_command(const Invocation&) {
 
 const CommandDescription kCommands[] = {
     {"",
-     "compactor [--dir DIR] [--force] [-q|--quiet] [-v|--verbose]",
+     "compactor [--dir DIR] [--force] [-q|--quiet] [-v|--verbose] [--no-wait]",
      "",
      "With no command, does the build run of the scenario in the program's own directory (or\n"
      "in DIR): writes the five text files, compiles the line and train sources, deletes them\n"
@@ -247,10 +254,10 @@ const CommandDescription kCommands[] = {
      "--force.\n",
      nullptr,
      nullptr,
-     {kDir, kForce, kQuiet, kVerbose},
+     {kDir, kForce, kQuiet, kVerbose, kNoWait},
      run_build},
     {"sources",
-     "compactor sources DIR [--force] [-q|--quiet] [-v|--verbose]",
+     "compactor sources DIR [--force] [-q|--quiet] [-v|--verbose] [--no-wait]",
      "write only the five text files into DIR",
      "Writes the five text files of the default scenario into DIR (which must exist): a\n"
      "starting point for a scenario of your own. A file there that differs from the text it\n"
@@ -258,11 +265,11 @@ const CommandDescription kCommands[] = {
      "--force.\n",
      "DIR",
      "sources needs a directory",
-     {kForce, kQuiet, kVerbose},
+     {kForce, kQuiet, kVerbose, kNoWait},
      run_sources},
     {"compile",
      "compactor compile DIR [--line-id ID] [--train NUM] [--no-plan] [--delete-sources]\n"
-     "                             [--write-on-error] [--werror]",
+     "                             [--write-on-error] [--werror] [--no-wait]",
      "compile the line and train sources in DIR into the binary outputs",
      "Compiles the line source ID_linea.txt and the train source ID_NUM-.txt in DIR into the\n"
      "three binary outputs in DIR. ID and NUM are found from the sources in DIR when it holds\n"
@@ -272,17 +279,19 @@ const CommandDescription kCommands[] = {
      "source that holds the error is kept even then.\n",
      "DIR",
      "compile needs a directory",
-     {kLineId, kTrain, kNoPlan, kDeleteSources, kWriteOnError, kWerror, kQuiet, kVerbose},
+     {kLineId, kTrain, kNoPlan, kDeleteSources, kWriteOnError, kWerror, kQuiet, kVerbose,
+      kNoWait},
      run_compile},
     {"check",
-     "compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror] [--json]",
+     "compactor check DIR [--line-id ID] [--train NUM] [--no-plan] [--werror] [--json]\n"
+     "                           [--no-wait]",
      "compile as compile does, report, and write and delete nothing",
      "Compiles the sources in DIR as compile does and reports each warning, every record that\n"
      "cannot be read and every error, ending with a summary line that names the outcome;\n"
      "writes and deletes nothing. With --json the report is one JSON document on stdout.\n",
      "DIR",
      "check needs a directory",
-     {kLineId, kTrain, kNoPlan, kWerror, kJson, kQuiet, kVerbose},
+     {kLineId, kTrain, kNoPlan, kWerror, kJson, kQuiet, kVerbose, kNoWait},
      run_check_command},
     {"dump",
      "compactor dump FILE [--json] [--as sim|grid|line] [--every N]",
@@ -296,7 +305,8 @@ const CommandDescription kCommands[] = {
      {kJson, kAs, kEvery},
      run_dump_command},
     {"plot",
-     "compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan]",
+     "compactor plot DIR [-o FILE.svg] [--line-id ID] [--train NUM] [--no-plan]\n"
+     "                          [--no-wait]",
      "draw the binary outputs in DIR as an SVG picture",
      "Draws the binary outputs in DIR (ID_NUM.sim, ID_NUM.dat and ID_linea.dat) as one SVG\n"
      "picture: the plan of the line with its stations, tunnels and signals, and the gradient\n"
@@ -304,10 +314,11 @@ const CommandDescription kCommands[] = {
      "scenario's (else \"QUELDRANO 2\" and \"555\").\n",
      "DIR",
      "plot needs a directory",
-     {kOutput, kLineId, kTrain, kNoPlan, kQuiet, kVerbose},
+     {kOutput, kLineId, kTrain, kNoPlan, kQuiet, kVerbose, kNoWait},
      run_plot_command},
     {"view",
-     "compactor view DIR [-o FILE.html] [--line-id ID] [--train NUM] [--no-plan]",
+     "compactor view DIR [-o FILE.html] [--line-id ID] [--train NUM] [--no-plan]\n"
+     "                          [--no-wait]",
      "write the binary outputs in DIR as an interactive page",
      "Writes one self-contained HTML page (default DIR/ID_NUM.html) that shows the binary\n"
      "outputs in DIR: the plan of the line to pan and zoom, with every station, tunnel, signal,\n"
@@ -316,7 +327,7 @@ const CommandDescription kCommands[] = {
      "in any current browser, with no network.\n",
      "DIR",
      "view needs a directory",
-     {kOutput, kLineId, kTrain, kNoPlan, kQuiet, kVerbose},
+     {kOutput, kLineId, kTrain, kNoPlan, kQuiet, kVerbose, kNoWait},
      run_view_command},
     {"lsp",
      "compactor lsp",
@@ -573,6 +584,21 @@ int run_command_line(const std::vector<std::string>& args) {
   if (std::string p = problem_of(c, r); !p.empty()) return usage_error(p);
   if (c.operand != nullptr) r.inv.operand = r.words[1];
   return c.run(r.inv);
+}
+
+int run_program(const std::vector<std::string>& args) {
+  // An interrupt (SIGINT, SIGTERM, SIGHUP, Ctrl-C): the handler has removed the run's temporary
+  // files; the run ends as the signal ends a program, with status 128 + N as a shell shows it.
+  install_interrupt_handlers(end_by_signal);
+  try {
+    return run_command_line(args);
+  } catch (const std::bad_alloc&) {
+    // The files being written were removed on the way here; the old ones are whole.
+    remove_temporary_files();
+    end_wait();
+    std::fputs("compactor: out of memory\n", stderr);
+    return 3;
+  }
 }
 
 }  // namespace compactor

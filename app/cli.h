@@ -11,6 +11,10 @@ namespace compactor {
 // ("-vq"); "--" ends them. "COMMAND --help" shows that command's help.
 int run_command_line(const std::vector<std::string>& args);
 
+// The program as main runs it: run_command_line with the interrupt handlers installed, and a run
+// that runs out of memory ended with "compactor: out of memory" and exit status 3.
+int run_program(const std::vector<std::string>& args);
+
 // Why an identity (line id or train number) is refused, or "" when it is fine.
 std::string identity_problem(const std::string& value);
 

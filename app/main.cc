@@ -16,11 +16,11 @@ void attach_parent_console();
 int main() {
   std::vector<std::string> args = compactor::command_line_arguments();
   if (!args.empty()) compactor::attach_parent_console();
-  return compactor::run_command_line(args);
+  return compactor::run_program(args);
 }
 #else
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  return compactor::run_command_line(args);
+  return compactor::run_program(args);
 }
 #endif

@@ -42,7 +42,7 @@ int run_view(const PlotOptions& opts) {
   data.plan = std::move(outputs.plan);
   data.outputs_older_than_sources = warn_if_outputs_older(opts);
   if (int status = add_source_report(opts, data); status >= 0) return status;
-  return write_page(opts, ".html", view_html(data)) ? 0 : 3;
+  return write_page(opts, ".html", view_html(data));
 }
 
 }  // namespace compactor

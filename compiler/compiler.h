@@ -1,6 +1,7 @@
 // The source compiler: reads the line source and the train source into the model.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,6 +29,10 @@ struct Sources {
   SourceFile line;
   SourceFile train;
   std::vector<Warning>* warnings = nullptr;  // collected when not null
+  // At most this many warnings go into *warnings; the ones after them are only counted in
+  // warnings_not_kept, so that a source of millions of stray lines costs no memory for them.
+  size_t max_kept_warnings = SIZE_MAX;
+  size_t warnings_not_kept = 0;
 };
 
 // Reads both sources into the model. Always returns; the outcome is in error_code and

@@ -25,6 +25,9 @@ struct WarningCandidate {
   const char* name = "";      // the kind of warning
 };
 
+// Past this many candidates, those of the lines already read are turned into warnings.
+constexpr size_t kCandidatesBeforeSettling = 1024;
+
 constexpr int kRankMisplaced = 0;
 constexpr int kRankOffGrid = 1;
 constexpr int kRankUnused = 2;
@@ -63,6 +66,8 @@ struct ReaderContext {
   const RecordKind* kind = nullptr;  // the kind being read
   size_t field_index = 0;            // its next field
   std::vector<WarningCandidate> warnings;
+  // Candidates held before those of the lines already read are turned into warnings.
+  size_t settle_warnings_at = kCandidatesBeforeSettling;
   LineSet record_lines;  // lines where a record starts
   LineSet quiet_lines;   // lines with expected leftovers
   std::optional<FieldReader> line_reader{};

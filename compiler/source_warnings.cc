@@ -22,10 +22,62 @@ bool LineSet::contains(const std::string& file, int32_t line) const {
   return it != by_file_.end() && std::binary_search(it->second.begin(), it->second.end(), line);
 }
 
-// Only one warning is kept per source line, the lowest rank first (finish_warnings). A candidate
+// Only one warning is kept per source line, the lowest rank first (settle_warnings). A candidate
 // for the same line as the one before replaces it or is dropped at once, so that a line of a
 // million stray fields holds one candidate, not a million.
 namespace {
+
+// A source line in the order warnings are given: the line source first, then by line number.
+using LineKey = std::pair<int, int32_t>;
+
+LineKey line_key(const ReaderContext& cx, const SourcePos& pos) {
+  return {pos.file == cx.s.line.name ? 0 : 1, pos.line};
+}
+
+// After every line: the key of no line is as large.
+constexpr LineKey kAfterEveryLine = {2, 0};
+
+void keep_warning(ReaderContext& cx, Warning w) {
+  if (cx.s.warnings->size() < cx.s.max_kept_warnings) {
+    cx.s.warnings->push_back(std::move(w));
+  } else {
+    ++cx.s.warnings_not_kept;
+  }
+}
+
+// Turns the candidates of the lines before `bound` into warnings, in source order: one per line,
+// the lowest rank first. Every line before `bound` has been read to its end, and no candidate of
+// it comes later, so what its warning says (a record on the line, a quiet line) is final.
+void settle_warnings(ReaderContext& cx, LineKey bound) {
+  auto key = [&cx](const WarningCandidate& w) {
+    return std::make_tuple(line_key(cx, w.pos), w.rank);
+  };
+  std::stable_sort(
+      cx.warnings.begin(), cx.warnings.end(),
+      [&key](const WarningCandidate& a, const WarningCandidate& b) { return key(a) < key(b); });
+  auto settled_end =
+      std::partition_point(cx.warnings.begin(), cx.warnings.end(),
+                           [&](const WarningCandidate& w) { return line_key(cx, w.pos) < bound; });
+  std::set<std::pair<std::string, int32_t>> warned;
+  for (auto it = cx.warnings.begin(); it != settled_end; ++it) {
+    const WarningCandidate& w = *it;
+    if (!warned.insert({w.pos.file, w.pos.line}).second) continue;
+    if (w.unused_field && cx.quiet_lines.contains(w.pos.file, w.pos.line)) continue;
+    std::string text = w.text;
+    if (w.unused_field) {
+      std::string shown = text.substr(0, text.find_last_not_of(' ') + 1);
+      if (shown.size() > 40) shown = shown.substr(0, 40) + "...";
+      bool has_record = cx.record_lines.contains(w.pos.file, w.pos.line);
+      const char* suggestion = closest_keyword(text, w.pos.file == cx.s.line.name);
+      text = "\"" + shown + "\" is not a record keyword; " +
+             (suggestion != nullptr ? std::string("did you mean \"") + suggestion + "\"?"
+              : has_record          ? "the field is ignored"
+                                    : "the line is ignored");
+    }
+    keep_warning(cx, Warning{w.pos, text, w.name});
+  }
+  cx.warnings.erase(cx.warnings.begin(), settled_end);
+}
 
 void add_candidate(ReaderContext& cx, WarningCandidate w) {
   if (!cx.warnings.empty()) {
@@ -34,6 +86,14 @@ void add_candidate(ReaderContext& cx, WarningCandidate w) {
       if (w.rank < last.rank) last = std::move(w);
       return;
     }
+  }
+  if (cx.warnings.size() >= cx.settle_warnings_at) {
+    // The lines before `w`'s that hold candidates are read to their end: `w` stands where the
+    // reader is (record_pos), or it is a warning found out of reading order (a lone CR or LF,
+    // found before its source is read; a missing "[generale]", found after), and then no
+    // candidate stands between the reader and it.
+    settle_warnings(cx, line_key(cx, w.pos));
+    cx.settle_warnings_at = std::max(kCandidatesBeforeSettling, 2 * cx.warnings.size());
   }
   cx.warnings.push_back(std::move(w));
 }
@@ -99,29 +159,7 @@ void warn_off_grid(ReaderContext& cx, const char* what, int64_t position) {
 
 void finish_warnings(ReaderContext& cx) {
   if (cx.s.warnings == nullptr) return;
-  auto key = [&cx](const WarningCandidate& w) {
-    return std::make_tuple(w.pos.file == cx.s.line.name ? 0 : 1, w.pos.line, w.rank);
-  };
-  std::stable_sort(
-      cx.warnings.begin(), cx.warnings.end(),
-      [&key](const WarningCandidate& a, const WarningCandidate& b) { return key(a) < key(b); });
-  std::set<std::pair<std::string, int32_t>> warned;
-  for (const WarningCandidate& w : cx.warnings) {
-    if (!warned.insert({w.pos.file, w.pos.line}).second) continue;
-    if (w.unused_field && cx.quiet_lines.contains(w.pos.file, w.pos.line)) continue;
-    std::string text = w.text;
-    if (w.unused_field) {
-      std::string shown = text.substr(0, text.find_last_not_of(' ') + 1);
-      if (shown.size() > 40) shown = shown.substr(0, 40) + "...";
-      bool has_record = cx.record_lines.contains(w.pos.file, w.pos.line);
-      const char* suggestion = closest_keyword(text, w.pos.file == cx.s.line.name);
-      text = "\"" + shown + "\" is not a record keyword; " +
-             (suggestion != nullptr ? std::string("did you mean \"") + suggestion + "\"?"
-              : has_record          ? "the field is ignored"
-                                    : "the line is ignored");
-    }
-    cx.s.warnings->push_back(Warning{w.pos, text, w.name});
-  }
+  settle_warnings(cx, kAfterEveryLine);
 }
 
 }  // namespace compactor

@@ -15,27 +15,70 @@ constexpr uint64_t kMaxSourceBytes = 64ull << 20;
 
 struct FileResult {
   bool ok = true;
-  std::string reason;  // why it failed, for "cannot ... FILE: REASON"
+  std::string reason;    // why it failed, for "cannot ... FILE: REASON"
+  bool missing = false;  // it failed because nothing at all stands at that name
+};
+
+// What tells that a file is still the one that was read: the same file on the same device, with
+// the same size and modification time.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t file_number = 0;
+  uint64_t size = 0;
+  int64_t modified = 0;  // in the system's own unit
+  bool operator==(const FileIdentity&) const = default;
 };
 
 bool file_exists(const std::string& path);
 
-// Reads a whole file. nullopt with a reason when it cannot be read or is larger than max_bytes.
+// Reads a whole regular file. nullopt with a reason when it cannot be read, is not a regular file
+// (a directory, a FIFO or a device, refused without waiting on it) or is larger than max_bytes.
+// `identity`, when given, receives the identity of the file read.
 std::optional<std::string> read_file(const std::string& path, FileResult& result,
-                                     uint64_t max_bytes = kMaxSourceBytes);
-
-// Replaces the file at path by exactly `bytes`: the content goes to a temporary file in the same
-// directory, which is then renamed over the old name. On failure the old file is left whole and
-// no temporary file remains.
-FileResult replace_file(const std::string& path, const std::string& bytes);
+                                     uint64_t max_bytes = kMaxSourceBytes,
+                                     FileIdentity* identity = nullptr);
 
 // Takes the next piece of a file's content; false once a write has failed (the producer may stop
 // there: the file will not be replaced).
 using PieceWriter = std::function<bool(const char* data, size_t size)>;
 using PieceProducer = std::function<void(const PieceWriter& write)>;
 
-// replace_file with the content produced in pieces, so that it never has to be held whole:
-// `produce` is called once and hands each piece, in order, to the writer it is given.
+// Files written whole under temporary names beside their own (NAME.tmp-PID-XXXXXX), then put in
+// place together: an interrupted run leaves the old files or the new ones. A new file gets the
+// mode the umask gives; a replaced one keeps its mode. The temporary files are known to the
+// interrupt handlers (platform/process.h), which remove them.
+class StagedFiles {
+ public:
+  StagedFiles() = default;
+  StagedFiles(const StagedFiles&) = delete;
+  StagedFiles& operator=(const StagedFiles&) = delete;
+  // Removes the temporary files of those not put in place.
+  ~StagedFiles();
+
+  // Writes the content to a temporary file beside `path`; on failure none is left. `produce` is
+  // called once and hands each piece, in order, to the writer it is given.
+  FileResult add(const std::string& path, const PieceProducer& produce);
+  FileResult add(const std::string& path, const std::string& bytes);
+
+  // Renames every file over its name, with interrupts held off meanwhile; the one that replaces
+  // the largest old file goes last (freeing that file is the slow part of a rename). A name taken
+  // by a directory is found before anything is renamed. On failure `failed_path` names the file
+  // that could not be put in place; the ones renamed before it are in place, the others removed.
+  FileResult commit(std::string& failed_path);
+
+ private:
+  struct Staged {
+    std::string path;
+    std::string temp;
+    int registration = -1;
+  };
+  void discard(Staged& f);
+  std::vector<Staged> files_;
+};
+
+// One file replaced as StagedFiles does: on failure the old file is left whole and no temporary
+// file remains.
+FileResult replace_file(const std::string& path, const std::string& bytes);
 FileResult replace_file_in_pieces(const std::string& path, const PieceProducer& produce);
 
 FileResult delete_file(const std::string& path);
@@ -43,5 +86,22 @@ FileResult delete_file(const std::string& path);
 // The names of the regular files in a directory (no subdirectories), sorted by byte value.
 // nullopt with a reason when the directory cannot be read.
 std::optional<std::vector<std::string>> list_directory(const std::string& path, FileResult& result);
+enum class DeleteOutcome {
+  kDeleted,
+  kAlreadyGone,  // nothing stands at the name any more
+  kChanged,      // another file, or the same one changed: it is left where it is
+  kFailed,       // the reason is in the result
+};
+
+// Deletes the file at `path` only while it is still the file `identity` describes.
+DeleteOutcome delete_file_if_unchanged(const std::string& path, const FileIdentity& identity,
+                                       FileResult& result);
+
+// The temporary files in `dir` that runs which have ended left beside the files named `names`
+// (NAME.tmp-PID-XXXXXX of a process that no longer runs): removes them and returns their paths.
+// The caller holds the directory's exclusive lock, so no live run of this program writes there,
+// and has made no temporary file yet: one that carries its own id is an earlier process's.
+std::vector<std::string> remove_stale_temporaries(const std::string& dir,
+                                                  const std::vector<std::string>& names);
 
 }  // namespace compactor

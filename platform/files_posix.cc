@@ -10,13 +10,126 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/platform.h"
+#include "platform/process.h"
+#include "platform/temporaries.h"
 
 namespace compactor {
 
 namespace {
 
 FileResult failure(int err) {
-  return FileResult{false, std::strerror(err)};
+  return FileResult{false, std::strerror(err), false};
+}
+
+FileResult too_large(uint64_t max_bytes) {
+  return FileResult{false, "larger than " + std::to_string(max_bytes >> 20) + " MiB", false};
+}
+
+// Why a file of this type is not read: what it is instead.
+FileResult not_regular(mode_t mode) {
+  if (S_ISDIR(mode)) return failure(EISDIR);
+  if (S_ISFIFO(mode)) return FileResult{false, "Is a FIFO, not a regular file", false};
+  if (S_ISCHR(mode)) return FileResult{false, "Is a character device, not a regular file", false};
+  if (S_ISBLK(mode)) return FileResult{false, "Is a block device, not a regular file", false};
+  if (S_ISSOCK(mode)) return FileResult{false, "Is a socket, not a regular file", false};
+  return FileResult{false, "Is not a regular file", false};
+}
+
+// Why `path` could not be opened: nothing there (missing), a symbolic link to nothing, or the
+// system's reason.
+FileResult open_failure(const std::string& path, int err) {
+  if (err != ENOENT) return failure(err);
+  struct stat link;
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    return FileResult{
+        false, std::string(std::strerror(err)) + " (a symbolic link whose target does not exist)",
+        false};
+  }
+  return FileResult{false, std::strerror(err), true};
+}
+
+FileIdentity identity_of(const struct stat& st) {
+  FileIdentity id;
+  id.device = static_cast<uint64_t>(st.st_dev);
+  id.file_number = static_cast<uint64_t>(st.st_ino);
+  id.size = static_cast<uint64_t>(st.st_size);
+  id.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return id;
+}
+
+// Opens a regular file for reading. O_NONBLOCK keeps the open of a FIFO from waiting for a
+// writer; the type is checked before anything is read. -1 with the reason in `result`.
+int open_regular(const std::string& path, struct stat& st, FileResult& result) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    result = open_failure(path, errno);
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0) {
+    result = failure(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    result = not_regular(st.st_mode);
+  } else {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+  }
+  ::close(fd);
+  return -1;
+}
+
+// Reads fd to its end: one read into storage sized from the file, one byte over so that the end
+// shows at once; a file that has grown since goes on in more reads, up to the limit.
+std::optional<std::string> read_to_end(int fd, uint64_t known_size, uint64_t max_bytes,
+                                       FileResult& result) {
+  std::string bytes(static_cast<size_t>(known_size) + 1, '\0');
+  size_t used = 0;
+  for (;;) {
+    if (used == bytes.size()) {
+      if (used > max_bytes) break;
+      bytes.resize(static_cast<size_t>(std::min<uint64_t>(2 * uint64_t{used}, max_bytes + 1)));
+    }
+    ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      result = failure(errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  if (used > max_bytes) {
+    result = too_large(max_bytes);
+    return std::nullopt;
+  }
+  bytes.resize(used);
+  return bytes;
+}
+
+// Writes all of `size` bytes, going on after a partial write; the error of the write that failed.
+int write_all(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// The mode the temporary file must have: the old file's when one is replaced, else the one it
+// was created with (0666 less the umask).
+int keep_old_mode(int fd, const std::string& path) {
+  struct stat old, made;
+  if (::stat(path.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return 0;
+  if (::fstat(fd, &made) != 0) return errno;
+  const mode_t wanted = old.st_mode & 0777;
+  if ((made.st_mode & 07777) == wanted) return 0;
+  return ::fchmod(fd, wanted) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -27,95 +140,118 @@ bool file_exists(const std::string& path) {
 }
 
 std::optional<std::string> read_file(const std::string& path, FileResult& result,
-                                     uint64_t max_bytes) {
+                                     uint64_t max_bytes, FileIdentity* identity) {
   result = FileResult{};
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    result = failure(errno);
-    return std::nullopt;
-  }
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    result = failure(errno);
-    ::close(fd);
-    return std::nullopt;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    result = FileResult{false, "not a regular file"};
-    ::close(fd);
-    return std::nullopt;
-  }
+  int fd = open_regular(path, st, result);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> bytes;
   if (static_cast<uint64_t>(st.st_size) > max_bytes) {
-    result = FileResult{false, "larger than " + std::to_string(max_bytes >> 20) + " MiB"};
-    ::close(fd);
-    return std::nullopt;
+    result = too_large(max_bytes);
+  } else {
+    bytes = read_to_end(fd, static_cast<uint64_t>(st.st_size), max_bytes, result);
   }
-  // One read into storage sized from the file, one byte over so that the end shows at once; a
-  // file that has grown since goes on in more reads, up to the limit.
-  auto too_large = [&] {
-    result = FileResult{false, "larger than " + std::to_string(max_bytes >> 20) + " MiB"};
-    ::close(fd);
-    return std::nullopt;
-  };
-  std::string bytes(static_cast<size_t>(st.st_size) + 1, '\0');
-  size_t used = 0;
-  for (;;) {
-    if (used == bytes.size()) {
-      if (used > max_bytes) return too_large();
-      bytes.resize(static_cast<size_t>(std::min<uint64_t>(2 * uint64_t{used}, max_bytes + 1)));
-    }
-    ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      result = failure(errno);
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    used += static_cast<size_t>(n);
-  }
-  if (used > max_bytes) return too_large();
   ::close(fd);
-  bytes.resize(used);
+  if (bytes && identity != nullptr) *identity = identity_of(st);
   return bytes;
 }
 
-FileResult replace_file_in_pieces(const std::string& path, const PieceProducer& produce) {
-  std::string temp = path + ".tmp-XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return failure(errno);
+StagedFiles::~StagedFiles() {
+  for (Staged& f : files_) discard(f);
+}
+
+void StagedFiles::discard(Staged& f) {
+  if (f.temp.empty()) return;  // put in place
+  ::unlink(f.temp.c_str());
+  forget_temporary(f.registration);
+  f.registration = -1;
+}
+
+FileResult StagedFiles::add(const std::string& path, const PieceProducer& produce) {
+  Staged f{path, "", -1};
+  int fd = -1;
+  for (uint32_t attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    f.temp = temporary_name(path, current_process_id(), attempt);
+    forget_temporary(f.registration);
+    f.registration = register_temporary(f.temp);
+    fd = ::open(f.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    int err = errno;
+    forget_temporary(f.registration);
+    return failure(err);
+  }
   int err = 0;
   PieceWriter write = [fd, &err](const char* data, size_t size) {
-    while (err == 0 && size > 0) {
-      ssize_t n = ::write(fd, data, size);
-      if (n < 0) {
-        if (errno != EINTR) err = errno;
-        continue;
-      }
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
+    if (err == 0) err = write_all(fd, data, size);
     return err == 0;
   };
   try {
     produce(write);
   } catch (...) {
     ::close(fd);
-    ::unlink(temp.c_str());
+    discard(f);
     throw;
   }
-  if (err == 0 && ::fchmod(fd, 0644) != 0) err = errno;
+  if (err == 0) err = keep_old_mode(fd, path);
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err != 0) {
-    ::unlink(temp.c_str());
+    discard(f);
     return failure(err);
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    err = errno;
-    ::unlink(temp.c_str());
-    return failure(err);
-  }
+  files_.push_back(std::move(f));
   return FileResult{};
+}
+
+FileResult StagedFiles::add(const std::string& path, const std::string& bytes) {
+  return add(path, [&bytes](const PieceWriter& write) { write(bytes.data(), bytes.size()); });
+}
+
+FileResult StagedFiles::commit(std::string& failed_path) {
+  InterruptsHeld held;
+  FileResult result;
+  // A rename frees the old file it replaces, which takes milliseconds for a large one: the file
+  // that replaces the largest goes last, so that the old and new files stand mixed only for the
+  // renames of the small ones.
+  std::vector<std::pair<uint64_t, size_t>> order;  // the old file's size, the staged file
+  for (size_t i = 0; i < files_.size() && result.ok; ++i) {
+    struct stat st;
+    uint64_t old_size = 0;
+    if (::lstat(files_[i].path.c_str(), &st) == 0) {
+      // rename puts a file in place of a symbolic link, but not of a directory.
+      if (S_ISDIR(st.st_mode)) {
+        failed_path = files_[i].path;
+        result = failure(EISDIR);
+      }
+      old_size = static_cast<uint64_t>(st.st_size);
+    }
+    order.push_back({old_size, i});
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t n = 0; n < order.size() && result.ok; ++n) {
+    Staged& f = files_[order[n].second];
+    if (::rename(f.temp.c_str(), f.path.c_str()) != 0) {
+      failed_path = f.path;
+      result = failure(errno);
+      break;
+    }
+    forget_temporary(f.registration);
+    f.registration = -1;
+    f.temp.clear();
+  }
+  for (Staged& f : files_) discard(f);
+  files_.clear();
+  return result;
+}
+
+FileResult replace_file_in_pieces(const std::string& path, const PieceProducer& produce) {
+  StagedFiles staged;
+  FileResult r = staged.add(path, produce);
+  if (!r.ok) return r;
+  std::string failed_path;
+  return staged.commit(failed_path);
 }
 
 FileResult replace_file(const std::string& path, const std::string& bytes) {
@@ -148,6 +284,45 @@ std::optional<std::vector<std::string>> list_directory(const std::string& path,
   ::closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+DeleteOutcome delete_file_if_unchanged(const std::string& path, const FileIdentity& identity,
+                                       FileResult& result) {
+  result = FileResult{};
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return DeleteOutcome::kAlreadyGone;
+    result = failure(errno);
+    return DeleteOutcome::kFailed;
+  }
+  if (!(identity_of(st) == identity)) return DeleteOutcome::kChanged;
+  if (::unlink(path.c_str()) == 0) return DeleteOutcome::kDeleted;
+  if (errno == ENOENT) return DeleteOutcome::kAlreadyGone;
+  result = failure(errno);
+  return DeleteOutcome::kFailed;
+}
+
+std::vector<std::string> remove_stale_temporaries(const std::string& dir,
+                                                  const std::vector<std::string>& names) {
+  std::vector<std::string> removed;
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return removed;
+  const int64_t self = current_process_id();
+  while (const struct dirent* e = ::readdir(d)) {
+    const std::string entry = e->d_name;
+    for (const std::string& name : names) {
+      int64_t pid = 0;
+      if (!is_temporary_of(entry, name, pid) || (pid != self && process_is_running(pid))) continue;
+      const std::string path = join_path(dir, entry);
+      struct stat st;
+      if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) {
+        removed.push_back(path);
+      }
+      break;
+    }
+  }
+  ::closedir(d);
+  return removed;
 }
 
 }  // namespace compactor

@@ -9,10 +9,13 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cwchar>
 #include <string>
+#include <utility>
 
 #include "platform/files.h"
+#include "platform/platform.h"
+#include "platform/process.h"
+#include "platform/temporaries.h"
 #include "platform/text_win32.h"
 
 namespace compactor {
@@ -31,12 +34,20 @@ FileResult failure(DWORD err) {
                            text.back() == L'.')) {
     text.pop_back();
   }
-  if (text.empty()) return FileResult{false, "error " + std::to_string(err)};
-  return FileResult{false, to_utf8(text)};
+  if (text.empty()) return FileResult{false, "error " + std::to_string(err), false};
+  return FileResult{false, to_utf8(text), false};
+}
+
+bool is_missing(DWORD err) {
+  return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
 }
 
 FileResult too_large(uint64_t max_bytes) {
-  return FileResult{false, "larger than " + std::to_string(max_bytes >> 20) + " MiB"};
+  return FileResult{false, "larger than " + std::to_string(max_bytes >> 20) + " MiB", false};
+}
+
+FileResult not_regular(const char* what) {
+  return FileResult{false, what, false};
 }
 
 bool is_directory(const std::wstring& path) {
@@ -44,21 +55,47 @@ bool is_directory(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// A new, empty file beside `target`, named after it: TARGET.tmp-XXXXXX.
-HANDLE create_temporary(const std::wstring& target, std::wstring& temp, DWORD& err) {
-  static unsigned counter = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned mix = (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() * 40503u) ^ counter++;
-    wchar_t suffix[16];
-    std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L".tmp-%06x", mix & 0xFFFFFFu);
-    temp = target + suffix;
-    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) return h;
-    err = GetLastError();
-    if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileIdentity id;
+  id.device = info.dwVolumeSerialNumber;
+  id.file_number = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  id.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  id.modified = static_cast<int64_t>((uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                     info.ftLastWriteTime.dwLowDateTime);
+  return id;
+}
+
+// Why a handle that is not a file on a disk is not read: what it is instead.
+FileResult not_a_disk_file(HANDLE h) {
+  switch (GetFileType(h)) {
+    case FILE_TYPE_CHAR:
+      return not_regular("Is a character device, not a regular file");
+    case FILE_TYPE_PIPE:
+      return not_regular("Is a FIFO, not a regular file");
+    default:
+      return not_regular("Is not a regular file");
   }
-  return INVALID_HANDLE_VALUE;
+}
+
+// The old file's size, 0 when there is none; false when its name is taken by a directory.
+bool old_file_size(const std::wstring& path, uint64_t& size) {
+  size = 0;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return true;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return true;
+}
+
+FileResult write_all(HANDLE h, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+    DWORD n = 0;
+    if (!WriteFile(h, bytes.data() + done, chunk, &n, nullptr)) return failure(GetLastError());
+    done += n;
+  }
+  return FileResult{};
 }
 
 }  // namespace
@@ -69,17 +106,19 @@ bool file_exists(const std::string& path) {
 }
 
 std::optional<std::string> read_file(const std::string& path, FileResult& result,
-                                     uint64_t max_bytes) {
+                                     uint64_t max_bytes, FileIdentity* identity) {
   result = FileResult{};
   const std::wstring name = to_wide(path);
   if (is_directory(name)) {
-    result = FileResult{false, "not a regular file"};
+    result = not_regular("Is a directory");
     return std::nullopt;
   }
   HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    result = failure(GetLastError());
+    DWORD err = GetLastError();
+    result = failure(err);
+    result.missing = is_missing(err);
     return std::nullopt;
   }
   auto fail = [&](FileResult r) -> std::optional<std::string> {
@@ -88,12 +127,12 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
     return std::nullopt;
   };
   // Devices such as NUL or CON open like files.
-  if (GetFileType(h) != FILE_TYPE_DISK) return fail(FileResult{false, "not a regular file"});
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(h, &size)) return fail(failure(GetLastError()));
-  if (static_cast<uint64_t>(size.QuadPart) > max_bytes) return fail(too_large(max_bytes));
+  if (GetFileType(h) != FILE_TYPE_DISK) return fail(not_a_disk_file(h));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return fail(failure(GetLastError()));
+  if (identity_of(info).size > max_bytes) return fail(too_large(max_bytes));
   std::string bytes;
-  bytes.reserve(static_cast<size_t>(size.QuadPart));
+  bytes.reserve(static_cast<size_t>(identity_of(info).size));
   char buffer[1 << 16];
   for (;;) {
     DWORD n = 0;
@@ -103,39 +142,87 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
     if (bytes.size() > max_bytes) return fail(too_large(max_bytes));
   }
   CloseHandle(h);
+  if (identity != nullptr) *identity = identity_of(info);
   return bytes;
 }
 
-// replace_file_in_pieces (files_pieces_win32.cc) gathers the pieces and comes here.
-FileResult replace_file(const std::string& path, const std::string& bytes) {
-  const std::wstring target = to_wide(path);
-  std::wstring temp;
+StagedFiles::~StagedFiles() {
+  for (Staged& f : files_) discard(f);
+}
+
+void StagedFiles::discard(Staged& f) {
+  if (f.temp.empty()) return;  // put in place
+  DeleteFileW(to_wide(f.temp).c_str());
+  forget_temporary(f.registration);
+  f.registration = -1;
+}
+
+// add(path, produce) (files_pieces_win32.cc) gathers the pieces and comes here. The temporary
+// file is shared for deletion, so that the Ctrl-C handler can remove it while it is written.
+FileResult StagedFiles::add(const std::string& path, const std::string& bytes) {
+  Staged f{path, "", -1};
+  HANDLE h = INVALID_HANDLE_VALUE;
   DWORD err = ERROR_FILE_EXISTS;
-  HANDLE h = create_temporary(target, temp, err);
-  if (h == INVALID_HANDLE_VALUE) return failure(err);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-    DWORD n = 0;
-    if (!WriteFile(h, bytes.data() + done, chunk, &n, nullptr)) {
-      err = GetLastError();
-      CloseHandle(h);
-      DeleteFileW(temp.c_str());
-      return failure(err);
-    }
-    done += n;
+  for (uint32_t attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+    f.temp = temporary_name(path, current_process_id(), attempt);
+    forget_temporary(f.registration);
+    f.registration = register_temporary(f.temp);
+    h = CreateFileW(to_wide(f.temp).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) err = GetLastError();
+    if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) break;
   }
-  if (!CloseHandle(h)) {
-    err = GetLastError();
-    DeleteFileW(temp.c_str());
+  if (h == INVALID_HANDLE_VALUE) {
+    forget_temporary(f.registration);
     return failure(err);
   }
-  if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    err = GetLastError();
-    DeleteFileW(temp.c_str());
-    return failure(err);
+  FileResult r = write_all(h, bytes);
+  if (!CloseHandle(h) && r.ok) r = failure(GetLastError());
+  if (!r.ok) {
+    discard(f);
+    return r;
   }
+  files_.push_back(std::move(f));
   return FileResult{};
+}
+
+FileResult StagedFiles::commit(std::string& failed_path) {
+  InterruptsHeld held;
+  FileResult result;
+  // The file that replaces the largest old file goes last, as on POSIX systems.
+  std::vector<std::pair<uint64_t, size_t>> order;
+  for (size_t i = 0; i < files_.size() && result.ok; ++i) {
+    uint64_t size = 0;
+    if (!old_file_size(to_wide(files_[i].path), size)) {
+      failed_path = files_[i].path;
+      result = failure(ERROR_ACCESS_DENIED);
+    }
+    order.push_back({size, i});
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t n = 0; n < order.size() && result.ok; ++n) {
+    Staged& f = files_[order[n].second];
+    if (!MoveFileExW(to_wide(f.temp).c_str(), to_wide(f.path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      failed_path = f.path;
+      result = failure(GetLastError());
+      break;
+    }
+    forget_temporary(f.registration);
+    f.registration = -1;
+    f.temp.clear();
+  }
+  for (Staged& f : files_) discard(f);
+  files_.clear();
+  return result;
+}
+
+FileResult replace_file(const std::string& path, const std::string& bytes) {
+  StagedFiles staged;
+  FileResult r = staged.add(path, bytes);
+  if (!r.ok) return r;
+  std::string failed_path;
+  return staged.commit(failed_path);
 }
 
 FileResult delete_file(const std::string& path) {
@@ -166,6 +253,61 @@ std::optional<std::vector<std::string>> list_directory(const std::string& path,
   FindClose(h);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The file is opened, compared and deleted through one handle: no other file can take its name
+// in between.
+DeleteOutcome delete_file_if_unchanged(const std::string& path, const FileIdentity& identity,
+                                       FileResult& result) {
+  result = FileResult{};
+  HANDLE h = CreateFileW(to_wide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD err = GetLastError();
+    if (is_missing(err)) return DeleteOutcome::kAlreadyGone;
+    result = failure(err);
+    return DeleteOutcome::kFailed;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  DeleteOutcome outcome = DeleteOutcome::kDeleted;
+  if (!GetFileInformationByHandle(h, &info)) {
+    result = failure(GetLastError());
+    outcome = DeleteOutcome::kFailed;
+  } else if (!(identity_of(info) == identity)) {
+    outcome = DeleteOutcome::kChanged;
+  } else {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition)) {
+      result = failure(GetLastError());
+      outcome = DeleteOutcome::kFailed;
+    }
+  }
+  CloseHandle(h);
+  return outcome;
+}
+
+std::vector<std::string> remove_stale_temporaries(const std::string& dir,
+                                                  const std::vector<std::string>& names) {
+  std::vector<std::string> removed;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(to_wide(join_path(dir, "*")).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return removed;
+  const int64_t self = current_process_id();
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    const std::string entry = to_utf8(found.cFileName);
+    for (const std::string& name : names) {
+      int64_t pid = 0;
+      if (!is_temporary_of(entry, name, pid) || (pid != self && process_is_running(pid))) continue;
+      const std::string path = join_path(dir, entry);
+      if (DeleteFileW(to_wide(path).c_str())) removed.push_back(path);
+      break;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return removed;
 }
 
 }  // namespace compactor

@@ -234,6 +234,178 @@ fatal_message_box() {
 }
 check "error 1250: message box, closed with Return, exit status 3, no output" fatal_message_box
 
+# ---- interrupts and runs at once ----------------------------------------------------------------
+# The generated 1,000,000 m scenario: its line output (20 MB) takes long enough to write that a
+# run can be stopped in the middle of it.
+gen_scenario="$(dirname "$linux")/bench/gen_scenario"
+outputs=("QUELDRANO 2_linea.dat" "QUELDRANO 2_555.sim" "QUELDRANO 2_555.dat")
+large_reference="$work/large reference"
+mkdir "$large_reference"
+"$gen_scenario" "$large_reference" && "$linux" compile "$large_reference" -q
+
+# DIR holds the large scenario's sources and three older outputs.
+large_scenario() {
+  local dir=$1 out
+  rm -rf "$dir"
+  mkdir "$dir"
+  cp "$large_reference/QUELDRANO 2_linea.txt" "$large_reference/QUELDRANO 2_555-.txt" "$dir/"
+  for out in "${outputs[@]}"; do printf 'previous %s' "$out" >"$dir/$out"; done
+}
+
+# "old" or "new" (the Linux build's outputs of the large scenario) when the three outputs in DIR
+# are one set, "mixed" otherwise.
+output_set() {
+  local dir=$1 old=0 new=0 out
+  for out in "${outputs[@]}"; do
+    cmp -s "$dir/$out" <(printf 'previous %s' "$out") && old=$((old + 1))
+    cmp -s "$dir/$out" "$large_reference/$out" && new=$((new + 1))
+  done
+  if [ "$old" -eq 3 ]; then echo old; elif [ "$new" -eq 3 ]; then echo new; else echo mixed; fi
+}
+
+no_temporary_file() {
+  local left
+  left=$(compgen -G "$1/*.tmp-*") || return 0
+  echo "  left: $left" >&2
+  return 1
+}
+
+# Starts a compile of DIR (the large scenario) and stops it while its line output is written; its
+# process id is then in caught_pid (a child of this shell). Tries again when a run ends first.
+caught_pid=
+start_and_stop_while_writing() {
+  local dir=$1 attempts=0 pid deadline
+  while [ "$attempts" -lt 10 ]; do
+    attempts=$((attempts + 1))
+    large_scenario "$dir"
+    wine "$exe" compile "$(windows_path "$dir")" -q >/dev/null 2>&1 </dev/null &
+    pid=$!
+    deadline=$((SECONDS + 120))
+    while kill -0 "$pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
+      compgen -G "$dir/QUELDRANO 2_linea.dat.tmp-*" >/dev/null || continue
+      kill -STOP "$pid"
+      if compgen -G "$dir/QUELDRANO 2_linea.dat.tmp-*" >/dev/null; then
+        caught_pid=$pid
+        return 0
+      fi
+      kill -CONT "$pid"
+      break
+    done
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "  no run was caught writing its line output" >&2
+  return 1
+}
+
+# The Linux process of the run whose command line matches PATTERN (not the start.exe that waits
+# for it).
+run_process() {
+  local p
+  for p in $(pgrep -f "$1"); do
+    grep -qa 'start\.exe' "/proc/$p/cmdline" 2>/dev/null || { echo "$p"; return 0; }
+  done
+  return 1
+}
+
+# Ctrl-C reaches a program attached to a console: the run is started from cmd in a terminal, as a
+# user starts it, and Wine turns SIGINT into the console's Ctrl-C event. Stopped while its line
+# output is written, then interrupted: the handler removes the temporary files and the run ends
+# with status 130; one set of outputs stands.
+ctrl_c_while_writing() {
+  local dir="$work/interrupted" batch="$work/interrupted.cmd" attempts=0
+  while [ "$attempts" -lt 10 ]; do
+    attempts=$((attempts + 1))
+    large_scenario "$dir"
+    printf '%s\r\n' \
+      "start /wait \"\" \"$(windows_path "$exe")\" compile \"$(windows_path "$dir")\" -q" \
+      'echo status %ERRORLEVEL%' 'exit' >"$batch"
+    timeout 300 script -qc "wine cmd /c '$(windows_path "$batch")'" /dev/null </dev/null \
+      >"$work/interrupted.screen" 2>&1 &
+    local session=$! pid="" deadline=$((SECONDS + 120)) caught=0
+    while [ -z "$pid" ] && kill -0 "$session" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
+      pid=$(run_process 'compactor\.exe compile .*interrupted') || pid=""
+    done
+    while [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
+      compgen -G "$dir/QUELDRANO 2_linea.dat.tmp-*" >/dev/null || continue
+      kill -STOP "$pid"
+      if compgen -G "$dir/QUELDRANO 2_linea.dat.tmp-*" >/dev/null; then
+        caught=1
+        kill -INT "$pid"
+      fi
+      kill -CONT "$pid"
+      break
+    done
+    wait "$session" || true
+    [ "$caught" -eq 1 ] || continue
+    local screen
+    screen=$(sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$work/interrupted.screen" | tr -d '\r')
+    grep -q '^status 130$' <<<"$screen" || {
+      echo "  expected status 130:" >&2
+      echo "$screen" >&2
+      return 1
+    }
+    no_temporary_file "$dir" || return 1
+    [ "$(output_set "$dir")" != mixed ] || { echo "  a mixed set of outputs" >&2; return 1; }
+    return 0
+  done
+  echo "  no run was caught writing its line output" >&2
+  return 1
+}
+check "Ctrl-C while writing: status 130, no temporary file, one set of outputs" ctrl_c_while_writing
+
+# A run killed outright leaves its temporary files; the next run in the directory removes them.
+killed_run_left_for_next() {
+  local dir="$work/killed" pid
+  start_and_stop_while_writing "$dir" || return 1
+  pid=$caught_pid
+  kill -KILL "$pid"
+  wait "$pid" 2>/dev/null || true
+  compgen -G "$dir/*.tmp-*" >/dev/null || { echo "  the killed run left nothing" >&2; return 1; }
+  wine "$exe" compile "$(windows_path "$dir")" -q </dev/null >/dev/null 2>&1 || return 1
+  no_temporary_file "$dir" && [ "$(output_set "$dir")" = new ]
+}
+check "killed run: its temporary files removed by the next run" killed_run_left_for_next
+
+# While a run holds the directory, --no-wait fails at once; the held run then ends normally.
+no_wait_while_held() {
+  local dir="$work/held" pid status=0 windows_dir
+  start_and_stop_while_writing "$dir" || return 1
+  pid=$caught_pid
+  windows_dir=$(windows_path "$dir")
+  wine "$exe" compile "$windows_dir" --no-wait </dev/null >/dev/null 2>"$work/held.err" || status=$?
+  kill -CONT "$pid"
+  local held_status=0
+  wait "$pid" || held_status=$?
+  [ "$status" -eq 3 ] || { echo "  --no-wait: exit status $status, expected 3" >&2; return 1; }
+  [ "$(tr -d '\r' <"$work/held.err")" = \
+    "compactor: another run is working in $windows_dir (--no-wait: not waiting)" ] || {
+    echo "  --no-wait said: $(cat "$work/held.err")" >&2
+    return 1
+  }
+  [ "$held_status" -eq 0 ] && [ "$(output_set "$dir")" = new ] && no_temporary_file "$dir"
+}
+check "directory lock: --no-wait fails at once while another run holds it" no_wait_while_held
+
+# Two build runs in one directory at once: the second waits for the first, both succeed.
+two_runs_at_once() {
+  local round
+  for round in 1 2 3; do
+    local dir="$work/two at once $round" windows_dir first second s1=0 s2=0
+    mkdir "$dir"
+    windows_dir=$(windows_path "$dir")
+    wine "$exe" --quiet --dir "$windows_dir" </dev/null >/dev/null 2>"$work/two1.err" &
+    first=$!
+    wine "$exe" --quiet --dir "$windows_dir" </dev/null >/dev/null 2>"$work/two2.err" &
+    second=$!
+    wait "$first" || s1=$?
+    wait "$second" || s2=$?
+    [ "$s1" -eq 0 ] && [ "$s2" -eq 0 ] || { echo "  exit statuses $s1 and $s2" >&2; return 1; }
+    [ ! -s "$work/two1.err" ] && [ ! -s "$work/two2.err" ] || { echo "  messages" >&2; return 1; }
+    same_files "$dir" "$linux_reference" || return 1
+  done
+}
+check "two runs at once in one directory: both succeed, the files are one run's" two_runs_at_once
+
 echo "e2e: $passed passed, $failed failed"
 [ "$unit_status" -eq 0 ] || echo "the unit tests failed (ctest status $unit_status)"
 [ "$failed" -eq 0 ] && [ "$unit_status" -eq 0 ]

@@ -5,12 +5,19 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "app/build_run.h"
 #include "model/model.h"
+#include "platform/temporaries.h"
 #include "scenario/texts.h"
 #include "tests/test_support.h"
 
@@ -106,6 +113,130 @@ TEST_F(ReplaceFile, CompileStopsAtAnOutputThatCannotBeWritten) {
       << messages;
   // Sources kept (compile keeps them), nothing new: no record or grid output, no temporary file.
   EXPECT_EQ(snapshot(dir_), before);
+}
+
+// The outputs as one set: all written first, then renamed. A name taken by a directory is found
+// before anything is renamed; a set never put in place leaves nothing behind.
+TEST_F(ReplaceFile, StagedFilesGoInPlaceTogetherOrNotAtAll) {
+  const std::string names[] = {"QUELDRANO 2_linea.dat", "QUELDRANO 2_555.sim",
+                               "QUELDRANO 2_555.dat"};
+  for (const std::string& name : names) write_bytes(dir_ / name, "old " + name);
+  {
+    StagedFiles staged;
+    for (const std::string& name : names) ASSERT_TRUE(staged.add((dir_ / name).string(), "new").ok);
+    EXPECT_EQ(snapshot(dir_).size(), 6u) << "three temporary files beside the old ones";
+  }
+  for (const std::string& name : names) EXPECT_EQ(read_bytes(dir_ / name), "old " + name);
+  EXPECT_EQ(snapshot(dir_).size(), 3u) << "a set not put in place left a temporary file";
+
+  fs::remove(dir_ / names[2]);
+  fs::create_directory(dir_ / names[2]);
+  const auto before = snapshot(dir_);
+  StagedFiles staged;
+  for (const std::string& name : names) ASSERT_TRUE(staged.add((dir_ / name).string(), "new").ok);
+  std::string failed;
+  FileResult r = staged.commit(failed);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.reason, "Is a directory");
+  EXPECT_EQ(failed, (dir_ / names[2]).string());
+  EXPECT_EQ(snapshot(dir_), before);
+
+  fs::remove(dir_ / names[2]);
+  StagedFiles again;
+  for (const std::string& name : names) ASSERT_TRUE(again.add((dir_ / name).string(), "new").ok);
+  ASSERT_TRUE(again.commit(failed).ok);
+  for (const std::string& name : names) EXPECT_EQ(read_bytes(dir_ / name), "new");
+  EXPECT_EQ(snapshot(dir_).size(), 3u);
+}
+
+// A temporary file carries the name it replaces and the id of the process that writes it, which
+// is how a later run tells one left by a dead run from one a live run is writing.
+TEST_F(ReplaceFile, TemporaryNamesCarryTheProcess) {
+  const fs::path path = dir_ / "QUELDRANO 2_555.sim";
+  std::vector<std::string> seen;
+  ASSERT_TRUE(replace_file_in_pieces(path.string(), [&](const PieceWriter& write) {
+                for (const auto& e : fs::directory_iterator(dir_)) {
+                  seen.push_back(e.path().filename().string());
+                }
+                write("x", 1);
+              }).ok);
+  ASSERT_EQ(seen.size(), 1u);
+  int64_t pid = 0;
+  EXPECT_TRUE(is_temporary_of(seen[0], path.filename().string(), pid)) << seen[0];
+  EXPECT_EQ(pid, getpid());
+
+  struct Case {
+    std::string entry;
+    bool temporary;
+  };
+  const Case cases[] = {
+      {"a.sim.tmp-123-abc123", true},  {"a.sim.tmp-1-zzzzzz", true},
+      {"a.sim.tmp-123-abc12", false},  {"a.sim.tmp-123-abc1234", false},
+      {"a.sim.tmp-123-ABC123", false}, {"a.sim.tmp--abc123", false},
+      {"a.sim.tmp-12a-abc123", false}, {"a.sim.tmp-abc123", false},
+      {"b.sim.tmp-123-abc123", false}, {"a.sim", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(is_temporary_of(c.entry, "a.sim", pid), c.temporary) << c.entry;
+  }
+}
+
+// What a run removes before it works: temporary files of its own names whose process has ended.
+TEST_F(ReplaceFile, RemovesOnlyTheTemporaryFilesOfEndedProcesses) {
+  pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  waitpid(ended, nullptr, 0);
+  const std::string dead = "QUELDRANO 2_555.sim.tmp-" + std::to_string(ended) + "-abc123";
+  const std::string live = "QUELDRANO 2_555.dat.tmp-" + std::to_string(getppid()) + "-abc123";
+  const std::string other = "other.sim.tmp-" + std::to_string(ended) + "-abc123";
+  // Before a run makes its own, one with its own id is an earlier process's of the same id.
+  const std::string own = "QUELDRANO 2_555.dat.tmp-" + std::to_string(getpid()) + "-abc123";
+  for (const std::string& name : {dead, live, other, own}) write_bytes(dir_ / name, "x");
+  std::vector<std::string> removed =
+      remove_stale_temporaries(dir_.string(), {"QUELDRANO 2_555.sim", "QUELDRANO 2_555.dat"});
+  std::sort(removed.begin(), removed.end());
+  std::vector<std::string> expected = {(dir_ / dead).string(), (dir_ / own).string()};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(removed, expected);
+  EXPECT_FALSE(fs::exists(dir_ / dead));
+  EXPECT_FALSE(fs::exists(dir_ / own));
+  EXPECT_TRUE(fs::exists(dir_ / live));
+  EXPECT_TRUE(fs::exists(dir_ / other));
+}
+
+// A source is deleted only while it is still the file that was read.
+TEST_F(ReplaceFile, DeletesOnlyAnUnchangedFile) {
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> change;
+    DeleteOutcome outcome;
+    bool remains;
+  };
+  const Case cases[] = {
+      {"unchanged", [](const fs::path&) {}, DeleteOutcome::kDeleted, false},
+      {"gone", [](const fs::path& p) { fs::remove(p); }, DeleteOutcome::kAlreadyGone, false},
+      {"replaced",
+       [](const fs::path& p) {
+         write_bytes(p.string() + ".new", "read me");
+         fs::rename(p.string() + ".new", p);
+       },
+       DeleteOutcome::kChanged, true},
+      {"grown", [](const fs::path& p) { write_bytes(p, "read me too"); }, DeleteOutcome::kChanged,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = dir_ / "QUELDRANO 2_555-.txt";
+    write_bytes(path, "read me");
+    FileResult r;
+    FileIdentity identity;
+    ASSERT_TRUE(read_file(path.string(), r, kMaxSourceBytes, &identity).has_value());
+    c.change(path);
+    EXPECT_EQ(delete_file_if_unchanged(path.string(), identity, r), c.outcome);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(fs::exists(path), c.remains);
+  }
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // The POSIX file layer: tests/win32_test.cc covers the Windows one.
 #ifndef _WIN32
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -52,7 +55,60 @@ TEST_F(ReadFile, RefusesWhatIsNotARegularFile) {
   EXPECT_FALSE(r.reason.empty());
   fs::create_directory(dir_ / "sub");
   EXPECT_FALSE(read_file((dir_ / "sub").string(), r).has_value());
-  EXPECT_EQ(r.reason, "not a regular file");
+  EXPECT_EQ(r.reason, "Is a directory");
+}
+
+// What stands at the name decides the reason: nothing at all is "missing" (a source the compile
+// then does without), anything else is refused with what it is, without waiting on a FIFO.
+TEST_F(ReadFile, SaysWhatStandsAtTheName) {
+  fs::create_directory(dir_ / "sub");
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0644), 0);
+  fs::create_symlink(dir_ / "gone", dir_ / "dangling");
+  struct Case {
+    std::string path;
+    bool missing;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {(dir_ / "missing").string(), true, "No such file or directory"},
+      {(dir_ / "missing" / "below").string(), true, "No such file or directory"},
+      {(dir_ / "sub").string(), false, "Is a directory"},
+      {(dir_ / "fifo").string(), false, "Is a FIFO, not a regular file"},
+      {"/dev/null", false, "Is a character device, not a regular file"},
+      {(dir_ / "dangling").string(), false,
+       "No such file or directory (a symbolic link whose target does not exist)"},
+      {(dir_ / std::string(300, 'n')).string(), false, "File name too long"},
+      {write("plain", "x") + "/below", false, "Not a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    FileResult r;
+    EXPECT_FALSE(read_file(c.path, r).has_value());
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.missing, c.missing);
+    EXPECT_EQ(r.reason, c.reason);
+  }
+}
+
+// The identity of the file read changes with its content, its time or its replacement.
+TEST_F(ReadFile, IdentityTellsTheFileRead) {
+  const std::string path = write("a.txt", "first");
+  FileResult r;
+  FileIdentity first, again;
+  ASSERT_TRUE(read_file(path, r, kMaxSourceBytes, &first).has_value());
+  ASSERT_TRUE(read_file(path, r, kMaxSourceBytes, &again).has_value());
+  EXPECT_EQ(first, again);
+  EXPECT_EQ(first.size, 5u);
+
+  fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(1));
+  ASSERT_TRUE(read_file(path, r, kMaxSourceBytes, &again).has_value());
+  EXPECT_FALSE(first == again) << "a later modification time";
+  EXPECT_EQ(first.file_number, again.file_number);
+
+  write("b.txt", "first");
+  fs::rename(dir_ / "b.txt", path);
+  ASSERT_TRUE(read_file(path, r, kMaxSourceBytes, &again).has_value());
+  EXPECT_NE(first.file_number, again.file_number) << "another file under the same name";
 }
 
 #ifdef __linux__

@@ -1,6 +1,8 @@
 // Warnings for what the readers pass over, and the format of every diagnostic.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -131,6 +133,73 @@ TEST(Warnings, CurvesWithoutPlanAreQuiet) {
                                        {.with_plan = 0, .collect_warnings = true});
   ASSERT_EQ(c.outcome, PassOutcome::kReady);
   EXPECT_TRUE(c.warnings.empty());
+}
+
+// Thousands of stray lines: the warnings come one per line in source order, also across the
+// batches the reader settles them in and for a warning found ahead of the reader (a lone CR, found
+// before the train source is read). Past max_kept_warnings they are only counted.
+TEST(Warnings, ManyAreKeptUpToTheLimitAndCountedBeyond) {
+  auto insert_strays = [](std::string text, const std::string& after, const char* prefix, int n,
+                          int32_t& first_line) {
+    size_t at = text.find(after);
+    EXPECT_NE(at, std::string::npos);
+    at += after.size();
+    first_line = static_cast<int32_t>(std::count(text.begin(), text.begin() + at, '\n')) + 1;
+    std::string strays;
+    for (int i = 0; i < n; ++i) {
+      strays += prefix;
+      strays += std::to_string(i);
+      strays += "\r\n";
+    }
+    return text.insert(at, strays);
+  };
+  int32_t line_first = 0, train_first = 0;
+  const std::string line =
+      insert_strays(SourceText::default_line(), "[pendenze]\r\n", "s", 3000, line_first);
+  const std::string train =
+      SourceText(insert_strays(SourceText::default_train(), "[generale]\r\n", "t", 1500,
+                               train_first))
+          .replace("t1200\r\n", "t1200\rmore\r\n");  // a lone CR on that line
+  auto compile_keeping = [&](size_t kept, size_t& not_kept) {
+    Sources s;
+    s.line = SourceFile{"line.txt", line, false};
+    s.train = SourceFile{"train.txt", train, false};
+    std::vector<Warning> warnings;
+    s.warnings = &warnings;
+    s.max_kept_warnings = kept;
+    Model m;
+    m.line_id = "QUELDRANO 2";
+    m.train_number = "555";
+    EXPECT_EQ(compile_model(m, 1, s), PassOutcome::kReady);
+    not_kept = s.warnings_not_kept;
+    return warnings;
+  };
+  size_t not_kept = 0;
+  const std::vector<Warning> all = compile_keeping(SIZE_MAX, not_kept);
+  EXPECT_EQ(not_kept, 0u);
+  ASSERT_EQ(all.size(), 4500u);
+  for (size_t i = 0; i < all.size(); ++i) {
+    const bool in_line = i < 3000;
+    const int n = static_cast<int>(in_line ? i : i - 3000);
+    EXPECT_EQ(all[i].pos.file, in_line ? "line.txt" : "train.txt");
+    EXPECT_EQ(all[i].pos.line, (in_line ? line_first : train_first) + n);
+    std::string stray = in_line ? "\"s" : "\"t";
+    stray += std::to_string(n);
+    stray += "\" is not a record keyword; the line is ignored";
+    if (!in_line && n == 1200) {
+      EXPECT_EQ(all[i].text.rfind("a line ends with CR alone", 0), 0u) << all[i].text;
+    } else {
+      EXPECT_EQ(all[i].text, stray);
+    }
+  }
+
+  const std::vector<Warning> first = compile_keeping(200, not_kept);
+  EXPECT_EQ(not_kept, 4300u);
+  ASSERT_EQ(first.size(), 200u);
+  for (size_t i = 0; i < first.size(); ++i) {
+    EXPECT_EQ(first[i].pos.line, all[i].pos.line);
+    EXPECT_EQ(first[i].text, all[i].text);
+  }
 }
 
 TEST(Diagnostics, ErrorWithSourceLineAndCaret) {

@@ -15,6 +15,8 @@
 
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/process.h"
+#include "platform/temporaries.h"
 #include "tests/test_support.h"
 
 namespace compactor {
@@ -232,10 +234,11 @@ TEST_F(Win32Files, ReadRefusesWhatIsNotARegularFileOrTooLarge) {
   fs::create_directory(base_ / "sub");
   EXPECT_FALSE(file_exists(join_path(dir_, "sub")));
   EXPECT_FALSE(read_file(join_path(dir_, "sub"), r).has_value());
-  EXPECT_EQ(r.reason, "not a regular file");
+  EXPECT_EQ(r.reason, "Is a directory");
+  EXPECT_FALSE(r.missing);
 
   EXPECT_FALSE(read_file("NUL", r).has_value());
-  EXPECT_EQ(r.reason, "not a regular file");
+  EXPECT_EQ(r.reason, "Is a character device, not a regular file");
 
   test::write_bytes(base_ / "big.txt", std::string((1 << 20) + 1, 'x'));
   EXPECT_FALSE(read_file(join_path(dir_, "big.txt"), r, 1 << 20).has_value());
@@ -253,6 +256,100 @@ TEST_F(Win32Files, DeleteRemovesAndReportsAMissingFile) {
   FileResult again = delete_file(path);
   EXPECT_FALSE(again.ok);
   EXPECT_FALSE(again.reason.empty());
+}
+
+TEST_F(Win32Files, MissingIsTold) {
+  FileResult r;
+  EXPECT_FALSE(read_file(join_path(dir_, "missing.txt"), r).has_value());
+  EXPECT_TRUE(r.missing);
+  EXPECT_FALSE(read_file(join_path(join_path(dir_, "missing"), "a.txt"), r).has_value());
+  EXPECT_TRUE(r.missing);
+}
+
+// The outputs as one set, as on POSIX systems: a name taken by a directory is found before
+// anything is renamed, and a set not put in place leaves no temporary file.
+TEST_F(Win32Files, StagedFilesGoInPlaceTogetherOrNotAtAll) {
+  const std::string a = join_path(dir_, "a.sim"), b = join_path(dir_, "b.dat");
+  std::ofstream(base_ / "a.sim", std::ios::binary) << "old";
+  fs::create_directory(base_ / "b.dat");
+  {
+    StagedFiles staged;
+    ASSERT_TRUE(staged.add(a, "new").ok);
+    ASSERT_TRUE(staged.add(b, "new").ok);
+    EXPECT_EQ(names().size(), 4u);
+    std::string failed;
+    EXPECT_FALSE(staged.commit(failed).ok);
+    EXPECT_EQ(failed, b);
+  }
+  EXPECT_EQ(bytes_of(base_ / "a.sim"), "old");
+  EXPECT_EQ(names().size(), 2u);
+  fs::remove(base_ / "b.dat");
+  StagedFiles staged;
+  ASSERT_TRUE(staged.add(a, "new a").ok);
+  ASSERT_TRUE(staged.add(b, "new b").ok);
+  std::string failed;
+  ASSERT_TRUE(staged.commit(failed).ok);
+  EXPECT_EQ(bytes_of(base_ / "a.sim"), "new a");
+  EXPECT_EQ(bytes_of(base_ / "b.dat"), "new b");
+  EXPECT_EQ(names().size(), 2u);
+}
+
+// The directory lock is a lock file opened without sharing: a second exclusive holder (or a
+// shared one beside an exclusive one) is refused, shared holders go together, and the file goes
+// with its last holder.
+TEST_F(Win32Files, DirectoryLockSharesAsItsModeSays) {
+  {
+    DirectoryLock first, second;
+    ASSERT_EQ(first.try_take(dir_, LockMode::kExclusive), LockOutcome::kTaken);
+    EXPECT_EQ(second.try_take(dir_, LockMode::kExclusive), LockOutcome::kBusy);
+    EXPECT_EQ(second.try_take(dir_, LockMode::kShared), LockOutcome::kBusy);
+  }
+  EXPECT_TRUE(names().empty()) << names().front();
+  {
+    DirectoryLock first, second, third;
+    ASSERT_EQ(first.try_take(dir_, LockMode::kShared), LockOutcome::kTaken);
+    EXPECT_EQ(second.try_take(dir_, LockMode::kShared), LockOutcome::kTaken);
+    EXPECT_EQ(third.try_take(dir_, LockMode::kExclusive), LockOutcome::kBusy);
+  }
+  EXPECT_TRUE(names().empty()) << names().front();
+  DirectoryLock nowhere;
+  EXPECT_EQ(nowhere.try_take(join_path(dir_, "missing"), LockMode::kExclusive),
+            LockOutcome::kUnavailable);
+}
+
+// A source is deleted only while it is the file that was read; one already gone is no error.
+TEST_F(Win32Files, DeletesOnlyAnUnchangedFile) {
+  const std::string path = join_path(dir_, "QUELDRANO 2_555-.txt");
+  auto read_identity = [&] {
+    std::ofstream(base_ / "QUELDRANO 2_555-.txt", std::ios::binary) << "read me";
+    FileResult r;
+    FileIdentity identity;
+    EXPECT_TRUE(read_file(path, r, kMaxSourceBytes, &identity).has_value());
+    return identity;
+  };
+  FileResult r;
+  FileIdentity identity = read_identity();
+  std::ofstream(base_ / "QUELDRANO 2_555-.txt", std::ios::binary) << "read me, saved again";
+  EXPECT_EQ(delete_file_if_unchanged(path, identity, r), DeleteOutcome::kChanged);
+  EXPECT_TRUE(fs::exists(base_ / "QUELDRANO 2_555-.txt"));
+  identity = read_identity();
+  EXPECT_EQ(delete_file_if_unchanged(path, identity, r), DeleteOutcome::kDeleted);
+  EXPECT_FALSE(fs::exists(base_ / "QUELDRANO 2_555-.txt"));
+  EXPECT_EQ(delete_file_if_unchanged(path, identity, r), DeleteOutcome::kAlreadyGone);
+}
+
+// Temporary files of a process that no longer runs are removed, and only those of the names
+// given.
+TEST_F(Win32Files, RemovesOnlyTheTemporaryFilesOfEndedProcesses) {
+  EXPECT_TRUE(process_is_running(GetCurrentProcessId()));
+  EXPECT_FALSE(process_is_running(4294967280));  // no process has this id
+  const std::string ended = "a.sim.tmp-4294967280-abc123";
+  const std::string other = "b.sim.tmp-4294967280-abc123";
+  std::ofstream(base_ / ended) << "x";
+  std::ofstream(base_ / other) << "x";
+  EXPECT_EQ(remove_stale_temporaries(dir_, {"a.sim"}),
+            std::vector<std::string>{join_path(dir_, ended)});
+  EXPECT_EQ(names(), std::vector<std::string>{other});
 }
 
 }  // namespace

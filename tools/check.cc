@@ -69,9 +69,10 @@ nlohmann::json diagnostic_json(const Diagnostic& d) {
 
 }  // namespace
 
-CheckReport make_report(const Model& m, const std::vector<Warning>& warnings) {
+CheckReport make_report(const Model& m, const std::vector<Warning>& warnings,
+                        size_t warnings_not_kept) {
   CheckReport r;
-  r.warnings = static_cast<int>(warnings.size());
+  r.warnings = static_cast<int>(warnings.size() + warnings_not_kept);
   for (size_t i = 0; i < warnings.size() && i < kShownWarnings; ++i) {
     r.diagnostics.push_back(warning_diagnostic(warnings[i]));
   }

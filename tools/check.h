@@ -28,7 +28,8 @@ struct CheckReport {
 };
 
 // The report of a compile: its warnings, every error it recorded, and its outcome.
-CheckReport make_report(const Model& m, const std::vector<Warning>& warnings);
+CheckReport make_report(const Model& m, const std::vector<Warning>& warnings,
+                        size_t warnings_not_kept = 0);
 
 // Adds the records that cannot be read, after the warnings and before the compile's errors, but
 // not the one that is the compile's own error 25.

@@ -99,8 +99,9 @@ CheckReport compile_report(ScenarioSources& sources) {
   s.train = sources.train;
   std::vector<Warning> warnings;
   s.warnings = &warnings;
+  s.max_kept_warnings = kShownWarnings;
   PassOutcome outcome = compile_model(m, 1, s);
-  CheckReport report = make_report(m, warnings);
+  CheckReport report = make_report(m, warnings, s.warnings_not_kept);
   if (outcome == PassOutcome::kStampsSet) add_run_error(report, kErrStampsSet);
   if (outcome == PassOutcome::kCodesSet) add_run_error(report, kErrCodesSet);
   return report;

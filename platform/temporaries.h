@@ -1,0 +1,29 @@
+// Inside the platform layer: the temporary files of this process, known by name to the interrupt
+// handlers, and the names they are given.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace compactor {
+
+// Registers a temporary file's name before the file is made, so that an interrupt removes it
+// whatever moment it comes at. Returns the registration, or -1 when none is free (the file is
+// then made all the same, and an interrupt leaves it for the next run to remove).
+int register_temporary(const std::string& path);
+// The file has been renamed or removed.
+void forget_temporary(int registration);
+
+// This process's id, and whether a process of that id still runs.
+int64_t current_process_id();
+bool process_is_running(int64_t pid);
+
+// The name of the attempt-th temporary file beside `path`: PATH.tmp-PID-XXXXXX, XXXXXX six
+// letters and digits that differ from one attempt to the next.
+std::string temporary_name(const std::string& path, int64_t pid, uint32_t attempt);
+
+// Whether `entry`, a name in a directory, is a temporary file made beside the file `name` by
+// the process it names; `pid` receives that process's id.
+bool is_temporary_of(const std::string& entry, const std::string& name, int64_t& pid);
+
+}  // namespace compactor
