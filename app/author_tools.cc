@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 #include "app/cli.h"
 #include "format/decode.h"
@@ -43,8 +44,9 @@ bool parse_count(const std::string& s, int& out) {
   return out > 0;
 }
 
-void write_stdout(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+// True when stdout took the whole text.
+bool write_to_stdout(std::string_view text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
 }  // namespace
@@ -81,26 +83,30 @@ int run_dump(const DumpOptions& opts) {
   std::optional<std::string> bytes = read_output(path);
   if (!bytes) return 3;
   DecodeError error;
+  TextSink sink;
+  sink.write = write_to_stdout;
+  bool listed = false;
   switch (*kind) {
     case OutputKind::kRecords: {
       auto items = decode_records(*bytes, error);
       if (!items) return decode_failure(path, error);
-      write_stdout(dump_records(*items, bytes->size(), opts.json));
+      listed = dump_records(*items, bytes->size(), opts.json, sink);
       break;
     }
     case OutputKind::kGrid: {
-      auto cells = decode_grid(*bytes, error);
-      if (!cells) return decode_failure(path, error);
-      write_stdout(dump_grid(*cells, bytes->size(), opts.json));
+      auto grid = check_grid(*bytes, error);
+      if (!grid) return decode_failure(path, error);
+      listed = dump_grid(*grid, opts.json, sink);
       break;
     }
     case OutputKind::kLine: {
-      auto plan = decode_line(*bytes, error);
-      if (!plan) return decode_failure(path, error);
-      write_stdout(dump_plan(*plan, bytes->size(), every, opts.json));
+      auto line = check_line(*bytes, error);
+      if (!line) return decode_failure(path, error);
+      listed = dump_plan(*line, every, opts.json, sink);
       break;
     }
   }
+  if (!listed) return 3;
   return std::fflush(stdout) == 0 ? 0 : 3;
 }
 
