@@ -39,10 +39,13 @@ std::optional<std::string> read_output(const std::string& path, bool* missing = 
 // reports a full disk in fwrite itself, before any fflush).
 class CheckedStdout {
  public:
-  void write(std::string_view text) {
-    if (error_ != 0) return;
+  // False once a write has failed: the text and all after it are dropped.
+  bool write(std::string_view text) {
+    if (error_ != 0) return false;
     errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) error_ = last_error();
+    if (error_ == 0 && std::ferror(stdout)) error_ = errno != 0 ? errno : EIO;
+    return error_ == 0;
   }
 
   // Flushes stdout. 0 when everything written reached it, else the error.
@@ -123,27 +126,31 @@ int run_dump(const DumpOptions& opts) {
   if (!bytes) return 3;
   DecodeError error;
   CheckedStdout out;
+  TextSink sink;
+  sink.write = [&out](std::string_view text) { return out.write(text); };
+  bool listed = false;
   switch (*kind) {
     case OutputKind::kRecords: {
       auto items = decode_records(*bytes, error);
       if (!items) return decode_failure(path, error);
-      out.write(dump_records(*items, bytes->size(), opts.json));
+      listed = dump_records(*items, bytes->size(), opts.json, sink);
       break;
     }
     case OutputKind::kGrid: {
-      auto cells = decode_grid(*bytes, error);
-      if (!cells) return decode_failure(path, error);
-      out.write(dump_grid(*cells, bytes->size(), opts.json));
+      auto grid = check_grid(*bytes, error);
+      if (!grid) return decode_failure(path, error);
+      listed = dump_grid(*grid, opts.json, sink);
       break;
     }
     case OutputKind::kLine: {
-      auto plan = decode_line(*bytes, error);
-      if (!plan) return decode_failure(path, error);
-      out.write(dump_plan(*plan, bytes->size(), every, opts.json));
+      auto line = check_line(*bytes, error);
+      if (!line) return decode_failure(path, error);
+      listed = dump_plan(*line, every, opts.json, sink);
       break;
     }
   }
-  return status_after_output(out, 0);
+  // A listing stops early only where a write failed: the status says why.
+  return status_after_output(out, listed ? 0 : 3);
 }
 
 int read_outputs(const PlotOptions& opts, PlotData& data) {

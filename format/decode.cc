@@ -34,6 +34,31 @@ std::string line_tag_list() {
   return out;
 }
 
+// The layout of value `index` of a line output, which starts at `offset`; null with `error` set
+// when its tag is none of the three or the file ends inside it.
+const LineValueLayout* checked_line_value(std::string_view bytes, size_t index, size_t offset,
+                                          DecodeError& error) {
+  if (bytes.size() - offset < kLineTagBytes) {
+    error = {offset, "value " + std::to_string(index) + " is cut short inside its tag"};
+    return nullptr;
+  }
+  const uint16_t tag = get_u16(at(bytes, offset));
+  const LineValueLayout* layout = line_value_layout(tag);
+  if (layout == nullptr) {
+    error = {offset, "value " + std::to_string(index) + " has the tag " + std::to_string(tag) +
+                         ", which is none of " + line_tag_list()};
+    return nullptr;
+  }
+  const size_t left = bytes.size() - offset - kLineTagBytes;
+  if (left < layout->number_bytes) {
+    error = {offset, "value " + std::to_string(index) + " is cut short: its tag " +
+                         std::to_string(tag) + " needs " + std::to_string(layout->number_bytes) +
+                         " bytes, the file has " + std::to_string(left) + " left"};
+    return nullptr;
+  }
+  return layout;
+}
+
 bool is_board_text(const ScenarioItem& r) {
   ScenarioItem numbers = r;
   numbers.text.clear();
@@ -94,7 +119,7 @@ std::optional<std::array<ScenarioItem, kItemCount>> decode_records(std::string_v
   return items;
 }
 
-std::optional<std::vector<TrackCell>> decode_grid(std::string_view bytes, DecodeError& error) {
+std::optional<GridBytes> check_grid(std::string_view bytes, DecodeError& error) {
   size_t whole = bytes.size() / kCellBytes;
   if (bytes.size() % kCellBytes != 0) {
     error = {whole * kCellBytes, "cell " + std::to_string(whole) +
@@ -102,49 +127,73 @@ std::optional<std::vector<TrackCell>> decode_grid(std::string_view bytes, Decode
                                      " of " + std::to_string(kCellBytes) + " bytes"};
     return std::nullopt;
   }
-  std::vector<TrackCell> cells(whole);
-  for (size_t i = 0; i < whole; ++i) {
-    get_fields(at(bytes, i * kCellBytes), kCellLayout, cells[i]);
-  }
+  return GridBytes{bytes, whole};
+}
+
+TrackCell decode_cell(std::string_view bytes, size_t index) {
+  TrackCell cell;
+  get_fields(at(bytes, index * kCellBytes), kCellLayout, cell);
+  return cell;
+}
+
+std::optional<std::vector<TrackCell>> decode_grid(std::string_view bytes, DecodeError& error) {
+  std::optional<GridBytes> grid = check_grid(bytes, error);
+  if (!grid) return std::nullopt;
+  std::vector<TrackCell> cells(grid->cells);
+  for (size_t i = 0; i < grid->cells; ++i) cells[i] = decode_cell(bytes, i);
   return cells;
 }
 
-std::optional<Plan> decode_line(std::string_view bytes, DecodeError& error) {
-  std::vector<TaggedValue> values;
-  values.reserve(bytes.size() / kLineValueMaxBytes + 1);
+std::optional<LineBytes> check_line(std::string_view bytes, DecodeError& error) {
+  LineBytes line;
+  line.bytes = bytes;
+  size_t values = 0;
   size_t o = 0;
   while (o < bytes.size()) {
-    const std::string which = "value " + std::to_string(values.size());
-    if (bytes.size() - o < kLineTagBytes) {
-      error = {o, which + " is cut short inside its tag"};
-      return std::nullopt;
+    const LineValueLayout* layout = checked_line_value(bytes, values, o, error);
+    if (layout == nullptr) return std::nullopt;
+    switch (layout->tag) {
+      case TaggedValue::kEmpty:
+        ++line.empty_values;
+        break;
+      case TaggedValue::kInteger:
+        ++line.integer_values;
+        break;
+      case TaggedValue::kDouble:
+        ++line.double_values;
+        break;
     }
-    const uint16_t tag = get_u16(at(bytes, o));
-    const LineValueLayout* layout = line_value_layout(tag);
-    if (layout == nullptr) {
-      error = {o, which + " has the tag " + std::to_string(tag) + ", which is none of " +
-                      line_tag_list()};
-      return std::nullopt;
-    }
-    const size_t left = bytes.size() - o - kLineTagBytes;
-    if (left < layout->number_bytes) {
-      error = {o, which + " is cut short: its tag " + std::to_string(tag) + " needs " +
-                      std::to_string(layout->number_bytes) + " bytes, the file has " +
-                      std::to_string(left) + " left"};
-      return std::nullopt;
-    }
-    values.push_back(get_line_value(at(bytes, o)));
     o += kLineTagBytes + layout->number_bytes;
+    ++values;
   }
-  if (values.size() % 2 != 0) {
-    error = {o, "the file holds " + std::to_string(values.size()) +
+  if (values % 2 != 0) {
+    error = {o, "the file holds " + std::to_string(values) +
                     " values, an odd number: its x and y halves cannot be paired"};
     return std::nullopt;
   }
+  line.points = values / 2;
+  for (size_t i = 0; i < line.points; ++i) decode_line_value(bytes, line.y_offset);
+  return line;
+}
+
+TaggedValue decode_line_value(std::string_view bytes, size_t& offset) {
+  const unsigned char* p = at(bytes, offset);
+  offset += kLineTagBytes + line_value_layout(get_u16(p))->number_bytes;
+  return get_line_value(p);
+}
+
+std::optional<Plan> decode_line(std::string_view bytes, DecodeError& error) {
+  std::optional<LineBytes> line = check_line(bytes, error);
+  if (!line) return std::nullopt;
   Plan plan;
-  size_t half = values.size() / 2;
-  plan.x.assign(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half));
-  plan.y.assign(values.begin() + static_cast<std::ptrdiff_t>(half), values.end());
+  plan.x.reserve(line->points);
+  plan.y.reserve(line->points);
+  size_t x_offset = 0;
+  size_t y_offset = line->y_offset;
+  for (size_t m = 0; m < line->points; ++m) {
+    plan.x.push_back(decode_line_value(bytes, x_offset));
+    plan.y.push_back(decode_line_value(bytes, y_offset));
+  }
   return plan;
 }
 

@@ -31,7 +31,20 @@ struct DecodeError {
 std::optional<std::array<ScenarioItem, kItemCount>> decode_records(std::string_view bytes,
                                                                    DecodeError& error);
 
-// The cells, 15 bytes each. Fails when the length is not a whole number of cells.
+// A grid output whose length is a whole number of cells, as check_grid found it.
+struct GridBytes {
+  std::string_view bytes;
+  size_t cells = 0;
+};
+
+// Checks the length of a grid output without decoding it. Fails when the length is not a whole
+// number of cells.
+std::optional<GridBytes> check_grid(std::string_view bytes, DecodeError& error);
+
+// Cell `index` of a grid output, which `bytes` must hold whole.
+TrackCell decode_cell(std::string_view bytes, size_t index);
+
+// The cells, 15 bytes each. Fails as check_grid does.
 std::optional<std::vector<TrackCell>> decode_grid(std::string_view bytes, DecodeError& error);
 
 // The plan: x and y of every metre, as stored (tags kept).
@@ -40,8 +53,28 @@ struct Plan {
   std::vector<TaggedValue> y;
 };
 
-// Fails on a tag other than 0, 2 and 5, a value cut short by the end of the file, or an odd
-// number of values (x and y halves that cannot be paired).
+// A line output that decodes whole, as check_line found it: x(0 .. points - 1) from offset 0,
+// then y(0 .. points - 1) from y_offset.
+struct LineBytes {
+  std::string_view bytes;
+  size_t points = 0;
+  size_t y_offset = 0;
+  // The values of both halves by tag.
+  size_t empty_values = 0;
+  size_t integer_values = 0;
+  size_t double_values = 0;
+};
+
+// Walks the values of a line output without keeping them. Fails on a tag other than 0, 2 and 5,
+// a value cut short by the end of the file, or an odd number of values (x and y halves that
+// cannot be paired).
+std::optional<LineBytes> check_line(std::string_view bytes, DecodeError& error);
+
+// The value that starts at `offset` of a line output that check_line accepted; `offset` moves to
+// the next value.
+TaggedValue decode_line_value(std::string_view bytes, size_t& offset);
+
+// The plan. Fails as check_line does.
 std::optional<Plan> decode_line(std::string_view bytes, DecodeError& error);
 
 // True when every field of the record is 0 and its text is empty.

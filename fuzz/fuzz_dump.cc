@@ -43,7 +43,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Model m;
       m.track_grid = *cells;
       FUZZ_CHECK(encode_grid_output(m) == bytes);
-      dump_grid(*cells, bytes.size(), json);
+      // The listing streamed from the bytes is the listing of the decoded cells.
+      auto grid = check_grid(bytes, error);
+      FUZZ_CHECK(grid.has_value());
+      std::string streamed;
+      TextSink sink;
+      sink.write = [&streamed](std::string_view text) {
+        streamed += text;
+        return true;
+      };
+      FUZZ_CHECK(dump_grid(*grid, json, sink));
+      FUZZ_CHECK(streamed == dump_grid(*cells, bytes.size(), json));
       break;
     }
     default: {
@@ -58,7 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (const TaggedValue& v : plan->x) m.plan.x.append(v);
       for (const TaggedValue& v : plan->y) m.plan.y.append(v);
       FUZZ_CHECK(encode_line_output(m) == bytes);
-      dump_plan(*plan, bytes.size(), every, json);
+      auto line = check_line(bytes, error);
+      FUZZ_CHECK(line.has_value() && line->points == plan->x.size());
+      TextSink sink;
+      sink.write = [](std::string_view) { return true; };
+      FUZZ_CHECK(dump_plan(*line, every, json, sink));
       break;
     }
   }

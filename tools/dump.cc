@@ -108,6 +108,59 @@ std::string json_value(const TaggedValue& v) {
   return exact_double(v.real);
 }
 
+// The whole text of a listing, for callers that want it as one string.
+template <class List>
+std::string listing(List list) {
+  std::string out;
+  TextSink sink;
+  sink.write = [&out](std::string_view text) {
+    out += text;
+    return true;
+  };
+  list(sink);
+  return out;
+}
+
+// The listing of `count` cells, cell_at(i) giving cell i: one line (or object) per cell that is
+// not all zero.
+template <class CellAt>
+bool list_cells(size_t count, size_t file_bytes, bool json, CellAt cell_at, TextSink& sink) {
+  std::string& out = sink.buffer;
+  if (json) {
+    out += "{\"output\":\"grid\",\"bytes\":" + std::to_string(file_bytes) +
+           ",\"cell_count\":" + std::to_string(count) + ",\"cell_metres\":50,\"cells\":[";
+  } else {
+    out += "# grid output: " + std::to_string(count) + " cells of 50 m, " +
+           std::to_string(file_bytes) + " bytes; cells that are all zero are not listed\n";
+  }
+  bool first = true;
+  for (size_t i = 0; i < count; ++i) {
+    const TrackCell c = cell_at(i);
+    if (is_blank(c)) continue;
+    // The kind, the first field of a cell, is listed with its name.
+    std::vector<Field> fields = fields_of(kCellLayout, c);
+    const Field kind = fields.front();
+    fields.erase(fields.begin());
+    if (json) {
+      if (!first) out += ",\n";
+      out += "{\"index\":" + std::to_string(i) + ",\"metre\":" + std::to_string(i * 50);
+      append_json_fields(out, {kind});
+      out += ",\"kind_name\":" + json_string(cell_kind_name(c.kind));
+      append_json_fields(out, fields);
+      out += "}";
+    } else {
+      out += "cell " + std::to_string(i) + " (" + std::to_string(i * 50) +
+             " m): " + cell_kind_name(c.kind) + ", ";
+      append_text_fields(out, fields);
+      out += "\n";
+    }
+    first = false;
+    if (!sink.spill()) return false;
+  }
+  if (json) out += "]}\n";
+  return sink.flush();
+}
+
 }  // namespace
 
 std::string json_string(std::string_view s) {
@@ -149,9 +202,21 @@ std::string exact_double(double v) {
   return buf;
 }
 
-std::string dump_records(const std::array<ScenarioItem, kItemCount>& items, size_t file_bytes,
-                         bool json) {
-  std::string out;
+bool TextSink::spill() {
+  if (failed) return false;
+  return buffer.size() < kChunkBytes || flush();
+}
+
+bool TextSink::flush() {
+  if (failed) return false;
+  if (!buffer.empty() && !write(buffer)) failed = true;
+  buffer.clear();
+  return !failed;
+}
+
+bool dump_records(const std::array<ScenarioItem, kItemCount>& items, size_t file_bytes, bool json,
+                  TextSink& sink) {
+  std::string& out = sink.buffer;
   if (json) {
     out += "{\"output\":\"records\",\"bytes\":" + std::to_string(file_bytes) + ",\"records\":[";
     for (int i = 0; i < kItemCount; ++i) {
@@ -161,9 +226,10 @@ std::string dump_records(const std::array<ScenarioItem, kItemCount>& items, size
              ",\"cleared\":" + (is_cleared(r) ? "true" : "false");
       append_json_fields(out, fields_of(kRecordLayout, r));
       out += "}";
+      if (!sink.spill()) return false;
     }
     out += "]}\n";
-    return out;
+    return sink.flush();
   }
   out += "# record output: " + std::to_string(kItemCount) + " records, " +
          std::to_string(file_bytes) + " bytes\n";
@@ -177,83 +243,67 @@ std::string dump_records(const std::array<ScenarioItem, kItemCount>& items, size
     out += "record " + std::to_string(i) + " (" + record_role(items, i) + "): ";
     append_text_fields(out, fields_of(kRecordLayout, r));
     out += "\n";
+    if (!sink.spill()) return false;
   }
   if (!cleared.empty()) {
     out += (cleared.size() == 1 ? "record " : "records ") + ranges(cleared) + ": cleared\n";
   }
-  return out;
+  return sink.flush();
+}
+
+std::string dump_records(const std::array<ScenarioItem, kItemCount>& items, size_t file_bytes,
+                         bool json) {
+  return listing([&](TextSink& sink) { return dump_records(items, file_bytes, json, sink); });
+}
+
+bool dump_grid(const GridBytes& grid, bool json, TextSink& sink) {
+  return list_cells(
+      grid.cells, grid.bytes.size(), json, [&](size_t i) { return decode_cell(grid.bytes, i); },
+      sink);
 }
 
 std::string dump_grid(const std::vector<TrackCell>& cells, size_t file_bytes, bool json) {
-  std::string out;
-  if (json) {
-    out += "{\"output\":\"grid\",\"bytes\":" + std::to_string(file_bytes) +
-           ",\"cell_count\":" + std::to_string(cells.size()) + ",\"cell_metres\":50,\"cells\":[";
-  } else {
-    out += "# grid output: " + std::to_string(cells.size()) + " cells of 50 m, " +
-           std::to_string(file_bytes) + " bytes; cells that are all zero are not listed\n";
-  }
-  bool first = true;
-  for (size_t i = 0; i < cells.size(); ++i) {
-    const TrackCell& c = cells[i];
-    if (is_blank(c)) continue;
-    // The kind, the first field of a cell, is listed with its name.
-    std::vector<Field> fields = fields_of(kCellLayout, c);
-    const Field kind = fields.front();
-    fields.erase(fields.begin());
-    if (json) {
-      if (!first) out += ",\n";
-      out += "{\"index\":" + std::to_string(i) + ",\"metre\":" + std::to_string(i * 50);
-      append_json_fields(out, {kind});
-      out += ",\"kind_name\":" + json_string(cell_kind_name(c.kind));
-      append_json_fields(out, fields);
-      out += "}";
-    } else {
-      out += "cell " + std::to_string(i) + " (" + std::to_string(i * 50) +
-             " m): " + cell_kind_name(c.kind) + ", ";
-      append_text_fields(out, fields);
-      out += "\n";
-    }
-    first = false;
-  }
-  if (json) out += "]}\n";
-  return out;
+  return listing([&](TextSink& sink) {
+    return list_cells(
+        cells.size(), file_bytes, json, [&](size_t i) { return cells[i]; }, sink);
+  });
 }
 
-std::string dump_plan(const Plan& plan, size_t file_bytes, int every, bool json) {
+bool dump_plan(const LineBytes& line, int every, bool json, TextSink& sink) {
   size_t step = every > 0 ? static_cast<size_t>(every) : 1;
-  size_t counts[3] = {0, 0, 0};  // empty, integer, double
-  for (const std::vector<TaggedValue>* half : {&plan.x, &plan.y}) {
-    for (const TaggedValue& v : *half) {
-      ++counts[v.tag == TaggedValue::kEmpty ? 0 : v.tag == TaggedValue::kInteger ? 1 : 2];
-    }
-  }
-  std::string out;
+  std::string& out = sink.buffer;
   if (json) {
-    out += "{\"output\":\"line\",\"bytes\":" + std::to_string(file_bytes) +
-           ",\"points\":" + std::to_string(plan.x.size()) + ",\"every\":" + std::to_string(step) +
-           ",\"empty_values\":" + std::to_string(counts[0]) +
-           ",\"integer_values\":" + std::to_string(counts[1]) +
-           ",\"double_values\":" + std::to_string(counts[2]) + ",\"plan\":[";
+    out += "{\"output\":\"line\",\"bytes\":" + std::to_string(line.bytes.size()) +
+           ",\"points\":" + std::to_string(line.points) + ",\"every\":" + std::to_string(step) +
+           ",\"empty_values\":" + std::to_string(line.empty_values) +
+           ",\"integer_values\":" + std::to_string(line.integer_values) +
+           ",\"double_values\":" + std::to_string(line.double_values) + ",\"plan\":[";
   } else {
-    out += "# line output: " + std::to_string(plan.x.size()) + " points, " +
-           std::to_string(file_bytes) + " bytes; values: " + std::to_string(counts[1]) +
-           " integer, " + std::to_string(counts[2]) + " double, " + std::to_string(counts[0]) +
+    out += "# line output: " + std::to_string(line.points) + " points, " +
+           std::to_string(line.bytes.size()) +
+           " bytes; values: " + std::to_string(line.integer_values) + " integer, " +
+           std::to_string(line.double_values) + " double, " + std::to_string(line.empty_values) +
            " empty (\"-\")\n";
     if (step > 1) out += "# every " + std::to_string(step) + " metres\n";
     out += "# metre x y\n";
   }
-  for (size_t m = 0; m < plan.x.size(); m += step) {
+  size_t x_offset = 0;
+  size_t y_offset = line.y_offset;
+  for (size_t m = 0; m < line.points; ++m) {
+    const TaggedValue x = decode_line_value(line.bytes, x_offset);
+    const TaggedValue y = decode_line_value(line.bytes, y_offset);
+    if (m % step != 0) continue;
     if (json) {
       if (m > 0) out += ",\n";
-      out += "{\"metre\":" + std::to_string(m) + ",\"x\":" + json_value(plan.x[m]) +
-             ",\"y\":" + json_value(plan.y[m]) + "}";
+      out += "{\"metre\":" + std::to_string(m) + ",\"x\":" + json_value(x) +
+             ",\"y\":" + json_value(y) + "}";
     } else {
-      out += std::to_string(m) + " " + text_value(plan.x[m]) + " " + text_value(plan.y[m]) + "\n";
+      out += std::to_string(m) + " " + text_value(x) + " " + text_value(y) + "\n";
     }
+    if (!sink.spill()) return false;
   }
   if (json) out += "]}\n";
-  return out;
+  return sink.flush();
 }
 
 }  // namespace compactor
