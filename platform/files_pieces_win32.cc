@@ -14,12 +14,4 @@ FileResult StagedFiles::add(const std::string& path, const PieceProducer& produc
   return add(path, bytes);
 }
 
-FileResult replace_file_in_pieces(const std::string& path, const PieceProducer& produce) {
-  StagedFiles staged;
-  FileResult r = staged.add(path, produce);
-  if (!r.ok) return r;
-  std::string failed_path;
-  return staged.commit(failed_path);
-}
-
 }  // namespace compactor

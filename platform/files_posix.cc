@@ -156,15 +156,22 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
   return bytes;
 }
 
-StagedFiles::~StagedFiles() {
-  for (Staged& f : files_) discard(f);
+FileResult size_of_file_replaced(const std::string& path, uint64_t& size) {
+  size = 0;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return FileResult{};
+  // rename puts a file in place of a symbolic link, but not of a directory.
+  if (S_ISDIR(st.st_mode)) return failure(EISDIR);
+  size = static_cast<uint64_t>(st.st_size);
+  return FileResult{};
 }
 
-void StagedFiles::discard(Staged& f) {
-  if (f.temp.empty()) return;  // put in place
-  ::unlink(f.temp.c_str());
-  forget_temporary(f.registration);
-  f.registration = -1;
+FileResult rename_over(const std::string& temp, const std::string& path) {
+  return ::rename(temp.c_str(), path.c_str()) == 0 ? FileResult{} : failure(errno);
+}
+
+void remove_temporary(const std::string& temp) {
+  ::unlink(temp.c_str());
 }
 
 FileResult StagedFiles::add(const std::string& path, const PieceProducer& produce) {
@@ -206,57 +213,6 @@ FileResult StagedFiles::add(const std::string& path, const PieceProducer& produc
 
 FileResult StagedFiles::add(const std::string& path, const std::string& bytes) {
   return add(path, [&bytes](const PieceWriter& write) { write(bytes.data(), bytes.size()); });
-}
-
-FileResult StagedFiles::commit(std::string& failed_path) {
-  InterruptsHeld held;
-  FileResult result;
-  // A rename frees the old file it replaces, which takes milliseconds for a large one: the file
-  // that replaces the largest goes last, so that the old and new files stand mixed only for the
-  // renames of the small ones.
-  std::vector<std::pair<uint64_t, size_t>> order;  // the old file's size, the staged file
-  for (size_t i = 0; i < files_.size() && result.ok; ++i) {
-    struct stat st;
-    uint64_t old_size = 0;
-    if (::lstat(files_[i].path.c_str(), &st) == 0) {
-      // rename puts a file in place of a symbolic link, but not of a directory.
-      if (S_ISDIR(st.st_mode)) {
-        failed_path = files_[i].path;
-        result = failure(EISDIR);
-      }
-      old_size = static_cast<uint64_t>(st.st_size);
-    }
-    order.push_back({old_size, i});
-  }
-  std::stable_sort(order.begin(), order.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (size_t n = 0; n < order.size() && result.ok; ++n) {
-    Staged& f = files_[order[n].second];
-    if (::rename(f.temp.c_str(), f.path.c_str()) != 0) {
-      failed_path = f.path;
-      result = failure(errno);
-      break;
-    }
-    forget_temporary(f.registration);
-    f.registration = -1;
-    f.temp.clear();
-  }
-  for (Staged& f : files_) discard(f);
-  files_.clear();
-  return result;
-}
-
-FileResult replace_file_in_pieces(const std::string& path, const PieceProducer& produce) {
-  StagedFiles staged;
-  FileResult r = staged.add(path, produce);
-  if (!r.ok) return r;
-  std::string failed_path;
-  return staged.commit(failed_path);
-}
-
-FileResult replace_file(const std::string& path, const std::string& bytes) {
-  return replace_file_in_pieces(
-      path, [&bytes](const PieceWriter& write) { write(bytes.data(), bytes.size()); });
 }
 
 FileResult delete_file(const std::string& path) {

@@ -77,16 +77,6 @@ FileResult not_a_disk_file(HANDLE h) {
   }
 }
 
-// The old file's size, 0 when there is none; false when its name is taken by a directory.
-bool old_file_size(const std::wstring& path, uint64_t& size) {
-  size = 0;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return true;
-  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
-  size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  return true;
-}
-
 FileResult write_all(HANDLE h, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -146,15 +136,26 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
   return bytes;
 }
 
-StagedFiles::~StagedFiles() {
-  for (Staged& f : files_) discard(f);
+FileResult size_of_file_replaced(const std::string& path, uint64_t& size) {
+  size = 0;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(to_wide(path).c_str(), GetFileExInfoStandard, &data)) {
+    return FileResult{};
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return failure(ERROR_ACCESS_DENIED);
+  size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return FileResult{};
 }
 
-void StagedFiles::discard(Staged& f) {
-  if (f.temp.empty()) return;  // put in place
-  DeleteFileW(to_wide(f.temp).c_str());
-  forget_temporary(f.registration);
-  f.registration = -1;
+FileResult rename_over(const std::string& temp, const std::string& path) {
+  if (MoveFileExW(to_wide(temp).c_str(), to_wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return FileResult{};
+  }
+  return failure(GetLastError());
+}
+
+void remove_temporary(const std::string& temp) {
+  DeleteFileW(to_wide(temp).c_str());
 }
 
 // add(path, produce) (files_pieces_win32.cc) gathers the pieces and comes here. The temporary
@@ -184,45 +185,6 @@ FileResult StagedFiles::add(const std::string& path, const std::string& bytes) {
   }
   files_.push_back(std::move(f));
   return FileResult{};
-}
-
-FileResult StagedFiles::commit(std::string& failed_path) {
-  InterruptsHeld held;
-  FileResult result;
-  // The file that replaces the largest old file goes last, as on POSIX systems.
-  std::vector<std::pair<uint64_t, size_t>> order;
-  for (size_t i = 0; i < files_.size() && result.ok; ++i) {
-    uint64_t size = 0;
-    if (!old_file_size(to_wide(files_[i].path), size)) {
-      failed_path = files_[i].path;
-      result = failure(ERROR_ACCESS_DENIED);
-    }
-    order.push_back({size, i});
-  }
-  std::stable_sort(order.begin(), order.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (size_t n = 0; n < order.size() && result.ok; ++n) {
-    Staged& f = files_[order[n].second];
-    if (!MoveFileExW(to_wide(f.temp).c_str(), to_wide(f.path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      failed_path = f.path;
-      result = failure(GetLastError());
-      break;
-    }
-    forget_temporary(f.registration);
-    f.registration = -1;
-    f.temp.clear();
-  }
-  for (Staged& f : files_) discard(f);
-  files_.clear();
-  return result;
-}
-
-FileResult replace_file(const std::string& path, const std::string& bytes) {
-  StagedFiles staged;
-  FileResult r = staged.add(path, bytes);
-  if (!r.ok) return r;
-  std::string failed_path;
-  return staged.commit(failed_path);
 }
 
 FileResult delete_file(const std::string& path) {

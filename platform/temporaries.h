@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
+
 namespace compactor {
 
 // Registers a temporary file's name before the file is made, so that an interrupt removes it
@@ -25,5 +27,14 @@ std::string temporary_name(const std::string& path, int64_t pid, uint32_t attemp
 // Whether `entry`, a name in a directory, is a temporary file made beside the file `name` by
 // the process it names; `pid` receives that process's id.
 bool is_temporary_of(const std::string& entry, const std::string& name, int64_t& pid);
+
+// The steps of putting a staged file in place, one definition per OS. The size of the file that
+// stands at `path` (0 when none); fails when a directory holds the name, which a rename cannot
+// replace.
+FileResult size_of_file_replaced(const std::string& path, uint64_t& size);
+// Renames `temp` over `path`, replacing the file there.
+FileResult rename_over(const std::string& temp, const std::string& path);
+// Removes a temporary file, whatever becomes of it.
+void remove_temporary(const std::string& temp);
 
 }  // namespace compactor
