@@ -191,21 +191,34 @@ TEST(DumpStreamTest, PlanOfTheFixtureIsListedAsBefore) {
 
 // --- The default scenario: pieces of bounded size, one listing of cells -----------------------
 
+// The default scenario's grid and line outputs, encoded and checked once.
+struct DefaultOutputs {
+  std::string grid_bytes = encode_grid_output(default_model());
+  std::string line_bytes = encode_line_output(default_model());
+  DecodeError error;
+  std::optional<GridBytes> grid = check_grid(grid_bytes, error);
+  std::optional<LineBytes> line = check_line(line_bytes, error);
+};
+
+const DefaultOutputs& default_outputs() {
+  static const DefaultOutputs outputs;
+  return outputs;
+}
+
 TEST(DumpStreamTest, ListingsGoOutInPiecesOfAboutTheChunkSize) {
   const Model& m = default_model();
-  DecodeError error;
-  const std::string grid_bytes = encode_grid_output(m);
-  const std::string line_bytes = encode_line_output(m);
-  const std::optional<GridBytes> grid = check_grid(grid_bytes, error);
-  const std::optional<LineBytes> line = check_line(line_bytes, error);
-  ASSERT_TRUE(grid && line) << error.reason;
-  EXPECT_EQ(line->points, static_cast<size_t>(m.plan_last) + 1);
+  const DefaultOutputs& outputs = default_outputs();
+  ASSERT_TRUE(outputs.grid && outputs.line) << outputs.error.reason;
+  const std::string& grid_bytes = outputs.grid_bytes;
+  const GridBytes& grid = *outputs.grid;
+  const LineBytes& line = *outputs.line;
+  EXPECT_EQ(line.points, static_cast<size_t>(m.plan_last) + 1);
 
   for (bool json : {false, true}) {
     SCOPED_TRACE(json ? "json" : "text");
     const std::vector<std::function<bool(TextSink&)>> listings = {
-        [&](TextSink& s) { return dump_grid(*grid, json, s); },
-        [&](TextSink& s) { return dump_plan(*line, 1, json, s); },
+        [&](TextSink& s) { return dump_grid(grid, json, s); },
+        [&](TextSink& s) { return dump_plan(line, 1, json, s); },
     };
     for (const auto& list : listings) {
       Writes writes;
@@ -227,12 +240,10 @@ TEST(DumpStreamTest, ListingsGoOutInPiecesOfAboutTheChunkSize) {
 
 TEST(DumpStreamTest, AFailedWriteStopsTheListingWithFalse) {
   const Model& m = default_model();
-  DecodeError error;
-  const std::string grid_bytes = encode_grid_output(m);
-  const std::string line_bytes = encode_line_output(m);
-  const std::optional<GridBytes> grid = check_grid(grid_bytes, error);
-  const std::optional<LineBytes> line = check_line(line_bytes, error);
-  ASSERT_TRUE(grid && line) << error.reason;
+  const DefaultOutputs& outputs = default_outputs();
+  ASSERT_TRUE(outputs.grid && outputs.line) << outputs.error.reason;
+  const GridBytes& grid = *outputs.grid;
+  const LineBytes& line = *outputs.line;
 
   struct Case {
     const char* what;
@@ -243,11 +254,11 @@ TEST(DumpStreamTest, AFailedWriteStopsTheListingWithFalse) {
     cases.push_back({json ? "records, json" : "records, text",
                      [&m, json](TextSink& s) { return dump_records(m.items, 0, json, s); }});
     cases.push_back({json ? "grid, json" : "grid, text",
-                     [&grid, json](TextSink& s) { return dump_grid(*grid, json, s); }});
+                     [&grid, json](TextSink& s) { return dump_grid(grid, json, s); }});
     cases.push_back({json ? "plan, json" : "plan, text",
-                     [&line, json](TextSink& s) { return dump_plan(*line, 1, json, s); }});
+                     [&line, json](TextSink& s) { return dump_plan(line, 1, json, s); }});
     cases.push_back({json ? "plan every 7, json" : "plan every 7, text",
-                     [&line, json](TextSink& s) { return dump_plan(*line, 7, json, s); }});
+                     [&line, json](TextSink& s) { return dump_plan(line, 7, json, s); }});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
