@@ -105,6 +105,7 @@ windows-tests: $(WIN_TEST_BUILD)/CMakeCache.txt
 	cmake --build $(WIN_TEST_BUILD) -j$(JOBS) --target compactor_tests
 
 test-windows: build windows windows-tests
+	cmake --build $(BUILD) -j$(JOBS) --target gen_scenario
 	scripts/test-windows.sh $(WIN_TEST_BUILD) $(WIN_BUILD)/compactor.exe $(BUILD)/compactor
 
 # Pictures of the wait window and of the message box, into docs/.

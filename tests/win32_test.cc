@@ -270,7 +270,7 @@ TEST_F(Win32Files, MissingIsTold) {
 // anything is renamed, and a set not put in place leaves no temporary file.
 TEST_F(Win32Files, StagedFilesGoInPlaceTogetherOrNotAtAll) {
   const std::string a = join_path(dir_, "a.sim"), b = join_path(dir_, "b.dat");
-  std::ofstream(base_ / "a.sim", std::ios::binary) << "old";
+  test::write_bytes(base_ / "a.sim", "old");
   fs::create_directory(base_ / "b.dat");
   {
     StagedFiles staged;
@@ -281,7 +281,7 @@ TEST_F(Win32Files, StagedFilesGoInPlaceTogetherOrNotAtAll) {
     EXPECT_FALSE(staged.commit(failed).ok);
     EXPECT_EQ(failed, b);
   }
-  EXPECT_EQ(bytes_of(base_ / "a.sim"), "old");
+  EXPECT_EQ(test::read_bytes(base_ / "a.sim"), "old");
   EXPECT_EQ(names().size(), 2u);
   fs::remove(base_ / "b.dat");
   StagedFiles staged;
@@ -289,8 +289,8 @@ TEST_F(Win32Files, StagedFilesGoInPlaceTogetherOrNotAtAll) {
   ASSERT_TRUE(staged.add(b, "new b").ok);
   std::string failed;
   ASSERT_TRUE(staged.commit(failed).ok);
-  EXPECT_EQ(bytes_of(base_ / "a.sim"), "new a");
-  EXPECT_EQ(bytes_of(base_ / "b.dat"), "new b");
+  EXPECT_EQ(test::read_bytes(base_ / "a.sim"), "new a");
+  EXPECT_EQ(test::read_bytes(base_ / "b.dat"), "new b");
   EXPECT_EQ(names().size(), 2u);
 }
 
@@ -321,7 +321,7 @@ TEST_F(Win32Files, DirectoryLockSharesAsItsModeSays) {
 TEST_F(Win32Files, DeletesOnlyAnUnchangedFile) {
   const std::string path = join_path(dir_, "QUELDRANO 2_555-.txt");
   auto read_identity = [&] {
-    std::ofstream(base_ / "QUELDRANO 2_555-.txt", std::ios::binary) << "read me";
+    test::write_bytes(base_ / "QUELDRANO 2_555-.txt", "read me");
     FileResult r;
     FileIdentity identity;
     EXPECT_TRUE(read_file(path, r, kMaxSourceBytes, &identity).has_value());
@@ -329,7 +329,7 @@ TEST_F(Win32Files, DeletesOnlyAnUnchangedFile) {
   };
   FileResult r;
   FileIdentity identity = read_identity();
-  std::ofstream(base_ / "QUELDRANO 2_555-.txt", std::ios::binary) << "read me, saved again";
+  test::write_bytes(base_ / "QUELDRANO 2_555-.txt", "read me, saved again");
   EXPECT_EQ(delete_file_if_unchanged(path, identity, r), DeleteOutcome::kChanged);
   EXPECT_TRUE(fs::exists(base_ / "QUELDRANO 2_555-.txt"));
   identity = read_identity();
@@ -345,8 +345,8 @@ TEST_F(Win32Files, RemovesOnlyTheTemporaryFilesOfEndedProcesses) {
   EXPECT_FALSE(process_is_running(4294967280));  // no process has this id
   const std::string ended = "a.sim.tmp-4294967280-abc123";
   const std::string other = "b.sim.tmp-4294967280-abc123";
-  std::ofstream(base_ / ended) << "x";
-  std::ofstream(base_ / other) << "x";
+  test::write_bytes(base_ / ended, "x");
+  test::write_bytes(base_ / other, "x");
   EXPECT_EQ(remove_stale_temporaries(dir_, {"a.sim"}),
             std::vector<std::string>{join_path(dir_, ended)});
   EXPECT_EQ(names(), std::vector<std::string>{other});
