@@ -1,13 +1,12 @@
 #include "app/author_tools.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string_view>
 
 #include "app/cli.h"
+#include "app/standard_output.h"
 #include "format/decode.h"
 #include "format/outputs.h"
 #include "platform/files.h"
@@ -33,45 +32,6 @@ std::optional<std::string> read_output(const std::string& path, bool* missing = 
     std::fputs(format_note("cannot read " + path + ": " + r.reason).c_str(), stderr);
   }
   return bytes;
-}
-
-// Standard output as dump and plot write it: every write checked, the first error kept (glibc
-// reports a full disk in fwrite itself, before any fflush).
-class CheckedStdout {
- public:
-  // False once a write has failed: the text and all after it are dropped.
-  bool write(std::string_view text) {
-    if (error_ != 0) return false;
-    errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) error_ = last_error();
-    if (error_ == 0 && std::ferror(stdout)) error_ = errno != 0 ? errno : EIO;
-    return error_ == 0;
-  }
-
-  // Flushes stdout. 0 when everything written reached it, else the error.
-  int finish() {
-    errno = 0;
-    if (std::fflush(stdout) != 0 && error_ == 0) error_ = last_error();
-    if (error_ == 0 && std::ferror(stdout)) error_ = EIO;
-    return error_;
-  }
-
- private:
-  static int last_error() { return errno != 0 ? errno : EIO; }
-  int error_ = 0;
-};
-
-// The exit status of a command once its output is written: `status` when all of it reached
-// stdout; else 3 with "compactor: cannot write standard output: REASON". A reader that has gone
-// (dump | head) ends the run quietly, as SIGPIPE ends it.
-int status_after_output(CheckedStdout& out, int status) {
-  int error = out.finish();
-  if (error == 0) return status;
-  if (error == EPIPE) end_by_signal(kSigPipe);
-  std::fputs(
-      format_note(std::string("cannot write standard output: ") + std::strerror(error)).c_str(),
-      stderr);
-  return 3;
 }
 
 // Exit status 1 with "compactor: PATH: at offset N: REASON".
@@ -125,9 +85,8 @@ int run_dump(const DumpOptions& opts) {
   std::optional<std::string> bytes = read_output(path);
   if (!bytes) return 3;
   DecodeError error;
-  CheckedStdout out;
   TextSink sink;
-  sink.write = [&out](std::string_view text) { return out.write(text); };
+  sink.write = write_stdout;
   bool listed = false;
   switch (*kind) {
     case OutputKind::kRecords: {
@@ -149,18 +108,15 @@ int run_dump(const DumpOptions& opts) {
       break;
     }
   }
-  // A listing stops early only where a write failed: the status says why.
-  return status_after_output(out, listed ? 0 : 3);
+  // A listing stops early only where a write failed; finish_stdout says why.
+  return listed ? 0 : 3;
+}
+
+int lock_for_reading(const PlotOptions& opts, DirectoryLock& lock) {
+  return lock_run_directory(opts.dir, LockMode::kShared, opts.no_wait, opts.quiet, lock);
 }
 
 int read_outputs(const PlotOptions& opts, PlotData& data) {
-  // The outputs are read as one set: a run that writes them holds the directory until all three
-  // are in place.
-  DirectoryLock lock;
-  if (int status = lock_run_directory(opts.dir, LockMode::kShared, opts.no_wait, opts.quiet, lock);
-      status >= 0) {
-    return status;
-  }
   Model names = names_of(opts.identity);
   data.line_id = names.line_id;
   data.train_number = names.train_number;
@@ -250,13 +206,18 @@ int write_page(const PlotOptions& opts, const std::string& extension, const std:
     std::fputs(format_note(problem).c_str(), stderr);
     return 3;
   }
+  // What a run of plot or view that was killed outright left beside the page.
+  const std::filesystem::path target(out_path);
+  const std::string page_dir = target.has_parent_path() ? target.parent_path().string() : ".";
+  remove_stale_temporaries(page_dir, {target.filename().string()});
   if (FileResult f = replace_file(out_path, bytes); !f.ok) {
     std::fputs(format_note("cannot write " + out_path + ": " + f.reason).c_str(), stderr);
     return 3;
   }
-  CheckedStdout out;
-  if (!opts.quiet) out.write("wrote " + out_path + " (" + std::to_string(bytes.size()) + " bytes)\n");
-  return status_after_output(out, 0);
+  if (!opts.quiet) {
+    write_stdout("wrote " + out_path + " (" + std::to_string(bytes.size()) + " bytes)\n");
+  }
+  return 0;
 }
 
 Model names_of(const Identity& identity) {
@@ -267,6 +228,8 @@ Model names_of(const Identity& identity) {
 }
 
 int run_plot(const PlotOptions& opts) {
+  DirectoryLock lock;
+  if (int status = lock_for_reading(opts, lock); status >= 0) return status;
   PlotData data;
   if (int status = read_outputs(opts, data); status >= 0) return status;
   warn_if_outputs_older(opts);

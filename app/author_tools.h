@@ -42,6 +42,9 @@ int run_plot(const PlotOptions& opts);
 
 // What plot and view share. The identity's names of the files.
 Model names_of(const Identity& identity);
+// Takes the shared lock on opts.dir that a reader of the outputs and sources holds, so that no
+// run writes there meanwhile. -1 when the command may go on, else the exit status.
+int lock_for_reading(const PlotOptions& opts, DirectoryLock& lock);
 // Reads and decodes the outputs in opts.dir into `data`; a missing line output is noted on
 // stderr and left out. -1 when they are read, else the exit status (1 an output that does not
 // decode, 3 one that cannot be read).

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/keep_work.h"
+#include "app/standard_output.h"
 #include "compiler/compile.h"
 #include "compiler/record_check.h"
 #include "format/outputs.h"
@@ -133,15 +134,29 @@ std::vector<std::string> names_written(const RunOptions& opts) {
   return names;
 }
 
+// Removes what runs killed in opts.dir left there; the caller holds the exclusive lock.
+void remove_stale(const RunOptions& opts) {
+  for (const std::string& path : remove_stale_temporaries(opts.dir, names_written(opts))) {
+    if (opts.verbose) std::printf("removed %s, left by a run that was stopped\n", path.c_str());
+  }
+}
+
 // Takes the exclusive lock on opts.dir and removes what runs killed there left. -1 to go on,
 // else the exit status.
 int begin_writing_run(const RunOptions& opts, DirectoryLock& lock) {
   int status = lock_run_directory(opts.dir, LockMode::kExclusive, opts.no_wait, opts.quiet, lock);
   if (status >= 0) return status;
-  for (const std::string& path : remove_stale_temporaries(opts.dir, names_written(opts))) {
-    if (opts.verbose) std::printf("removed %s, left by a run that was stopped\n", path.c_str());
-  }
+  remove_stale(opts);
   return -1;
+}
+
+// Whether the line or the train source stands in opts.dir.
+bool any_source_exists(const RunOptions& opts) {
+  Model names;
+  names.line_id = opts.line_id;
+  names.train_number = opts.train_number;
+  return file_exists(source_path(opts.dir, line_source_name(names))) ||
+         file_exists(source_path(opts.dir, train_source_name(names)));
 }
 
 // A recorded error, without --write-on-error: the outputs already in the directory stay.
@@ -178,8 +193,9 @@ bool load_sources(const std::string& dir, const Model& names, Sources& s, Source
 }
 
 int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
-                       DirectoryLock& lock) {
+                       DirectoryLock& lock, bool* waited) {
   if (lock.try_take(dir, mode) != LockOutcome::kBusy) return -1;
+  if (waited != nullptr) *waited = !no_wait;
   if (no_wait) {
     print_error(format_note("another run is working in " + dir + " (--no-wait: not waiting)"));
     return kCannotFinish;
@@ -209,8 +225,7 @@ namespace {
 // What the compile reported, on stderr (or as JSON on stdout), and the summary line.
 void print_report(const RunOptions& opts, const CheckReport& report, const Sources& s) {
   if (opts.json) {
-    std::string json = report_json(report);
-    std::fwrite(json.data(), 1, json.size(), stdout);
+    write_stdout(report_json(report));
     return;
   }
   for (const std::string& text : format_report(report, s, opts.color)) print_error(text);
@@ -253,9 +268,9 @@ int compile_sources(Model& m, const RunOptions& opts) {
   } else if (outcome == PassOutcome::kNoGrid) {
     print_report(opts, report, s);
     if (!opts.json) {
-      print_error(format_note(
-          "no outputs written: the line source gave no line length the grid can be made from",
-          opts.color));
+      const std::string reason = "the line source gave no line length the grid can be made from";
+      print_error(format_note(opts.write_outputs ? "no outputs written: " + reason : reason,
+                              opts.color));
     }
     status = kCannotFinish;
   } else if (m.error_code != 0 && opts.write_outputs && !opts.write_on_error) {
@@ -278,13 +293,23 @@ int compile_sources(Model& m, const RunOptions& opts) {
 }  // namespace
 
 int compile_directory(Model& m, const RunOptions& opts) {
+  const bool had_sources = any_source_exists(opts);
   DirectoryLock lock;
-  if (opts.write_outputs || opts.delete_sources) {
-    if (int status = begin_writing_run(opts, lock); status >= 0) return status;
-  } else {
-    int status = lock_run_directory(opts.dir, LockMode::kShared, opts.no_wait, opts.quiet, lock);
-    if (status >= 0) return status;
+  bool waited = false;
+  const LockMode mode =
+      opts.write_outputs || opts.delete_sources ? LockMode::kExclusive : LockMode::kShared;
+  if (int status = lock_run_directory(opts.dir, mode, opts.no_wait, opts.quiet, lock, &waited);
+      status >= 0) {
+    return status;
   }
+  if (waited && had_sources && !any_source_exists(opts)) {
+    // The run it waited for compiled and deleted them: the outputs are already theirs.
+    print_error(format_note("nothing to compile in " + opts.dir +
+                                ": the run it waited for consumed the sources",
+                            opts.color));
+    return 0;
+  }
+  if (mode == LockMode::kExclusive) remove_stale(opts);
   return compile_sources(m, opts);
 }
 

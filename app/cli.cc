@@ -11,6 +11,7 @@
 #include "app/build_run.h"
 #include "app/identity.h"
 #include "app/lsp_command.h"
+#include "app/standard_output.h"
 #include "app/view_command.h"
 #include "platform/platform.h"
 #include "platform/process.h"
@@ -591,7 +592,7 @@ int run_program(const std::vector<std::string>& args) {
   // files; the run ends as the signal ends a program, with status 128 + N as a shell shows it.
   install_interrupt_handlers(end_by_signal);
   try {
-    return run_command_line(args);
+    return finish_stdout(run_command_line(args));
   } catch (const std::bad_alloc&) {
     // The files being written were removed on the way here; the old ones are whole.
     remove_temporary_files();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
@@ -25,13 +26,16 @@ int add_source_report(const PlotOptions& opts, ViewData& data) {
   s.line.name = line_source_name(names);
   s.train.name = train_source_name(names);
   if (!s.line.bytes && !s.train.bytes) return -1;
-  data.sources = report_sources(names, opts.with_plan, s);
+  data.sources = report_sources(names, opts.with_plan, std::move(s));
   return -1;
 }
 
 }  // namespace
 
 int run_view(const PlotOptions& opts) {
+  // Held until the sources are read too: the page shows one state of the directory.
+  DirectoryLock lock;
+  if (int status = lock_for_reading(opts, lock); status >= 0) return status;
   PlotData outputs;
   if (int status = read_outputs(opts, outputs); status >= 0) return status;
   ViewData data;

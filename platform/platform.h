@@ -18,6 +18,10 @@ std::string join_path(const std::string& dir, const std::string& name);
 // them once asked to).
 bool stderr_takes_color();
 
+// Whether the program has a standard output at all: the desktop program on Windows, started
+// without a console, has none, and then nothing is written there to check.
+bool standard_output_present();
+
 // Shows "Attendere" while the run works; end_wait removes it. Both do nothing when quiet.
 void begin_wait(bool quiet);
 void end_wait();

@@ -37,6 +37,10 @@ bool stderr_takes_color() {
   return isatty(STDERR_FILENO) != 0;
 }
 
+bool standard_output_present() {
+  return true;  // a closed stdout is a write failure to report
+}
+
 void begin_wait(bool quiet) {
   if (quiet || !isatty(STDERR_FILENO)) return;
   std::fputs("\033[1mAttendere\033[0m", stderr);

@@ -148,6 +148,11 @@ bool stderr_takes_color() {
   return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+bool standard_output_present() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  return out != nullptr && out != INVALID_HANDLE_VALUE;
+}
+
 void begin_wait(bool quiet) {
   if (quiet || g_wait != nullptr) return;
   HINSTANCE instance = GetModuleHandleW(nullptr);

@@ -366,6 +366,35 @@ TEST(FailingDisk, NextRunRemovesWhatAKilledRunLeft) {
   EXPECT_EQ(output_set(d), "new");
 }
 
+// plot and view write their page beside other files too: what a killed run of theirs left beside
+// the page goes when the page is next written, and a live process's file stays.
+TEST(FailingDisk, APageReplacesWhatAKilledRunLeftBesideIt) {
+  test::ScratchDir scratch;
+  const fs::path& d = scratch.path();
+  ASSERT_EQ(test::run_compactor({"--dir", d.string(), "-q"}).exit_status, 0);
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+  const std::vector<std::string> pages = {"QUELDRANO 2_555.svg", "elsewhere.html"};
+  for (const std::string& page : pages) {
+    test::write_bytes(d / (page + ".tmp-" + std::to_string(ended) + "-abc123"), "left");
+    test::write_bytes(d / (page + ".tmp-" + std::to_string(getpid()) + "-abc123"), "live");
+  }
+  EXPECT_EQ(test::run_compactor({"plot", d.string(), "-q"}).exit_status, 0);
+  EXPECT_EQ(test::run_compactor({"view", d.string(), "-q", "-o", (d / pages[1]).string()})
+                .exit_status,
+            0);
+  std::vector<std::string> after = temporaries(d);
+  std::sort(after.begin(), after.end());
+  std::vector<std::string> live;
+  for (const std::string& page : pages) {
+    live.push_back(page + ".tmp-" + std::to_string(getpid()) + "-abc123");
+  }
+  std::sort(live.begin(), live.end());
+  EXPECT_EQ(after, live);
+}
+
 // The default SIGXFSZ would end the run silently at a file-size limit: it is ignored, and the
 // write that passes the limit fails as on a full disk.
 TEST(FailingDisk, FileSizeLimitIsAWriteFailureAlsoWithTheDefaultSigxfsz) {
@@ -454,6 +483,34 @@ TEST(FailingDisk, ASecondRunWaitsOrWithNoWaitFailsAtOnce) {
 
 // compile --delete-sources deletes a source only while it is still the file it read. What an
 // editor or another program does to the train source between the reading and the deleting:
+// A compile that deletes its sources, started while another such compile works in the directory:
+// it waits, finds the sources consumed by the first, and says so instead of failing on them.
+TEST(FailingDisk, ACompileThatWaitedFindsTheSourcesConsumed) {
+  test::ScratchDir scratch;
+  const fs::path& d = scratch.path();
+  std::unique_ptr<test::Child> holder;
+  for (int attempt = 0; attempt < kAttempts && !holder; ++attempt) {
+    prepare_large(d);
+    holder = test::start_compactor({"compile", d.string(), "-q", "--delete-sources"});
+    if (!stop_while_writing_line_output(*holder, d)) {
+      holder->wait();
+      holder.reset();
+    }
+  }
+  ASSERT_TRUE(holder) << "no run was caught writing its line output";
+  auto second = test::start_compactor({"compile", d.string(), "-q", "--delete-sources"});
+  usleep(300000);
+  EXPECT_TRUE(second->running());
+  holder->signal(SIGCONT);
+  EXPECT_EQ(holder->wait().exit_status, 0);
+  test::Result r = second->wait();
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "compactor: nothing to compile in " + d.string() +
+                       ": the run it waited for consumed the sources\n");
+  EXPECT_EQ(output_set(d), "new");
+  EXPECT_FALSE(fs::exists(d / kLineSource));
+}
+
 struct SourceChange {
   std::string name;
   std::function<void(const fs::path& train)> change;
@@ -529,7 +586,9 @@ struct OutputCase {
   std::string err;
 };
 
-TEST(FailingDisk, DumpAndPlotReportAnOutputThatCannotBeWritten) {
+// Whatever a command writes on stdout is checked: a listing, a report or a help cut short ends
+// with status 3 and the reason, never as a success.
+TEST(FailingDisk, StandardOutputThatCannotBeWrittenIsReported) {
   test::ScratchDir scratch;
   const fs::path& d = scratch.path();
   ASSERT_EQ(test::run_compactor({"--dir", d.string(), "-q"}).exit_status, 0);
@@ -552,6 +611,15 @@ TEST(FailingDisk, DumpAndPlotReportAnOutputThatCannotBeWritten) {
        3,
        full},
       {"plot's line to /dev/full", {"plot", "DIR"}, "/dev/full", 0, false, 3, full},
+      {"check --json to /dev/full", {"check", "DIR", "--json"}, "/dev/full", 0, false, 3, full},
+      {"the files sources -v lists, to /dev/full",
+       {"sources", "DIR", "-v"},
+       "/dev/full",
+       0,
+       false,
+       3,
+       full},
+      {"--help to /dev/full", {"--help"}, "/dev/full", 0, false, 3, full},
       {"dump of the plan into a file that reaches the size limit",
        {"dump", "DIR/" + kPlan},
        listing,

@@ -14,6 +14,7 @@
 #include "format/decode.h"
 #include "format/outputs.h"
 #include "tests/test_support.h"
+#include "tools/check.h"
 #include "tools/dump.h"
 
 namespace compactor {
@@ -297,6 +298,27 @@ TEST(ViewTest, DiagnosticsArePlacedOnTheLine) {
   ASSERT_FALSE(none.diagnostics.empty());
   EXPECT_TRUE(none.diagnostics.back().is_error);
   EXPECT_EQ(none.diagnostics.back().metre, std::nullopt);
+}
+
+// The page lists as many warnings as check shows and counts the rest, so that a source of
+// millions of stray lines costs no memory for them.
+TEST(ViewTest, WarningsPastThoseShownAreCounted) {
+  std::string train = test::SourceText::default_train();
+  std::string strays;
+  for (int i = 0; i < 250; ++i) strays += "x\r\n";
+  train.insert(train.find("[generale]\r\n") + 12, strays);
+  Sources s;
+  s.line = {test::kLineSource, test::SourceText::default_line().text(), false};
+  s.train = {test::kTrainSource, train, false};
+  Model names;
+  names.line_id = "QUELDRANO 2";
+  names.train_number = "555";
+  const SourceReport report = report_sources(names, true, s);
+  EXPECT_EQ(report.diagnostics.size(), kShownWarnings);
+  EXPECT_EQ(report.warnings_not_shown, 250u - kShownWarnings);
+  ViewData data;
+  data.sources = report;
+  EXPECT_NE(view_html(data).find("\"warningsNotShown\":50"), std::string::npos);
 }
 
 TEST(ViewTest, WrittenCodePointsAreTheTrainSourcesOwn) {

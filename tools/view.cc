@@ -296,6 +296,9 @@ void append_sources(std::string& out, const std::optional<SourceReport>& sources
     append_diagnostic(out, sources->diagnostics[i]);
   }
   out += ']';
+  if (sources->warnings_not_shown > 0) {
+    out += ",\"warningsNotShown\":" + std::to_string(sources->warnings_not_shown);
+  }
   if (sources->written_code_cells_known) {
     out += ",\"writtenCodeCells\":";
     append_list(out, std::vector<int64_t>(sources->written_code_cells.begin(),
@@ -339,17 +342,18 @@ void fill(std::string& page, std::string_view mark, std::string_view content) {
 
 }  // namespace
 
-SourceReport report_sources(const Model& names, bool with_plan, const Sources& sources) {
+SourceReport report_sources(const Model& names, bool with_plan, Sources s) {
   SourceReport report;
   Model m;
   m.line_id = names.line_id;
   m.train_number = names.train_number;
-  Sources s = sources;
   std::vector<Warning> warnings;
   s.warnings = &warnings;
+  s.max_kept_warnings = kShownWarnings;
   const PassOutcome outcome = compile_model(m, with_plan, s);
   const int64_t limit = grid_metres(m);
   for (const Warning& w : warnings) report.diagnostics.push_back(warning_diagnostic(w, s, limit));
+  report.warnings_not_shown = s.warnings_not_kept;
   if (outcome == PassOutcome::kStampsSet) {
     report.diagnostics.push_back(stop_diagnostic(kErrStampsSet));
   } else if (outcome == PassOutcome::kCodesSet) {
@@ -357,12 +361,14 @@ SourceReport report_sources(const Model& names, bool with_plan, const Sources& s
   } else if (outcome == PassOutcome::kNoGrid || m.error_code != 0) {
     report.diagnostics.push_back(error_diagnostic(m, s, limit));
   }
+  // The same bytes once more, without the cab-code pass.
   Model written;
   written.line_id = names.line_id;
   written.train_number = names.train_number;
-  Sources again = sources;
-  again.warnings = nullptr;
-  read_sources(written, again, false);
+  s.warnings = nullptr;
+  s.line.consumed = false;
+  s.train.consumed = false;
+  read_sources(written, s, false);
   report.written_code_cells = code_point_cells(written.track_grid);
   report.written_code_cells_known = written.error_code == 0;
   return report;

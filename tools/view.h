@@ -26,7 +26,8 @@ struct SourceDiagnostic {
 
 // What the sources beside the outputs say: their diagnostics and the code points they write.
 struct SourceReport {
-  std::vector<SourceDiagnostic> diagnostics;
+  std::vector<SourceDiagnostic> diagnostics;  // the first warnings, then the errors
+  size_t warnings_not_shown = 0;              // warnings past those listed, only counted
   // Cells that hold a code point (kind 12 or 13) when the sources are read without the cab-code
   // pass: the points written in the train source. Every other code point was inserted.
   std::vector<int> written_code_cells;
@@ -35,9 +36,10 @@ struct SourceReport {
   bool written_code_cells_known = true;
 };
 
-// Compiles the sources in memory as check does, with warnings, and reads them once more without
-// the cab-code pass. `names` gives the line id and train number.
-SourceReport report_sources(const Model& names, bool with_plan, const Sources& sources);
+// Compiles the sources in memory as check does, with its warnings (as many as check shows, the
+// rest counted), and reads them once more without the cab-code pass. `names` gives the line id
+// and train number.
+SourceReport report_sources(const Model& names, bool with_plan, Sources sources);
 
 // The first value after the keyword of the record that starts at `offset`: a whole number
 // within [0, limit] followed by a comma, a blank or the line end; nullopt otherwise.

@@ -1333,8 +1333,9 @@
       return;
     }
     const errors = diagnostics.filter((d) => d.severity === "error").length;
-    title.textContent = "Warnings and errors (" + (diagnostics.length - errors) + " warnings, " + errors +
-      (errors === 1 ? " error)" : " errors)");
+    const notShown = data.sources.warningsNotShown || 0;
+    title.textContent = "Warnings and errors (" + (diagnostics.length - errors + notShown) + " warnings, " +
+      errors + (errors === 1 ? " error)" : " errors)");
     diagnostics.forEach((d, index) => {
       const li = element("li", d.severity);
       const button = element("button", "", d.severity + " " + diagnosticPlace(d, false) + ": " + d.message +
@@ -1344,6 +1345,7 @@
       li.append(button);
       list.append(li);
     });
+    if (notShown > 0) list.append(element("li", "warning", notShown + " more warnings not shown"));
   }
 
   function fillStations() {
