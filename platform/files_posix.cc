@@ -55,6 +55,7 @@ FileIdentity identity_of(const struct stat& st) {
   id.file_number = static_cast<uint64_t>(st.st_ino);
   id.size = static_cast<uint64_t>(st.st_size);
   id.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  id.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   return id;
 }
 

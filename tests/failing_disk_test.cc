@@ -586,6 +586,15 @@ std::vector<SourceChange> source_changes() {
        },
        true},
       {"deleted by someone else", [](const fs::path& train) { fs::remove(train); }, false},
+      {"rewritten in place with the same size, its modification time set back",
+       [](const fs::path& train) {
+         std::string bytes = test::read_bytes(train);
+         bytes[bytes.size() - 3] = 'X';
+         const auto written = fs::last_write_time(train);
+         test::write_bytes(train, bytes);
+         fs::last_write_time(train, written);
+       },
+       true},
   };
 }
 

@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/build_run.h"
@@ -224,6 +226,16 @@ TEST_F(ReplaceFile, DeletesOnlyAnUnchangedFile) {
        DeleteOutcome::kChanged, true},
       {"grown", [](const fs::path& p) { write_bytes(p, "read me too"); }, DeleteOutcome::kChanged,
        true},
+      {"rewritten in place with the same size, its modification time set back",
+       [](const fs::path& p) {
+         // A kernel whose file times come from a coarse clock (a tick of up to 10 ms) would give
+         // a rewrite within the tick of the first write the same change time.
+         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+         const auto written = fs::last_write_time(p);
+         write_bytes(p, "READ ME");
+         fs::last_write_time(p, written);
+       },
+       DeleteOutcome::kChanged, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

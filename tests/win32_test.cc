@@ -338,6 +338,30 @@ TEST_F(Win32Files, DeletesOnlyAnUnchangedFile) {
   EXPECT_EQ(delete_file_if_unchanged(path, identity, r), DeleteOutcome::kAlreadyGone);
 }
 
+// A rewrite in place that keeps the size and sets the old modification time back changes the
+// file's change time: the file is no longer the one that was read.
+TEST_F(Win32Files, ARewriteWithItsOldTimeSetBackIsNoLongerTheFileRead) {
+  const std::string path = join_path(dir_, "QUELDRANO 2_555-.txt");
+  test::write_bytes(base_ / "QUELDRANO 2_555-.txt", "read me");
+  FileResult r;
+  FileIdentity identity;
+  ASSERT_TRUE(read_file(path, r, kMaxSourceBytes, &identity).has_value());
+  EXPECT_NE(identity.changed, 0);
+  Sleep(20);
+  // Through the handle: the standard library's file times here are whole seconds.
+  HANDLE h = CreateFileW((base_ / "QUELDRANO 2_555-.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FILETIME written;
+  DWORD n = 0;
+  EXPECT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
+  EXPECT_TRUE(WriteFile(h, "READ ME", 7, &n, nullptr));
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &written));
+  CloseHandle(h);
+  EXPECT_EQ(delete_file_if_unchanged(path, identity, r), DeleteOutcome::kChanged);
+  EXPECT_EQ(test::read_bytes(base_ / "QUELDRANO 2_555-.txt"), "READ ME");
+}
+
 // Temporary files of a process that no longer runs are removed, and only those of the names
 // given.
 TEST_F(Win32Files, RemovesOnlyTheTemporaryFilesOfEndedProcesses) {
