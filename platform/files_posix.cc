@@ -157,6 +157,14 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
   return bytes;
 }
 
+size_t name_length(const std::string& name) {
+  return name.size();
+}
+
+bool is_path_separator(char c) {
+  return c == '/';
+}
+
 FileResult size_of_file_replaced(const std::string& path, uint64_t& size) {
   size = 0;
   struct stat st;

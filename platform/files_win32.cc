@@ -146,6 +146,21 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
   return bytes;
 }
 
+// NTFS counts a name in UTF-16 units: one for each character of UTF-8, two for one of four
+// bytes (outside the Basic Multilingual Plane).
+size_t name_length(const std::string& name) {
+  size_t units = 0;
+  for (char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+bool is_path_separator(char c) {
+  return c == '\\' || c == '/';
+}
+
 FileResult size_of_file_replaced(const std::string& path, uint64_t& size) {
   size = 0;
   WIN32_FILE_ATTRIBUTE_DATA data;
