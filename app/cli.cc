@@ -588,8 +588,9 @@ int run_command_line(const std::vector<std::string>& args) {
 }
 
 int run_program(const std::vector<std::string>& args) {
-  // An interrupt (SIGINT, SIGTERM, SIGHUP, Ctrl-C): the handler has removed the run's temporary
-  // files; the run ends as the signal ends a program, with status 128 + N as a shell shows it.
+  // A signal that ends a run (SIGINT, SIGTERM, SIGHUP and the others; Ctrl-C on Windows): the
+  // handler has removed the run's temporary files; the run ends as the signal ends a program,
+  // with status 128 + N as a shell shows it.
   install_interrupt_handlers(end_by_signal);
   try {
     return finish_stdout(run_command_line(args));

@@ -20,12 +20,15 @@ struct FileResult {
 };
 
 // What tells that a file is still the one that was read: the same file on the same device, with
-// the same size and modification time.
+// the same size, modification time and status-change time. The last catches a rewrite that keeps
+// the size and then sets the old modification time back: nobody can set it, and reading the file
+// does not change it.
 struct FileIdentity {
   uint64_t device = 0;
   uint64_t file_number = 0;
   uint64_t size = 0;
   int64_t modified = 0;  // in the system's own unit
+  int64_t changed = 0;   // the same; on Windows the change time, 0 where the system gives none
   bool operator==(const FileIdentity&) const = default;
 };
 

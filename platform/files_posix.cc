@@ -55,6 +55,7 @@ FileIdentity identity_of(const struct stat& st) {
   id.file_number = static_cast<uint64_t>(st.st_ino);
   id.size = static_cast<uint64_t>(st.st_size);
   id.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  id.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   return id;
 }
 
@@ -154,6 +155,14 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
   ::close(fd);
   if (bytes && identity != nullptr) *identity = identity_of(st);
   return bytes;
+}
+
+size_t name_length(const std::string& name) {
+  return name.size();
+}
+
+bool is_path_separator(char c) {
+  return c == '/';
 }
 
 FileResult size_of_file_replaced(const std::string& path, uint64_t& size) {

@@ -55,13 +55,22 @@ bool is_directory(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info) {
+// The change time of an open file: one more call on the handle. 0 when the system gives none;
+// the identity then rests on the other fields.
+int64_t change_time(HANDLE h) {
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) return 0;
+  return basic.ChangeTime.QuadPart;
+}
+
+FileIdentity identity_of(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info) {
   FileIdentity id;
   id.device = info.dwVolumeSerialNumber;
   id.file_number = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   id.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
   id.modified = static_cast<int64_t>((uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
                                      info.ftLastWriteTime.dwLowDateTime);
+  id.changed = change_time(h);
   return id;
 }
 
@@ -120,9 +129,10 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
   if (GetFileType(h) != FILE_TYPE_DISK) return fail(not_a_disk_file(h));
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return fail(failure(GetLastError()));
-  if (identity_of(info).size > max_bytes) return fail(too_large(max_bytes));
+  const FileIdentity read = identity_of(h, info);
+  if (read.size > max_bytes) return fail(too_large(max_bytes));
   std::string bytes;
-  bytes.reserve(static_cast<size_t>(identity_of(info).size));
+  bytes.reserve(static_cast<size_t>(read.size));
   char buffer[1 << 16];
   for (;;) {
     DWORD n = 0;
@@ -132,8 +142,23 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
     if (bytes.size() > max_bytes) return fail(too_large(max_bytes));
   }
   CloseHandle(h);
-  if (identity != nullptr) *identity = identity_of(info);
+  if (identity != nullptr) *identity = read;
   return bytes;
+}
+
+// NTFS counts a name in UTF-16 units: one for each character of UTF-8, two for one of four
+// bytes (outside the Basic Multilingual Plane).
+size_t name_length(const std::string& name) {
+  size_t units = 0;
+  for (char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+bool is_path_separator(char c) {
+  return c == '\\' || c == '/';
 }
 
 FileResult size_of_file_replaced(const std::string& path, uint64_t& size) {
@@ -236,7 +261,7 @@ DeleteOutcome delete_file_if_unchanged(const std::string& path, const FileIdenti
   if (!GetFileInformationByHandle(h, &info)) {
     result = failure(GetLastError());
     outcome = DeleteOutcome::kFailed;
-  } else if (!(identity_of(info) == identity)) {
+  } else if (!(identity_of(h, info) == identity)) {
     outcome = DeleteOutcome::kChanged;
   } else {
     FILE_DISPOSITION_INFO disposition{};

@@ -14,11 +14,14 @@ constexpr int kSigInt = 2;
 constexpr int kSigPipe = 13;
 constexpr int kSigTerm = 15;
 
-// Installs the handlers of the interrupts that can be caught (SIGINT, SIGTERM and SIGHUP; on
-// Windows the console's Ctrl-C, Ctrl-Break and close events). Each removes this run's temporary
-// files, then calls `on_interrupt`, which must end the process (end_by_signal) and may only do
-// what is safe in a signal handler. SIGXFSZ is ignored, so that a file-size limit makes a write
-// fail with EFBIG instead of ending the run.
+// Installs the handlers of the interrupts that can be caught: on POSIX systems every signal that
+// ends a process by default (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM, the
+// real-time signals and the others) but SIGKILL and the faults of the process's own memory or
+// instructions (SIGSEGV, SIGBUS, SIGFPE, SIGILL); on Windows the console's Ctrl-C, Ctrl-Break and
+// close events. A signal the caller set to be ignored stays ignored. Each handler removes this
+// run's temporary files, then calls `on_interrupt`, which must end the process (end_by_signal)
+// and may only do what is safe in a signal handler. SIGXFSZ is ignored, so that a file-size
+// limit makes a write fail with EFBIG instead of ending the run.
 void install_interrupt_handlers(void (*on_interrupt)(int signal_number));
 
 // Ends the process as the signal would have, so that the caller sees it (a shell reports
@@ -28,7 +31,8 @@ void install_interrupt_handlers(void (*on_interrupt)(int signal_number));
 // Removes every temporary file this run has made and not yet renamed.
 void remove_temporary_files();
 
-// While one lives, interrupts wait: they are handled once it is gone.
+// While one lives, the interrupts above wait (on POSIX systems: they are blocked); they are
+// handled once it is gone, when the signal mask the caller had is given back as it was.
 class InterruptsHeld {
  public:
   InterruptsHeld();

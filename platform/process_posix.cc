@@ -30,12 +30,32 @@ TemporarySlot g_slots[kSlots];
 
 void (*g_on_interrupt)(int) = nullptr;
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals that end a process by default and that a handler can catch: each removes the
+// temporary files before the run ends. Not among them: SIGKILL and SIGSTOP, which cannot be
+// caught; SIGXFSZ, ignored; SIGSEGV, SIGBUS, SIGFPE and SIGILL, the faults of the process's own
+// memory or instructions, left to their default (docs/decisions.md).
+constexpr int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+    SIGPIPE,   SIGPROF, SIGVTALRM, SIGXCPU, SIGABRT, SIGTRAP, SIGSYS,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
-sigset_t interrupt_set() {
+// Those signals, with the real-time ones the system leaves to programs (all end a process).
+sigset_t ending_signals() {
   sigset_t set;
   sigemptyset(&set);
-  for (int sig : kInterrupts) sigaddset(&set, sig);
+  for (int sig : kEndingSignals) sigaddset(&set, sig);
+#ifdef SIGRTMIN
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&set, sig);
+#endif
   return set;
 }
 
@@ -45,7 +65,9 @@ void handle_interrupt(int sig) {
   end_by_signal(sig);
 }
 
+// How deep InterruptsHeld is nested, and the signal mask the outermost one found.
 int held_depth = 0;
+sigset_t mask_before_held;
 
 }  // namespace
 
@@ -89,11 +111,13 @@ void install_interrupt_handlers(void (*on_interrupt)(int signal_number)) {
   ::signal(SIGXFSZ, SIG_IGN);
   struct sigaction action = {};
   action.sa_handler = handle_interrupt;
-  action.sa_mask = interrupt_set();
-  for (int sig : kInterrupts) {
-    // A signal ignored by whoever started the run (nohup, a background job) stays ignored.
+  action.sa_mask = ending_signals();
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sigismember(&action.sa_mask, sig) != 1) continue;
+    // A signal ignored by whoever started the run (nohup, a background job, a parent that
+    // ignores SIGPIPE) stays ignored.
     struct sigaction old = {};
-    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
     ::sigaction(sig, &action, nullptr);
   }
 }
@@ -108,16 +132,17 @@ void end_by_signal(int signal_number) {
   ::_exit(128 + signal_number);
 }
 
+// Every handled signal waits while one lives; the outermost gives back the mask it found, so
+// that a signal the caller blocked stays blocked.
 InterruptsHeld::InterruptsHeld() {
   if (held_depth++ > 0) return;
-  sigset_t set = interrupt_set();
-  ::sigprocmask(SIG_BLOCK, &set, nullptr);
+  sigset_t set = ending_signals();
+  ::sigprocmask(SIG_BLOCK, &set, &mask_before_held);
 }
 
 InterruptsHeld::~InterruptsHeld() {
   if (--held_depth > 0) return;
-  sigset_t set = interrupt_set();
-  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::sigprocmask(SIG_SETMASK, &mask_before_held, nullptr);
 }
 
 // --- The directory lock -------------------------------------------------------------------------

@@ -21,12 +21,23 @@ int64_t current_process_id();
 bool process_is_running(int64_t pid);
 
 // The name of the attempt-th temporary file beside `path`: PATH.tmp-PID-XXXXXX, XXXXXX six
-// letters and digits that differ from one attempt to the next.
+// letters and digits that differ from one attempt to the next. When the file's own name is legal
+// but would pass the longest name the file system takes once the suffix is added, the temporary
+// name keeps only the start of it, whole characters, that leaves room for the suffix.
 std::string temporary_name(const std::string& path, int64_t pid, uint32_t attempt);
 
 // Whether `entry`, a name in a directory, is a temporary file made beside the file `name` by
-// the process it names; `pid` receives that process's id.
+// the process it names (also one whose start of `name` was shortened); `pid` receives that
+// process's id.
 bool is_temporary_of(const std::string& entry, const std::string& name, int64_t& pid);
+
+// The longest name of one file (the last part of a path) that the file systems take: 255 bytes
+// on Linux's (ext4, XFS, Btrfs, tmpfs), 255 UTF-16 units on NTFS.
+constexpr size_t kLongestName = 255;
+// Per OS: a name's length in the unit that limit counts (bytes; on Windows UTF-16 units of the
+// UTF-8 name), and whether a character separates the parts of a path.
+size_t name_length(const std::string& name);
+bool is_path_separator(char c);
 
 // The steps of putting a staged file in place, one definition per OS. The size of the file that
 // stands at `path` (0 when none); fails when a directory holds the name, which a rename cannot

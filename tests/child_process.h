@@ -27,6 +27,9 @@ struct Launch {
   int umask = -1;                  // the child's umask; -1: the test's own
   std::string stdout_path;         // where stdout goes; "": captured into Result::out
   int stdout_fd = -1;              // or this descriptor (a pipe's end), when not -1
+  // Signals set to be ignored, and signals blocked, when the program starts.
+  std::vector<int> ignored_signals;
+  std::vector<int> blocked_signals;
 };
 
 // A child process that runs while the test watches it. Killed (SIGKILL) and reaped when it is
@@ -43,8 +46,17 @@ class Child {
     std::vector<char*> argv;
     for (std::string& a : store) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The mask is set before the fork, so that a signal sent as soon as the child exists waits.
+    sigset_t blocked, before;
+    sigemptyset(&blocked);
+    for (int sig : launch.blocked_signals) sigaddset(&blocked, sig);
+    sigprocmask(SIG_BLOCK, &blocked, &before);
     pid_ = fork();
-    if (pid_ == 0) start(launch, argv);
+    if (pid_ == 0) {
+      sigprocmask(SIG_SETMASK, &blocked, nullptr);
+      start(launch, argv);
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     if (pid_ < 0) ADD_FAILURE() << "cannot run " << program;
   }
   ~Child() {
@@ -108,6 +120,9 @@ class Child {
     limit(RLIMIT_AS, launch.address_space_limit);
     ::signal(SIGXFSZ, launch.ignore_sigxfsz ? SIG_IGN : SIG_DFL);
     ::signal(SIGPIPE, launch.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    for (int sig : launch.ignored_signals) ::signal(sig, SIG_IGN);
+    struct rlimit no_core = {0, 0};  // a signal that dumps core leaves no core file
+    setrlimit(RLIMIT_CORE, &no_core);
     if (launch.umask >= 0) ::umask(static_cast<mode_t>(launch.umask));
     execv(argv[0], argv.data());
     _exit(127);

@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -329,6 +330,112 @@ TEST(FailingDisk, InterruptWhileWritingLeavesOneSetAndNoTemporaryFile) {
   }
 }
 
+// The signals that end a run by default, besides SIGINT, SIGTERM and SIGHUP, that a handler can
+// catch. Not among them: SIGKILL, SIGXFSZ (ignored: a write past a file-size limit fails) and
+// SIGSEGV, SIGBUS, SIGFPE and SIGILL, the faults of the run's own memory or instructions.
+std::vector<int> other_ending_signals() {
+  std::vector<int> signals = {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGVTALRM,
+                              SIGPROF, SIGXCPU, SIGABRT, SIGTRAP, SIGSYS};
+#ifdef __linux__
+  signals.insert(signals.end(), {SIGPOLL, SIGPWR, SIGSTKFLT});
+#endif
+  signals.insert(signals.end(), {SIGRTMIN, SIGRTMIN + 1, SIGRTMAX});
+  return signals;
+}
+
+// Stops a `compile --delete-sources` of the large scenario in d while it writes its line output,
+// sends it `signals` and lets it go on. The result of the first run caught there; nullopt when
+// none was in kAttempts.
+std::optional<test::Result> signal_while_writing(const fs::path& d, const std::vector<int>& signals,
+                                                 const test::Launch& launch = {}) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    prepare_large(d);
+    auto run = test::start_compactor({"compile", d.string(), "-q", "--delete-sources"}, launch);
+    const bool caught = stop_while_writing_line_output(*run, d);
+    if (caught) {
+      for (int sig : signals) run->signal(sig);
+      run->signal(SIGCONT);
+    }
+    test::Result r = run->wait();
+    if (caught) return r;
+  }
+  return std::nullopt;
+}
+
+// Every other signal that would end the run removes its temporary files first, and the run ends
+// by it; the outputs are one set and no source is deleted.
+TEST(FailingDisk, EverySignalThatEndsARunRemovesItsTemporaryFiles) {
+  for (int sig : other_ending_signals()) {
+    SCOPED_TRACE(strsignal(sig));
+    test::ScratchDir scratch;
+    const fs::path& d = scratch.path();
+    std::optional<test::Result> r = signal_while_writing(d, {sig});
+    ASSERT_TRUE(r) << "no run was caught writing its line output in " << kAttempts;
+    EXPECT_EQ(r->signal, sig) << "exit status " << r->exit_status << ": " << r->err;
+    EXPECT_TRUE(temporaries(d).empty()) << temporaries(d).front();
+    EXPECT_NE(output_set(d), "mixed");
+    EXPECT_EQ(test::read_bytes(d / kLineSource), large_scenario().line);
+    EXPECT_EQ(test::read_bytes(d / kTrainSource), large_scenario().train);
+  }
+}
+
+// A signal that whoever started the run set to be ignored (nohup, a parent that ignores SIGPIPE)
+// stays ignored: all of them sent in the middle of the run change nothing.
+TEST(FailingDisk, SignalsTheCallerIgnoresStayIgnored) {
+  std::vector<int> signals = {SIGINT, SIGTERM, SIGHUP};
+  for (int sig : other_ending_signals()) signals.push_back(sig);
+  test::ScratchDir scratch;
+  const fs::path& d = scratch.path();
+  test::Launch launch;
+  launch.ignored_signals = signals;
+  std::optional<test::Result> r = signal_while_writing(d, signals, launch);
+  ASSERT_TRUE(r) << "no run was caught writing its line output in " << kAttempts;
+  EXPECT_EQ(r->signal, 0);
+  EXPECT_EQ(r->exit_status, 0) << r->err;
+  EXPECT_TRUE(temporaries(d).empty()) << temporaries(d).front();
+  EXPECT_EQ(output_set(d), "new");
+  EXPECT_FALSE(fs::exists(d / kTrainSource));
+}
+
+// Signals that the caller blocked stay blocked for the whole run: SIGTERM and SIGINT sent as it
+// starts wait, and the run goes to its end, with its whole listing and the sources deleted.
+TEST(FailingDisk, SignalsTheCallerBlockedWaitForTheWholeRun) {
+  struct Case {
+    std::vector<std::string> args;  // D: the directory, which holds the five texts for compile
+    bool sources_first;
+    size_t lines;  // of the listing
+  };
+  const Case cases[] = {
+      {{"--dir", "D", "-v"}, false, 10},
+      {{"compile", "D", "-v", "--delete-sources"}, true, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    test::ScratchDir scratch;
+    const fs::path& d = scratch.path();
+    if (c.sources_first) {
+      ASSERT_EQ(test::run_compactor({"sources", d.string()}).exit_status, 0);
+    }
+    std::vector<std::string> args = c.args;
+    args[1] = d.string();
+    test::Launch launch;
+    launch.blocked_signals = {SIGTERM, SIGINT};
+    auto run = test::start_compactor(args, launch);
+    run->signal(SIGTERM);
+    run->signal(SIGINT);
+    test::Result r = run->wait();
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), c.lines) << r.out;
+    const std::string last = "read and deleted " + (d / kTrainSource).string() + "\n";
+    EXPECT_GE(r.out.size(), last.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), last.size())), last);
+    const auto after = test::snapshot(d, Contents::kDigest);
+    EXPECT_EQ(after.size(), 6u);
+    for (const auto& [name, state] : after) EXPECT_EQ(state, reference().at(name)) << name;
+  }
+}
+
 // A run killed outright leaves its temporary files; the next run in that directory removes them,
 // and only them: not one that a live process made, not one beside another file's name.
 TEST(FailingDisk, NextRunRemovesWhatAKilledRunLeft) {
@@ -536,6 +643,15 @@ std::vector<SourceChange> source_changes() {
        },
        true},
       {"deleted by someone else", [](const fs::path& train) { fs::remove(train); }, false},
+      {"rewritten in place with the same size, its modification time set back",
+       [](const fs::path& train) {
+         std::string bytes = test::read_bytes(train);
+         bytes[bytes.size() - 3] = 'X';
+         const auto written = fs::last_write_time(train);
+         test::write_bytes(train, bytes);
+         fs::last_write_time(train, written);
+       },
+       true},
   };
 }
 

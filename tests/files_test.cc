@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/build_run.h"
@@ -181,6 +183,99 @@ TEST_F(ReplaceFile, TemporaryNamesCarryTheProcess) {
   }
 }
 
+// A legal name that the temporary suffix would make too long (past 255 bytes): its temporary name
+// keeps only the start of it, in whole characters, and the file is written. Names of ordinary
+// length keep their whole name. A name too long in itself still fails, with the system's reason.
+TEST_F(ReplaceFile, LongNamesAreWrittenThroughAShortenedTemporaryName) {
+  const std::string a_grave = "\xc3\xa0";  // two bytes
+  std::string accented;
+  for (int i = 0; i < 125; ++i) accented += a_grave;
+  struct Case {
+    std::string name;
+    bool shortened;
+  };
+  const Case cases[] = {
+      {"QUELDRANO 2_555.sim", false},         {std::string(200, 'n') + ".svg", false},
+      {std::string(241, 'n') + ".svg", true},  // shortened whatever the process id
+      {std::string(251, 'n') + ".svg", true}, {accented + ".svg", true},  // 254 bytes
+  };
+  const std::string pid = std::to_string(getpid());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name.size());
+    const fs::path path = dir_ / c.name;
+    std::vector<std::string> seen;
+    FileResult r = replace_file_in_pieces(path.string(), [&](const PieceWriter& write) {
+      for (const auto& e : fs::directory_iterator(dir_)) {
+        seen.push_back(e.path().filename().string());
+      }
+      write("x", 1);
+    });
+    ASSERT_TRUE(r.ok) << r.reason;
+    EXPECT_EQ(read_bytes(path), "x");
+    EXPECT_EQ(snapshot(dir_).size(), 1u);
+    fs::remove(path);
+    ASSERT_EQ(seen.size(), 1u);
+    const std::string& temp = seen[0];
+    int64_t owner = 0;
+    EXPECT_TRUE(is_temporary_of(temp, c.name, owner)) << temp;
+    EXPECT_EQ(owner, getpid());
+    const size_t kept = temp.size() - (5 + pid.size() + 1 + 6);
+    EXPECT_EQ(temp.substr(kept, 5 + pid.size() + 1), ".tmp-" + pid + "-") << temp;
+    EXPECT_EQ(temp.substr(0, kept), c.name.substr(0, kept)) << temp;
+    if (c.shortened) {
+      EXPECT_LT(kept, c.name.size()) << temp;
+      EXPECT_GE(temp.size(), 254u) << "as much of the name as fits, in whole characters";
+      EXPECT_LE(temp.size(), 255u);
+      EXPECT_NE(static_cast<unsigned char>(c.name[kept]) & 0xC0, 0x80) << "a character cut";
+    } else {
+      EXPECT_EQ(kept, c.name.size()) << temp;
+    }
+  }
+
+  FileResult r = replace_file((dir_ / std::string(256, 'n')).string(), "x");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.reason, "File name too long");
+  EXPECT_TRUE(snapshot(dir_).empty());
+
+  // The program itself, with the name that first showed it.
+  const fs::path svg = dir_ / (std::string(240, 'p') + ".svg");
+  test::Result plot =
+      test::run_compactor({"plot", test::default_run().dir.str(), "-q", "-o", svg.string()});
+  EXPECT_EQ(plot.exit_status, 0) << plot.err;
+  EXPECT_TRUE(fs::exists(svg));
+  EXPECT_EQ(snapshot(dir_).size(), 1u);
+}
+
+// A shortened temporary name is known for the name's: exactly the start that temporary_name
+// keeps, so that a run removes one that a dead run left, and no other.
+TEST_F(ReplaceFile, ShortenedTemporaryNamesAreKnownForTheirName) {
+  const std::string name = std::string(246, 'n') + ".svg";
+  const std::string suffix = ".tmp-12345-abc123";  // 17 bytes: 238 of the name fit
+  int64_t pid = 0;
+  EXPECT_TRUE(is_temporary_of(name.substr(0, 238) + suffix, name, pid));
+  EXPECT_EQ(pid, 12345);
+  EXPECT_FALSE(is_temporary_of(name.substr(0, 237) + suffix, name, pid));
+  EXPECT_FALSE(is_temporary_of(name.substr(0, 238) + ".tmp-1234-abc123", name, pid));
+  EXPECT_TRUE(is_temporary_of(name.substr(0, 239) + ".tmp-1234-abc123", name, pid));
+  // A name that fits whole with the suffix is never shortened.
+  const std::string fits = std::string(234, 'n') + ".svg";
+  EXPECT_TRUE(is_temporary_of(fits + suffix, fits, pid));
+  EXPECT_FALSE(is_temporary_of(fits.substr(0, 237) + suffix, fits, pid));
+
+  pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  waitpid(ended, nullptr, 0);
+  const std::string dead_suffix = ".tmp-" + std::to_string(ended) + "-abc123";
+  const std::string left = name.substr(0, 255 - dead_suffix.size()) + dead_suffix;
+  const std::string other = name.substr(0, 254 - dead_suffix.size()) + dead_suffix;
+  write_bytes(dir_ / left, "x");
+  write_bytes(dir_ / other, "x");
+  EXPECT_EQ(remove_stale_temporaries(dir_.string(), {name}),
+            std::vector<std::string>{(dir_ / left).string()});
+  EXPECT_TRUE(fs::exists(dir_ / other));
+}
+
 // What a run removes before it works: temporary files of its own names whose process has ended.
 TEST_F(ReplaceFile, RemovesOnlyTheTemporaryFilesOfEndedProcesses) {
   pid_t ended = fork();
@@ -224,6 +319,16 @@ TEST_F(ReplaceFile, DeletesOnlyAnUnchangedFile) {
        DeleteOutcome::kChanged, true},
       {"grown", [](const fs::path& p) { write_bytes(p, "read me too"); }, DeleteOutcome::kChanged,
        true},
+      {"rewritten in place with the same size, its modification time set back",
+       [](const fs::path& p) {
+         // A kernel whose file times come from a coarse clock (a tick of up to 10 ms) would give
+         // a rewrite within the tick of the first write the same change time.
+         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+         const auto written = fs::last_write_time(p);
+         write_bytes(p, "READ ME");
+         fs::last_write_time(p, written);
+       },
+       DeleteOutcome::kChanged, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

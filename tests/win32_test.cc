@@ -338,6 +338,66 @@ TEST_F(Win32Files, DeletesOnlyAnUnchangedFile) {
   EXPECT_EQ(delete_file_if_unchanged(path, identity, r), DeleteOutcome::kAlreadyGone);
 }
 
+// A rewrite in place that keeps the size and sets the old modification time back changes the
+// file's change time: the file is no longer the one that was read.
+TEST_F(Win32Files, ARewriteWithItsOldTimeSetBackIsNoLongerTheFileRead) {
+  const std::string path = join_path(dir_, "QUELDRANO 2_555-.txt");
+  test::write_bytes(base_ / "QUELDRANO 2_555-.txt", "read me");
+  FileResult r;
+  FileIdentity identity;
+  ASSERT_TRUE(read_file(path, r, kMaxSourceBytes, &identity).has_value());
+  EXPECT_NE(identity.changed, 0);
+  Sleep(20);
+  // Through the handle: the standard library's file times here are whole seconds.
+  HANDLE h = CreateFileW((base_ / "QUELDRANO 2_555-.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FILETIME written;
+  DWORD n = 0;
+  EXPECT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
+  EXPECT_TRUE(WriteFile(h, "READ ME", 7, &n, nullptr));
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &written));
+  CloseHandle(h);
+  EXPECT_EQ(delete_file_if_unchanged(path, identity, r), DeleteOutcome::kChanged);
+  EXPECT_EQ(test::read_bytes(base_ / "QUELDRANO 2_555-.txt"), "READ ME");
+}
+
+// The longest name NTFS takes is 255 UTF-16 units: a legal name that the temporary suffix would
+// make longer is shortened in its temporary name, counted in those units and cut between whole
+// characters; a name that fits with the suffix keeps its whole name.
+TEST_F(Win32Files, LongNamesAreShortenedInUtf16Units) {
+  const std::string name = std::string(250, 'n') + ".svg";
+  ASSERT_TRUE(replace_file(join_path(dir_, name), "x").ok);
+  EXPECT_EQ(names(), std::vector<std::string>{name});
+
+  auto repeat = [](const std::string& character, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += character;
+    return text;
+  };
+  const std::string a_grave = "\xc3\xa0", locomotive = "\xf0\x9f\x9a\x82";  // 1 and 2 units
+  struct Case {
+    std::string name;
+    std::string kept;  // of the name, in a temporary name of process 12345 (a 17-unit suffix)
+  };
+  const Case cases[] = {
+      {repeat(a_grave, 200) + ".svg", repeat(a_grave, 200) + ".svg"},  // 400 bytes, 204 units
+      {repeat(a_grave, 250) + ".svg", repeat(a_grave, 238)},
+      {repeat(locomotive, 120) + ".svg", repeat(locomotive, 119)},     // 244 units
+      {"n" + repeat(locomotive, 120), "n" + repeat(locomotive, 118)},  // no half of one
+  };
+  for (const Case& c : cases) {
+    const std::string temp = temporary_name("C:\\scenari/" + c.name, 12345, 0);
+    SCOPED_TRACE(temp);
+    ASSERT_EQ(temp.size(), 11 + c.kept.size() + 17);
+    EXPECT_EQ(temp.substr(0, 11 + c.kept.size()), "C:\\scenari/" + c.kept);
+    EXPECT_EQ(temp.substr(11 + c.kept.size(), 11), ".tmp-12345-");
+    int64_t pid = 0;
+    EXPECT_TRUE(is_temporary_of(temp.substr(11), c.name, pid));
+    EXPECT_EQ(pid, 12345);
+  }
+}
+
 // Temporary files of a process that no longer runs are removed, and only those of the names
 // given.
 TEST_F(Win32Files, RemovesOnlyTheTemporaryFilesOfEndedProcesses) {
