@@ -1,12 +1,6 @@
 // File operations on Windows, with the same meaning as on POSIX systems. Names are UTF-8 inside
 // the program and are opened by their UTF-16 form, so any name the file system allows works.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/text_win32.h"
 
 #include <algorithm>
 #include <string>
@@ -16,7 +10,6 @@
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/temporaries.h"
-#include "platform/text_win32.h"
 
 namespace compactor {
 

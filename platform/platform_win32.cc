@@ -1,14 +1,8 @@
 // The platform layer on Windows: the program's directory, "\" as separator, the wait window and
 // the message box of a fatal error. Inside the program every name is UTF-8; files_win32.cc opens
 // files by their UTF-16 names, and the command line is read as UTF-16 and handed on as UTF-8.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-// windows.h first: shellapi.h needs its types.
+#include "platform/text_win32.h"
+// The Windows API first: shellapi.h needs its types.
 #include <shellapi.h>
 // The C runtime's descriptors and handles.
 #include <fcntl.h>
@@ -20,7 +14,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/text_win32.h"
 
 namespace compactor {
 

@@ -3,20 +3,13 @@
 // ends the process while holding it, so the run can neither make a new temporary file after the
 // files are removed nor be ended between the renames of an output set (StagedFiles::commit holds
 // the same lock).
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/text_win32.h"
 
 #include <string>
 
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/temporaries.h"
-#include "platform/text_win32.h"
 
 namespace compactor {
 

@@ -1,15 +1,8 @@
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/text_win32.h"
 
 #include <algorithm>
 
 #include "platform/server_io.h"
-#include "platform/text_win32.h"
 
 namespace compactor {
 

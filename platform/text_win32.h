@@ -1,7 +1,14 @@
-// UTF-8 inside the program, UTF-16 at the Windows API: the two conversions, shared by the
-// Windows platform and file layers.
+// The Windows API as the program includes it (without min and max macros, without the rarely
+// used parts), and the two conversions between UTF-8 inside the program and UTF-16 at the API.
+// Windows sources include this header first, in place of <windows.h>.
 #pragma once
 
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 
 #include <string>
