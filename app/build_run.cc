@@ -159,6 +159,15 @@ bool any_source_exists(const RunOptions& opts) {
          file_exists(source_path(opts.dir, train_source_name(names)));
 }
 
+// Whether the record output in opts.dir, which every compile writes, was written at or after
+// `since`.
+bool outputs_written_since(const RunOptions& opts, int64_t since) {
+  Model names;
+  names.line_id = opts.line_id;
+  names.train_number = opts.train_number;
+  return file_modified_since(join_path(opts.dir, record_output_name(names)), since);
+}
+
 // A recorded error, without --write-on-error: the outputs already in the directory stay.
 int keep_previous_outputs(const RunOptions& opts) {
   print_error(
@@ -193,9 +202,8 @@ bool load_sources(const std::string& dir, const Model& names, Sources& s, Source
 }
 
 int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
-                       DirectoryLock& lock, bool* waited) {
+                       DirectoryLock& lock) {
   if (lock.try_take(dir, mode) != LockOutcome::kBusy) return -1;
-  if (waited != nullptr) *waited = !no_wait;
   if (no_wait) {
     print_error(format_note("another run is working in " + dir + " (--no-wait: not waiting)"));
     return kCannotFinish;
@@ -293,21 +301,31 @@ int compile_sources(Model& m, const RunOptions& opts) {
 }  // namespace
 
 int compile_directory(Model& m, const RunOptions& opts) {
+  const int64_t started = file_clock_now();
   const bool had_sources = any_source_exists(opts);
   DirectoryLock lock;
-  bool waited = false;
   const LockMode mode =
       opts.write_outputs || opts.delete_sources ? LockMode::kExclusive : LockMode::kShared;
-  if (int status = lock_run_directory(opts.dir, mode, opts.no_wait, opts.quiet, lock, &waited);
+  if (int status = lock_run_directory(opts.dir, mode, opts.no_wait, opts.quiet, lock);
       status >= 0) {
     return status;
   }
-  if (waited && had_sources && !any_source_exists(opts)) {
-    // The run it waited for compiled and deleted them: the outputs are already theirs.
-    print_error(format_note("nothing to compile in " + opts.dir +
-                                ": the run it waited for consumed the sources",
-                            opts.color));
-    return 0;
+  if (!any_source_exists(opts) && (had_sources || outputs_written_since(opts, started))) {
+    // Another run compiled and deleted them while this one was starting or waiting for the lock.
+    // A compile has nothing left to do: the outputs are already made from them. A check still
+    // reports on what stands there now (error 101).
+    if (opts.write_outputs) {
+      print_error(format_note("nothing to compile in " + opts.dir +
+                                  ": another run compiled and deleted the sources as this one "
+                                  "started",
+                              opts.color));
+      return 0;
+    }
+    if (!opts.json) {
+      print_error(format_note(
+          "another run compiled and deleted the sources in " + opts.dir + " as this check started",
+          opts.color));
+    }
   }
   if (mode == LockMode::kExclusive) remove_stale(opts);
   return compile_sources(m, opts);

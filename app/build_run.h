@@ -36,10 +36,9 @@ struct RunOptions {
 // Takes the lock on `dir` for a run (kExclusive for one that writes or deletes there), waiting
 // for another run that holds it: after a second of waiting it says so, unless quiet; with no_wait
 // it does not wait. Returns -1 when the run may go on (also without the lock, on a directory that
-// cannot be locked), else the exit status. The lock is held until `lock` is destroyed. `waited`,
-// when given, says whether another run held the directory first.
+// cannot be locked), else the exit status. The lock is held until `lock` is destroyed.
 int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
-                       DirectoryLock& lock, bool* waited = nullptr);
+                       DirectoryLock& lock);
 
 // The whole build run in opts.dir: the five texts, then the compile of the line and train
 // sources with the plan. Returns the exit status.

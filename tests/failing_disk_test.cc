@@ -592,30 +592,98 @@ TEST(FailingDisk, ASecondRunWaitsOrWithNoWaitFailsAtOnce) {
 // editor or another program does to the train source between the reading and the deleting:
 // A compile that deletes its sources, started while another such compile works in the directory:
 // it waits, finds the sources consumed by the first, and says so instead of failing on them.
-TEST(FailingDisk, ACompileThatWaitedFindsTheSourcesConsumed) {
-  test::ScratchDir scratch;
-  const fs::path& d = scratch.path();
-  std::unique_ptr<test::Child> holder;
-  for (int attempt = 0; attempt < kAttempts && !holder; ++attempt) {
-    prepare_large(d);
-    holder = test::start_compactor({"compile", d.string(), "-q", "--delete-sources"});
-    if (!stop_while_writing_line_output(*holder, d)) {
-      holder->wait();
-      holder.reset();
+// A run that waited while a compile --delete-sources consumed the sources: a second compile has
+// nothing left to do, a check still reports what stands there (JSON on stdout for --json).
+struct WaitingRun {
+  std::vector<std::string> args;  // after the directory
+  int exit_status;
+  std::string err_begins;  // `DIR` stands for the directory
+  std::string out_holds;
+};
+
+TEST(FailingDisk, ARunThatWaitedFindsTheSourcesConsumed) {
+  const std::vector<WaitingRun> runs = {
+      {{"compile", "-q", "--delete-sources"},
+       0,
+       "compactor: nothing to compile in DIR: another run compiled and deleted the sources as "
+       "this one started\n",
+       ""},
+      {{"check", "-q", "--json"}, 3, "", "\"code\": 101"},
+      {{"check", "-q"},
+       3,
+       "compactor: another run compiled and deleted the sources in DIR as this check started\n"
+       "DIR/QUELDRANO 2_linea.txt: error 101: the line source file does not exist\n",
+       ""},
+  };
+  for (const WaitingRun& waiting : runs) {
+    SCOPED_TRACE(waiting.args[0]);
+    test::ScratchDir scratch;
+    const fs::path& d = scratch.path();
+    std::unique_ptr<test::Child> holder;
+    for (int attempt = 0; attempt < kAttempts && !holder; ++attempt) {
+      prepare_large(d);
+      holder = test::start_compactor({"compile", d.string(), "-q", "--delete-sources"});
+      if (!stop_while_writing_line_output(*holder, d)) {
+        holder->wait();
+        holder.reset();
+      }
     }
+    ASSERT_TRUE(holder) << "no run was caught writing its line output";
+    std::vector<std::string> args = waiting.args;
+    args.insert(args.begin() + 1, d.string());
+    auto second = test::start_compactor(args);
+    usleep(300000);
+    EXPECT_TRUE(second->running());
+    holder->signal(SIGCONT);
+    EXPECT_EQ(holder->wait().exit_status, 0);
+    test::Result r = second->wait();
+    EXPECT_EQ(r.exit_status, waiting.exit_status);
+    std::string err = waiting.err_begins;
+    for (size_t at; (at = err.find("DIR")) != std::string::npos;) err.replace(at, 3, d.string());
+    EXPECT_EQ(r.err.substr(0, err.size()), err) << r.err;
+    if (waiting.err_begins.empty()) {
+      EXPECT_EQ(r.err, "");
+    }
+    EXPECT_NE(r.out.find(waiting.out_holds), std::string::npos) << r.out;
+    EXPECT_EQ(output_set(d), "new");
+    EXPECT_FALSE(fs::exists(d / kLineSource));
   }
-  ASSERT_TRUE(holder) << "no run was caught writing its line output";
-  auto second = test::start_compactor({"compile", d.string(), "-q", "--delete-sources"});
-  usleep(300000);
-  EXPECT_TRUE(second->running());
-  holder->signal(SIGCONT);
-  EXPECT_EQ(holder->wait().exit_status, 0);
-  test::Result r = second->wait();
-  EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err, "compactor: nothing to compile in " + d.string() +
-                       ": the run it waited for consumed the sources\n");
-  EXPECT_EQ(output_set(d), "new");
-  EXPECT_FALSE(fs::exists(d / kLineSource));
+}
+
+// A compile that finds neither source, although the record output was written after it started,
+// has met a run that consumed them as it started; one whose outputs are older finds the sources
+// missing (error 101).
+TEST(FailingDisk, ACompileWithoutSourcesLooksAtWhenTheOutputsWereWritten) {
+  struct Case {
+    const char* name;
+    std::optional<std::chrono::hours> written_from_now;  // the record output's time; none: no file
+    int exit_status;
+    bool nothing_to_compile;
+  };
+  const Case cases[] = {
+      {"written after the compile started", std::chrono::hours(1), 0, true},
+      {"written before", std::chrono::hours(-1), 3, false},
+      {"no outputs", std::nullopt, 3, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScratchDir scratch;
+    const fs::path& d = scratch.path();
+    if (c.written_from_now) {
+      test::write_bytes(d / test::kRecords, "records");
+      fs::last_write_time(d / test::kRecords, fs::file_time_type::clock::now() + *c.written_from_now);
+    }
+    test::Result r = test::start_compactor({"compile", d.string(), "-q"})->wait();
+    EXPECT_EQ(r.exit_status, c.exit_status);
+    if (c.nothing_to_compile) {
+      EXPECT_EQ(r.err, "compactor: nothing to compile in " + d.string() +
+                           ": another run compiled and deleted the sources as this one started\n");
+    } else {
+      EXPECT_NE(r.err.find("error 101: the line source file does not exist"), std::string::npos)
+          << r.err;
+    }
+    EXPECT_EQ(test::read_bytes(d / test::kRecords), c.written_from_now ? "records" : "");
+  }
 }
 
 struct SourceChange {
