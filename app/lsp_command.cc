@@ -1,8 +1,11 @@
 #include "app/lsp_command.h"
 
+#include <cstdio>
+
 #include "app/cli.h"
 #include "platform/files.h"
 #include "platform/server_io.h"
+#include "tools/diagnostics.h"
 #include "tools/lsp_framing.h"
 #include "tools/lsp_server.h"
 
@@ -28,10 +31,18 @@ lsp::FileAccess disk_access() {
   return files;
 }
 
-bool send(const std::vector<std::string>& bodies) {
+constexpr int kSent = -1;
+
+// Sends the messages: kSent, else the exit status. An editor that has gone (a closed pipe) ends
+// the server quietly with 1, as an exit without shutdown does; any other failure is told, 3.
+int send(const std::vector<std::string>& bodies) {
   std::string out;
   for (const std::string& b : bodies) out += lsp::frame_message(b);
-  return out.empty() || write_standard_output(out);
+  std::string reason;
+  if (out.empty() || write_standard_output(out, reason)) return kSent;
+  if (reason.empty()) return 1;
+  std::fputs(format_note("cannot write standard output: " + reason).c_str(), stderr);
+  return 3;
 }
 
 // Waits for input, then takes whatever else has already arrived. False at the end of the input.
@@ -58,12 +69,12 @@ int run_lsp(const std::vector<std::string>& args) {
     // Every message that has arrived is handled before anything is compiled: of changes that
     // come faster than a compile, only the latest text is compiled.
     while (std::optional<lsp::Frame> frame = reader.next()) {
-      bool sent = send(frame->is_message ? server.receive(frame->body)
-                                         : server.framing_error(frame->error));
+      int status = send(frame->is_message ? server.receive(frame->body)
+                                          : server.framing_error(frame->error));
       if (server.exited()) return server.exit_status();
-      if (!sent) return 1;
+      if (status != kSent) return status;
     }
-    if (!send(server.flush())) return 1;
+    if (int status = send(server.flush()); status != kSent) return status;
     if (!open) return server.exit_status();
   }
 }

@@ -15,20 +15,9 @@ namespace compactor {
 
 namespace {
 
-// The system's text for an error code, without its closing full stop and line break.
+// A failure with the system's text for an error code.
 FileResult failure(DWORD err) {
-  wchar_t* buffer = nullptr;
-  DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, err, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-  std::wstring text = n > 0 && buffer != nullptr ? std::wstring(buffer, n) : std::wstring();
-  if (buffer != nullptr) LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
-                           text.back() == L'.')) {
-    text.pop_back();
-  }
-  if (text.empty()) return FileResult{false, "error " + std::to_string(err), false};
-  return FileResult{false, to_utf8(text), false};
+  return FileResult{false, system_reason(err), false};
 }
 
 bool is_missing(DWORD err) {

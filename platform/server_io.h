@@ -11,7 +11,7 @@ namespace compactor {
 enum class InputStatus { kData, kNothing, kEnd };
 
 // Makes a write to a standard output whose reader has gone fail (write_standard_output returns
-// false) rather than end the process with a signal.
+// false, with no reason) rather than end the process with a signal.
 void keep_running_on_closed_output();
 
 // Appends what has arrived on standard input to `out`: kData when bytes were read. With `wait`
@@ -20,8 +20,8 @@ void keep_running_on_closed_output();
 InputStatus read_standard_input(std::string& out, bool wait);
 
 // Writes all of `bytes` to standard output, unchanged (no line-end translation); false when it
-// cannot.
-bool write_standard_output(const std::string& bytes);
+// cannot, with the system's reason in `reason`, left empty when the reader has gone.
+bool write_standard_output(const std::string& bytes, std::string& reason);
 
 // The names of the regular files in a directory (none when it cannot be read).
 std::vector<std::string> file_names_in(const std::string& dir);

@@ -3,7 +3,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <string>
 
 #include "platform/server_io.h"
 
@@ -31,12 +33,16 @@ InputStatus read_standard_input(std::string& out, bool wait) {
   return InputStatus::kData;
 }
 
-bool write_standard_output(const std::string& bytes) {
+bool write_standard_output(const std::string& bytes, std::string& reason) {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : EIO;
+      reason = err == EPIPE ? "" : std::strerror(err);
+      return false;
+    }
     done += static_cast<size_t>(n);
   }
   return true;

@@ -31,13 +31,19 @@ InputStatus read_standard_input(std::string& out, bool wait) {
   return InputStatus::kData;
 }
 
-bool write_standard_output(const std::string& bytes) {
+bool write_standard_output(const std::string& bytes, std::string& reason) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   size_t done = 0;
   while (done < bytes.size()) {
     DWORD n = 0;
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-    if (!WriteFile(out, bytes.data() + done, chunk, &n, nullptr) || n == 0) return false;
+    if (!WriteFile(out, bytes.data() + done, chunk, &n, nullptr) || n == 0) {
+      DWORD err = GetLastError();
+      if (err == ERROR_SUCCESS) err = ERROR_WRITE_FAULT;  // nothing written, and no error told
+      const bool reader_gone = err == ERROR_NO_DATA || err == ERROR_BROKEN_PIPE;
+      reason = reader_gone ? "" : system_reason(err);
+      return false;
+    }
     done += n;
   }
   return true;

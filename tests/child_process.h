@@ -25,6 +25,7 @@ struct Launch {
   bool ignore_sigpipe = false;     // as a parent that ignores SIGPIPE leaves it to its children
   rlim_t address_space_limit = 0;  // RLIMIT_AS in bytes; 0: none
   int umask = -1;                  // the child's umask; -1: the test's own
+  std::string stdin_path;          // where stdin comes from; "": /dev/null
   std::string stdout_path;         // where stdout goes; "": captured into Result::out
   int stdout_fd = -1;              // or this descriptor (a pipe's end), when not -1
   // Signals set to be ignored, and signals blocked, when the program starts.
@@ -103,7 +104,8 @@ class Child {
 
  private:
   [[noreturn]] void start(const Launch& launch, std::vector<char*>& argv) {
-    int null_fd = open("/dev/null", O_RDONLY);
+    int null_fd =
+        open(launch.stdin_path.empty() ? "/dev/null" : launch.stdin_path.c_str(), O_RDONLY);
     int out_fd = launch.stdout_fd >= 0
                      ? launch.stdout_fd
                      : open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

@@ -843,6 +843,44 @@ TEST(FailingDisk, StandardOutputThatCannotBeWrittenIsReported) {
   }
 }
 
+// The language server's replies that cannot be written: a full disk is told, status 3; an editor
+// that has gone (a closed pipe) ends the server quietly, as an exit without shutdown does.
+TEST(FailingDisk, LanguageServerOutputThatCannotBeWritten) {
+  test::ScratchDir scratch;
+  const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{}})";
+  const std::string input = scratch.file("input");
+  test::write_bytes(input, "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  struct Case {
+    const char* name;
+    std::string stdout_path;  // "": a pipe whose reader has gone
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"/dev/full", "/dev/full", 3,
+       "compactor: cannot write standard output: No space left on device\n"},
+      {"a pipe whose reader has gone", "", 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Launch launch;
+    launch.stdin_path = input;
+    launch.stdout_path = c.stdout_path;
+    int ends[2] = {-1, -1};
+    if (c.stdout_path.empty()) {
+      ASSERT_EQ(pipe(ends), 0);
+      close(ends[0]);
+      launch.stdout_fd = ends[1];
+    }
+    auto run = test::start_compactor({"lsp"}, launch);
+    if (ends[1] >= 0) close(ends[1]);
+    test::Result r = run->wait(10);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_status, c.status);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
 // What stands at a name the program reads may be no regular file at all. It is refused at once,
 // with what it is, or the system's own reason: a FIFO no longer makes the run wait for a writer,
 // and a directory or a dangling link is no longer taken for a missing source.
