@@ -27,7 +27,7 @@ struct Launch {
   int umask = -1;                  // the child's umask; -1: the test's own
   std::string stdin_path;          // where stdin comes from; "": /dev/null
   std::string stdout_path;         // where stdout goes; "": captured into Result::out
-  int stdout_fd = -1;              // or this descriptor (a pipe's end), when not -1
+  bool stdout_reader_gone = false; // or a pipe whose reading end is closed
   // Signals set to be ignored, and signals blocked, when the program starts.
   std::vector<int> ignored_signals;
   std::vector<int> blocked_signals;
@@ -39,7 +39,7 @@ class Child {
  public:
   Child(const std::string& program, const std::vector<std::string>& args,
         const Launch& launch = {}) {
-    captured_ = launch.stdout_path.empty() && launch.stdout_fd < 0;
+    captured_ = launch.stdout_path.empty() && !launch.stdout_reader_gone;
     out_path_ = launch.stdout_path.empty() ? scratch_.file("stdout") : launch.stdout_path;
     err_path_ = scratch_.file("stderr");
     std::vector<std::string> store = {program};
@@ -106,9 +106,13 @@ class Child {
   [[noreturn]] void start(const Launch& launch, std::vector<char*>& argv) {
     int null_fd =
         open(launch.stdin_path.empty() ? "/dev/null" : launch.stdin_path.c_str(), O_RDONLY);
-    int out_fd = launch.stdout_fd >= 0
-                     ? launch.stdout_fd
-                     : open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int out_fd = -1;
+    if (int ends[2]; !launch.stdout_reader_gone) {
+      out_fd = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    } else if (pipe(ends) == 0) {
+      close(ends[0]);
+      out_fd = ends[1];
+    }
     int err_fd = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (null_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(scratch_.path().c_str()) != 0) _exit(127);
     dup2(null_fd, 0);
