@@ -22,7 +22,8 @@ bool stderr_takes_color();
 // without a console, has none, and then nothing is written there to check.
 bool standard_output_present();
 
-// Shows "Attendere" while the run works; end_wait removes it. Both do nothing when quiet.
+// Shows "Attendere" while the run works; end_wait removes it. Both do nothing when quiet. On
+// POSIX systems end_wait may be called from a signal handler.
 void begin_wait(bool quiet);
 void end_wait();
 

@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,7 +11,7 @@
 namespace compactor {
 
 namespace {
-bool g_wait_shown = false;
+volatile sig_atomic_t g_wait_shown = 0;
 }
 
 std::string program_directory() {
@@ -45,14 +46,16 @@ void begin_wait(bool quiet) {
   if (quiet || !isatty(STDERR_FILENO)) return;
   std::fputs("\033[1mAttendere\033[0m", stderr);
   std::fflush(stderr);
-  g_wait_shown = true;
+  g_wait_shown = 1;
 }
 
+// One write(2) on the unbuffered stderr: a signal handler ending the run may call it too.
 void end_wait() {
   if (!g_wait_shown) return;
-  std::fputs("\r\033[K", stderr);
-  std::fflush(stderr);
-  g_wait_shown = false;
+  g_wait_shown = 0;
+  static const char kErase[] = "\r\033[K";
+  ssize_t written = ::write(STDERR_FILENO, kErase, sizeof kErase - 1);
+  (void)written;  // a terminal that cannot take it keeps the mark; nothing else to do
 }
 
 void show_fatal_message(const std::string& text) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/temporaries.h"
 
@@ -61,6 +62,7 @@ sigset_t ending_signals() {
 
 void handle_interrupt(int sig) {
   remove_temporary_files();
+  end_wait();  // the terminal's line is left as it was found
   if (g_on_interrupt != nullptr) g_on_interrupt(sig);
   end_by_signal(sig);
 }

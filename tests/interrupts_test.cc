@@ -1,8 +1,10 @@
 // The interrupt handlers and InterruptsHeld on POSIX systems, each case in a child process of its
 // own (the handlers end the process). tests/failing_disk_test.cc signals the program itself.
 #ifndef _WIN32
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/platform.h"
 #include "platform/process.h"
 #include "tests/test_support.h"
 
@@ -105,6 +108,31 @@ TEST(Interrupts, AHoldGivesBackTheMaskItFound) {
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, "held: " + text_of(held) + "\nafter: " + text_of(caller) + "\n");
   }
+}
+
+// A run interrupted while "Attendere" stands on the terminal erases it, so the shell's prompt does
+// not follow the mark.
+TEST(Interrupts, AnInterruptErasesTheWaitMark) {
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(grantpt(terminal), 0);
+  ASSERT_EQ(unlockpt(terminal), 0);
+  const std::string side = ptsname(terminal);
+  test::Result r = test::run_in_child([&] {
+    const int fd = ::open(side.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) return 126;
+    install_interrupt_handlers(end_by_signal);
+    begin_wait(false);
+    ::raise(SIGINT);
+    return 0;
+  });
+  EXPECT_EQ(r.signal, SIGINT);
+  std::string shown(256, '\0');
+  ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+  const ssize_t n = ::read(terminal, shown.data(), shown.size());
+  ::close(terminal);
+  shown.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  EXPECT_EQ(shown, "\033[1mAttendere\033[0m\r\033[K");
 }
 
 }  // namespace
