@@ -159,15 +159,6 @@ bool any_source_exists(const RunOptions& opts) {
          file_exists(source_path(opts.dir, train_source_name(names)));
 }
 
-// Whether the record output in opts.dir, which every compile writes, was written at or after
-// `since`.
-bool outputs_written_since(const RunOptions& opts, int64_t since) {
-  Model names;
-  names.line_id = opts.line_id;
-  names.train_number = opts.train_number;
-  return file_modified_since(join_path(opts.dir, record_output_name(names)), since);
-}
-
 // A recorded error, without --write-on-error: the outputs already in the directory stay.
 int keep_previous_outputs(const RunOptions& opts) {
   print_error(
@@ -301,7 +292,6 @@ int compile_sources(Model& m, const RunOptions& opts) {
 }  // namespace
 
 int compile_directory(Model& m, const RunOptions& opts) {
-  const int64_t started = file_clock_now();
   const bool had_sources = any_source_exists(opts);
   DirectoryLock lock;
   const LockMode mode =
@@ -310,8 +300,8 @@ int compile_directory(Model& m, const RunOptions& opts) {
       status >= 0) {
     return status;
   }
-  if (!any_source_exists(opts) && (had_sources || outputs_written_since(opts, started))) {
-    // Another run compiled and deleted them while this one was starting or waiting for the lock.
+  if (had_sources && !any_source_exists(opts)) {
+    // Another run compiled and deleted them while this one was taking or waiting for the lock.
     // A compile has nothing left to do: the outputs are already made from them. A check still
     // reports on what stands there now (error 101).
     if (opts.write_outputs) {

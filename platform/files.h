@@ -34,14 +34,6 @@ struct FileIdentity {
 
 bool file_exists(const std::string& path);
 
-// The time stamp a file written now would get, in FileIdentity::modified's unit. It is read from
-// the clock the file system stamps with, so a file written after this call is never stamped
-// earlier than what it returns.
-int64_t file_clock_now();
-
-// Whether a regular file stands at `path` whose modification time is at or after `since`.
-bool file_modified_since(const std::string& path, int64_t since);
-
 // Reads a whole regular file. nullopt with a reason when it cannot be read, is not a regular file
 // (a directory, a FIFO or a device, refused without waiting on it) or is larger than max_bytes.
 // `identity`, when given, receives the identity of the file read.

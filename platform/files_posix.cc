@@ -2,7 +2,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -139,23 +138,6 @@ int keep_old_mode(int fd, const std::string& path) {
 bool file_exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-int64_t file_clock_now() {
-  struct timespec now;
-#ifdef CLOCK_REALTIME_COARSE
-  // Linux stamps files from the coarse clock, which may stand a tick behind the fine one.
-  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-#else
-  ::clock_gettime(CLOCK_REALTIME, &now);
-#endif
-  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-bool file_modified_since(const std::string& path, int64_t since) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-         identity_of(st).modified >= since;
 }
 
 std::optional<std::string> read_file(const std::string& path, FileResult& result,

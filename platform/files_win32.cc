@@ -86,23 +86,6 @@ bool file_exists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-int64_t file_clock_now() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  return static_cast<int64_t>((uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime);
-}
-
-bool file_modified_since(const std::string& path, int64_t since) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(to_wide(path).c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
-  }
-  const FILETIME& written = data.ftLastWriteTime;
-  return static_cast<int64_t>((uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime) >=
-         since;
-}
-
 std::optional<std::string> read_file(const std::string& path, FileResult& result,
                                      uint64_t max_bytes, FileIdentity* identity) {
   result = FileResult{};
