@@ -38,6 +38,11 @@ bool write_standard_output(const std::string& bytes, std::string& reason) {
   while (done < bytes.size()) {
     ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A standard output the editor made non-blocking: wait until it takes more.
+      struct pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+      if (poll(&out, 1, -1) >= 0 || errno == EINTR) continue;
+    }
     if (n <= 0) {
       const int err = n < 0 ? errno : EIO;
       reason = err == EPIPE ? "" : std::strerror(err);

@@ -4,6 +4,7 @@
 // finish keeps its old bytes, no temporary file is left, and no source is deleted.
 // Runs the program as a POSIX child process: not part of the Windows test build.
 #ifndef _WIN32
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,9 +20,11 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/generate.h"
+#include "platform/server_io.h"
 #include "tests/child_process.h"
 #include "tests/test_support.h"
 
@@ -852,6 +855,33 @@ TEST(FailingDisk, LanguageServerOutputThatCannotBeWritten) {
     EXPECT_EQ(r.exit_status, c.status);
     EXPECT_EQ(r.err, c.err);
   }
+}
+
+// An editor may hand the language server a non-blocking pipe: a reply larger than the pipe holds
+// waits for the editor to read, and arrives whole.
+TEST(FailingDisk, LanguageServerWaitsForANonBlockingOutput) {
+  test::Result r = test::run_in_child([] {
+    int ends[2];
+    if (pipe(ends) != 0 || fcntl(ends[1], F_SETFL, O_NONBLOCK) != 0 ||
+        dup2(ends[1], STDOUT_FILENO) < 0) {
+      return 126;
+    }
+    close(ends[1]);
+    const std::string reply(1 << 20, 'x');
+    size_t arrived = 0;
+    std::thread editor([&] {
+      char buffer[4096];
+      for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0; usleep(100)) arrived += n;
+    });
+    std::string reason;
+    const bool written = write_standard_output(reply, reason);
+    close(STDOUT_FILENO);
+    editor.join();
+    std::fprintf(stderr, "%s %zu %s", written ? "written" : "failed", arrived, reason.c_str());
+    return 0;
+  });
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "written 1048576 ");
 }
 
 // What stands at a name the program reads may be no regular file at all. It is refused at once,
