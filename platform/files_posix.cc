@@ -179,19 +179,6 @@ FileResult rename_over(const std::string& temp, const std::string& path) {
   return ::rename(temp.c_str(), path.c_str()) == 0 ? FileResult{} : failure(errno);
 }
 
-void start_writing_out(const std::string& temp) {
-#ifdef SYNC_FILE_RANGE_WRITE
-  // ext4 writes out a file renamed over another inside the rename; done here, it is done before
-  // the set's first rename instead of between them.
-  int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-  ::close(fd);
-#else
-  (void)temp;
-#endif
-}
-
 void remove_temporary(const std::string& temp) {
   ::unlink(temp.c_str());
 }

@@ -161,8 +161,6 @@ FileResult rename_over(const std::string& temp, const std::string& path) {
   return failure(GetLastError());
 }
 
-void start_writing_out(const std::string&) {}
-
 void remove_temporary(const std::string& temp) {
   DeleteFileW(to_wide(temp).c_str());
 }

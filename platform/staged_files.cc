@@ -37,11 +37,6 @@ FileResult StagedFiles::commit(std::string& failed_path) {
   }
   std::stable_sort(order.begin(), order.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  // Whatever the file system does to a file renamed over an old one, it does now for every file
-  // renamed after the first, so that the renames follow one another closely.
-  for (size_t n = 1; n < order.size() && result.ok; ++n) {
-    if (order[n].first > 0) start_writing_out(files_[order[n].second].temp);
-  }
   for (size_t n = 0; n < order.size() && result.ok; ++n) {
     Staged& f = files_[order[n].second];
     result = rename_over(f.temp, f.path);

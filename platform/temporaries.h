@@ -45,11 +45,6 @@ bool is_path_separator(char c);
 FileResult size_of_file_replaced(const std::string& path, uint64_t& size);
 // Renames `temp` over `path`, replacing the file there.
 FileResult rename_over(const std::string& temp, const std::string& path);
-
-// Starts writing a staged file's data out to the disk, without waiting for it, where the file
-// system would otherwise do it inside the rename that replaces an old file. Nothing where there
-// is no such step.
-void start_writing_out(const std::string& temp);
 // Removes a temporary file, whatever becomes of it.
 void remove_temporary(const std::string& temp);
 
