@@ -118,11 +118,17 @@ bool write_outputs(const RunOptions& opts, const Model& m) {
   return true;
 }
 
-// The names a run in a directory writes there, whose temporary files it may find left behind.
-std::vector<std::string> names_written(const RunOptions& opts) {
+// A model that carries only the scenario's names, which every file name is made from.
+Model scenario_names(const RunOptions& opts) {
   Model m;
   m.line_id = opts.line_id;
   m.train_number = opts.train_number;
+  return m;
+}
+
+// The names a run in a directory writes there, whose temporary files it may find left behind.
+std::vector<std::string> names_written(const RunOptions& opts) {
+  const Model m = scenario_names(opts);
   std::vector<std::string> names;
   for (const ScenarioText& text : kScenarioTexts) names.push_back(text.name(m));
   names.push_back(line_output_name(m));
@@ -152,11 +158,15 @@ int begin_writing_run(const RunOptions& opts, DirectoryLock& lock) {
 
 // Whether the line or the train source stands in opts.dir.
 bool any_source_exists(const RunOptions& opts) {
-  Model names;
-  names.line_id = opts.line_id;
-  names.train_number = opts.train_number;
+  const Model names = scenario_names(opts);
   return file_exists(source_path(opts.dir, line_source_name(names))) ||
          file_exists(source_path(opts.dir, train_source_name(names)));
+}
+
+// Whether the record output, which every compile writes, stands in opts.dir.
+bool outputs_exist(const RunOptions& opts) {
+  const Model names = scenario_names(opts);
+  return file_exists(join_path(opts.dir, record_output_name(names)));
 }
 
 // A recorded error, without --write-on-error: the outputs already in the directory stay.
@@ -170,9 +180,7 @@ int keep_previous_outputs(const RunOptions& opts) {
 
 // The five texts, written over whatever files hold their names.
 int write_texts(const RunOptions& opts) {
-  Model m;
-  m.line_id = opts.line_id;
-  m.train_number = opts.train_number;
+  const Model m = scenario_names(opts);
   for (const ScenarioText& text : kScenarioTexts) {
     std::string path = join_path(opts.dir, text.name(m));
     if (!succeeded(replace_file(path, text_from_table(text.table())), "write", path)) {
@@ -300,7 +308,7 @@ int compile_directory(Model& m, const RunOptions& opts) {
       status >= 0) {
     return status;
   }
-  if (had_sources && !any_source_exists(opts)) {
+  if (had_sources && !any_source_exists(opts) && outputs_exist(opts)) {
     // Another run compiled and deleted them while this one was taking or waiting for the lock.
     // A compile has nothing left to do: the outputs are already made from them. A check still
     // reports on what stands there now (error 101).

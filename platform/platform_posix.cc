@@ -44,9 +44,9 @@ bool standard_output_present() {
 
 void begin_wait(bool quiet) {
   if (quiet || !isatty(STDERR_FILENO)) return;
+  g_wait_shown = 1;  // first: a signal that ends the run as the mark is written still erases it
   std::fputs("\033[1mAttendere\033[0m", stderr);
   std::fflush(stderr);
-  g_wait_shown = 1;
 }
 
 // One write(2) on the unbuffered stderr: a signal handler ending the run may call it too.

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/generate.h"
+#include "platform/process.h"
 #include "platform/server_io.h"
 #include "tests/child_process.h"
 #include "tests/test_support.h"
@@ -672,6 +673,27 @@ TEST(FailingDisk, ACompileAfterTheSourcesWereConsumedFindsThemMissing) {
         << r.err;
     EXPECT_EQ(r.err.find("another run"), std::string::npos) << r.err;
   }
+}
+
+// Sources removed by someone else while a compile waits, where no compile made outputs from them,
+// are missing sources, not sources another run consumed.
+TEST(FailingDisk, SourcesRemovedWhileACompileWaitsAreMissing) {
+  test::ScratchDir scratch;
+  const fs::path& d = scratch.path();
+  ASSERT_EQ(test::run_compactor({"sources", d.string(), "-q"}).exit_status, 0);
+  auto lock = std::make_unique<DirectoryLock>();
+  ASSERT_EQ(lock->try_take(d.string(), LockMode::kExclusive), LockOutcome::kTaken);
+  auto run = test::start_compactor({"compile", d.string(), "-q", "--delete-sources"});
+  usleep(300000);
+  EXPECT_TRUE(run->running());
+  fs::remove(d / kLineSource);
+  fs::remove(d / kTrainSource);
+  lock.reset();
+  test::Result r = run->wait();
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_NE(r.err.find("error 101: the line source file does not exist"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("another run"), std::string::npos) << r.err;
 }
 
 struct SourceChange {
