@@ -1,11 +1,9 @@
 #include "app/lsp_command.h"
 
-#include <cstdio>
-
 #include "app/cli.h"
+#include "app/standard_output.h"
 #include "platform/files.h"
 #include "platform/server_io.h"
-#include "tools/diagnostics.h"
 #include "tools/lsp_framing.h"
 #include "tools/lsp_server.h"
 
@@ -40,9 +38,7 @@ int send(const std::vector<std::string>& bodies) {
   for (const std::string& b : bodies) out += lsp::frame_message(b);
   std::string reason;
   if (out.empty() || write_standard_output(out, reason)) return kSent;
-  if (reason.empty()) return 1;
-  std::fputs(format_note("cannot write standard output: " + reason).c_str(), stderr);
-  return 3;
+  return reason.empty() ? 1 : report_stdout_failure(reason);
 }
 
 // Waits for input, then takes whatever else has already arrived. False at the end of the input.

@@ -38,10 +38,11 @@ int finish_stdout(int status) {
   if (g_first_error == 0 && std::ferror(stdout)) g_first_error = EIO;
   if (g_first_error == 0) return status;
   if (g_first_error == EPIPE) end_by_signal(kSigPipe);
-  std::fputs(format_note(std::string("cannot write standard output: ") +
-                         std::strerror(g_first_error))
-                 .c_str(),
-             stderr);
+  return report_stdout_failure(std::strerror(g_first_error));
+}
+
+int report_stdout_failure(const std::string& reason) {
+  std::fputs(format_note("cannot write standard output: " + reason).c_str(), stderr);
   return 3;
 }
 

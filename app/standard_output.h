@@ -2,6 +2,7 @@
 // that a listing or report cut short never ends as a success.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace compactor {
@@ -13,5 +14,8 @@ bool write_stdout(std::string_view text);
 // 3 with "compactor: cannot write standard output: REASON" on stderr. A reader that has gone (a
 // closed pipe: `dump | head`) ends the process quietly, as SIGPIPE does.
 int finish_stdout(int status);
+
+// Says "compactor: cannot write standard output: REASON" on stderr; returns the exit status 3.
+int report_stdout_failure(const std::string& reason);
 
 }  // namespace compactor

@@ -104,7 +104,7 @@ class Child {
 
  private:
   [[noreturn]] void start(const Launch& launch, std::vector<char*>& argv) {
-    int null_fd =
+    int in_fd =
         open(launch.stdin_path.empty() ? "/dev/null" : launch.stdin_path.c_str(), O_RDONLY);
     int out_fd = -1;
     if (int ends[2]; !launch.stdout_reader_gone) {
@@ -114,8 +114,8 @@ class Child {
       out_fd = ends[1];
     }
     int err_fd = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (null_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(scratch_.path().c_str()) != 0) _exit(127);
-    dup2(null_fd, 0);
+    if (in_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(scratch_.path().c_str()) != 0) _exit(127);
+    dup2(in_fd, 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);
     auto limit = [](int resource, rlim_t value) {

@@ -592,10 +592,6 @@ TEST(FailingDisk, ASecondRunWaitsOrWithNoWaitFailsAtOnce) {
   EXPECT_EQ(output_set(d), "new");
 }
 
-// compile --delete-sources deletes a source only while it is still the file it read. What an
-// editor or another program does to the train source between the reading and the deleting:
-// A compile that deletes its sources, started while another such compile works in the directory:
-// it waits, finds the sources consumed by the first, and says so instead of failing on them.
 // A run that waited while a compile --delete-sources consumed the sources: a second compile has
 // nothing left to do, a check still reports what stands there (JSON on stdout for --json).
 struct WaitingRun {
@@ -696,6 +692,8 @@ TEST(FailingDisk, SourcesRemovedWhileACompileWaitsAreMissing) {
   EXPECT_EQ(r.err.find("another run"), std::string::npos) << r.err;
 }
 
+// compile --delete-sources deletes a source only while it is still the file it read. What an
+// editor or another program does to the train source between the reading and the deleting:
 struct SourceChange {
   std::string name;
   std::function<void(const fs::path& train)> change;
