@@ -339,6 +339,18 @@ TEST(DumpTest, RolesOfTheRecordsOfTheDefaultScenario) {
   EXPECT_EQ(station_indexes(items), expected);
 }
 
+// Board texts fill the whole block from record 80 down to record 1 when there are 80 indication
+// boards and no station: record 1 is then a board text, not a station.
+TEST(DumpTest, EightyBoardTextsLeaveNoStation) {
+  std::array<ScenarioItem, kItemCount> items{};
+  for (int i = kFirstStationRecord; i <= kLastBoardTextRecord; ++i) {
+    items[static_cast<size_t>(i)].text = "(GALLERIA " + std::to_string(i) + ")";
+  }
+  EXPECT_EQ(record_role(items, 1), "board text");
+  EXPECT_EQ(record_role(items, 80), "board text");
+  EXPECT_TRUE(station_indexes(items).empty());
+}
+
 // --- The command ----------------------------------------------------------------------------
 
 std::string output_path(const std::string& name) {

@@ -151,6 +151,31 @@ TEST_F(ReplaceFile, StagedFilesGoInPlaceTogetherOrNotAtAll) {
   EXPECT_EQ(snapshot(dir_).size(), 3u);
 }
 
+// The staged files are renamed from the one that replaces the smallest old file to the one that
+// replaces the largest. A staged file whose temporary file has gone stops the renames there:
+// those before it are in place, those after it are not.
+TEST_F(ReplaceFile, StagedFilesReplaceTheLargestOldFileLast) {
+  const std::string large = "QUELDRANO 2_linea.dat", middle = "QUELDRANO 2_555.sim",
+                    small = "QUELDRANO 2_555.dat";
+  write_bytes(dir_ / large, std::string(30000, 'l'));
+  write_bytes(dir_ / middle, std::string(2000, 'm'));
+  write_bytes(dir_ / small, "s");
+  StagedFiles staged;
+  for (const std::string& name : {large, middle, small}) {
+    ASSERT_TRUE(staged.add((dir_ / name).string(), "new").ok);
+  }
+  int64_t pid = 0;
+  for (const auto& e : fs::directory_iterator(dir_)) {
+    if (is_temporary_of(e.path().filename().string(), middle, pid)) fs::remove(e.path());
+  }
+  std::string failed;
+  EXPECT_FALSE(staged.commit(failed).ok);
+  EXPECT_EQ(failed, (dir_ / middle).string());
+  EXPECT_EQ(read_bytes(dir_ / small), "new");
+  EXPECT_EQ(read_bytes(dir_ / middle), std::string(2000, 'm'));
+  EXPECT_EQ(read_bytes(dir_ / large), std::string(30000, 'l'));
+}
+
 // A temporary file carries the name it replaces and the id of the process that writes it, which
 // is how a later run tells one left by a dead run from one a live run is writing.
 TEST_F(ReplaceFile, TemporaryNamesCarryTheProcess) {
@@ -177,10 +202,14 @@ TEST_F(ReplaceFile, TemporaryNamesCarryTheProcess) {
       {"a.sim.tmp-123-ABC123", false}, {"a.sim.tmp--abc123", false},
       {"a.sim.tmp-12a-abc123", false}, {"a.sim.tmp-abc123", false},
       {"b.sim.tmp-123-abc123", false}, {"a.sim", false},
+      {"a.sim.tmp-4194304-abc123", true},  // Linux's largest process id
+      {"a.sim.tmp-123456789012345678-abc123", true}, {"a.sim.tmp-1234567890123456789-abc123", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(is_temporary_of(c.entry, "a.sim", pid), c.temporary) << c.entry;
   }
+  ASSERT_TRUE(is_temporary_of("a.sim.tmp-4194304-abc123", "a.sim", pid));
+  EXPECT_EQ(pid, 4194304);
 }
 
 // A legal name that the temporary suffix would make too long (past 255 bytes): its temporary name

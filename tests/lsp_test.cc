@@ -100,6 +100,13 @@ TEST(LspText, PositionsCountUtf16UnitsOrBytesAndLoneCrEndsALine) {
   EXPECT_EQ(lines.offset_of({3, 99}, lsp::PositionEncoding::kUtf16),
             static_cast<int64_t>(text.size()));
   EXPECT_EQ(lines.line_text(1), "xè😀y");
+  // "€" takes 3 bytes and 1 unit.
+  const std::string euro = "€ 5,x";
+  const int64_t x = static_cast<int64_t>(euro.find('x'));
+  EXPECT_EQ(lsp::LineIndex(euro).position_of(x, lsp::PositionEncoding::kUtf16),
+            (lsp::Position{0, 4}));
+  EXPECT_EQ(lsp::LineIndex(euro).position_of(x, lsp::PositionEncoding::kUtf8),
+            (lsp::Position{0, 6}));
 }
 
 TEST(LspText, AppliesRangeChangesAndFixesLoneCrs) {
@@ -125,6 +132,8 @@ TEST(LspText, FileUrisAndPaths) {
             "/work/my line/QUELDRANO 2_linea.txt");
   EXPECT_EQ(lsp::path_of_uri("file:///c%3A/lines/x.txt"), "c:/lines/x.txt");
   EXPECT_EQ(lsp::path_of_uri("untitled:Untitled-1"), std::nullopt);
+  EXPECT_EQ(lsp::uri_of_path("/work/QUELDRANO 2_555-.txt"),
+            "file:///work/QUELDRANO%202_555-.txt");
   for (const char* path : {"/work/my line/QUELDRANO 2_555-.txt", "/a/è%#?.txt"}) {
     EXPECT_EQ(lsp::path_of_uri(lsp::uri_of_path(path)), path);
   }
@@ -272,6 +281,26 @@ TEST(LspServer, InitializesShutsDownAndExitsWithStatusZero) {
   abrupt.notify("exit", nullptr);
   EXPECT_TRUE(abrupt.server().exited());
   EXPECT_EQ(abrupt.server().exit_status(), 1);
+}
+
+// The server counts positions in UTF-8 bytes when the client offers that, else in UTF-16 units.
+TEST(LspServer, PositionEncodingFollowsWhatTheClientOffers) {
+  struct Case {
+    json offered;
+    const char* chosen;
+  };
+  const Case cases[] = {
+      {json::array({"utf-8"}), "utf-8"},
+      {json::array({"utf-16", "utf-8"}), "utf-8"},
+      {json::array({"utf-16"}), "utf-16"},
+      {json::array({"utf-32"}), "utf-16"},
+  };
+  for (const Case& k : cases) {
+    Client c;
+    json init = c.request(
+        "initialize", {{"capabilities", {{"general", {{"positionEncodings", k.offered}}}}}});
+    EXPECT_EQ(init["result"]["capabilities"]["positionEncoding"], k.chosen) << k.offered.dump();
+  }
 }
 
 TEST(LspServer, AnswersMalformedMessagesWithErrorsAndGoesOn) {

@@ -376,7 +376,7 @@ TEST(PlotTest, NamesAreEscapedAndBrokenOutputsRefused) {
   std::string text = read_bytes(train);
   const std::string name = ", LATINA\r\n";
   ASSERT_NE(text.find(name), std::string::npos);
-  text.replace(text.find(name), name.size(), ", LATINA & <SUD> \xC8\r\n");
+  text.replace(text.find(name), name.size(), ", LATINA & <SUD> \"O'\" \xC8\r\n");
   write_bytes(train, text);
   ASSERT_EQ(run_compactor({"compile", dir.str()}).exit_status, 0);
   Result r = run_compactor({"plot", dir.str(), "-q"});
@@ -384,7 +384,8 @@ TEST(PlotTest, NamesAreEscapedAndBrokenOutputsRefused) {
   EXPECT_EQ(r.out, "");
   const std::string svg = read_bytes(dir.file("QUELDRANO 2_555.svg"));
   EXPECT_EQ(xml_problem(svg), "");
-  EXPECT_NE(svg.find(">LATINA &amp; &lt;SUD&gt; &#200;</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">LATINA &amp; &lt;SUD&gt; &quot;O&apos;&quot; &#200;</text>"),
+            std::string::npos);
 
   // A grid cut short: exit 1 and no picture; no record output: exit 3.
   ScratchDir broken;

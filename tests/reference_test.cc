@@ -143,5 +143,53 @@ TEST(ReferenceTest, ErrorTableListsEveryErrorWithItsMeaning) {
   }
 }
 
+// The error numbers are the simulator's and the authors' own: a report, an exit status or a
+// script may key on them, so each constant holds its number and no other.
+TEST(ReferenceTest, ErrorConstantsHoldTheirNumbers) {
+  struct Case {
+    const char* name;
+    ErrorCode constant;
+    int32_t number;
+  };
+  const Case cases[] = {
+      {"kErrLineTooLong", kErrLineTooLong, 1},
+      {"kErrChainage", kErrChainage, 2},
+      {"kErrRepetitionStart", kErrRepetitionStart, 3},
+      {"kErrRepetitionEnd", kErrRepetitionEnd, 4},
+      {"kErrRepetitionDigit", kErrRepetitionDigit, 5},
+      {"kErrBoardOccupied", kErrBoardOccupied, 6},
+      {"kErrCodePointOccupied", kErrCodePointOccupied, 7},
+      {"kErrStationPosition", kErrStationPosition, 8},
+      {"kErrStationLength", kErrStationLength, 9},
+      {"kErrStationSlot", kErrStationSlot, 10},
+      {"kErrNoRoomBeforeSignal", kErrNoRoomBeforeSignal, 11},
+      {"kErrNoRoomBeforeStart", kErrNoRoomBeforeStart, 12},
+      {"kErrNoRoomInSlowOrder", kErrNoRoomInSlowOrder, 13},
+      {"kErrBeyondGrid", kErrBeyondGrid, 15},
+      {"kErrSignalOccupied", kErrSignalOccupied, 16},
+      {"kErrWarningBoardOccupied", kErrWarningBoardOccupied, 17},
+      {"kErrStartOccupied", kErrStartOccupied, 18},
+      {"kErrEndOccupied", kErrEndOccupied, 19},
+      {"kErrApproachOccupied", kErrApproachOccupied, 20},
+      {"kErrSpeedBoardOccupied", kErrSpeedBoardOccupied, 21},
+      {"kErrStationSpacing", kErrStationSpacing, 22},
+      {"kErrStopMark", kErrStopMark, 24},
+      {"kErrReadFailure", kErrReadFailure, 25},
+      {"kErrNoLineSource", kErrNoLineSource, 101},
+      {"kErrNoGeneralSection", kErrNoGeneralSection, 102},
+      {"kErrCurve", kErrCurve, 103},
+      {"kErrNoLineLength", kErrNoLineLength, 104},
+      {"kErrLineLengthNotPositive", kErrLineLengthNotPositive, 105},
+      {"kErrTooManyTunnels", kErrTooManyTunnels, 106},
+      {"kErrNoBoardSlot", kErrNoBoardSlot, 107},
+      {"kErrStampsSet", kErrStampsSet, 1250},
+      {"kErrCodesSet", kErrCodesSet, 1251},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(static_cast<int32_t>(c.constant), c.number) << c.name;
+    EXPECT_STRNE(error_meaning(c.number), "") << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace compactor

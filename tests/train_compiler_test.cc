@@ -828,12 +828,26 @@ TEST(TrainReader, AfterLineErrorFifteenTheFirstSignalStopsTheTrainHalf) {
   EXPECT_EQ(r.m.items[86].num1, 0);
 }
 
+// Both the chainage and the key of a chainage record must be multiples of 50; the test comes
+// after the train source is read.
 TEST(TrainReader, ChainageValuesNotMultiplesOfFiftyAreErrorTwo) {
-  std::string line = crlf({"[generale]", "lunghezza percorso, 20000",
-                           "progressiva chilometrica uno, 1000, 125, 0", "[fine]"});
-  Read r = read(line, train({"sabbia, 4"}));
-  EXPECT_EQ(r.m.error_code, kErrChainage);
-  EXPECT_EQ(r.m.items[86].num1, 4);
+  struct Case {
+    const char* record;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"progressiva chilometrica uno, 1000, 125, 0", kErrChainage},
+      {"progressiva chilometrica uno, 1025, 1000, 0", kErrChainage},
+      {"progressiva chilometrica due, 1000, 1010, 1", kErrChainage},
+      {"progressiva chilometrica uno, 1050, 1000, 0", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.record);
+    std::string line = crlf({"[generale]", "lunghezza percorso, 20000", c.record, "[fine]"});
+    Read r = read(line, train({"sabbia, 4"}));
+    EXPECT_EQ(r.m.error_code, c.code);
+    EXPECT_EQ(r.m.items[86].num1, 4);
+  }
 }
 
 }  // namespace
