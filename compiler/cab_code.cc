@@ -6,11 +6,9 @@ namespace compactor {
 
 namespace {
 
-constexpr int16_t kInsertedCode = 180;
-
 void place_point(TrackCell& cell) {
   cell.kind = kCodePoint;
-  cell.param1 = kInsertedCode;
+  cell.param1 = kInsertedCabCode;
 }
 
 // The record of the slow order whose start (or, by_warning, warning board) is `cell`.
@@ -31,9 +29,9 @@ void record_walk_error(Model& m, int32_t code, int64_t cell, int64_t owner, bool
   log_error(m);
 }
 
-// An existing point keeps the lower of 180 and its own code.
+// An existing point keeps the lower of the inserted code and its own.
 int16_t lower_code(int16_t code) {
-  return lower_of(TaggedValue::Integer(kInsertedCode), TaggedValue::Integer(code)).integer;
+  return lower_of(TaggedValue::Integer(kInsertedCabCode), TaggedValue::Integer(code)).integer;
 }
 
 // Every signal in the 20 cells before a warning board gets a code point just in front of it.

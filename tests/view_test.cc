@@ -243,19 +243,20 @@ TEST(ViewTest, TextsCannotEndTheScriptAndEveryPlaceHolderIsFilled) {
             std::string::npos);
   EXPECT_NE(page.find("<title>L&lt;1&gt;, train 555</title>"), std::string::npos);
   EXPECT_NE(page.find("<h1 id=\"title\">L&lt;1&gt;, train 555</h1>"), std::string::npos);
-  for (const char* mark : {"@TITLE@", "@HEADING@", "@DATA@", "/*@STYLE@*/", "/*@SCRIPT@*/"}) {
+  for (const char* mark :
+       {"@TITLE@", "@HEADING@", "@FACTS@", "@DATA@", "/*@STYLE@*/", "/*@SCRIPT@*/"}) {
     EXPECT_EQ(page.find(mark), std::string::npos) << mark;
   }
   // The page needs nothing from outside.
   for (const char* outside : {"http://", "https://", "src=", "<link"}) {
     EXPECT_EQ(page.find(outside), std::string::npos) << outside;
   }
-  // Only the page's own two scripts.
+  // Only the page's own scripts: the format's facts, the data and the script.
   size_t scripts = 0;
   for (size_t at = page.find("<script"); at != std::string::npos; at = page.find("<script", at + 1)) {
     ++scripts;
   }
-  EXPECT_EQ(scripts, 2u);
+  EXPECT_EQ(scripts, 3u);
 }
 
 // --- The sources' diagnostics and their code points --------------------------------------------

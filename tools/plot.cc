@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "compiler/compile.h"
 #include "format/outputs.h"
+#include "tools/colours.h"
 
 namespace compactor {
 
@@ -20,23 +22,6 @@ constexpr double kLabelHeight = 14;
 constexpr int kLabelRows = 4;
 constexpr double kProfileHeight = 170;
 constexpr double kPanelGap = 22;
-
-// Colours.
-constexpr const char* kInk = "#222222";
-constexpr const char* kGridLine = "#dddddd";
-constexpr const char* kTrackColour = "#3a3a3a";
-constexpr const char* kTunnelColour = "#7b6f63";
-constexpr const char* kStationColour = "#2a9d8f";
-constexpr const char* kSlowOrderColour = "#e76f51";
-constexpr const char* kSignalColour = "#c1121f";
-constexpr const char* kGradientColour = "#8d5524";
-constexpr const char* kSpeedColour = "#1d4e89";
-constexpr const char* kInForceColour = "#d62828";
-constexpr const char* kBoardColour = "#6a4c93";
-constexpr const char* kInsertedColour = "#f4a261";
-
-// The code of the cab-code points that the compile inserts.
-constexpr int kInsertedCode = 180;
 
 double drawing_width() {
   return kWidth - kLeft - kRight;
@@ -619,20 +604,20 @@ std::string plan_frame(const PlanLayout& p) {
 // The track, the tunnels over it and the signals on it.
 std::string plan_track(const Plan& plan, const PlanLayout& p, const Scene& scene) {
   std::string out = polyline(plan, p.view, p.metres,
-                             "stroke=\"" + std::string(kTrackColour) + "\" stroke-width=\"1.6\"");
+                             "stroke=\"" + std::string(palette::kTrack) + "\" stroke-width=\"1.6\"");
   for (const CellRun& t : scene.tunnels) {
     int64_t from = t.first * 50LL;
     int64_t to = std::min<int64_t>((t.last + 1) * 50LL, p.last);
     if (from >= to) continue;
     out += polyline(plan, p.view, plan_metres(from, to, std::max<int64_t>(1, p.step / 4)),
-                    "class=\"tunnel-on-plan\" stroke=\"" + std::string(kTunnelColour) +
+                    "class=\"tunnel-on-plan\" stroke=\"" + std::string(palette::kTunnel) +
                         "\" stroke-width=\"6\" stroke-opacity=\"0.75\"");
   }
   for (int c : scene.signals) {
     double x, y;
     if (!plan_point(plan, c * 50LL, x, y)) continue;
     out += "<circle class=\"signal\" cx=\"" + num(p.view.sx(x, y)) + "\" cy=\"" +
-           num(p.view.sy(x, y)) + "\" r=\"1.8\" fill=\"" + kSignalColour + "\"/>\n";
+           num(p.view.sy(x, y)) + "\" r=\"1.8\" fill=\"" + palette::kSignal + "\"/>\n";
   }
   return out;
 }
@@ -664,7 +649,7 @@ std::string plan_station(const Station& s, const std::array<double, 2>& anchor, 
     out += line(ax, ay, lx, ly, "stroke=\"#888888\" stroke-width=\"0.8\"");
   }
   out += "<circle cx=\"" + num(ax) + "\" cy=\"" + num(ay) + "\" r=\"4\" fill=\"white\" " +
-         "stroke=\"" + kStationColour + "\" stroke-width=\"2\"/>\n";
+         "stroke=\"" + palette::kStation + "\" stroke-width=\"2\"/>\n";
   out += text((label.x0 + label.x1) / 2, label.y1 - 3, xml(s.name),
               "font-size=\"11\" text-anchor=\"middle\"");
   out += "</g>\n";
@@ -700,7 +685,7 @@ std::string scale_bar(const PlanLayout& p) {
   const double bar_metres = nice_step(p.along, 8);
   const double bar_y = p.panel_bottom + 18;
   const double bar_end = kLeft + bar_metres * p.view.scale;
-  const std::string ink = "stroke=\"" + std::string(kInk) + "\"";
+  const std::string ink = "stroke=\"" + std::string(palette::kInk) + "\"";
   return line(kLeft, bar_y, bar_end, bar_y, ink + " stroke-width=\"2\"") +
          line(kLeft, bar_y - 4, kLeft, bar_y + 4, ink) +
          line(bar_end, bar_y - 4, bar_end, bar_y + 4, ink) +
@@ -789,7 +774,7 @@ std::string tunnel_shading(const Profiles& p, const std::vector<CellRun>& tunnel
     out += "<g class=\"tunnel\"><title>tunnel, " + km_text(t.first * 50) + " to " +
            km_text((t.last + 1) * 50) + "</title>\n" +
            both_panels(p, t.first * 50.0, std::min((t.last + 1) * 50.0, length),
-                       "fill=\"" + std::string(kTunnelColour) + "\" fill-opacity=\"0.28\"") +
+                       "fill=\"" + std::string(palette::kTunnel) + "\" fill-opacity=\"0.28\"") +
            "</g>\n";
   }
   out += "</g>\n";
@@ -804,7 +789,7 @@ std::string slow_order_shading(const Profiles& p, const std::vector<SlowOrderSpa
     out += "<g class=\"slow-order\"><title>slow order " + std::to_string(o.speed) + " km/h, " +
            km_text(o.cells.first * 50) + " to " + km_text(o.cells.last * 50) + "</title>\n" +
            both_panels(p, from, to,
-                       "fill=\"" + std::string(kSlowOrderColour) + "\" fill-opacity=\"0.45\"") +
+                       "fill=\"" + std::string(palette::kSlowOrder) + "\" fill-opacity=\"0.45\"") +
            "</g>\n";
   }
   out += "</g>\n";
@@ -833,7 +818,7 @@ std::string limit_in_force_curves(const Profiles& p, const std::vector<SlowOrder
     }
     d += 'H';
     d += num(p.km.x(stop * 50.0));
-    out += "<path d=\"" + d + "\" fill=\"none\" stroke=\"" + kInForceColour +
+    out += "<path d=\"" + d + "\" fill=\"none\" stroke=\"" + palette::kInForce +
            "\" stroke-width=\"2.2\" stroke-dasharray=\"4 2\"/>\n";
   }
   out += "</g>\n";
@@ -864,7 +849,7 @@ std::string slow_order_labels(const Profiles& p, const std::vector<SlowOrderSpan
     placed.push_back(box);
     out += halo_text(x, y, label,
                      "class=\"slow-order-label\" font-size=\"11\" font-weight=\"bold\" fill=\"" +
-                         std::string(kSlowOrderColour) + "\"");
+                         std::string(palette::kSlowOrder) + "\"");
   }
   out += "</g>\n";
   return out;
@@ -881,17 +866,17 @@ struct LaneMark {
 LaneMark lane_mark(const TrackCell& c) {
   switch (c.kind) {
     case kSignal:
-      return {0, "signal-mark", kSignalColour};
+      return {0, "signal-mark", palette::kSignal};
     case kSpeedBoard:
-      return {1, "speed-board", kSpeedColour};
+      return {1, "speed-board", palette::kSpeed};
     case kIndicationBoard:
-      return {1, "indication-board", kBoardColour};
+      return {1, "indication-board", palette::kBoard};
     case kCodePoint:
       // Without the sources the code tells: the cab-code pass inserts code 180.
-      return c.param1 == kInsertedCode ? LaneMark{2, "code-point inserted", kInsertedColour}
-                                       : LaneMark{2, "code-point written", kBoardColour};
+      return c.param1 == kInsertedCabCode ? LaneMark{2, "code-point inserted", palette::kInserted}
+                                       : LaneMark{2, "code-point written", palette::kBoard};
     case kCodePointNoCode:
-      return {2, "code-point no-code", "#888888"};
+      return {2, "code-point no-code", palette::kNoCode};
     default:
       return {};
   }
@@ -924,11 +909,11 @@ std::string cell_lanes(const Profiles& p, const std::vector<TrackCell>& cells, i
 // One station over the profiles: its extent shaded, a line down at its position `ax`, and its
 // name standing at `name_x`.
 std::string station_mark(const Profiles& p, const Station& s, double ax, double name_x) {
-  const std::string colour = "stroke=\"" + std::string(kStationColour) + "\"";
+  const std::string colour = "stroke=\"" + std::string(palette::kStation) + "\"";
   std::string out = "<g class=\"station\"><title>" + xml(s.name) + ", " + km_text(s.position) +
                     " (record " + std::to_string(s.index) + ")</title>\n";
   out += both_panels(p, std::max<double>(s.from, 0), std::min<double>(s.to, p.km.length),
-                     "fill=\"" + std::string(kStationColour) + "\" fill-opacity=\"0.3\"");
+                     "fill=\"" + std::string(palette::kStation) + "\" fill-opacity=\"0.3\"");
   out += line(name_x, p.names_bottom + 2, ax, p.gradient.top, colour);
   out += line(ax, p.gradient.top, ax, p.axis_y, colour + " stroke-width=\"0.6\"");
   out += "<text transform=\"translate(" + num(name_x + 4) + " " + num(p.names_bottom) +
@@ -960,13 +945,13 @@ std::string station_marks(const Profiles& p, const std::vector<Station>& station
 std::string km_axis(const Profiles& p) {
   const double length = p.km.length;
   const double km_step = nice_step(length, 14);
-  const std::string grid_attrs = "stroke=\"" + std::string(kGridLine) + "\"";
+  const std::string grid_attrs = "stroke=\"" + std::string(palette::kPlotGrid) + "\"";
   std::string out;
   for (double m = 0; m <= length + 1e-6; m += km_step) {
     const double x = p.km.x(m);
     out += line(x, p.gradient.top, x, p.gradient.top + p.gradient.height, grid_attrs);
     out += line(x, p.speed.top, x, p.speed.top + p.speed.height, grid_attrs);
-    out += line(x, p.axis_y, x, p.axis_y + 5, "stroke=\"" + std::string(kInk) + "\"");
+    out += line(x, p.axis_y, x, p.axis_y + 5, "stroke=\"" + std::string(palette::kInk) + "\"");
     out += text(x, p.axis_y + 18, num(m / 1000), "font-size=\"12\" text-anchor=\"middle\"");
   }
   out += text(kLeft + drawing_width() / 2, p.axis_y + 38, "distance along the line (km)",
@@ -979,11 +964,11 @@ std::string value_ticks(const ValueAxis& a, double step, const std::string& capt
   std::string out;
   for (double v = a.lo; v <= a.hi + step / 1000; v += step) {
     out += line(kLeft, a.y(v), kWidth - kRight, a.y(v),
-                "stroke=\"" + std::string(v == 0 ? "#999999" : kGridLine) + "\"");
+                "stroke=\"" + std::string(v == 0 ? "#999999" : palette::kPlotGrid) + "\"");
     out += text(kLeft - 8, a.y(v) + 4, num(v), "font-size=\"12\" text-anchor=\"end\"");
   }
   out += rect(kLeft, a.top, kWidth - kRight, a.top + a.height,
-              "fill=\"none\" stroke=\"" + std::string(kInk) + "\"");
+              "fill=\"none\" stroke=\"" + std::string(palette::kInk) + "\"");
   out += "<text transform=\"translate(" + num(kLeft - 52) + " " + num(a.top + a.height / 2) +
          ") rotate(-90)\" font-size=\"13\" text-anchor=\"middle\">" + caption + "</text>\n";
   return out;
@@ -998,10 +983,10 @@ std::string profile_curves(const Profiles& p, const std::vector<TrackCell>& cell
   const std::string gpath = step_path(p.km, p.gradient, shown_cells, gradient);
   const std::string spath = step_path(p.km, p.speed, shown_cells, speed);
   return "<path class=\"gradient\" d=\"" + gpath + "V" + num(p.gradient.y(0)) + "H" +
-         num(p.km.x(0)) + "Z\" fill=\"" + kGradientColour +
+         num(p.km.x(0)) + "Z\" fill=\"" + palette::kGradient +
          "\" fill-opacity=\"0.15\" stroke=\"none\"/>\n" + "<path d=\"" + gpath +
-         "\" fill=\"none\" stroke=\"" + kGradientColour + "\" stroke-width=\"1.5\"/>\n" +
-         "<path class=\"speed\" d=\"" + spath + "\" fill=\"none\" stroke=\"" + kSpeedColour +
+         "\" fill=\"none\" stroke=\"" + palette::kGradient + "\" stroke-width=\"1.5\"/>\n" +
+         "<path class=\"speed\" d=\"" + spath + "\" fill=\"none\" stroke=\"" + palette::kSpeed +
          "\" stroke-width=\"1.8\"/>\n";
 }
 
@@ -1047,36 +1032,36 @@ std::string legend(double& y, bool with_plan) {
   using Swatch = std::string (*)(const LegendRow&);
   struct Item {
     Swatch swatch;
-    const char* label;
+    std::string label;
   };
   std::vector<Item> items = {
-      {[](const LegendRow& r) { return band_swatch(r, kStationColour, "0.3"); },
+      {[](const LegendRow& r) { return band_swatch(r, palette::kStation, "0.3"); },
        "station (extent)"},
-      {[](const LegendRow& r) { return band_swatch(r, kTunnelColour, "0.28"); }, "tunnel"},
-      {[](const LegendRow& r) { return band_swatch(r, kSlowOrderColour, "0.45"); }, "slow order"},
-      {[](const LegendRow& r) { return line_swatch(r, kGradientColour, "stroke-width=\"2\""); },
+      {[](const LegendRow& r) { return band_swatch(r, palette::kTunnel, "0.28"); }, "tunnel"},
+      {[](const LegendRow& r) { return band_swatch(r, palette::kSlowOrder, "0.45"); }, "slow order"},
+      {[](const LegendRow& r) { return line_swatch(r, palette::kGradient, "stroke-width=\"2\""); },
        "gradient"},
-      {[](const LegendRow& r) { return line_swatch(r, kSpeedColour, "stroke-width=\"2\""); },
+      {[](const LegendRow& r) { return line_swatch(r, palette::kSpeed, "stroke-width=\"2\""); },
        "speed limit"},
       {[](const LegendRow& r) {
-         return line_swatch(r, kInForceColour, "stroke-width=\"2\" stroke-dasharray=\"4 2\"");
+         return line_swatch(r, palette::kInForce, "stroke-width=\"2\" stroke-dasharray=\"4 2\"");
        },
        "limit in force under slow orders"},
-      {[](const LegendRow& r) { return tick_swatch(r, kSignalColour); }, "signal"},
-      {[](const LegendRow& r) { return tick_swatch(r, kSpeedColour); }, "speed board"},
-      {[](const LegendRow& r) { return tick_swatch(r, kBoardColour); },
+      {[](const LegendRow& r) { return tick_swatch(r, palette::kSignal); }, "signal"},
+      {[](const LegendRow& r) { return tick_swatch(r, palette::kSpeed); }, "speed board"},
+      {[](const LegendRow& r) { return tick_swatch(r, palette::kBoard); },
        "indication board, written code point"},
-      {[](const LegendRow& r) { return tick_swatch(r, kInsertedColour); },
-       "code point inserted by the compile (code 180)"},
+      {[](const LegendRow& r) { return tick_swatch(r, palette::kInserted); },
+       "code point inserted by the compile (code " + std::to_string(kInsertedCabCode) + ")"},
   };
   if (with_plan) {
     items.push_back({[](const LegendRow& r) {
                        return "<circle cx=\"" + num(r.x + 10) + "\" cy=\"" + num(r.y) +
-                              "\" r=\"2.5\" fill=\"" + kSignalColour + "\"/>";
+                              "\" r=\"2.5\" fill=\"" + palette::kSignal + "\"/>";
                      },
                      "signal (plan)"});
     items.push_back({[](const LegendRow& r) {
-                       return line_swatch(r, kTunnelColour,
+                       return line_swatch(r, palette::kTunnel,
                                           "stroke-width=\"6\" stroke-opacity=\"0.75\"");
                      },
                      "tunnel (plan)"});
@@ -1093,7 +1078,7 @@ std::string svg_document(const std::string& title, const std::string& body, doub
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(kWidth) + "\" height=\"" +
          num(height) + "\" viewBox=\"0 0 " + num(kWidth) + " " + num(height) +
-         "\" font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\" fill=\"" + kInk + "\">\n";
+         "\" font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\" fill=\"" + palette::kInk + "\">\n";
   svg += "<title>" + xml(title) + "</title>\n";
   svg += rect(0, 0, kWidth, height, "fill=\"white\"");
   svg += body;

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 #include <utility>
 
 #include "compiler/compile.h"
+#include "format/layouts.h"
 #include "model/errors.h"
 #include "tools/check.h"
 #include "tools/diagnostics.h"
 #include "tools/dump.h"
+#include "tools/format_facts.h"
 #include "tools/plot.h"
 #include "tools/view_assets.h"
 
@@ -153,41 +156,16 @@ std::vector<int64_t> deltas(const std::vector<int64_t>& values) {
   return out;
 }
 
-// A cell field for every cell, as runs.
-template <typename Field>
-void append_field(std::string& out, const char* name, const std::vector<TrackCell>& cells,
-                  Field field) {
-  std::vector<int64_t> values;
-  values.reserve(cells.size());
-  for (const TrackCell& c : cells) values.push_back(field(c));
-  out += json_string(name) + ":";
-  append_list(out, run_lengths(values));
-}
-
-// The grid, field by field with the names dump gives them.
+// The grid, field by field in file order with the names dump gives them, each as runs.
 void append_grid(std::string& out, const std::vector<TrackCell>& cells) {
   out += "\"grid\":{";
-  append_field(out, "kind", cells, [](const TrackCell& c) { return c.kind; });
-  out += ',';
-  append_field(out, "param1", cells, [](const TrackCell& c) { return c.param1; });
-  out += ',';
-  append_field(out, "param2", cells, [](const TrackCell& c) { return c.param2; });
-  out += ',';
-  append_field(out, "param3", cells, [](const TrackCell& c) { return c.param3; });
-  out += ',';
-  append_field(out, "param4", cells, [](const TrackCell& c) { return c.param4; });
-  out += ',';
-  append_field(out, "signal_time", cells, [](const TrackCell& c) { return c.signal_time; });
-  out += ',';
-  append_field(out, "approach_code", cells, [](const TrackCell& c) { return c.approach_code; });
-  out += ',';
-  append_field(out, "tunnel_type", cells, [](const TrackCell& c) { return c.tunnel_type; });
-  out += ',';
-  append_field(out, "speed_limit", cells, [](const TrackCell& c) { return c.speed_limit; });
-  out += ',';
-  append_field(out, "gradient_code", cells, [](const TrackCell& c) { return c.gradient_code; });
-  out += ',';
-  append_field(out, "adhesion", cells, [](const TrackCell& c) { return c.adhesion; });
+  std::vector<int64_t> values(cells.size());
+  for_each_field(kCellLayout, [&](const auto& f) {
+    for (size_t c = 0; c < cells.size(); ++c) values[c] = cells[c].*f.member;
+    if (out.back() != '{') out += ',';
+    out += json_string(f.name) + ":";
+    append_list(out, run_lengths(values));
+  });
   out += '}';
 }
 
@@ -209,8 +187,18 @@ void append_kind_names(std::string& out, const std::vector<TrackCell>& cells) {
   out += '}';
 }
 
-// The records that are not cleared, each as an array in dump's field order after its index and
-// role.
+// A record's field as JSON: a number, or a text as a string.
+template <class Member>
+std::string record_field_json(const Member& value) {
+  if constexpr (std::is_same_v<Member, std::string>) {
+    return json_string(value);
+  } else {
+    return std::to_string(value);
+  }
+}
+
+// The records that are not cleared, each as an array of its index, its role and its fields in
+// file order.
 void append_records(std::string& out, const std::array<ScenarioItem, kItemCount>& items) {
   out += "\"records\":[";
   bool first = true;
@@ -223,19 +211,7 @@ void append_records(std::string& out, const std::array<ScenarioItem, kItemCount>
     out += std::to_string(i);
     out += ',';
     out += json_string(record_role(items, i));
-    const int64_t numbers[] = {r.kind, r.value1, r.value2, r.value3, r.mark};
-    for (int64_t v : numbers) {
-      out += ',';
-      out += std::to_string(v);
-    }
-    out += ',';
-    out += json_string(r.text);
-    const int64_t rest[] = {r.num1,  r.num2,  r.num3,  r.num4,  r.num5,
-                            r.flag1, r.flag2, r.flag3, r.flag4, r.check_code};
-    for (int64_t v : rest) {
-      out += ',';
-      out += std::to_string(v);
-    }
+    for_each_field(kRecordLayout, [&](const auto& f) { out += ',' + record_field_json(r.*f.member); });
     out += ']';
   }
   out += "],\"stations\":";
@@ -332,6 +308,21 @@ std::string html_text(std::string_view text) {
     }
   }
   return out;
+}
+
+// JSON that can stand in a <script> element: only texts can hold a '<', and as \u003C it cannot
+// end the element.
+std::string script_safe(std::string_view json) {
+  std::string safe;
+  safe.reserve(json.size());
+  for (char c : json) {
+    if (c == '<') {
+      safe += "\\u003C";
+    } else {
+      safe += c;
+    }
+  }
+  return safe;
 }
 
 // Replaces the one place holder `mark` in `page` by `content`.
@@ -447,17 +438,7 @@ std::string view_json(const ViewData& data) {
   out += ",\n";
   append_sources(out, data.sources);
   out += "}";
-  // Only texts can hold a '<'; as \u003C it cannot end the <script> element the data stands in.
-  std::string safe;
-  safe.reserve(out.size());
-  for (char c : out) {
-    if (c == '<') {
-      safe += "\\u003C";
-    } else {
-      safe += c;
-    }
-  }
-  return safe;
+  return script_safe(out);
 }
 
 std::string view_html(const ViewData& data) {
@@ -465,6 +446,7 @@ std::string view_html(const ViewData& data) {
   std::string page(kViewTemplate);
   fill(page, "/*@SCRIPT@*/", kViewScript);
   fill(page, "@DATA@", view_json(data));
+  fill(page, "@FACTS@", script_safe(page_facts_json()));
   const std::string title = html_text(data.line_id + ", train " + data.train_number);
   fill(page, "@HEADING@", title);
   fill(page, "/*@STYLE@*/", kViewStyle);

@@ -7,26 +7,21 @@
 
   // --- Fixed tables ---------------------------------------------------------------------------
 
-  // The record fields and the cell fields, named and ordered as `compactor dump` lists them.
-  const RECORD_FIELDS = ["kind", "value1", "value2", "value3", "mark", "text", "num1", "num2",
-    "num3", "num4", "num5", "flag1", "flag2", "flag3", "flag4", "check_code"];
-  const CELL_FIELDS = ["param1", "param2", "param3", "param4", "signal_time", "approach_code",
-    "tunnel_type", "speed_limit", "gradient_code", "adhesion"];
+  // What the program knows of the format: the record and cell fields in file order (named as
+  // `compactor dump` lists them), the cell kinds, the code of the cab-code points the compile
+  // inserts, and the colours the picture of `compactor plot` uses as well.
+  const FACTS = JSON.parse(document.getElementById("format-facts").textContent);
+  const RECORD_FIELDS = FACTS.recordFields;
+  const CELL_FIELDS = FACTS.cellFields.filter((name) => name !== "kind");
+  const KIND = FACTS.cellKinds;
+  const INSERTED_CODE = FACTS.insertedCode;
+  const COLOURS = FACTS.colours;
 
-  const KIND = {
-    signal: 1, slowEnd: 2, slowStart: 3, warningBoard: 4, approach: 5, speedBoard: 6,
-    stopMark: 10, tunnelMarker: 11, codePoint: 12, codePointNoCode: 13, indicationBoard: 14,
-  };
-  const INSERTED_CODE = 180;
-
-  const COLOURS = {
-    ink: "#222222", muted: "#666666", grid: "#e4e4e4", track: "#3a3a3a", context: "#c8c8c8",
-    tunnel: "#7b6f63", station: "#2a9d8f", slowOrder: "#e76f51", signal: "#c1121f",
-    speedBoard: "#1d4e89", indicationBoard: "#6a4c93", written: "#6a4c93", inserted: "#f4a261",
-    noCode: "#888888", stopMark: "#2a9d8f", gradient: "#8d5524", speed: "#1d4e89",
-    inForce: "#d62828", adhesion: "#2b9348", error: "#b00020", warning: "#e09f00",
-    cursor: "#0077cc",
-  };
+  // A colour of the table, see-through: "rgba(r,g,b,alpha)".
+  function tint(colour, alpha) {
+    const channel = (k) => parseInt(colour.slice(1 + 2 * k, 3 + 2 * k), 16);
+    return "rgba(" + channel(0) + "," + channel(1) + "," + channel(2) + "," + alpha + ")";
+  }
 
   // What the plan shows up to which span of the window, in metres.
   const SHOW = { boards: 40000, boardTexts: 6000, details: 10000 };
@@ -362,9 +357,9 @@
       g.lineWidth = 1.2;
       g.stroke();
     }
-    for (const s of stations) band(g, t, level, s.from, s.to, "rgba(42,157,143,0.35)", 9);
-    for (const r of tunnels) band(g, t, level, r.from, r.to, "rgba(123,111,99,0.75)", 7);
-    for (const o of slowOrders) band(g, t, level, o.from, o.to, "rgba(231,111,81,0.6)", 11);
+    for (const s of stations) band(g, t, level, s.from, s.to, tint(COLOURS.station, 0.35), 9);
+    for (const r of tunnels) band(g, t, level, r.from, r.to, tint(COLOURS.tunnel, 0.75), 7);
+    for (const o of slowOrders) band(g, t, level, o.from, o.to, tint(COLOURS.slowOrder, 0.6), 11);
     tracePath(g, t, stretch(level, Math.max(view.a, 0), Math.min(view.b, gridEnd)));
     g.strokeStyle = COLOURS.track;
     g.lineWidth = 1.6;
@@ -804,9 +799,9 @@
   }
 
   function rowBackground(g, width, row) {
-    shadeSpans(g, width, row, tunnels, "rgba(123,111,99,0.18)");
-    shadeSpans(g, width, row, stations, "rgba(42,157,143,0.18)");
-    shadeSpans(g, width, row, slowOrders, "rgba(231,111,81,0.22)");
+    shadeSpans(g, width, row, tunnels, tint(COLOURS.tunnel, 0.18));
+    shadeSpans(g, width, row, stations, tint(COLOURS.station, 0.18));
+    shadeSpans(g, width, row, slowOrders, tint(COLOURS.slowOrder, 0.22));
   }
 
   function caption(g, row) {
@@ -850,7 +845,7 @@
   // Each speed board's speeds for the s side, as short ticks on the speed row.
   function drawBoardSpeeds(g, width, row, y) {
     if (view.b - view.a > SHOW.boards) return;
-    g.strokeStyle = "rgba(29,78,137,0.7)"; g.lineWidth = 1.5;
+    g.strokeStyle = tint(COLOURS.speed, 0.7); g.lineWidth = 1.5;
     for (const item of items) {
       if (item.category !== "speedBoard" || item.metre < view.a || item.metre > view.b) continue;
       const x = axisX(width, item.metre);
@@ -872,7 +867,7 @@
     signal: COLOURS.signal, speedBoard: COLOURS.speedBoard, indicationBoard: COLOURS.indicationBoard,
     written: COLOURS.written, inserted: COLOURS.inserted, noCode: COLOURS.noCode,
     warningBoard: COLOURS.slowOrder, slowStart: COLOURS.slowOrder, slowEnd: COLOURS.slowOrder,
-    approach: "#f7b29c", stopMark: COLOURS.stopMark, tunnelMarker: COLOURS.tunnel, other: "#000",
+    approach: COLOURS.approach, stopMark: COLOURS.stopMark, tunnelMarker: COLOURS.tunnel, other: "#000",
   };
 
   // A tick for each cell that is not free, coloured by its kind; where several share a pixel
@@ -1386,8 +1381,8 @@
     const symbolSwatch = (style) => (g) => symbol(g, style.shape, 11, 7, style.size, style.fill, style.stroke);
     const entries = [
       ["station", (g) => symbol(g, "circle", 11, 7, 5, "#fff", COLOURS.station)],
-      ["tunnel", bandSwatch("rgba(123,111,99,0.75)", 7)],
-      ["slow order", bandSwatch("rgba(231,111,81,0.6)", 9)],
+      ["tunnel", bandSwatch(tint(COLOURS.tunnel, 0.75), 7)],
+      ["slow order", bandSwatch(tint(COLOURS.slowOrder, 0.6), 9)],
       ["signal", symbolSwatch(STYLE.signal)],
       ["speed board", symbolSwatch(STYLE.speedBoard)],
       ["indication board", symbolSwatch(STYLE.indicationBoard)],
