@@ -29,9 +29,9 @@ std::string changed_texts(const RunOptions& opts) {
 
 bool holds_the_error(const Model& m, const Sources&, const SourceFile& f) {
   if (m.error_code == 0) return false;
-  if (m.error_log.empty()) return m.error_source.file.empty() || m.error_source.file == f.name;
   // Where the errors arose, not where the outcome points: a line-source error that stopped the
-  // train half at one of its records is in the line source alone.
+  // train half at one of its records is in the line source alone. Every error the compile
+  // records is in the log.
   for (const RecordedError& e : m.error_log) {
     if (e.source.file.empty() || e.source.file == f.name) return true;
   }

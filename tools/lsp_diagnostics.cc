@@ -21,13 +21,10 @@ struct SourceLines {
   std::optional<LineIndex> lines;
 };
 
-// The range of a diagnostic's field: from its byte offset over end_column - column bytes.
+// The range of a diagnostic's field: from its byte offset over end_column - column bytes. A
+// diagnostic on a line has the offset of its SourcePos (diagnostics.cc).
 Range range_of(const Diagnostic& d, const SourceLines& source, PositionEncoding encoding) {
   if (d.line <= 0 || !source.lines) return Range{};
-  if (d.offset < 0) {
-    Position p{d.line - 1, std::max(0, d.column - 1)};
-    return Range{p, p};
-  }
   int64_t end = d.offset + std::max(0, d.end_column - d.column);
   return Range{source.lines->position_of(d.offset, encoding),
                source.lines->position_of(end, encoding)};
