@@ -29,8 +29,8 @@ std::string grammar_keyword_lines() {
 }
 
 constexpr GeneratedPart kGeneratedParts[] = {
-    {"editors/vscode/syntaxes/compactor-scenario.tmLanguage.json", "\"keyword\": {",
-     "\"captures\"", grammar_keyword_lines},
+    {"editors/vscode/syntaxes/compactor-scenario.tmLanguage.json", "\"keyword\": {", "\"captures\"",
+     grammar_keyword_lines},
     {"fuzz/keywords.dict", "# generated from the table of record kinds",
      "# end of the generated part", keyword_dictionary_lines},
 };

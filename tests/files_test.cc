@@ -203,7 +203,8 @@ TEST_F(ReplaceFile, TemporaryNamesCarryTheProcess) {
       {"a.sim.tmp-12a-abc123", false}, {"a.sim.tmp-abc123", false},
       {"b.sim.tmp-123-abc123", false}, {"a.sim", false},
       {"a.sim.tmp-4194304-abc123", true},  // Linux's largest process id
-      {"a.sim.tmp-123456789012345678-abc123", true}, {"a.sim.tmp-1234567890123456789-abc123", false},
+      {"a.sim.tmp-123456789012345678-abc123", true},
+      {"a.sim.tmp-1234567890123456789-abc123", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(is_temporary_of(c.entry, "a.sim", pid), c.temporary) << c.entry;

@@ -132,8 +132,7 @@ TEST(LspText, FileUrisAndPaths) {
             "/work/my line/QUELDRANO 2_linea.txt");
   EXPECT_EQ(lsp::path_of_uri("file:///c%3A/lines/x.txt"), "c:/lines/x.txt");
   EXPECT_EQ(lsp::path_of_uri("untitled:Untitled-1"), std::nullopt);
-  EXPECT_EQ(lsp::uri_of_path("/work/QUELDRANO 2_555-.txt"),
-            "file:///work/QUELDRANO%202_555-.txt");
+  EXPECT_EQ(lsp::uri_of_path("/work/QUELDRANO 2_555-.txt"), "file:///work/QUELDRANO%202_555-.txt");
   for (const char* path : {"/work/my line/QUELDRANO 2_555-.txt", "/a/è%#?.txt"}) {
     EXPECT_EQ(lsp::path_of_uri(lsp::uri_of_path(path)), path);
   }
@@ -297,8 +296,8 @@ TEST(LspServer, PositionEncodingFollowsWhatTheClientOffers) {
   };
   for (const Case& k : cases) {
     Client c;
-    json init = c.request(
-        "initialize", {{"capabilities", {{"general", {{"positionEncodings", k.offered}}}}}});
+    json init = c.request("initialize",
+                          {{"capabilities", {{"general", {{"positionEncodings", k.offered}}}}}});
     EXPECT_EQ(init["result"]["capabilities"]["positionEncoding"], k.chosen) << k.offered.dump();
   }
 }

@@ -603,8 +603,9 @@ std::string plan_frame(const PlanLayout& p) {
 
 // The track, the tunnels over it and the signals on it.
 std::string plan_track(const Plan& plan, const PlanLayout& p, const Scene& scene) {
-  std::string out = polyline(plan, p.view, p.metres,
-                             "stroke=\"" + std::string(palette::kTrack) + "\" stroke-width=\"1.6\"");
+  std::string out =
+      polyline(plan, p.view, p.metres,
+               "stroke=\"" + std::string(palette::kTrack) + "\" stroke-width=\"1.6\"");
   for (const CellRun& t : scene.tunnels) {
     int64_t from = t.first * 50LL;
     int64_t to = std::min<int64_t>((t.last + 1) * 50LL, p.last);
@@ -872,9 +873,9 @@ LaneMark lane_mark(const TrackCell& c) {
     case kIndicationBoard:
       return {1, "indication-board", palette::kBoard};
     case kCodePoint:
-      // Without the sources the code tells: the cab-code pass inserts code 180.
+      // Without the sources the code tells: the cab-code pass inserts kInsertedCabCode.
       return c.param1 == kInsertedCabCode ? LaneMark{2, "code-point inserted", palette::kInserted}
-                                       : LaneMark{2, "code-point written", palette::kBoard};
+                                          : LaneMark{2, "code-point written", palette::kBoard};
     case kCodePointNoCode:
       return {2, "code-point no-code", palette::kNoCode};
     default:
@@ -1038,7 +1039,8 @@ std::string legend(double& y, bool with_plan) {
       {[](const LegendRow& r) { return band_swatch(r, palette::kStation, "0.3"); },
        "station (extent)"},
       {[](const LegendRow& r) { return band_swatch(r, palette::kTunnel, "0.28"); }, "tunnel"},
-      {[](const LegendRow& r) { return band_swatch(r, palette::kSlowOrder, "0.45"); }, "slow order"},
+      {[](const LegendRow& r) { return band_swatch(r, palette::kSlowOrder, "0.45"); },
+       "slow order"},
       {[](const LegendRow& r) { return line_swatch(r, palette::kGradient, "stroke-width=\"2\""); },
        "gradient"},
       {[](const LegendRow& r) { return line_swatch(r, palette::kSpeed, "stroke-width=\"2\""); },
@@ -1078,7 +1080,8 @@ std::string svg_document(const std::string& title, const std::string& body, doub
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(kWidth) + "\" height=\"" +
          num(height) + "\" viewBox=\"0 0 " + num(kWidth) + " " + num(height) +
-         "\" font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\" fill=\"" + palette::kInk + "\">\n";
+         "\" font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\" fill=\"" + palette::kInk +
+         "\">\n";
   svg += "<title>" + xml(title) + "</title>\n";
   svg += rect(0, 0, kWidth, height, "fill=\"white\"");
   svg += body;

@@ -211,7 +211,8 @@ void append_records(std::string& out, const std::array<ScenarioItem, kItemCount>
     out += std::to_string(i);
     out += ',';
     out += json_string(record_role(items, i));
-    for_each_field(kRecordLayout, [&](const auto& f) { out += ',' + record_field_json(r.*f.member); });
+    for_each_field(kRecordLayout,
+                   [&](const auto& f) { out += ',' + record_field_json(r.*f.member); });
     out += ']';
   }
   out += "],\"stations\":";
