@@ -20,6 +20,14 @@ std::string changed_texts(const RunOptions& opts) {
     FileResult r;
     std::optional<std::string> bytes = read_file(path, r);
     if (bytes && *bytes == text_from_table(text.table())) continue;
+    if (!bytes && r.short_of_resources) {
+      // Not a text that differs: the run itself is short of files or memory, and --force would
+      // not help it.
+      refusals += format_note(path + " cannot be read now (" + r.reason +
+                              "): the system is short of open files or memory; run again when "
+                              "it is not");
+      continue;
+    }
     std::string why = bytes ? "exists and differs from the scenario's text"
                             : "exists and cannot be read (" + r.reason + ")";
     refusals += format_note(path + " " + why + "; --force overwrites it");

@@ -331,6 +331,43 @@ TEST(LspServer, AnswersMalformedMessagesWithErrorsAndGoesOn) {
   EXPECT_EQ(c.server().framing_error("x").size(), 1u);
 }
 
+// A message nested too deep or holding too many values is refused before it is parsed, with an
+// error the editor can read; the server goes on. Its bytes are looked at outside strings only.
+TEST(LspServer, RefusesAMessageTooDeepOrTooLargeBeforeParsingIt) {
+  Client c;
+  c.initialize();
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  std::string many = "[0";
+  for (size_t i = 0; i < lsp::kMaxValues; ++i) many += ",0";
+  many += "]";
+  const std::string nested_in_string =
+      R"({"jsonrpc":"2.0","method":"x","params":{"s":")" + std::string(1000, '[') + R"("}})";
+  struct Case {
+    const char* what;
+    std::string body;
+    const char* refused;  // the reason, or nullptr when the message is handled
+  };
+  const Case cases[] = {
+      {"100,000 levels", deep, "the message nests deeper than 64 levels"},
+      {"65 levels", std::string(65, '{'), "the message nests deeper than 64 levels"},
+      {"too many values", many, "the message holds more than 1048576 values"},
+      {"brackets in a string", nested_in_string, nullptr},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    std::vector<json> out = c.send_body(k.body);
+    if (k.refused == nullptr) {
+      EXPECT_TRUE(out.empty());
+      continue;
+    }
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0]["error"]["code"], -32600);
+    EXPECT_EQ(out[0]["error"]["message"], k.refused);
+    EXPECT_TRUE(out[0]["id"].is_null());
+  }
+  EXPECT_EQ(c.request("shutdown", nullptr)["result"], nullptr);
+}
+
 // --- Diagnostics -------------------------------------------------------------------------------
 
 // The diagnostics check gives for these sources, as (file, LSP line, start, end, code, message).
@@ -647,6 +684,16 @@ TEST(LspCodeActions, FixAMisspeltKeywordAndLoneCrLineEnds) {
   ASSERT_EQ(actions.size(), 1u);
   EXPECT_EQ(actions[0]["title"], "Change \"montagan\" to \"montagna\"");
   EXPECT_EQ(actions[0]["diagnostics"], json::array({warning}));
+  // What the editor added to the diagnostic is not sent back: only the members this server sets.
+  json with_data = warning;
+  with_data["data"] = json::parse(std::string(40, '[') + std::string(40, ']'));
+  with_data["tags"] = {1};
+  json echoed = c.request("textDocument/codeAction",
+                          {{"textDocument", {{"uri", kLineUri}}},
+                           {"range", warning["range"]},
+                           {"context", {{"diagnostics", {with_data}}}}})["result"];
+  ASSERT_EQ(echoed.size(), 1u);
+  EXPECT_EQ(echoed[0]["diagnostics"], json::array({warning}));
   const json& edit = actions[0]["edit"]["changes"][kLineUri][0];
   EXPECT_EQ(edit["newText"], "montagna");
   EXPECT_EQ(edit["range"], warning["range"]);

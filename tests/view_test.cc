@@ -169,13 +169,14 @@ TEST(ViewTest, PlanLevelsOfSmallPlans) {
   ASSERT_EQ(levels.size(), 2u);
   EXPECT_EQ(levels[0].metres, (std::vector<int64_t>{0, 999}));
   // A right-angle corner at metre 500, 354 m from the line between the ends: kept by a fine
-  // level and dropped by a coarser one.
+  // level and dropped by one coarse enough that a stroke from the start reaches the end (the
+  // thinning looks ahead from each kept point, so it keeps the corner at 400 m).
   Plan corner = straight(1000);
   for (int m = 501; m < 1000; ++m) {
     corner.x[static_cast<size_t>(m)] = TaggedValue::Double(m - 500);
     corner.y[static_cast<size_t>(m)] = TaggedValue::Double(500);
   }
-  levels = plan_levels(corner, {0.5, 400});
+  levels = plan_levels(corner, {0.5, 600});
   EXPECT_EQ(levels[0].metres, (std::vector<int64_t>{0, 500, 999}));
   EXPECT_EQ(levels[1].metres, (std::vector<int64_t>{0, 999}));
   // Empty metres are left out; fewer than two points give no level.

@@ -7,6 +7,7 @@
 
 #include "tools/lsp_diagnostics.h"
 #include "tools/lsp_features.h"
+#include "tools/lsp_framing.h"
 #include "tools/lsp_outline.h"
 #include "tools/lsp_text.h"
 
@@ -500,8 +501,10 @@ Server::~Server() = default;
 
 std::vector<std::string> Server::receive(std::string_view body) {
   std::vector<json> out;
-  json message = json::parse(body, nullptr, false);
-  if (message.is_discarded()) {
+  json message;
+  if (std::string problem = body_shape_problem(body); !problem.empty()) {
+    out.push_back(error_response(nullptr, kInvalidRequest, problem));
+  } else if (message = json::parse(body, nullptr, false); message.is_discarded()) {
     out.push_back(error_response(nullptr, kParseError, "the message is not JSON"));
   } else {
     handle(*state_, message, out);

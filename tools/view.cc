@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 #include "compiler/compile.h"
@@ -71,11 +72,20 @@ std::vector<int> code_point_cells(const std::vector<TrackCell>& cells) {
 
 // --- Thinning the plan ------------------------------------------------------------------------
 
+// A plan coordinate further than this from the origin is not drawn: no line reaches it (a plan
+// of 1,000,000 metres in the tightest curves stays within 1e8 m), and its millimetres would not
+// fit the page's whole numbers.
+constexpr double kMaxDrawnMetres = 1e9;
+
 struct PlanPoints {
   std::vector<int64_t> metres;
   std::vector<double> x;
   std::vector<double> y;
 };
+
+bool drawable(double v) {
+  return std::isfinite(v) && std::fabs(v) <= kMaxDrawnMetres;
+}
 
 PlanPoints plan_points(const Plan& plan) {
   PlanPoints p;
@@ -83,7 +93,7 @@ PlanPoints plan_points(const Plan& plan) {
   for (size_t m = 0; m < count; ++m) {
     if (plan.x[m].tag == TaggedValue::kEmpty || plan.y[m].tag == TaggedValue::kEmpty) continue;
     const double x = plan.x[m].number(), y = plan.y[m].number();
-    if (!std::isfinite(x) || !std::isfinite(y)) continue;
+    if (!drawable(x) || !drawable(y)) continue;
     p.metres.push_back(static_cast<int64_t>(m));
     p.x.push_back(x);
     p.y.push_back(y);
@@ -91,43 +101,75 @@ PlanPoints plan_points(const Plan& plan) {
   return p;
 }
 
-// Distance from point k to the segment between points a and b.
-double segment_distance(const PlanPoints& p, size_t k, size_t a, size_t b) {
-  const double dx = p.x[b] - p.x[a], dy = p.y[b] - p.y[a];
-  const double len2 = dx * dx + dy * dy;
-  double t = len2 > 0 ? ((p.x[k] - p.x[a]) * dx + (p.y[k] - p.y[a]) * dy) / len2 : 0;
-  t = std::clamp(t, 0.0, 1.0);
-  return std::hypot(p.x[k] - (p.x[a] + t * dx), p.y[k] - (p.y[a] + t * dy));
+// The points one straight stroke from `anchor` may pass over: each lies within `reach` of the
+// ray towards the stroke's end (the end's direction is inside every such point's wedge of
+// directions), and no further along it than the end plus `reach`.
+struct Stroke {
+  double x = 0, y = 0, reach = 0;
+  bool aimed = false;  // a point further than `reach` from the anchor bounds the directions
+  double base = 0;     // the direction the bounds are measured from, in radians
+  double low = 0, high = 0;
+  double furthest = 0;
+};
+
+Stroke stroke_from(const PlanPoints& p, size_t anchor, double reach) {
+  Stroke s;
+  s.x = p.x[anchor];
+  s.y = p.y[anchor];
+  s.reach = reach;
+  return s;
+}
+
+// The direction from the anchor to point k, as an angle from the stroke's base in (-pi, pi].
+double turn_from_base(const Stroke& s, const PlanPoints& p, size_t k) {
+  double a = std::atan2(p.y[k] - s.y, p.x[k] - s.x) - s.base;
+  if (a > std::numbers::pi) a -= 2 * std::numbers::pi;
+  if (a <= -std::numbers::pi) a += 2 * std::numbers::pi;
+  return a;
+}
+
+bool stroke_may_end_at(const Stroke& s, const PlanPoints& p, size_t k) {
+  const double d = std::hypot(p.x[k] - s.x, p.y[k] - s.y);
+  if (d < s.furthest - s.reach) return false;
+  if (!s.aimed) return true;
+  const double a = turn_from_base(s, p, k);
+  return a >= s.low && a <= s.high;
+}
+
+void pass_over(Stroke& s, const PlanPoints& p, size_t k) {
+  const double d = std::hypot(p.x[k] - s.x, p.y[k] - s.y);
+  s.furthest = std::max(s.furthest, d);
+  if (d <= s.reach) return;
+  const double half = std::asin(s.reach / d);
+  if (!s.aimed) {
+    s.aimed = true;
+    s.base = std::atan2(p.y[k] - s.y, p.x[k] - s.x);
+    s.low = -half;
+    s.high = half;
+    return;
+  }
+  const double a = turn_from_base(s, p, k);
+  s.low = std::max(s.low, a - half);
+  s.high = std::min(s.high, a + half);
 }
 
 // The points of `in` (indexes into p, ascending) that a polyline within `tolerance` of all of them
-// needs: the ends, and recursively the point furthest from the segment between two kept ones.
+// needs, in one pass: the ends, and the last point each straight stroke can reach. A point passed
+// over lies within tolerance / sqrt 2 of the stroke's ray and at most as far beyond its end, so
+// within `tolerance` of the stroke.
 std::vector<size_t> thin(const PlanPoints& p, const std::vector<size_t>& in, double tolerance) {
   if (in.size() < 3) return in;
-  std::vector<char> keep(in.size(), 0);
-  keep.front() = keep.back() = 1;
-  std::vector<std::pair<size_t, size_t>> stack = {{0, in.size() - 1}};
-  while (!stack.empty()) {
-    auto [lo, hi] = stack.back();
-    stack.pop_back();
-    double worst = -1;
-    size_t at = lo;
-    for (size_t k = lo + 1; k < hi; ++k) {
-      const double d = segment_distance(p, in[k], in[lo], in[hi]);
-      if (d > worst) {
-        worst = d;
-        at = k;
-      }
+  const double reach = tolerance * std::sqrt(0.5);
+  std::vector<size_t> out = {in.front()};
+  Stroke stroke = stroke_from(p, in.front(), reach);
+  for (size_t k = 1; k < in.size(); ++k) {
+    if (!stroke_may_end_at(stroke, p, in[k])) {
+      out.push_back(in[k - 1]);
+      stroke = stroke_from(p, in[k - 1], reach);
     }
-    if (at == lo || worst <= tolerance) continue;
-    keep[at] = 1;
-    stack.push_back({lo, at});
-    stack.push_back({at, hi});
+    pass_over(stroke, p, in[k]);
   }
-  std::vector<size_t> out;
-  for (size_t k = 0; k < in.size(); ++k) {
-    if (keep[k]) out.push_back(in[k]);
-  }
+  if (out.back() != in.back()) out.push_back(in.back());
   return out;
 }
 
