@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <utility>
 
 #include "compiler/compile.h"
@@ -101,14 +100,25 @@ PlanPoints plan_points(const Plan& plan) {
   return p;
 }
 
-// The points one straight stroke from `anchor` may pass over: each lies within `reach` of the
+// A direction, as a unit vector.
+struct Direction {
+  double x = 1, y = 0;
+};
+
+// Whether `b` lies counterclockwise of `a`, by less than a half turn.
+bool counterclockwise(const Direction& a, const Direction& b) {
+  return a.x * b.y - a.y * b.x >= 0;
+}
+
+// The points one straight stroke from its anchor may pass over: each lies within `reach` of the
 // ray towards the stroke's end (the end's direction is inside every such point's wedge of
-// directions), and no further along it than the end plus `reach`.
+// directions, from `low` counterclockwise to `high`), and no further along it than the end plus
+// `reach`. A wedge is less than a half turn wide, so their common part is one too.
 struct Stroke {
   double x = 0, y = 0, reach = 0;
   bool aimed = false;  // a point further than `reach` from the anchor bounds the directions
-  double base = 0;     // the direction the bounds are measured from, in radians
-  double low = 0, high = 0;
+  bool closed = false;  // the wedges have nothing in common: the stroke ends
+  Direction low, high;
   double furthest = 0;
 };
 
@@ -120,37 +130,43 @@ Stroke stroke_from(const PlanPoints& p, size_t anchor, double reach) {
   return s;
 }
 
-// The direction from the anchor to point k, as an angle from the stroke's base in (-pi, pi].
-double turn_from_base(const Stroke& s, const PlanPoints& p, size_t k) {
-  double a = std::atan2(p.y[k] - s.y, p.x[k] - s.x) - s.base;
-  if (a > std::numbers::pi) a -= 2 * std::numbers::pi;
-  if (a <= -std::numbers::pi) a += 2 * std::numbers::pi;
-  return a;
+// A point as the stroke's anchor sees it: how far, and in which direction.
+struct Sight {
+  double distance = 0;
+  Direction direction;
+};
+
+Sight sight(const Stroke& s, const PlanPoints& p, size_t k) {
+  const double dx = p.x[k] - s.x, dy = p.y[k] - s.y;
+  const double d = std::sqrt(dx * dx + dy * dy);
+  return d > 0 ? Sight{d, {dx / d, dy / d}} : Sight{};
 }
 
-bool stroke_may_end_at(const Stroke& s, const PlanPoints& p, size_t k) {
-  const double d = std::hypot(p.x[k] - s.x, p.y[k] - s.y);
-  if (d < s.furthest - s.reach) return false;
+bool stroke_may_end_at(const Stroke& s, const Sight& v) {
+  if (v.distance < s.furthest - s.reach) return false;
   if (!s.aimed) return true;
-  const double a = turn_from_base(s, p, k);
-  return a >= s.low && a <= s.high;
+  return !s.closed && counterclockwise(s.low, v.direction) &&
+         counterclockwise(v.direction, s.high);
 }
 
-void pass_over(Stroke& s, const PlanPoints& p, size_t k) {
-  const double d = std::hypot(p.x[k] - s.x, p.y[k] - s.y);
-  s.furthest = std::max(s.furthest, d);
-  if (d <= s.reach) return;
-  const double half = std::asin(s.reach / d);
+void pass_over(Stroke& s, const Sight& v) {
+  s.furthest = std::max(s.furthest, v.distance);
+  if (v.distance <= s.reach) return;
+  // The wedge of the directions whose ray passes within `reach` of the point: its own direction
+  // turned both ways by the angle whose sine is reach / distance.
+  const double sine = s.reach / v.distance, cosine = std::sqrt(1 - sine * sine);
+  const Direction u = v.direction;
+  const Direction low{u.x * cosine + u.y * sine, u.y * cosine - u.x * sine};
+  const Direction high{u.x * cosine - u.y * sine, u.y * cosine + u.x * sine};
   if (!s.aimed) {
     s.aimed = true;
-    s.base = std::atan2(p.y[k] - s.y, p.x[k] - s.x);
-    s.low = -half;
-    s.high = half;
+    s.low = low;
+    s.high = high;
     return;
   }
-  const double a = turn_from_base(s, p, k);
-  s.low = std::max(s.low, a - half);
-  s.high = std::min(s.high, a + half);
+  if (counterclockwise(s.low, low)) s.low = low;
+  if (counterclockwise(high, s.high)) s.high = high;
+  s.closed = s.closed || !counterclockwise(s.low, s.high);
 }
 
 // The points of `in` (indexes into p, ascending) that a polyline within `tolerance` of all of them
@@ -163,11 +179,13 @@ std::vector<size_t> thin(const PlanPoints& p, const std::vector<size_t>& in, dou
   std::vector<size_t> out = {in.front()};
   Stroke stroke = stroke_from(p, in.front(), reach);
   for (size_t k = 1; k < in.size(); ++k) {
-    if (!stroke_may_end_at(stroke, p, in[k])) {
+    Sight v = sight(stroke, p, in[k]);
+    if (!stroke_may_end_at(stroke, v)) {
       out.push_back(in[k - 1]);
       stroke = stroke_from(p, in[k - 1], reach);
+      v = sight(stroke, p, in[k]);
     }
-    pass_over(stroke, p, in[k]);
+    pass_over(stroke, v);
   }
   if (out.back() != in.back()) out.push_back(in.back());
   return out;
@@ -296,7 +314,8 @@ void append_plan(std::string& out, const std::optional<Plan>& plan) {
     out += "null";
     return;
   }
-  const std::vector<PlanLevel> levels = plan_levels(*plan, {0.005, 0.05, 0.5, 5, 50});
+  const std::vector<PlanLevel> levels =
+      plan_levels(*plan, {0.005, 0.05, 0.5, 5, 50}, kMaxPagePlanPoints);
   out += "{\"points\":" + std::to_string(plan->x.size()) + ",\"levels\":[";
   for (size_t l = 0; l < levels.size(); ++l) {
     std::vector<int64_t> xs, ys;
@@ -440,19 +459,28 @@ std::optional<int64_t> record_position(std::string_view source, int64_t offset, 
   return value;
 }
 
-std::vector<PlanLevel> plan_levels(const Plan& plan, const std::vector<double>& tolerances) {
+std::vector<PlanLevel> plan_levels(const Plan& plan, const std::vector<double>& tolerances,
+                                   size_t max_points) {
   const PlanPoints points = plan_points(plan);
   if (points.metres.size() < 2) return {};
   std::vector<size_t> kept(points.metres.size());
   for (size_t k = 0; k < kept.size(); ++k) kept[k] = k;
   std::vector<PlanLevel> levels;
-  for (double tolerance : tolerances) {
+  size_t total = 0;
+  // Each coarser level added keeps fewer points; a tolerance beyond every distance between drawn
+  // points keeps the two ends, so the loop ends.
+  for (size_t l = 0; l < tolerances.size() || (kept.size() > max_points && l < kMaxLevels); ++l) {
+    const double tolerance = l < tolerances.size() ? tolerances[l] : levels.back().tolerance * 10;
     kept = thin(points, kept, tolerance);
     PlanLevel level;
     level.tolerance = tolerance;
     for (size_t k : kept) level.metres.push_back(points.metres[k]);
+    total += kept.size();
     levels.push_back(std::move(level));
   }
+  size_t dropped = 0;
+  while (total > max_points && levels.size() - dropped > 1) total -= levels[dropped++].metres.size();
+  levels.erase(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(dropped));
   return levels;
 }
 
