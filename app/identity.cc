@@ -184,8 +184,12 @@ std::vector<std::string> file_names_of(const Identity& identity) {
 // would overwrite, with whose file it is; "" when there is none.
 std::string owner_of(const std::string& output, const Identity& own,
                      const std::vector<std::string>& names) {
+  const std::string own_stem = own.line_id + "_" + own.train_number;
   for (const Identity& other : source_identities(names)) {
-    if (other == own || !identity_problem(other.line_id).empty() ||
+    // The same train source paired with another line gives the same names: that is the choice
+    // between the two lines, which --line-id makes, not another scenario's file.
+    if (other.line_id + "_" + other.train_number == own_stem ||
+        !identity_problem(other.line_id).empty() ||
         !identity_problem(other.train_number).empty()) {
       continue;
     }
