@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli.h"
 #include "app/identity.h"
 #include "tests/test_support.h"
 #include <fcntl.h>
@@ -288,6 +289,23 @@ TEST(CommandLine, ColourOnATerminalUnlessNoColor) {
   Result to_file = run_compactor(always);
   unsetenv("NO_COLOR");
   EXPECT_NE(to_file.err.find(red), std::string::npos) << to_file.err;
+}
+
+// The system reads a path up to its first NUL: an argument holding one is refused, never cut
+// short to another path.
+TEST(CommandLine, AnArgumentHoldingANulIsAUsageError) {
+  ScratchDir dir;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"compile", dir.str() + std::string("\0/x", 3)},
+        std::vector<std::string>{"plot", dir.str(), "-o", std::string("a.svg\0b", 7)},
+        std::vector<std::string>{"dump", std::string("x.sim\0", 6)}}) {
+    testing::internal::CaptureStderr();
+    const int status = run_command_line(args);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(err, "compactor: an argument holds a NUL byte\ncompactor: try 'compactor --help'\n");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 // --- The identity found in the directory ------------------------------------------------------

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <map>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -128,6 +131,14 @@ TEST(LspText, FileUrisAndPaths) {
   for (const char* path : {"/work/my line/QUELDRANO 2_555-.txt", "/a/è%#?.txt"}) {
     EXPECT_EQ(lsp::path_of_uri(lsp::uri_of_path(path)), path);
   }
+}
+
+// A NUL would end the path where the system reads it: "/etc/passwd%00_linea.txt" would be taken for
+// a line source and open /etc/passwd. Such a URI names no file.
+TEST(LspText, AUriWhosePathHoldsANulNamesNoFile) {
+  EXPECT_EQ(lsp::path_of_uri("file:///etc/passwd%00_linea.txt"), std::nullopt);
+  EXPECT_EQ(lsp::path_of_uri(std::string("file:///etc/passwd\0_linea.txt", 30)), std::nullopt);
+  EXPECT_EQ(lsp::path_of_uri("file:///etc/x%01_linea.txt"), "/etc/x\x01_linea.txt");
 }
 
 // --- A client of the server ----------------------------------------------------------------------
@@ -774,6 +785,36 @@ TEST(LspCommand, ServesStandardInputAndExitsWithTheStatusAsked) {
     }
   }
   EXPECT_EQ(test::run_compactor({"lsp", "extra"}).exit_status, 2);
+}
+
+// A line source that is there but cannot be read is named by what it is, not "does not exist".
+TEST(LspCommand, ALineSourceThatIsAFifoIsNamedAsOne) {
+  test::ScratchDir dir;
+  ASSERT_EQ(mkfifo(dir.file(test::kLineSource).c_str(), 0600), 0);
+  auto message = [](const json& m) { return lsp::frame_message(m.dump()); };
+  const std::string input =
+      message({{"jsonrpc", "2.0"},
+               {"id", 1},
+               {"method", "initialize"},
+               {"params", {{"capabilities", json::object()}}}}) +
+      message({{"jsonrpc", "2.0"}, {"method", "initialized"}, {"params", json::object()}}) +
+      message({{"jsonrpc", "2.0"},
+               {"method", "textDocument/didOpen"},
+               {"params",
+                {{"textDocument",
+                  {{"uri", lsp::uri_of_path(dir.file(test::kTrainSource))},
+                   {"languageId", "compactor"},
+                   {"version", 1},
+                   {"text", SourceText::default_train().text()}}}}}});
+  // The input ends without exit: the server compiles what it has been sent, then ends with 1.
+  test::write_bytes(dir.path() / "in", input);
+  test::Result r = test::run_program("/bin/sh", {"-c", std::string("exec '") + COMPACTOR_BINARY +
+                                                           "' lsp < '" + dir.file("in") + "'"});
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_NE(r.out.find("the line source file cannot be read: Is a FIFO, not a regular file"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("does not exist"), std::string::npos) << r.out;
 }
 #endif
 
