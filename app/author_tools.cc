@@ -182,13 +182,14 @@ std::string page_target_problem(const PlotOptions& opts, const std::string& path
     return "cannot write " + path + ": it is not a regular file; give another -o";
   }
   const Model names = names_of(opts.identity);
-  const fs::path target = fs::weakly_canonical(path, ec);
   std::vector<std::string> own = {line_output_name(names), record_output_name(names),
                                   grid_output_name(names)};
   for (const ScenarioText& text : kScenarioTexts) own.push_back(text.name(names));
   for (const std::string& name : own) {
+    // The same file by device and file number: a second name for it (a hard link, the same
+    // directory mounted elsewhere) is caught too, where comparing paths would not catch it.
     std::error_code other;
-    if (!ec && fs::weakly_canonical(join_path(opts.dir, name), other) == target && !other) {
+    if (fs::equivalent(path, join_path(opts.dir, name), other) && !other) {
       return "cannot write " + path + ": it is one of the scenario's own files; give another -o";
     }
   }

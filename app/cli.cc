@@ -165,6 +165,11 @@ int choose_identity(const Invocation& inv, IdentityFiles kind, Identity& identit
   if (std::string p = identities_problem(identity.line_id, identity.train_number); !p.empty()) {
     return usage_error(p);
   }
+  if (kind == IdentityFiles::kSources) {
+    if (std::string p = output_name_taken(inv.operand, identity); !p.empty()) {
+      return usage_error(p);
+    }
+  }
   return -1;
 }
 
@@ -424,6 +429,10 @@ void take_word(Reading& r, const std::string& word) {
 // Options anywhere, "--" ending them.
 Reading read_arguments(const std::vector<std::string>& args) {
   Reading r;
+  // The system reads a path only up to a NUL: an argument holding one is refused, not cut short.
+  for (const std::string& a : args) {
+    if (a.find('\0') != std::string::npos) note_problem(r, "an argument holds a NUL byte");
+  }
   bool options_ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];

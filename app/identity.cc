@@ -15,6 +15,7 @@ namespace {
 constexpr std::string_view kLineSourceEnd = "_linea.txt";
 constexpr std::string_view kTrainSourceEnd = "-.txt";
 constexpr std::string_view kRecordOutputEnd = ".sim";
+constexpr std::string_view kLineOutputEnd = "_linea.dat";
 // At most this many identities are listed in the usage problem; a count gives the rest.
 constexpr size_t kListed = 10;
 
@@ -28,57 +29,69 @@ bool starts_with(std::string_view s, std::string_view head) {
 
 bool acceptable(const Identity& id, const std::optional<std::string>& line_id,
                 const std::optional<std::string>& train_number) {
-  return identity_problem(id.line_id).empty() && identity_problem(id.train_number).empty() &&
+  return identities_problem(id.line_id, id.train_number).empty() &&
          (!line_id || *line_id == id.line_id) &&
          (!train_number || *train_number == id.train_number);
 }
 
-// Each train source "L_N-.txt" whose line source "L_linea.txt" is among the names.
-std::vector<Identity> source_identities(const std::vector<std::string>& names) {
+// The line ids that the names ending in one of `line_ends` ("L_linea.txt", "L_linea.dat") show.
+std::set<std::string> line_ids_in(const std::vector<std::string>& names,
+                                  std::initializer_list<std::string_view> line_ends) {
   std::set<std::string> line_ids;
   for (const std::string& n : names) {
-    if (ends_with(n, kLineSourceEnd))
-      line_ids.insert(n.substr(0, n.size() - kLineSourceEnd.size()));
+    for (std::string_view end : line_ends) {
+      if (ends_with(n, end)) line_ids.insert(n.substr(0, n.size() - end.size()));
+    }
   }
+  return line_ids;
+}
+
+// Each scenario a name "L_N" + `scenario_end` shows, paired with a line id L of `line_ids`, as
+// compile pairs a train source with its line source. A record output that no line id pairs is
+// split where the line id or train number given says, else at its last "_".
+std::vector<Identity> paired_identities(const std::vector<std::string>& names,
+                                        std::string_view scenario_end,
+                                        std::set<std::string> line_ids, bool split_unpaired,
+                                        const std::optional<std::string>& line_id,
+                                        const std::optional<std::string>& train_number) {
   std::vector<Identity> out;
   for (const std::string& n : names) {
-    if (!ends_with(n, kTrainSourceEnd)) continue;
-    std::string_view stem(n.data(), n.size() - kTrainSourceEnd.size());
-    for (const std::string& line_id : line_ids) {
-      if (stem.size() > line_id.size() + 1 && starts_with(stem, line_id + "_")) {
-        out.push_back({line_id, std::string(stem.substr(line_id.size() + 1))});
+    if (!ends_with(n, scenario_end)) continue;
+    std::string_view stem(n.data(), n.size() - scenario_end.size());
+    std::set<std::string> splits = line_ids;
+    if (split_unpaired && line_id) splits.insert(*line_id);
+    if (split_unpaired && train_number && ends_with(stem, "_" + *train_number)) {
+      splits.insert(std::string(stem.substr(0, stem.size() - train_number->size() - 1)));
+    }
+    const size_t before = out.size();
+    for (const std::string& l : splits) {
+      if (stem.size() > l.size() + 1 && starts_with(stem, l + "_")) {
+        out.push_back({l, std::string(stem.substr(l.size() + 1))});
       }
+    }
+    const size_t last = stem.rfind('_');
+    if (split_unpaired && out.size() == before && !line_id && !train_number &&
+        last != std::string_view::npos) {
+      out.push_back({std::string(stem.substr(0, last)), std::string(stem.substr(last + 1))});
     }
   }
   return out;
 }
 
-// A record output's name without ".sim", split into line id and train number.
-std::optional<Identity> split_output_stem(std::string_view stem,
-                                          const std::optional<std::string>& line_id,
-                                          const std::optional<std::string>& train_number) {
-  size_t split = stem.rfind('_');
-  if (line_id) {
-    if (!starts_with(stem, *line_id + "_")) return std::nullopt;
-    split = line_id->size();
-  } else if (train_number) {
-    if (!ends_with(stem, "_" + *train_number)) return std::nullopt;
-    split = stem.size() - train_number->size() - 1;
-  }
-  if (split == std::string_view::npos) return std::nullopt;
-  return Identity{std::string(stem.substr(0, split)), std::string(stem.substr(split + 1))};
+// Each train source "L_N-.txt" whose line source "L_linea.txt" is among the names.
+std::vector<Identity> source_identities(const std::vector<std::string>& names) {
+  return paired_identities(names, kTrainSourceEnd, line_ids_in(names, {kLineSourceEnd}), false,
+                           std::nullopt, std::nullopt);
 }
 
+// Each record output "L_N.sim" paired as compile pairs its train source: with a line output
+// "L_linea.dat" or a line source "L_linea.txt" among the names.
 std::vector<Identity> output_identities(const std::vector<std::string>& names,
                                         const std::optional<std::string>& line_id,
                                         const std::optional<std::string>& train_number) {
-  std::vector<Identity> out;
-  for (const std::string& n : names) {
-    if (!ends_with(n, kRecordOutputEnd)) continue;
-    std::string_view stem(n.data(), n.size() - kRecordOutputEnd.size());
-    if (auto id = split_output_stem(stem, line_id, train_number)) out.push_back(*id);
-  }
-  return out;
+  return paired_identities(names, kRecordOutputEnd,
+                           line_ids_in(names, {kLineSourceEnd, kLineOutputEnd}), true, line_id,
+                           train_number);
 }
 
 // "DIR holds the sources of more than one scenario (line "A" train "1"; ...): choose one with
@@ -104,6 +117,45 @@ std::string more_than_one(const std::string& dir, IdentityFiles kind,
   return text;
 }
 
+// The line sources that a train source "A_B_7-.txt" may go with: "A_linea.txt or A_B_linea.txt".
+std::string line_sources_for(std::string_view stem) {
+  std::string text;
+  for (size_t split = stem.find('_'); split != std::string_view::npos;
+       split = stem.find('_', split + 1)) {
+    if (split == 0 || split + 1 == stem.size()) continue;
+    if (!text.empty()) text += " or ";
+    text += std::string(stem.substr(0, split)) + std::string(kLineSourceEnd);
+  }
+  return text;
+}
+
+// When the names hold train sources without a line source, and not the default scenario's own
+// (whose line source a compile then names), what they need: "DIR holds no line source for its
+// train source L_2-.txt: it needs L_linea.txt"; "" otherwise. Only train sources that fit the
+// line id and train number given are named.
+std::string missing_line_sources(const std::string& dir, const std::vector<std::string>& names,
+                                 const std::optional<std::string>& line_id,
+                                 const std::optional<std::string>& train_number) {
+  const Identity fallback{line_id.value_or(kDefaultLineId),
+                          train_number.value_or(kDefaultTrainNumber)};
+  const std::string own = fallback.line_id + "_" + fallback.train_number;
+  std::vector<std::string> needs;
+  for (const std::string& n : names) {
+    if (!ends_with(n, kTrainSourceEnd)) continue;
+    std::string_view stem(n.data(), n.size() - kTrainSourceEnd.size());
+    if (stem == own) return "";
+    if (line_id && !starts_with(stem, *line_id + "_")) continue;
+    if (train_number && !ends_with(stem, "_" + *train_number)) continue;
+    std::string lines = line_sources_for(stem);
+    if (!lines.empty()) needs.push_back(n + ": it needs " + lines);
+  }
+  if (needs.empty()) return "";
+  std::string text = dir + " holds no line source for its train source ";
+  for (size_t i = 0; i < needs.size() && i < kListed; ++i) text += (i > 0 ? "; " : "") + needs[i];
+  if (needs.size() > kListed) text += "; and " + std::to_string(needs.size() - kListed) + " more";
+  return text;
+}
+
 std::string folded(std::string s) {
   for (char& c : s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -111,7 +163,71 @@ std::string folded(std::string s) {
   return s;
 }
 
+Model model_named(const Identity& identity) {
+  Model m;
+  m.line_id = identity.line_id;
+  m.train_number = identity.train_number;
+  return m;
+}
+
+// The names of every file the program makes for a scenario: its texts, outputs and picture.
+std::vector<std::string> file_names_of(const Identity& identity) {
+  const Model m = model_named(identity);
+  std::vector<std::string> names;
+  for (const ScenarioText& text : kScenarioTexts) names.push_back(text.name(m));
+  names.insert(names.end(), {line_output_name(m), record_output_name(m), grid_output_name(m),
+                             picture_name(identity)});
+  return names;
+}
+
+// The file of another scenario in `names` (or of another line source's line) that `output`
+// would overwrite, with whose file it is; "" when there is none.
+std::string owner_of(const std::string& output, const Identity& own,
+                     const std::vector<std::string>& names) {
+  const std::string own_stem = own.line_id + "_" + own.train_number;
+  for (const Identity& other : source_identities(names)) {
+    // The same train source paired with another line gives the same names: that is the choice
+    // between the two lines, which --line-id makes, not another scenario's file.
+    if (other.line_id + "_" + other.train_number == own_stem ||
+        !identity_problem(other.line_id).empty() ||
+        !identity_problem(other.train_number).empty()) {
+      continue;
+    }
+    const std::string shared_line_output = line_output_name(model_named(other));
+    for (const std::string& name : file_names_of(other)) {
+      // The trains of one line share its line output: the same bytes from the same source.
+      if (other.line_id == own.line_id && name == shared_line_output) continue;
+      if (folded(name) == folded(output)) {
+        return "line \"" + other.line_id + "\" train \"" + other.train_number + "\"";
+      }
+    }
+  }
+  for (const std::string& line_id : line_ids_in(names, {kLineSourceEnd})) {
+    if (line_id == own.line_id) continue;
+    if (folded(line_output_name(model_named({line_id, ""}))) == folded(output)) {
+      return "line \"" + line_id + "\"";
+    }
+  }
+  return "";
+}
+
 }  // namespace
+
+std::string output_name_taken(const std::string& dir, const Identity& identity) {
+  FileResult listed;
+  const std::optional<std::vector<std::string>> names = list_directory(dir, listed);
+  if (!names) return "";
+  const Model m = model_named(identity);
+  for (const std::string& output : {line_output_name(m), record_output_name(m),
+                                    grid_output_name(m)}) {
+    if (std::string owner = owner_of(output, identity, *names); !owner.empty()) {
+      return "line \"" + identity.line_id + "\" train \"" + identity.train_number +
+             "\" would write " + output + ", which is a file of " + owner + " in " + dir +
+             ": rename one of their sources";
+    }
+  }
+  return "";
+}
 
 std::vector<Identity> identities_in(const std::vector<std::string>& names, IdentityFiles kind,
                                     const std::optional<std::string>& line_id,
@@ -139,6 +255,11 @@ std::string find_identity(const std::string& dir, IdentityFiles kind,
       return more_than_one(dir, kind, found);
     }
     if (found.size() == 1) chosen = found.front();
+    if (found.empty() && kind == IdentityFiles::kSources) {
+      if (std::string p = missing_line_sources(dir, *names, line_id, train_number); !p.empty()) {
+        return p;
+      }
+    }
   }
   identity = chosen;
   return "";
@@ -149,13 +270,7 @@ std::string picture_name(const Identity& identity) {
 }
 
 std::string shared_file_name(const Identity& identity) {
-  Model m;
-  m.line_id = identity.line_id;
-  m.train_number = identity.train_number;
-  std::vector<std::string> names;
-  for (const ScenarioText& text : kScenarioTexts) names.push_back(text.name(m));
-  names.insert(names.end(), {line_output_name(m), record_output_name(m), grid_output_name(m),
-                             picture_name(identity)});
+  const std::vector<std::string> names = file_names_of(identity);
   for (size_t i = 0; i < names.size(); ++i) {
     for (size_t j = i + 1; j < names.size(); ++j) {
       if (folded(names[i]) == folded(names[j])) return names[i];

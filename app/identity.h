@@ -21,20 +21,28 @@ enum class IdentityFiles {
 };
 
 // Every identity that these file names show, in the order of the names, kept to the line id and
-// the train number that are given. A record output's name is split at its last "_" unless the
-// line id or the train number given says where. Identities that identity_problem refuses are
-// left out.
+// the train number that are given. A train source "L_N-.txt" or a record output "L_N.sim" shows
+// the scenario of line L when a line source "L_linea.txt" is among the names (or, for a record
+// output, a line output "L_linea.dat"), as compile pairs them; a record output that none pairs is
+// split where the line id or train number given says, else at its last "_". Identities that
+// identities_problem refuses are left out.
 std::vector<Identity> identities_in(const std::vector<std::string>& names, IdentityFiles kind,
                                     const std::optional<std::string>& line_id,
                                     const std::optional<std::string>& train_number);
 
 // The identity of the scenario in `dir`: the line id and train number given, and what is not
 // given taken from the files in `dir` when they show exactly one identity, or the default
-// scenario's when they show none (or `dir` cannot be listed). When they show more than one,
-// `identity` is left as it is and the usage problem that lists them is returned; "" otherwise.
+// scenario's when they show none (or `dir` cannot be listed). When they show more than one, or
+// (for sources) none while train sources there lack their line source, `identity` is left as it
+// is and the usage problem that names them is returned; "" otherwise.
 std::string find_identity(const std::string& dir, IdentityFiles kind,
                           const std::optional<std::string>& line_id,
                           const std::optional<std::string>& train_number, Identity& identity);
+
+// Why the scenario `identity` must not write its outputs in `dir`, or "": the name of one of them
+// is the name of a file of another scenario whose sources are there (an output, a text or the
+// picture), or the line output of another line source there. Letters are compared without case.
+std::string output_name_taken(const std::string& dir, const Identity& identity);
 
 // The name of the picture plot draws: ID_NUM.svg.
 std::string picture_name(const Identity& identity);

@@ -20,6 +20,13 @@ std::string changed_texts(const RunOptions& opts) {
     FileResult r;
     std::optional<std::string> bytes = read_file(path, r);
     if (bytes && *bytes == text_from_table(text.table())) continue;
+    if (!bytes && r.short_of_resources) {
+      // Not a text that differs: the run itself is short of descriptors or memory, --force would
+      // not help it, and the texts after this one would say the same.
+      return refusals + format_note(path + " cannot be read (" + r.reason +
+                                    "): the run is short of open files or memory, not the file; "
+                                    "run it again when more are free");
+    }
     std::string why = bytes ? "exists and differs from the scenario's text"
                             : "exists and cannot be read (" + r.reason + ")";
     refusals += format_note(path + " " + why + "; --force overwrites it");

@@ -25,6 +25,11 @@ lsp::FileAccess disk_access() {
     FileResult r;
     return read_file(path, r, kMaxSourceBytes);
   };
+  files.why_unreadable = [](const std::string& path) -> std::string {
+    FileResult r;
+    if (read_file(path, r, kMaxSourceBytes)) return "";
+    return r.missing ? "" : r.reason;
+  };
   files.list = file_names_in;
   return files;
 }

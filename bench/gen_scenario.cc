@@ -1,5 +1,7 @@
-// gen_scenario DIR [--length M]: writes a generated scenario's line and train sources into DIR,
-// under the names that `compactor compile DIR` reads. Without --length, the large scenario.
+// gen_scenario DIR [--length M] [--curves N] [--curve-class C] [--curve-length M]: writes a
+// generated scenario's line and train sources into DIR, under the names that `compactor compile
+// DIR` reads. Without --length, the large scenario; the --curve options (a class 1 to 6, a
+// length in metres for every curve) change its curves after --length has set the rest.
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -14,7 +16,10 @@
 namespace {
 
 int usage() {
-  std::fputs("usage: gen_scenario DIR [--length M] [--line-id ID] [--train NUM]\n", stderr);
+  std::fputs(
+      "usage: gen_scenario DIR [--length M] [--curves N] [--curve-class C] [--curve-length M] "
+      "[--line-id ID] [--train NUM]\n",
+      stderr);
   return 2;
 }
 
@@ -33,6 +38,15 @@ int main(int argc, char** argv) {
       long v = std::strtol(argv[++i], &end, 10);
       if (*end != '\0' || v <= 0 || v > 1000000) return usage();
       shape = compactor::bench::shape_for_length(static_cast<int32_t>(v));
+    } else if ((a == "--curves" || a == "--curve-class" || a == "--curve-length") &&
+               i + 1 < argc) {
+      char* end = nullptr;
+      long v = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || v <= 0 || v > (a == "--curve-class" ? 6 : 1000000)) return usage();
+      int& field = a == "--curves"        ? shape.curves
+                   : a == "--curve-class" ? shape.curve_class
+                                          : shape.curve_length;
+      field = static_cast<int>(v);
     } else if (a == "--line-id" && i + 1 < argc) {
       m.line_id = argv[++i];
     } else if (a == "--train" && i + 1 < argc) {

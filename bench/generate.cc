@@ -294,11 +294,14 @@ GeneratedSources generate_scenario(const ScenarioShape& s) {
   {
     const int64_t spacing = floor50(L * 99 / 100 / s.curves);
     if (spacing < 150) fail("too many curves for the line");
+    if (s.curve_length > spacing - 50) fail("curves longer than the space between them");
     for (int k = 0; k < s.curves; ++k) {
       int64_t start = 100 + k * spacing;
       int64_t length = 50 * (1 + rnd.next(static_cast<uint32_t>((spacing - 100) / 50)));
+      if (s.curve_length > 0) length = s.curve_length;
       char direction = rnd.next(2) == 0 ? 'd' : 's';
       int64_t cls = 1 + rnd.next(6);
+      if (s.curve_class > 0) cls = s.curve_class;
       line << "curva" << std::string(1, direction) << cls << ",  " << start << ",  " << length;
       line.end_line();
     }

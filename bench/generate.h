@@ -15,6 +15,8 @@ struct ScenarioShape {
   int indication_boards = 30;
   int speed_boards = 500;
   int curves = 2000;
+  int curve_class = 0;   // 1 to 6: every curve of that class; 0: each of a class drawn at random
+  int curve_length = 0;  // metres of every curve; 0: each drawn at random
   int gradients = 5000;
   // Train. Two of the signals stand at each slow order (one before its warning board, one after
   // its end), so that the cab-code pass has work there.

@@ -17,6 +17,8 @@ struct FileResult {
   bool ok = true;
   std::string reason;    // why it failed, for "cannot ... FILE: REASON"
   bool missing = false;  // it failed because nothing at all stands at that name
+  // It failed for want of file descriptors or memory: the file itself may be fine.
+  bool short_of_resources = false;
 };
 
 // What tells that a file is still the one that was read: the same file on the same device, with

@@ -19,7 +19,8 @@ namespace compactor {
 namespace {
 
 FileResult failure(int err) {
-  return FileResult{false, std::strerror(err), false};
+  return FileResult{false, std::strerror(err), false,
+                    err == EMFILE || err == ENFILE || err == ENOMEM};
 }
 
 FileResult too_large(uint64_t max_bytes) {

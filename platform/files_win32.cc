@@ -17,7 +17,9 @@ namespace {
 
 // A failure with the system's text for an error code.
 FileResult failure(DWORD err) {
-  return FileResult{false, system_reason(err), false};
+  return FileResult{false, system_reason(err), false,
+                    err == ERROR_TOO_MANY_OPEN_FILES || err == ERROR_NOT_ENOUGH_MEMORY ||
+                        err == ERROR_OUTOFMEMORY};
 }
 
 bool is_missing(DWORD err) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli.h"
 #include "app/identity.h"
 #include "tests/test_support.h"
 #include <fcntl.h>
@@ -290,6 +291,23 @@ TEST(CommandLine, ColourOnATerminalUnlessNoColor) {
   EXPECT_NE(to_file.err.find(red), std::string::npos) << to_file.err;
 }
 
+// The system reads a path up to its first NUL: an argument holding one is refused, never cut
+// short to another path.
+TEST(CommandLine, AnArgumentHoldingANulIsAUsageError) {
+  ScratchDir dir;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"compile", dir.str() + std::string("\0/x", 3)},
+        std::vector<std::string>{"plot", dir.str(), "-o", std::string("a.svg\0b", 7)},
+        std::vector<std::string>{"dump", std::string("x.sim\0", 6)}}) {
+    testing::internal::CaptureStderr();
+    const int status = run_command_line(args);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(err, "compactor: an argument holds a NUL byte\ncompactor: try 'compactor --help'\n");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
 // --- The identity found in the directory ------------------------------------------------------
 
 TEST(Identity, FromTheNamesOfSourcesAndOutputs) {
@@ -354,11 +372,110 @@ TEST(Identity, FromTheNamesOfSourcesAndOutputs) {
        "B_7",
        {{"A", "B_7"}}},
       {"a record output without _", {"A.sim"}, outputs, none, none, {}},
+      {"a record output paired with its line output, as compile pairs the sources",
+       {"A_B_1.dat", "A_B_1.sim", "A_linea.dat"},
+       outputs,
+       none,
+       none,
+       {{"A", "B_1"}}},
+      {"a record output paired with a line source",
+       {"A_B_1-.txt", "A_B_1.sim", "A_linea.txt"},
+       outputs,
+       none,
+       none,
+       {{"A", "B_1"}}},
+      {"an identity whose files would share a name is not offered",
+       {"X_Y_linea-.txt", "X_Y_linea.txt", "X_linea.txt"},
+       sources,
+       none,
+       none,
+       {{"X", "Y_linea"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(identities_in(c.names, c.kind, c.line_id, c.train_number), c.expected);
   }
+}
+
+// The default scenario's sources in `dir` under the identity given.
+void write_sources_as(const ScratchDir& dir, const std::string& line_id,
+                      const std::string& train_number) {
+  const std::string line = test::SourceText::default_line().text();
+  const std::string train = test::SourceText::default_train().text();
+  write_bytes(dir.file(line_id + "_linea.txt"), line);
+  write_bytes(dir.file(line_id + "_" + train_number + "-.txt"), train);
+}
+
+// plot and view find the scenario as compile does: a train number holding "_" is not split off
+// where the record output's name has its last "_".
+TEST(Identity, PlotAndViewFindTheScenarioCompileFound) {
+  ScratchDir dir;
+  write_sources_as(dir, "A", "B_1");
+  Result compiled = run_compactor({"compile", dir.str(), "-q"});
+  ASSERT_EQ(compiled.exit_status, 0) << compiled.err;
+  Result plotted = run_compactor({"plot", dir.str()});
+  EXPECT_EQ(plotted.exit_status, 0) << plotted.err;
+  EXPECT_EQ(plotted.err, "");
+  EXPECT_EQ(plotted.out, "wrote " + dir.file("A_B_1.svg") + " (" +
+                             std::to_string(read_bytes(dir.file("A_B_1.svg")).size()) +
+                             " bytes)\n");
+  Result viewed = run_compactor({"view", dir.str(), "-q"});
+  EXPECT_EQ(viewed.exit_status, 0) << viewed.err;
+  EXPECT_EQ(viewed.err, "");
+  const std::string page = read_bytes(dir.file("A_B_1.html"));
+  EXPECT_EQ(page.find("error 101"), std::string::npos);
+  EXPECT_NE(page.find("\"plan\":{"), std::string::npos);
+}
+
+// An output that would overwrite a file of another scenario in the directory is a usage error,
+// and the list of scenarios offers only identities the program takes.
+TEST(Identity, AnOutputNameOfAnotherScenarioIsAUsageError) {
+  ScratchDir dir;
+  write_sources_as(dir, "X", "Y_linea");  // its grid output: X_Y_linea.dat
+  write_sources_as(dir, "X_Y", "5");      // its line output: X_Y_linea.dat
+  const auto before = snapshot(dir.path());
+  Result chosen = run_compactor({"compile", dir.str(), "--line-id", "X", "--train", "Y_linea"});
+  EXPECT_EQ(chosen.exit_status, 2);
+  EXPECT_EQ(chosen.err, "compactor: line \"X\" train \"Y_linea\" would write X_Y_linea.dat, "
+                        "which is a file of line \"X_Y\" train \"5\" in " +
+                            dir.str() +
+                            ": rename one of their sources\ncompactor: try 'compactor --help'\n");
+  // The other way round too: the line output of X_Y is the grid output of X, Y_linea.
+  Result other = run_compactor({"compile", dir.str(), "--line-id", "X_Y", "--train", "5"});
+  EXPECT_EQ(other.exit_status, 2);
+  EXPECT_NE(other.err.find("would write X_Y_linea.dat, which is a file of line \"X\" train "
+                           "\"Y_linea\""),
+            std::string::npos)
+      << other.err;
+  Result listed = run_compactor({"check", dir.str()});
+  EXPECT_EQ(listed.exit_status, 2);
+  EXPECT_NE(listed.err.find("line \"X\" train \"Y_linea\""), std::string::npos) << listed.err;
+  EXPECT_NE(listed.err.find("line \"X_Y\" train \"5\""), std::string::npos) << listed.err;
+  EXPECT_EQ(listed.err.find("train \"linea\""), std::string::npos) << listed.err;
+  EXPECT_EQ(snapshot(dir.path()), before);
+  // Without the first scenario, the second compiles: X_Y_5-.txt read as line X's train "Y_5"
+  // is the same train source, not another scenario.
+  std::filesystem::remove(dir.file("X_Y_linea-.txt"));
+  other = run_compactor({"compile", dir.str(), "--line-id", "X_Y", "--train", "5", "-q"});
+  EXPECT_EQ(other.exit_status, 0) << other.err;
+}
+
+// A train source without its line source is named with the line source it needs.
+TEST(Identity, ATrainSourceWithoutItsLineSourceIsNamed) {
+  ScratchDir dir;
+  write_bytes(dir.file("L_2-.txt"), test::SourceText::default_train().text());
+  write_bytes(dir.file("A_B_7-.txt"), test::SourceText::default_train().text());
+  Result r = run_compactor({"compile", dir.str()});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_EQ(r.err, "compactor: " + dir.str() +
+                       " holds no line source for its train source A_B_7-.txt: it needs "
+                       "A_linea.txt or A_B_linea.txt; L_2-.txt: it needs L_linea.txt\n"
+                       "compactor: try 'compactor --help'\n");
+  // Beside the default scenario's own train source, the compile names its line source.
+  write_bytes(dir.file(test::kTrainSource), test::SourceText::default_train().text());
+  r = run_compactor({"check", dir.str()});
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_NE(r.err.find(std::string(test::kLineSource)), std::string::npos) << r.err;
 }
 
 TEST(Identity, FileNamesThatTwoFilesWouldShare) {

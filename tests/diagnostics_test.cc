@@ -154,5 +154,33 @@ TEST(CheckJson, HoldsEveryDiagnosticWithItsFieldsAndTheOutcome) {
   EXPECT_TRUE(e["notes"].is_array());
 }
 
+// An echoed source line and a quoted field cannot drive the terminal: every control byte (C0,
+// DEL, C1 raw as in a Latin-1 source or written in UTF-8) is blanked in the line and escaped in
+// the text; valid UTF-8 text stays as it is, continuation bytes 0x80 to 0x9F included.
+TEST(EchoedSourceLines, BlankEveryControlByteAndKeepValidUtf8) {
+  struct Case {
+    const char* what;
+    std::string line;   // the source line, 4 bytes of "abc," then the field
+    std::string shown;  // what the echo shows
+    std::string text;   // the message text, escaped in the headline
+  };
+  const Case cases[] = {
+      {"C0 and DEL", "abc,\x1b[2J\x7f", "abc, [2J ", "\\x1b[2J\\x7f"},
+      {"a raw C1 byte", "abc,\x9b" "31m\x85", "abc, 31m ", "\\x9b" "31m\\x85"},
+      {"C1 in UTF-8", "abc,\xc2\x9b" "31m", "abc,  31m", "\\xc2\\x9b" "31m"},
+      {"UTF-8 letters with continuation bytes 0x80 to 0x9F", "abc,\xc3\x9b\xe2\x82\xac\xc2\xa0",
+       "abc,\xc3\x9b\xe2\x82\xac\xc2\xa0", "\xc3\x9b\xe2\x82\xac\xc2\xa0"},
+      {"Latin-1 letters", "abc,\xe8\xe0\xa0", "abc,\xe8\xe0\xa0", "\xe8\xe0\xa0"},
+      {"a UTF-8 sequence cut short", "abc,\xe2\x82", "abc,\xe2 ", "\xe2\\x82"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SourcePos pos{"L_linea.txt", 1, 5, 0, 0};
+    const std::string source = c.line + "\r\nnext\r\n";
+    const std::string shown = format_warning(pos, source, c.line.substr(4));
+    EXPECT_EQ(shown, "L_linea.txt:1:5: warning: " + c.text + "\n  " + c.shown + "\n      ^\n");
+  }
+}
+
 }  // namespace
 }  // namespace compactor

@@ -165,6 +165,24 @@ TEST(KeepWork, SourcesAndBuildRunRefuseToWriteOverAnEditedText) {
   }
 }
 
+// A text that cannot be read for want of file descriptors is not a text that differs: the run
+// stops without offering --force, which would not help it, and changes nothing.
+TEST(KeepWork, ATextThatCannotBeOpenedForWantOfDescriptorsIsNotCalledChanged) {
+  ScratchDir dir;
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  const auto before = snapshot(dir.path());
+  // Standard input, output and error, and the directory's lock: no descriptor is left.
+  Result r = test::run_program("/bin/sh", {"-c", std::string("exec 3<&- 4<&- 5<&- 6<&- 7<&- "
+                                                              "8<&- 9<&-; ulimit -n 4; exec '") +
+                                                     COMPACTOR_BINARY + "' --dir '" + dir.str() +
+                                                     "'"});
+  EXPECT_EQ(r.exit_status, 3);
+  EXPECT_EQ(r.err, "compactor: " + dir.file(test::kLineSource) +
+                       " cannot be read (Too many open files): the run is short of open files "
+                       "or memory, not the file; run it again when more are free\n");
+  EXPECT_EQ(snapshot(dir.path()), before);
+}
+
 TEST(KeepWork, SharedFileNamesAndEmptyDirectoriesAreUsageErrors) {
   ScratchDir dir;
   ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);

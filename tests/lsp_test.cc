@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <map>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -136,6 +139,14 @@ TEST(LspText, FileUrisAndPaths) {
   for (const char* path : {"/work/my line/QUELDRANO 2_555-.txt", "/a/è%#?.txt"}) {
     EXPECT_EQ(lsp::path_of_uri(lsp::uri_of_path(path)), path);
   }
+}
+
+// A NUL would end the path where the system reads it: "/etc/passwd%00_linea.txt" would be taken for
+// a line source and open /etc/passwd. Such a URI names no file.
+TEST(LspText, AUriWhosePathHoldsANulNamesNoFile) {
+  EXPECT_EQ(lsp::path_of_uri("file:///etc/passwd%00_linea.txt"), std::nullopt);
+  EXPECT_EQ(lsp::path_of_uri(std::string("file:///etc/passwd\0_linea.txt", 30)), std::nullopt);
+  EXPECT_EQ(lsp::path_of_uri("file:///etc/x%01_linea.txt"), "/etc/x\x01_linea.txt");
 }
 
 // --- A client of the server ----------------------------------------------------------------------
@@ -357,6 +368,43 @@ TEST(LspServer, AnswersMalformedMessagesWithErrorsAndGoesOn) {
   EXPECT_EQ(logged[0]["method"], "window/logMessage");
   EXPECT_FALSE(c.at("textDocument/hover", kLineUri, {1, 2})["result"].is_null());
   EXPECT_EQ(c.server().framing_error("x").size(), 1u);
+}
+
+// A message nested too deep or holding too many values is refused before it is parsed, with an
+// error the editor can read; the server goes on. Its bytes are looked at outside strings only.
+TEST(LspServer, RefusesAMessageTooDeepOrTooLargeBeforeParsingIt) {
+  Client c;
+  c.initialize();
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  std::string many = "[0";
+  for (size_t i = 0; i < lsp::kMaxValues; ++i) many += ",0";
+  many += "]";
+  const std::string nested_in_string =
+      R"({"jsonrpc":"2.0","method":"x","params":{"s":")" + std::string(1000, '[') + R"("}})";
+  struct Case {
+    const char* what;
+    std::string body;
+    const char* refused;  // the reason, or nullptr when the message is handled
+  };
+  const Case cases[] = {
+      {"100,000 levels", deep, "the message nests deeper than 64 levels"},
+      {"65 levels", std::string(65, '{'), "the message nests deeper than 64 levels"},
+      {"too many values", many, "the message holds more than 1048576 values"},
+      {"brackets in a string", nested_in_string, nullptr},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    std::vector<json> out = c.send_body(k.body);
+    if (k.refused == nullptr) {
+      EXPECT_TRUE(out.empty());
+      continue;
+    }
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0]["error"]["code"], -32600);
+    EXPECT_EQ(out[0]["error"]["message"], k.refused);
+    EXPECT_TRUE(out[0]["id"].is_null());
+  }
+  EXPECT_EQ(c.request("shutdown", nullptr)["result"], nullptr);
 }
 
 // --- Diagnostics -------------------------------------------------------------------------------
@@ -675,6 +723,16 @@ TEST(LspCodeActions, FixAMisspeltKeywordAndLoneCrLineEnds) {
   ASSERT_EQ(actions.size(), 1u);
   EXPECT_EQ(actions[0]["title"], "Change \"montagan\" to \"montagna\"");
   EXPECT_EQ(actions[0]["diagnostics"], json::array({warning}));
+  // What the editor added to the diagnostic is not sent back: only the members this server sets.
+  json with_data = warning;
+  with_data["data"] = json::parse(std::string(40, '[') + std::string(40, ']'));
+  with_data["tags"] = {1};
+  json echoed = c.request("textDocument/codeAction",
+                          {{"textDocument", {{"uri", kLineUri}}},
+                           {"range", warning["range"]},
+                           {"context", {{"diagnostics", {with_data}}}}})["result"];
+  ASSERT_EQ(echoed.size(), 1u);
+  EXPECT_EQ(echoed[0]["diagnostics"], json::array({warning}));
   const json& edit = actions[0]["edit"]["changes"][kLineUri][0];
   EXPECT_EQ(edit["newText"], "montagna");
   EXPECT_EQ(edit["range"], warning["range"]);
@@ -755,6 +813,36 @@ TEST(LspCommand, ServesStandardInputAndExitsWithTheStatusAsked) {
     }
   }
   EXPECT_EQ(test::run_compactor({"lsp", "extra"}).exit_status, 2);
+}
+
+// A line source that is there but cannot be read is named by what it is, not "does not exist".
+TEST(LspCommand, ALineSourceThatIsAFifoIsNamedAsOne) {
+  test::ScratchDir dir;
+  ASSERT_EQ(mkfifo(dir.file(test::kLineSource).c_str(), 0600), 0);
+  auto message = [](const json& m) { return lsp::frame_message(m.dump()); };
+  const std::string input =
+      message({{"jsonrpc", "2.0"},
+               {"id", 1},
+               {"method", "initialize"},
+               {"params", {{"capabilities", json::object()}}}}) +
+      message({{"jsonrpc", "2.0"}, {"method", "initialized"}, {"params", json::object()}}) +
+      message({{"jsonrpc", "2.0"},
+               {"method", "textDocument/didOpen"},
+               {"params",
+                {{"textDocument",
+                  {{"uri", lsp::uri_of_path(dir.file(test::kTrainSource))},
+                   {"languageId", "compactor"},
+                   {"version", 1},
+                   {"text", SourceText::default_train().text()}}}}}});
+  // The input ends without exit: the server compiles what it has been sent, then ends with 1.
+  test::write_bytes(dir.path() / "in", input);
+  test::Result r = test::run_program("/bin/sh", {"-c", std::string("exec '") + COMPACTOR_BINARY +
+                                                           "' lsp < '" + dir.file("in") + "'"});
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_NE(r.out.find("the line source file cannot be read: Is a FIFO, not a regular file"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("does not exist"), std::string::npos) << r.out;
 }
 #endif
 

@@ -458,9 +458,12 @@ TEST(PlotTest, OutputThatIsNotAPictureIsRefused) {
   ASSERT_EQ(run_compactor({"compile", dir.str()}).exit_status, 0);
   ASSERT_EQ(mkfifo(elsewhere.file("pipe").c_str(), 0600), 0);
   std::filesystem::create_symlink(dir.file(test::kNotes), elsewhere.file("link.svg"));
+  // A second name of a source: another path, the same file.
+  std::filesystem::create_hard_link(dir.file(test::kTrainSource), elsewhere.file("hard.svg"));
   const auto before = snapshot(dir.path(), test::Contents::kDigest);
   for (const std::string& target : {elsewhere.file("pipe"), elsewhere.file("link.svg"),
-                                    dir.file(test::kLineSource), dir.file(test::kRecords)}) {
+                                    elsewhere.file("hard.svg"), dir.file(test::kLineSource),
+                                    dir.file(test::kRecords)}) {
     SCOPED_TRACE(target);
     for (const char* command : {"plot", "view"}) {
       Result r = run_compactor({command, dir.str(), "-o", target});

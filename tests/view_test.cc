@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <set>
 #include <string>
 
+#include "bench/generate.h"
 #include "format/decode.h"
 #include "format/outputs.h"
 #include "tests/test_support.h"
@@ -169,13 +172,14 @@ TEST(ViewTest, PlanLevelsOfSmallPlans) {
   ASSERT_EQ(levels.size(), 2u);
   EXPECT_EQ(levels[0].metres, (std::vector<int64_t>{0, 999}));
   // A right-angle corner at metre 500, 354 m from the line between the ends: kept by a fine
-  // level and dropped by a coarser one.
+  // level and dropped by one coarse enough that a stroke from the start reaches the end (the
+  // thinning looks ahead from each kept point, so it keeps the corner at 400 m).
   Plan corner = straight(1000);
   for (int m = 501; m < 1000; ++m) {
     corner.x[static_cast<size_t>(m)] = TaggedValue::Double(m - 500);
     corner.y[static_cast<size_t>(m)] = TaggedValue::Double(500);
   }
-  levels = plan_levels(corner, {0.5, 400});
+  levels = plan_levels(corner, {0.5, 600});
   EXPECT_EQ(levels[0].metres, (std::vector<int64_t>{0, 500, 999}));
   EXPECT_EQ(levels[1].metres, (std::vector<int64_t>{0, 999}));
   // Empty metres are left out; fewer than two points give no level.
@@ -184,6 +188,94 @@ TEST(ViewTest, PlanLevelsOfSmallPlans) {
   gaps.y[3] = TaggedValue{};
   EXPECT_EQ(plan_levels(gaps, {0.01})[0].metres, (std::vector<int64_t>{0, 8}));
   EXPECT_TRUE(plan_levels(straight(1), {0.01}).empty());
+}
+
+// Values the page cannot draw (not finite, or further out than any line reaches) are gaps, and
+// a few of them do not make the thinning slow: it takes one pass over the points whatever their
+// values.
+TEST(ViewTest, PlanValuesThePageCannotDrawAreGapsAndCostNoTime) {
+  Plan plan;
+  const size_t count = 1000000;
+  for (size_t m = 0; m < count; ++m) {
+    plan.x.push_back(TaggedValue::Double(std::sin(static_cast<double>(m) / 5000) * 3000));
+    plan.y.push_back(TaggedValue::Double(static_cast<double>(m)));
+  }
+  const std::pair<size_t, double> wild[] = {
+      {100, 1e308}, {200, -1e308}, {300, 1e300}, {400, -1e300}, {500, 2e9},
+      {600, std::numeric_limits<double>::infinity()}, {700, std::nan("")},
+      {500000, 1e308}, {900000, 1e308}};
+  for (const auto& [m, value] : wild) plan.x[m] = TaggedValue::Double(value);
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<PlanLevel> levels = plan_levels(plan, {0.005, 0.05, 0.5, 5, 50});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 10.0);  // a few tenths; minutes when each huge value cost a pass
+  ASSERT_EQ(levels.size(), 5u);
+  for (const PlanLevel& level : levels) {
+    for (const auto& [m, value] : wild) {
+      EXPECT_FALSE(std::binary_search(level.metres.begin(), level.metres.end(),
+                                      static_cast<int64_t>(m)))
+          << m << " at " << level.tolerance;
+    }
+  }
+  // On the page, every coordinate is a whole number of millimetres that fits: the deltas add up
+  // to values within the plan's span.
+  ViewData data = default_view_data();
+  data.plan = plan;
+  const std::string json = view_json(data);
+  for (const char* axis : {"x", "y"}) {
+    int64_t at = 0;
+    for (int64_t delta : json_list(json, axis, "\"levels\"")) {
+      at += delta;
+      EXPECT_LE(std::llabs(at), int64_t{1000001000}) << axis;
+    }
+  }
+}
+
+// A valid line of 1,000,000 m with a tight curve every kilometre: the page stays within the size
+// of the large scenario's, its finest levels left out where they would hold too many points.
+TEST(ViewTest, ACurvyLineGivesAPageNoLargerThanTheLargeScenario) {
+  auto page_of = [](const bench::ScenarioShape& shape) {
+    const bench::GeneratedSources sources = bench::generate_scenario(shape);
+    test::Compiled r = test::compile_in_memory(sources.line, sources.train);
+    ViewData data;
+    data.items = r.m.items;
+    data.cells = r.m.track_grid;
+    DecodeError error;
+    data.plan = decode_line(encode_line_output(r.m), error);
+    return view_html(data);
+  };
+  bench::ScenarioShape curvy;
+  curvy.curves = 1000;
+  curvy.curve_class = 6;
+  curvy.curve_length = 900;
+  const std::string large_page = page_of(bench::ScenarioShape{});
+  const std::string curvy_page = page_of(curvy);
+  EXPECT_LE(curvy_page.size(), large_page.size());
+  const size_t levels = curvy_page.find("\"levels\":[");
+  ASSERT_NE(levels, std::string::npos);
+  EXPECT_EQ(curvy_page.find("{\"tolerance\":0.005,", levels), std::string::npos);
+}
+
+// The page's plan keeps to its number of points whatever the line: the finest levels go, and
+// coarser ones come when even the coarsest holds too many.
+TEST(ViewTest, PlanLevelsKeepToTheirNumberOfPoints) {
+  Plan zigzag;  // every point a corner 200 m from the line through its neighbours
+  for (int m = 0; m < 20000; ++m) {
+    zigzag.x.push_back(TaggedValue::Double(m % 2 == 0 ? 0 : 400));
+    zigzag.y.push_back(TaggedValue::Double(m));
+  }
+  const std::vector<PlanLevel> all = plan_levels(zigzag, {0.5, 5, 50});
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all.back().metres.size(), 20000u);
+  const std::vector<PlanLevel> kept = plan_levels(zigzag, {0.5, 5, 50}, 5000);
+  size_t total = 0;
+  for (const PlanLevel& level : kept) total += level.metres.size();
+  EXPECT_LE(total, 5000u);
+  ASSERT_FALSE(kept.empty());
+  EXPECT_GT(kept.front().tolerance, 50);  // levels were added at 500 m, 5000 m, ...
+  EXPECT_EQ(kept.front().metres.front(), 0);
+  EXPECT_EQ(kept.front().metres.back(), 19999);
 }
 
 // --- The page -----------------------------------------------------------------------------------

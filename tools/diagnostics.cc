@@ -22,26 +22,77 @@ std::string_view line_at(std::string_view source, int64_t offset) {
   return line.size() > kShown ? line.substr(0, kShown) : line;
 }
 
-// The text with its control characters written as escapes ("\r", "\x01"), so that a field
-// quoted from a source cannot move the terminal's cursor.
+// The length of the UTF-8 sequence that starts at `at` (2 to 4 bytes, no overlong form, no
+// surrogate, nothing above U+10FFFF), or 0 when the bytes there are not one.
+size_t utf8_sequence_length(std::string_view text, size_t at) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(at);
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  }
+  if (length == 0 || at + length > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t k = 2; k < length; ++k) {
+    if (byte(at + k) < 0x80 || byte(at + k) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// The character that starts at `at`, as bytes, and whether a terminal acts on it as a control:
+// a C0 byte, DEL, a C1 character written in UTF-8 (U+0080 to U+009F), or a byte 0x80 to 0x9F
+// that is not part of a UTF-8 sequence (a C1 control in Latin-1). A valid UTF-8 sequence is one
+// piece, so that its continuation bytes, whatever their values, are not read as controls.
+struct Piece {
+  size_t length = 1;
+  bool control = false;
+};
+
+Piece piece_at(std::string_view text, size_t at) {
+  const auto u = static_cast<unsigned char>(text[at]);
+  if (u < 0x80) return {1, u < 0x20 || u == 0x7F};
+  const size_t sequence = utf8_sequence_length(text, at);
+  if (sequence == 2 && u == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
+    return {2, true};
+  }
+  if (sequence > 0) return {sequence, false};
+  return {1, u < 0xA0};
+}
+
+// The text with its control characters written as escapes ("\r", "\x01", "\xc2\x9b"), so that
+// a field quoted from a source cannot move the terminal's cursor.
 std::string escaped(const std::string& text) {
   std::string out;
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u != 0x7F) {
-      out += c;
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      const char* hex = "0123456789abcdef";
-      out += "\\x";
-      out += hex[u >> 4];
-      out += hex[u & 15];
+  for (size_t at = 0; at < text.size();) {
+    const Piece piece = piece_at(text, at);
+    for (size_t k = at; k < at + piece.length; ++k) {
+      const char c = text[k];
+      const auto u = static_cast<unsigned char>(c);
+      if (!piece.control) {
+        out += c;
+      } else if (c == '\r') {
+        out += "\\r";
+      } else if (c == '\t') {
+        out += "\\t";
+      } else if (c == '\n') {
+        out += "\\n";
+      } else {
+        const char* hex = "0123456789abcdef";
+        out += "\\x";
+        out += hex[u >> 4];
+        out += hex[u & 15];
+      }
     }
+    at += piece.length;
   }
   return out;
 }
@@ -78,7 +129,14 @@ std::string with_source(const Located& at, std::string_view source, const std::s
   std::string_view line = line_at(source, at.offset);
   if (!line.empty()) {
     std::string shown;
-    for (char c : line) shown.push_back(static_cast<unsigned char>(c) < 0x20 ? ' ' : c);
+    // Each byte of a control character becomes a blank, so that the caret, placed by bytes,
+    // stays under its column.
+    for (size_t k = 0; k < line.size();) {
+      const Piece piece = piece_at(line, k);
+      shown.append(piece.control ? std::string(piece.length, ' ')
+                                 : std::string(line.substr(k, piece.length)));
+      k += piece.length;
+    }
     out += "  " + shown + "\n";
     size_t col = static_cast<size_t>(column > 0 ? column - 1 : 0);
     if (col <= shown.size()) {

@@ -119,7 +119,10 @@ std::map<std::string, json> scenario_diagnostics(
   }
   std::map<std::string, json> by_path;
   for (const SourceLines& s : files) by_path[s.path] = json::array();
-  for (const Diagnostic& d : report.diagnostics) {
+  for (Diagnostic& d : report.diagnostics) {
+    if (d.code == kErrNoLineSource && !sources.line_unreadable.empty()) {
+      d.message = "the line source file cannot be read: " + sources.line_unreadable;
+    }
     const SourceLines& at = source_of(d, files);
     by_path[at.path].push_back(lsp_diagnostic(d, files, encoding));
     for (const Diagnostic& n : d.notes) {

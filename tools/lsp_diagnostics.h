@@ -19,6 +19,9 @@ struct ScenarioSources {
   std::string train_number;
   SourceFile line;
   SourceFile train;
+  // Why the line source on the disk gave no bytes when something stands at its name (a FIFO, a
+  // directory): the diagnostic says so instead of "does not exist".
+  std::string line_unreadable;
 };
 
 // Compiles the sources as check does and returns the diagnostics of each source by its path: an

@@ -278,6 +278,11 @@ bool overlaps(const Span& s, int64_t start, int64_t end) {
   return s.start <= end && s.end >= start;
 }
 
+// Of a diagnostic the editor sends back, the members this server's own diagnostics carry; the
+// rest (its "data", say) is the editor's and is not sent back.
+constexpr const char* kDiagnosticMembers[] = {"range",  "severity", "code",
+                                              "source", "message",  "relatedInformation"};
+
 // The diagnostics of the request's context that the action fixes: those named `name` that start
 // where `at` does (any place when `at` is null).
 json fixed_diagnostics(const json& context, const char* name, const json& at) {
@@ -286,7 +291,11 @@ json fixed_diagnostics(const json& context, const char* name, const json& at) {
   for (const json& d : context["diagnostics"]) {
     if (!d.is_object() || d.value("code", json()) != name) continue;
     if (!at.is_null() && d.value("range", json()).value("start", json()) != at) continue;
-    fixed.push_back(d);
+    json kept = json::object();
+    for (const char* member : kDiagnosticMembers) {
+      if (d.contains(member)) kept[member] = d[member];
+    }
+    fixed.push_back(std::move(kept));
   }
   return fixed;
 }

@@ -122,4 +122,31 @@ std::string frame_message(std::string_view body) {
   return out;
 }
 
+std::string body_shape_problem(std::string_view body) {
+  size_t depth = 0;
+  size_t values = 1;
+  bool in_string = false;
+  bool escaped = false;
+  for (char c : body) {
+    if (in_string) {
+      in_string = escaped || c != '"';
+      escaped = !escaped && c == '\\';
+      continue;
+    }
+    if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxNesting) {
+        return "the message nests deeper than " + std::to_string(kMaxNesting) + " levels";
+      }
+      ++values;
+    } else if (c == ']' || c == '}') {
+      depth -= depth > 0 ? 1 : 0;
+    } else if (c == ',' && ++values > kMaxValues) {
+      return "the message holds more than " + std::to_string(kMaxValues) + " values";
+    }
+  }
+  return "";
+}
+
 }  // namespace compactor::lsp

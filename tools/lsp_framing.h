@@ -42,4 +42,15 @@ class MessageReader {
 // A body with its header block.
 std::string frame_message(std::string_view body);
 
+// A body whose arrays and objects nest deeper than this, or that holds more values than this, is
+// refused before it is parsed: the parsed tree would take the stack (its copies and comparisons
+// recurse) or many times the body's size in memory. An editor's messages nest a dozen levels at
+// most, and their long texts are single strings.
+constexpr size_t kMaxNesting = 64;
+constexpr size_t kMaxValues = size_t{1} << 20;
+
+// Why a message body must not be parsed (too deep, too many values), or "". Looks at the bytes
+// once, outside strings; says nothing about whether they are JSON.
+std::string body_shape_problem(std::string_view body);
+
 }  // namespace compactor::lsp

@@ -7,6 +7,7 @@
 
 #include "tools/lsp_diagnostics.h"
 #include "tools/lsp_features.h"
+#include "tools/lsp_framing.h"
 #include "tools/lsp_outline.h"
 #include "tools/lsp_text.h"
 
@@ -201,13 +202,17 @@ void publish(ServerState& st, const std::string& uri, json diagnostics, std::vec
   out.push_back(notification("textDocument/publishDiagnostics", std::move(params)));
 }
 
-SourceFile load(const ServerState& st, const std::string& path) {
+// A source, from the editor or the disk; `unreadable` says why one on the disk gave no bytes.
+SourceFile load(const ServerState& st, const std::string& path, std::string* unreadable = nullptr) {
   SourceFile f;
   f.name = path;
   if (const Document* doc = open_document(st, path)) {
     f.bytes = doc->text;
   } else if (st.files.read) {
     f.bytes = st.files.read(path);
+    if (!f.bytes && unreadable != nullptr && st.files.why_unreadable) {
+      *unreadable = st.files.why_unreadable(path);
+    }
   }
   return f;
 }
@@ -216,7 +221,7 @@ void compile_scenario(ServerState& st, const ScenarioKey& key, std::vector<json>
   ScenarioSources sources;
   sources.line_id = key.line_id;
   sources.train_number = key.train_number;
-  sources.line = load(st, line_path(key));
+  sources.line = load(st, line_path(key), &sources.line_unreadable);
   if (key.train_number.empty()) {
     sources.train.name = in_dir(key.dir, key.line_id + "_-.txt");
   } else {
@@ -500,8 +505,10 @@ Server::~Server() = default;
 
 std::vector<std::string> Server::receive(std::string_view body) {
   std::vector<json> out;
-  json message = json::parse(body, nullptr, false);
-  if (message.is_discarded()) {
+  json message;
+  if (std::string problem = body_shape_problem(body); !problem.empty()) {
+    out.push_back(error_response(nullptr, kInvalidRequest, problem));
+  } else if (message = json::parse(body, nullptr, false); message.is_discarded()) {
     out.push_back(error_response(nullptr, kParseError, "the message is not JSON"));
   } else {
     handle(*state_, message, out);

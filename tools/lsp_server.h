@@ -19,6 +19,9 @@ namespace compactor::lsp {
 struct FileAccess {
   // The bytes of a file, or nullopt when it does not exist or cannot be read.
   std::function<std::optional<std::string>(const std::string& path)> read;
+  // Why `read` gave no bytes for a path where something stands (a FIFO, a directory, a file
+  // that may not be read): the system's reason; "" when nothing stands there. May be left out.
+  std::function<std::string(const std::string& path)> why_unreadable;
   // The names of the files in a directory (empty when it cannot be read).
   std::function<std::vector<std::string>(const std::string& dir)> list;
 };

@@ -133,6 +133,8 @@ std::optional<std::string> path_of_uri(std::string_view uri) {
       path.push_back(rest[i]);
     }
   }
+  // A NUL ends a path where the system reads it: "/a/x%00/etc/passwd" would open "/a/x".
+  if (path.find('\0') != std::string::npos) return std::nullopt;
   // "/c:/dir" is the Windows path "c:/dir".
   if (path.size() >= 3 && path[0] == '/' && path[2] == ':' &&
       std::isalpha(static_cast<unsigned char>(path[1]))) {

@@ -64,7 +64,7 @@ struct TextEdit {
 std::vector<TextEdit> lone_cr_edits(std::string_view text, PositionEncoding encoding);
 
 // The path of a "file:" URI, its %XX escapes decoded ("file:///c%3A/x" is "c:/x"); nullopt for
-// any other URI.
+// any other URI, and for one whose path holds a NUL byte.
 std::optional<std::string> path_of_uri(std::string_view uri);
 // A "file:" URI for an absolute path, with the bytes that a URI may not hold escaped.
 std::string uri_of_path(std::string_view path);

@@ -74,11 +74,20 @@ std::vector<int> code_point_cells(const std::vector<TrackCell>& cells) {
 
 // --- Thinning the plan ------------------------------------------------------------------------
 
+// A plan coordinate further than this from the origin is not drawn: no line reaches it (a plan
+// of 1,000,000 metres in the tightest curves stays within 1e8 m), and its millimetres would not
+// fit the page's whole numbers.
+constexpr double kMaxDrawnMetres = 1e9;
+
 struct PlanPoints {
   std::vector<int64_t> metres;
   std::vector<double> x;
   std::vector<double> y;
 };
+
+bool drawable(double v) {
+  return std::isfinite(v) && std::fabs(v) <= kMaxDrawnMetres;
+}
 
 PlanPoints plan_points(const Plan& plan) {
   PlanPoints p;
@@ -86,7 +95,7 @@ PlanPoints plan_points(const Plan& plan) {
   for (size_t m = 0; m < count; ++m) {
     if (plan.x[m].tag == TaggedValue::kEmpty || plan.y[m].tag == TaggedValue::kEmpty) continue;
     const double x = plan.x[m].number(), y = plan.y[m].number();
-    if (!std::isfinite(x) || !std::isfinite(y)) continue;
+    if (!drawable(x) || !drawable(y)) continue;
     p.metres.push_back(static_cast<int64_t>(m));
     p.x.push_back(x);
     p.y.push_back(y);
@@ -94,43 +103,94 @@ PlanPoints plan_points(const Plan& plan) {
   return p;
 }
 
-// Distance from point k to the segment between points a and b.
-double segment_distance(const PlanPoints& p, size_t k, size_t a, size_t b) {
-  const double dx = p.x[b] - p.x[a], dy = p.y[b] - p.y[a];
-  const double len2 = dx * dx + dy * dy;
-  double t = len2 > 0 ? ((p.x[k] - p.x[a]) * dx + (p.y[k] - p.y[a]) * dy) / len2 : 0;
-  t = std::clamp(t, 0.0, 1.0);
-  return std::hypot(p.x[k] - (p.x[a] + t * dx), p.y[k] - (p.y[a] + t * dy));
+// A direction, as a unit vector.
+struct Direction {
+  double x = 1, y = 0;
+};
+
+// Whether `b` lies counterclockwise of `a`, by less than a half turn.
+bool counterclockwise(const Direction& a, const Direction& b) {
+  return a.x * b.y - a.y * b.x >= 0;
+}
+
+// The points one straight stroke from its anchor may pass over: each lies within `reach` of the
+// ray towards the stroke's end (the end's direction is inside every such point's wedge of
+// directions, from `low` counterclockwise to `high`), and no further along it than the end plus
+// `reach`. A wedge is less than a half turn wide, so their common part is one too.
+struct Stroke {
+  double x = 0, y = 0, reach = 0;
+  bool aimed = false;  // a point further than `reach` from the anchor bounds the directions
+  bool closed = false;  // the wedges have nothing in common: the stroke ends
+  Direction low, high;
+  double furthest = 0;
+};
+
+Stroke stroke_from(const PlanPoints& p, size_t anchor, double reach) {
+  Stroke s;
+  s.x = p.x[anchor];
+  s.y = p.y[anchor];
+  s.reach = reach;
+  return s;
+}
+
+// A point as the stroke's anchor sees it: how far, and in which direction.
+struct Sight {
+  double distance = 0;
+  Direction direction;
+};
+
+Sight sight(const Stroke& s, const PlanPoints& p, size_t k) {
+  const double dx = p.x[k] - s.x, dy = p.y[k] - s.y;
+  const double d = std::sqrt(dx * dx + dy * dy);
+  return d > 0 ? Sight{d, {dx / d, dy / d}} : Sight{};
+}
+
+bool stroke_may_end_at(const Stroke& s, const Sight& v) {
+  if (v.distance < s.furthest - s.reach) return false;
+  if (!s.aimed) return true;
+  return !s.closed && counterclockwise(s.low, v.direction) &&
+         counterclockwise(v.direction, s.high);
+}
+
+void pass_over(Stroke& s, const Sight& v) {
+  s.furthest = std::max(s.furthest, v.distance);
+  if (v.distance <= s.reach) return;
+  // The wedge of the directions whose ray passes within `reach` of the point: its own direction
+  // turned both ways by the angle whose sine is reach / distance.
+  const double sine = s.reach / v.distance, cosine = std::sqrt(1 - sine * sine);
+  const Direction u = v.direction;
+  const Direction low{u.x * cosine + u.y * sine, u.y * cosine - u.x * sine};
+  const Direction high{u.x * cosine - u.y * sine, u.y * cosine + u.x * sine};
+  if (!s.aimed) {
+    s.aimed = true;
+    s.low = low;
+    s.high = high;
+    return;
+  }
+  if (counterclockwise(s.low, low)) s.low = low;
+  if (counterclockwise(high, s.high)) s.high = high;
+  s.closed = s.closed || !counterclockwise(s.low, s.high);
 }
 
 // The points of `in` (indexes into p, ascending) that a polyline within `tolerance` of all of them
-// needs: the ends, and recursively the point furthest from the segment between two kept ones.
+// needs, in one pass: the ends, and the last point each straight stroke can reach. A point passed
+// over lies within tolerance / sqrt 2 of the stroke's ray and at most as far beyond its end, so
+// within `tolerance` of the stroke.
 std::vector<size_t> thin(const PlanPoints& p, const std::vector<size_t>& in, double tolerance) {
   if (in.size() < 3) return in;
-  std::vector<char> keep(in.size(), 0);
-  keep.front() = keep.back() = 1;
-  std::vector<std::pair<size_t, size_t>> stack = {{0, in.size() - 1}};
-  while (!stack.empty()) {
-    auto [lo, hi] = stack.back();
-    stack.pop_back();
-    double worst = -1;
-    size_t at = lo;
-    for (size_t k = lo + 1; k < hi; ++k) {
-      const double d = segment_distance(p, in[k], in[lo], in[hi]);
-      if (d > worst) {
-        worst = d;
-        at = k;
-      }
+  const double reach = tolerance * std::sqrt(0.5);
+  std::vector<size_t> out = {in.front()};
+  Stroke stroke = stroke_from(p, in.front(), reach);
+  for (size_t k = 1; k < in.size(); ++k) {
+    Sight v = sight(stroke, p, in[k]);
+    if (!stroke_may_end_at(stroke, v)) {
+      out.push_back(in[k - 1]);
+      stroke = stroke_from(p, in[k - 1], reach);
+      v = sight(stroke, p, in[k]);
     }
-    if (at == lo || worst <= tolerance) continue;
-    keep[at] = 1;
-    stack.push_back({lo, at});
-    stack.push_back({at, hi});
+    pass_over(stroke, v);
   }
-  std::vector<size_t> out;
-  for (size_t k = 0; k < in.size(); ++k) {
-    if (keep[k]) out.push_back(in[k]);
-  }
+  if (out.back() != in.back()) out.push_back(in.back());
   return out;
 }
 
@@ -231,7 +291,8 @@ void append_plan(std::string& out, const std::optional<Plan>& plan) {
     out += "null";
     return;
   }
-  const std::vector<PlanLevel> levels = plan_levels(*plan, {0.005, 0.05, 0.5, 5, 50});
+  const std::vector<PlanLevel> levels =
+      plan_levels(*plan, {0.005, 0.05, 0.5, 5, 50}, kMaxPagePlanPoints);
   out += "{\"points\":" + std::to_string(plan->x.size()) + ",\"levels\":[";
   for (size_t l = 0; l < levels.size(); ++l) {
     std::vector<int64_t> xs, ys;
@@ -390,19 +451,28 @@ std::optional<int64_t> record_position(std::string_view source, int64_t offset, 
   return value;
 }
 
-std::vector<PlanLevel> plan_levels(const Plan& plan, const std::vector<double>& tolerances) {
+std::vector<PlanLevel> plan_levels(const Plan& plan, const std::vector<double>& tolerances,
+                                   size_t max_points) {
   const PlanPoints points = plan_points(plan);
   if (points.metres.size() < 2) return {};
   std::vector<size_t> kept(points.metres.size());
   for (size_t k = 0; k < kept.size(); ++k) kept[k] = k;
   std::vector<PlanLevel> levels;
-  for (double tolerance : tolerances) {
+  size_t total = 0;
+  // Each coarser level added keeps fewer points; a tolerance beyond every distance between drawn
+  // points keeps the two ends, so the loop ends.
+  for (size_t l = 0; l < tolerances.size() || (kept.size() > max_points && l < kMaxLevels); ++l) {
+    const double tolerance = l < tolerances.size() ? tolerances[l] : levels.back().tolerance * 10;
     kept = thin(points, kept, tolerance);
     PlanLevel level;
     level.tolerance = tolerance;
     for (size_t k : kept) level.metres.push_back(points.metres[k]);
+    total += kept.size();
     levels.push_back(std::move(level));
   }
+  size_t dropped = 0;
+  while (total > max_points && levels.size() - dropped > 1) total -= levels[dropped++].metres.size();
+  levels.erase(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(dropped));
   return levels;
 }
 

@@ -52,9 +52,19 @@ struct PlanLevel {
   std::vector<int64_t> metres;
 };
 
-// The levels of the page, finest first; each is thinned from the one before it. Metres without a
-// point are left out. Empty when the plan has fewer than two points.
-std::vector<PlanLevel> plan_levels(const Plan& plan, const std::vector<double>& tolerances);
+// At most this many points in all the page's levels: the large scenario of the benchmarks needs
+// about 130,000, a line of tight curves end to end some 1,500,000 at the finest tolerances.
+constexpr size_t kMaxPagePlanPoints = 150000;
+// Levels added at ten times the tolerance before, at most, when the coarsest still holds more.
+constexpr size_t kMaxLevels = 24;
+
+// The levels of the page, finest first; each is thinned from the one before it in one pass over
+// its points. Metres without a point, or whose point is not finite or lies further than the page
+// draws (1e9 m), are left out. While the coarsest level holds more than `max_points`, a level at
+// ten times its tolerance is added; then, while all of them together hold more, the finest are
+// dropped. Empty when the plan has fewer than two points.
+std::vector<PlanLevel> plan_levels(const Plan& plan, const std::vector<double>& tolerances,
+                                   size_t max_points = SIZE_MAX);
 
 // A sequence as runs of equal values: value, count, value, count, ...
 std::vector<int64_t> run_lengths(const std::vector<int64_t>& values);
