@@ -300,9 +300,9 @@ TEST(LineOutput, StepsComputedAsTheyAreRead) {
     double k;
     bool curved;
   };
-  const Stretch stretches[] = {
-      {5003, 0.0, false}, {3001, 0.0004, true}, {4000, 0.003, false}, {777, -0.002, true},
-      {6529, 0.0, false}, {1, 0.001, true},     {2, 0.0, false}};
+  const Stretch stretches[] = {{5003, 0.0, false},  {3001, 0.0004, true}, {4000, 0.003, false},
+                               {777, -0.002, true}, {6529, 0.0, false},   {1, 0.001, true},
+                               {2, 0.0, false}};
   const size_t points = 20000;  // 2 Integers, 19,313 steps, then empty values
   Model m;
   create_profile(m, static_cast<int32_t>(points) - 1);
