@@ -150,6 +150,22 @@ BENCHMARK(BM_EncodeLinePieces)
     ->Arg(1)
     ->Unit(benchmark::kMicrosecond);
 
+// What a build run computes in memory: the compile with the plan, then the line output in
+// pieces. The plan's doubles are computed at the compile (where each stretch ends) and again for
+// each half as the pieces are made; no block as long as the line output is touched.
+void BM_CompileAndLinePieces(benchmark::State& state) {
+  const SourceTexts& texts = scenario(state.range(0));
+  for (auto _ : state) {
+    Model m;
+    compile(texts, 1, m);
+    encode_line_output_in_pieces(m, [](const char* data, size_t) {
+      benchmark::DoNotOptimize(data);
+      return true;
+    });
+  }
+}
+BENCHMARK(BM_CompileAndLinePieces)->ArgName("large")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
 void BM_Generate(benchmark::State& state) {
   for (auto _ : state) {
     bench::GeneratedSources g = bench::generate_scenario(bench::ScenarioShape{});

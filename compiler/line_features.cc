@@ -1,6 +1,7 @@
 // What the line source's records do to the model: chainage ordering, gradients, the plan of the
 // line, tunnels, speed boards and indication boards.
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 #include "compiler/cells.h"
@@ -137,10 +138,6 @@ namespace {
 
 constexpr int32_t kMaxPlanPoint = 1000000;
 
-double plan_number(const PlanColumn& column, int32_t point) {
-  return column.at(static_cast<size_t>(point)).number();
-}
-
 // Builds the plan from point st.next_point up to point `to`, each point from the two before it:
 // a straight step when k is 0, else a step turned by k. For a curve record (`checked`) it
 // returns false with error 103 where a step-by-step walk would stop: at a point beyond the plan
@@ -150,33 +147,9 @@ bool build_plan(Model& mo, LineFeatureState& st, int32_t to, double k, bool curv
   if (st.next_point > to) return true;
   const int32_t last = checked ? std::min({to, mo.plan_last, kMaxPlanPoint}) : to;
   if (st.next_point <= last) {
-    // The last two points are kept at hand: (x1, y1) is point m - 1 and (x2, y2) point m - 2.
-    const int32_t first = st.next_point;
-    double x1 = plan_number(mo.plan.x, first - 1), y1 = plan_number(mo.plan.y, first - 1);
-    double x2 = plan_number(mo.plan.x, first - 2), y2 = plan_number(mo.plan.y, first - 2);
-    // Points are appended in order: point `first` is the next one of each column.
-    const auto count = static_cast<size_t>(last - first + 1);
-    PlanColumn::DoubleWriter xs = mo.plan.x.append_doubles(count);
-    PlanColumn::DoubleWriter ys = mo.plan.y.append_doubles(count);
-    for (int32_t m = first; m <= last; ++m) {
-      double dx = x1 - x2;
-      double dy = y1 - y2;
-      double x;
-      double y;
-      if (curved) {
-        x = x1 + (dx + k * dy);
-        y = y1 + (dy - k * dx);
-      } else {
-        x = x1 + dx;
-        y = y1 + dy;
-      }
-      xs.put(x);
-      ys.put(y);
-      x2 = x1;
-      y2 = y1;
-      x1 = x;
-      y1 = y;
-    }
+    // Points are appended in order: point st.next_point is the next one of each column.
+    assert(mo.plan.x.appended() == static_cast<size_t>(st.next_point));
+    mo.plan.append_steps(static_cast<size_t>(last - st.next_point + 1), k, curved);
     st.next_point = last + 1;
   }
   if (checked && (st.next_point > kMaxPlanPoint || st.next_point <= to)) {

@@ -1,6 +1,6 @@
 #include "format/outputs.h"
 
-#include <algorithm>
+#include <vector>
 
 #include "format/coding.h"
 
@@ -10,12 +10,16 @@ namespace {
 
 constexpr size_t kLinePieceBytes = size_t{1} << 16;
 
-// The two halves of the line output as the model holds them: x, then y.
+// The line output in pieces of at most 64 KiB, x's half then y's, each made in one buffer that
+// stays in the cache: the plan's doubles are computed as they are written.
 template <class Visit>
-bool for_each_line_half(const Model& m, Visit&& visit) {
+bool for_each_line_piece(const Model& m, Visit&& visit) {
+  std::vector<unsigned char> buffer(kLinePieceBytes);
   for (const PlanColumn* half : {&m.plan.x, &m.plan.y}) {
-    if (half->byte_size() == 0) continue;  // no plan
-    if (!visit(reinterpret_cast<const char*>(half->bytes()), half->byte_size())) return false;
+    PlanColumn::Reader reader(*half);
+    while (const size_t n = reader.read(buffer.data(), buffer.size())) {
+      if (!visit(reinterpret_cast<const char*>(buffer.data()), n)) return false;
+    }
   }
   return true;
 }
@@ -35,23 +39,17 @@ size_t line_output_size(const Model& m) {
 
 void encode_line_output_in_pieces(const Model& m,
                                   const std::function<bool(const char*, size_t)>& piece) {
-  for_each_line_half(m, [&piece](const char* data, size_t size) {
-    for (size_t done = 0; done < size;) {
-      const size_t n = std::min(kLinePieceBytes, size - done);
-      if (!piece(data + done, n)) return false;
-      done += n;
-    }
-    return true;
-  });
+  for_each_line_piece(m, piece);
 }
 
 std::string encode_line_output(const Model& m) {
-  std::string out;
-  out.reserve(line_output_size(m));
-  for_each_line_half(m, [&out](const char* data, size_t size) {
-    out.append(data, size);
-    return true;
-  });
+  std::string out(line_output_size(m), '\0');
+  auto* p = reinterpret_cast<unsigned char*>(out.data());
+  unsigned char* const end = p + out.size();
+  for (const PlanColumn* half : {&m.plan.x, &m.plan.y}) {
+    PlanColumn::Reader reader(*half);
+    while (const size_t n = reader.read(p, static_cast<size_t>(end - p))) p += n;
+  }
   return out;
 }
 

@@ -10,13 +10,12 @@
 
 namespace compactor {
 
-// The plan: (plan_last + 1) * 2 tagged values, all x then all y. The model holds these bytes
-// already; this is a copy of them.
+// The plan: (plan_last + 1) * 2 tagged values, all x then all y.
 std::string encode_line_output(const Model& m);
 // Its length in bytes.
 size_t line_output_size(const Model& m);
-// The bytes the model holds, in pieces of at most 64 KiB, in order: `piece` takes each and
-// returns false to stop. Nothing is encoded or copied on the way.
+// The same bytes in pieces of at most 64 KiB, in order: `piece` takes each and returns false to
+// stop. The pieces are made one at a time in one buffer; the line output is never held whole.
 void encode_line_output_in_pieces(const Model& m,
                                   const std::function<bool(const char*, size_t)>& piece);
 // The 87 records, 34 bytes each plus their text.

@@ -1,13 +1,10 @@
-// The plan of the line (x and y of every metre), held as the bytes of the line output.
+// The plan of the line (x and y of every metre) and its encoding, the line output.
 #pragma once
 
 #include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
-#include <utility>
 #include <vector>
 
 namespace compactor {
@@ -118,37 +115,48 @@ inline TaggedValue get_line_value(const unsigned char* p) {
 
 // --- The plan -------------------------------------------------------------------------------
 
-// The allocator of the plan's bytes: zeroed storage from calloc, and no pass of its own to make
-// the elements, since the storage is zero already. A long line's plan is written once, by the
-// plan itself.
-template <class T>
-struct ZeroedAllocator {
-  using value_type = T;
-  ZeroedAllocator() = default;
-  template <class U>
-  ZeroedAllocator(const ZeroedAllocator<U>&) {}
-  T* allocate(std::size_t n) {
-    void* p = std::calloc(n, sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    return static_cast<T*>(p);
-  }
-  void deallocate(T* p, std::size_t) { std::free(p); }
-  template <class U>
-  void construct(U*) {}  // value-initialised: the storage is zero already
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-  template <class U>
-  bool operator==(const ZeroedAllocator<U>&) const {
-    return true;
+// Where the steps of the plan stand: (x1, y1) is the last point, (x2, y2) the one before it.
+struct PlanState {
+  double x1 = 0.0;
+  double y1 = 0.0;
+  double x2 = 0.0;
+  double y2 = 0.0;
+
+  // One point from the two before it: a straight step, or one turned by k when `curved`. The
+  // order of the operations is part of the line output: the same order gives the same bits.
+  void step(double k, bool curved) {
+    const double dx = x1 - x2;
+    const double dy = y1 - y2;
+    double x;
+    double y;
+    if (curved) {
+      x = x1 + (dx + k * dy);
+      y = y1 + (dy - k * dx);
+    } else {
+      x = x1 + dx;
+      y = y1 + dy;
+    }
+    x2 = x1;
+    y2 = y1;
+    x1 = x;
+    y1 = y;
   }
 };
 
+// A stretch of points each computed from the two before it, as the plan holds it: the rule of
+// its steps and the two points before its first. Its doubles are computed again, by the same
+// steps and so to the same bits, whenever they are read: a long line's plan is millions of
+// doubles, and memory touched for the first time costs more than computing them.
+struct PlanSteps {
+  PlanState before;  // the two points before the first step
+  double k = 0.0;    // the turn of a curved step
+  bool curved = false;
+};
+
 // One coordinate of the plan, metre by metre, as its half of the line output. Values are
-// appended in order of metre, each written in its encoding after the one before. The metres not
-// appended yet are empty: their two zero bytes each are already in the zeroed storage after the
-// last value appended, so the half is complete at any time. The storage is the plan's.
+// appended in order of metre: one at a time, each held in its encoding (tag, then the number,
+// little-endian), or a stretch of computed doubles (LinePlan::append_steps). The metres not
+// appended yet are empty.
 class PlanColumn {
  public:
   size_t points() const { return points_; }
@@ -156,89 +164,80 @@ class PlanColumn {
   size_t appended() const { return appended_; }
 
   // Appends the value of metre appended(), which must be below points().
-  void append(const TaggedValue& v) {
-    assert(appended_ < points_);
-    if (v.tag != last_tag_) start_stretch(v.tag);  // also the first value
-    end_ = static_cast<size_t>(put_line_value(bytes_ + end_, v) - bytes_);
-    ++appended_;
-  }
-
-  // Writes the doubles of a stretch of metres one after the other, with nothing to keep track of
-  // per value: the column counted them when it handed out the writer.
-  class DoubleWriter {
-   public:
-    explicit DoubleWriter(unsigned char* p) : p_(p) {}
-    void put(double v) { p_ = put_line_double(p_, v); }
-
-   private:
-    unsigned char* p_;
-  };
-
-  // Appends the values of the next n metres, all doubles, which the writer must then put, every
-  // one of them, in order of metre. n may not take the column beyond points().
-  DoubleWriter append_doubles(size_t n) {
-    assert(n <= points_ - appended_);
-    if (last_tag_ != TaggedValue::kDouble) start_stretch(TaggedValue::kDouble);
-    unsigned char* first = bytes_ + end_;
-    end_ += n * line_value_bytes(TaggedValue::kDouble);
-    appended_ += n;
-    return DoubleWriter(first);
-  }
+  void append(const TaggedValue& v);
 
   // The value of any metre below points().
   TaggedValue at(size_t metre) const;
 
-  // This half of the line output, and its length in bytes.
-  const unsigned char* bytes() const { return bytes_; }
+  // The length in bytes of this half of the line output.
   size_t byte_size() const { return end_ + kLineTagBytes * (points_ - appended_); }
 
+  // This half of the line output, handed out in order a buffer at a time.
+  class Reader {
+   public:
+    explicit Reader(const PlanColumn& column) : column_(column) {}
+    // Writes the next values, as many whole ones as fit in `room` bytes (at least the widest
+    // value's), at `out`; returns the bytes written, 0 once the half is all read.
+    size_t read(unsigned char* out, size_t room);
+
+   private:
+    const PlanColumn& column_;
+    size_t stretch_ = 0;  // the stretch being read, then the empties after the last
+    size_t done_ = 0;     // values of it already read
+    PlanState state_;     // where the steps of a computed stretch stand
+  };
+
  private:
-  // Where a stretch of values with one tag starts. Values of one tag have one width, so a value's
-  // place follows from the start of its stretch.
+  // Values of one kind: held ones of one tag (one width, so a value's place follows from the
+  // start of its stretch), or computed doubles.
   struct Stretch {
-    size_t first_metre;
-    size_t offset;
-    TaggedValue::Tag tag;
+    size_t first_metre = 0;
+    size_t count = 0;
+    TaggedValue::Tag tag = TaggedValue::kEmpty;
+    bool computed = false;
+    size_t held_offset = 0;  // held values: where their bytes start in held_
+    PlanSteps steps;         // computed values: how
   };
 
   friend class LinePlan;
 
-  // Starts afresh, all `points` values empty, on zeroed storage with room for each at its widest.
-  void start(unsigned char* storage, size_t points);
-  void start_stretch(TaggedValue::Tag tag);
+  // Starts afresh, all `points` values empty; `coordinate` 0 is x, 1 is y.
+  void start(size_t points, int coordinate);
+  // Appends `count` computed doubles, whose last two are `last` and `before_last`.
+  void append_steps(const PlanSteps& steps, size_t count, double last, double before_last);
+  void appended_number(double v);
+  // This coordinate of the point `index` steps into a computed stretch (0: its first).
+  double computed_value(const Stretch& s, size_t index) const;
+  unsigned char* put_computed(unsigned char* p, const Stretch& s, PlanState& state,
+                              size_t count) const;
 
-  unsigned char* bytes_ = nullptr;  // the column's part of the plan's storage
   std::vector<Stretch> stretches_;
+  std::vector<unsigned char> held_;  // the encoding of the values appended one at a time
   size_t points_ = 0;
   size_t appended_ = 0;
-  size_t end_ = 0;  // the end of the last value appended
-  // The tag of the last stretch; none of the tags while there is none.
-  static constexpr uint16_t kNoStretch = 0x100;
-  uint16_t last_tag_ = kNoStretch;
+  size_t end_ = 0;  // the length of the encoding of the values appended
+  int coordinate_ = 0;
+  // The numbers of the last two values appended, where the next steps start.
+  double last_ = 0.0;
+  double before_last_ = 0.0;
 };
 
-// The plan: x(0 .. last), then y(0 .. last), which is the line output's order. Both columns lie
-// in one block of zeroed storage, x's room first.
+// The plan: x(0 .. last), then y(0 .. last), which is the line output's order.
 class LinePlan {
  public:
   PlanColumn x;
   PlanColumn y;
 
-  LinePlan() = default;
-  LinePlan(const LinePlan& other);
-  LinePlan& operator=(const LinePlan& other);
-  // A moved vector keeps its block, so the columns' places in it stay right.
-  LinePlan(LinePlan&&) noexcept = default;
-  LinePlan& operator=(LinePlan&&) noexcept = default;
-
   // Room for `points` values in each column, all empty; what was held before is dropped.
   void reset(size_t points);
 
+  // Appends the next `count` points to both columns, which must hold values of the same
+  // metres, each point from the two before it: a straight step, or one turned by k when
+  // `curved`. The doubles are not held: only the steps and the two points before them.
+  void append_steps(size_t count, double k, bool curved);
+
   // The line output's length in bytes.
   size_t byte_size() const { return x.byte_size() + y.byte_size(); }
-
- private:
-  std::vector<unsigned char, ZeroedAllocator<unsigned char>> storage_;
 };
 
 }  // namespace compactor

@@ -1,6 +1,7 @@
 #include "model/model.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace compactor {
 
@@ -9,18 +10,58 @@ void log_error(Model& m) {
       RecordedError{m.error_code, m.error_position, m.error_source, m.error_detail, {}});
 }
 
-void PlanColumn::start(unsigned char* storage, size_t points) {
-  bytes_ = storage;
+void PlanColumn::start(size_t points, int coordinate) {
   stretches_.clear();
+  held_.clear();
   points_ = points;
   appended_ = 0;
   end_ = 0;
-  last_tag_ = kNoStretch;
+  coordinate_ = coordinate;
+  last_ = before_last_ = 0.0;
 }
 
-void PlanColumn::start_stretch(TaggedValue::Tag tag) {
-  stretches_.push_back(Stretch{appended_, end_, tag});
-  last_tag_ = tag;
+void PlanColumn::appended_number(double v) {
+  before_last_ = last_;
+  last_ = v;
+}
+
+void PlanColumn::append(const TaggedValue& v) {
+  assert(appended_ < points_);
+  if (stretches_.empty() || stretches_.back().computed || stretches_.back().tag != v.tag) {
+    Stretch s;
+    s.first_metre = appended_;
+    s.tag = v.tag;
+    s.held_offset = held_.size();
+    stretches_.push_back(s);
+  }
+  unsigned char encoded[kLineValueMaxBytes];
+  held_.insert(held_.end(), encoded, put_line_value(encoded, v));
+  end_ += line_value_bytes(v.tag);
+  ++stretches_.back().count;
+  ++appended_;
+  appended_number(v.number());
+}
+
+void PlanColumn::append_steps(const PlanSteps& steps, size_t count, double last,
+                              double before_last) {
+  assert(count <= points_ - appended_);
+  Stretch s;
+  s.first_metre = appended_;
+  s.count = count;
+  s.tag = TaggedValue::kDouble;
+  s.computed = true;
+  s.steps = steps;
+  stretches_.push_back(s);
+  end_ += count * line_value_bytes(TaggedValue::kDouble);
+  appended_ += count;
+  last_ = last;
+  before_last_ = before_last;
+}
+
+double PlanColumn::computed_value(const Stretch& s, size_t index) const {
+  PlanState state = s.steps.before;
+  for (size_t i = 0; i <= index; ++i) state.step(s.steps.k, s.steps.curved);
+  return coordinate_ == 0 ? state.x1 : state.y1;
 }
 
 TaggedValue PlanColumn::at(size_t metre) const {
@@ -29,28 +70,80 @@ TaggedValue PlanColumn::at(size_t metre) const {
   auto after = std::upper_bound(stretches_.begin(), stretches_.end(), metre,
                                 [](size_t m, const Stretch& s) { return m < s.first_metre; });
   const Stretch& s = *(after - 1);
-  return get_line_value(bytes_ + s.offset + (metre - s.first_metre) * line_value_bytes(s.tag));
+  const size_t index = metre - s.first_metre;
+  if (s.computed) return TaggedValue::Double(computed_value(s, index));
+  return get_line_value(held_.data() + s.held_offset + index * line_value_bytes(s.tag));
+}
+
+// Writes the next `count` doubles of a computed stretch from `state`, which moves on with them.
+// A straight step of one coordinate needs only that coordinate's last two values.
+unsigned char* PlanColumn::put_computed(unsigned char* p, const Stretch& s, PlanState& state,
+                                        size_t count) const {
+  if (s.steps.curved) {
+    const double& value = coordinate_ == 0 ? state.x1 : state.y1;
+    for (size_t i = 0; i < count; ++i) {
+      state.step(s.steps.k, true);
+      p = put_line_double(p, value);
+    }
+    return p;
+  }
+  double& c1 = coordinate_ == 0 ? state.x1 : state.y1;
+  double& c2 = coordinate_ == 0 ? state.x2 : state.y2;
+  double v1 = c1;
+  double v2 = c2;
+  for (size_t i = 0; i < count; ++i) {
+    const double v = v1 + (v1 - v2);  // PlanState::step, straight, in one coordinate
+    p = put_line_double(p, v);
+    v2 = v1;
+    v1 = v;
+  }
+  c1 = v1;
+  c2 = v2;
+  return p;
+}
+
+size_t PlanColumn::Reader::read(unsigned char* out, size_t room) {
+  unsigned char* p = out;
+  const auto left = [&] { return room - static_cast<size_t>(p - out); };
+  const std::vector<Stretch>& stretches = column_.stretches_;
+  for (; stretch_ < stretches.size(); ++stretch_, done_ = 0) {
+    const Stretch& s = stretches[stretch_];
+    const size_t width = line_value_bytes(s.tag);
+    const size_t n = std::min(s.count - done_, left() / width);
+    if (s.computed) {
+      if (done_ == 0) state_ = s.steps.before;
+      p = column_.put_computed(p, s, state_, n);
+    } else {
+      const unsigned char* from = column_.held_.data() + s.held_offset + done_ * width;
+      p = std::copy(from, from + n * width, p);
+    }
+    done_ += n;
+    if (done_ < s.count) return static_cast<size_t>(p - out);  // no room for the next value
+  }
+  // The empty values after the last one appended: two zero bytes each.
+  const size_t empties = column_.points_ - column_.appended_ - done_;
+  const size_t n = std::min(empties, left() / kLineTagBytes);
+  p = std::fill_n(p, n * kLineTagBytes, static_cast<unsigned char>(0));
+  done_ += n;
+  return static_cast<size_t>(p - out);
 }
 
 void LinePlan::reset(size_t points) {
-  // Fresh zeroed storage, room for every value at its widest: each page is written once, by the
-  // plan, and the empty values after the last one appended are the zero bytes already there.
-  std::vector<unsigned char, ZeroedAllocator<unsigned char>> fresh;
-  fresh.resize(2 * points * kLineValueMaxBytes);
-  storage_.swap(fresh);
-  x.start(storage_.data(), points);
-  y.start(storage_.data() + points * kLineValueMaxBytes, points);
+  x.start(points, 0);
+  y.start(points, 1);
 }
 
-LinePlan::LinePlan(const LinePlan& other) : x(other.x), y(other.y), storage_(other.storage_) {
-  // The same places in the copied storage.
-  x.bytes_ = storage_.data() + (other.x.bytes_ - other.storage_.data());
-  y.bytes_ = storage_.data() + (other.y.bytes_ - other.storage_.data());
-}
-
-LinePlan& LinePlan::operator=(const LinePlan& other) {
-  if (this != &other) *this = LinePlan(other);
-  return *this;
+void LinePlan::append_steps(size_t count, double k, bool curved) {
+  assert(x.appended() == y.appended());
+  PlanSteps steps;
+  steps.before = PlanState{x.last_, y.last_, x.before_last_, y.before_last_};
+  steps.k = k;
+  steps.curved = curved;
+  // Where the steps end: the next steps start there.
+  PlanState end = steps.before;
+  for (size_t i = 0; i < count; ++i) end.step(k, curved);
+  x.append_steps(steps, count, end.x1, end.x2);
+  y.append_steps(steps, count, end.y1, end.y2);
 }
 
 void create_grid(Model& m, int32_t last) {

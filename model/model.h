@@ -129,7 +129,7 @@ struct Model {
   // track_grid(0 .. grid_last); empty until a line length is accepted.
   std::vector<TrackCell> track_grid;
   std::array<ScenarioItem, kItemCount> items;
-  // x and y of metres 0 .. plan_last, as the line output's bytes; empty without the plan.
+  // x and y of metres 0 .. plan_last, which the line output encodes; empty without the plan.
   LinePlan plan;
   // The tunnels in the order of their records.
   std::vector<Tunnel> tunnels;

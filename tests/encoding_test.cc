@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "compiler/compiler.h"
 #include "model/model.h"
@@ -287,6 +288,73 @@ TEST(LineOutput, PlanHeldAsItsEncoding) {
   for (size_t i = 0; i < points; ++i) {
     expect_same_value(moved.plan.x.at(i), x_of(i), "x moved", i);
     expect_same_value(moved.plan.y.at(i), y_of(i), "y moved", i);
+  }
+}
+
+// Stretches of steps are held as their rule and computed as they are read: whole, in pieces, a
+// value at a time or in buffers that end inside a stretch, they give the doubles of a walk that
+// takes every step in both coordinates, bit for bit.
+TEST(LineOutput, StepsComputedAsTheyAreRead) {
+  struct Stretch {
+    size_t count;
+    double k;
+    bool curved;
+  };
+  const Stretch stretches[] = {{5003, 0.0, false},  {3001, 0.0004, true}, {4000, 0.003, false},
+                               {777, -0.002, true}, {6529, 0.0, false},   {1, 0.001, true},
+                               {2, 0.0, false}};
+  const size_t points = 20000;  // 2 Integers, 19,313 steps, then empty values
+  Model m;
+  create_profile(m, static_cast<int32_t>(points) - 1);
+  m.plan.x.append(TaggedValue::Integer(0));
+  m.plan.y.append(TaggedValue::Integer(0));
+  m.plan.x.append(TaggedValue::Integer(0));
+  m.plan.y.append(TaggedValue::Integer(1));
+  std::vector<double> xs = {0.0, 0.0};
+  std::vector<double> ys = {0.0, 1.0};
+  for (const Stretch& st : stretches) {
+    m.plan.append_steps(st.count, st.k, st.curved);
+    for (size_t i = 0; i < st.count; ++i) {
+      const size_t n = xs.size();
+      const double dx = xs[n - 1] - xs[n - 2];
+      const double dy = ys[n - 1] - ys[n - 2];
+      xs.push_back(st.curved ? xs[n - 1] + (dx + st.k * dy) : xs[n - 1] + dx);
+      ys.push_back(st.curved ? ys[n - 1] + (dy - st.k * dx) : ys[n - 1] + dy);
+    }
+  }
+  ASSERT_LT(xs.size(), points);
+  auto expected = [&](const std::vector<double>& column, size_t i) {
+    if (i >= column.size()) return TaggedValue{};
+    return i < 2 ? TaggedValue::Integer(static_cast<int16_t>(column[i]))
+                 : TaggedValue::Double(column[i]);
+  };
+
+  const std::string out = encode_line_output(m);
+  ASSERT_EQ(out.size(), line_output_size(m));
+  DecodeError error;
+  auto plan = decode_line(out, error);
+  ASSERT_TRUE(plan.has_value()) << error.reason;
+  for (size_t i = 0; i < points; ++i) {
+    expect_same_value(plan->x[i], expected(xs, i), "x decoded", i);
+    expect_same_value(plan->y[i], expected(ys, i), "y decoded", i);
+  }
+  for (size_t i = 0; i < points; i += 97) {
+    expect_same_value(m.plan.x.at(i), expected(xs, i), "x at", i);
+    expect_same_value(m.plan.y.at(i), expected(ys, i), "y at", i);
+  }
+
+  // Buffers of the widest value, of sizes that end inside a value, and of 64 KiB.
+  for (size_t room : {size_t{10}, size_t{17}, size_t{4099}, size_t{65536}}) {
+    std::string joined;
+    std::vector<unsigned char> buffer(room);
+    for (const PlanColumn* half : {&m.plan.x, &m.plan.y}) {
+      PlanColumn::Reader reader(*half);
+      while (const size_t n = reader.read(buffer.data(), room)) {
+        ASSERT_LE(n, room);
+        joined.append(reinterpret_cast<const char*>(buffer.data()), n);
+      }
+    }
+    EXPECT_EQ(joined, out) << "room " << room;
   }
 }
 

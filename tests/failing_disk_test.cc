@@ -1088,28 +1088,43 @@ TEST(FailingDisk, MillionsOfStrayLinesAreCheckedInBoundedMemory) {
   EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
 }
 
+// The least address-space limit, to 64 KiB, under which `run` succeeds, given one under which it
+// does.
+template <class Run>
+rlim_t least_limit(Run&& run, rlim_t suffices) {
+  rlim_t fails = 1 << 20;
+  while (suffices - fails > (64 << 10)) {
+    rlim_t middle = (fails + suffices) / 2;
+    (run(middle) ? suffices : fails) = middle;
+  }
+  return suffices;
+}
+
 // A compile that runs out of memory at any point ends with "compactor: out of memory" and status
 // 3, the old outputs whole and no temporary file. The limits tried are those just below the least
-// the large scenario needs, where it fails late: while its outputs are written.
+// the large scenario needs, where it fails late: while its outputs are written. Those under which
+// the program cannot even start (its stack and its own image do not fit) are left out.
 TEST(FailingDisk, OutOfMemoryEndsTheRunWithTheOldOutputs) {
   if (kSanitized) GTEST_SKIP() << "RLIMIT_AS and the address sanitizer do not mix";
   test::ScratchDir scratch;
   const fs::path& d = scratch.path();
-  auto compile_within = [&](rlim_t limit) {
-    prepare_large(d);
+  auto run_within = [&](rlim_t limit, const std::vector<std::string>& args) {
     test::Launch launch;
     launch.address_space_limit = limit;
-    return test::start_compactor({"compile", d.string(), "-q"}, launch)->wait();
+    return test::start_compactor(args, launch)->wait();
   };
-  // The least limit that suffices, to 64 KiB, between one that fails and one that does not.
-  rlim_t fails = 1 << 20, suffices = 1u << 30;
-  ASSERT_EQ(compile_within(suffices).exit_status, 0);
-  while (suffices - fails > (64 << 10)) {
-    rlim_t middle = (fails + suffices) / 2;
-    (compile_within(middle).exit_status == 0 ? suffices : fails) = middle;
-  }
+  auto compile_within = [&](rlim_t limit) {
+    prepare_large(d);
+    return run_within(limit, {"compile", d.string(), "-q"});
+  };
+  ASSERT_EQ(compile_within(1u << 30).exit_status, 0);
+  const rlim_t suffices =
+      least_limit([&](rlim_t limit) { return compile_within(limit).exit_status == 0; }, 1u << 30);
+  const rlim_t starts = least_limit(
+      [&](rlim_t limit) { return run_within(limit, {"--help"}).exit_status == 0; }, suffices);
   int out_of_memory = 0;
-  for (rlim_t below = 64 << 10; below <= (2 << 20); below += 128 << 10) {
+  for (rlim_t below = 64 << 10; below <= (2 << 20) && suffices - below >= starts + (256 << 10);
+       below += 128 << 10) {
     SCOPED_TRACE("limit " + std::to_string((suffices - below) >> 10) + " KiB");
     test::Result r = compile_within(suffices - below);
     EXPECT_EQ(r.signal, 0);
