@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "format/outputs.h"
+#include "model/roles.h"
 
 namespace compactor {
 
@@ -34,9 +35,6 @@ constexpr const char* kSpeedColour = "#1d4e89";
 constexpr const char* kInForceColour = "#d62828";
 constexpr const char* kBoardColour = "#6a4c93";
 constexpr const char* kInsertedColour = "#f4a261";
-
-// The code of the cab-code points that the compile inserts.
-constexpr int kInsertedCode = 180;
 
 double drawing_width() {
   return kWidth - kLeft - kRight;
@@ -283,7 +281,8 @@ std::vector<SlowOrderSpan> slow_orders(const std::vector<TrackCell>& cells) {
     if (cells[static_cast<size_t>(i)].kind != kSlowOrderStart) continue;
     int end = i + 1;
     while (end < count && cells[static_cast<size_t>(end)].kind != kSlowOrderEnd) ++end;
-    out.push_back({{i, std::min(end, count - 1)}, cells[static_cast<size_t>(i)].param1});
+    out.push_back(
+        {{i, std::min(end, count - 1)}, SlowOrderCell(cells[static_cast<size_t>(i)]).speed});
   }
   return out;
 }
@@ -489,7 +488,7 @@ struct Scene {
 // How much of the line to show: its length from record 84, within the grid.
 double shown_length(const PlotData& data) {
   const double grid_metres = static_cast<double>(data.cells.size()) * 50;
-  double length = data.items[84].value2;
+  double length = LineDataRecord(data.items[kLineDataRecord]).line_length;
   if (length <= 0 || length > grid_metres) length = grid_metres;
   if (length <= 0) length = 1000;
   return length;
@@ -502,8 +501,8 @@ Scene scene_of(const PlotData& data) {
   scene.shown_cells =
       std::min(static_cast<int>(cells.size()), static_cast<int>(std::ceil(scene.length / 50)));
   for (int i : station_indexes(data.items)) {
-    const ScenarioItem& r = data.items[static_cast<size_t>(i)];
-    scene.stations.push_back({i, r.text, r.value3, r.value1, r.value2});
+    const StationRecord st(data.items[static_cast<size_t>(i)]);
+    scene.stations.push_back({i, st.name, st.position, st.extent_start, st.extent_end});
   }
   scene.tunnels = tunnel_runs(cells);
   scene.orders = slow_orders(cells);
@@ -888,8 +887,9 @@ LaneMark lane_mark(const TrackCell& c) {
       return {1, "indication-board", kBoardColour};
     case kCodePoint:
       // Without the sources the code tells: the cab-code pass inserts code 180.
-      return c.param1 == kInsertedCode ? LaneMark{2, "code-point inserted", kInsertedColour}
-                                       : LaneMark{2, "code-point written", kBoardColour};
+      return CodePointCell(c).code == kInsertedCode
+                 ? LaneMark{2, "code-point inserted", kInsertedColour}
+                 : LaneMark{2, "code-point written", kBoardColour};
     case kCodePointNoCode:
       return {2, "code-point no-code", "#888888"};
     default:

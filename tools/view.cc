@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 #include <utility>
 
 #include "compiler/compile.h"
+#include "format/layouts.h"
 #include "model/errors.h"
+#include "model/roles.h"
 #include "tools/check.h"
 #include "tools/diagnostics.h"
 #include "tools/dump.h"
@@ -153,41 +156,20 @@ std::vector<int64_t> deltas(const std::vector<int64_t>& values) {
   return out;
 }
 
-// A cell field for every cell, as runs.
-template <typename Field>
-void append_field(std::string& out, const char* name, const std::vector<TrackCell>& cells,
-                  Field field) {
-  std::vector<int64_t> values;
-  values.reserve(cells.size());
-  for (const TrackCell& c : cells) values.push_back(field(c));
-  out += json_string(name) + ":";
-  append_list(out, run_lengths(values));
-}
-
-// The grid, field by field with the names dump gives them.
+// The grid, field by field in the order and with the names of the cell layout, each field as
+// runs over every cell.
 void append_grid(std::string& out, const std::vector<TrackCell>& cells) {
   out += "\"grid\":{";
-  append_field(out, "kind", cells, [](const TrackCell& c) { return c.kind; });
-  out += ',';
-  append_field(out, "param1", cells, [](const TrackCell& c) { return c.param1; });
-  out += ',';
-  append_field(out, "param2", cells, [](const TrackCell& c) { return c.param2; });
-  out += ',';
-  append_field(out, "param3", cells, [](const TrackCell& c) { return c.param3; });
-  out += ',';
-  append_field(out, "param4", cells, [](const TrackCell& c) { return c.param4; });
-  out += ',';
-  append_field(out, "signal_time", cells, [](const TrackCell& c) { return c.signal_time; });
-  out += ',';
-  append_field(out, "approach_code", cells, [](const TrackCell& c) { return c.approach_code; });
-  out += ',';
-  append_field(out, "tunnel_type", cells, [](const TrackCell& c) { return c.tunnel_type; });
-  out += ',';
-  append_field(out, "speed_limit", cells, [](const TrackCell& c) { return c.speed_limit; });
-  out += ',';
-  append_field(out, "gradient_code", cells, [](const TrackCell& c) { return c.gradient_code; });
-  out += ',';
-  append_field(out, "adhesion", cells, [](const TrackCell& c) { return c.adhesion; });
+  bool first = true;
+  for_each_field(kCellLayout, [&]<class M>(const FieldLayout<TrackCell, M>& f) {
+    std::vector<int64_t> values;
+    values.reserve(cells.size());
+    for (const TrackCell& c : cells) values.push_back(c.*f.member);
+    if (!first) out += ',';
+    first = false;
+    out += json_string(f.name) + ":";
+    append_list(out, run_lengths(values));
+  });
   out += '}';
 }
 
@@ -223,19 +205,14 @@ void append_records(std::string& out, const std::array<ScenarioItem, kItemCount>
     out += std::to_string(i);
     out += ',';
     out += json_string(record_role(items, i));
-    const int64_t numbers[] = {r.kind, r.value1, r.value2, r.value3, r.mark};
-    for (int64_t v : numbers) {
+    for_each_field(kRecordLayout, [&]<class M>(const FieldLayout<ScenarioItem, M>& f) {
       out += ',';
-      out += std::to_string(v);
-    }
-    out += ',';
-    out += json_string(r.text);
-    const int64_t rest[] = {r.num1,  r.num2,  r.num3,  r.num4,  r.num5,
-                            r.flag1, r.flag2, r.flag3, r.flag4, r.check_code};
-    for (int64_t v : rest) {
-      out += ',';
-      out += std::to_string(v);
-    }
+      if constexpr (std::is_same_v<M, std::string>) {
+        out += json_string(r.*f.member);
+      } else {
+        out += std::to_string(int64_t{r.*f.member});
+      }
+    });
     out += ']';
   }
   out += "],\"stations\":";
@@ -310,7 +287,7 @@ void append_sources(std::string& out, const std::optional<SourceReport>& sources
 // The length of the line from record 84, within the grid; the whole grid when it does not fit.
 int64_t line_length(const ViewData& data) {
   const int64_t grid = static_cast<int64_t>(data.cells.size()) * 50;
-  const int64_t length = data.items[static_cast<size_t>(kLineDataRecord)].value2;
+  const int64_t length = LineDataRecord(data.items[kLineDataRecord]).line_length;
   return length > 0 && length <= grid ? length : grid;
 }
 
