@@ -85,7 +85,7 @@ struct KindPlacement {
   const char* text = "";
 };
 
-// A short text for a transform: "÷ 5, rounded, halves to even".
+// A short text for a transform: "/ 5, rounded, halves to even".
 const char* transform_text(Transform transform);
 
 struct FieldDescription {
