@@ -1,6 +1,9 @@
 // The cab-code pass: code points in front of signals near warning boards and around slow orders.
+#include <utility>
+
 #include "compiler/compile.h"
 #include "model/errors.h"
+#include "model/roles.h"
 
 namespace compactor {
 
@@ -8,7 +11,7 @@ namespace {
 
 void place_point(TrackCell& cell) {
   cell.kind = kCodePoint;
-  cell.param1 = kInsertedCabCode;
+  CodePointCell(cell).code = kInsertedCode;
 }
 
 // The record of the slow order whose start (or, by_warning, warning board) is `cell`.
@@ -31,7 +34,7 @@ void record_walk_error(Model& m, int32_t code, int64_t cell, int64_t owner, bool
 
 // An existing point keeps the lower of the inserted code and its own.
 int16_t lower_code(int16_t code) {
-  return lower_of(TaggedValue::Integer(kInsertedCabCode), TaggedValue::Integer(code)).integer;
+  return lower_of(TaggedValue::Integer(kInsertedCode), TaggedValue::Integer(code)).integer;
 }
 
 // Every signal in the 20 cells before a warning board gets a code point just in front of it.
@@ -47,9 +50,9 @@ void points_before_warning_board(Model& m, int32_t i) {
     } else if (is_free(far)) {
       place_point(far);
     } else if (near.kind == kCodePoint) {
-      near.param1 = lower_code(near.param1);
+      CodePointCell(near).code = lower_code(CodePointCell(near).code);
     } else if (far.kind == kCodePoint) {
-      far.param1 = lower_code(far.param1);
+      CodePointCell(far).code = lower_code(CodePointCell(far).code);
     } else {
       record_walk_error(m, kErrNoRoomBeforeSignal, i - j, i, true);
     }
@@ -137,7 +140,8 @@ void insert_cab_code_points(Model& m) {
       points_before_warning_board(m, i);
     } else if (kind == kSlowOrderStart) {
       points_before_start(m, i);
-      int64_t t = m.track_grid[i].param1 < 110 ? points_inside(m, i) : find_end(m, i);
+      const int16_t speed = SlowOrderCell(std::as_const(m.track_grid[i])).speed;
+      int64_t t = speed < 110 ? points_inside(m, i) : find_end(m, i);
       if (t >= 0) point_after(m, t, i);
     }
   }

@@ -3,11 +3,12 @@
 #include "compiler/compile.h"
 
 #include "model/errors.h"
+#include "model/roles.h"
 
 namespace compactor {
 
 std::string identity_work_string(const Model& m) {
-  std::string s = m.record(kTrainIdentityRecord).text + m.record(kLineIdentityRecord).text;
+  std::string s = train_identity(m).train_number + line_identity(m).line_id;
   for (char& c : s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
@@ -45,14 +46,14 @@ PassOutcome compile_model(Model& m, bool with_plan, Sources& s) {
   insert_cab_code_points(m);
   // Cell 1 and the line identity record hold the stamps and the integrity codes: a source that
   // placed anything there stops the run.
-  ScenarioItem& identity = m.record(kLineIdentityRecord);
-  TrackCell& first = m.track_grid[1];
-  if (identity.num1 != 0 || first.param1 != 0) return PassOutcome::kStampsSet;
-  identity.num1 = kRecordStamp;
-  first.param1 = kGridStamp;
-  if (identity.check_code != 0 || first.param2 != 0) return PassOutcome::kCodesSet;
+  LineIdentityRecord identity = line_identity(m);
+  StampCell first(m.track_grid[1]);
+  if (identity.stamp != 0 || first.stamp != 0) return PassOutcome::kStampsSet;
+  identity.stamp = kRecordStamp;
+  first.stamp = kGridStamp;
+  if (identity.check_code != 0 || first.check_sum != 0) return PassOutcome::kCodesSet;
   identity.check_code = identity_check_code(m);
-  first.param2 = identity_check_sum(m);
+  first.check_sum = identity_check_sum(m);
   return PassOutcome::kReady;
 }
 

@@ -20,10 +20,6 @@ enum class PassOutcome {
 // Clears the records, reads the sources, walks the grid, stamps and stores the integrity codes.
 PassOutcome compile_model(Model& m, bool with_plan, Sources& s);
 
-// The code of the cab-code points that insert_cab_code_points adds; a point already there keeps
-// the lower of this and its own code.
-constexpr int16_t kInsertedCabCode = 180;
-
 // Inserts the cab-code points; records errors 11, 12 and 13.
 void insert_cab_code_points(Model& m);
 

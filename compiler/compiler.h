@@ -75,12 +75,15 @@ void complete_plan(Model& m, LineFeatureState& st);
 // Marks the cells of a tunnel with its type; errors 106 and 15.
 bool place_tunnel(Model& m, int32_t start, int32_t end, int32_t type);
 
-// A speed board's three speeds (a, b, c) and stripe count for each side, s and d.
+// One side of a speed board, s or d: its three speeds a, b and c (km/h) and its stripe count.
+struct BoardSide {
+  int32_t speeds[3] = {};
+  int32_t stripes = 0;
+};
+// A speed board's two sides.
 struct SpeedBoards {
-  int32_t side_s[3] = {};
-  int32_t stripes_s = 0;
-  int32_t side_d[3] = {};
-  int32_t stripes_d = 0;
+  BoardSide side_s;
+  BoardSide side_d;
 };
 // Places a speed board; error 21.
 bool place_speed_boards(Model& m, int32_t position, const SpeedBoards& boards);

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <vector>
 
 #include "compiler/cells.h"
 #include "compiler/compiler.h"
 #include "compiler/fields.h"
 #include "model/errors.h"
+#include "model/roles.h"
 
 namespace compactor {
 
@@ -27,66 +29,70 @@ bool record_read_failure(Model& m, const char* what) {
   return false;
 }
 
+namespace {
+
+// The key, chainage and direction of a chainage record as read.
+struct ChainageValues {
+  int32_t key = 0;
+  int32_t chainage = 0;
+  int32_t direction = 0;
+};
+
+ChainageValues chainage_values(const Model& m, int n) {
+  ChainageRecord record = chainage_record(m, n);
+  return {record.key, record.chainage, record.direction};
+}
+
+// The order of the three chainage records: the greatest key first, then the greater of the
+// other two, and of two equal keys uno before due before tre. Empty when no key is the
+// greatest.
+std::vector<const ChainageValues*> order_by_keys(const ChainageValues& tre,
+                                                 const ChainageValues& due,
+                                                 const ChainageValues& uno) {
+  std::vector<const ChainageValues*> order = {&uno, &due, &tre};
+  std::stable_sort(
+      order.begin(), order.end(),
+      [](const ChainageValues* a, const ChainageValues* b) { return a->key > b->key; });
+  if (order[0]->key == order[1]->key) order.clear();
+  return order;
+}
+
+// With keys that add up to 0 the order is fixed: the first record of uno, due, tre whose
+// chainage is above 0 decides it. Empty when none is.
+std::vector<const ChainageValues*> order_by_chainage(const ChainageValues& tre,
+                                                     const ChainageValues& due,
+                                                     const ChainageValues& uno) {
+  if (uno.chainage > 0) return {&uno, &due, &tre};
+  if (due.chainage > 0) return {&due, &tre, &uno};
+  if (tre.chainage > 0) return {&tre, &due, &uno};
+  return {};
+}
+
+}  // namespace
+
 bool order_chainage_records(Model& m) {
-  ScenarioItem t = m.record(kFirstChainageRecord), d = m.record(kFirstChainageRecord + 1),
-               u = m.record(kLastChainageRecord);
-  auto assign = [&m](const ScenarioItem& a, const ScenarioItem& b, const ScenarioItem& c) {
-    const ScenarioItem* order[3] = {&a, &b, &c};
-    ScenarioItem copies[3] = {*order[0], *order[1], *order[2]};
-    for (int i = 0; i < 3; ++i) {
-      ScenarioItem& r = m.record(kFirstChainageRecord + i);
-      r.value1 = copies[i].value1;
-      r.value2 = copies[i].value2;
-      r.value3 = copies[i].value3;
-    }
-  };
-  auto zero_all = [&m] {
-    for (int i = kFirstChainageRecord; i <= kLastChainageRecord; ++i) {
-      m.record(i).value1 = m.record(i).value2 = m.record(i).value3 = 0;
-    }
-  };
-  int64_t kt = t.value1, kd = d.value1, ku = u.value1;
+  // As read: tre in the first chainage record, due in the second, uno in the last.
+  const ChainageValues tre = chainage_values(m, kFirstChainageRecord);
+  const ChainageValues due = chainage_values(m, kFirstChainageRecord + 1);
+  const ChainageValues uno = chainage_values(m, kLastChainageRecord);
+  const int64_t key_sum = int64_t{tre.key} + due.key + uno.key;
   // The sum is 32-bit arithmetic on source values, added left to right.
-  if (!fits_int32(kt + kd) || !fits_int32(kt + kd + ku)) {
+  if (!fits_int32(int64_t{tre.key} + due.key) || !fits_int32(key_sum)) {
     return record_read_failure(m, "the sum of the chainage keys does not fit 32 bits");
   }
-  if (kt + kd + ku != 0) {
-    if (kt > kd && kt > ku) {
-      if (kd > ku)
-        assign(t, d, u);
-      else if (ku > kd)
-        assign(t, u, d);
-      else
-        assign(t, u, d);
-    } else if (kd > kt && kd > ku) {
-      if (kt > ku)
-        assign(d, t, u);
-      else if (ku > kt)
-        assign(d, u, t);
-      else
-        assign(d, u, t);
-    } else if (ku > kt && ku > kd) {
-      if (kt > kd)
-        assign(u, t, d);
-      else if (kd > kt)
-        assign(u, d, t);
-      else
-        assign(u, d, t);
-    } else {
-      zero_all();
-    }
-  } else if (u.value2 > 0) {
-    assign(u, d, t);
-  } else if (d.value2 > 0) {
-    assign(d, t, u);
-  } else if (t.value2 > 0) {
-    assign(t, d, u);
-  } else {
-    zero_all();
+  const std::vector<const ChainageValues*> order =
+      key_sum != 0 ? order_by_keys(tre, due, uno) : order_by_chainage(tre, due, uno);
+  const ChainageValues cleared;
+  for (int i = 0; i < 3; ++i) {
+    const ChainageValues& from = order.empty() ? cleared : *order[static_cast<size_t>(i)];
+    ChainageRecord record = chainage_record(m, kFirstChainageRecord + i);
+    record.key = from.key;
+    record.chainage = from.chainage;
+    record.direction = from.direction;
   }
-  for (int i = kFirstChainageRecord; i <= kLastChainageRecord; ++i) {
-    ScenarioItem& r = m.record(i);
-    if (r.value3 == 1 && !assign_int32(r.value2, int64_t{r.value2} + 100)) {
+  for (int n = kFirstChainageRecord; n <= kLastChainageRecord; ++n) {
+    ChainageRecord record = chainage_record(m, n);
+    if (record.direction == 1 && !assign_int32(record.chainage, int64_t{record.chainage} + 100)) {
       return record_read_failure(m, "a chainage plus 100 m does not fit 32 bits");
     }
   }
@@ -213,9 +219,10 @@ bool place_tunnel(Model& m, int32_t start, int32_t end, int32_t type) {
 
 namespace {
 
-// One of a board's three speeds for both sides in one 16-bit number; false when it does not fit.
-bool packed_speed(int32_t side_s, int32_t side_d, int16_t& out) {
-  int64_t v = round_even(static_cast<double>(side_d) / 5.0 + static_cast<double>(side_s) * 20.0);
+// One of a board's three speeds for both sides in one 16-bit number, (s / 5) × 100 + d / 5;
+// false when it does not fit.
+bool packed_speed(int32_t speed_s, int32_t speed_d, int16_t& out) {
+  int64_t v = round_even(static_cast<double>(speed_d) / 5.0 + static_cast<double>(speed_s) * 20.0);
   if (v < INT16_MIN || v > INT16_MAX) return false;
   out = static_cast<int16_t>(v);
   return true;
@@ -235,14 +242,17 @@ bool place_speed_boards(Model& m, int32_t position, const SpeedBoards& b) {
     return false;
   }
   cell.kind = kSpeedBoard;
-  if (!packed_speed(b.side_s[0], b.side_d[0], cell.param1) ||
-      !packed_speed(b.side_s[1], b.side_d[1], cell.param2) ||
-      !packed_speed(b.side_s[2], b.side_d[2], cell.param3)) {
+  SpeedBoardCell board(cell);
+  const BoardSide& s = b.side_s;
+  const BoardSide& d = b.side_d;
+  if (!packed_speed(s.speeds[0], d.speeds[0], board.speeds_a) ||
+      !packed_speed(s.speeds[1], d.speeds[1], board.speeds_b) ||
+      !packed_speed(s.speeds[2], d.speeds[2], board.speeds_c)) {
     return record_read_failure(m, "a speed of the board does not fit 16 bits (vXd / 5 + vXs * 20)");
   }
-  int16_t s = static_cast<int16_t>(b.stripes_s & 0xFFFF);
-  int16_t d = static_cast<int16_t>(b.stripes_d & 0xFFFF);
-  cell.param4 = static_cast<int16_t>(static_cast<uint16_t>(s * 10 + d));
+  int16_t stripes_s = static_cast<int16_t>(s.stripes & 0xFFFF);
+  int16_t stripes_d = static_cast<int16_t>(d.stripes & 0xFFFF);
+  board.stripes = static_cast<int16_t>(static_cast<uint16_t>(stripes_s * 10 + stripes_d));
   return true;
 }
 
@@ -262,8 +272,8 @@ bool place_board(Model& m, LineFeatureState& st, int32_t position, const std::st
     return false;
   }
   cell.kind = kIndicationBoard;
-  cell.param1 = static_cast<int16_t>(st.board_counter);
-  m.record(st.board_counter).text = text;
+  IndicationBoardCell(cell).text_record = static_cast<int16_t>(st.board_counter);
+  BoardTextRecord(m.record(st.board_counter)).text = text;
   --st.board_counter;
   return true;
 }

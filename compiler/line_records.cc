@@ -3,6 +3,7 @@
 #include "compiler/reader.h"
 #include "compiler/value_warnings.h"
 #include "model/errors.h"
+#include "model/roles.h"
 
 namespace compactor {
 
@@ -22,7 +23,7 @@ bool position_ok(ReaderContext& cx, int32_t p) {
 RecordStep read_line_length(ReaderContext& cx) {
   int32_t length = 0;
   if (!read_field(cx, length)) return RecordStep::kFailed;
-  cx.m.record(kLineDataRecord).value2 = length;
+  line_data(cx.m).line_length = length;
   if (length > 1000000) return record_error(cx, kErrLineTooLong);
   if (length <= 0) return record_error(cx, kErrLineLengthNotPositive);
   accept_line_length(cx, length);
@@ -33,9 +34,9 @@ RecordStep read_line_length(ReaderContext& cx) {
 // order, and ordered by their keys once the general section is over.
 template <int kRecord>
 RecordStep read_chainage(ReaderContext& cx) {
-  ScenarioItem& item = cx.m.record(kRecord);
-  if (!read_field(cx, item.value1) || !read_field(cx, item.value2) ||
-      !read_field(cx, item.value3)) {
+  ChainageRecord record = chainage_record(cx.m, kRecord);
+  if (!read_field(cx, record.key) || !read_field(cx, record.chainage) ||
+      !read_field(cx, record.direction)) {
     return RecordStep::kFailed;
   }
   return RecordStep::kNext;
@@ -44,30 +45,35 @@ template RecordStep read_chainage<kFirstChainageRecord>(ReaderContext&);
 template RecordStep read_chainage<kFirstChainageRecord + 1>(ReaderContext&);
 template RecordStep read_chainage<kLastChainageRecord>(ReaderContext&);
 
-// The backgrounds: uno into value1, due into value3, tre into value2 of the line identity record.
-template <int32_t ScenarioItem::*kField>
+// The backgrounds uno, due and tre of the line identity record.
+template <Background kWhich>
 RecordStep read_background(ReaderContext& cx) {
-  return read_field(cx, cx.m.record(kLineIdentityRecord).*kField) ? RecordStep::kNext
-                                                                  : RecordStep::kFailed;
+  LineIdentityRecord identity = line_identity(cx.m);
+  int32_t& background = kWhich == Background::kUno   ? identity.background_uno
+                        : kWhich == Background::kDue ? identity.background_due
+                                                     : identity.background_tre;
+  return read_field(cx, background) ? RecordStep::kNext : RecordStep::kFailed;
 }
-template RecordStep read_background<&ScenarioItem::value1>(ReaderContext&);
-template RecordStep read_background<&ScenarioItem::value2>(ReaderContext&);
-template RecordStep read_background<&ScenarioItem::value3>(ReaderContext&);
+template RecordStep read_background<Background::kUno>(ReaderContext&);
+template RecordStep read_background<Background::kDue>(ReaderContext&);
+template RecordStep read_background<Background::kTre>(ReaderContext&);
 
 RecordStep read_signal_repetition(ReaderContext& cx) {
-  ScenarioItem& item = cx.m.record(kTrainIdentityRecord);
-  if (!read_field(cx, item.value1) || !read_field(cx, item.value2)) return RecordStep::kFailed;
-  if (item.value1 % 50 != 0) return record_error(cx, kErrRepetitionStart);
-  if (item.value2 % 50 != 0) return record_error(cx, kErrRepetitionEnd);
+  TrainIdentityRecord train = train_identity(cx.m);
+  if (!read_field(cx, train.repetition_start) || !read_field(cx, train.repetition_end)) {
+    return RecordStep::kFailed;
+  }
+  if (train.repetition_start % 50 != 0) return record_error(cx, kErrRepetitionStart);
+  if (train.repetition_end % 50 != 0) return record_error(cx, kErrRepetitionEnd);
   // The keyword field carries the code count: a 4 or a 9.
   if (cx.keyword.find('4') != std::string::npos) {
-    item.value3 = 4;
+    train.repetition_codes = 4;
   } else if (cx.keyword.find('9') != std::string::npos) {
-    item.value3 = 9;
+    train.repetition_codes = 9;
   } else {
     return record_error(cx, kErrRepetitionDigit);
   }
-  if (item.value2 == 0) item.value3 = 0;
+  if (train.repetition_end == 0) train.repetition_codes = 0;
   return RecordStep::kNext;
 }
 
@@ -121,8 +127,9 @@ RecordStep read_tunnel(ReaderContext& cx) {
 RecordStep read_speed_boards(ReaderContext& cx) {
   int32_t position = 0;
   SpeedBoards b;
-  int32_t* values[] = {&b.side_s[0], &b.side_s[1], &b.side_s[2], &b.stripes_s,
-                       &b.side_d[0], &b.side_d[1], &b.side_d[2], &b.stripes_d};
+  int32_t* values[] = {&b.side_s.speeds[0], &b.side_s.speeds[1], &b.side_s.speeds[2],
+                       &b.side_s.stripes,   &b.side_d.speeds[0], &b.side_d.speeds[1],
+                       &b.side_d.speeds[2], &b.side_d.stripes};
   if (!read_field(cx, position)) return RecordStep::kFailed;
   for (int32_t* v : values) {
     if (!read_field(cx, *v)) return RecordStep::kFailed;

@@ -292,7 +292,7 @@ RecordStep finish_train(ReaderContext& cx) {
     ++ts.adhesion_fill;
   } while (ts.adhesion_fill < int64_t{m.grid_last} - 2);
   for (int i = kFirstChainageRecord; i <= kLastChainageRecord; ++i) {
-    if (m.record(i).value1 % 50 != 0 || m.record(i).value2 % 50 != 0) {
+    if (chainage_record(m, i).key % 50 != 0 || chainage_record(m, i).chainage % 50 != 0) {
       file_error(cx, kErrChainage, cx.s.line.name);
       break;
     }

@@ -10,6 +10,7 @@
 #include "compiler/compiler.h"
 #include "compiler/fields.h"
 #include "compiler/record_kinds.h"
+#include "model/roles.h"
 
 namespace compactor {
 
@@ -79,6 +80,9 @@ struct ReaderContext {
   LineFeatureState line;
   TrainState train;
 };
+
+// The three backgrounds of the line identity record, as their keywords name them.
+enum class Background : uint8_t { kUno, kDue, kTre };
 
 // Reads the next field of the record being read, as its kind's table entry says. False, with
 // `out` unchanged, on a read failure.

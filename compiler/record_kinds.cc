@@ -14,7 +14,7 @@ namespace compactor {
 RecordStep read_line_length(ReaderContext& cx);
 template <int kRecord>
 RecordStep read_chainage(ReaderContext& cx);
-template <int32_t ScenarioItem::*kField>
+template <Background kWhich>
 RecordStep read_background(ReaderContext& cx);
 RecordStep read_signal_repetition(ReaderContext& cx);
 RecordStep read_gradient(ReaderContext& cx);
@@ -119,166 +119,331 @@ bool is_station(std::string_view f) {
 
 // --- Fields ------------------------------------------------------------------------------------
 
+// Where a field goes, for the rows below.
+using T = Transform;
+using R = RecordRole;
+using Rule = CellRule;
+
+constexpr FieldTarget record(RecordRole role, const char* member, Transform t = T::kAsWritten) {
+  return {FieldPlace::kRecord, role, 0, member, t};
+}
+constexpr FieldTarget cell(uint8_t kind, const char* member, Transform t) {
+  return {FieldPlace::kCell, R::kNone, kind, member, t};
+}
+constexpr FieldTarget cells_from_here(const char* member, Transform t) {
+  return {FieldPlace::kCellsFromHere, R::kNone, 0, member, t};
+}
+// A position that picks the record's cell.
+constexpr FieldTarget picks(CellRule rule, const char* what) {
+  return {FieldPlace::kNowhere, R::kNone, 0, "", T::kAsWritten, rule, what};
+}
+constexpr FieldTarget plan(const char* what) {
+  return {FieldPlace::kPlan, R::kNone, 0, "", T::kAsWritten, Rule::kNone, what};
+}
+constexpr FieldTarget decides(const char* what) {
+  return {FieldPlace::kNowhere, R::kNone, 0, "", T::kAsWritten, Rule::kNone, what};
+}
+
+constexpr int64_t kLeast = INT64_MIN;
+constexpr int64_t kMost = INT64_MAX;
+
 // Each field: name, type, unit, meaning, noun for messages, then the allowed range and step
-// where the compiled form holds less than the type does.
-constexpr FieldDescription kLineLength[] = {{"length", F::kInt32, "m",
-                                             "the length of the line, 1 to 1,000,000 m",
-                                             "line length", 1, 1000000}};
+// where the compiled form holds less than the type does, then where it goes.
+constexpr FieldDescription kLineLength[] = {
+    {"length", F::kInt32, "m", "the length of the line, 1 to 1,000,000 m", "line length", 1,
+     1000000, 1, record(R::kLineData, "line_length")}};
 constexpr FieldDescription kChainage[] = {
     {"key", F::kInt32, "", "orders the three chainage records: the greatest key comes first", "key",
-     INT64_MIN, INT64_MAX, 50},
+     kLeast, kMost, 50, record(R::kChainage, "key")},
     {"chainage", F::kInt32, "m", "the chainage shown at the start, a multiple of 50", "chainage",
-     INT64_MIN, INT64_MAX, 50},
-    {"direction", F::kInt32, "", "1 adds 100 m to the chainage", "direction"}};
-constexpr FieldDescription kBackground[] = {
-    {"background", F::kInt32, "", "a background picture number", "background"}};
+     kLeast, kMost, 50, record(R::kChainage, "chainage", T::kPlus100ByDirection)},
+    {"direction", F::kInt32, "", "1 adds 100 m to the chainage", "direction", kLeast, kMost, 1,
+     record(R::kChainage, "direction")}};
+constexpr FieldDescription kBackgroundUno[] = {
+    {"background", F::kInt32, "", "a background picture number", "background", kLeast, kMost, 1,
+     record(R::kLineIdentity, "background_uno")}};
+constexpr FieldDescription kBackgroundDue[] = {
+    {"background", F::kInt32, "", "a background picture number", "background", kLeast, kMost, 1,
+     record(R::kLineIdentity, "background_due")}};
+constexpr FieldDescription kBackgroundTre[] = {
+    {"background", F::kInt32, "", "a background picture number", "background", kLeast, kMost, 1,
+     record(R::kLineIdentity, "background_tre")}};
 constexpr FieldDescription kSignalRepetition[] = {
-    {"start", F::kInt32, "m", "where signal repetition starts, a multiple of 50", "start",
-     INT64_MIN, INT64_MAX, 50},
-    {"end", F::kInt32, "m", "where it ends, a multiple of 50; 0: no repetition", "end", INT64_MIN,
-     INT64_MAX, 50}};
+    {"start", F::kInt32, "m", "where signal repetition starts, a multiple of 50", "start", kLeast,
+     kMost, 50, record(R::kTrainIdentity, "repetition_start")},
+    {"end", F::kInt32, "m", "where it ends, a multiple of 50; 0: no repetition", "end", kLeast,
+     kMost, 50, record(R::kTrainIdentity, "repetition_end")}};
 constexpr FieldDescription kGradient[] = {
-    {"position", F::kInt32, "m", "where the gradient starts", "position"},
+    {"position", F::kInt32, "m", "where the gradient starts", "position", kLeast, kMost, 1,
+     picks(Rule::kAt, "the first cell of the gradient")},
     {"gradient", F::kInt32, "per mille", "the gradient from here on; stored plus 100 in a byte",
-     "gradient", -100, 155}};
-constexpr FieldDescription kCurve[] = {{"start", F::kInt32, "m", "where the curve starts", "start"},
-                                       {"length", F::kInt32, "m", "the curve's length", "length"}};
+     "gradient", -100, 155, 1, cells_from_here("gradient_code", T::kPlus100Low8)}};
+constexpr FieldDescription kCurve[] = {
+    {"start", F::kInt32, "m", "where the curve starts", "start", kLeast, kMost, 1,
+     plan("the plan turns from metre start + 1")},
+    {"length", F::kInt32, "m", "the curve's length", "length", kLeast, kMost, 1,
+     plan("the plan turns up to metre start + length")}};
 constexpr FieldDescription kTunnel[] = {
-    {"start", F::kInt32, "m", "where the tunnel starts", "start"},
-    {"end", F::kInt32, "m", "where the tunnel ends", "end"},
-    {"type", F::kInt32, "", "the tunnel type; above 10: type less 10, with markers",
-     "tunnel type"}};
+    {"start", F::kInt32, "m", "where the tunnel starts", "start", kLeast, kMost, 1,
+     picks(Rule::kAt, "the tunnel's first cell")},
+    {"end", F::kInt32, "m", "where the tunnel ends", "end", kLeast, kMost, 1,
+     picks(Rule::kBefore, "the tunnel's last cell")},
+    {"type", F::kInt32, "", "the tunnel type; above 10: type less 10, with markers", "tunnel type",
+     kLeast, kMost, 1, cell(CellKind::kFree, "tunnel_type", T::kTunnelType)}};
 // A board packs each pair of speeds as (side s / 5) x 100 + side d / 5.
 constexpr FieldDescription kSpeedBoards[] = {
-    {"position", F::kInt32, "m", "the board's place", "position"},
-    {"vas", F::kInt32, "km/h", "speed a, side s", "speed vas", 0, 495, 5},
-    {"vbs", F::kInt32, "km/h", "speed b, side s", "speed vbs", 0, 495, 5},
-    {"vcs", F::kInt32, "km/h", "speed c, side s", "speed vcs", 0, 495, 5},
-    {"strisces", F::kInt32, "", "stripe count, side s", "stripe count strisces"},
-    {"vad", F::kInt32, "km/h", "speed a, side d", "speed vad", 0, 495, 5},
-    {"vbd", F::kInt32, "km/h", "speed b, side d", "speed vbd", 0, 495, 5},
-    {"vcd", F::kInt32, "km/h", "speed c, side d", "speed vcd", 0, 495, 5},
-    {"strisced", F::kInt32, "", "stripe count, side d", "stripe count strisced"}};
+    {"position", F::kInt32, "m", "the board's place", "position", kLeast, kMost, 1,
+     picks(Rule::kAfter, "the speed board's cell")},
+    {"vas", F::kInt32, "km/h", "speed a, side s", "speed vas", 0, 495, 5,
+     cell(CellKind::kSpeedBoard, "speeds_a", T::kSpeedPairS)},
+    {"vbs", F::kInt32, "km/h", "speed b, side s", "speed vbs", 0, 495, 5,
+     cell(CellKind::kSpeedBoard, "speeds_b", T::kSpeedPairS)},
+    {"vcs", F::kInt32, "km/h", "speed c, side s", "speed vcs", 0, 495, 5,
+     cell(CellKind::kSpeedBoard, "speeds_c", T::kSpeedPairS)},
+    {"strisces", F::kInt32, "", "stripe count, side s", "stripe count strisces", kLeast, kMost, 1,
+     cell(CellKind::kSpeedBoard, "stripes", T::kTens)},
+    {"vad", F::kInt32, "km/h", "speed a, side d", "speed vad", 0, 495, 5,
+     cell(CellKind::kSpeedBoard, "speeds_a", T::kSpeedPairD)},
+    {"vbd", F::kInt32, "km/h", "speed b, side d", "speed vbd", 0, 495, 5,
+     cell(CellKind::kSpeedBoard, "speeds_b", T::kSpeedPairD)},
+    {"vcd", F::kInt32, "km/h", "speed c, side d", "speed vcd", 0, 495, 5,
+     cell(CellKind::kSpeedBoard, "speeds_c", T::kSpeedPairD)},
+    {"strisced", F::kInt32, "", "stripe count, side d", "stripe count strisced", kLeast, kMost, 1,
+     cell(CellKind::kSpeedBoard, "stripes", T::kUnits)}};
 constexpr FieldDescription kIndicationBoard[] = {
-    {"position", F::kInt32, "m", "the board's place", "position"},
-    {"text", F::kText, "", "the board's text", "text"}};
-constexpr FieldDescription kBrakedMass[] = {
-    {"percentage", F::kInt32, "%", "the braked-mass percentage", "percentage"}};
-constexpr FieldDescription kCoaches[] = {
-    {"count", F::kInt32, "", "the number of coaches", "coach count"}};
+    {"position", F::kInt32, "m", "the board's place", "position", kLeast, kMost, 1,
+     picks(Rule::kAfter, "the indication board's cell")},
+    {"text", F::kText, "", "the board's text", "text", kLeast, kMost, 1,
+     record(R::kBoardText, "text")}};
+constexpr FieldDescription kBrakedMass[] = {{"percentage", F::kInt32, "%",
+                                             "the braked-mass percentage", "percentage", kLeast,
+                                             kMost, 1, record(R::kLineData, "braked_mass")}};
+constexpr FieldDescription kCoaches[] = {{"count", F::kInt32, "", "the number of coaches",
+                                          "coach count", kLeast, kMost, 1,
+                                          record(R::kLineData, "coaches")}};
 constexpr FieldDescription kSpeed[] = {
-    {"position", F::kInt32, "m", "where the speed limit changes", "position"},
+    {"position", F::kInt32, "m", "where the speed limit changes", "position", kLeast, kMost, 1,
+     picks(Rule::kAt, "the first cell of the speed limit")},
     {"speed", F::kInt32, "km/h", "the limit from here on; stored as speed / 5 in a byte", "speed",
-     0, 1275, 5}};
+     0, 1275, 5, cells_from_here("speed_limit", T::kDividedBy5)}};
 constexpr FieldDescription kAdhesion[] = {
-    {"position", F::kInt32, "m", "where the adhesion changes", "position"},
+    {"position", F::kInt32, "m", "where the adhesion changes", "position", kLeast, kMost, 1,
+     picks(Rule::kAt, "the first cell of the adhesion")},
     {"adhesion", F::kInt32, "", "the adhesion from here on; its low 8 bits are stored", "adhesion",
-     0, 255}};
-constexpr FieldDescription kClock[] = {{"hours", F::kInt16, "h", "the clock at the start", "hours"},
-                                       {"minutes", F::kInt16, "min", "", "minutes", 0, 59},
-                                       {"seconds", F::kInt16, "s", "", "seconds", 0, 59}};
-constexpr FieldDescription kSand[] = {{"sand", F::kInt16, "", "the sand setting", "sand setting"}};
+     0, 255, 1, cells_from_here("adhesion", T::kLow8)}};
+constexpr FieldDescription kClock[] = {{"hours", F::kInt16, "h", "the clock at the start", "hours",
+                                        kLeast, kMost, 1, record(R::kTrainIdentity, "clock_hours")},
+                                       {"minutes", F::kInt16, "min", "", "minutes", 0, 59, 1,
+                                        record(R::kTrainIdentity, "clock_minutes")},
+                                       {"seconds", F::kInt16, "s", "", "seconds", 0, 59, 1,
+                                        record(R::kTrainIdentity, "clock_seconds")}};
+constexpr FieldDescription kSand[] = {{"sand", F::kInt16, "", "the sand setting", "sand setting",
+                                       kLeast, kMost, 1, record(R::kTrainIdentity, "sand")}};
 constexpr FieldDescription kSignal[] = {
-    {"position", F::kInt32, "m", "the signal's place", "position"},
-    {"sx", F::kInt32, "", "the type of side s; 2 gives the signal a time", "type sx"},
-    {"s1", F::kInt32, "", "first digit, side s", "digit s1"},
-    {"s2", F::kInt32, "", "second digit, side s", "digit s2"},
-    {"s3", F::kInt32, "", "third digit, side s", "digit s3"},
-    {"rapp", F::kInt32, "", "the relation digit", "digit rapp"},
-    {"dx", F::kInt32, "", "the type of side d", "type dx"},
-    {"d1", F::kInt32, "", "first digit, side d", "digit d1"},
-    {"d2", F::kInt32, "", "second digit, side d", "digit d2"},
-    {"d3", F::kInt32, "", "third digit, side d", "digit d3"},
-    {"tempo", F::kInt32, "", "the signal's time, with sx = 2; 1 to 100 become 101", "time tempo"}};
+    {"position", F::kInt32, "m", "the signal's place", "position", kLeast, kMost, 1,
+     picks(Rule::kAfter, "the signal's cell")},
+    {"sx", F::kInt32, "", "the type of side s; 2 gives the signal a time", "type sx", kLeast, kMost,
+     1, cell(CellKind::kSignal, "type_code", T::kTimes3)},
+    {"s1", F::kInt32, "", "first digit, side s", "digit s1", kLeast, kMost, 1,
+     cell(CellKind::kSignal, "digits_1", T::kTens)},
+    {"s2", F::kInt32, "", "second digit, side s", "digit s2", kLeast, kMost, 1,
+     cell(CellKind::kSignal, "digits_2", T::kTens)},
+    {"s3", F::kInt32, "", "third digit, side s", "digit s3", kLeast, kMost, 1,
+     cell(CellKind::kSignal, "digits_3", T::kTens)},
+    {"rapp", F::kInt32, "", "the relation digit", "digit rapp", kLeast, kMost, 1,
+     cell(CellKind::kSignal, "type_code", T::kTens)},
+    {"dx", F::kInt32, "", "the type of side d", "type dx", kLeast, kMost, 1,
+     cell(CellKind::kSignal, "type_code", T::kUnits)},
+    {"d1", F::kInt32, "", "first digit, side d", "digit d1", kLeast, kMost, 1,
+     cell(CellKind::kSignal, "digits_1", T::kUnits)},
+    {"d2", F::kInt32, "", "second digit, side d", "digit d2", kLeast, kMost, 1,
+     cell(CellKind::kSignal, "digits_2", T::kUnits)},
+    {"d3", F::kInt32, "", "third digit, side d", "digit d3", kLeast, kMost, 1,
+     cell(CellKind::kSignal, "digits_3", T::kUnits)},
+    {"tempo", F::kInt32, "", "the signal's time, with sx = 2; 1 to 100 become 101", "time tempo",
+     kLeast, kMost, 1, cell(CellKind::kSignal, "signal_time", T::kSignalTime)}};
 constexpr FieldDescription kSlowOrder[] = {
-    {"x", F::kInt32, "m", "where the slow order starts", "start x"},
-    {"v", F::kInt32, "km/h", "its speed", "speed v"},
-    {"l", F::kInt32, "m", "its length", "length l"},
-    {"f_tt", F::kInt32, "", "stored in param3 of its start and end cells", "value f_tt"},
-    {"f_ta", F::kInt32, "", "not 0: four approach cells before the warning board", "value f_ta"},
-    {"d_v", F::kInt32, "", "not 0: stored in param2 of its cells", "value d_v"}};
+    {"x", F::kInt32, "m", "where the slow order starts", "start x", kLeast, kMost, 1,
+     picks(Rule::kAfter, "the slow order's start cell")},
+    {"v", F::kInt32, "km/h", "its speed", "speed v", kLeast, kMost, 1,
+     cell(CellKind::kSlowOrderStart, "speed", T::kLow16)},
+    {"l", F::kInt32, "m", "its length", "length l", kLeast, kMost, 1,
+     decides("the end cell, (x + l) / 50 + 1")},
+    {"f_tt", F::kInt32, "", "stored in param3 of its start and end cells", "value f_tt", kLeast,
+     kMost, 1, cell(CellKind::kSlowOrderStart, "value_f_tt", T::kLow16)},
+    {"f_ta", F::kInt32, "", "not 0: four approach cells before the warning board", "value f_ta",
+     kLeast, kMost, 1, decides("whether the warning board has approach cells")},
+    {"d_v", F::kInt32, "", "not 0: stored in param2 of its cells", "value d_v", kLeast, kMost, 1,
+     cell(CellKind::kSlowOrderStart, "value_d_v", T::kLow16)}};
 constexpr FieldDescription kCodePoint[] = {
-    {"position", F::kInt32, "m", "the cab-code point's place", "position"},
-    {"code", F::kInt32, "", "the code; 0 or less: a point without a code", "code"}};
+    {"position", F::kInt32, "m", "the cab-code point's place", "position", kLeast, kMost, 1,
+     picks(Rule::kAt, "the cab-code point's cell")},
+    {"code", F::kInt32, "", "the code; 0 or less: a point without a code", "code", kLeast, kMost, 1,
+     cell(CellKind::kCodePoint, "code", T::kLow16)}};
+constexpr FieldTarget station_position() {
+  FieldTarget target = record(R::kStation, "position");
+  target.rule = Rule::kAt;
+  target.what = "the station's cell";
+  return target;
+}
 constexpr FieldDescription kStation[] = {
-    {"position", F::kInt32, "m", "the station's place, a multiple of 50", "position", INT64_MIN,
-     INT64_MAX, 50},
-    {"kind", F::kUint8, "", "decides the station's extent and marks", "station kind"},
-    {"length", F::kInt32, "m", "the platform length, a multiple of 100", "length", INT64_MIN,
-     INT64_MAX, 100},
-    {"mark", F::kUint8, "", "", "mark"},
-    {"flag4", F::kUint8, "", "cleared below 600 m and for the first station", "flag4"},
-    {"flag3", F::kUint8, "", "lengthens an ordinary station's extent by 50 m", "flag3"},
-    {"num1", F::kInt16, "", "", "num1"},
-    {"num2", F::kInt16, "", "", "num2"},
-    {"flag1", F::kUint8, "", "", "flag1"},
-    {"num3", F::kInt16, "", "", "num3"},
-    {"num4", F::kInt16, "", "", "num4"},
-    {"num5", F::kInt16, "", "", "num5"},
-    {"flag2", F::kUint8, "", "", "flag2"},
-    {"hours", F::kInt32, "h", "the scheduled time", "hours"},
-    {"minutes", F::kInt32, "min", "", "minutes", 0, 59},
-    {"seconds", F::kInt32, "s", "", "seconds", 0, 59},
-    {"name", F::kText, "", "the station's name, up to the next comma", "name"}};
+    {"position", F::kInt32, "m", "the station's place, a multiple of 50", "position", kLeast, kMost,
+     50, station_position()},
+    {"kind", F::kUint8, "", "decides the station's extent and marks", "station kind", kLeast, kMost,
+     1, record(R::kStation, "kind")},
+    {"length", F::kInt32, "m", "the platform length, a multiple of 100", "length", kLeast, kMost,
+     100, decides("the station's extent, extent_start to extent_end")},
+    {"mark", F::kUint8, "", "", "mark", kLeast, kMost, 1, record(R::kStation, "mark")},
+    {"flag4", F::kUint8, "", "cleared below 600 m and for the first station", "flag4", kLeast,
+     kMost, 1, record(R::kStation, "flag4", T::kCleared)},
+    {"flag3", F::kUint8, "", "lengthens an ordinary station's extent by 50 m", "flag3", kLeast,
+     kMost, 1, record(R::kStation, "flag3", T::kCleared)},
+    {"num1", F::kInt16, "", "", "num1", kLeast, kMost, 1, record(R::kStation, "num1")},
+    {"num2", F::kInt16, "", "", "num2", kLeast, kMost, 1, record(R::kStation, "num2")},
+    {"flag1", F::kUint8, "", "", "flag1", kLeast, kMost, 1, record(R::kStation, "flag1")},
+    {"num3", F::kInt16, "", "", "num3", kLeast, kMost, 1, record(R::kStation, "num3")},
+    {"num4", F::kInt16, "", "", "num4", kLeast, kMost, 1, record(R::kStation, "num4")},
+    {"num5", F::kInt16, "", "", "num5", kLeast, kMost, 1, record(R::kStation, "num5")},
+    {"flag2", F::kUint8, "", "", "flag2", kLeast, kMost, 1, record(R::kStation, "flag2")},
+    {"hours", F::kInt32, "h", "the scheduled time", "hours", kLeast, kMost, 1,
+     record(R::kStation, "scheduled_time", T::kHoursToSeconds)},
+    {"minutes", F::kInt32, "min", "", "minutes", 0, 59, 1,
+     record(R::kStation, "scheduled_time", T::kMinutesToSeconds)},
+    {"seconds", F::kInt32, "s", "", "seconds", 0, 59, 1,
+     record(R::kStation, "scheduled_time", T::kUnits)},
+    {"name", F::kText, "", "the station's name, up to the next comma", "name", kLeast, kMost, 1,
+     record(R::kStation, "name")}};
+
+// What the records of each kind fill.
+constexpr KindPlacement kFillsLineData = {R::kLineData, 0, "record 84"};
+constexpr KindPlacement kFillsLineIdentity = {R::kLineIdentity, 0, "record 85"};
+constexpr KindPlacement kFillsTrainIdentity = {R::kTrainIdentity, 0, "record 86"};
+constexpr KindPlacement kFillsChainage = {
+    R::kChainage, 0, "a chainage record of 81 to 83, put in the order of the keys"};
+constexpr KindPlacement kFillsFromHere = {
+    R::kNone, 0, "a field of every cell from its position up to the next record of its kind"};
+constexpr KindPlacement kFillsLineLength = {R::kLineData, 0,
+                                            "record 84; sizes the grid and the plan"};
+constexpr KindPlacement kFillsRepetition = {
+    R::kTrainIdentity, 0, "record 86; the keyword's 4 or 9 goes to repetition_codes"};
+constexpr KindPlacement kFillsPlan = {R::kNone, 0, "the plan of the line"};
+constexpr KindPlacement kFillsTunnelCells = {R::kNone, 0,
+                                             "the tunnel_type of the cells from start to end"};
+constexpr KindPlacement kFillsSpeedBoard = {R::kNone, CellKind::kSpeedBoard, "a speed-board cell"};
+constexpr KindPlacement kFillsIndicationBoard = {
+    R::kBoardText, CellKind::kIndicationBoard,
+    "an indication-board cell and the next board-text record, 80 downwards"};
+constexpr KindPlacement kFillsSignal = {
+    R::kNone, CellKind::kSignal, "a signal cell and the approach codes of 4 cells before it"};
+constexpr KindPlacement kFillsSlowOrder = {
+    R::kNone, CellKind::kSlowOrderStart,
+    "a start cell, an end cell and, beyond 1500 m, a warning board with approach cells"};
+constexpr KindPlacement kFillsCodePoint = {R::kNone, CellKind::kCodePoint,
+                                           "a cab-code point cell; without a code, kind 13"};
+constexpr KindPlacement kFillsStation = {
+    R::kStation, 0, "the next station record, 1 upwards, and for most kinds a stop-mark cell"};
 
 using S = RecordSection;
 
 constexpr RecordKind kKinds[] = {
     {"lunghezza percorso", S::kLineGeneral, "\"percorso\" and \"lunghezza\", any case",
      is_line_length, kLineLength, "the length of the line; sizes the grid and the plan",
-     read_line_length},
+     read_line_length, false, kFillsLineLength},
     {"progressiva chilometrica tre", S::kLineGeneral, "\"tre\" and \"progressiva\"",
-     is_chainage_tre, kChainage, "a chainage record", read_chainage<kFirstChainageRecord>},
+     is_chainage_tre, kChainage, "a chainage record", read_chainage<kFirstChainageRecord>, false,
+     kFillsChainage},
     {"progressiva chilometrica due", S::kLineGeneral, "\"due\" and \"progressiva\"",
-     is_chainage_due, kChainage, "a chainage record", read_chainage<kFirstChainageRecord + 1>},
+     is_chainage_due, kChainage, "a chainage record", read_chainage<kFirstChainageRecord + 1>,
+     false, kFillsChainage},
     {"progressiva chilometrica uno", S::kLineGeneral, "\"uno\" and \"progressiva\"",
-     is_chainage_uno, kChainage, "a chainage record", read_chainage<kLastChainageRecord>},
-    {"sfondo uno", S::kLineGeneral, "\"sfondo\" and \"uno\"", is_background_uno, kBackground,
-     "the first background", read_background<&ScenarioItem::value1>},
-    {"sfondo due", S::kLineGeneral, "\"sfondo\" and \"due\"", is_background_due, kBackground,
-     "the second background", read_background<&ScenarioItem::value3>},
-    {"sfondo tre", S::kLineGeneral, "\"sfondo\" and \"tre\"", is_background_tre, kBackground,
-     "the third background", read_background<&ScenarioItem::value2>},
+     is_chainage_uno, kChainage, "a chainage record", read_chainage<kLastChainageRecord>, false,
+     kFillsChainage},
+    {"sfondo uno", S::kLineGeneral, "\"sfondo\" and \"uno\"", is_background_uno, kBackgroundUno,
+     "the first background", read_background<Background::kUno>, false, kFillsLineIdentity},
+    {"sfondo due", S::kLineGeneral, "\"sfondo\" and \"due\"", is_background_due, kBackgroundDue,
+     "the second background", read_background<Background::kDue>, false, kFillsLineIdentity},
+    {"sfondo tre", S::kLineGeneral, "\"sfondo\" and \"tre\"", is_background_tre, kBackgroundTre,
+     "the third background", read_background<Background::kTre>, false, kFillsLineIdentity},
     {"ripetizione segnali", S::kLineGeneral, "\"segnali\" and \"ripetizione\"",
      is_signal_repetition, kSignalRepetition,
      "where signals are repeated in the cab; the keyword holds 4 or 9 codes",
-     read_signal_repetition},
+     read_signal_repetition, false, kFillsRepetition},
     {"pendenza", S::kLineFeatures, "\"pendenza\", any case", is_gradient, kGradient,
-     "a change of gradient", read_gradient},
+     "a change of gradient", read_gradient, false, kFillsFromHere},
     {"curva", S::kLineFeatures, "\"curva\", any case", is_curve, kCurve,
      "a curve of the plan; the keyword's digit 1 to 6 is its class, an s turns it the other way",
-     read_curve, true},
+     read_curve, true, kFillsPlan},
     {"montagna", S::kLineFeatures, "\"montagna\", any case", is_tunnel, kTunnel, "a tunnel",
-     read_tunnel},
+     read_tunnel, false, kFillsTunnelCells},
     {"indicatori_vmax", S::kLineFeatures, "\"indicatori_v\", any case", is_speed_boards,
-     kSpeedBoards, "a speed board", read_speed_boards},
+     kSpeedBoards, "a speed board", read_speed_boards, false, kFillsSpeedBoard},
     {"cartello_indicatore", S::kLineFeatures, "\"indicat\" and \"cartello\", any case",
      is_indication_board, kIndicationBoard, "an indication board with its text",
-     read_indication_board},
+     read_indication_board, false, kFillsIndicationBoard},
     {"percentuale massa frenata", S::kTrain, "\"frenata\" and \"massa\", any case", is_braked_mass,
-     kBrakedMass, "the train's braked-mass percentage", read_braked_mass},
+     kBrakedMass, "the train's braked-mass percentage", read_braked_mass, false, kFillsLineData},
     {"numero vetture", S::kTrain, "\"vetture\", any case", is_coaches, kCoaches,
-     "the train's number of coaches", read_coaches},
+     "the train's number of coaches", read_coaches, false, kFillsLineData},
     {"velocita", S::kTrain, "\"velocit\", any case", is_speed, kSpeed,
-     "a change of the speed limit", read_speed},
+     "a change of the speed limit", read_speed, false, kFillsFromHere},
     {"aderenza", S::kTrain, "\"aderenza\", any case", is_adhesion, kAdhesion,
-     "a change of adhesion", read_adhesion},
+     "a change of adhesion", read_adhesion, false, kFillsFromHere},
     {"orologio", S::kTrain, "\"orologio\", any case", is_clock, kClock, "the clock at the start",
-     read_clock},
-    {"sabbia", S::kTrain, "\"sabbia\", any case", is_sand, kSand, "the sand setting", read_sand},
-    {"segnale", S::kTrain, "\"segnale\", any case", is_signal, kSignal, "a signal", read_signal},
+     read_clock, false, kFillsTrainIdentity},
+    {"sabbia", S::kTrain, "\"sabbia\", any case", is_sand, kSand, "the sand setting", read_sand,
+     false, kFillsTrainIdentity},
+    {"segnale", S::kTrain, "\"segnale\", any case", is_signal, kSignal, "a signal", read_signal,
+     false, kFillsSignal},
     {"rallentamento", S::kTrain, "\"rallentamento\", any case", is_slow_order, kSlowOrder,
-     "a slow order", read_slow_order},
+     "a slow order", read_slow_order, false, kFillsSlowOrder},
     {"abbattimento", S::kTrain, "\"abbattimento\", any case", is_code_point, kCodePoint,
-     "a cab-code point", read_code_point},
+     "a cab-code point", read_code_point, false, kFillsCodePoint},
     {"stazione", S::kTrain, "\"stazione\", any case", is_station, kStation, "a station",
-     read_station},
+     read_station, false, kFillsStation},
 };
 
 }  // namespace
 
 std::span<const RecordKind> record_kinds() {
   return kKinds;
+}
+
+const char* transform_text(Transform transform) {
+  switch (transform) {
+    case Transform::kAsWritten:
+      return "as written";
+    case Transform::kDividedBy5:
+      return "/ 5, rounded, halves to even";
+    case Transform::kPlus100Low8:
+      return "plus 100, low 8 bits";
+    case Transform::kLow8:
+      return "low 8 bits";
+    case Transform::kLow16:
+      return "low 16 bits";
+    case Transform::kTens:
+      return "x 10, plus the side-d value";
+    case Transform::kUnits:
+      return "added as written";
+    case Transform::kTimes3:
+      return "x 3, plus dx and rapp x 10";
+    case Transform::kSpeedPairS:
+      return "(s / 5) x 100, plus d / 5, rounded, halves to even";
+    case Transform::kSpeedPairD:
+      return "d / 5, added to (s / 5) x 100";
+    case Transform::kHoursToSeconds:
+      return "hours x 3600, with minutes x 60 and the seconds";
+    case Transform::kMinutesToSeconds:
+      return "minutes x 60, added to the seconds";
+    case Transform::kPlus100ByDirection:
+      return "plus 100 when the direction is 1";
+    case Transform::kSignalTime:
+      return "1 to 100 become 101; 0 unless sx is 2";
+    case Transform::kTunnelType:
+      return "above 10: less 10, with markers; 3 within 150 m of the tunnel before";
+    case Transform::kCleared:
+      break;
+  }
+  return "as written, unless the placement clears it";
 }
 
 int64_t field_type_min(FieldType type) {

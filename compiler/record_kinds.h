@@ -17,6 +17,77 @@ enum class FieldType : uint8_t {
   kUint8,  // a whole number from 0 to 255
 };
 
+// --- Where a field goes ------------------------------------------------------------------------
+
+// The record roles of the record output (model/roles.h names their members).
+enum class RecordRole : uint8_t {
+  kNone,
+  kStation,        // records 1 upwards, one per station in file order
+  kBoardText,      // records 80 downwards, one per indication board
+  kChainage,       // records 81 to 83, ordered by their keys
+  kLineData,       // record 84
+  kLineIdentity,   // record 85
+  kTrainIdentity,  // record 86
+};
+
+// How a position in metres picks a cell of the grid.
+enum class CellRule : uint8_t {
+  kNone,
+  kAt,      // P / 50
+  kAfter,   // P / 50 + 1
+  kBefore,  // P / 50 - 1
+};
+
+// Where a field's value goes.
+enum class FieldPlace : uint8_t {
+  kNowhere,        // the value decides where or whether other values go, and is not kept
+  kRecord,         // a member of a record of `role`
+  kCell,           // a field of the cell the record's position picks
+  kCellsFromHere,  // a field of every cell from the record's position up to the next record's
+  kPlan,           // the plan of the line
+};
+
+// What happens to a value on its way. A part is one of several values that add up in one
+// member: the other parts are the fields of the same record with the same target.
+enum class Transform : uint8_t {
+  kAsWritten,
+  kDividedBy5,          // rounded, halves to even
+  kPlus100Low8,         // plus 100, its low 8 bits
+  kLow8,                // its low 8 bits
+  kLow16,               // its low 16 bits
+  kTens,                // a part: × 10 (the pair's units are the side-d value)
+  kUnits,               // a part: added as written
+  kTimes3,              // a part: × 3
+  kSpeedPairS,          // a part: (s / 5) × 100, with d / 5 added; the sum rounded, halves to even
+  kSpeedPairD,          // a part: d / 5
+  kHoursToSeconds,      // a part: × 3600
+  kMinutesToSeconds,    // a part: × 60
+  kPlus100ByDirection,  // plus 100 when the record's direction is 1
+  kSignalTime,          // 1 to 100 become 101; 0 unless sx is 2; low 8 bits
+  kTunnelType,          // above 10: less 10, with markers; 3 when close to the tunnel before
+  kCleared,             // as written, unless the placement clears it (see the field's meaning)
+};
+
+struct FieldTarget {
+  FieldPlace place = FieldPlace::kNowhere;
+  RecordRole role = RecordRole::kNone;  // kRecord: which record
+  uint8_t cell_kind = 0;                // kCell: the kind the placement gives the cell; 0: any
+  const char* member = "";              // the member of the record role or of the cell kind's view
+  Transform transform = Transform::kAsWritten;
+  CellRule rule = CellRule::kNone;  // a position: how it picks its cell
+  const char* what = "";            // a position: what that cell holds; else where the value goes
+};
+
+// What the records of a kind fill.
+struct KindPlacement {
+  RecordRole role = RecordRole::kNone;  // the record it fills, if any
+  uint8_t cell_kind = 0;  // the kind of the cell its position picks, if it gives one (else 0)
+  const char* text = "";
+};
+
+// A short text for a transform: "/ 5, rounded, halves to even".
+const char* transform_text(Transform transform);
+
 struct FieldDescription {
   const char* name;  // as an author calls it
   FieldType type;
@@ -28,6 +99,7 @@ struct FieldDescription {
   int64_t least = INT64_MIN;
   int64_t most = INT64_MAX;
   int64_t step = 1;
+  FieldTarget target{};
 };
 
 // Where a record is read: the line source's general section, the rest of the line source, or
@@ -54,6 +126,7 @@ struct RecordKind {
   const char* meaning;
   RecordStep (*read)(ReaderContext& cx);
   bool plan_only = false;  // read only when the plan of the line is built
+  KindPlacement placement{};
 };
 
 // Every record kind, in the order in which a keyword field is tested: a field that holds the

@@ -1,7 +1,10 @@
 // What the train source's records do to the grid: signals, slow orders, code points, stations.
+#include <utility>
+
 #include "compiler/cells.h"
 #include "compiler/compiler.h"
 #include "model/errors.h"
+#include "model/roles.h"
 
 namespace compactor {
 
@@ -33,10 +36,11 @@ bool place_signal(Model& m, int32_t position, const SignalRecord& sig) {
   }
   const int64_t type_code = int64_t{sig.type_s} * 3 + sig.type_d;
   cell.kind = kSignal;
-  cell.param4 = low16(int64_t{sig.relation} * 10 + type_code);
-  cell.param1 = low16(int64_t{sig.digits_s[0]} * 10 + sig.digits_d[0]);
-  cell.param2 = low16(int64_t{sig.digits_s[1]} * 10 + sig.digits_d[1]);
-  cell.param3 = low16(int64_t{sig.digits_s[2]} * 10 + sig.digits_d[2]);
+  SignalCell signal(cell);
+  signal.type_code = low16(int64_t{sig.relation} * 10 + type_code);
+  signal.digits_1 = low16(int64_t{sig.digits_s[0]} * 10 + sig.digits_d[0]);
+  signal.digits_2 = low16(int64_t{sig.digits_s[1]} * 10 + sig.digits_d[1]);
+  signal.digits_3 = low16(int64_t{sig.digits_s[2]} * 10 + sig.digits_d[2]);
   int32_t time = sig.time >= 1 && sig.time <= 100 ? 101 : sig.time;
   cell.signal_time = sig.type_s == 2 ? low8(time) : 0;
   for (int k = 1; k <= 4; ++k) {
@@ -49,10 +53,10 @@ bool place_signal(Model& m, int32_t position, const SignalRecord& sig) {
 
 namespace {
 
-// Marks a slow-order cell of `kind` with the speed and, when there is one, the approach value.
+// Marks a slow-order cell of `kind` with d_v when it is not 0.
 void mark_slow_order_cell(TrackCell& cell, uint8_t kind, const SlowOrder& so) {
   cell.kind = kind;
-  if (so.approach_value != 0) cell.param2 = low16(so.approach_value);
+  if (so.approach_value != 0) SlowOrderCell(cell).value_d_v = low16(so.approach_value);
 }
 
 // The four approach cells before the warning board, numbered 1 to 4 away from it.
@@ -67,8 +71,9 @@ bool place_approach_cells(Model& m, const SlowOrder& so) {
   for (int j = 0; j < 4; ++j) {
     TrackCell& cell = m.track_grid[h - j];
     cell.kind = kSlowOrderApproach;
-    cell.param1 = static_cast<int16_t>(j + 1);
-    if (so.approach_value != 0) cell.param2 = static_cast<int16_t>(j + 1);
+    ApproachCell approach(cell);
+    approach.number = static_cast<int16_t>(j + 1);
+    if (so.approach_value != 0) approach.repeated_number = static_cast<int16_t>(j + 1);
   }
   return true;
 }
@@ -110,12 +115,14 @@ bool place_slow_order(Model& m, const SlowOrder& so) {
   mark_slow_order_cell(m.track_grid[start], kSlowOrderStart, so);
   if (board) {
     mark_slow_order_cell(m.track_grid[warning], kWarningBoard, so);
-    m.track_grid[warning].param1 = low16(so.speed);
+    SlowOrderCell(m.track_grid[warning]).speed = low16(so.speed);
   }
-  m.track_grid[start].param1 = low16(so.speed);
-  m.track_grid[end].param1 = low16(so.speed);
-  m.track_grid[start].param3 = low16(so.param3_value);
-  m.track_grid[end].param3 = low16(so.param3_value);
+  SlowOrderCell start_cell(m.track_grid[start]);
+  SlowOrderCell end_cell(m.track_grid[end]);
+  start_cell.speed = low16(so.speed);
+  end_cell.speed = low16(so.speed);
+  start_cell.value_f_tt = low16(so.param3_value);
+  end_cell.value_f_tt = low16(so.param3_value);
   if (board && so.with_approach_cells != 0) return place_approach_cells(m, so);
   return true;
 }
@@ -133,7 +140,7 @@ bool place_code_point(Model& m, int32_t position, int32_t code) {
   }
   if (code > 0) {
     cell.kind = kCodePoint;
-    cell.param1 = low16(code);
+    CodePointCell(cell).code = low16(code);
   } else {
     cell.kind = kCodePointNoCode;
   }
@@ -142,20 +149,24 @@ bool place_code_point(Model& m, int32_t position, int32_t code) {
 
 namespace {
 
-// The station's extent, value1 to value2, from its position, kind and length; false when a
-// bound does not fit 32 bits (the bounds before it are kept).
-bool set_station_extent(ScenarioItem& r, int64_t length) {
-  const int64_t p = r.value3;
-  const int32_t t = r.kind;
-  if (t == 5 || t == 6) {
-    if (!assign_int32(r.value2, p + 150) || !assign_int32(r.value1, p - length)) return false;
-    r.flag3 = 0;
-  } else if (t == 7 || t == 8) {
-    if (!assign_int32(r.value1, p - length) || !assign_int32(r.value2, p + length)) return false;
-    r.flag3 = 0;
+// The station's extent from its position, kind and length; false when a bound does not fit 32
+// bits (the bounds before it are kept).
+bool set_station_extent(StationRecord<ScenarioItem>& st, int64_t length) {
+  const int64_t p = st.position;
+  const int32_t kind = st.kind;
+  if (kind == 5 || kind == 6) {
+    if (!assign_int32(st.extent_end, p + 150) || !assign_int32(st.extent_start, p - length)) {
+      return false;
+    }
+    st.flag3 = 0;
+  } else if (kind == 7 || kind == 8) {
+    if (!assign_int32(st.extent_start, p - length) || !assign_int32(st.extent_end, p + length)) {
+      return false;
+    }
+    st.flag3 = 0;
   } else {
-    if (!assign_int32(r.value1, p - length / 2) ||
-        !assign_int32(r.value2, p + length / 2 + (r.flag3 != 0 ? 50 : 0))) {
+    if (!assign_int32(st.extent_start, p - length / 2) ||
+        !assign_int32(st.extent_end, p + length / 2 + (st.flag3 != 0 ? 50 : 0))) {
       return false;
     }
   }
@@ -165,46 +176,47 @@ bool set_station_extent(ScenarioItem& r, int64_t length) {
 // The stop mark in the cell before the end of the extent, and for most kinds the approach codes
 // 81 to 84 in the four cells before it.
 bool place_stop_mark(Model& m, int32_t n) {
-  ScenarioItem& r = m.record(n);
+  const StationRecord st = station_record(std::as_const(m), n);
   // Marks must stay inside the grid: a stop mark beyond the last cell is refused.
-  if (cell_before(r.value2) > m.grid_last) {
+  if (cell_before(st.extent_end) > m.grid_last) {
     m.error_code = kErrBeyondGrid;
-    m.error_position = r.value3;
+    m.error_position = st.position;
     return false;
   }
-  if (r.kind != 5 && r.kind != 6) {
+  if (st.kind != 5 && st.kind != 6) {
     for (int k = 1; k <= 4; ++k) {
-      int64_t y = round_even(static_cast<double>(r.value2) / 50.0 - k - 1);
+      int64_t y = round_even(static_cast<double>(st.extent_end) / 50.0 - k - 1);
       if (y > 1) m.track_grid[y].approach_code = static_cast<uint8_t>(80 + k);
     }
   }
-  int64_t y = cell_before(r.value2);
+  int64_t y = cell_before(st.extent_end);
   if (y <= 1) {
     m.error_code = kErrStopMark;
     return false;
   }
   m.track_grid[y].kind = kStopMark;
-  m.track_grid[y].param1 = static_cast<int16_t>(n);
+  StopMarkCell(m.track_grid[y]).station_record = static_cast<int16_t>(n);
   return true;
 }
 
 }  // namespace
 
 bool place_station(Model& m, int32_t n, int32_t length) {
-  ScenarioItem& r = m.record(n);
-  if (!set_station_extent(r, length)) {
+  StationRecord st = station_record(m, n);
+  if (!set_station_extent(st, length)) {
     return record_read_failure(m, "the station's extent does not fit 32 bits");
   }
-  if (length < 600) r.flag4 = 0;
+  if (length < 600) st.flag4 = 0;
   if (n == kFirstStationRecord) {
-    r.flag3 = 0;
-    r.flag4 = 0;
+    st.flag3 = 0;
+    st.flag4 = 0;
   }
   // Kinds from 25 on have no stop mark.
-  if (r.kind < 25 && !place_stop_mark(m, n)) return false;
-  if (n > kFirstStationRecord && int64_t{r.value1} - 350 < m.record(n - 1).value2) {
+  if (st.kind < 25 && !place_stop_mark(m, n)) return false;
+  if (n > kFirstStationRecord &&
+      int64_t{st.extent_start} - 350 < station_record(m, n - 1).extent_end) {
     m.error_code = kErrStationSpacing;
-    m.error_position = r.value3;
+    m.error_position = st.position;
     return false;
   }
   return true;

@@ -3,6 +3,7 @@
 #include "compiler/reader.h"
 #include "compiler/value_warnings.h"
 #include "model/errors.h"
+#include "model/roles.h"
 
 namespace compactor {
 
@@ -33,13 +34,11 @@ void write_adhesion(Model& m, int32_t adhesion, int32_t i) {
 }
 
 RecordStep read_braked_mass(ReaderContext& cx) {
-  return read_field(cx, cx.m.record(kLineDataRecord).value1) ? RecordStep::kNext
-                                                             : RecordStep::kFailed;
+  return read_field(cx, line_data(cx.m).braked_mass) ? RecordStep::kNext : RecordStep::kFailed;
 }
 
 RecordStep read_coaches(ReaderContext& cx) {
-  return read_field(cx, cx.m.record(kLineDataRecord).value3) ? RecordStep::kNext
-                                                             : RecordStep::kFailed;
+  return read_field(cx, line_data(cx.m).coaches) ? RecordStep::kNext : RecordStep::kFailed;
 }
 
 // The speed in force runs up to the cell of the new one, which takes over from there.
@@ -85,17 +84,17 @@ RecordStep read_adhesion(ReaderContext& cx) {
 }
 
 RecordStep read_clock(ReaderContext& cx) {
-  ScenarioItem& item = cx.m.record(kTrainIdentityRecord);
-  if (!read_field(cx, item.num3) || !read_field(cx, item.num4) || !read_field(cx, item.num5)) {
+  TrainIdentityRecord train = train_identity(cx.m);
+  if (!read_field(cx, train.clock_hours) || !read_field(cx, train.clock_minutes) ||
+      !read_field(cx, train.clock_seconds)) {
     return RecordStep::kFailed;
   }
-  warn_clock(cx, item.num3, item.num4, item.num5);
+  warn_clock(cx, train.clock_hours, train.clock_minutes, train.clock_seconds);
   return RecordStep::kNext;
 }
 
 RecordStep read_sand(ReaderContext& cx) {
-  return read_field(cx, cx.m.record(kTrainIdentityRecord).num1) ? RecordStep::kNext
-                                                                : RecordStep::kFailed;
+  return read_field(cx, train_identity(cx.m).sand) ? RecordStep::kNext : RecordStep::kFailed;
 }
 
 RecordStep read_signal(ReaderContext& cx) {
@@ -150,23 +149,22 @@ RecordStep read_code_point(ReaderContext& cx) {
 namespace {
 
 // The station's values after its length, up to its name, in the order they stand.
-bool read_station_values(ReaderContext& cx, ScenarioItem& it) {
+bool read_station_values(ReaderContext& cx, StationRecord<ScenarioItem>& st) {
   int64_t hours = 0;
   int64_t minutes = 0;
   int64_t seconds = 0;
-  if (!read_field(cx, it.mark) || !read_field(cx, it.flag4) || !read_field(cx, it.flag3) ||
-      !read_field(cx, it.num1) || !read_field(cx, it.num2) || !read_field(cx, it.flag1) ||
-      !read_field(cx, it.num3) || !read_field(cx, it.num4) || !read_field(cx, it.num5) ||
-      !read_field(cx, it.flag2) || !read_field(cx, hours) || !read_field(cx, minutes) ||
+  if (!read_field(cx, st.mark) || !read_field(cx, st.flag4) || !read_field(cx, st.flag3) ||
+      !read_field(cx, st.num1) || !read_field(cx, st.num2) || !read_field(cx, st.flag1) ||
+      !read_field(cx, st.num3) || !read_field(cx, st.num4) || !read_field(cx, st.num5) ||
+      !read_field(cx, st.flag2) || !read_field(cx, hours) || !read_field(cx, minutes) ||
       !read_field(cx, seconds)) {
     return false;
   }
-  warn_station(cx, it.value3, hours, minutes, seconds);
-  // The scheduled time in seconds.
-  if (!assign_int32(it.check_code, (hours * 60 + minutes) * 60 + seconds)) {
+  warn_station(cx, st.position, hours, minutes, seconds);
+  if (!assign_int32(st.scheduled_time, (hours * 60 + minutes) * 60 + seconds)) {
     return record_read_failure(cx.m, "the scheduled time in seconds does not fit 32 bits");
   }
-  return read_text_field(cx, it.text);
+  return read_text_field(cx, st.name);
 }
 
 }  // namespace
@@ -177,18 +175,18 @@ RecordStep read_station(ReaderContext& cx) {
   const int32_t n = ts.station;
   const int32_t board_counter = cx.line.board_counter;
   if (n > board_counter) return record_error(cx, kErrStationSlot);
-  ScenarioItem& it = cx.m.record(n);
-  if (!read_field(cx, it.value3)) return RecordStep::kFailed;
-  if (!within_grid(it.value3, 800, cx.m.grid_last)) {
-    record_error(cx, kErrBeyondGrid, it.value3);
+  StationRecord st = station_record(cx.m, n);
+  if (!read_field(cx, st.position)) return RecordStep::kFailed;
+  if (!within_grid(st.position, 800, cx.m.grid_last)) {
+    record_error(cx, kErrBeyondGrid, st.position);
     matched_record(cx);  // unlike the other range tests, the station counts as a record here
     return RecordStep::kLeave;
   }
-  if (it.value3 % 50 != 0) return record_error(cx, kErrStationPosition, it.value3);
+  if (st.position % 50 != 0) return record_error(cx, kErrStationPosition, st.position);
   int32_t length = 0;
-  if (!read_field(cx, it.kind) || !read_field(cx, length)) return RecordStep::kFailed;
-  if (length % 100 != 0) return record_error(cx, kErrStationLength, it.value3);
-  if (!read_station_values(cx, it)) return RecordStep::kFailed;
+  if (!read_field(cx, st.kind) || !read_field(cx, length)) return RecordStep::kFailed;
+  if (length % 100 != 0) return record_error(cx, kErrStationLength, st.position);
+  if (!read_station_values(cx, st)) return RecordStep::kFailed;
   if (!place_station(cx.m, n, length)) {
     if (cx.m.error_code == kErrReadFailure) return RecordStep::kFailed;
     cx.m.error_source = cx.record_pos;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "compiler/cells.h"
+#include "model/roles.h"
 
 namespace compactor {
 
@@ -54,7 +55,7 @@ bool time_holds(const ReaderContext& cx, int64_t minutes, int64_t seconds) {
 }
 
 int64_t line_length(const ReaderContext& cx) {
-  return cx.m.record(kLineDataRecord).value2;
+  return line_data(cx.m).line_length;
 }
 
 // A position behind the cell that a forward fill has reached: the record takes effect only
@@ -137,8 +138,8 @@ void warn_tunnel(ReaderContext& cx, int32_t start, int32_t end) {
 void warn_speed_boards(ReaderContext& cx, int32_t position, const SpeedBoards& b) {
   if (!collecting(cx) || past_line_end(cx, "the speed board", position)) return;
   const char* names[] = {"vas", "vbs", "vcs", "vad", "vbd", "vcd"};
-  const int32_t values[] = {b.side_s[0], b.side_s[1], b.side_s[2],
-                            b.side_d[0], b.side_d[1], b.side_d[2]};
+  const int32_t values[] = {b.side_s.speeds[0], b.side_s.speeds[1], b.side_s.speeds[2],
+                            b.side_d.speeds[0], b.side_d.speeds[1], b.side_d.speeds[2]};
   for (int i = 0; i < 6; ++i) {
     const FieldDescription* field = field_named(cx, names[i]);
     if (field != nullptr &&

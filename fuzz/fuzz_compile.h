@@ -15,6 +15,7 @@
 #include "model/errors.h"
 #include "model/model.h"
 #include "format/decode.h"
+#include "format/layouts.h"
 #include "format/outputs.h"
 #include "compiler/compile.h"
 
@@ -22,6 +23,14 @@ namespace compactor::fuzz {
 
 inline constexpr const char* kLineName = "QUELDRANO 2_linea.txt";
 inline constexpr const char* kTrainName = "QUELDRANO 2_555-.txt";
+
+// True when every field of a layout holds the same in a and b.
+template <class Layout, class Struct>
+bool same_fields(const Layout& layout, const Struct& a, const Struct& b) {
+  bool same = true;
+  for_each_field(layout, [&](const auto& f) { same = same && a.*f.member == b.*f.member; });
+  return same;
+}
 
 [[noreturn]] inline void check_failed(const char* what, const char* file, int line) {
   std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", file, line, what);
@@ -111,26 +120,14 @@ inline void compile_and_check(Sources& s, int32_t with_plan) {
   auto items = decode_records(records, error);
   FUZZ_CHECK(items.has_value());
   for (size_t i = 0; i < items->size(); ++i) {
-    const ScenarioItem& a = (*items)[i];
-    const ScenarioItem& b = m.items[i];
-    FUZZ_CHECK(a.kind == b.kind && a.value1 == b.value1 && a.value2 == b.value2 &&
-               a.value3 == b.value3 && a.mark == b.mark && a.text == b.text && a.num1 == b.num1 &&
-               a.num2 == b.num2 && a.num3 == b.num3 && a.num4 == b.num4 && a.num5 == b.num5 &&
-               a.flag1 == b.flag1 && a.flag2 == b.flag2 && a.flag3 == b.flag3 &&
-               a.flag4 == b.flag4 && a.check_code == b.check_code);
+    FUZZ_CHECK(same_fields(kRecordLayout, (*items)[i], m.items[i]));
   }
   const std::string grid = encode_grid_output(m);
   FUZZ_CHECK(grid.size() == m.track_grid.size() * kCellBytes);
   auto cells = decode_grid(grid, error);
   FUZZ_CHECK(cells.has_value() && cells->size() == m.track_grid.size());
   for (size_t i = 0; i < cells->size(); ++i) {
-    const TrackCell& a = (*cells)[i];
-    const TrackCell& b = m.track_grid[i];
-    FUZZ_CHECK(a.kind == b.kind && a.param1 == b.param1 && a.param2 == b.param2 &&
-               a.param3 == b.param3 && a.param4 == b.param4 && a.signal_time == b.signal_time &&
-               a.approach_code == b.approach_code && a.tunnel_type == b.tunnel_type &&
-               a.speed_limit == b.speed_limit && a.gradient_code == b.gradient_code &&
-               a.adhesion == b.adhesion);
+    FUZZ_CHECK(same_fields(kCellLayout, (*cells)[i], m.track_grid[i]));
   }
   if (with_plan != 0) {
     const size_t points = static_cast<size_t>(m.plan_last) + 1;

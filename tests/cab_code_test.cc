@@ -7,9 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "compiler/compile.h"
 #include "model/errors.h"
 #include "model/model.h"
-#include "compiler/compile.h"
+#include "model/roles.h"
 #include "scenario/texts.h"
 #include "tests/test_support.h"
 
@@ -313,10 +314,10 @@ TEST(CabCodePassOnDefaultScenario, InsertsTheExpectedPointsAndStamps) {
   }
   EXPECT_EQ(added, expected);
   EXPECT_EQ(count_kind(m, kCodePoint), 26 + 18);
-  EXPECT_EQ(m.items[85].num1, 610);
-  EXPECT_EQ(m.track_grid[1].param1, 5121);
-  EXPECT_EQ(m.items[85].check_code, 34465);
-  EXPECT_EQ(m.track_grid[1].param2, 2470);
+  EXPECT_EQ(line_identity(m).stamp, 610);
+  EXPECT_EQ(StampCell(m.track_grid[1]).stamp, 5121);
+  EXPECT_EQ(line_identity(m).check_code, 34465);
+  EXPECT_EQ(StampCell(m.track_grid[1]).check_sum, 2470);
 }
 
 // --- Stamps ----------------------------------------------------------------------------------
@@ -344,7 +345,7 @@ TEST(Stamps, FieldsAlreadySetStopThePass) {
     s.train.bytes = "[generale]\r\n" + c.record + "\r\n[fine]\r\n";
     EXPECT_EQ(compile_model(m, 0, s), c.outcome);
     EXPECT_EQ(m.error_code, 0);
-    EXPECT_EQ(m.items[85].check_code, c.outcome == PassOutcome::kReady ? 34465 : 0);
+    EXPECT_EQ(line_identity(m).check_code, c.outcome == PassOutcome::kReady ? 34465 : 0);
   }
 }
 

@@ -5,11 +5,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "compiler/compile.h"
 #include "compiler/compiler.h"
 #include "model/model.h"
-#include "compiler/compile.h"
+#include "model/roles.h"
 #include "scenario/texts.h"
 #include "tests/test_support.h"
 
@@ -272,18 +274,19 @@ TEST(DefaultLineCompile, CompilesToTheDescribedLine) {
   EXPECT_TRUE(r.s.line.consumed);
   EXPECT_TRUE(r.s.train.consumed);
 
-  EXPECT_EQ(m.items[84].value2, 228000);
+  EXPECT_EQ(line_data(m).line_length, 228000);
   for (int i = 81; i <= 83; ++i) {
-    EXPECT_EQ(m.items[i].value1, 0) << i;
-    EXPECT_EQ(m.items[i].value2, 0) << i;
-    EXPECT_EQ(m.items[i].value3, 0) << i;
+    const ChainageRecord record = chainage_record(m, i);
+    EXPECT_EQ(record.key, 0) << i;
+    EXPECT_EQ(record.chainage, 0) << i;
+    EXPECT_EQ(record.direction, 0) << i;
   }
-  EXPECT_EQ(m.items[85].value1, 1);
-  EXPECT_EQ(m.items[85].value2, 84000);
-  EXPECT_EQ(m.items[85].value3, 62000);
-  EXPECT_EQ(m.items[86].value1, 650);
-  EXPECT_EQ(m.items[86].value2, 211050);
-  EXPECT_EQ(m.items[86].value3, 9);
+  EXPECT_EQ(line_identity(m).background_uno, 1);
+  EXPECT_EQ(line_identity(m).background_tre, 84000);
+  EXPECT_EQ(line_identity(m).background_due, 62000);
+  EXPECT_EQ(train_identity(m).repetition_start, 650);
+  EXPECT_EQ(train_identity(m).repetition_end, 211050);
+  EXPECT_EQ(train_identity(m).repetition_codes, 9);
   EXPECT_EQ(m.grid_last, 4700);
   EXPECT_EQ(m.plan_last, 235000);
   EXPECT_EQ(m.track_grid.size(), 4701u);
@@ -493,11 +496,15 @@ TEST(ChainageOrder, OrdersTheThreeChainageRecords) {
     SCOPED_TRACE(c.name);
     Model m;
     auto set = [&m](int i, const Rec& r) {
-      m.items[i].value1 = r.key;
-      m.items[i].value2 = r.second;
-      m.items[i].value3 = r.marker;
+      ChainageRecord record = chainage_record(m, i);
+      record.key = r.key;
+      record.chainage = r.second;
+      record.direction = r.marker;
     };
-    auto get = [&m](int i) { return Rec{m.items[i].value1, m.items[i].value2, m.items[i].value3}; };
+    auto get = [&m](int i) {
+      const ChainageRecord record = chainage_record(std::as_const(m), i);
+      return Rec{record.key, record.chainage, record.direction};
+    };
     set(81, c.t);
     set(82, c.d);
     set(83, c.u);
@@ -508,6 +515,11 @@ TEST(ChainageOrder, OrdersTheThreeChainageRecords) {
   }
 }
 
+Rec chainage_of(const Model& m, int n) {
+  const ChainageRecord record = chainage_record(m, n);
+  return {record.key, record.chainage, record.direction};
+}
+
 // The reader stores "tre", "due" and "uno" in 81, 82 and 83 (exact case) and then orders them.
 TEST(LineGeneralSection, ChainageRecordsAreReadThenOrdered) {
   CompileRun r = compile(crlf(
@@ -515,12 +527,9 @@ TEST(LineGeneralSection, ChainageRecordsAreReadThenOrdered) {
        "progressiva chilometrica due, 1000, 100, 0", "progressiva chilometrica tre, 2000, 150, 0",
        "Progressiva chilometrica tre, 9000, 9000, 0", "[fine]"}));
   ASSERT_EQ(r.m.error_code, 0);
-  EXPECT_EQ((Rec{r.m.items[81].value1, r.m.items[81].value2, r.m.items[81].value3}),
-            (Rec{3000, 150, 1}));
-  EXPECT_EQ((Rec{r.m.items[82].value1, r.m.items[82].value2, r.m.items[82].value3}),
-            (Rec{2000, 150, 0}));
-  EXPECT_EQ((Rec{r.m.items[83].value1, r.m.items[83].value2, r.m.items[83].value3}),
-            (Rec{1000, 100, 0}));
+  EXPECT_EQ(chainage_of(r.m, 81), (Rec{3000, 150, 1}));
+  EXPECT_EQ(chainage_of(r.m, 82), (Rec{2000, 150, 0}));
+  EXPECT_EQ(chainage_of(r.m, 83), (Rec{1000, 100, 0}));
 }
 
 TEST(LineGeneralSection, RecordsTheirSlotsAndCaseRules) {
@@ -528,8 +537,8 @@ TEST(LineGeneralSection, RecordsTheirSlotsAndCaseRules) {
     const char* name;
     std::vector<std::string> general;
     int32_t grid_last;
-    int32_t sfondo[3];      // items(85).value1, value2, value3
-    int32_t repetition[3];  // items(86).value1, value2, value3
+    int32_t sfondo[3];      // background uno, tre, due of the line identity record
+    int32_t repetition[3];  // repetition start, end and codes of the train identity record
   };
   const Case cases[] = {
       {"the three backgrounds",
@@ -599,12 +608,12 @@ TEST(LineGeneralSection, RecordsTheirSlotsAndCaseRules) {
     EXPECT_EQ(r.m.track_grid.size(), static_cast<size_t>(c.grid_last) + 1);
     EXPECT_EQ(r.m.plan_last, c.grid_last * 50);
     EXPECT_EQ(plan_points(r.m), static_cast<size_t>(c.grid_last) * 50 + 1);
-    EXPECT_EQ(r.m.items[85].value1, c.sfondo[0]);
-    EXPECT_EQ(r.m.items[85].value2, c.sfondo[1]);
-    EXPECT_EQ(r.m.items[85].value3, c.sfondo[2]);
-    EXPECT_EQ(r.m.items[86].value1, c.repetition[0]);
-    EXPECT_EQ(r.m.items[86].value2, c.repetition[1]);
-    EXPECT_EQ(r.m.items[86].value3, c.repetition[2]);
+    EXPECT_EQ(line_identity(r.m).background_uno, c.sfondo[0]);
+    EXPECT_EQ(line_identity(r.m).background_tre, c.sfondo[1]);
+    EXPECT_EQ(line_identity(r.m).background_due, c.sfondo[2]);
+    EXPECT_EQ(train_identity(r.m).repetition_start, c.repetition[0]);
+    EXPECT_EQ(train_identity(r.m).repetition_end, c.repetition[1]);
+    EXPECT_EQ(train_identity(r.m).repetition_codes, c.repetition[2]);
     // Records of the general section never touch the grid's gradients: the wrap-up fills 100.
     EXPECT_EQ(r.m.track_grid[10].gradient_code, 100);
     EXPECT_EQ(r.m.track_grid[10].tunnel_type, 0);
@@ -615,14 +624,14 @@ TEST(LineGeneralSection, RecordsTheirSlotsAndCaseRules) {
 TEST(LineGeneralSection, ValuesStayStoredAfterAnError) {
   CompileRun too_long = compile(line_with({}, 1000001));
   EXPECT_EQ(too_long.m.error_code, 1);
-  EXPECT_EQ(too_long.m.items[84].value2, 1000001);
+  EXPECT_EQ(line_data(too_long.m).line_length, 1000001);
 
   CompileRun start = compile(crlf(
       {"[generale]", "lunghezza percorso, 1000", "ripetizione segnali 9, 655, 1001", "[fine]"}));
   EXPECT_EQ(start.m.error_code, 3);
-  EXPECT_EQ(start.m.items[86].value1, 655);
-  EXPECT_EQ(start.m.items[86].value2, 1001);
-  EXPECT_EQ(start.m.items[86].value3, 0);
+  EXPECT_EQ(train_identity(start.m).repetition_start, 655);
+  EXPECT_EQ(train_identity(start.m).repetition_end, 1001);
+  EXPECT_EQ(train_identity(start.m).repetition_codes, 0);
 }
 
 TEST(LineGeneralSection, LengthSizesGridAndPlan) {
@@ -634,7 +643,7 @@ TEST(LineGeneralSection, LengthSizesGridAndPlan) {
     SCOPED_TRACE(length);
     CompileRun r = compile(line_with({}, length), 0);
     EXPECT_EQ(r.m.error_code, 0);
-    EXPECT_EQ(r.m.items[84].value2, length);
+    EXPECT_EQ(line_data(r.m).line_length, length);
     EXPECT_EQ(r.m.plan_last, length + 7000);
     EXPECT_EQ(r.m.grid_last, grid_last);
     EXPECT_EQ(r.m.track_grid.size(), static_cast<size_t>(grid_last) + 1);
@@ -696,7 +705,8 @@ TEST(LineReaderFields, ReadingRules) {
       {"LF alone ends a line as CR LF does",
        "[generale]\nlunghezza percorso, 1000\n[curve]\npendenza, 500, 7\n[fine]\n", 7},
       {"a tab is a blank",
-       "[generale]\r\nlunghezza percorso,\t1000\r\n[curve]\r\n\tpendenza,\t500 \t,7\t\r\n[fine]\r\n",
+       "[generale]\r\nlunghezza percorso,\t1000\r\n[curve]\r\n\tpendenza,\t500 "
+       "\t,7\t\r\n[fine]\r\n",
        7},
       {"a keyword reached by a hyphen skip at the end of the file is not examined",
        "[generale]\r\nlunghezza percorso, 1000\r\n[curve]\r\npendenza, 500, 7\r\n-a\r\npendenza",
@@ -737,7 +747,7 @@ TEST(LineReaderFields, HyphenFieldsInTheGeneralSection) {
   headers.insert(headers.end(), {"lunghezza percorso, 1000", "sfondo uno, 7", "[fine]"});
   CompileRun rh = compile(crlf(headers));
   EXPECT_EQ(rh.m.error_code, 0);
-  EXPECT_EQ(rh.m.items[85].value1, 7);
+  EXPECT_EQ(line_identity(rh.m).background_uno, 7);
 }
 
 // With the plan switched off a curve record is not recognised: its values are read as keyword

@@ -11,6 +11,7 @@
 #include "compiler/compiler.h"
 #include "model/errors.h"
 #include "model/model.h"
+#include "model/roles.h"
 #include "scenario/texts.h"
 #include "tests/test_support.h"
 
@@ -77,18 +78,18 @@ TEST(DefaultTrainRead, ReadsWithoutErrorAndConsumesBothSources) {
 
 TEST(DefaultTrainRead, GeneralDataAndStations) {
   const Model& m = default_read().m;
-  EXPECT_EQ(m.items[84].value1, 135);
-  EXPECT_EQ(m.items[84].value3, 12);
-  EXPECT_EQ(m.items[86].num1, 200);
-  EXPECT_EQ(m.items[86].num3, 19);
-  EXPECT_EQ(m.items[86].num4, 7);
-  EXPECT_EQ(m.items[86].num5, 30);
-  for (int n = 1; n <= 26; ++n) EXPECT_FALSE(m.items[n].text.empty()) << "station " << n;
-  EXPECT_TRUE(m.items[27].text.empty());
-  EXPECT_EQ(m.items[27].value3, 0);
-  EXPECT_EQ(m.items[1].text, "ROMA TERMINI");
-  EXPECT_EQ(m.items[26].text, "NAPOLI CENTRALE");
-  EXPECT_EQ(m.items[1].check_code, 69000);
+  EXPECT_EQ(line_data(m).braked_mass, 135);
+  EXPECT_EQ(line_data(m).coaches, 12);
+  EXPECT_EQ(train_identity(m).sand, 200);
+  EXPECT_EQ(train_identity(m).clock_hours, 19);
+  EXPECT_EQ(train_identity(m).clock_minutes, 7);
+  EXPECT_EQ(train_identity(m).clock_seconds, 30);
+  for (int n = 1; n <= 26; ++n) EXPECT_FALSE(station_record(m, n).name.empty()) << "station " << n;
+  EXPECT_TRUE(station_record(m, 27).name.empty());
+  EXPECT_EQ(station_record(m, 27).position, 0);
+  EXPECT_EQ(station_record(m, 1).name, "ROMA TERMINI");
+  EXPECT_EQ(station_record(m, 26).name, "NAPOLI CENTRALE");
+  EXPECT_EQ(station_record(m, 1).scheduled_time, 69000);
 }
 
 TEST(DefaultTrainRead, AdhesionAndSpeedProfiles) {
@@ -137,14 +138,14 @@ TEST(DefaultTrainRead, CellKindsPlacedByTheReader) {
     if (n != 3) expected.insert(n);
   }
   EXPECT_EQ(stations, expected);
-  EXPECT_EQ(m.items[3].kind, 27);
-  EXPECT_EQ(m.items[3].value1, 10900);
-  EXPECT_EQ(m.items[3].value2, 11200);
+  EXPECT_EQ(station_record(m, 3).kind, 27);
+  EXPECT_EQ(station_record(m, 3).extent_start, 10900);
+  EXPECT_EQ(station_record(m, 3).extent_end, 11200);
 }
 
 struct StationCase {
   int n;
-  int32_t value1, value2;
+  int32_t extent_start, extent_end;
   uint8_t flag3, flag4;
   int32_t stop_cell;
   int32_t first_approach;  // cell of approach_code 81; 0 when the station makes none
@@ -159,9 +160,9 @@ TEST(DefaultTrainRead, StationsOneFourAndTwentySix) {
   };
   for (const StationCase& c : cases) {
     SCOPED_TRACE("station " + std::to_string(c.n));
-    const ScenarioItem& r = m.items[c.n];
-    EXPECT_EQ(r.value1, c.value1);
-    EXPECT_EQ(r.value2, c.value2);
+    const StationRecord r = station_record(m, c.n);
+    EXPECT_EQ(r.extent_start, c.extent_start);
+    EXPECT_EQ(r.extent_end, c.extent_end);
     EXPECT_EQ(r.flag3, c.flag3);
     EXPECT_EQ(r.flag4, c.flag4);
     EXPECT_EQ(m.track_grid[c.stop_cell].kind, kStopMark);
@@ -177,9 +178,9 @@ TEST(DefaultTrainRead, StationsOneFourAndTwentySix) {
     }
   }
   // The first station's fields as read.
-  const ScenarioItem& r = m.items[1];
+  const StationRecord r = station_record(m, 1);
   EXPECT_EQ(r.kind, 8);
-  EXPECT_EQ(r.value3, 0);
+  EXPECT_EQ(r.position, 0);
   EXPECT_EQ(r.mark, 0);
   EXPECT_EQ(r.num1, 1);
   EXPECT_EQ(r.num2, 1);
@@ -188,9 +189,9 @@ TEST(DefaultTrainRead, StationsOneFourAndTwentySix) {
   EXPECT_EQ(r.num4, 1);
   EXPECT_EQ(r.num5, 1);
   EXPECT_EQ(r.flag2, 1);
-  EXPECT_EQ(m.items[26].kind, 6);
-  EXPECT_EQ(m.items[26].flag2, 2);
-  EXPECT_EQ(m.items[26].check_code, (12 * 60 + 17) * 60);
+  EXPECT_EQ(station_record(m, 26).kind, 6);
+  EXPECT_EQ(station_record(m, 26).flag2, 2);
+  EXPECT_EQ(station_record(m, 26).scheduled_time, (12 * 60 + 17) * 60);
 }
 
 // --- Signals ---------------------------------------------------------------------------------
@@ -343,7 +344,7 @@ TEST(Placements, OnAnOccupiedCellNothingIsWrittenAndTheReaderStops) {
       EXPECT_EQ(count_kind(r.m, kind), 0) << "kind " << int{kind};
     }
     EXPECT_EQ(r.m.track_grid[40].approach_code, 0);
-    EXPECT_EQ(r.m.items[86].num1, 0);
+    EXPECT_EQ(train_identity(r.m).sand, 0);
     EXPECT_EQ(r.m.track_grid[100].speed_limit, 0);
   }
 }
@@ -399,10 +400,10 @@ TEST(Stations, KindTwentySevenLeavesNoMarkButCountsForSpacing) {
                        "velocita, 0, 100"}));
   EXPECT_EQ(r.m.error_code, kErrStationSpacing);
   EXPECT_EQ(r.m.error_position, 11500);
-  EXPECT_EQ(r.m.items[1].value1, 10900);
-  EXPECT_EQ(r.m.items[1].value2, 11200);
-  EXPECT_EQ(r.m.items[2].value1, 11200);
-  EXPECT_EQ(r.m.items[2].value2, 11800);
+  EXPECT_EQ(station_record(r.m, 1).extent_start, 10900);
+  EXPECT_EQ(station_record(r.m, 1).extent_end, 11200);
+  EXPECT_EQ(station_record(r.m, 2).extent_start, 11200);
+  EXPECT_EQ(station_record(r.m, 2).extent_end, 11800);
   // Only the second station marked the grid, and its marks stay after the failure.
   EXPECT_EQ(count_kind(r.m, kStopMark), 1);
   EXPECT_EQ(r.m.track_grid[235].kind, kStopMark);
@@ -422,7 +423,7 @@ TEST(Stations, FlagsOfTheFirstStationAreClearedAfterItsExtent) {
                        "stazione, 9000, 12, 500, 0, 1, 1, 1,1,0, 4,1,1, 0, 0,0,0, C"}));
   ASSERT_EQ(r.m.error_code, 0);
   struct Expected {
-    int32_t value1, value2;
+    int32_t extent_start, extent_end;
     uint8_t flag3, flag4;
     int32_t stop_cell;
   };
@@ -431,10 +432,10 @@ TEST(Stations, FlagsOfTheFirstStationAreClearedAfterItsExtent) {
   for (int n = 1; n <= 3; ++n) {
     SCOPED_TRACE("station " + std::to_string(n));
     const Expected& e = expected[n - 1];
-    EXPECT_EQ(r.m.items[n].value1, e.value1);
-    EXPECT_EQ(r.m.items[n].value2, e.value2);
-    EXPECT_EQ(r.m.items[n].flag3, e.flag3);
-    EXPECT_EQ(r.m.items[n].flag4, e.flag4);
+    EXPECT_EQ(station_record(r.m, n).extent_start, e.extent_start);
+    EXPECT_EQ(station_record(r.m, n).extent_end, e.extent_end);
+    EXPECT_EQ(station_record(r.m, n).flag3, e.flag3);
+    EXPECT_EQ(station_record(r.m, n).flag4, e.flag4);
     EXPECT_EQ(r.m.track_grid[e.stop_cell].kind, kStopMark);
     EXPECT_EQ(r.m.track_grid[e.stop_cell].param1, n);
   }
@@ -444,8 +445,8 @@ TEST(Stations, CheckCodeIsTheScheduledTimeInSeconds) {
   Read r = read(plain_line(50000),
                 train({"stazione, 1000, 12, 600, 0,0,0, 1,1,0, 4,1,1, 0, 20, 0, 1, A"}));
   ASSERT_EQ(r.m.error_code, 0);
-  EXPECT_EQ(r.m.items[1].check_code, 72001);
-  EXPECT_EQ(r.m.items[1].text, "A");
+  EXPECT_EQ(station_record(r.m, 1).scheduled_time, 72001);
+  EXPECT_EQ(station_record(r.m, 1).name, "A");
 }
 
 TEST(Stations, ReadErrorsKeepWhatWasReadBefore) {
@@ -476,10 +477,10 @@ TEST(Stations, ReadErrorsKeepWhatWasReadBefore) {
     EXPECT_EQ(r.m.error_code, c.code);
     EXPECT_EQ(r.m.error_position, c.position);
     EXPECT_TRUE(r.s.train.consumed);
-    EXPECT_EQ(r.m.items[1].text, "ROMA TERMINI");
-    EXPECT_EQ(r.m.items[2].value3, c.code == 0 ? 106200 : c.position);
-    EXPECT_EQ(r.m.items[2].kind, c.kind_stored);
-    EXPECT_EQ(r.m.items[2].text, c.text_stored);
+    EXPECT_EQ(station_record(r.m, 1).name, "ROMA TERMINI");
+    EXPECT_EQ(station_record(r.m, 2).position, c.code == 0 ? 106200 : c.position);
+    EXPECT_EQ(station_record(r.m, 2).kind, c.kind_stored);
+    EXPECT_EQ(station_record(r.m, 2).name, c.text_stored);
     EXPECT_EQ(r.m.track_grid[100].speed_limit, c.final_fill ? 20 : 0);
   }
 }
@@ -566,11 +567,11 @@ TEST(Stations, StationNumberReachingTheBoardTextsIsErrorTen) {
     EXPECT_TRUE(r.s.train.consumed);
     // The last station is stored and placed, the next one is not read.
     const int n = c.last_station;
-    EXPECT_EQ(r.m.items[n].text, station_name(n));
+    EXPECT_EQ(station_record(r.m, n).name, station_name(n));
     int32_t stop = (500 * n + 500 + 50) / 50 - 1;
     EXPECT_EQ(r.m.track_grid[stop].kind, kStopMark);
     EXPECT_EQ(r.m.track_grid[stop].param1, n);
-    EXPECT_EQ(r.m.items[n + 1].value3, 0);
+    EXPECT_EQ(station_record(r.m, n + 1).position, 0);
     EXPECT_EQ(r.m.items[80].text, c.boards > 0 ? "BOARD 1" : "");
   }
 }
@@ -578,8 +579,8 @@ TEST(Stations, StationNumberReachingTheBoardTextsIsErrorTen) {
 TEST(Stations, NoRecordLeftWhenEveryOneHoldsABoardText) {
   Read r = read(line_with_boards(80), train({short_station(1000, "S1")}));
   EXPECT_EQ(r.m.error_code, kErrStationSlot);
-  EXPECT_EQ(r.m.items[1].text, "BOARD 80");
-  EXPECT_EQ(r.m.items[1].value3, 0);
+  EXPECT_EQ(station_record(r.m, 1).name, "BOARD 80");
+  EXPECT_EQ(station_record(r.m, 1).position, 0);
   EXPECT_EQ(count_kind(r.m, kStopMark), 0);
 }
 
@@ -683,8 +684,8 @@ TEST(TrainReader, KeywordsIgnoreLetterCase) {
   ASSERT_EQ(r.m.error_code, 0);
   EXPECT_EQ(r.m.track_grid[43].kind, kSignal);
   EXPECT_EQ(r.m.track_grid[100].speed_limit, 10);
-  EXPECT_EQ(r.m.items[84].value3, 9);
-  EXPECT_EQ(r.m.items[86].num1, 7);
+  EXPECT_EQ(line_data(r.m).coaches, 9);
+  EXPECT_EQ(train_identity(r.m).sand, 7);
 }
 
 TEST(TrainReader, ReadsPastFineUpToTheLastField) {
@@ -693,12 +694,12 @@ TEST(TrainReader, ReadsPastFineUpToTheLastField) {
       read(plain_line(20000),
            crlf({"[generale]", "[fine]", "sabbia, 77", "[fine]", "numero vetture, 5", "[fine]"}));
   ASSERT_EQ(r.m.error_code, 0);
-  EXPECT_EQ(r.m.items[86].num1, 77);
-  EXPECT_EQ(r.m.items[84].value3, 5);
+  EXPECT_EQ(train_identity(r.m).sand, 77);
+  EXPECT_EQ(line_data(r.m).coaches, 5);
   // Were the last "sabbia" interpreted, its value would be read past the end (error 25).
   Read last = read(plain_line(20000), crlf({"[generale]", "sabbia, 1", "sabbia"}));
   ASSERT_EQ(last.m.error_code, 0);
-  EXPECT_EQ(last.m.items[86].num1, 1);
+  EXPECT_EQ(train_identity(last.m).sand, 1);
 }
 
 TEST(TrainReader, SectionHeadersAndTextBeforeGeneralChangeNothing) {
@@ -706,7 +707,7 @@ TEST(TrainReader, SectionHeadersAndTextBeforeGeneralChangeNothing) {
                 crlf({"sabbia, 5", "[generale]", "[stazioni]", "[segnali]", "[rallentamenti]",
                       "[aderenze]", "[vel_limite]", "[codici]", "[fine]"}));
   ASSERT_EQ(r.m.error_code, 0);
-  EXPECT_EQ(r.m.items[86].num1, 0);
+  EXPECT_EQ(train_identity(r.m).sand, 0);
   EXPECT_EQ(count_kind(r.m, kSignal) + count_kind(r.m, kStopMark), 0);
 }
 
@@ -724,7 +725,7 @@ TEST(TrainReader, HyphenFieldsAreSkippedTwiceAtMost) {
     SCOPED_TRACE(c.record);
     Read r = read(plain_line(20000), train({c.record}));
     ASSERT_EQ(r.m.error_code, 0);
-    EXPECT_EQ(r.m.items[86].num1, c.sand);
+    EXPECT_EQ(train_identity(r.m).sand, c.sand);
   }
 }
 
@@ -733,23 +734,23 @@ TEST(TrainReader, AFieldWithTwoKeywordsReadsBothRecordsInTableOrder) {
   Read r = read(plain_line(20000),
                 train({"sabbia numero vetture, 5, 6", "massa, 7", "frenata MASSA, 8"}));
   ASSERT_EQ(r.m.error_code, 0);
-  EXPECT_EQ(r.m.items[84].value3, 5);
-  EXPECT_EQ(r.m.items[86].num1, 6);
-  EXPECT_EQ(r.m.items[84].value1, 8);
+  EXPECT_EQ(line_data(r.m).coaches, 5);
+  EXPECT_EQ(train_identity(r.m).sand, 6);
+  EXPECT_EQ(line_data(r.m).braked_mass, 8);
 }
 
 TEST(TrainReader, FieldsEndAtBlanksInNumbers) {
   Read r = read(plain_line(20000), train({"orologio,    19              7             30 "}));
   ASSERT_EQ(r.m.error_code, 0);
-  EXPECT_EQ(r.m.items[86].num3, 19);
-  EXPECT_EQ(r.m.items[86].num4, 7);
-  EXPECT_EQ(r.m.items[86].num5, 30);
+  EXPECT_EQ(train_identity(r.m).clock_hours, 19);
+  EXPECT_EQ(train_identity(r.m).clock_minutes, 7);
+  EXPECT_EQ(train_identity(r.m).clock_seconds, 30);
 }
 
 TEST(TrainReader, WithoutGeneralNoRecordIsReadButEndProcessingRuns) {
   Read r = read(plain_line(20000), crlf({"sabbia, 5", "velocita, 0, 100", "[fine]"}));
   ASSERT_EQ(r.m.error_code, 0);
-  EXPECT_EQ(r.m.items[86].num1, 0);
+  EXPECT_EQ(train_identity(r.m).sand, 0);
   EXPECT_TRUE(r.s.train.consumed);
   // The final fill writes the speed in force before any record: 0.
   expect_profile(r.m, 0, 0, 540, 0);
@@ -774,7 +775,7 @@ TEST(TrainReader, RangeCheckOnPositionedRecords) {
     EXPECT_EQ(r.m.error_code, c.code);
     EXPECT_EQ(r.m.error_position, c.code == 0 ? 0 : 26901);
     // Error 15 leaves the main loop (no later record) but the final fill is made.
-    EXPECT_EQ(r.m.items[86].num1, c.code == 0 ? 9 : 0);
+    EXPECT_EQ(train_identity(r.m).sand, c.code == 0 ? 9 : 0);
     EXPECT_EQ(r.m.track_grid[537].speed_limit, 20);
   }
 }
@@ -821,11 +822,11 @@ TEST(TrainReader, AfterLineErrorFifteenTheFirstSignalStopsTheTrainHalf) {
   EXPECT_EQ(r.m.error_code, kErrBeyondGrid);
   EXPECT_EQ(r.m.error_position, 2100);
   EXPECT_TRUE(r.s.train.consumed);
-  EXPECT_EQ(r.m.items[1].text, "ROMA TERMINI");
+  EXPECT_EQ(station_record(r.m, 1).name, "ROMA TERMINI");
   EXPECT_EQ(r.m.track_grid[43].kind, kSignal);  // placed before the test that stops
   expect_profile(r.m, 0, 0, 19, 20);
   EXPECT_EQ(r.m.track_grid[20].speed_limit, 0);  // no final fill
-  EXPECT_EQ(r.m.items[86].num1, 0);
+  EXPECT_EQ(train_identity(r.m).sand, 0);
 }
 
 // Both the chainage and the key of a chainage record must be multiples of 50; the test comes

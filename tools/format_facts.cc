@@ -6,6 +6,7 @@
 #include "compiler/compile.h"
 #include "compiler/record_kinds.h"
 #include "format/layouts.h"
+#include "model/roles.h"
 #include "tools/colours.h"
 #include "tools/dump.h"
 
@@ -97,7 +98,7 @@ std::string page_facts_json() {
     if (out.back() != '{') out += ',';
     out += json_string(name) + ":" + std::to_string(static_cast<int>(kind));
   }
-  out += "},\"insertedCode\":" + std::to_string(kInsertedCabCode) + ",\"colours\":{";
+  out += "},\"insertedCode\":" + std::to_string(kInsertedCode) + ",\"colours\":{";
   for (const NamedColour& c : page_colours()) {
     if (out.back() != '{') out += ',';
     out += json_string(c.name) + ":" + json_string(c.value);

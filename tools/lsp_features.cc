@@ -45,30 +45,7 @@ std::string record_line(const RecordKind& kind) {
   return line;
 }
 
-// How a position of metres becomes a cell of the grid.
-enum class CellRule : uint8_t { kAt, kAfter, kBefore };
-
-struct PlacedField {
-  const char* keyword;
-  const char* field;
-  CellRule rule;
-  const char* what;  // what the cell holds
-};
-
-constexpr PlacedField kPlacedFields[] = {
-    {"pendenza", "position", CellRule::kAt, "the first cell of the gradient"},
-    {"montagna", "start", CellRule::kAt, "the tunnel's first cell"},
-    {"montagna", "end", CellRule::kBefore, "the tunnel's last cell"},
-    {"indicatori_vmax", "position", CellRule::kAfter, "the speed board's cell"},
-    {"cartello_indicatore", "position", CellRule::kAfter, "the indication board's cell"},
-    {"velocita", "position", CellRule::kAt, "the first cell of the speed limit"},
-    {"aderenza", "position", CellRule::kAt, "the first cell of the adhesion"},
-    {"segnale", "position", CellRule::kAfter, "the signal's cell"},
-    {"rallentamento", "x", CellRule::kAfter, "the slow order's start cell"},
-    {"abbattimento", "position", CellRule::kAt, "the cab-code point's cell"},
-    {"stazione", "position", CellRule::kAt, "the station's cell"},
-};
-
+// How a position of metres becomes a cell of the grid (a field whose target has a rule).
 const char* rule_text(CellRule rule) {
   switch (rule) {
     case CellRule::kAt:
@@ -77,6 +54,7 @@ const char* rule_text(CellRule rule) {
     case CellRule::kAfter:
       return "P / 50 + 1, the rule of boards, signals and slow-order points";
     case CellRule::kBefore:
+    case CellRule::kNone:
       break;
   }
   return "P / 50 - 1, the rule of tunnel ends and station stop marks";
@@ -89,6 +67,7 @@ int64_t cell_of(int64_t p, CellRule rule) {
     case CellRule::kAfter:
       return cell_after(p);
     case CellRule::kBefore:
+    case CellRule::kNone:
       break;
   }
   return cell_before(p);
@@ -137,13 +116,11 @@ std::string placement(const RecordKind& kind, const FieldDescription& described,
                       std::string_view value, const std::vector<std::string_view>& values) {
   std::string text;
   std::optional<int64_t> p = number_of(value);
-  for (const PlacedField& f : kPlacedFields) {
-    if (std::string_view(f.keyword) != kind.keyword ||
-        std::string_view(f.field) != described.name) {
-      continue;
-    }
+  const FieldTarget& target = described.target;
+  if (target.rule != CellRule::kNone) {
     if (!p) return "\n\nNot a whole number: the compile cannot read it.";
-    text = "\n\n" + cell_text(cell_of(*p, f.rule)) + ": " + f.what + ", " + rule_text(f.rule) + ".";
+    text = "\n\n" + cell_text(cell_of(*p, target.rule)) + ": " + target.what + ", " +
+           rule_text(target.rule) + ".";
     if (*p % 50 != 0) {
       text +=
           " " + with_thousands(*p) + " m is not a multiple of 50 m: it goes into the nearest cell.";

@@ -6,6 +6,7 @@
 
 #include "compiler/compile.h"
 #include "format/outputs.h"
+#include "model/roles.h"
 #include "tools/colours.h"
 
 namespace compactor {
@@ -268,7 +269,8 @@ std::vector<SlowOrderSpan> slow_orders(const std::vector<TrackCell>& cells) {
     if (cells[static_cast<size_t>(i)].kind != kSlowOrderStart) continue;
     int end = i + 1;
     while (end < count && cells[static_cast<size_t>(end)].kind != kSlowOrderEnd) ++end;
-    out.push_back({{i, std::min(end, count - 1)}, cells[static_cast<size_t>(i)].param1});
+    out.push_back(
+        {{i, std::min(end, count - 1)}, SlowOrderCell(cells[static_cast<size_t>(i)]).speed});
   }
   return out;
 }
@@ -474,7 +476,7 @@ struct Scene {
 // How much of the line to show: its length from record 84, within the grid.
 double shown_length(const PlotData& data) {
   const double grid_metres = static_cast<double>(data.cells.size()) * 50;
-  double length = data.items[84].value2;
+  double length = LineDataRecord(data.items[kLineDataRecord]).line_length;
   if (length <= 0 || length > grid_metres) length = grid_metres;
   if (length <= 0) length = 1000;
   return length;
@@ -487,8 +489,8 @@ Scene scene_of(const PlotData& data) {
   scene.shown_cells =
       std::min(static_cast<int>(cells.size()), static_cast<int>(std::ceil(scene.length / 50)));
   for (int i : station_indexes(data.items)) {
-    const ScenarioItem& r = data.items[static_cast<size_t>(i)];
-    scene.stations.push_back({i, r.text, r.value3, r.value1, r.value2});
+    const StationRecord st(data.items[static_cast<size_t>(i)]);
+    scene.stations.push_back({i, st.name, st.position, st.extent_start, st.extent_end});
   }
   scene.tunnels = tunnel_runs(cells);
   scene.orders = slow_orders(cells);
@@ -873,9 +875,10 @@ LaneMark lane_mark(const TrackCell& c) {
     case kIndicationBoard:
       return {1, "indication-board", palette::kBoard};
     case kCodePoint:
-      // Without the sources the code tells: the cab-code pass inserts kInsertedCabCode.
-      return c.param1 == kInsertedCabCode ? LaneMark{2, "code-point inserted", palette::kInserted}
-                                          : LaneMark{2, "code-point written", palette::kBoard};
+      // Without the sources the code tells: the cab-code pass inserts kInsertedCode.
+      return CodePointCell(c).code == kInsertedCode
+                 ? LaneMark{2, "code-point inserted", palette::kInserted}
+                 : LaneMark{2, "code-point written", palette::kBoard};
     case kCodePointNoCode:
       return {2, "code-point no-code", palette::kNoCode};
     default:
@@ -1054,7 +1057,7 @@ std::string legend(double& y, bool with_plan) {
       {[](const LegendRow& r) { return tick_swatch(r, palette::kBoard); },
        "indication board, written code point"},
       {[](const LegendRow& r) { return tick_swatch(r, palette::kInserted); },
-       "code point inserted by the compile (code " + std::to_string(kInsertedCabCode) + ")"},
+       "code point inserted by the compile (code " + std::to_string(kInsertedCode) + ")"},
   };
   if (with_plan) {
     items.push_back({[](const LegendRow& r) {

@@ -8,6 +8,7 @@
 #include "compiler/compile.h"
 #include "format/layouts.h"
 #include "model/errors.h"
+#include "model/roles.h"
 #include "tools/check.h"
 #include "tools/diagnostics.h"
 #include "tools/dump.h"
@@ -348,7 +349,7 @@ void append_sources(std::string& out, const std::optional<SourceReport>& sources
 // The length of the line from record 84, within the grid; the whole grid when it does not fit.
 int64_t line_length(const ViewData& data) {
   const int64_t grid = static_cast<int64_t>(data.cells.size()) * 50;
-  const int64_t length = data.items[static_cast<size_t>(kLineDataRecord)].value2;
+  const int64_t length = LineDataRecord(data.items[kLineDataRecord]).line_length;
   return length > 0 && length <= grid ? length : grid;
 }
 
