@@ -15,6 +15,7 @@
 #include "model/errors.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/set_record.h"
 #include "tools/check.h"
 #include "tools/diagnostics.h"
 
@@ -97,6 +98,7 @@ bool delete_unless_in_error(const RunOptions& opts, const Model& m, const Source
 // as it is encoded: for a long line it is the largest file by far, and it is never held whole.
 bool write_outputs(const RunOptions& opts, const Model& m) {
   StagedFiles staged;
+  if (opts.durable) staged.make_durable();
   std::vector<std::string> paths;
   if (opts.with_plan != 0) {
     paths.push_back(join_path(opts.dir, line_output_name(m)));
@@ -178,16 +180,21 @@ int keep_previous_outputs(const RunOptions& opts) {
   return 1;
 }
 
-// The five texts, written over whatever files hold their names.
+// The five texts, written over whatever files hold their names, put in place as one set.
 int write_texts(const RunOptions& opts) {
   const Model m = scenario_names(opts);
+  StagedFiles staged;
+  std::vector<std::string> paths;
   for (const ScenarioText& text : kScenarioTexts) {
-    std::string path = join_path(opts.dir, text.name(m));
-    if (!succeeded(replace_file(path, text_from_table(text.table())), "write", path)) {
+    paths.push_back(join_path(opts.dir, text.name(m)));
+    if (!succeeded(staged.add(paths.back(), text_from_table(text.table())), "write",
+                   paths.back())) {
       return kCannotFinish;
     }
-    print_written(opts, path);
   }
+  std::string failed_path;
+  if (!succeeded(staged.commit(failed_path), "write", failed_path)) return kCannotFinish;
+  for (const std::string& path : paths) print_written(opts, path);
   return 0;
 }
 
@@ -200,8 +207,11 @@ bool load_sources(const std::string& dir, const Model& names, Sources& s, Source
          load_source(source_path(dir, train_source_name(names)), s.train, read->train);
 }
 
-int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
-                       DirectoryLock& lock) {
+namespace {
+
+// Takes the lock, waiting as lock_run_directory says.
+int take_lock(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
+              DirectoryLock& lock) {
   if (lock.try_take(dir, mode) != LockOutcome::kBusy) return -1;
   if (no_wait) {
     print_error(format_note("another run is working in " + dir + " (--no-wait: not waiting)"));
@@ -215,6 +225,39 @@ int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool
   if (!quiet) print_error(format_note("waiting for another run in " + dir + " to finish"));
   lock.wait();
   return -1;
+}
+
+}  // namespace
+
+int settle_directory(const std::string& dir) {
+  const InterruptedSets sets = settle_interrupted_sets(dir);
+  if (sets.finished > 0) {
+    print_error(format_note("finished the outputs of a run that was interrupted"));
+  }
+  if (sets.restored > 0) {
+    print_error(format_note(
+        "removed the unfinished outputs of a run that was interrupted; the previous ones stand"));
+  }
+  return succeeded(sets.failure, "write", sets.failed_path) ? -1 : kCannotFinish;
+}
+
+int settle_without_lock(const std::string& dir) {
+  if (!interrupted_set_in(dir)) return -1;
+  DirectoryLock lock;
+  return lock_run_directory(dir, LockMode::kExclusive, false, false, lock);
+}
+
+int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
+                       DirectoryLock& lock) {
+  if (int status = take_lock(dir, mode, no_wait, quiet, lock); status >= 0) return status;
+  if (!interrupted_set_in(dir)) return -1;
+  // A set a killed run left is finished before anything is read; that takes the exclusive lock.
+  if (mode == LockMode::kShared) {
+    if (int status = take_lock(dir, LockMode::kExclusive, no_wait, quiet, lock); status >= 0) {
+      return status;
+    }
+  }
+  return settle_directory(dir);
 }
 
 int write_sources(const RunOptions& opts) {

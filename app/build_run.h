@@ -18,6 +18,9 @@ struct RunOptions {
   std::string train_number = kDefaultTrainNumber;
   int32_t with_plan = 1;
   bool delete_sources = true;  // delete the sources the compile has read
+  // Sync the outputs and their directory to the disk before a source is deleted, so that a power
+  // cut cannot lose both (docs/decisions.md: which runs do).
+  bool durable = false;
   bool write_outputs = true;   // false: compile in memory only
   bool quiet = false;
   bool verbose = false;
@@ -37,8 +40,20 @@ struct RunOptions {
 // for another run that holds it: after a second of waiting it says so, unless quiet; with no_wait
 // it does not wait. Returns -1 when the run may go on (also without the lock, on a directory that
 // cannot be locked), else the exit status. The lock is held until `lock` is destroyed.
+// Once the lock is taken, a set of files that a killed run left half renamed in `dir` is finished
+// (or, when its files are not whole, the old set kept), under the exclusive lock, and the run says
+// so once.
 int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
                        DirectoryLock& lock);
+
+// Finishes or restores the sets a killed run left in `dir` and says so; the caller holds the
+// exclusive lock. -1 to go on, else the exit status.
+int settle_directory(const std::string& dir);
+
+// For a command that reads in `dir` without its lock (dump, the language server): only when a
+// killed run's set is there, takes the exclusive lock and settles it as above. -1 to go on, else
+// the exit status.
+int settle_without_lock(const std::string& dir);
 
 // The whole build run in opts.dir: the five texts, then the compile of the line and train
 // sources with the plan. Returns the exit status.

@@ -15,6 +15,7 @@
 #include "app/view_command.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/set_record.h"
 #include "tools/diagnostics.h"
 
 namespace compactor {
@@ -195,6 +196,7 @@ int run_compile(const Invocation& inv) {
   RunOptions opts;
   if (int status = sources_options(inv, opts); status >= 0) return status;
   opts.delete_sources = inv.has(kDeleteSources);
+  opts.durable = opts.delete_sources;
   opts.write_on_error = inv.has(kWriteOnError);
   opts.warnings = true;
   opts.summary = true;
@@ -587,7 +589,28 @@ int run_command_line(const std::vector<std::string>& args) {
   return c.run(r.inv);
 }
 
+namespace {
+
+// The tests' fault seam: with COMPACTOR_TEST_END_AT_STEP=N in the environment, the run ends at
+// once before the N-th step of its commits (platform/set_record.h), as a SIGKILL or a crash would
+// end it: no handler, no destructor, exit status 137.
+long g_end_at_step = 0;
+
+void end_at_step(CommitStep, const std::string&) {
+  if (--g_end_at_step == 0) std::_Exit(137);
+}
+
+void arm_fault_seam() {
+  const char* value = std::getenv("COMPACTOR_TEST_END_AT_STEP");
+  if (value == nullptr) return;
+  g_end_at_step = std::strtol(value, nullptr, 10);
+  if (g_end_at_step > 0) set_commit_step_hook(end_at_step);
+}
+
+}  // namespace
+
 int run_program(const std::vector<std::string>& args) {
+  arm_fault_seam();
   // A signal that ends a run (SIGINT, SIGTERM, SIGHUP and the others; Ctrl-C on Windows): the
   // handler has removed the run's temporary files; the run ends as the signal ends a program,
   // with status 128 + N as a shell shows it.

@@ -183,6 +183,44 @@ void remove_temporary(const std::string& temp) {
   ::unlink(temp.c_str());
 }
 
+FileResult write_new_file(const std::string& path, const std::string& bytes, bool sync) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return failure(errno);
+  int err = write_all(fd, bytes.data(), bytes.size());
+  if (err == 0 && sync && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) ::unlink(path.c_str());
+  return err == 0 ? FileResult{} : failure(err);
+}
+
+namespace {
+
+// fsync of what `path` names, opened with `flags`.
+FileResult sync_opened(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return failure(errno);
+  int err = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return err == 0 ? FileResult{} : failure(err);
+}
+
+}  // namespace
+
+FileResult sync_file(const std::string& path) {
+  return sync_opened(path, O_RDONLY);
+}
+
+FileResult sync_directory(const std::string& dir) {
+  return sync_opened(dir, O_RDONLY | O_DIRECTORY);
+}
+
+bool regular_file_size(const std::string& path, uint64_t& size) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
 FileResult StagedFiles::add(const std::string& path, const PieceProducer& produce) {
   Staged f{path, "", -1};
   int fd = -1;
