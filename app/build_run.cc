@@ -1,5 +1,6 @@
 #include "app/build_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -83,6 +84,53 @@ bool delete_consumed(const RunOptions& opts, const SourceFile& f, const FileIden
   return succeeded(r, "delete", path);
 }
 
+// A model that carries only the scenario's names, which every file name is made from.
+Model scenario_names(const RunOptions& opts) {
+  Model m;
+  m.line_id = opts.line_id;
+  m.train_number = opts.train_number;
+  return m;
+}
+
+// A train source in `names` other than the scenario's own that reads the scenario's line source:
+// ID_NUM-.txt with the same ID, unless a line source of a longer ID (ID_X_linea.txt for
+// ID_X_NUM-.txt) stands beside it and claims it. "" when there is none.
+std::string other_train_of_line(const RunOptions& opts, const std::vector<std::string>& names) {
+  const Model m = scenario_names(opts);
+  const std::string start = opts.line_id + "_", end = "-.txt", own = train_source_name(m);
+  auto has = [&names](const std::string& name) {
+    return std::binary_search(names.begin(), names.end(), name);
+  };
+  for (const std::string& name : names) {
+    if (name == own || name.size() <= start.size() + end.size() || name.rfind(start, 0) != 0 ||
+        name.compare(name.size() - end.size(), end.size(), end) != 0) {
+      continue;
+    }
+    const std::string number = name.substr(start.size(), name.size() - start.size() - end.size());
+    bool claimed = false;
+    for (size_t at = number.find('_'); at != std::string::npos && !claimed;
+         at = number.find('_', at + 1)) {
+      claimed = has(start + number.substr(0, at) + "_linea.txt");
+    }
+    if (!claimed) return name;
+  }
+  return "";
+}
+
+// Whether the line source must stay because another train source of its line is beside it.
+bool line_source_still_needed(const RunOptions& opts, const SourceFile& line) {
+  if (!opts.delete_sources || !line.consumed || !line.bytes) return false;
+  FileResult listed;
+  const auto names = list_directory(opts.dir, listed);
+  if (!names) return false;
+  const std::string other = other_train_of_line(opts, *names);
+  if (other.empty()) return false;
+  print_error(format_note("kept " + line.name + ": the train source " + other +
+                              " beside it reads the same line",
+                          opts.color));
+  return true;
+}
+
 // A source that holds the recorded error stays, whatever the options say.
 bool delete_unless_in_error(const RunOptions& opts, const Model& m, const Sources& s,
                             const SourceFile& f, const FileIdentity& identity) {
@@ -118,14 +166,6 @@ bool write_outputs(const RunOptions& opts, const Model& m) {
   if (!succeeded(staged.commit(failed_path), "write", failed_path)) return false;
   for (const std::string& path : paths) print_written(opts, path);
   return true;
-}
-
-// A model that carries only the scenario's names, which every file name is made from.
-Model scenario_names(const RunOptions& opts) {
-  Model m;
-  m.line_id = opts.line_id;
-  m.train_number = opts.train_number;
-  return m;
 }
 
 // The names a run in a directory writes there, whose temporary files it may find left behind.
@@ -330,7 +370,8 @@ int compile_sources(Model& m, const RunOptions& opts) {
     print_report(opts, report, s);
     if (opts.write_outputs && !write_outputs(opts, m)) return kCannotFinish;
     // Only now that every output is written: a run that cannot write them keeps its sources.
-    if (!delete_unless_in_error(opts, m, s, s.line, read.line) ||
+    if ((!line_source_still_needed(opts, s.line) &&
+         !delete_unless_in_error(opts, m, s, s.line, read.line)) ||
         !delete_unless_in_error(opts, m, s, s.train, read.train)) {
       return kCannotFinish;
     }

@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/set_record.h"
 #include "platform/temporaries.h"
 
 namespace compactor {
@@ -289,20 +290,59 @@ std::optional<std::vector<std::string>> list_directory(const std::string& path,
   return names;
 }
 
+namespace {
+
+// Whether the file moved aside is the one checked: the same file (device and inode) with the same
+// size and modification time. Not the change time: the rename has just set it.
+bool same_file(const struct stat& checked, const struct stat& moved) {
+  return checked.st_dev == moved.st_dev && checked.st_ino == moved.st_ino &&
+         checked.st_size == moved.st_size && checked.st_mtim.tv_sec == moved.st_mtim.tv_sec &&
+         checked.st_mtim.tv_nsec == moved.st_mtim.tv_nsec;
+}
+
+// Puts a file moved aside back at its name, unless a file saved meanwhile stands there (link
+// does not replace one); then it stays under the name it was moved to, which the caller names.
+bool put_back(const std::string& aside, const std::string& path) {
+  if (::link(aside.c_str(), path.c_str()) != 0) return false;
+  ::unlink(aside.c_str());
+  return true;
+}
+
+}  // namespace
+
+// The file is checked, then moved aside under a name of this process's own: the rename takes
+// whatever stands at the name at that moment, so a file saved between the check and the delete is
+// the one moved, and is recognised by its device and inode and put back. Only the file checked is
+// unlinked.
 DeleteOutcome delete_file_if_unchanged(const std::string& path, const FileIdentity& identity,
                                        FileResult& result) {
   result = FileResult{};
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) {
+  struct stat checked;
+  if (::stat(path.c_str(), &checked) != 0) {
     if (errno == ENOENT) return DeleteOutcome::kAlreadyGone;
     result = failure(errno);
     return DeleteOutcome::kFailed;
   }
-  if (!(identity_of(st) == identity)) return DeleteOutcome::kChanged;
-  if (::unlink(path.c_str()) == 0) return DeleteOutcome::kDeleted;
-  if (errno == ENOENT) return DeleteOutcome::kAlreadyGone;
-  result = failure(errno);
-  return DeleteOutcome::kFailed;
+  if (!(identity_of(checked) == identity)) return DeleteOutcome::kChanged;
+  const std::string aside = path + ".deleting-" + std::to_string(current_process_id());
+  before_commit_step(CommitStep::kDeleteSource, path);
+  if (::rename(path.c_str(), aside.c_str()) != 0) {
+    if (errno == ENOENT) return DeleteOutcome::kAlreadyGone;
+    result = failure(errno);
+    return DeleteOutcome::kFailed;
+  }
+  struct stat moved;
+  if (::stat(aside.c_str(), &moved) == 0 && same_file(checked, moved)) {
+    if (::unlink(aside.c_str()) == 0) return DeleteOutcome::kDeleted;
+    result = failure(errno);
+    put_back(aside, path);
+    return DeleteOutcome::kFailed;
+  }
+  if (!put_back(aside, path)) {
+    result = FileResult{false, "moved to " + aside + ": a file saved meanwhile holds its name", false};
+    return DeleteOutcome::kFailed;
+  }
+  return DeleteOutcome::kChanged;
 }
 
 std::vector<std::string> remove_stale_temporaries(const std::string& dir,
