@@ -26,9 +26,6 @@ void StagedFiles::discard(Staged& f) {
 
 namespace {
 
-// Whether the record is synced to the disk before the first rename (docs/decisions.md).
-constexpr bool kSyncRecord = true;
-
 // The last part of a path.
 std::string name_in_directory(const std::string& path) {
   size_t start = path.size();
@@ -49,7 +46,10 @@ FileResult StagedFiles::sync_temporaries(std::string& failed_path) {
   return FileResult{};
 }
 
-// Written once every temporary file is whole, in the order of the renames.
+// Written once every temporary file is whole, in the order of the renames. It outlives the
+// process as it is; it is synced, with the directory, only for a durable set: without the
+// temporary files synced too, a record that outlived a power cut could finish a set of files
+// that did not (docs/decisions.md).
 FileResult StagedFiles::write_record(const std::vector<size_t>& order, std::string& failed_path) {
   const std::string dir = directory_of(files_.front().path);
   std::vector<SetRecordEntry> entries;
@@ -65,13 +65,13 @@ FileResult StagedFiles::write_record(const std::vector<size_t>& order, std::stri
     forget_temporary(record_.registration);
     record_.registration = register_temporary(record_.path);
     before_commit_step(CommitStep::kWriteRecord, record_.path);
-    r = write_new_file(record_.path, bytes, kSyncRecord);
+    r = write_new_file(record_.path, bytes, durable_);
     if (r.ok || !file_exists(record_.path)) break;  // else the name is another's: the next one
   }
   if (!r.ok) {
     forget_temporary(record_.registration);
     record_ = Staged{};
-  } else if (kSyncRecord) {
+  } else if (durable_) {
     before_commit_step(CommitStep::kSyncDirectory, dir);
     r = sync_directory(dir);
     if (!r.ok) remove_record();
