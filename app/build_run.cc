@@ -384,7 +384,9 @@ int compile_sources(Model& m, const RunOptions& opts) {
 }  // namespace
 
 int compile_directory(Model& m, const RunOptions& opts) {
-  const bool had_sources = any_source_exists(opts);
+  // The one look before the lock: the one that found the scenario, when a command made it.
+  const bool had_sources =
+      opts.sources_seen.has_value() ? *opts.sources_seen : any_source_exists(opts);
   DirectoryLock lock;
   const LockMode mode =
       opts.write_outputs || opts.delete_sources ? LockMode::kExclusive : LockMode::kShared;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "compiler/compiler.h"
@@ -34,6 +35,9 @@ struct RunOptions {
   // List every record that cannot be read, not only the first (check).
   bool list_record_failures = false;
   bool no_wait = false;        // a directory in use by another run ends this one at once
+  // Whether the line or the train source stood in dir when the command looked for the scenario
+  // there; unset when it did not look (then the compile looks once itself).
+  std::optional<bool> sources_seen;
 };
 
 // Takes the lock on `dir` for a run (kExclusive for one that writes or deletes there), waiting
