@@ -328,6 +328,8 @@ DeleteOutcome delete_file_if_unchanged(const std::string& path, const FileIdenti
   before_commit_step(CommitStep::kDeleteSource, path);
   if (::rename(path.c_str(), aside.c_str()) != 0) {
     if (errno == ENOENT) return DeleteOutcome::kAlreadyGone;
+    // A name too long for the suffix: deleted by its name, just after the check.
+    if (errno == ENAMETOOLONG && ::unlink(path.c_str()) == 0) return DeleteOutcome::kDeleted;
     result = failure(errno);
     return DeleteOutcome::kFailed;
   }
