@@ -82,6 +82,10 @@ int run_dump(const DumpOptions& opts) {
   if (opts.every && *kind != OutputKind::kLine) {
     return usage_error("--every goes with the line output only");
   }
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (int status = settle_without_lock(parent.empty() ? "." : parent.string()); status >= 0) {
+    return status;
+  }
   std::optional<std::string> bytes = read_output(path);
   if (!bytes) return 3;
   DecodeError error;

@@ -1,5 +1,6 @@
 #include "app/build_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "model/errors.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/set_record.h"
 #include "tools/check.h"
 #include "tools/diagnostics.h"
 
@@ -82,6 +84,53 @@ bool delete_consumed(const RunOptions& opts, const SourceFile& f, const FileIden
   return succeeded(r, "delete", path);
 }
 
+// A model that carries only the scenario's names, which every file name is made from.
+Model scenario_names(const RunOptions& opts) {
+  Model m;
+  m.line_id = opts.line_id;
+  m.train_number = opts.train_number;
+  return m;
+}
+
+// A train source in `names` other than the scenario's own that reads the scenario's line source:
+// ID_NUM-.txt with the same ID, unless a line source of a longer ID (ID_X_linea.txt for
+// ID_X_NUM-.txt) stands beside it and claims it. "" when there is none.
+std::string other_train_of_line(const RunOptions& opts, const std::vector<std::string>& names) {
+  const Model m = scenario_names(opts);
+  const std::string start = opts.line_id + "_", end = "-.txt", own = train_source_name(m);
+  auto has = [&names](const std::string& name) {
+    return std::binary_search(names.begin(), names.end(), name);
+  };
+  for (const std::string& name : names) {
+    if (name == own || name.size() <= start.size() + end.size() || name.rfind(start, 0) != 0 ||
+        name.compare(name.size() - end.size(), end.size(), end) != 0) {
+      continue;
+    }
+    const std::string number = name.substr(start.size(), name.size() - start.size() - end.size());
+    bool claimed = false;
+    for (size_t at = number.find('_'); at != std::string::npos && !claimed;
+         at = number.find('_', at + 1)) {
+      claimed = has(start + number.substr(0, at) + "_linea.txt");
+    }
+    if (!claimed) return name;
+  }
+  return "";
+}
+
+// Whether the line source must stay because another train source of its line is beside it.
+bool line_source_still_needed(const RunOptions& opts, const SourceFile& line) {
+  if (!opts.delete_sources || !line.consumed || !line.bytes) return false;
+  FileResult listed;
+  const auto names = list_directory(opts.dir, listed);
+  if (!names) return false;
+  const std::string other = other_train_of_line(opts, *names);
+  if (other.empty()) return false;
+  print_error(format_note("kept " + line.name + ": the train source " + other +
+                              " beside it reads the same line",
+                          opts.color));
+  return true;
+}
+
 // A source that holds the recorded error stays, whatever the options say.
 bool delete_unless_in_error(const RunOptions& opts, const Model& m, const Sources& s,
                             const SourceFile& f, const FileIdentity& identity) {
@@ -97,6 +146,7 @@ bool delete_unless_in_error(const RunOptions& opts, const Model& m, const Source
 // as it is encoded: for a long line it is the largest file by far, and it is never held whole.
 bool write_outputs(const RunOptions& opts, const Model& m) {
   StagedFiles staged;
+  if (opts.durable) staged.make_durable();
   std::vector<std::string> paths;
   if (opts.with_plan != 0) {
     paths.push_back(join_path(opts.dir, line_output_name(m)));
@@ -116,14 +166,6 @@ bool write_outputs(const RunOptions& opts, const Model& m) {
   if (!succeeded(staged.commit(failed_path), "write", failed_path)) return false;
   for (const std::string& path : paths) print_written(opts, path);
   return true;
-}
-
-// A model that carries only the scenario's names, which every file name is made from.
-Model scenario_names(const RunOptions& opts) {
-  Model m;
-  m.line_id = opts.line_id;
-  m.train_number = opts.train_number;
-  return m;
 }
 
 // The names a run in a directory writes there, whose temporary files it may find left behind.
@@ -178,16 +220,21 @@ int keep_previous_outputs(const RunOptions& opts) {
   return 1;
 }
 
-// The five texts, written over whatever files hold their names.
+// The five texts, written over whatever files hold their names, put in place as one set.
 int write_texts(const RunOptions& opts) {
   const Model m = scenario_names(opts);
+  StagedFiles staged;
+  std::vector<std::string> paths;
   for (const ScenarioText& text : kScenarioTexts) {
-    std::string path = join_path(opts.dir, text.name(m));
-    if (!succeeded(replace_file(path, text_from_table(text.table())), "write", path)) {
+    paths.push_back(join_path(opts.dir, text.name(m)));
+    if (!succeeded(staged.add(paths.back(), text_from_table(text.table())), "write",
+                   paths.back())) {
       return kCannotFinish;
     }
-    print_written(opts, path);
   }
+  std::string failed_path;
+  if (!succeeded(staged.commit(failed_path), "write", failed_path)) return kCannotFinish;
+  for (const std::string& path : paths) print_written(opts, path);
   return 0;
 }
 
@@ -200,8 +247,11 @@ bool load_sources(const std::string& dir, const Model& names, Sources& s, Source
          load_source(source_path(dir, train_source_name(names)), s.train, read->train);
 }
 
-int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
-                       DirectoryLock& lock) {
+namespace {
+
+// Takes the lock, waiting as lock_run_directory says.
+int take_lock(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
+              DirectoryLock& lock) {
   if (lock.try_take(dir, mode) != LockOutcome::kBusy) return -1;
   if (no_wait) {
     print_error(format_note("another run is working in " + dir + " (--no-wait: not waiting)"));
@@ -215,6 +265,39 @@ int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool
   if (!quiet) print_error(format_note("waiting for another run in " + dir + " to finish"));
   lock.wait();
   return -1;
+}
+
+}  // namespace
+
+int settle_directory(const std::string& dir) {
+  const InterruptedSets sets = settle_interrupted_sets(dir);
+  if (sets.finished > 0) {
+    print_error(format_note("finished the outputs of a run that was interrupted"));
+  }
+  if (sets.restored > 0) {
+    print_error(format_note(
+        "removed the unfinished outputs of a run that was interrupted; the previous ones stand"));
+  }
+  return succeeded(sets.failure, "write", sets.failed_path) ? -1 : kCannotFinish;
+}
+
+int settle_without_lock(const std::string& dir) {
+  if (!interrupted_set_in(dir)) return -1;
+  DirectoryLock lock;
+  return lock_run_directory(dir, LockMode::kExclusive, false, false, lock);
+}
+
+int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
+                       DirectoryLock& lock) {
+  if (int status = take_lock(dir, mode, no_wait, quiet, lock); status >= 0) return status;
+  if (!interrupted_set_in(dir)) return -1;
+  // A set a killed run left is finished before anything is read; that takes the exclusive lock.
+  if (mode == LockMode::kShared) {
+    if (int status = take_lock(dir, LockMode::kExclusive, no_wait, quiet, lock); status >= 0) {
+      return status;
+    }
+  }
+  return settle_directory(dir);
 }
 
 int write_sources(const RunOptions& opts) {
@@ -287,7 +370,8 @@ int compile_sources(Model& m, const RunOptions& opts) {
     print_report(opts, report, s);
     if (opts.write_outputs && !write_outputs(opts, m)) return kCannotFinish;
     // Only now that every output is written: a run that cannot write them keeps its sources.
-    if (!delete_unless_in_error(opts, m, s, s.line, read.line) ||
+    if ((!line_source_still_needed(opts, s.line) &&
+         !delete_unless_in_error(opts, m, s, s.line, read.line)) ||
         !delete_unless_in_error(opts, m, s, s.train, read.train)) {
       return kCannotFinish;
     }
@@ -300,7 +384,9 @@ int compile_sources(Model& m, const RunOptions& opts) {
 }  // namespace
 
 int compile_directory(Model& m, const RunOptions& opts) {
-  const bool had_sources = any_source_exists(opts);
+  // The one look before the lock: the one that found the scenario, when a command made it.
+  const bool had_sources =
+      opts.sources_seen.has_value() ? *opts.sources_seen : any_source_exists(opts);
   DirectoryLock lock;
   const LockMode mode =
       opts.write_outputs || opts.delete_sources ? LockMode::kExclusive : LockMode::kShared;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "compiler/compiler.h"
@@ -18,6 +19,9 @@ struct RunOptions {
   std::string train_number = kDefaultTrainNumber;
   int32_t with_plan = 1;
   bool delete_sources = true;  // delete the sources the compile has read
+  // Sync the outputs and their directory to the disk before a source is deleted, so that a power
+  // cut cannot lose both (docs/decisions.md: which runs do).
+  bool durable = false;
   bool write_outputs = true;   // false: compile in memory only
   bool quiet = false;
   bool verbose = false;
@@ -31,14 +35,29 @@ struct RunOptions {
   // List every record that cannot be read, not only the first (check).
   bool list_record_failures = false;
   bool no_wait = false;        // a directory in use by another run ends this one at once
+  // Whether the line or the train source stood in dir when the command looked for the scenario
+  // there; unset when it did not look (then the compile looks once itself).
+  std::optional<bool> sources_seen;
 };
 
 // Takes the lock on `dir` for a run (kExclusive for one that writes or deletes there), waiting
 // for another run that holds it: after a second of waiting it says so, unless quiet; with no_wait
 // it does not wait. Returns -1 when the run may go on (also without the lock, on a directory that
 // cannot be locked), else the exit status. The lock is held until `lock` is destroyed.
+// Once the lock is taken, a set of files that a killed run left half renamed in `dir` is finished
+// (or, when its files are not whole, the old set kept), under the exclusive lock, and the run says
+// so once.
 int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
                        DirectoryLock& lock);
+
+// Finishes or restores the sets a killed run left in `dir` and says so; the caller holds the
+// exclusive lock. -1 to go on, else the exit status.
+int settle_directory(const std::string& dir);
+
+// For a command that reads in `dir` without its lock (dump, the language server): only when a
+// killed run's set is there, takes the exclusive lock and settles it as above. -1 to go on, else
+// the exit status.
+int settle_without_lock(const std::string& dir);
 
 // The whole build run in opts.dir: the five texts, then the compile of the line and train
 // sources with the plan. Returns the exit status.

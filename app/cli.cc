@@ -13,8 +13,10 @@
 #include "app/lsp_command.h"
 #include "app/standard_output.h"
 #include "app/view_command.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/set_record.h"
 #include "tools/diagnostics.h"
 
 namespace compactor {
@@ -183,10 +185,45 @@ int run_sources(const Invocation& inv) {
   return write_sources(run_options(inv));
 }
 
+// The identity of the sources, and whether one of them stood there, from one look at the
+// directory, as find_identity finds it; with more than one scenario there, find_identity's usage
+// problem. nullopt when the directory cannot be listed (the caller then asks find_identity).
+std::optional<int> identity_from_one_look(const Invocation& inv, RunOptions& opts) {
+  FileResult listed;
+  const std::optional<std::vector<std::string>> names = list_directory(inv.operand, listed);
+  if (!names) return std::nullopt;
+  const std::vector<Identity> found =
+      identities_in(*names, IdentityFiles::kSources, inv.values[kLineId], inv.values[kTrain]);
+  if (found.size() > 1) return std::nullopt;
+  const Identity identity =
+      found.empty() ? Identity{inv.values[kLineId].value_or(kDefaultLineId),
+                               inv.values[kTrain].value_or(kDefaultTrainNumber)}
+                    : found.front();
+  if (std::string p = identities_problem(identity.line_id, identity.train_number); !p.empty()) {
+    return usage_error(p);
+  }
+  opts.line_id = identity.line_id;
+  opts.train_number = identity.train_number;
+  Model m;
+  m.line_id = identity.line_id;
+  m.train_number = identity.train_number;
+  auto seen = [&names](const std::string& name) {
+    return std::binary_search(names->begin(), names->end(), name);
+  };
+  opts.sources_seen = seen(line_source_name(m)) || seen(train_source_name(m));
+  return -1;
+}
+
 // The options of compile and check, with the identity of the sources in the directory. -1 when
 // they are good, else the exit status.
 int sources_options(const Invocation& inv, RunOptions& opts) {
   opts = run_options(inv);
+  if (std::string p = identities_problem(inv.values[kLineId].value_or(kDefaultLineId),
+                                         inv.values[kTrain].value_or(kDefaultTrainNumber));
+      !p.empty()) {
+    return usage_error(p);
+  }
+  if (std::optional<int> status = identity_from_one_look(inv, opts)) return *status;
   Identity identity;
   if (int status = choose_identity(inv, IdentityFiles::kSources, identity); status >= 0) {
     return status;
@@ -200,6 +237,7 @@ int run_compile(const Invocation& inv) {
   RunOptions opts;
   if (int status = sources_options(inv, opts); status >= 0) return status;
   opts.delete_sources = inv.has(kDeleteSources);
+  opts.durable = opts.delete_sources;
   opts.write_on_error = inv.has(kWriteOnError);
   opts.warnings = true;
   opts.summary = true;
@@ -596,7 +634,28 @@ int run_command_line(const std::vector<std::string>& args) {
   return c.run(r.inv);
 }
 
+namespace {
+
+// The tests' fault seam: with COMPACTOR_TEST_END_AT_STEP=N in the environment, the run ends at
+// once before the N-th step of its commits (platform/set_record.h), as a SIGKILL or a crash would
+// end it: no handler, no destructor, exit status 137.
+long g_end_at_step = 0;
+
+void end_at_step(CommitStep, const std::string&) {
+  if (--g_end_at_step == 0) std::_Exit(137);
+}
+
+void arm_fault_seam() {
+  const char* value = std::getenv("COMPACTOR_TEST_END_AT_STEP");
+  if (value == nullptr) return;
+  g_end_at_step = std::strtol(value, nullptr, 10);
+  if (g_end_at_step > 0) set_commit_step_hook(end_at_step);
+}
+
+}  // namespace
+
 int run_program(const std::vector<std::string>& args) {
+  arm_fault_seam();
   // A signal that ends a run (SIGINT, SIGTERM, SIGHUP and the others; Ctrl-C on Windows): the
   // handler has removed the run's temporary files; the run ends as the signal ends a program,
   // with status 128 + N as a shell shows it.

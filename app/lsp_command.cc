@@ -1,5 +1,6 @@
 #include "app/lsp_command.h"
 
+#include "app/build_run.h"
 #include "app/cli.h"
 #include "app/standard_output.h"
 #include "platform/files.h"
@@ -30,7 +31,12 @@ lsp::FileAccess disk_access() {
     if (read_file(path, r, kMaxSourceBytes)) return "";
     return r.missing ? "" : r.reason;
   };
-  files.list = file_names_in;
+  // A compile of a directory begins by listing it: a set a killed run left there is settled
+  // first, as any command does.
+  files.list = [](const std::string& dir) {
+    settle_without_lock(dir);
+    return file_names_in(dir);
+  };
   return files;
 }
 

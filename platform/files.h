@@ -65,10 +65,18 @@ class StagedFiles {
   FileResult add(const std::string& path, const PieceProducer& produce);
   FileResult add(const std::string& path, const std::string& bytes);
 
+  // Before commit: the set must outlive a power cut, because something the author cannot make
+  // again (a source) is deleted once it stands. The temporary files are synced before the record
+  // is written, and the directory after the last rename.
+  void make_durable() { durable_ = true; }
+
   // Renames every file over its name, with interrupts held off meanwhile; the one that replaces
   // the largest old file goes last (freeing that file is the slow part of a rename). A name taken
-  // by a directory is found before anything is renamed. On failure `failed_path` names the file
-  // that could not be put in place; the ones renamed before it are in place, the others removed.
+  // by a directory is found before anything is renamed. A set of more than one file first writes
+  // its record (platform/set_record.h) beside them, and removes it after the last rename, so that
+  // a run killed in between leaves the next run what it needs to finish the set. On failure
+  // `failed_path` names the file that could not be put in place; the ones renamed before it are
+  // in place, the others removed.
   FileResult commit(std::string& failed_path);
 
  private:
@@ -78,7 +86,12 @@ class StagedFiles {
     int registration = -1;
   };
   void discard(Staged& f);
+  FileResult sync_temporaries(std::string& failed_path);
+  FileResult write_record(const std::vector<size_t>& order, std::string& failed_path);
+  void remove_record();
   std::vector<Staged> files_;
+  bool durable_ = false;
+  Staged record_;  // the set's record while it stands (its path is empty otherwise)
 };
 
 // One file replaced as StagedFiles does: on failure the old file is left whole and no temporary

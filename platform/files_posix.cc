@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/set_record.h"
 #include "platform/temporaries.h"
 
 namespace compactor {
@@ -184,6 +185,44 @@ void remove_temporary(const std::string& temp) {
   ::unlink(temp.c_str());
 }
 
+FileResult write_new_file(const std::string& path, const std::string& bytes, bool sync) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return failure(errno);
+  int err = write_all(fd, bytes.data(), bytes.size());
+  if (err == 0 && sync && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) ::unlink(path.c_str());
+  return err == 0 ? FileResult{} : failure(err);
+}
+
+namespace {
+
+// fsync of what `path` names, opened with `flags`.
+FileResult sync_opened(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return failure(errno);
+  int err = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return err == 0 ? FileResult{} : failure(err);
+}
+
+}  // namespace
+
+FileResult sync_file(const std::string& path) {
+  return sync_opened(path, O_RDONLY);
+}
+
+FileResult sync_directory(const std::string& dir) {
+  return sync_opened(dir, O_RDONLY | O_DIRECTORY);
+}
+
+bool regular_file_size(const std::string& path, uint64_t& size) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
 FileResult StagedFiles::add(const std::string& path, const PieceProducer& produce) {
   Staged f{path, "", -1};
   int fd = -1;
@@ -252,20 +291,61 @@ std::optional<std::vector<std::string>> list_directory(const std::string& path,
   return names;
 }
 
+namespace {
+
+// Whether the file moved aside is the one checked: the same file (device and inode) with the same
+// size and modification time. Not the change time: the rename has just set it.
+bool same_file(const struct stat& checked, const struct stat& moved) {
+  return checked.st_dev == moved.st_dev && checked.st_ino == moved.st_ino &&
+         checked.st_size == moved.st_size && checked.st_mtim.tv_sec == moved.st_mtim.tv_sec &&
+         checked.st_mtim.tv_nsec == moved.st_mtim.tv_nsec;
+}
+
+// Puts a file moved aside back at its name, unless a file saved meanwhile stands there (link
+// does not replace one); then it stays under the name it was moved to, which the caller names.
+bool put_back(const std::string& aside, const std::string& path) {
+  if (::link(aside.c_str(), path.c_str()) != 0) return false;
+  ::unlink(aside.c_str());
+  return true;
+}
+
+}  // namespace
+
+// The file is checked, then moved aside under a name of this process's own: the rename takes
+// whatever stands at the name at that moment, so a file saved between the check and the delete is
+// the one moved, and is recognised by its device and inode and put back. Only the file checked is
+// unlinked.
 DeleteOutcome delete_file_if_unchanged(const std::string& path, const FileIdentity& identity,
                                        FileResult& result) {
   result = FileResult{};
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) {
+  struct stat checked;
+  if (::stat(path.c_str(), &checked) != 0) {
     if (errno == ENOENT) return DeleteOutcome::kAlreadyGone;
     result = failure(errno);
     return DeleteOutcome::kFailed;
   }
-  if (!(identity_of(st) == identity)) return DeleteOutcome::kChanged;
-  if (::unlink(path.c_str()) == 0) return DeleteOutcome::kDeleted;
-  if (errno == ENOENT) return DeleteOutcome::kAlreadyGone;
-  result = failure(errno);
-  return DeleteOutcome::kFailed;
+  if (!(identity_of(checked) == identity)) return DeleteOutcome::kChanged;
+  const std::string aside = path + ".deleting-" + std::to_string(current_process_id());
+  before_commit_step(CommitStep::kDeleteSource, path);
+  if (::rename(path.c_str(), aside.c_str()) != 0) {
+    if (errno == ENOENT) return DeleteOutcome::kAlreadyGone;
+    // A name too long for the suffix: deleted by its name, just after the check.
+    if (errno == ENAMETOOLONG && ::unlink(path.c_str()) == 0) return DeleteOutcome::kDeleted;
+    result = failure(errno);
+    return DeleteOutcome::kFailed;
+  }
+  struct stat moved;
+  if (::stat(aside.c_str(), &moved) == 0 && same_file(checked, moved)) {
+    if (::unlink(aside.c_str()) == 0) return DeleteOutcome::kDeleted;
+    result = failure(errno);
+    put_back(aside, path);
+    return DeleteOutcome::kFailed;
+  }
+  if (!put_back(aside, path)) {
+    result = FileResult{false, "moved to " + aside + ": a file saved meanwhile holds its name", false};
+    return DeleteOutcome::kFailed;
+  }
+  return DeleteOutcome::kChanged;
 }
 
 std::vector<std::string> remove_stale_temporaries(const std::string& dir,

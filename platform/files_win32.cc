@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/set_record.h"
 #include "platform/temporaries.h"
 
 namespace compactor {
@@ -167,6 +168,40 @@ void remove_temporary(const std::string& temp) {
   DeleteFileW(to_wide(temp).c_str());
 }
 
+FileResult write_new_file(const std::string& path, const std::string& bytes, bool sync) {
+  HANDLE h = CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return failure(GetLastError());
+  FileResult r = write_all(h, bytes);
+  if (r.ok && sync && !FlushFileBuffers(h)) r = failure(GetLastError());
+  if (!CloseHandle(h) && r.ok) r = failure(GetLastError());
+  if (!r.ok) DeleteFileW(to_wide(path).c_str());
+  return r;
+}
+
+FileResult sync_file(const std::string& path) {
+  HANDLE h = CreateFileW(to_wide(path).c_str(), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return failure(GetLastError());
+  FileResult r = FlushFileBuffers(h) ? FileResult{} : failure(GetLastError());
+  CloseHandle(h);
+  return r;
+}
+
+// NTFS logs the changes of a directory's entries itself; a rename is durable with its log.
+FileResult sync_directory(const std::string&) {
+  return FileResult{};
+}
+
+bool regular_file_size(const std::string& path, uint64_t& size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(to_wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return true;
+}
+
 // add(path, produce) (files_pieces_win32.cc) gathers the pieces and comes here. The temporary
 // file is shared for deletion, so that the Ctrl-C handler can remove it while it is written.
 FileResult StagedFiles::add(const std::string& path, const std::string& bytes) {
@@ -248,6 +283,7 @@ DeleteOutcome delete_file_if_unchanged(const std::string& path, const FileIdenti
   } else if (!(identity_of(h, info) == identity)) {
     outcome = DeleteOutcome::kChanged;
   } else {
+    before_commit_step(CommitStep::kDeleteSource, path);
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
     if (!SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition)) {

@@ -84,4 +84,11 @@ bool is_temporary_of(const std::string& entry, const std::string& name, int64_t&
   return entry.compare(0, stem_end, temporary_stem(name, entry.substr(stem_end))) == 0;
 }
 
+std::string directory_of(const std::string& path) {
+  size_t end = path.size();
+  while (end > 0 && !is_path_separator(path[end - 1])) --end;
+  if (end == 0) return ".";
+  return end == 1 ? path.substr(0, 1) : path.substr(0, end - 1);
+}
+
 }  // namespace compactor

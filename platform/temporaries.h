@@ -48,4 +48,17 @@ FileResult rename_over(const std::string& temp, const std::string& path);
 // Removes a temporary file, whatever becomes of it.
 void remove_temporary(const std::string& temp);
 
+// The steps of a set's record and of making a set durable, one definition per OS. Writes a new
+// file (it must not exist yet), synced to the disk when `sync`.
+FileResult write_new_file(const std::string& path, const std::string& bytes, bool sync);
+// Syncs a written file's content to the disk (fsync; FlushFileBuffers).
+FileResult sync_file(const std::string& path);
+// Syncs a directory's entries, so that the renames and removals in it outlive a power cut (on
+// Windows NTFS logs them itself: nothing to do).
+FileResult sync_directory(const std::string& dir);
+// The size of the regular file at `path`; false when none stands there.
+bool regular_file_size(const std::string& path, uint64_t& size);
+// The directory of a path: all but its last part, or "." when it has none.
+std::string directory_of(const std::string& path);
+
 }  // namespace compactor
