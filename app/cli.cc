@@ -186,20 +186,22 @@ int run_sources(const Invocation& inv) {
 }
 
 // The identity of the sources, and whether one of them stood there, from one look at the
-// directory, as find_identity finds it; with more than one scenario there, find_identity's usage
-// problem. nullopt when the directory cannot be listed (the caller then asks find_identity).
+// directory, with the usage problems choose_identity finds. nullopt when the directory cannot be
+// listed (the caller then asks choose_identity).
 std::optional<int> identity_from_one_look(const Invocation& inv, RunOptions& opts) {
   FileResult listed;
   const std::optional<std::vector<std::string>> names = list_directory(inv.operand, listed);
   if (!names) return std::nullopt;
-  const std::vector<Identity> found =
-      identities_in(*names, IdentityFiles::kSources, inv.values[kLineId], inv.values[kTrain]);
-  if (found.size() > 1) return std::nullopt;
-  const Identity identity =
-      found.empty() ? Identity{inv.values[kLineId].value_or(kDefaultLineId),
-                               inv.values[kTrain].value_or(kDefaultTrainNumber)}
-                    : found.front();
+  Identity identity;
+  if (std::string p = find_identity_in(*names, inv.operand, IdentityFiles::kSources,
+                                       inv.values[kLineId], inv.values[kTrain], identity);
+      !p.empty()) {
+    return usage_error(p);
+  }
   if (std::string p = identities_problem(identity.line_id, identity.train_number); !p.empty()) {
+    return usage_error(p);
+  }
+  if (std::string p = output_name_taken_in(*names, inv.operand, identity); !p.empty()) {
     return usage_error(p);
   }
   opts.line_id = identity.line_id;

@@ -216,11 +216,15 @@ std::string owner_of(const std::string& output, const Identity& own,
 std::string output_name_taken(const std::string& dir, const Identity& identity) {
   FileResult listed;
   const std::optional<std::vector<std::string>> names = list_directory(dir, listed);
-  if (!names) return "";
+  return names ? output_name_taken_in(*names, dir, identity) : "";
+}
+
+std::string output_name_taken_in(const std::vector<std::string>& names, const std::string& dir,
+                                 const Identity& identity) {
   const Model m = model_named(identity);
   for (const std::string& output : {line_output_name(m), record_output_name(m),
                                     grid_output_name(m)}) {
-    if (std::string owner = owner_of(output, identity, *names); !owner.empty()) {
+    if (std::string owner = owner_of(output, identity, names); !owner.empty()) {
       return "line \"" + identity.line_id + "\" train \"" + identity.train_number +
              "\" would write " + output + ", which is a file of " + owner + " in " + dir +
              ": rename one of their sources";
@@ -245,18 +249,29 @@ std::vector<Identity> identities_in(const std::vector<std::string>& names, Ident
 std::string find_identity(const std::string& dir, IdentityFiles kind,
                           const std::optional<std::string>& line_id,
                           const std::optional<std::string>& train_number, Identity& identity) {
-  Identity chosen{line_id.value_or(kDefaultLineId), train_number.value_or(kDefaultTrainNumber)};
   FileResult listed;
   std::optional<std::vector<std::string>> names;
   if (!line_id || !train_number) names = list_directory(dir, listed);
-  if (names) {
-    std::vector<Identity> found = identities_in(*names, kind, line_id, train_number);
+  if (!names) {
+    identity = {line_id.value_or(kDefaultLineId), train_number.value_or(kDefaultTrainNumber)};
+    return "";
+  }
+  return find_identity_in(*names, dir, kind, line_id, train_number, identity);
+}
+
+std::string find_identity_in(const std::vector<std::string>& names, const std::string& dir,
+                             IdentityFiles kind, const std::optional<std::string>& line_id,
+                             const std::optional<std::string>& train_number, Identity& identity) {
+  Identity chosen{line_id.value_or(kDefaultLineId), train_number.value_or(kDefaultTrainNumber)};
+  // Both given: nothing is to be found.
+  if (!line_id || !train_number) {
+    std::vector<Identity> found = identities_in(names, kind, line_id, train_number);
     if (found.size() > 1) {
       return more_than_one(dir, kind, found);
     }
     if (found.size() == 1) chosen = found.front();
     if (found.empty() && kind == IdentityFiles::kSources) {
-      if (std::string p = missing_line_sources(dir, *names, line_id, train_number); !p.empty()) {
+      if (std::string p = missing_line_sources(dir, names, line_id, train_number); !p.empty()) {
         return p;
       }
     }

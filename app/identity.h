@@ -38,11 +38,18 @@ std::vector<Identity> identities_in(const std::vector<std::string>& names, Ident
 std::string find_identity(const std::string& dir, IdentityFiles kind,
                           const std::optional<std::string>& line_id,
                           const std::optional<std::string>& train_number, Identity& identity);
+// The same from the names a look at `dir` found.
+std::string find_identity_in(const std::vector<std::string>& names, const std::string& dir,
+                             IdentityFiles kind, const std::optional<std::string>& line_id,
+                             const std::optional<std::string>& train_number, Identity& identity);
 
 // Why the scenario `identity` must not write its outputs in `dir`, or "": the name of one of them
 // is the name of a file of another scenario whose sources are there (an output, a text or the
 // picture), or the line output of another line source there. Letters are compared without case.
 std::string output_name_taken(const std::string& dir, const Identity& identity);
+// The same from the names a look at `dir` found.
+std::string output_name_taken_in(const std::vector<std::string>& names, const std::string& dir,
+                                 const Identity& identity);
 
 // The name of the picture plot draws: ID_NUM.svg.
 std::string picture_name(const Identity& identity);
