@@ -65,19 +65,19 @@ void take_failure(ReaderContext& cx, const FieldFailure& failure, const FieldDes
   f.end = failure.at.end;
   f.line_end_before = failure.at.line_end_before;
   if (failure.kind == FieldFailure::kNotANumber || failure.kind == FieldFailure::kOutOfRange) {
-    f.token = field_text(*cx.tree, failure.at);
+    f.token = field_text(cx.parser->bytes(), failure.at);
   }
   f.lo = field_type_min(described.type);
   f.hi = field_type_max(described.type);
 }
 
-// The next value of the record being read, or null, with the failure described, when the tree
+// The next value of the record being read, or null, with the failure described, when the parse
 // holds none: the record's field that cannot be read.
 const SyntaxField* next_value(ReaderContext& cx) {
   const SyntaxRecord& r = *cx.record_node;
   size_t index = cx.field_index++;
   if (index < r.value_count) {
-    const SyntaxField& f = cx.tree->fields[r.first_value + index];
+    const SyntaxField& f = cx.item.values[r.first_value + index];
     cx.field_start = f.at.start;
     cx.field_end = f.at.end;
     return &f;
@@ -89,7 +89,7 @@ const SyntaxField* next_value(ReaderContext& cx) {
 }
 
 SourcePos position_of(const ReaderContext& cx, int64_t offset) {
-  return source_position(cx.tree->bytes, *cx.file, offset);
+  return source_position(cx.parser->bytes(), *cx.file, offset);
 }
 
 // Where error 25 stands: the field that cannot be read (over its bytes), the place where a
@@ -117,7 +117,7 @@ void mark_record(ReaderContext& cx, const SyntaxField& f) {
   cx.record_pos.column = f.at.column;
   cx.record_pos.offset = f.at.start;
   cx.record_pos.end_column = f.at.column + static_cast<int32_t>(f.at.end - f.at.start);
-  cx.keyword = field_text(*cx.tree, f.at);
+  cx.keyword = field_text(cx.parser->bytes(), f.at);
 }
 
 // A read that met the end of the source at `offset`.
@@ -130,11 +130,11 @@ void end_of_source(ReaderContext& cx, int64_t offset, std::string detail) {
 }
 
 // Reads the record of every kind whose keyword the field holds, in table order, from the
-// records the tree holds for it. `used` tells whether any kind took it.
+// records the parse holds for it. `used` tells whether any kind took it.
 RecordStep dispatch(ReaderContext& cx, const SyntaxField& keyword, bool& used) {
   used = false;
   for (uint32_t i = 0; i < keyword.record_count; ++i) {
-    const SyntaxRecord& r = cx.tree->records[keyword.first_record + i];
+    const SyntaxRecord& r = cx.item.records[keyword.first_record + i];
     cx.kind = r.kind;
     cx.record_node = &r;
     cx.field_index = 0;
@@ -178,12 +178,10 @@ RecordStep read_records(ReaderContext& cx, RecordSection section, const SyntaxFi
 // The records after the general section (or the train's): kNext at the end of the file or when
 // a position test ends them, kStop or kFailed otherwise.
 RecordStep read_record_part(ReaderContext& cx, RecordSection section) {
-  const std::vector<SyntaxField>& fields = cx.tree->fields;
-  while (cx.next_field < fields.size()) {
-    const SyntaxField& f = fields[cx.next_field++];
-    mark_record(cx, f);
-    if (f.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
-    RecordStep step = read_records(cx, section, f);
+  while (cx.parser->next(cx.item)) {
+    mark_record(cx, cx.item.field);
+    if (cx.item.field.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
+    RecordStep step = read_records(cx, section, cx.item.field);
     if (step == RecordStep::kLeave) return RecordStep::kNext;
     if (step != RecordStep::kNext) return step;
   }
@@ -192,11 +190,11 @@ RecordStep read_record_part(ReaderContext& cx, RecordSection section) {
 
 // Marks the fields up to the "[generale]" field; false when the source holds none.
 bool pass_to_general_field(ReaderContext& cx) {
-  const std::vector<SyntaxField>& fields = cx.tree->fields;
-  while (cx.next_field < fields.size() && fields[cx.next_field].kind == NodeKind::kBeforeGeneral) {
-    mark_record(cx, fields[cx.next_field++]);
+  while (cx.parser->next(cx.item)) {
+    mark_record(cx, cx.item.field);
+    if (cx.item.field.header) return true;
   }
-  return cx.tree->general_field != UINT32_MAX;
+  return false;
 }
 
 // --- Line source ------------------------------------------------------------------------------
@@ -210,17 +208,15 @@ void create_tables(ReaderContext& cx) {
 
 // The general section: kNext when it ends (at a section header or the end of the file).
 RecordStep read_general_section(ReaderContext& cx) {
-  const std::vector<SyntaxField>& fields = cx.tree->fields;
-  while (cx.next_field < fields.size()) {
-    const SyntaxField& f = fields[cx.next_field++];
-    mark_record(cx, f);
-    if (f.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
-    RecordStep step = read_records(cx, RecordSection::kLineGeneral, f);
+  while (cx.parser->next(cx.item)) {
+    mark_record(cx, cx.item.field);
+    if (cx.item.field.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
+    RecordStep step = read_records(cx, RecordSection::kLineGeneral, cx.item.field);
     if (step != RecordStep::kNext) return step;
-    if (f.header) return RecordStep::kNext;
+    if (cx.item.field.header) return RecordStep::kNext;
   }
-  if (cx.tree->end == SourceEnd::kAfterRemark) {
-    end_of_source(cx, static_cast<int64_t>(cx.tree->bytes.size()),
+  if (cx.parser->end() == SourceEnd::kAfterRemark) {
+    end_of_source(cx, static_cast<int64_t>(cx.parser->bytes().size()),
                   "the file ends after a remark (a field with a hyphen)");
     return RecordStep::kFailed;
   }
@@ -229,7 +225,7 @@ RecordStep read_general_section(ReaderContext& cx) {
 
 // Everything up to the "[generale]" field; kStop with error 102 when there is none.
 RecordStep skip_to_general_section(ReaderContext& cx) {
-  if (cx.tree->end == SourceEnd::kEmpty) {
+  if (cx.parser->bytes().empty()) {
     end_of_source(cx, 0, "the line source is empty");
     return RecordStep::kFailed;
   }
@@ -266,10 +262,8 @@ RecordStep read_line_source(ReaderContext& cx) {
   m.record(kLineIdentityRecord).text = m.line_id;
   m.record(kTrainIdentityRecord).text = m.train_number;
   if (!cx.s.line.bytes) return file_error(cx, kErrNoLineSource, cx.s.line.name);
-  cx.tree = &cx.line_tree.emplace(
-      parse_source(*cx.s.line.bytes, SourceRole::kLine, cx.with_plan));
+  cx.parser = &cx.line_parser.emplace(*cx.s.line.bytes, SourceRole::kLine, cx.with_plan);
   cx.file = &cx.s.line.name;
-  cx.next_field = 0;
   // From here on the line source is deleted whatever happens.
   cx.s.line.consumed = true;
   warn_lone_line_end(cx, *cx.s.line.bytes, cx.s.line.name);
@@ -309,19 +303,17 @@ RecordStep finish_train(ReaderContext& cx) {
 // The train half. A stop skips the final fills; the end of the records does not.
 RecordStep read_train_source(ReaderContext& cx) {
   if (!cx.s.train.bytes) {  // the file cannot be opened
-    cx.tree = nullptr;
+    cx.parser = nullptr;
     cx.record_pos = SourcePos{cx.s.train.name, 0, 0, 0};
     cx.failure_detail = "the train source does not exist";
     return RecordStep::kFailed;
   }
-  cx.tree = &cx.train_tree.emplace(
-      parse_source(*cx.s.train.bytes, SourceRole::kTrain, cx.with_plan));
+  cx.parser = &cx.train_parser.emplace(*cx.s.train.bytes, SourceRole::kTrain, cx.with_plan);
   cx.file = &cx.s.train.name;
-  cx.next_field = 0;
   cx.s.train.consumed = true;
   warn_lone_line_end(cx, *cx.s.train.bytes, cx.s.train.name);
   cx.train = TrainState{};
-  if (cx.tree->end == SourceEnd::kEmpty) {
+  if (cx.parser->bytes().empty()) {
     end_of_source(cx, 0, "the train source is empty");
     return RecordStep::kFailed;
   }
@@ -343,7 +335,7 @@ void record_failure(ReaderContext& cx) {
   m.error_code = kErrReadFailure;
   create_tables(cx);
   m.error_source = cx.record_pos;
-  if (cx.tree) m.error_source = failure_position(cx);
+  if (cx.parser) m.error_source = failure_position(cx);
   if (!cx.failure_detail.empty()) {
     m.error_detail = cx.failure_detail;
   } else if (!m.error_detail.empty() && cx.kind != nullptr) {
@@ -368,7 +360,7 @@ bool read_number_field(ReaderContext& cx, int64_t& out) {
 bool read_text_field(ReaderContext& cx, std::string& out) {
   const SyntaxField* f = next_value(cx);
   if (f == nullptr) return false;
-  out.assign(field_text(*cx.tree, f->at));
+  out.assign(field_text(cx.parser->bytes(), f->at));
   return true;
 }
 

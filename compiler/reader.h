@@ -70,15 +70,15 @@ struct ReaderContext {
   Model& m;
   Sources& s;
   bool with_plan = false;
-  const SourceSyntax* tree = nullptr;  // the source being read
-  const std::string* file = nullptr;   // and its name
+  SourceParser* parser = nullptr;     // the source being read, one of the two below
+  const std::string* file = nullptr;  // its name
+  SyntaxItem item;                    // the keyword field being read, with its records
   int64_t record = 0;                  // offset of the record being read
   SourcePos record_pos;
   std::string_view keyword;               // the keyword field of the record being read
   const RecordKind* kind = nullptr;       // the kind being read
   const SyntaxRecord* record_node = nullptr;  // its node in the tree
   size_t field_index = 0;                 // its next field
-  size_t next_field = 0;                  // the tree's next field to read
   int64_t field_start = 0;  // where the field read last starts and ends
   int64_t field_end = 0;
   ReadFailureInfo read_failure;
@@ -87,8 +87,8 @@ struct ReaderContext {
   size_t settle_warnings_at = kCandidatesBeforeSettling;
   LineSet record_lines;  // lines where a record starts
   LineSet quiet_lines;   // lines with expected leftovers
-  std::optional<SourceSyntax> line_tree{};
-  std::optional<SourceSyntax> train_tree{};
+  std::optional<SourceParser> line_parser{};
+  std::optional<SourceParser> train_parser{};
   bool tables_pending = false;  // a length was accepted; the grid and plan are not made yet
   // A read failure as an author reads it: what went wrong and where (-1: at the record).
   std::string failure_detail;

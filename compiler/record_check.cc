@@ -40,8 +40,8 @@ std::string missing(const FieldDescription& expected) {
 // The failed records of one source's tree, as check lists them.
 class FailureList {
  public:
-  FailureList(const SourceSyntax& tree, const std::string& file, RecordCheck& out)
-      : tree_(tree), file_(file), out_(out) {}
+  FailureList(std::string_view bytes, const std::string& file, RecordCheck& out)
+      : bytes_(bytes), file_(file), out_(out) {}
 
   void add(const SyntaxRecord& r) {
     const FieldFailure& f = r.failure;
@@ -61,7 +61,7 @@ class FailureList {
     } else if (f.at.end == f.at.start) {
       list(r, at, at, missing(expected) + (f.ends_line ? "; the line ends here" : ""));
     } else {
-      std::string_view token = field_text(tree_, f.at);
+      std::string_view token = field_text(bytes_, f.at);
       list(r, at, at,
            "the " + std::string(expected.noun) + " " + number_problem(token, f.kind, expected),
            token.size());
@@ -70,7 +70,7 @@ class FailureList {
 
  private:
   Place place_of(int64_t offset) const {
-    LineColumn p = line_column(tree_.bytes, offset);
+    LineColumn p = line_column(bytes_, offset);
     return Place{p.line, p.column};
   }
 
@@ -95,15 +95,21 @@ class FailureList {
     out_.failures.push_back(std::move(failure));
   }
 
-  const SourceSyntax& tree_;
+  std::string_view bytes_;
   const std::string& file_;
   RecordCheck& out_;
 };
 
-void list_failures(const SourceSyntax& tree, const std::string& file, RecordCheck& out) {
-  FailureList list(tree, file, out);
-  for (const SyntaxRecord& r : tree.records) {
-    if (r.failure.kind != FieldFailure::kNone) list.add(r);
+// The failed records of one source, as the parse meets them: no tree is held.
+void list_failures(std::string_view bytes, SourceRole role, bool with_plan,
+                   const std::string& file, RecordCheck& out) {
+  FailureList list(bytes, file, out);
+  SourceParser parser(bytes, role, with_plan);
+  SyntaxItem item;
+  while (parser.next(item)) {
+    for (const SyntaxRecord& r : item.records) {
+      if (r.failure.kind != FieldFailure::kNone) list.add(r);
+    }
   }
 }
 
@@ -112,10 +118,10 @@ void list_failures(const SourceSyntax& tree, const std::string& file, RecordChec
 RecordCheck check_records(const Sources& s, bool with_plan) {
   RecordCheck out;
   if (s.line.bytes) {
-    list_failures(parse_source(*s.line.bytes, SourceRole::kLine, with_plan), s.line.name, out);
+    list_failures(*s.line.bytes, SourceRole::kLine, with_plan, s.line.name, out);
   }
   if (s.train.bytes) {
-    list_failures(parse_source(*s.train.bytes, SourceRole::kTrain, with_plan), s.train.name, out);
+    list_failures(*s.train.bytes, SourceRole::kTrain, with_plan, s.train.name, out);
   }
   return out;
 }

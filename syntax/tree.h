@@ -76,8 +76,8 @@ struct FieldFailure {
 
 struct SyntaxRecord {
   const RecordKind* kind = nullptr;
-  uint32_t keyword = 0;      // its keyword field (index into SourceSyntax::fields)
-  uint32_t first_value = 0;  // its first value field
+  uint32_t keyword = 0;      // its keyword field (index into the fields of its tree or item)
+  uint32_t first_value = 0;  // its first value field (index into the same fields)
   uint16_t value_count = 0;  // the values read whole
   bool passed_over = false;  // a curve without the plan: no field is read
   FieldFailure failure;
@@ -85,12 +85,59 @@ struct SyntaxRecord {
 
 // How the reading of a source's records ends.
 enum class SourceEnd : uint8_t {
-  kEmpty,           // the source holds no byte
-  kNoGeneral,       // no "[generale]" field, or only as the last field
-  kEndOfFile,       // the records run to the end of the file
-  kAfterRemark,     // the general section ends in a remark where a keyword should follow
+  kEmpty,        // the source holds no byte
+  kNoGeneral,    // no "[generale]" field, or only as the last field
+  kEndOfFile,    // the records run to the end of the file
+  kAfterRemark,  // the general section ends in a remark where a keyword should follow
 };
 
+// One field where a keyword stands, with the records it starts and their values: a step of the
+// parse. The values of its records stand in `values`.
+struct SyntaxItem {
+  SyntaxField field;
+  std::vector<SyntaxRecord> records;
+  std::vector<SyntaxField> values;
+  // The bytes passed over after a field that cannot be read, up to its line end: [start, end).
+  int64_t unread_start = -1;
+  int64_t unread_end = -1;
+};
+
+// The parse, one item at a time: what the compile reads as it goes, without holding the tree.
+class SourceParser {
+ public:
+  SourceParser(std::string_view bytes, SourceRole role, bool with_plan);
+
+  // The next item into `item` (its vectors reused); false when the source has no more.
+  bool next(SyntaxItem& item);
+  // How the reading ended, once next() returned false.
+  SourceEnd end() const { return end_; }
+  std::string_view bytes() const { return bytes_; }
+
+ private:
+  enum class Phase : uint8_t { kSeekGeneral, kGeneral, kRecords, kDone };
+  bool seek_general(SyntaxItem& item);
+  bool general(SyntaxItem& item);
+  bool records_part(SyntaxItem& item);
+  bool finish(SourceEnd end);
+  void take(SyntaxItem& item, const LexedField& f, NodeKind kind);
+  void read_records(SyntaxItem& item);
+  bool read_values(SyntaxItem& item, SyntaxRecord& r);
+  bool read_value(SyntaxItem& item, SyntaxRecord& r, const FieldDescription& described);
+  bool end_of_file(SyntaxRecord& r);
+  bool fail(SyntaxItem& item, FieldFailure& failure, FieldFailure::Kind kind, const LexedField& f);
+  std::string_view text(const LexedField& f) const;
+
+  std::string_view bytes_;
+  FieldLexer lexer_;
+  bool with_plan_;
+  bool line_source_;
+  Phase phase_ = Phase::kSeekGeneral;
+  RecordSection section_;
+  int remarks_ = 0;  // remarks in a row before the keyword being looked for
+  SourceEnd end_ = SourceEnd::kEmpty;
+};
+
+// The whole tree of a source.
 struct SourceSyntax {
   std::string_view bytes;
   SourceRole role = SourceRole::kLine;
@@ -107,8 +154,11 @@ SourceSyntax parse_source(std::string_view bytes, SourceRole role, bool with_pla
 // The bytes of the tree, node by node: the source again.
 std::string print_tree(const SourceSyntax& tree);
 
+inline std::string_view field_text(std::string_view bytes, const LexedField& f) {
+  return bytes.substr(static_cast<size_t>(f.start), static_cast<size_t>(f.end - f.start));
+}
 inline std::string_view field_text(const SourceSyntax& tree, const LexedField& f) {
-  return tree.bytes.substr(static_cast<size_t>(f.start), static_cast<size_t>(f.end - f.start));
+  return field_text(tree.bytes, f);
 }
 
 // A field with a hyphen: a remark where a keyword would stand.
