@@ -5,8 +5,8 @@
 
 #include "compiler/cells.h"
 #include "compiler/compiler.h"
-#include "syntax/lexer.h"
 #include "model/errors.h"
+#include "syntax/lexer.h"
 
 namespace compactor {
 

@@ -43,21 +43,22 @@ void describe_field_failure(ReaderContext& cx, const FieldDescription& described
     cx.failure_offset = f.line_end_before;
     cx.failure_end = -1;
   } else if (f.kind == FieldFailure::kNotANumber) {
-    cx.failure_detail = f.token.empty() ? what + " is missing"
-                                        : field + " \"" + std::string(f.token) +
-                                              "\" is not a whole number";
+    cx.failure_detail = f.token.empty()
+                            ? what + " is missing"
+                            : field + " \"" + std::string(f.token) + "\" is not a whole number";
   } else if (f.kind == FieldFailure::kOutOfRange) {
     bool large = !f.token.empty() && f.token[0] != '-';
-    cx.failure_detail = field + " " + std::string(f.token) + " is too " + (large ? "large" : "small") + " (at " +
-                        (large ? "most " + std::to_string(f.hi) : "least " + std::to_string(f.lo)) +
-                        ")";
+    cx.failure_detail =
+        field + " " + std::string(f.token) + " is too " + (large ? "large" : "small") + " (at " +
+        (large ? "most " + std::to_string(f.hi) : "least " + std::to_string(f.lo)) + ")";
   } else if (f.kind == FieldFailure::kTooLong) {
     cx.failure_detail = field + " is longer than " + std::to_string(kMaxText) + " bytes";
   }
 }
 
 // The failure of the record being read, as the compile says it.
-void take_failure(ReaderContext& cx, const FieldFailure& failure, const FieldDescription& described) {
+void take_failure(ReaderContext& cx, const FieldFailure& failure,
+                  const FieldDescription& described) {
   ReadFailureInfo& f = cx.read_failure;
   f = ReadFailureInfo{};
   f.kind = failure.kind;

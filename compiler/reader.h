@@ -54,8 +54,8 @@ struct TrainState {
 // What a failed field read met, as the compile says it.
 struct ReadFailureInfo {
   FieldFailure::Kind kind = FieldFailure::kNone;
-  int64_t offset = -1;  // where in the source: the field's start, or the end of the file
-  int64_t end = -1;     // where the field ends
+  int64_t offset = -1;     // where in the source: the field's start, or the end of the file
+  int64_t end = -1;        // where the field ends
   std::string_view token;  // the number as written (empty for a text)
   int64_t lo = 0;          // the range a number had to lie in
   int64_t hi = 0;
@@ -73,13 +73,13 @@ struct ReaderContext {
   SourceParser* parser = nullptr;     // the source being read, one of the two below
   const std::string* file = nullptr;  // its name
   SyntaxItem item;                    // the keyword field being read, with its records
-  int64_t record = 0;                  // offset of the record being read
+  int64_t record = 0;                 // offset of the record being read
   SourcePos record_pos;
-  std::string_view keyword;               // the keyword field of the record being read
-  const RecordKind* kind = nullptr;       // the kind being read
+  std::string_view keyword;                   // the keyword field of the record being read
+  const RecordKind* kind = nullptr;           // the kind being read
   const SyntaxRecord* record_node = nullptr;  // its node in the tree
-  size_t field_index = 0;                 // its next field
-  int64_t field_start = 0;  // where the field read last starts and ends
+  size_t field_index = 0;                     // its next field
+  int64_t field_start = 0;                    // where the field read last starts and ends
   int64_t field_end = 0;
   ReadFailureInfo read_failure;
   std::vector<WarningCandidate> warnings;

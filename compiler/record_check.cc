@@ -101,8 +101,8 @@ class FailureList {
 };
 
 // The failed records of one source, as the parse meets them: no tree is held.
-void list_failures(std::string_view bytes, SourceRole role, bool with_plan,
-                   const std::string& file, RecordCheck& out) {
+void list_failures(std::string_view bytes, SourceRole role, bool with_plan, const std::string& file,
+                   RecordCheck& out) {
   FailureList list(bytes, file, out);
   SourceParser parser(bytes, role, with_plan);
   SyntaxItem item;

@@ -30,29 +30,52 @@ RecordStep read_station(ReaderContext& cx);
 // Every kind has its reader: a kind added to the table without one does not compile (-Wswitch).
 RecordStep read_record(KindId kind, ReaderContext& cx) {
   switch (kind) {
-    case KindId::kLineLength: return read_line_length(cx);
-    case KindId::kChainageTre: return read_chainage<kFirstChainageRecord>(cx);
-    case KindId::kChainageDue: return read_chainage<kFirstChainageRecord + 1>(cx);
-    case KindId::kChainageUno: return read_chainage<kLastChainageRecord>(cx);
-    case KindId::kBackgroundUno: return read_background<&ScenarioItem::value1>(cx);
-    case KindId::kBackgroundDue: return read_background<&ScenarioItem::value3>(cx);
-    case KindId::kBackgroundTre: return read_background<&ScenarioItem::value2>(cx);
-    case KindId::kSignalRepetition: return read_signal_repetition(cx);
-    case KindId::kGradient: return read_gradient(cx);
-    case KindId::kCurve: return read_curve(cx);
-    case KindId::kTunnel: return read_tunnel(cx);
-    case KindId::kSpeedBoards: return read_speed_boards(cx);
-    case KindId::kIndicationBoard: return read_indication_board(cx);
-    case KindId::kBrakedMass: return read_braked_mass(cx);
-    case KindId::kCoaches: return read_coaches(cx);
-    case KindId::kSpeed: return read_speed(cx);
-    case KindId::kAdhesion: return read_adhesion(cx);
-    case KindId::kClock: return read_clock(cx);
-    case KindId::kSand: return read_sand(cx);
-    case KindId::kSignal: return read_signal(cx);
-    case KindId::kSlowOrder: return read_slow_order(cx);
-    case KindId::kCodePoint: return read_code_point(cx);
-    case KindId::kStation: return read_station(cx);
+    case KindId::kLineLength:
+      return read_line_length(cx);
+    case KindId::kChainageTre:
+      return read_chainage<kFirstChainageRecord>(cx);
+    case KindId::kChainageDue:
+      return read_chainage<kFirstChainageRecord + 1>(cx);
+    case KindId::kChainageUno:
+      return read_chainage<kLastChainageRecord>(cx);
+    case KindId::kBackgroundUno:
+      return read_background<&ScenarioItem::value1>(cx);
+    case KindId::kBackgroundDue:
+      return read_background<&ScenarioItem::value3>(cx);
+    case KindId::kBackgroundTre:
+      return read_background<&ScenarioItem::value2>(cx);
+    case KindId::kSignalRepetition:
+      return read_signal_repetition(cx);
+    case KindId::kGradient:
+      return read_gradient(cx);
+    case KindId::kCurve:
+      return read_curve(cx);
+    case KindId::kTunnel:
+      return read_tunnel(cx);
+    case KindId::kSpeedBoards:
+      return read_speed_boards(cx);
+    case KindId::kIndicationBoard:
+      return read_indication_board(cx);
+    case KindId::kBrakedMass:
+      return read_braked_mass(cx);
+    case KindId::kCoaches:
+      return read_coaches(cx);
+    case KindId::kSpeed:
+      return read_speed(cx);
+    case KindId::kAdhesion:
+      return read_adhesion(cx);
+    case KindId::kClock:
+      return read_clock(cx);
+    case KindId::kSand:
+      return read_sand(cx);
+    case KindId::kSignal:
+      return read_signal(cx);
+    case KindId::kSlowOrder:
+      return read_slow_order(cx);
+    case KindId::kCodePoint:
+      return read_code_point(cx);
+    case KindId::kStation:
+      return read_station(cx);
   }
   return RecordStep::kFailed;
 }

@@ -129,7 +129,7 @@ void unused_field(ReaderContext& cx, std::string_view field) {
   if (cx.s.warnings == nullptr) return;
   size_t first = field.find_first_not_of(' ');
   if (first == std::string_view::npos) return;  // empty fields say nothing
-  if (is_remark(field)) return;                  // hyphen fields are skipped on purpose
+  if (is_remark(field)) return;                 // hyphen fields are skipped on purpose
   if (field.find('[') != std::string_view::npos && field.find(']') != std::string_view::npos) {
     return;
   }

@@ -62,10 +62,10 @@ class FieldLexer {
 
   std::string_view bytes_;
   size_t pos_ = 0;
-  int32_t line_ = 1;             // line of pos_
-  size_t line_start_ = 0;        // offset where that line starts
-  int32_t field_line_ = 1;       // line of the field lexed last
-  int64_t last_line_end_ = -1;   // where the line end passed last starts
+  int32_t line_ = 1;            // line of pos_
+  size_t line_start_ = 0;       // offset where that line starts
+  int32_t field_line_ = 1;      // line of the field lexed last
+  int64_t last_line_end_ = -1;  // where the line end passed last starts
 };
 
 // What a number field's text holds, for a field that must lie in [lo, hi].

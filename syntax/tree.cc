@@ -166,8 +166,8 @@ bool SourceParser::read_value(SyntaxItem& item, SyntaxRecord& r,
   }
   const FieldLexer before = lexer_;
   value.at = lexer_.number();
-  NumberRead n = read_number(text(value.at), field_type_min(described.type),
-                             field_type_max(described.type));
+  NumberRead n =
+      read_number(text(value.at), field_type_min(described.type), field_type_max(described.type));
   value.value = n.value;
   if (n.kind == NumberRead::kValue) {
     item.values.push_back(value);
@@ -182,10 +182,10 @@ bool SourceParser::read_value(SyntaxItem& item, SyntaxRecord& r,
     return false;
   }
   item.values.push_back(value);
-  return fail(item, r.failure,
-              n.kind == NumberRead::kNotANumber ? FieldFailure::kNotANumber
-                                                : FieldFailure::kOutOfRange,
-              value.at);
+  return fail(
+      item, r.failure,
+      n.kind == NumberRead::kNotANumber ? FieldFailure::kNotANumber : FieldFailure::kOutOfRange,
+      value.at);
 }
 
 // A field that cannot be read: the rest of its line is passed over.
@@ -227,9 +227,7 @@ class TreeBuilder {
     add_node(NodeKind::kUnread, item.unread_start, item.unread_end);
   }
 
-  void finish() {
-    add_node(NodeKind::kTrivia, covered_, static_cast<int64_t>(tree_.bytes.size()));
-  }
+  void finish() { add_node(NodeKind::kTrivia, covered_, static_cast<int64_t>(tree_.bytes.size())); }
 
  private:
   void add_node(NodeKind kind, int64_t start, int64_t end) {
@@ -284,7 +282,8 @@ std::string print_tree(const SourceSyntax& tree) {
   std::string out;
   out.reserve(tree.bytes.size());
   for (const SyntaxNode& n : tree.nodes) {
-    out.append(tree.bytes.substr(static_cast<size_t>(n.start), static_cast<size_t>(n.end - n.start)));
+    out.append(
+        tree.bytes.substr(static_cast<size_t>(n.start), static_cast<size_t>(n.end - n.start)));
   }
   return out;
 }

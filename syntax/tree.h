@@ -27,13 +27,13 @@ enum class SourceRole : uint8_t { kLine, kTrain };
 
 // What a run of bytes is.
 enum class NodeKind : uint8_t {
-  kBeforeGeneral,   // a field up to and including the "[generale]" field
-  kKeyword,         // a field where a keyword stands (it may start no record)
-  kRemark,          // a field with a hyphen that the reading passes over
-  kValue,           // a field of a record
-  kLast,            // the source's last field where a keyword would stand: not read as one
-  kTrivia,          // blanks, commas and line ends between fields
-  kUnread,          // bytes the parse passes over after a field that cannot be read
+  kBeforeGeneral,  // a field up to and including the "[generale]" field
+  kKeyword,        // a field where a keyword stands (it may start no record)
+  kRemark,         // a field with a hyphen that the reading passes over
+  kValue,          // a field of a record
+  kLast,           // the source's last field where a keyword would stand: not read as one
+  kTrivia,         // blanks, commas and line ends between fields
+  kUnread,         // bytes the parse passes over after a field that cannot be read
 };
 
 struct SyntaxNode {
@@ -47,7 +47,7 @@ struct SyntaxField {
   LexedField at;
   NodeKind kind = NodeKind::kKeyword;
   RecordSection section = RecordSection::kLineGeneral;
-  bool header = false;    // a section header ("[curve]")
+  bool header = false;        // a section header ("[curve]")
   uint32_t first_record = 0;  // for a keyword: the records it starts
   uint32_t record_count = 0;
   int64_t value = 0;  // for a number value
@@ -70,7 +70,7 @@ struct FieldFailure {
   // A number that is not one, at the start of a line after the record's field before: the field
   // is missing from that line, and the parse goes on at this one.
   bool missing_above = false;
-  int64_t line_end = -1;  // where the line end passed last before the field starts
+  int64_t line_end = -1;   // where the line end passed last before the field starts
   bool ends_line = false;  // the field ends at a line end or the end of the file
 };
 

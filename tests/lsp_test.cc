@@ -658,16 +658,15 @@ TEST(LspCodeActions, FixAMisspeltKeywordAndLoneCrLineEnds) {
     bool line_source;
     const char* keyword;  // null: no suggestion
   };
-  const Case cases[] = {
-      {"pendenz", true, "pendenza"},
-      {"RALENTAMENTO", false, "rallentamento"},
-      {"cruvad3", true, "curvad3"},
-      {"ripetizione segnal 9 codici", true, "ripetizione segnali 9 codici"},
-      {"ripetizione segnal", true, "ripetizione segnali"},
-      {"stazone", true, nullptr},
-      {"4", false, nullptr},
-      {"curvx3", true, nullptr},
-      {"velocta", false, "velocita"}};
+  const Case cases[] = {{"pendenz", true, "pendenza"},
+                        {"RALENTAMENTO", false, "rallentamento"},
+                        {"cruvad3", true, "curvad3"},
+                        {"ripetizione segnal 9 codici", true, "ripetizione segnali 9 codici"},
+                        {"ripetizione segnal", true, "ripetizione segnali"},
+                        {"stazone", true, nullptr},
+                        {"4", false, nullptr},
+                        {"curvx3", true, nullptr},
+                        {"velocta", false, "velocita"}};
   for (const Case& k : cases) {
     const char* got = closest_keyword(k.field, k.line_source);
     EXPECT_STREQ(got, k.keyword) << k.field;

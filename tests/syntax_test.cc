@@ -1,13 +1,12 @@
 // The syntax layer: the tree of a source holds every byte once, reads as the compile does and
 // goes on after a record that cannot be read; the keyword tests and their descriptions agree.
-#include "syntax/tree.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "model/errors.h"
+#include "syntax/tree.h"
 #include "tests/test_support.h"
 
 namespace compactor {
@@ -39,12 +38,12 @@ TEST(SyntaxTree, PrintsEverySourceBackByteForByte) {
       SourceText::default_train().text(),
       "",
       "\r",
-      "[generale]\rpendenza, 100, 5\r[fine]",        // lone CRs: one long field
-      "pendenza, 100, 5\r\nsabbia, 3\r\n",              // no [generale]
-      "\xff\xfe" + utf16,                               // UTF-16
+      "[generale]\rpendenza, 100, 5\r[fine]",  // lone CRs: one long field
+      "pendenza, 100, 5\r\nsabbia, 3\r\n",     // no [generale]
+      "\xff\xfe" + utf16,                      // UTF-16
       "[generale]\r\n[fine]\r\npendenza, 100, 5\r\nafter, the, end, marker",
       "[generale]\nlunghezza percorso, abc, 7\npendenza, 1\n  montagna, 1,\n2, x\n",
-      "[generale]\r\n- a\r\n- b\r\n- c\r\n",            // the file ends after remarks
+      "[generale]\r\n- a\r\n- b\r\n- c\r\n",  // the file ends after remarks
       "[generale]\r\nstazione, 100, 1, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0",
       ",,,\t, \r\n\r\n[generale],\t\r\n  ,curvad3,1 2 3,\r\n",
   };

@@ -263,11 +263,12 @@ json record_symbol(const DocumentView& doc, const OutlineRecord& r) {
   } else {
     return nullptr;
   }
-  return {{"name", name},
-          {"detail", id == KindId::kStation ? keyword + " at " + field_or(doc, r, 0, "?") + " m" : ""},
-          {"kind", kind},
-          {"range", to_json(range_of(doc, r.keyword.start, r.end()))},
-          {"selectionRange", to_json(range_of(doc, selected.start, selected.end))}};
+  return {
+      {"name", name},
+      {"detail", id == KindId::kStation ? keyword + " at " + field_or(doc, r, 0, "?") + " m" : ""},
+      {"kind", kind},
+      {"range", to_json(range_of(doc, r.keyword.start, r.end()))},
+      {"selectionRange", to_json(range_of(doc, selected.start, selected.end))}};
 }
 
 // --- Code actions ------------------------------------------------------------------------------
@@ -351,7 +352,8 @@ std::string describe_keyword(const RecordKind& kind) {
   std::string text = "`";
   text.append(kind.keyword).append("`: ").append(kind.meaning).append(".\n\n```\n");
   text.append(record_line(kind)).append("\n```\n\nRead in ").append(section_phrase(kind.section));
-  text.append(". A keyword field starts this record when it holds ").append(keyword_test_text(kind));
+  text.append(". A keyword field starts this record when it holds ")
+      .append(keyword_test_text(kind));
   text.push_back('.');
   return text;
 }

@@ -83,8 +83,8 @@ Outline scan_outline(std::string_view text, SourceKind kind) {
   const SourceSyntax tree = parse_source(text, role, true);
   if (tree.general_field == UINT32_MAX) return o;
   const SyntaxField& general = tree.fields[tree.general_field];
-  o.headers.push_back(SectionHeader{std::string(field_text(tree, general.at)),
-                                    span_of(tree, general.at)});
+  o.headers.push_back(
+      SectionHeader{std::string(field_text(tree, general.at)), span_of(tree, general.at)});
   if (kind == SourceKind::kLine) o.general_start = span_of(tree, general.at).end;
   for (const SyntaxField& f : tree.fields) {
     if (f.kind == NodeKind::kKeyword) add_keyword(tree, f, o);
