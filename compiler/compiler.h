@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/model.h"
@@ -67,7 +68,7 @@ struct LineFeatureState {
 void place_gradient(Model& m, LineFeatureState& st, int32_t position, int32_t gradient);
 void complete_gradients(Model& m, LineFeatureState& st);
 // Curvature of a curve keyword (0 when it holds no class digit).
-double curve_curvature(const std::string& keyword);
+double curve_curvature(std::string_view keyword);
 // Builds the plan up to start + length. Returns false with error 103 recorded when the plan
 // would pass 1,000,000 points or the end of the plan table.
 bool place_curve(Model& m, LineFeatureState& st, double k, int32_t start, int32_t length);

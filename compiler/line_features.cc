@@ -7,9 +7,9 @@
 
 #include "compiler/cells.h"
 #include "compiler/compiler.h"
-#include "compiler/fields.h"
 #include "model/errors.h"
 #include "model/roles.h"
+#include "syntax/lexer.h"
 
 namespace compactor {
 
@@ -127,7 +127,7 @@ void complete_gradients(Model& m, LineFeatureState& st) {
   } while (st.fill_cell < int64_t{m.grid_last} - 2);
 }
 
-double curve_curvature(const std::string& keyword) {
+double curve_curvature(std::string_view keyword) {
   static const double kByClass[6] = {0.0001, 0.0002, 0.0004, 0.001, 0.002, 0.003};
   double k = 0.0;
   for (int c = 1; c <= 6; ++c) {

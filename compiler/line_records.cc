@@ -66,9 +66,9 @@ RecordStep read_signal_repetition(ReaderContext& cx) {
   if (train.repetition_start % 50 != 0) return record_error(cx, kErrRepetitionStart);
   if (train.repetition_end % 50 != 0) return record_error(cx, kErrRepetitionEnd);
   // The keyword field carries the code count: a 4 or a 9.
-  if (cx.keyword.find('4') != std::string::npos) {
+  if (cx.keyword.find('4') != std::string_view::npos) {
     train.repetition_codes = 4;
-  } else if (cx.keyword.find('9') != std::string::npos) {
+  } else if (cx.keyword.find('9') != std::string_view::npos) {
     train.repetition_codes = 9;
   } else {
     return record_error(cx, kErrRepetitionDigit);

@@ -33,74 +33,113 @@ const char* type_phrase(FieldType type) {
 // What a failed field read met, said for an author ("montagna: the type (a whole number) is
 // missing; the line ends here"), and where: the field, or where it should have been.
 void describe_field_failure(ReaderContext& cx, const FieldDescription& described) {
-  const ReadFailureInfo& f = cx.reader->failure();
+  const ReadFailureInfo& f = cx.read_failure;
   const std::string field = std::string(cx.kind->keyword) + ": the " + described.noun;
   const std::string what = field + " (" + type_phrase(described.type) + ")";
-  if (f.kind == ReadFailureInfo::kEndOfFile && f.line_end_before < 0) {
+  if (f.kind == FieldFailure::kEndOfFile && f.line_end_before < 0) {
     cx.failure_detail = what + " is missing; the file ends here";
-  } else if (f.kind == ReadFailureInfo::kEndOfFile || f.line_end_before >= 0) {
+  } else if (f.kind == FieldFailure::kEndOfFile || f.line_end_before >= 0) {
     cx.failure_detail = what + " is missing; the line ends here";
     cx.failure_offset = f.line_end_before;
-  } else if (f.kind == ReadFailureInfo::kNotANumber) {
-    cx.failure_detail = f.token.empty() ? what + " is missing"
-                                        : field + " \"" + f.token + "\" is not a whole number";
-  } else if (f.kind == ReadFailureInfo::kOutOfRange) {
+    cx.failure_end = -1;
+  } else if (f.kind == FieldFailure::kNotANumber) {
+    cx.failure_detail = f.token.empty()
+                            ? what + " is missing"
+                            : field + " \"" + std::string(f.token) + "\" is not a whole number";
+  } else if (f.kind == FieldFailure::kOutOfRange) {
     bool large = !f.token.empty() && f.token[0] != '-';
-    cx.failure_detail = field + " " + f.token + " is too " + (large ? "large" : "small") + " (at " +
-                        (large ? "most " + std::to_string(f.hi) : "least " + std::to_string(f.lo)) +
-                        ")";
-  } else if (f.kind == ReadFailureInfo::kRejected) {
+    cx.failure_detail =
+        field + " " + std::string(f.token) + " is too " + (large ? "large" : "small") + " (at " +
+        (large ? "most " + std::to_string(f.hi) : "least " + std::to_string(f.lo)) + ")";
+  } else if (f.kind == FieldFailure::kTooLong) {
     cx.failure_detail = field + " is longer than " + std::to_string(kMaxText) + " bytes";
   }
 }
 
-void mark_record(ReaderContext& cx) {
-  cx.record = cx.reader->field_offset();
-  cx.reader->field_position(cx.record_pos);
-}
-
-// Reads the next keyword field into cx.keyword and marks the record there. False on a read
-// failure, which only the end of the file can cause.
-bool read_keyword(ReaderContext& cx) {
-  if (!cx.reader->read_text(cx.keyword)) return false;
-  mark_record(cx);
-  return true;
-}
-
-bool has_hyphen(const std::string& f) {
-  return f.find('-') != std::string::npos;
-}
-
-// A field that holds "[" and "]" and does not begin with a hyphen after its leading blanks.
-bool is_section_header(const std::string& f) {
-  if (f.find('[') == std::string::npos || f.find(']') == std::string::npos) return false;
-  size_t first = f.find_first_not_of(' ');
-  return first == std::string::npos || f[first] != '-';
-}
-
-// Reads the next record's keyword field; false at the end of the file. Up to two fields holding
-// a hyphen (remarks) are passed over, the end of the file tested after each.
-bool next_keyword(ReaderContext& cx) {
-  FieldReader& r = *cx.reader;
-  if (r.at_end()) return false;
-  read_keyword(cx);
-  if (r.at_end()) return false;
-  for (int i = 0; i < 2 && has_hyphen(cx.keyword); ++i) {
-    read_keyword(cx);
-    if (r.at_end()) return false;
+// The failure of the record being read, as the compile says it.
+void take_failure(ReaderContext& cx, const FieldFailure& failure,
+                  const FieldDescription& described) {
+  ReadFailureInfo& f = cx.read_failure;
+  f = ReadFailureInfo{};
+  f.kind = failure.kind;
+  f.offset = failure.at.start;
+  f.end = failure.at.end;
+  f.line_end_before = failure.at.line_end_before;
+  if (failure.kind == FieldFailure::kNotANumber || failure.kind == FieldFailure::kOutOfRange) {
+    f.token = field_text(cx.parser->bytes(), failure.at);
   }
-  return true;
+  f.lo = field_type_min(described.type);
+  f.hi = field_type_max(described.type);
 }
 
-// Reads the record of every kind of `section` whose keyword the field holds, in table order.
-// `used` tells whether any kind took it.
-RecordStep dispatch(ReaderContext& cx, RecordSection section, bool& used) {
+// The next value of the record being read, or null, with the failure described, when the parse
+// holds none: the record's field that cannot be read.
+const SyntaxField* next_value(ReaderContext& cx) {
+  const SyntaxRecord& r = *cx.record_node;
+  size_t index = cx.field_index++;
+  if (index < r.value_count) {
+    const SyntaxField& f = cx.item.values[r.first_value + index];
+    cx.field_start = f.at.start;
+    cx.field_end = f.at.end;
+    return &f;
+  }
+  const FieldDescription& described = cx.kind->fields[index];
+  take_failure(cx, r.failure, described);
+  describe_field_failure(cx, described);
+  return nullptr;
+}
+
+SourcePos position_of(const ReaderContext& cx, int64_t offset) {
+  return source_position(cx.parser->bytes(), *cx.file, offset);
+}
+
+// Where error 25 stands: the field that cannot be read (over its bytes), the place where a
+// missing field should be, or the record.
+SourcePos failure_position(const ReaderContext& cx) {
+  int64_t offset = cx.failure_offset;
+  int64_t end = cx.failure_end;
+  if (offset < 0) {
+    const ReadFailureInfo& f = cx.read_failure;
+    if (f.offset < 0) return cx.record_pos;
+    offset = f.offset;
+    end = f.end;
+  }
+  SourcePos pos = position_of(cx, offset);
+  if (end > offset) pos.end_column = pos.column + static_cast<int32_t>(end - offset);
+  return pos;
+}
+
+// The record being read starts at keyword field `f` (the remarks and the last field of a source
+// are marked as well: an error without a field of its own stands at the field read last).
+void mark_record(ReaderContext& cx, const SyntaxField& f) {
+  cx.record = f.at.start;
+  cx.record_pos.file.assign(*cx.file);
+  cx.record_pos.line = f.at.line;
+  cx.record_pos.column = f.at.column;
+  cx.record_pos.offset = f.at.start;
+  cx.record_pos.end_column = f.at.column + static_cast<int32_t>(f.at.end - f.at.start);
+  cx.keyword = field_text(cx.parser->bytes(), f.at);
+}
+
+// A read that met the end of the source at `offset`.
+void end_of_source(ReaderContext& cx, int64_t offset, std::string detail) {
+  cx.read_failure = ReadFailureInfo{};
+  cx.read_failure.kind = FieldFailure::kEndOfFile;
+  cx.read_failure.offset = offset;
+  cx.read_failure.end = offset;
+  cx.failure_detail = std::move(detail);
+}
+
+// Reads the record of every kind whose keyword the field holds, in table order, from the
+// records the parse holds for it. `used` tells whether any kind took it.
+RecordStep dispatch(ReaderContext& cx, const SyntaxField& keyword, bool& used) {
   used = false;
-  for (const RecordKind& kind : record_kinds()) {
-    if (kind.section != section || !kind.matches(cx.keyword)) continue;
-    cx.kind = &kind;
+  for (uint32_t i = 0; i < keyword.record_count; ++i) {
+    const SyntaxRecord& r = cx.item.records[keyword.first_record + i];
+    cx.kind = r.kind;
+    cx.record_node = &r;
     cx.field_index = 0;
-    RecordStep step = kind.read(cx);
+    RecordStep step = read_record(r.kind->id, cx);
     if (step == RecordStep::kNotHere) continue;
     used = true;
     if (step != RecordStep::kNext) return step;
@@ -108,55 +147,26 @@ RecordStep dispatch(ReaderContext& cx, RecordSection section, bool& used) {
   return RecordStep::kNext;
 }
 
-// The name of the first record kind of `section` whose keyword the field holds, or null.
-const char* keyword_of_section(const std::string& f, RecordSection section) {
-  for (const RecordKind& kind : record_kinds()) {
-    if (kind.section == section && kind.matches(f)) return kind.keyword;
-  }
-  return nullptr;
-}
-
-// The name of the general record a keyword field would select, or null.
-const char* general_keyword(const std::string& f) {
-  if (contains_any_case(f, "percorso") && contains_any_case(f, "lunghezza")) {
-    return "lunghezza percorso";
-  }
-  if (contains_exact(f, "progressiva")) return "progressiva chilometrica";
-  if (contains_exact(f, "sfondo")) return "sfondo";
-  if (contains_exact(f, "segnali") && contains_exact(f, "ripetizione")) {
-    return "ripetizione segnali";
-  }
-  return nullptr;
-}
-
 // A field no record of its section took: a record of the other line section, or not a keyword.
 void warn_unused(ReaderContext& cx, RecordSection section) {
-  const std::string& f = cx.keyword;
-  const char* name = nullptr;
-  if (section == RecordSection::kLineGeneral) {
-    name = keyword_of_section(f, RecordSection::kLineFeatures);
-    if (name != nullptr) {
-      warn(cx, kRankMisplaced,
-           std::string("a \"") + name +
-               "\" record is not read in the general section; it is ignored there");
-      return;
-    }
-  } else if (section == RecordSection::kLineFeatures) {
-    name = general_keyword(f);
-    if (name != nullptr) {
-      warn(cx, kRankMisplaced,
-           std::string("a \"") + name +
-               "\" record is read only in the general section; it is ignored here");
-      return;
-    }
+  const char* name = misplaced_keyword(cx.keyword, section);
+  if (name == nullptr) {
+    unused_field(cx, cx.keyword);
+  } else if (section == RecordSection::kLineGeneral) {
+    warn(cx, kRankMisplaced,
+         std::string("a \"") + name +
+             "\" record is not read in the general section; it is ignored there");
+  } else {
+    warn(cx, kRankMisplaced,
+         std::string("a \"") + name +
+             "\" record is read only in the general section; it is ignored here");
   }
-  unused_field(cx, f);
 }
 
-// Reads the records of one field of `section`; kNext to go on.
-RecordStep read_records(ReaderContext& cx, RecordSection section) {
+// Reads the records of one keyword field of `section`; kNext to go on.
+RecordStep read_records(ReaderContext& cx, RecordSection section, const SyntaxField& keyword) {
   bool used = false;
-  RecordStep step = dispatch(cx, section, used);
+  RecordStep step = dispatch(cx, keyword, used);
   if (step != RecordStep::kNext) return step;
   if (used) {
     matched_record(cx);
@@ -164,6 +174,28 @@ RecordStep read_records(ReaderContext& cx, RecordSection section) {
     warn_unused(cx, section);
   }
   return RecordStep::kNext;
+}
+
+// The records after the general section (or the train's): kNext at the end of the file or when
+// a position test ends them, kStop or kFailed otherwise.
+RecordStep read_record_part(ReaderContext& cx, RecordSection section) {
+  while (cx.parser->next(cx.item)) {
+    mark_record(cx, cx.item.field);
+    if (cx.item.field.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
+    RecordStep step = read_records(cx, section, cx.item.field);
+    if (step == RecordStep::kLeave) return RecordStep::kNext;
+    if (step != RecordStep::kNext) return step;
+  }
+  return RecordStep::kNext;
+}
+
+// Marks the fields up to the "[generale]" field; false when the source holds none.
+bool pass_to_general_field(ReaderContext& cx) {
+  while (cx.parser->next(cx.item)) {
+    mark_record(cx, cx.item.field);
+    if (cx.item.field.header) return true;
+  }
+  return false;
 }
 
 // --- Line source ------------------------------------------------------------------------------
@@ -177,45 +209,29 @@ void create_tables(ReaderContext& cx) {
 
 // The general section: kNext when it ends (at a section header or the end of the file).
 RecordStep read_general_section(ReaderContext& cx) {
-  FieldReader& r = *cx.reader;
-  for (;;) {
-    if (r.at_end()) return RecordStep::kNext;
-    if (!read_keyword(cx)) return RecordStep::kFailed;
-    if (r.at_end()) return RecordStep::kNext;
-    // Up to ten hyphen fields in a row are passed over, with no test of the end in between.
-    for (int i = 0; i < 10; ++i) {
-      if (has_hyphen(cx.keyword) && !read_keyword(cx)) {
-        cx.failure_detail = "the file ends after a remark (a field with a hyphen)";
-        return RecordStep::kFailed;
-      }
-    }
-    RecordStep step = read_records(cx, RecordSection::kLineGeneral);
+  while (cx.parser->next(cx.item)) {
+    mark_record(cx, cx.item.field);
+    if (cx.item.field.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
+    RecordStep step = read_records(cx, RecordSection::kLineGeneral, cx.item.field);
     if (step != RecordStep::kNext) return step;
-    if (is_section_header(cx.keyword)) return RecordStep::kNext;
+    if (cx.item.field.header) return RecordStep::kNext;
   }
-}
-
-// The features after the general section: kNext at the end of the file or when a position test
-// ends them, kStop or kFailed otherwise.
-RecordStep read_feature_part(ReaderContext& cx) {
-  while (next_keyword(cx)) {
-    RecordStep step = read_records(cx, RecordSection::kLineFeatures);
-    if (step == RecordStep::kLeave) return RecordStep::kNext;
-    if (step != RecordStep::kNext) return step;
+  if (cx.parser->end() == SourceEnd::kAfterRemark) {
+    end_of_source(cx, static_cast<int64_t>(cx.parser->bytes().size()),
+                  "the file ends after a remark (a field with a hyphen)");
+    return RecordStep::kFailed;
   }
   return RecordStep::kNext;
 }
 
 // Everything up to the "[generale]" field; kStop with error 102 when there is none.
 RecordStep skip_to_general_section(ReaderContext& cx) {
-  for (;;) {
-    if (!read_keyword(cx)) {
-      cx.failure_detail = "the line source is empty";
-      return RecordStep::kFailed;
-    }
-    if (cx.reader->at_end()) return file_error(cx, kErrNoGeneralSection, cx.s.line.name);
-    if (contains_any_case(cx.keyword, "[generale]")) return RecordStep::kNext;
+  if (cx.parser->bytes().empty()) {
+    end_of_source(cx, 0, "the line source is empty");
+    return RecordStep::kFailed;
   }
+  if (!pass_to_general_field(cx)) return file_error(cx, kErrNoGeneralSection, cx.s.line.name);
+  return RecordStep::kNext;
 }
 
 // The line's plan starts with two points: (0, 0) and (0, 1).
@@ -234,7 +250,7 @@ RecordStep read_line_features(ReaderContext& cx) {
   m.tunnels.clear();
   cx.line = LineFeatureState{};
   if (cx.with_plan) start_plan(m);
-  RecordStep step = read_feature_part(cx);
+  RecordStep step = read_record_part(cx, RecordSection::kLineFeatures);
   if (step != RecordStep::kNext) return step;
   complete_gradients(m, cx.line);
   if (cx.with_plan) complete_plan(m, cx.line);
@@ -247,7 +263,8 @@ RecordStep read_line_source(ReaderContext& cx) {
   m.record(kLineIdentityRecord).text = m.line_id;
   m.record(kTrainIdentityRecord).text = m.train_number;
   if (!cx.s.line.bytes) return file_error(cx, kErrNoLineSource, cx.s.line.name);
-  cx.reader = &cx.line_reader.emplace(*cx.s.line.bytes, cx.s.line.name);
+  cx.parser = &cx.line_parser.emplace(*cx.s.line.bytes, SourceRole::kLine, cx.with_plan);
+  cx.file = &cx.s.line.name;
   // From here on the line source is deleted whatever happens.
   cx.s.line.consumed = true;
   warn_lone_line_end(cx, *cx.s.line.bytes, cx.s.line.name);
@@ -261,22 +278,6 @@ RecordStep read_line_source(ReaderContext& cx) {
 }
 
 // --- Train source -----------------------------------------------------------------------------
-
-// Everything up to the "[generale]" field; false when there is none.
-RecordStep find_train_general(ReaderContext& cx, bool& found) {
-  found = false;
-  for (;;) {
-    if (!read_keyword(cx)) {
-      cx.failure_detail = "the train source is empty";
-      return RecordStep::kFailed;
-    }
-    if (cx.reader->at_end()) return RecordStep::kNext;
-    if (contains_any_case(cx.keyword, "[generale]")) {
-      found = true;
-      return RecordStep::kNext;
-    }
-  }
-}
 
 // The speed and adhesion in force run to three cells before the end of the grid; then the
 // chainage records are checked.
@@ -303,25 +304,26 @@ RecordStep finish_train(ReaderContext& cx) {
 // The train half. A stop skips the final fills; the end of the records does not.
 RecordStep read_train_source(ReaderContext& cx) {
   if (!cx.s.train.bytes) {  // the file cannot be opened
-    cx.reader = nullptr;
+    cx.parser = nullptr;
     cx.record_pos = SourcePos{cx.s.train.name, 0, 0, 0};
     cx.failure_detail = "the train source does not exist";
     return RecordStep::kFailed;
   }
-  cx.reader = &cx.train_reader.emplace(*cx.s.train.bytes, cx.s.train.name);
+  cx.parser = &cx.train_parser.emplace(*cx.s.train.bytes, SourceRole::kTrain, cx.with_plan);
+  cx.file = &cx.s.train.name;
   cx.s.train.consumed = true;
   warn_lone_line_end(cx, *cx.s.train.bytes, cx.s.train.name);
   cx.train = TrainState{};
-  bool found = false;
-  if (find_train_general(cx, found) == RecordStep::kFailed) return RecordStep::kFailed;
-  if (!found) {
+  if (cx.parser->bytes().empty()) {
+    end_of_source(cx, 0, "the train source is empty");
+    return RecordStep::kFailed;
+  }
+  if (!pass_to_general_field(cx)) {
     cx.record_pos = SourcePos{cx.s.train.name, 1, 1, 0};
     warn(cx, kRankMisplaced, "no-general-section",
          "no \"[generale]\" field: nothing of the train source is read");
-  }
-  while (found && next_keyword(cx)) {
-    RecordStep step = read_records(cx, RecordSection::kTrain);
-    if (step == RecordStep::kLeave) break;
+  } else {
+    RecordStep step = read_record_part(cx, RecordSection::kTrain);
     if (step != RecordStep::kNext) return step;
   }
   return finish_train(cx);
@@ -334,11 +336,7 @@ void record_failure(ReaderContext& cx) {
   m.error_code = kErrReadFailure;
   create_tables(cx);
   m.error_source = cx.record_pos;
-  if (cx.reader) {
-    int64_t offset = cx.reader->failure_offset();
-    m.error_source = cx.reader->position_of(offset >= 0 ? offset : cx.record);
-    if (cx.failure_offset >= 0) m.error_source = cx.reader->position_of(cx.failure_offset);
-  }
+  if (cx.parser) m.error_source = failure_position(cx);
   if (!cx.failure_detail.empty()) {
     m.error_detail = cx.failure_detail;
   } else if (!m.error_detail.empty() && cx.kind != nullptr) {
@@ -354,25 +352,22 @@ void record_failure(ReaderContext& cx) {
 // --- Shared with the record readers -----------------------------------------------------------
 
 bool read_number_field(ReaderContext& cx, int64_t& out) {
-  const FieldDescription& described = cx.kind->fields[cx.field_index++];
-  if (cx.reader->read_number(field_type_min(described.type), field_type_max(described.type), out)) {
-    return true;
-  }
-  describe_field_failure(cx, described);
-  return false;
+  const SyntaxField* f = next_value(cx);
+  if (f == nullptr) return false;
+  out = f->value;
+  return true;
 }
 
 bool read_text_field(ReaderContext& cx, std::string& out) {
-  const FieldDescription& described = cx.kind->fields[cx.field_index++];
-  std::string text;
-  bool ok = cx.reader->read_text(text);
-  if (ok && text.size() > kMaxText) ok = cx.reader->reject_field();
-  if (!ok) {
-    describe_field_failure(cx, described);
-    return false;
-  }
-  out = std::move(text);
+  const SyntaxField* f = next_value(cx);
+  if (f == nullptr) return false;
+  out.assign(field_text(cx.parser->bytes(), f->at));
   return true;
+}
+
+SourcePos source_position(std::string_view bytes, const std::string& file, int64_t offset) {
+  LineColumn at = line_column(bytes, offset);
+  return SourcePos{file, at.line, at.column, offset};
 }
 
 RecordStep record_error(ReaderContext& cx, int32_t code) {
@@ -413,6 +408,7 @@ RecordStep after_placement(ReaderContext& cx, bool placed, int32_t position) {
 
 RecordStep speed_failure(ReaderContext& cx, int32_t speed) {
   cx.failure_offset = cx.train.speed_field;
+  cx.failure_end = cx.train.speed_field_end;
   cx.failure_detail = "velocita: the speed " + std::to_string(speed) +
                       " km/h does not fit a cell (speed / 5, rounded, must lie in 0 to 255: "
                       "-2 to 1277 km/h)";

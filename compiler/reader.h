@@ -8,14 +8,11 @@
 #include <vector>
 
 #include "compiler/compiler.h"
-#include "compiler/fields.h"
-#include "compiler/record_kinds.h"
+#include "compiler/record_readers.h"
 #include "model/roles.h"
+#include "syntax/tree.h"
 
 namespace compactor {
-
-// Texts go into the record output behind a 16-bit length.
-constexpr size_t kMaxText = 65535;
 
 // A warning found while reading; at most one is kept per source line, the lowest rank first.
 struct WarningCandidate {
@@ -52,6 +49,20 @@ struct TrainState {
   int32_t adhesion = 0;                   // adhesion in force before the first adhesion record
   int32_t station = kFirstStationRecord;  // record of the next station
   int64_t speed_field = -1;               // where the speed in force was written
+  int64_t speed_field_end = -1;
+};
+
+// What a failed field read met, as the compile says it.
+struct ReadFailureInfo {
+  FieldFailure::Kind kind = FieldFailure::kNone;
+  int64_t offset = -1;     // where in the source: the field's start, or the end of the file
+  int64_t end = -1;        // where the field ends
+  std::string_view token;  // the number as written (empty for a text)
+  int64_t lo = 0;          // the range a number had to lie in
+  int64_t hi = 0;
+  // Where the line of the field read before ended, when the failed field stands on a later
+  // line: -1 when it stands on the same line.
+  int64_t line_end_before = -1;
 };
 
 struct ReaderContext {
@@ -60,23 +71,30 @@ struct ReaderContext {
   Model& m;
   Sources& s;
   bool with_plan = false;
-  FieldReader* reader = nullptr;  // the reader in use, one of the two below
-  int64_t record = 0;             // offset of the record being read
+  SourceParser* parser = nullptr;     // the source being read, one of the two below
+  const std::string* file = nullptr;  // its name
+  SyntaxItem item;                    // the keyword field being read, with its records
+  int64_t record = 0;                 // offset of the record being read
   SourcePos record_pos;
-  std::string keyword;               // the keyword field of the record being read
-  const RecordKind* kind = nullptr;  // the kind being read
-  size_t field_index = 0;            // its next field
+  std::string_view keyword;                   // the keyword field of the record being read
+  const RecordKind* kind = nullptr;           // the kind being read
+  const SyntaxRecord* record_node = nullptr;  // its node in the tree
+  size_t field_index = 0;                     // its next field
+  int64_t field_start = 0;                    // where the field read last starts and ends
+  int64_t field_end = 0;
+  ReadFailureInfo read_failure;
   std::vector<WarningCandidate> warnings;
   // Candidates held before those of the lines already read are turned into warnings.
   size_t settle_warnings_at = kCandidatesBeforeSettling;
   LineSet record_lines;  // lines where a record starts
   LineSet quiet_lines;   // lines with expected leftovers
-  std::optional<FieldReader> line_reader{};
-  std::optional<FieldReader> train_reader{};
+  std::optional<SourceParser> line_parser{};
+  std::optional<SourceParser> train_parser{};
   bool tables_pending = false;  // a length was accepted; the grid and plan are not made yet
   // A read failure as an author reads it: what went wrong and where (-1: at the record).
   std::string failure_detail;
   int64_t failure_offset = -1;
+  int64_t failure_end = -1;  // where the field at failure_offset ends (-1: a place, no field)
   LineFeatureState line;
   TrainState train;
 };
@@ -126,11 +144,14 @@ void matched_record(ReaderContext& cx);
 // A line whose leftover fields are expected (a curve without a plan).
 void quiet_line(ReaderContext& cx);
 // A keyword field that no record used.
-void unused_field(ReaderContext& cx, const std::string& field);
+void unused_field(ReaderContext& cx, std::string_view field);
 // The first lone CR or LF of a source, which splits its fields where the author sees none.
 void warn_lone_line_end(ReaderContext& cx, std::string_view bytes, const std::string& file);
 // Hands the warnings to the caller: one per source line, in source order.
 void finish_warnings(ReaderContext& cx);
+
+// Line and column of a byte offset of a source.
+SourcePos source_position(std::string_view bytes, const std::string& file, int64_t offset);
 
 // Sizes the grid and the plan for a line length; they are made once the general section ends.
 void accept_line_length(ReaderContext& cx, int32_t length);

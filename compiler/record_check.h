@@ -1,11 +1,6 @@
-// A pass of its own over both sources that lists every record whose fields cannot be read, where
-// the compile stops at the first one.
-//
-// It walks the fields as the compile's readers do, section by section, and reads each record's
-// fields as the table of record kinds describes them. A line ends at CR LF or at LF alone, and a
-// tab is a blank. A record may run on over a line end when its next field is a whole number; a
-// field that is not one at the start of a new line means the field is missing from the line
-// before. After a record that cannot be read, the walk goes on at the next line.
+// The list of every record whose fields cannot be read, where the compile stops at the first one:
+// a view of the failed records of the sources' syntax trees (syntax/tree.h), which follow the
+// compile's reading and go on after a record that cannot be read.
 #pragma once
 
 #include <cstdint>

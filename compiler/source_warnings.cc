@@ -125,13 +125,16 @@ void quiet_line(ReaderContext& cx) {
 }
 
 // A keyword field that no record used.
-void unused_field(ReaderContext& cx, const std::string& field) {
+void unused_field(ReaderContext& cx, std::string_view field) {
   if (cx.s.warnings == nullptr) return;
   size_t first = field.find_first_not_of(' ');
-  if (first == std::string::npos) return;            // empty fields say nothing
-  if (field.find('-') != std::string::npos) return;  // hyphen fields are skipped on purpose
-  if (field.find('[') != std::string::npos && field.find(']') != std::string::npos) return;
-  add_candidate(cx, WarningCandidate{cx.record_pos, kRankUnused, field, true, "unknown-keyword"});
+  if (first == std::string_view::npos) return;  // empty fields say nothing
+  if (is_remark(field)) return;                 // hyphen fields are skipped on purpose
+  if (field.find('[') != std::string_view::npos && field.find(']') != std::string_view::npos) {
+    return;
+  }
+  add_candidate(cx, WarningCandidate{cx.record_pos, kRankUnused, std::string(field), true,
+                                     "unknown-keyword"});
 }
 
 // A lone CR is an ordinary character of a field. A source that holds one was most likely saved

@@ -46,7 +46,8 @@ RecordStep read_speed(ReaderContext& cx) {
   int32_t p = 0;
   int32_t speed = 0;
   if (!read_field(cx, p) || !read_field(cx, speed)) return RecordStep::kFailed;
-  const int64_t speed_at = cx.reader->field_offset();
+  const int64_t speed_at = cx.field_start;
+  const int64_t speed_end = cx.field_end;
   if (!range_ok(cx, p, 100)) return RecordStep::kLeave;
   warn_off_grid(cx, "the speed change", p);
   warn_speed(cx, p, speed);
@@ -61,6 +62,7 @@ RecordStep read_speed(ReaderContext& cx) {
   }
   ts.speed = speed;
   ts.speed_field = speed_at;
+  ts.speed_field_end = speed_end;
   return RecordStep::kNext;
 }
 

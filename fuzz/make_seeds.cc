@@ -1,5 +1,5 @@
 // Writes the seed inputs that come from the writers' own sources into DIR/line, DIR/train,
-// DIR/both, DIR/dump and DIR/lsp (the directories must exist), so that the seeds follow the
+// DIR/both, DIR/dump, DIR/lsp and DIR/syntax (the directories must exist), so that the seeds follow the
 // writers' text.
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -99,7 +99,9 @@ int main(int argc, char** argv) {
             write(dir + "/dump/writers_records", std::string(1, '\0') + records) &&
             write(dir + "/dump/writers_grid", std::string(1, '\1') + grid) &&
             write(dir + "/dump/writers_line", std::string(1, '\2') + plan) &&
-            write(dir + "/lsp/writers_session", lsp_session(line, train));
+            write(dir + "/lsp/writers_session", lsp_session(line, train)) &&
+            write(dir + "/syntax/writers_line.txt", line) &&
+            write(dir + "/syntax/writers_train.txt", train);
   if (!ok) {
     std::perror(dir.c_str());
     return 1;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "compiler/cells.h"
-#include "compiler/record_kinds.h"
+#include "syntax/record_kinds.h"
 #include "format/layouts.h"
 #include "model/roles.h"
 #include "tests/test_support.h"

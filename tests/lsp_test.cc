@@ -737,22 +737,26 @@ TEST(LspCodeActions, FixAMisspeltKeywordAndLoneCrLineEnds) {
   EXPECT_EQ(edit["newText"], "montagna");
   EXPECT_EQ(edit["range"], warning["range"]);
 
-  // Keywords of the section only, close enough to be misspellings.
+  // The keywords of the source (either section of the line source), or of its written forms,
+  // close enough to be misspellings: the suggestion the compile's warning makes.
   struct Case {
     const char* field;
-    RecordSection section;
-    const char* keyword;
+    bool line_source;
+    const char* keyword;  // null: no suggestion
   };
-  const Case cases[] = {
-      {"pendenz", RecordSection::kLineFeatures, "pendenza"},
-      {"RALENTAMENTO", RecordSection::kTrain, "rallentamento"},
-      {"cruvad3", RecordSection::kLineFeatures, "curvad3"},
-      {"ripetizione segnal 9 codici", RecordSection::kLineGeneral, "ripetizione segnali 9 codici"},
-      {"stazone", RecordSection::kLineFeatures, ""},
-      {"4", RecordSection::kTrain, ""},
-      {"velocta", RecordSection::kTrain, "velocita"}};
-  for (const Case& k : cases)
-    EXPECT_EQ(lsp::closest_keyword(k.field, k.section), k.keyword) << k.field;
+  const Case cases[] = {{"pendenz", true, "pendenza"},
+                        {"RALENTAMENTO", false, "rallentamento"},
+                        {"cruvad3", true, "curvad3"},
+                        {"ripetizione segnal 9 codici", true, "ripetizione segnali 9 codici"},
+                        {"ripetizione segnal", true, "ripetizione segnali"},
+                        {"stazone", true, nullptr},
+                        {"4", false, nullptr},
+                        {"curvx3", true, nullptr},
+                        {"velocta", false, "velocita"}};
+  for (const Case& k : cases) {
+    const char* got = closest_keyword(k.field, k.line_source);
+    EXPECT_STREQ(got, k.keyword) << k.field;
+  }
 
   std::string mac = SourceText::default_line().replace("[curve]\r\n", "[curve]\r").text();
   c.change(kLineUri, json::array({{{"text", mac}}}));
@@ -771,6 +775,46 @@ TEST(LspCodeActions, FixAMisspeltKeywordAndLoneCrLineEnds) {
        "\r\n"},
       lsp::PositionEncoding::kUtf16);
   EXPECT_EQ(mac, SourceText::default_line().text());
+}
+
+// check and the language server make the same suggestion for a misspelt keyword, and offer none
+// where check offers none: "curvx3" is two edits from every curve keyword.
+TEST(LspCodeActions, SuggestWhatCheckSuggests) {
+  struct Case {
+    const char* misspelt;
+    const char* suggested;  // null: none
+  };
+  for (const Case& k : {Case{"curvd3", "curvad3"}, Case{"curvx3", nullptr}}) {
+    std::string misspelt_record = k.misspelt;
+    misspelt_record.push_back(',');
+    const std::string line = SourceText::default_line().replace("curvad3,", misspelt_record).text();
+    auto said = check_says(line, SourceText::default_train().text());
+    ASSERT_EQ(said.size(), 1u) << k.misspelt;
+    const std::string message = std::get<5>(said[0]);
+    std::string expected = "\"";
+    expected.append(k.misspelt).append("\" is not a record keyword; ");
+    if (k.suggested == nullptr) {
+      expected.append("the line is ignored");
+    } else {
+      expected.append("did you mean \"").append(k.suggested).append("\"?");
+    }
+    EXPECT_EQ(message, expected);
+
+    Client c(Client::Disk{{kTrainPath, SourceText::default_train().text()}});
+    c.initialize();
+    c.open(kLineUri, line);
+    json warning = published(c.flush())[kLineUri].at(0).at(0);
+    json actions =
+        c.request("textDocument/codeAction", {{"textDocument", {{"uri", kLineUri}}},
+                                              {"range", warning["range"]},
+                                              {"context", {{"diagnostics", {warning}}}}})["result"];
+    if (k.suggested == nullptr) {
+      EXPECT_TRUE(actions.empty()) << actions.dump();
+      continue;
+    }
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0]["edit"]["changes"][kLineUri][0]["newText"], k.suggested);
+  }
 }
 
 // --- The command -------------------------------------------------------------------------------

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/record_kinds.h"
+#include "syntax/record_kinds.h"
 #include "model/errors.h"
 
 namespace compactor {
@@ -114,7 +114,7 @@ TEST(ReferenceTest, RecordTablesListEveryKindWithItsTestAndValues) {
       ASSERT_EQ(row.size(), 4u) << "docs/formats.md: the row of " << kind.keyword;
       EXPECT_EQ(first_code_span(row[0]), kind.keyword)
           << "docs/formats.md: record table " << t + 1 << ", row " << r + 1;
-      EXPECT_EQ(row[1], kind.test) << "docs/formats.md: the keyword test of " << kind.keyword;
+      EXPECT_EQ(row[1], keyword_test_text(kind)) << "docs/formats.md: the keyword test of " << kind.keyword;
       EXPECT_EQ(row[2], values_cell(kind)) << "docs/formats.md: the values of " << kind.keyword;
     }
   }

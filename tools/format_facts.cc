@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "compiler/compile.h"
-#include "compiler/record_kinds.h"
+#include "syntax/record_kinds.h"
 #include "format/layouts.h"
 #include "model/roles.h"
 #include "tools/colours.h"
@@ -39,21 +39,17 @@ std::string field_names(const Layout& layout) {
   return out + "]";
 }
 
-// The words a kind's keyword test looks for, as its description quotes them.
+// The words a kind's keyword test looks for.
 std::vector<std::string> test_words(const RecordKind& kind) {
   std::vector<std::string> words;
-  const std::string_view test = kind.test;
-  for (size_t open = test.find('"'); open != std::string_view::npos;) {
-    const size_t close = test.find('"', open + 1);
-    if (close == std::string_view::npos) break;
-    words.emplace_back(test.substr(open + 1, close - open - 1));
-    open = test.find('"', close + 1);
+  for (std::string_view word : kind.test.words) {
+    if (!word.empty()) words.emplace_back(word);
   }
   return words;
 }
 
 bool test_ignores_case(const RecordKind& kind) {
-  return std::string_view(kind.test).find("any case") != std::string_view::npos;
+  return kind.test.any_case;
 }
 
 // Text without a character that a pattern gives a meaning.

@@ -126,8 +126,7 @@ std::string placement(const RecordKind& kind, const FieldDescription& described,
           " " + with_thousands(*p) + " m is not a multiple of 50 m: it goes into the nearest cell.";
     }
   }
-  if (std::string_view(kind.keyword) == "rallentamento")
-    text += slow_order_cells(described.name, values);
+  if (kind.id == KindId::kSlowOrder) text += slow_order_cells(described.name, values);
   return text;
 }
 
@@ -146,17 +145,16 @@ std::string placeholder(const char* name) {
 // The keyword of a snippet, and how many tab stops it takes: a curve's side and class and a
 // signal repetition's number of codes are chosen in the keyword itself.
 std::string snippet_keyword(const RecordKind& kind, int& stops) {
-  std::string keyword = kind.keyword;
-  if (keyword == "curva") {
+  if (kind.id == KindId::kCurve) {
     stops = 2;
-    return "curva${1|d,s|}${2|1,2,3,4,5,6|}";
+    return std::string(kind.keyword) + "${1|d,s|}${2|1,2,3,4,5,6|}";
   }
-  if (keyword == "ripetizione segnali") {
+  if (kind.id == KindId::kSignalRepetition) {
     stops = 1;
-    return "ripetizione segnali ${1|9,4|} codici";
+    return std::string(kind.keyword) + " ${1|9,4|} codici";
   }
   stops = 0;
-  return keyword;
+  return kind.keyword;
 }
 
 std::string snippet(const RecordKind& kind) {
@@ -220,33 +218,35 @@ std::string field_or(const DocumentView& doc, const OutlineRecord& r, size_t i, 
 
 // The symbol of an outlined record, or null for a kind the outline does not list.
 json record_symbol(const DocumentView& doc, const OutlineRecord& r) {
-  std::string keyword = r.kind->keyword;
+  const std::string keyword = r.kind->keyword;
+  const KindId id = r.kind->id;
   std::string name;
   int kind = 0;
   Span selected = r.keyword;
-  if (keyword == "stazione") {
+  if (id == KindId::kStation) {
     name = field_or(doc, r, 16, "");
     if (r.fields.size() > 16 && !name.empty()) selected = r.fields[16];
-    if (name.empty()) name = "stazione at " + field_or(doc, r, 0, "?") + " m";
+    if (name.empty()) name = keyword + " at " + field_or(doc, r, 0, "?") + " m";
     kind = 23;  // struct
-  } else if (keyword == "montagna") {
-    name = "montagna " + field_or(doc, r, 0, "?") + " to " + field_or(doc, r, 1, "?") + " m";
+  } else if (id == KindId::kTunnel) {
+    name = keyword + " " + field_or(doc, r, 0, "?") + " to " + field_or(doc, r, 1, "?") + " m";
     kind = 2;  // module
-  } else if (keyword == "rallentamento") {
-    name = "rallentamento at " + field_or(doc, r, 0, "?") + " m, " + field_or(doc, r, 1, "?") +
+  } else if (id == KindId::kSlowOrder) {
+    name = keyword + " at " + field_or(doc, r, 0, "?") + " m, " + field_or(doc, r, 1, "?") +
            " km/h over " + field_or(doc, r, 2, "?") + " m";
     kind = 25;  // operator
-  } else if (keyword == "segnale") {
-    name = "segnale at " + field_or(doc, r, 0, "?") + " m";
+  } else if (id == KindId::kSignal) {
+    name = keyword + " at " + field_or(doc, r, 0, "?") + " m";
     kind = 24;  // event
   } else {
     return nullptr;
   }
-  return {{"name", name},
-          {"detail", keyword == "stazione" ? "stazione at " + field_or(doc, r, 0, "?") + " m" : ""},
-          {"kind", kind},
-          {"range", to_json(range_of(doc, r.keyword.start, r.end()))},
-          {"selectionRange", to_json(range_of(doc, selected.start, selected.end))}};
+  return {
+      {"name", name},
+      {"detail", id == KindId::kStation ? keyword + " at " + field_or(doc, r, 0, "?") + " m" : ""},
+      {"kind", kind},
+      {"range", to_json(range_of(doc, r.keyword.start, r.end()))},
+      {"selectionRange", to_json(range_of(doc, selected.start, selected.end))}};
 }
 
 // --- Code actions ------------------------------------------------------------------------------
@@ -293,8 +293,9 @@ json keyword_fixes(const DocumentView& doc, int64_t start, int64_t end, const js
   for (const UnknownKeyword& u : doc.outline.unknown) {
     if (!overlaps(u.span, start, end)) continue;
     std::string_view field = span_text(doc.text, u.span);
-    std::string keyword = closest_keyword(field, u.section);
-    if (keyword.empty()) continue;
+    const char* suggestion = closest_keyword(field, u.section != RecordSection::kTrain);
+    if (suggestion == nullptr) continue;
+    const std::string keyword = suggestion;
     Range r = range_of(doc, u.span.start, u.span.end);
     actions.push_back(
         {{"title", "Change \"" + std::string(field) + "\" to \"" + keyword + "\""},
@@ -335,17 +336,22 @@ std::string cell_text(int64_t cell) {
 }
 
 std::string describe_keyword(const RecordKind& kind) {
-  return "`" + std::string(kind.keyword) + "`: " + kind.meaning + ".\n\n```\n" + record_line(kind) +
-         "\n```\n\nRead in " + section_phrase(kind.section) +
-         ". A keyword field starts this record when it holds " + kind.test + ".";
+  std::string text = "`";
+  text.append(kind.keyword).append("`: ").append(kind.meaning).append(".\n\n```\n");
+  text.append(record_line(kind)).append("\n```\n\nRead in ").append(section_phrase(kind.section));
+  text.append(". A keyword field starts this record when it holds ")
+      .append(keyword_test_text(kind));
+  text.push_back('.');
+  return text;
 }
 
 std::string describe_field(const RecordKind& kind, size_t index,
                            const std::vector<std::string_view>& values) {
   const FieldDescription& described = kind.fields[index];
-  std::string text = "`" + std::string(kind.keyword) + "` (" + kind.meaning + "), field " +
-                     std::to_string(index + 1) + " of " + std::to_string(kind.fields.size()) +
-                     ": `" + described.name + "`";
+  std::string text = "`";
+  text.append(kind.keyword).append("` (").append(kind.meaning).append("), field ");
+  text.append(std::to_string(index + 1)).append(" of ").append(std::to_string(kind.fields.size()));
+  text.append(": `").append(described.name).append("`");
   if (described.unit[0] != '\0') text += ", " + std::string(described.unit);
   if (described.meaning[0] != '\0') text += "\n\n" + std::string(described.meaning);
   text += "\n\n" + type_phrase(described.type);

@@ -1,7 +1,6 @@
 // The records of a source as an author sees them: where each record's keyword and fields stand,
-// the section headers, and the keyword fields that no record takes. The fields are split and the
-// keywords matched as the compile does (compiler/fields.h, the table of record kinds), but the
-// scan never stops: a field that the compile could not read is still placed, so that an editor
+// the section headers, and the keyword fields that no record takes. A view of the source's
+// syntax tree (syntax/tree.h), which reads as the compile does but never stops, so that an editor
 // can explain every line of a source that does not compile yet.
 #pragma once
 
@@ -11,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "compiler/record_kinds.h"
+#include "syntax/record_kinds.h"
 
 namespace compactor::lsp {
 
@@ -72,9 +71,5 @@ RecordAt record_at(const Outline& outline, int64_t offset);
 inline std::string_view span_text(std::string_view text, const Span& s) {
   return text.substr(static_cast<size_t>(s.start), static_cast<size_t>(s.end - s.start));
 }
-
-// The record keyword of `section` closest to `field` by edit distance (letter case aside), when
-// it is close enough to be a misspelling of it; "" otherwise.
-std::string closest_keyword(std::string_view field, RecordSection section);
 
 }  // namespace compactor::lsp

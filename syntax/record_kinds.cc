@@ -1,121 +1,17 @@
-#include "compiler/record_kinds.h"
+#include "syntax/record_kinds.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
-#include "compiler/fields.h"
-#include "compiler/reader.h"
+#include "model/model.h"
+#include "syntax/lexer.h"
 
 namespace compactor {
-
-// The record readers, in line_records.cc and train_records.cc.
-RecordStep read_line_length(ReaderContext& cx);
-template <int kRecord>
-RecordStep read_chainage(ReaderContext& cx);
-template <Background kWhich>
-RecordStep read_background(ReaderContext& cx);
-RecordStep read_signal_repetition(ReaderContext& cx);
-RecordStep read_gradient(ReaderContext& cx);
-RecordStep read_curve(ReaderContext& cx);
-RecordStep read_tunnel(ReaderContext& cx);
-RecordStep read_speed_boards(ReaderContext& cx);
-RecordStep read_indication_board(ReaderContext& cx);
-RecordStep read_braked_mass(ReaderContext& cx);
-RecordStep read_coaches(ReaderContext& cx);
-RecordStep read_speed(ReaderContext& cx);
-RecordStep read_adhesion(ReaderContext& cx);
-RecordStep read_clock(ReaderContext& cx);
-RecordStep read_sand(ReaderContext& cx);
-RecordStep read_signal(ReaderContext& cx);
-RecordStep read_slow_order(ReaderContext& cx);
-RecordStep read_code_point(ReaderContext& cx);
-RecordStep read_station(ReaderContext& cx);
 
 namespace {
 
 using F = FieldType;
-
-// --- Keyword tests -----------------------------------------------------------------------------
-// Tests with "any case" fold ASCII letter case; the others compare exactly.
-
-bool any_case(std::string_view f, std::string_view a) {
-  return contains_any_case(f, a);
-}
-bool exact(std::string_view f, std::string_view a) {
-  return contains_exact(f, a);
-}
-
-bool is_line_length(std::string_view f) {
-  return any_case(f, "percorso") && any_case(f, "lunghezza");
-}
-bool is_chainage_tre(std::string_view f) {
-  return exact(f, "tre") && exact(f, "progressiva");
-}
-bool is_chainage_due(std::string_view f) {
-  return exact(f, "due") && exact(f, "progressiva");
-}
-bool is_chainage_uno(std::string_view f) {
-  return exact(f, "uno") && exact(f, "progressiva");
-}
-bool is_background_uno(std::string_view f) {
-  return exact(f, "sfondo") && exact(f, "uno");
-}
-bool is_background_due(std::string_view f) {
-  return exact(f, "sfondo") && exact(f, "due");
-}
-bool is_background_tre(std::string_view f) {
-  return exact(f, "sfondo") && exact(f, "tre");
-}
-bool is_signal_repetition(std::string_view f) {
-  return exact(f, "segnali") && exact(f, "ripetizione");
-}
-bool is_gradient(std::string_view f) {
-  return any_case(f, "pendenza");
-}
-bool is_curve(std::string_view f) {
-  return any_case(f, "curva");
-}
-bool is_tunnel(std::string_view f) {
-  return any_case(f, "montagna");
-}
-bool is_speed_boards(std::string_view f) {
-  return any_case(f, "indicatori_v");
-}
-bool is_indication_board(std::string_view f) {
-  return any_case(f, "indicat") && any_case(f, "cartello");
-}
-bool is_braked_mass(std::string_view f) {
-  return any_case(f, "frenata") && any_case(f, "massa");
-}
-bool is_coaches(std::string_view f) {
-  return any_case(f, "vetture");
-}
-bool is_speed(std::string_view f) {
-  return any_case(f, "velocit");
-}
-bool is_adhesion(std::string_view f) {
-  return any_case(f, "aderenza");
-}
-bool is_clock(std::string_view f) {
-  return any_case(f, "orologio");
-}
-bool is_sand(std::string_view f) {
-  return any_case(f, "sabbia");
-}
-bool is_signal(std::string_view f) {
-  return any_case(f, "segnale");
-}
-bool is_slow_order(std::string_view f) {
-  return any_case(f, "rallentamento");
-}
-bool is_code_point(std::string_view f) {
-  return any_case(f, "abbattimento");
-}
-bool is_station(std::string_view f) {
-  return any_case(f, "stazione");
-}
 
 // --- Fields ------------------------------------------------------------------------------------
 
@@ -344,62 +240,166 @@ constexpr KindPlacement kFillsStation = {
     R::kStation, 0, "the next station record, 1 upwards, and for most kinds a stop-mark cell"};
 
 using S = RecordSection;
+using K = KindId;
 
+constexpr std::string_view kCurveKeywords[] = {"curvad1", "curvad2", "curvad3", "curvad4",
+                                               "curvad5", "curvad6", "curvas1", "curvas2",
+                                               "curvas3", "curvas4", "curvas5", "curvas6"};
+constexpr std::string_view kRepetitionKeywords[] = {"ripetizione segnali 9 codici",
+                                                    "ripetizione segnali 4 codici"};
+
+// Each kind: id, keyword, section, the words its keyword field holds and whether letter case
+// counts, fields, meaning.
 constexpr RecordKind kKinds[] = {
-    {"lunghezza percorso", S::kLineGeneral, "\"percorso\" and \"lunghezza\", any case",
-     is_line_length, kLineLength, "the length of the line; sizes the grid and the plan",
-     read_line_length, false, kFillsLineLength},
-    {"progressiva chilometrica tre", S::kLineGeneral, "\"tre\" and \"progressiva\"",
-     is_chainage_tre, kChainage, "a chainage record", read_chainage<kFirstChainageRecord>, false,
+    {K::kLineLength,
+     "lunghezza percorso",
+     S::kLineGeneral,
+     {{"percorso", "lunghezza"}, true},
+     kLineLength,
+     "the length of the line; sizes the grid and the plan",
+     false, {}, nullptr, kFillsLineLength},
+    {K::kChainageTre,
+     "progressiva chilometrica tre",
+     S::kLineGeneral,
+     {{"tre", "progressiva"}},
+     kChainage,
+     "a chainage record",
+     false,
+     {},
+     "progressiva chilometrica",
      kFillsChainage},
-    {"progressiva chilometrica due", S::kLineGeneral, "\"due\" and \"progressiva\"",
-     is_chainage_due, kChainage, "a chainage record", read_chainage<kFirstChainageRecord + 1>,
-     false, kFillsChainage},
-    {"progressiva chilometrica uno", S::kLineGeneral, "\"uno\" and \"progressiva\"",
-     is_chainage_uno, kChainage, "a chainage record", read_chainage<kLastChainageRecord>, false,
+    {K::kChainageDue,
+     "progressiva chilometrica due",
+     S::kLineGeneral,
+     {{"due", "progressiva"}},
+     kChainage,
+     "a chainage record",
+     false,
+     {},
+     "progressiva chilometrica",
      kFillsChainage},
-    {"sfondo uno", S::kLineGeneral, "\"sfondo\" and \"uno\"", is_background_uno, kBackgroundUno,
-     "the first background", read_background<Background::kUno>, false, kFillsLineIdentity},
-    {"sfondo due", S::kLineGeneral, "\"sfondo\" and \"due\"", is_background_due, kBackgroundDue,
-     "the second background", read_background<Background::kDue>, false, kFillsLineIdentity},
-    {"sfondo tre", S::kLineGeneral, "\"sfondo\" and \"tre\"", is_background_tre, kBackgroundTre,
-     "the third background", read_background<Background::kTre>, false, kFillsLineIdentity},
-    {"ripetizione segnali", S::kLineGeneral, "\"segnali\" and \"ripetizione\"",
-     is_signal_repetition, kSignalRepetition,
+    {K::kChainageUno,
+     "progressiva chilometrica uno",
+     S::kLineGeneral,
+     {{"uno", "progressiva"}},
+     kChainage,
+     "a chainage record",
+     false,
+     {},
+     "progressiva chilometrica",
+     kFillsChainage},
+    {K::kBackgroundUno,
+     "sfondo uno",
+     S::kLineGeneral,
+     {{"sfondo", "uno"}},
+     kBackgroundUno,
+     "the first background",
+     false,
+     {},
+     "sfondo",
+     kFillsLineIdentity},
+    {K::kBackgroundDue,
+     "sfondo due",
+     S::kLineGeneral,
+     {{"sfondo", "due"}},
+     kBackgroundDue,
+     "the second background",
+     false,
+     {},
+     "sfondo",
+     kFillsLineIdentity},
+    {K::kBackgroundTre,
+     "sfondo tre",
+     S::kLineGeneral,
+     {{"sfondo", "tre"}},
+     kBackgroundTre,
+     "the third background",
+     false,
+     {},
+     "sfondo",
+     kFillsLineIdentity},
+    {K::kSignalRepetition,
+     "ripetizione segnali",
+     S::kLineGeneral,
+     {{"segnali", "ripetizione"}},
+     kSignalRepetition,
      "where signals are repeated in the cab; the keyword holds 4 or 9 codes",
-     read_signal_repetition, false, kFillsRepetition},
-    {"pendenza", S::kLineFeatures, "\"pendenza\", any case", is_gradient, kGradient,
-     "a change of gradient", read_gradient, false, kFillsFromHere},
-    {"curva", S::kLineFeatures, "\"curva\", any case", is_curve, kCurve,
+     false,
+     kRepetitionKeywords,
+     nullptr, kFillsRepetition},
+    {K::kGradient,
+     "pendenza",
+     S::kLineFeatures,
+     {{"pendenza"}, true},
+     kGradient,
+     "a change of gradient",
+     false, {}, nullptr, kFillsFromHere},
+    {K::kCurve,
+     "curva",
+     S::kLineFeatures,
+     {{"curva"}, true},
+     kCurve,
      "a curve of the plan; the keyword's digit 1 to 6 is its class, an s turns it the other way",
-     read_curve, true, kFillsPlan},
-    {"montagna", S::kLineFeatures, "\"montagna\", any case", is_tunnel, kTunnel, "a tunnel",
-     read_tunnel, false, kFillsTunnelCells},
-    {"indicatori_vmax", S::kLineFeatures, "\"indicatori_v\", any case", is_speed_boards,
-     kSpeedBoards, "a speed board", read_speed_boards, false, kFillsSpeedBoard},
-    {"cartello_indicatore", S::kLineFeatures, "\"indicat\" and \"cartello\", any case",
-     is_indication_board, kIndicationBoard, "an indication board with its text",
-     read_indication_board, false, kFillsIndicationBoard},
-    {"percentuale massa frenata", S::kTrain, "\"frenata\" and \"massa\", any case", is_braked_mass,
-     kBrakedMass, "the train's braked-mass percentage", read_braked_mass, false, kFillsLineData},
-    {"numero vetture", S::kTrain, "\"vetture\", any case", is_coaches, kCoaches,
-     "the train's number of coaches", read_coaches, false, kFillsLineData},
-    {"velocita", S::kTrain, "\"velocit\", any case", is_speed, kSpeed,
-     "a change of the speed limit", read_speed, false, kFillsFromHere},
-    {"aderenza", S::kTrain, "\"aderenza\", any case", is_adhesion, kAdhesion,
-     "a change of adhesion", read_adhesion, false, kFillsFromHere},
-    {"orologio", S::kTrain, "\"orologio\", any case", is_clock, kClock, "the clock at the start",
-     read_clock, false, kFillsTrainIdentity},
-    {"sabbia", S::kTrain, "\"sabbia\", any case", is_sand, kSand, "the sand setting", read_sand,
-     false, kFillsTrainIdentity},
-    {"segnale", S::kTrain, "\"segnale\", any case", is_signal, kSignal, "a signal", read_signal,
-     false, kFillsSignal},
-    {"rallentamento", S::kTrain, "\"rallentamento\", any case", is_slow_order, kSlowOrder,
-     "a slow order", read_slow_order, false, kFillsSlowOrder},
-    {"abbattimento", S::kTrain, "\"abbattimento\", any case", is_code_point, kCodePoint,
-     "a cab-code point", read_code_point, false, kFillsCodePoint},
-    {"stazione", S::kTrain, "\"stazione\", any case", is_station, kStation, "a station",
-     read_station, false, kFillsStation},
+     true,
+     kCurveKeywords,
+     nullptr,
+     kFillsPlan},
+    {K::kTunnel, "montagna", S::kLineFeatures, {{"montagna"}, true}, kTunnel, "a tunnel",
+     false, {}, nullptr, kFillsTunnelCells},
+    {K::kSpeedBoards,
+     "indicatori_vmax",
+     S::kLineFeatures,
+     {{"indicatori_v"}, true},
+     kSpeedBoards,
+     "a speed board",
+     false, {}, nullptr, kFillsSpeedBoard},
+    {K::kIndicationBoard,
+     "cartello_indicatore",
+     S::kLineFeatures,
+     {{"indicat", "cartello"}, true},
+     kIndicationBoard,
+     "an indication board with its text",
+     false, {}, nullptr, kFillsIndicationBoard},
+    {K::kBrakedMass,
+     "percentuale massa frenata",
+     S::kTrain,
+     {{"frenata", "massa"}, true},
+     kBrakedMass,
+     "the train's braked-mass percentage",
+     false, {}, nullptr, kFillsLineData},
+    {K::kCoaches,
+     "numero vetture",
+     S::kTrain,
+     {{"vetture"}, true},
+     kCoaches,
+     "the train's number of coaches",
+     false, {}, nullptr, kFillsLineData},
+    {K::kSpeed, "velocita", S::kTrain, {{"velocit"}, true}, kSpeed, "a change of the speed limit",
+     false, {}, nullptr, kFillsFromHere},
+    {K::kAdhesion, "aderenza", S::kTrain, {{"aderenza"}, true}, kAdhesion, "a change of adhesion",
+     false, {}, nullptr, kFillsFromHere},
+    {K::kClock, "orologio", S::kTrain, {{"orologio"}, true}, kClock, "the clock at the start",
+     false, {}, nullptr, kFillsTrainIdentity},
+    {K::kSand, "sabbia", S::kTrain, {{"sabbia"}, true}, kSand, "the sand setting",
+     false, {}, nullptr, kFillsTrainIdentity},
+    {K::kSignal, "segnale", S::kTrain, {{"segnale"}, true}, kSignal, "a signal",
+     false, {}, nullptr, kFillsSignal},
+    {K::kSlowOrder,
+     "rallentamento",
+     S::kTrain,
+     {{"rallentamento"}, true},
+     kSlowOrder,
+     "a slow order",
+     false, {}, nullptr, kFillsSlowOrder},
+    {K::kCodePoint,
+     "abbattimento",
+     S::kTrain,
+     {{"abbattimento"}, true},
+     kCodePoint,
+     "a cab-code point",
+     false, {}, nullptr, kFillsCodePoint},
+    {K::kStation, "stazione", S::kTrain, {{"stazione"}, true}, kStation, "a station",
+     false, {}, nullptr, kFillsStation},
 };
 
 }  // namespace
@@ -444,6 +444,75 @@ const char* transform_text(Transform transform) {
       break;
   }
   return "as written, unless the placement clears it";
+}
+
+const RecordKind& record_kind(KindId id) {
+  return kKinds[static_cast<size_t>(id)];
+}
+
+bool matches(const RecordKind& kind, std::string_view field) {
+  for (std::string_view word : kind.test.words) {
+    if (word.empty()) continue;
+    bool found = kind.test.any_case ? contains_any_case(field, word) : contains_exact(field, word);
+    if (!found) return false;
+  }
+  return true;
+}
+
+namespace {
+
+bool holds_word(const RecordKind& kind, std::string_view word) {
+  for (std::string_view own : kind.test.words) {
+    if (own == word) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool matches_family(const RecordKind& kind, std::string_view field) {
+  for (std::string_view word : kind.test.words) {
+    if (word.empty()) continue;
+    bool shared = true;
+    for (const RecordKind& other : kKinds) {
+      if (kind.family != nullptr && other.family != nullptr &&
+          std::string_view(kind.family) == other.family && !holds_word(other, word)) {
+        shared = false;
+      }
+    }
+    if (!shared) continue;
+    bool found = kind.test.any_case ? contains_any_case(field, word) : contains_exact(field, word);
+    if (!found) return false;
+  }
+  return true;
+}
+
+const char* misplaced_keyword(std::string_view field, RecordSection section) {
+  if (section == RecordSection::kLineGeneral) {
+    for (const RecordKind& kind : kKinds) {
+      if (kind.section == RecordSection::kLineFeatures && matches(kind, field)) return kind.keyword;
+    }
+  } else if (section == RecordSection::kLineFeatures) {
+    for (const RecordKind& kind : kKinds) {
+      if (kind.section == RecordSection::kLineGeneral && matches_family(kind, field)) {
+        return kind.family != nullptr ? kind.family : kind.keyword;
+      }
+    }
+  }
+  return nullptr;
+}
+
+std::string keyword_test_text(const RecordKind& kind) {
+  std::string text;
+  for (std::string_view word : kind.test.words) {
+    if (word.empty()) continue;
+    if (!text.empty()) text.append(" and ");
+    text.push_back('"');
+    text.append(word);
+    text.push_back('"');
+  }
+  if (kind.test.any_case) text.append(", any case");
+  return text;
 }
 
 int64_t field_type_min(FieldType type) {
@@ -530,15 +599,19 @@ const char* closest_keyword(std::string_view field, bool line_source) {
   if (field.size() > kLongestCompared) return nullptr;
   const char* best = nullptr;
   size_t best_distance = SIZE_MAX;
-  for (const RecordKind& kind : kKinds) {
-    if ((kind.section == RecordSection::kTrain) == line_source) continue;
-    std::string_view keyword = kind.keyword;
+  // A candidate is taken when it is within its limit and nearer than every one before it.
+  auto consider = [&](std::string_view keyword) {
     size_t limit = 1 + keyword.size() / 8;  // one more for every 8 letters
     size_t distance = edit_distance(field, keyword, limit);
     if (distance <= limit && distance < best_distance) {
-      best = kind.keyword;
+      best = keyword.data();  // the table's keywords are string literals
       best_distance = distance;
     }
+  };
+  for (const RecordKind& kind : kKinds) {
+    if ((kind.section == RecordSection::kTrain) == line_source) continue;
+    consider(kind.keyword);
+    for (std::string_view written : kind.written) consider(written);
   }
   return best;
 }

@@ -1,11 +1,13 @@
-// The record kinds of the two sources, described once as data: keyword, section, fields and
-// meaning. The readers dispatch on this table and read each field as its entry says; the same
-// table serves the author's documentation and the diagnostics.
+// The record kinds of the two sources, described once as data: keyword, section, the test that
+// recognises a keyword field, fields and meaning. The syntax tree reads each field as its entry
+// says; the compiler attaches a reader to each kind (by its id); the same table serves the
+// author's documentation, the diagnostics and the language server.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace compactor {
@@ -16,6 +18,9 @@ enum class FieldType : uint8_t {
   kInt16,  // a whole number of 16 bits
   kUint8,  // a whole number from 0 to 255
 };
+
+// Texts go into the record output behind a 16-bit length.
+constexpr size_t kMaxText = 65535;
 
 // --- Where a field goes ------------------------------------------------------------------------
 
@@ -106,32 +111,73 @@ struct FieldDescription {
 // the train source after its "[generale]" field.
 enum class RecordSection : uint8_t { kLineGeneral, kLineFeatures, kTrain };
 
-// How reading went on after a record.
-enum class RecordStep : uint8_t {
-  kNext,     // the record was read; go on with the next one
-  kNotHere,  // the keyword stands for nothing in this compile (a curve without a plan)
-  kLeave,    // end this source's records as its end would
-  kStop,     // an error stops the source: nothing after it is done
-  kFailed,   // a read failure (error 25)
+// Each kind, named; the order of the table, in which a keyword field is tested.
+enum class KindId : uint8_t {
+  kLineLength,
+  kChainageTre,
+  kChainageDue,
+  kChainageUno,
+  kBackgroundUno,
+  kBackgroundDue,
+  kBackgroundTre,
+  kSignalRepetition,
+  kGradient,
+  kCurve,
+  kTunnel,
+  kSpeedBoards,
+  kIndicationBoard,
+  kBrakedMass,
+  kCoaches,
+  kSpeed,
+  kAdhesion,
+  kClock,
+  kSand,
+  kSignal,
+  kSlowOrder,
+  kCodePoint,
+  kStation,
 };
 
-struct ReaderContext;
+// How a keyword field is recognised: it holds every one of `words` (one or two), with ASCII
+// letter case folded when `any_case`, exactly otherwise.
+struct KeywordTest {
+  std::string_view words[2];
+  bool any_case = false;
+};
 
 struct RecordKind {
+  KindId id;
   const char* keyword;  // as the default sources write it
   RecordSection section;
-  const char* test;  // how a keyword field is recognised
-  bool (*matches)(std::string_view field);
+  KeywordTest test;
   std::span<const FieldDescription> fields;
   const char* meaning;
-  RecordStep (*read)(ReaderContext& cx);
   bool plan_only = false;  // read only when the plan of the line is built
+  // The keywords an author writes, when the keyword itself holds more ("curvad3",
+  // "ripetizione segnali 9 codici"); suggestions for a misspelt keyword come from these too.
+  std::span<const std::string_view> written = {};
+  // The name shared by kinds that differ by a word ("progressiva chilometrica", "sfondo"), or null.
+  const char* family = nullptr;
   KindPlacement placement{};
 };
 
 // Every record kind, in the order in which a keyword field is tested: a field that holds the
 // keywords of several kinds is read as each of them in turn.
 std::span<const RecordKind> record_kinds();
+const RecordKind& record_kind(KindId id);
+
+// Whether a keyword field starts a record of `kind`.
+bool matches(const RecordKind& kind, std::string_view field);
+// Whether a keyword field holds the words `kind` shares with every kind of its family: a record
+// of the family, whichever one (the kind's own test when it has no family).
+bool matches_family(const RecordKind& kind, std::string_view field);
+// For a keyword field of the line source that no kind of `section` takes: the name of the kind
+// of the other line section that it would start there, or null. A feature's keyword in the
+// general section; in the feature part, a general record's, the words of its family enough
+// ("progressiva chilometrica" for any field with "progressiva").
+const char* misplaced_keyword(std::string_view field, RecordSection section);
+// The keyword test as the documentation says it: "\"percorso\" and \"lunghezza\", any case".
+std::string keyword_test_text(const RecordKind& kind);
 
 // Numeric range of a field type.
 int64_t field_type_min(FieldType type);
@@ -143,8 +189,9 @@ int64_t field_most(const FieldDescription& field);
 bool field_holds(const FieldDescription& field, int64_t value);
 
 // For a keyword field that no kind of the line source (`line_source`) or of the train source
-// takes: the keyword of the kind it comes closest to, when that is a letter or two wrong,
-// missing, extra or swapped, or only the letter case where the test is exact. Null otherwise.
+// takes: the keyword of the kind, or the written keyword, it comes closest to, when that is a
+// letter or two wrong, missing, extra or swapped (one more for every 8 letters of the keyword),
+// letter case aside. Null otherwise.
 const char* closest_keyword(std::string_view field, bool line_source);
 
 // The field of `kind` with this name; null when it has none.
