@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "syntax/record_kinds.h"
+
 namespace compactor {
 
 inline int64_t round_even(double v) {
@@ -22,6 +24,20 @@ inline int64_t cell_after(int64_t p) {
 // Tunnel ends and station stop marks: P / 50 - 1.
 inline int64_t cell_before(int64_t p) {
   return round_even(static_cast<double>(p) / 50.0 - 1.0);
+}
+
+// The cell a position picks by a field's rule (kNone: none; taken as P / 50 - 1).
+inline int64_t cell_by_rule(int64_t p, CellRule rule) {
+  switch (rule) {
+    case CellRule::kAt:
+      return cell_at(p);
+    case CellRule::kAfter:
+      return cell_after(p);
+    case CellRule::kBefore:
+    case CellRule::kNone:
+      break;
+  }
+  return cell_before(p);
 }
 
 // The reader's position test: (P + margin) / 50, unrounded, must not exceed grid_last.

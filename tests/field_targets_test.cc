@@ -227,19 +227,6 @@ int64_t number(const std::string& text) {
   return std::stoll(text);
 }
 
-int64_t cell_by_rule(int64_t p, CellRule rule) {
-  switch (rule) {
-    case CellRule::kAt:
-      return cell_at(p);
-    case CellRule::kAfter:
-      return cell_after(p);
-    case CellRule::kBefore:
-    case CellRule::kNone:
-      break;
-  }
-  return cell_before(p);
-}
-
 // What a field's value becomes in its target, its parts' other values being 0.
 int64_t transformed(const FieldTarget& target, int64_t v, int64_t direction) {
   switch (target.transform) {

@@ -60,19 +60,6 @@ const char* rule_text(CellRule rule) {
   return "P / 50 - 1, the rule of tunnel ends and station stop marks";
 }
 
-int64_t cell_of(int64_t p, CellRule rule) {
-  switch (rule) {
-    case CellRule::kAt:
-      return cell_at(p);
-    case CellRule::kAfter:
-      return cell_after(p);
-    case CellRule::kBefore:
-    case CellRule::kNone:
-      break;
-  }
-  return cell_before(p);
-}
-
 std::string with_thousands(int64_t v) {
   std::string digits = std::to_string(v < 0 ? -v : v);
   std::string out;
@@ -119,7 +106,7 @@ std::string placement(const RecordKind& kind, const FieldDescription& described,
   const FieldTarget& target = described.target;
   if (target.rule != CellRule::kNone) {
     if (!p) return "\n\nNot a whole number: the compile cannot read it.";
-    text = "\n\n" + cell_text(cell_of(*p, target.rule)) + ": " + target.what + ", " +
+    text = "\n\n" + cell_text(cell_by_rule(*p, target.rule)) + ": " + target.what + ", " +
            rule_text(target.rule) + ".";
     if (*p % 50 != 0) {
       text +=
