@@ -124,6 +124,7 @@ std::string keyword_dictionary_lines() {
       if (kind.section != section) continue;
       add_dictionary_entry(out, seen, kind.keyword);
       for (const std::string& word : test_words(kind)) add_dictionary_entry(out, seen, word);
+      for (std::string_view form : kind.written) add_dictionary_entry(out, seen, std::string(form));
     }
   }
   return out;
