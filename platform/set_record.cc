@@ -85,13 +85,34 @@ FileResult finish_set(const std::string& dir, const std::vector<SetRecordEntry>&
   return sync_directory(dir);
 }
 
+// A run records only files of its directory, each staged under a temporary name of its own
+// process. A record that names anything else was not written by a run (a record that came with a
+// copied or downloaded directory, say): it moves and removes nothing, in the directory or out of it.
+bool names_only_own_files(const std::string& record, const std::vector<SetRecordEntry>& entries) {
+  int64_t record_pid = 0;
+  if (!is_temporary_of(record, kSetRecordStem, record_pid)) return false;
+  for (const SetRecordEntry& e : entries) {
+    int64_t pid = 0;
+    if (e.name.empty() || e.name == "." || e.name == "..") return false;
+    for (char c : e.name) {
+      if (is_path_separator(c)) return false;
+    }
+    if (!is_temporary_of(e.temp, e.name, pid) || pid != record_pid) return false;
+  }
+  return true;
+}
+
 // One record: the set finished or restored, then the record removed.
 void settle(const std::string& dir, const std::string& record, InterruptedSets& sets) {
   const std::string record_path = join_path(dir, record);
   FileResult read;
   const std::optional<std::string> bytes = read_file(record_path, read, kLargestRecord);
   std::vector<SetRecordEntry> entries;
-  const bool whole = bytes && decode_set_record(*bytes, entries);
+  bool whole = bytes && decode_set_record(*bytes, entries);
+  if (!names_only_own_files(record, entries)) {
+    entries.clear();
+    whole = false;
+  }
   if (whole && temporaries_whole(dir, entries)) {
     sets.failure = finish_set(dir, entries, sets.failed_path);
     if (!sets.failure.ok) return;

@@ -105,6 +105,52 @@ TEST(SetRecord, TheNextCommandFinishesAWholeSetAndKeepsTheOldOneOtherwise) {
   }
 }
 
+// A record that came with the directory (copied, unpacked, downloaded) is read by every command,
+// check and view included: one that names a file out of the directory, or a file that is not a
+// temporary file of the record's own run, moves and removes nothing.
+TEST(SetRecord, ARecordNamingFilesARunNeverStagesMovesAndRemovesNothing) {
+  struct Forged {
+    std::string name;
+    std::string temp;    // relative to the scenario's directory
+    std::string target;  // likewise
+    bool right_size;     // true: the set would be finished; false: its temporary files removed
+  };
+  const int64_t ended = 999999999;
+  const std::string own_temp = temporary_name("A.dat", ended, 0);
+  const std::string other_temp = temporary_name("A.dat", ended - 1, 0);
+  const std::vector<Forged> cases = {
+      {"a file out of the directory removed", "../outside/keep.txt", "A.dat", false},
+      {"a file out of the directory moved over another", "../outside/moved.txt",
+       "../outside/keep.txt", true},
+      {"a source moved over an output", "A.txt", "A.dat", true},
+      {"a temporary name of another run", other_temp, "A.dat", true},
+      {"a temporary file moved out of the directory", own_temp, "../outside/keep.txt", true},
+  };
+  for (const Forged& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScratchDir top;
+    fs::create_directories(top.path() / "scenario");
+    fs::create_directories(top.path() / "outside");
+    const fs::path dir = top.path() / "scenario";
+    for (const fs::path& p : {top.path() / "outside/keep.txt", top.path() / "outside/moved.txt",
+                              dir / "A.dat", dir / "A.txt", dir / own_temp,
+                              dir / other_temp}) {
+      test::write_bytes(p, p.filename().string());
+    }
+    const auto before_outside = test::snapshot(top.path() / "outside");
+    auto before_inside = test::snapshot(dir);
+    const uint64_t size = fs::file_size(dir / c.temp) + (c.right_size ? 0 : 1);
+    const std::string record_name = temporary_name(kSetRecordStem, ended, 0);
+    test::write_bytes(dir / record_name, encode_set_record({{c.temp, c.target, size}}));
+
+    const InterruptedSets sets = settle_interrupted_sets((top.path() / "scenario").string());
+    EXPECT_TRUE(sets.failure.ok) << sets.failure.reason;
+    EXPECT_EQ(sets.finished, 0);
+    EXPECT_EQ(test::snapshot(top.path() / "outside"), before_outside);
+    EXPECT_EQ(test::snapshot(dir), before_inside);  // the record itself is gone
+  }
+}
+
 #ifndef _WIN32
 TEST(SetRecord, ALiveRunsRecordIsLeftAlone) {
   test::ScratchDir d;
