@@ -21,14 +21,19 @@ struct PlannedDocument {
   LaidOutDocument text;
 };
 
+// A document's path as the author gave the directory: "." adds nothing.
+std::string document_path(const RunOptions& opts, const std::string& name) {
+  return opts.dir == "." ? name : join_path(opts.dir, name);
+}
+
 // The form and the card, and the notes when none stand in the directory.
 std::vector<PlannedDocument> planned_documents(const RunOptions& opts, const Model& m,
                                                const DocumentFacts& facts) {
   std::vector<PlannedDocument> planned = {
-      {join_path(opts.dir, slow_order_form_name(m)), slow_order_form_document(facts)},
-      {join_path(opts.dir, timetable_card_name(m)), timetable_card_document(facts)},
+      {document_path(opts, slow_order_form_name(m)), slow_order_form_document(facts)},
+      {document_path(opts, timetable_card_name(m)), timetable_card_document(facts)},
   };
-  const std::string notes = join_path(opts.dir, notes_name(m));
+  const std::string notes = document_path(opts, notes_name(m));
   if (!file_exists(notes)) planned.push_back({notes, notes_document(facts)});
   return planned;
 }

@@ -29,14 +29,17 @@ FixedPage fixed_page(std::vector<std::string> table, const std::string& rule) {
   return page;
 }
 
-// `text` in a cell of `width`: padded with blanks, or cut and ended with a full stop when it is
-// longer, which `notices` then records.
+// `text` in a cell of `width`: padded with blanks, or, when it is longer, cut at the width and
+// ended with a full stop as an abbreviation is (blanks and hyphens before the stop dropped), which
+// `notices` then records.
 std::string fit(const std::string& text, size_t width, const std::string& what,
                 std::vector<std::string>& notices) {
   if (text.size() <= width) return text + std::string(width - text.size(), ' ');
-  notices.push_back(what + " \"" + text + "\" is longer than its column: cut to \"" +
-                    text.substr(0, width - 1) + ".\"");
-  return text.substr(0, width - 1) + ".";
+  std::string cut = text.substr(0, width - 1);
+  while (!cut.empty() && (cut.back() == ' ' || cut.back() == '-')) cut.pop_back();
+  cut += ".";
+  notices.push_back(what + " \"" + text + "\" is longer than its column: cut to \"" + cut + "\"");
+  return cut + std::string(width - cut.size(), ' ');
 }
 
 std::string right_aligned(const std::string& text, size_t width) {
