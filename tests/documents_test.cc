@@ -140,7 +140,7 @@ constexpr const char* kAuthorForm = "MIA_777_rallentamenti.txt";
 constexpr const char* kAuthorCard = "MIA_777_scheda_treno.txt";
 
 // An author's scenario: another identity, two stations taken out and one added, a slow order
-// moved to 66 km at 60 km/h.
+// moved to 66 km at 60 km/h and the first one moved to 150 km, after the others.
 void write_author_scenario(const ScratchDir& dir) {
   write_bytes(dir.file("MIA_linea.txt"), text_from_table(line_source_table()));
   SourceText train = SourceText::default_train();
@@ -149,6 +149,7 @@ void write_author_scenario(const ScratchDir& dir) {
                       {"stazione,   65500, 12,  500,  0, 0, 1,  1,1,0,  4,1,1,    0,  19,30, 0, "
                        "BORGO NUOVO"});
   train.replace("rallentamento,  119250,    40,  200", "rallentamento,   66000,    60,  200");
+  train.replace("rallentamento,   19450,    40,  300", "rallentamento,  150000,    40,  300");
   write_bytes(dir.file(kAuthorTrain), train);
 }
 
@@ -173,7 +174,7 @@ TEST(DocumentsCommand, AuthorsScenarioGetsItsOwnDocumentsAndCheckIsSilentAboutTh
   const std::string form = read_bytes(dir.file(kAuthorForm));
   const std::string card = read_bytes(dir.file(kAuthorCard));
   EXPECT_EQ(row_values(form), (std::vector<RowValues>{
-                                  {19450, 40, 300}, {37300, 50, 200}, {66000, 60, 200},
+                                  {37300, 50, 200}, {66000, 60, 200}, {150000, 40, 300},
                                   {194800, 80, 750}}));
   EXPECT_NE(form.find("| BORGO NUOVO - SEZZE ROMANO |Km 66.000   |"), std::string::npos);
   EXPECT_EQ(card_train(card)->number, "777");
@@ -196,7 +197,7 @@ TEST(DocumentsCommand, CheckWarnsForEachDisagreementOfAStaleFormAndCard) {
   test::Result checked = run_compactor({"check", dir.str(), "--werror"});
   EXPECT_EQ(checked.exit_status, 1);
   const std::vector<std::string> warnings = stale_warnings(checked.err);
-  ASSERT_EQ(warnings.size(), 4u) << checked.err;
+  ASSERT_EQ(warnings.size(), 6u) << checked.err;
   EXPECT_NE(warnings[0].find(std::string(kAuthorForm) + ":7:1: warning: the slow-order form "
                              "names train 555, not the scenario's 777"),
             std::string::npos);
@@ -204,18 +205,49 @@ TEST(DocumentsCommand, CheckWarnsForEachDisagreementOfAStaleFormAndCard) {
   const size_t moved = train.find("rallentamento,   66000");
   ASSERT_NE(moved, std::string::npos);
   const std::string moved_line = std::to_string(text_lines(train.substr(0, moved)).size() + 1);
-  EXPECT_NE(warnings[1].find(std::string(kAuthorTrain) + ":" + moved_line +
+  // In the order of the train source: the slow order moved to 150 km stands first there.
+  EXPECT_NE(warnings[1].find("does not list this slow order (150.000 km, 40 km/h, 300 m)"),
+            std::string::npos);
+  EXPECT_NE(warnings[2].find(std::string(kAuthorTrain) + ":" + moved_line +
                              ":1: warning: the slow-order form"),
             std::string::npos)
-      << warnings[1];
-  EXPECT_NE(warnings[1].find("does not list this slow order (66.000 km, 60 km/h, 200 m)"),
+      << warnings[2];
+  EXPECT_NE(warnings[2].find("does not list this slow order (66.000 km, 60 km/h, 200 m)"),
             std::string::npos);
-  EXPECT_NE(warnings[2].find(std::string(kAuthorForm) + ":15:1: warning: this row of the "
+  EXPECT_NE(warnings[3].find(std::string(kAuthorForm) + ":13:1: warning: this row of the "
+                             "slow-order form (19.450 km, 40 km/h, 300 m) matches no slow order"),
+            std::string::npos);
+  EXPECT_NE(warnings[4].find(std::string(kAuthorForm) + ":15:1: warning: this row of the "
                              "slow-order form (119.250 km, 40 km/h, 200 m) matches no slow order"),
             std::string::npos);
-  EXPECT_NE(warnings[3].find(std::string(kAuthorCard) + ":5:1: warning: the timetable card names "
-                             "train 555, not the scenario's 777"),
+  EXPECT_NE(warnings[5].find(std::string(kAuthorCard) +
+                             ":5:1: warning: the timetable card names train 555, not the "
+                             "scenario's 777"),
             std::string::npos);
+}
+
+TEST(DocumentsCommand, CheckWarnsWhenARowDiffersFromItsSlowOrderInOneValue) {
+  ScratchDir dir;
+  write_author_scenario(dir);
+  ASSERT_EQ(run_compactor({"documents", dir.str()}).exit_status, 0);
+  const std::string form = read_bytes(dir.file(kAuthorForm));
+  // The speed, the length and the kilometre of one row each changed.
+  const std::pair<std::string, std::string> edits[] = {
+      {"|  60 Km/h |   200   |", "|  65 Km/h |   200   |"},
+      {"|  50 Km/h |   200   |", "|  50 Km/h |   250   |"},
+      {"|Km 66.000   |", "|Km 66.050   |"}};
+  for (const auto& [from, to] : edits) {
+    SCOPED_TRACE(to);
+    std::string stale = form;
+    ASSERT_NE(stale.find(from), std::string::npos);
+    stale.replace(stale.find(from), from.size(), to);
+    write_bytes(dir.file(kAuthorForm), stale);
+    const test::Result checked = run_compactor({"check", dir.str()});
+    const std::vector<std::string> warnings = stale_warnings(checked.err);
+    ASSERT_EQ(warnings.size(), 2u) << checked.err;
+    EXPECT_NE(warnings[0].find("does not list this slow order"), std::string::npos);
+    EXPECT_NE(warnings[1].find("matches no slow order"), std::string::npos);
+  }
 }
 
 TEST(DocumentsCommand, LeavesAnAuthorsDocumentAloneWithoutForce) {
