@@ -115,9 +115,11 @@ TEST(DriverDocuments, RowsBeyondTheGridAndLongNamesAreLaidOutAndSaid) {
   facts.train_number = "12345678901234";
   facts.stations = {{0, 0, 400, "A", std::nullopt},
                     {90000, 89600, 90400, "UNA STAZIONE DAL NOME MOLTO LUNGO", 3600}};
-  for (int32_t i = 0; i < 30; ++i) facts.slow_orders.push_back({1000 + i * 1000, 30, 100});
+  facts.slow_orders.push_back({200, 30, 100});  // inside A's extent
+  for (int32_t i = 1; i < 30; ++i) facts.slow_orders.push_back({i * 1000, 30, 100});
   const LaidOutDocument form = slow_order_form_document(facts);
   EXPECT_EQ(form_rows(form.bytes).size(), 30u);
+  EXPECT_NE(form.bytes.find(" | 1 | A                          |Km 0.200    |"), std::string::npos);
   expect_default_columns(form.bytes, text_from_table(slow_order_form_table()));
   EXPECT_NE(form.bytes.find("| A - UNA STAZIONE DAL NOME. |"), std::string::npos);
   bool ran_on = false;
