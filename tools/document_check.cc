@@ -4,7 +4,6 @@
 
 #include "compiler/document_facts.h"
 #include "model/documents.h"
-#include "syntax/tree.h"
 
 namespace compactor {
 
