@@ -88,8 +88,8 @@ void print_notices(const RunOptions& opts, const std::vector<PlannedDocument>& p
 
 int run_documents(const RunOptions& opts) {
   DirectoryLock lock;
-  if (int status = lock_run_directory(opts.dir, LockMode::kExclusive, opts.no_wait, opts.quiet,
-                                      lock);
+  if (int status =
+          lock_run_directory(opts.dir, LockMode::kExclusive, opts.no_wait, opts.quiet, lock);
       status >= 0) {
     return status;
   }
@@ -99,13 +99,19 @@ int run_documents(const RunOptions& opts) {
   Sources s;
   if (!load_sources(opts.dir, m, s)) return kCannotFinish;
   if (!s.train.bytes) {
-    std::fputs(format_note("no train source " + s.train.name + ": nothing to make the documents "
-                           "from").c_str(), stderr);
+    std::fputs(format_note("no train source " + s.train.name +
+                           ": nothing to make the documents "
+                           "from")
+                   .c_str(),
+               stderr);
     return kCannotFinish;
   }
   if (compile_model(m, opts.with_plan, s) != PassOutcome::kReady || m.error_code != 0) {
     std::fputs(format_note("documents not written: the sources hold an error (check " + opts.dir +
-                           " shows it)", opts.color).c_str(), stderr);
+                               " shows it)",
+                           opts.color)
+                   .c_str(),
+               stderr);
     return 1;
   }
   const std::vector<PlannedDocument> planned =

@@ -68,10 +68,9 @@ DocumentFacts document_facts(const Model& m, std::string_view train_source) {
   for (const SourceSlowOrder& s : source_slow_orders(train_source)) {
     facts.slow_orders.push_back(s.order);
   }
-  std::stable_sort(facts.slow_orders.begin(), facts.slow_orders.end(),
-                   [](const DocumentSlowOrder& a, const DocumentSlowOrder& b) {
-                     return a.start < b.start;
-                   });
+  std::stable_sort(
+      facts.slow_orders.begin(), facts.slow_orders.end(),
+      [](const DocumentSlowOrder& a, const DocumentSlowOrder& b) { return a.start < b.start; });
   return facts;
 }
 

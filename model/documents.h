@@ -36,7 +36,7 @@ struct DocumentSpeedChange {
 struct DocumentFacts {
   std::string line_id;
   std::string train_number;
-  int32_t braked_mass = 0;  // per cent
+  int32_t braked_mass = 0;                     // per cent
   std::vector<DocumentStation> stations;       // in record order
   std::vector<DocumentSlowOrder> slow_orders;  // in order of position
   std::vector<DocumentSpeedChange> speed_changes;

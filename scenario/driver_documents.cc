@@ -69,14 +69,14 @@ std::string stretch_of(const DocumentFacts& facts, int32_t at) {
 std::string form_row(const DocumentFacts& facts, size_t number, const DocumentSlowOrder& order,
                      std::vector<std::string>& notices) {
   const std::string stretch = stretch_of(facts, order.start);
-  std::string row = " |" + fit(right_aligned(std::to_string(number), 2) + " ", 3, "the number",
-                               notices);
+  std::string row =
+      " |" + fit(right_aligned(std::to_string(number), 2) + " ", 3, "the number", notices);
   row += "| " + fit(stretch, 27, "the stretch", notices);
   row += "|Km " + fit(kilometres(order.start), 9, "the kilometre", notices);
-  row += "|" + fit(right_aligned(std::to_string(order.speed), 4) + " Km/h ", 10, "the speed",
-                   notices);
-  row += "|" + fit(right_aligned(std::to_string(order.length), 6) + "   ", 9, "the length",
-                   notices);
+  row +=
+      "|" + fit(right_aligned(std::to_string(order.speed), 4) + " Km/h ", 10, "the speed", notices);
+  row +=
+      "|" + fit(right_aligned(std::to_string(order.length), 6) + "   ", 9, "the length", notices);
   return row + "|            |";
 }
 
@@ -92,7 +92,6 @@ void put_rows(std::vector<std::string>& lines, std::vector<std::string> filled, 
   while (filled.size() < printed) filled.push_back(blank);
   lines.insert(lines.end(), filled.begin(), filled.end());
 }
-
 
 // "19.10", or "19.10.30" when the seconds are not 0.
 std::string clock_time(int32_t seconds) {
@@ -128,9 +127,8 @@ std::vector<CardRow> card_rows(const DocumentFacts& facts) {
       rows.push_back({c.position, nullptr, &c});
     }
   }
-  std::stable_sort(rows.begin(), rows.end(), [](const CardRow& a, const CardRow& b) {
-    return a.position < b.position;
-  });
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const CardRow& a, const CardRow& b) { return a.position < b.position; });
   return rows;
 }
 
@@ -141,7 +139,8 @@ std::string card_line(const CardRow& row, std::vector<std::string>& notices) {
   line += "|     | ";
   const bool timed = row.station != nullptr && row.station->scheduled_time.has_value();
   line += fit(row.station != nullptr ? row.station->name : "", 27, "the station name", notices);
-  line += "| " + fit(timed ? clock_time(*row.station->scheduled_time) : "", 15, "the time", notices);
+  line +=
+      "| " + fit(timed ? clock_time(*row.station->scheduled_time) : "", 15, "the time", notices);
   return line + "|     |";
 }
 
@@ -159,10 +158,10 @@ std::vector<std::string> card_head(const DocumentFacts& facts, std::vector<std::
       "",
       "  " + std::string(box, '_') + std::string(36, ' ') + std::string(14, '_'),
       " |" + std::string(box, ' ') + "|            SCHEDA                |              |",
-      " |" + fit(train, box, "the train number", notices) + "|            da: " +
-          fit(first, 18, "the first station", notices) + "|              |",
-      " |" + std::string(box, '_') + "|             a: " +
-          fit(last, 18, "the last station", notices) + "|" +
+      " |" + fit(train, box, "the train number", notices) +
+          "|            da: " + fit(first, 18, "the first station", notices) + "|              |",
+      " |" + std::string(box, '_') +
+          "|             a: " + fit(last, 18, "the last station", notices) + "|" +
           fit(braked, 14, "the braked mass", notices) + "|",
       std::string(box + 37, ' ') + "|______________|",
   };

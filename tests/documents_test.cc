@@ -106,7 +106,7 @@ TEST(DriverDocuments, CardShowsTheCompiledStationsTimesAndSpeedLimits) {
   }
   EXPECT_NE(card.bytes.find(" |  95 |     | 211.200  |"), std::string::npos);
   EXPECT_EQ(card.bytes.find("234.900"), std::string::npos);  // past the line's end
-  ASSERT_EQ(card.notices.size(), 1u);  // 52 rows: the grid runs on
+  ASSERT_EQ(card.notices.size(), 1u);                        // 52 rows: the grid runs on
   EXPECT_NE(card.notices[0].find("52 rows, more than the 48"), std::string::npos);
 }
 
@@ -175,9 +175,9 @@ TEST(DocumentsCommand, AuthorsScenarioGetsItsOwnDocumentsAndCheckIsSilentAboutTh
   ASSERT_EQ(made.exit_status, 0) << made.err;
   const std::string form = read_bytes(dir.file(kAuthorForm));
   const std::string card = read_bytes(dir.file(kAuthorCard));
-  EXPECT_EQ(row_values(form), (std::vector<RowValues>{
-                                  {37300, 50, 200}, {66000, 60, 200}, {150000, 40, 300},
-                                  {194800, 80, 750}}));
+  EXPECT_EQ(row_values(form),
+            (std::vector<RowValues>{
+                {37300, 50, 200}, {66000, 60, 200}, {150000, 40, 300}, {194800, 80, 750}}));
   EXPECT_NE(form.find("| BORGO NUOVO - SEZZE ROMANO |Km 66.000   |"), std::string::npos);
   EXPECT_EQ(card_train(card)->number, "777");
   EXPECT_EQ(form_train(form)->number, "777");
@@ -201,7 +201,7 @@ TEST(DocumentsCommand, CheckWarnsForEachDisagreementOfAStaleFormAndCard) {
   const std::vector<std::string> warnings = stale_warnings(checked.err);
   ASSERT_EQ(warnings.size(), 6u) << checked.err;
   EXPECT_NE(warnings[0].find(std::string(kAuthorForm) + ":7:1: warning: the slow-order form "
-                             "names train 555, not the scenario's 777"),
+                                                        "names train 555, not the scenario's 777"),
             std::string::npos);
   const std::string train = read_bytes(dir.file(kAuthorTrain));
   const size_t moved = train.find("rallentamento,   66000");
@@ -216,10 +216,12 @@ TEST(DocumentsCommand, CheckWarnsForEachDisagreementOfAStaleFormAndCard) {
       << warnings[2];
   EXPECT_NE(warnings[2].find("does not list this slow order (66.000 km, 60 km/h, 200 m)"),
             std::string::npos);
-  EXPECT_NE(warnings[3].find(std::string(kAuthorForm) + ":13:1: warning: this row of the "
+  EXPECT_NE(warnings[3].find(std::string(kAuthorForm) +
+                             ":13:1: warning: this row of the "
                              "slow-order form (19.450 km, 40 km/h, 300 m) matches no slow order"),
             std::string::npos);
-  EXPECT_NE(warnings[4].find(std::string(kAuthorForm) + ":15:1: warning: this row of the "
+  EXPECT_NE(warnings[4].find(std::string(kAuthorForm) +
+                             ":15:1: warning: this row of the "
                              "slow-order form (119.250 km, 40 km/h, 200 m) matches no slow order"),
             std::string::npos);
   EXPECT_NE(warnings[5].find(std::string(kAuthorCard) +
@@ -261,7 +263,7 @@ TEST(DocumentsCommand, LeavesAnAuthorsDocumentAloneWithoutForce) {
   test::Result refused = run_compactor({"documents", dir.str()});
   EXPECT_EQ(refused.exit_status, 3);
   EXPECT_NE(refused.err.find(dir.file(kAuthorCard) + " exists and differs from the document made "
-                             "from the sources; --force overwrites it"),
+                                                     "from the sources; --force overwrites it"),
             std::string::npos);
   EXPECT_EQ(test::snapshot(dir.path()), before);  // not even the form, which was not there
   test::Result forced = run_compactor({"documents", dir.str(), "--force"});

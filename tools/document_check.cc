@@ -80,15 +80,16 @@ std::optional<NamedTrain> named_after(const std::string& text, const std::string
     if (at == std::string::npos) continue;
     const size_t from = at + marker.size();
     const size_t to = lines[i].find(end, from);
-    const std::string number = trimmed(lines[i].substr(from, to == std::string::npos ? to : to - from));
+    const std::string number =
+        trimmed(lines[i].substr(from, to == std::string::npos ? to : to - from));
     return NamedTrain{number, static_cast<int32_t>(i + 1)};
   }
   return std::nullopt;
 }
 
 std::string described(int32_t start, int32_t speed, int32_t length) {
-  return kilometres(start) + " km, " + std::to_string(speed) + " km/h, " +
-         std::to_string(length) + " m";
+  return kilometres(start) + " km, " + std::to_string(speed) + " km/h, " + std::to_string(length) +
+         " m";
 }
 
 Warning document_warning(const std::string& path, int32_t line, std::string text) {
@@ -157,8 +158,10 @@ void check_form_rows(const DriverDocument& form, const SourceFile& train,
     }
     if (listed) continue;
     Warning w = document_warning(train.name, s.keyword.line,
-                                 "the slow-order form " + form.path + " does not list this slow "
-                                 "order (" + described(o.start, o.speed, o.length) + ")");
+                                 "the slow-order form " + form.path +
+                                     " does not list this slow "
+                                     "order (" +
+                                     described(o.start, o.speed, o.length) + ")");
     w.pos.column = s.keyword.column;
     w.pos.offset = s.keyword.start;
     w.pos.end_column = s.keyword.column + static_cast<int32_t>(s.keyword.end - s.keyword.start);
