@@ -59,6 +59,7 @@ int run_check(RunOptions opts) {
   opts.warnings = true;
   opts.summary = true;
   opts.list_record_failures = true;
+  opts.check_documents = true;
   Model m;
   return compile_directory(m, opts);
 }

@@ -19,6 +19,7 @@
 #include "platform/set_record.h"
 #include "tools/check.h"
 #include "tools/diagnostics.h"
+#include "tools/document_check.h"
 
 namespace compactor {
 
@@ -334,6 +335,26 @@ int finished_status(const RunOptions& opts, const Model& m, const CheckReport& r
   return opts.werror && report.warnings > 0 ? 1 : 0;
 }
 
+// The driver's document of `name` in opts.dir, when one can be read there.
+std::optional<DriverDocument> read_document(const RunOptions& opts, const std::string& name) {
+  const std::string path = source_path(opts.dir, name);
+  FileResult r;
+  std::optional<std::string> bytes = read_file(path, r);
+  if (!bytes) return std::nullopt;
+  return DriverDocument{path, std::move(*bytes)};
+}
+
+// What check says about the slow-order form and the timetable card beside the train source.
+void add_document_warnings(const RunOptions& opts, const Model& m, const Sources& s,
+                           std::vector<Warning>& warnings) {
+  if (!opts.check_documents || !s.train.bytes) return;
+  const std::optional<DriverDocument> form = read_document(opts, slow_order_form_name(m));
+  const std::optional<DriverDocument> card = read_document(opts, timetable_card_name(m));
+  for (Warning& w : stale_document_warnings(form, card, m.train_number, s.train)) {
+    warnings.push_back(std::move(w));
+  }
+}
+
 // compile_directory once the directory is locked.
 int compile_sources(Model& m, const RunOptions& opts) {
   m.line_id = opts.line_id;
@@ -345,6 +366,7 @@ int compile_sources(Model& m, const RunOptions& opts) {
   if (opts.warnings) s.warnings = &warnings;
   s.max_kept_warnings = kShownWarnings;
   PassOutcome outcome = compile_model(m, opts.with_plan, s);
+  add_document_warnings(opts, m, s, warnings);
   CheckReport report = make_report(m, warnings, s.warnings_not_kept);
   if (opts.list_record_failures) add_record_failures(report, check_records(s, opts.with_plan), m);
   int status = 0;

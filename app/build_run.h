@@ -34,6 +34,9 @@ struct RunOptions {
   bool json = false;           // the report as one JSON document on stdout (check)
   // List every record that cannot be read, not only the first (check).
   bool list_record_failures = false;
+  // Warn about a slow-order form or timetable card beside the sources that does not follow them
+  // (check).
+  bool check_documents = false;
   bool no_wait = false;        // a directory in use by another run ends this one at once
   // Whether the line or the train source stood in dir when the command looked for the scenario
   // there; unset when it did not look (then the compile looks once itself).

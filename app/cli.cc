@@ -9,6 +9,7 @@
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
+#include "app/documents_command.h"
 #include "app/identity.h"
 #include "app/lsp_command.h"
 #include "app/standard_output.h"
@@ -254,6 +255,12 @@ int run_check_command(const Invocation& inv) {
   return run_check(opts);
 }
 
+int run_documents_command(const Invocation& inv) {
+  RunOptions opts;
+  if (int status = sources_options(inv, opts); status >= 0) return status;
+  return run_documents(opts);
+}
+
 int run_dump_command(const Invocation& inv) {
   return run_dump(DumpOptions{inv.operand, inv.has(kJson), inv.values[kAs], inv.values[kEvery]});
 }
@@ -339,6 +346,20 @@ const CommandDescription kCommands[] = {
      "check needs a directory",
      {kLineId, kTrain, kNoPlan, kWerror, kJson, kQuiet, kVerbose, kNoWait},
      run_check_command},
+    {"documents",
+     "compactor documents DIR [--line-id ID] [--train NUM] [--force] [-q|--quiet]\n"
+     "                               [-v|--verbose] [--no-wait]",
+     "write the slow-order form and timetable card made from the sources in DIR",
+     "Compiles the sources in DIR and writes the driver's slow-order form and timetable card\n"
+     "made from them, in the default scenario's page layout, and a first notes file when none\n"
+     "is there. What no source gives (the second speed, the recovery margins, classification,\n"
+     "blocked mass) stays blank. A document there that differs from the one it would write is\n"
+     "named and left alone, and nothing is written (exit status 3), unless --force; sources\n"
+     "that hold an error write nothing (exit status 1).\n",
+     "DIR",
+     "documents needs a directory",
+     {kLineId, kTrain, kForce, kQuiet, kVerbose, kNoWait},
+     run_documents_command},
     {"dump",
      "compactor dump FILE [--json] [--as sim|grid|line] [--every N]",
      "list the content of a binary output (by its name ending, or --as)",
