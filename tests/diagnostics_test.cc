@@ -134,7 +134,7 @@ TEST(CheckJson, HoldsEveryDiagnosticWithItsFieldsAndTheOutcome) {
           .replace("montagna,   9500,  9550,  2", "montagan,   9500,  9550,  2")
           .text(),
       SourceText::default_train().replace("stazione,   12200", "stazione,   12210").text());
-  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings)));
+  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings), r.s));
   EXPECT_EQ(j["warnings"], 1);
   EXPECT_EQ(j["errors"], 1);
   EXPECT_EQ(j["outcome"]["code"], 8);
