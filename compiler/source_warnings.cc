@@ -240,12 +240,12 @@ bool check_encoding(ReaderContext& cx, std::string_view bytes, const std::string
   std::string text;
   if (found.encoding == SourceEncoding::kNotText) {
     text = "the file is not text: it holds a NUL byte at offset " +
-           std::to_string(found.first_nul) + ", and a source is 8-bit text";
+           std::to_string(found.first_nul);
   } else {
     text = std::string("the file is ") + encoding_name(found.encoding) +
-           (found.byte_order_mark ? " with a byte order mark" : " (found by its NUL bytes)") +
-           ", and a source is 8-bit text (Latin-1, or UTF-8 in the remarks): save it as such";
+           (found.byte_order_mark ? " with a byte order mark" : ", found by its NUL bytes");
   }
+  text += "; a source is 8-bit text (ASCII, Latin-1 or UTF-8): save it as one";
   source_error(cx, SourcePos{file, 0, 0, -1}, "encoding", std::move(text));
   cx.not_text_files.push_back(file);
   return false;
