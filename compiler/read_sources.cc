@@ -176,11 +176,32 @@ RecordStep read_records(ReaderContext& cx, RecordSection section, const SyntaxFi
   return RecordStep::kNext;
 }
 
-// The last field of a source is not read: alone on its line it is the end marker ("[fine]"),
-// after other fields of its line it is a field the author meant to be read.
-void last_field(ReaderContext& cx, const SyntaxField& f) {
+// Whether a keyword field holds a blank and then a digit: values the author meant to separate
+// with a tab or spaces.
+bool holds_blank_then_digit(std::string_view field) {
+  size_t first = field.find_first_not_of(" \t");
+  for (size_t i = first; i != std::string_view::npos && i + 1 < field.size(); ++i) {
+    if (is_blank(field[i]) && field[i + 1] >= '0' && field[i + 1] <= '9') return true;
+  }
+  return false;
+}
+
+// A field the reading passes over. The last field of a source, alone on its line, is the end
+// marker ("[fine]"); after other fields of its line it is a field the author meant to be read. A
+// remark that starts with a keyword of the section and holds values after blanks is most likely
+// a record written with tabs or spaces instead of commas ("pendenza<tab>1350<tab>-2").
+void passed_field(ReaderContext& cx, const SyntaxField& f, RecordSection section) {
   if (f.kind == NodeKind::kLast && f.at.line_end_before < 0) {
     unused_field(cx, cx.keyword);
+  } else if (f.kind == NodeKind::kRemark && holds_blank_then_digit(cx.keyword)) {
+    for (const RecordKind& kind : record_kinds()) {
+      if (kind.section != section || !matches(kind, cx.keyword)) continue;
+      warn(cx, kRankMisplaced, "record-in-remark",
+           std::string("this field holds the keyword \"") + kind.keyword +
+               "\" and values, but its hyphen makes it a remark, which is not read; only a comma "
+               "ends a field");
+      return;
+    }
   }
 }
 
@@ -189,7 +210,7 @@ void last_field(ReaderContext& cx, const SyntaxField& f) {
 RecordStep read_record_part(ReaderContext& cx, RecordSection section) {
   while (cx.parser->next(cx.item)) {
     mark_record(cx, cx.item.field);
-    last_field(cx, cx.item.field);
+    passed_field(cx, cx.item.field, section);
     if (cx.item.field.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
     RecordStep step = read_records(cx, section, cx.item.field);
     if (step == RecordStep::kLeave) return RecordStep::kNext;
@@ -244,6 +265,7 @@ void create_tables(ReaderContext& cx) {
 RecordStep read_general_section(ReaderContext& cx) {
   while (cx.parser->next(cx.item)) {
     mark_record(cx, cx.item.field);
+    passed_field(cx, cx.item.field, RecordSection::kLineGeneral);
     if (cx.item.field.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
     RecordStep step = read_records(cx, RecordSection::kLineGeneral, cx.item.field);
     if (step != RecordStep::kNext) return step;
@@ -372,16 +394,6 @@ RecordStep read_train_source(ReaderContext& cx) {
     if (step != RecordStep::kNext) return step;
   }
   return finish_train(cx);
-}
-
-// Whether a keyword field holds a blank and then a digit: values the author meant to separate
-// with a tab or spaces.
-bool holds_blank_then_digit(std::string_view field) {
-  size_t first = field.find_first_not_of(" \t");
-  for (size_t i = first; i != std::string_view::npos && i + 1 < field.size(); ++i) {
-    if (is_blank(field[i]) && field[i + 1] >= '0' && field[i + 1] <= '9') return true;
-  }
-  return false;
 }
 
 // Error 25: where the read failed, the tables of an accepted length, every source that exists

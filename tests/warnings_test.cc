@@ -72,6 +72,10 @@ TEST(Warnings, OnePerMistakeOnItsLine) {
        "\"# nota del macchinista\" is not a record keyword, and the line is not read; a remark is "
        "written with a hyphen (\"- ...\")",
        true},
+      {"a record written with tabs, read as a remark", true, "pendenza,  1350,   -2",
+       "pendenza\t1350\t-2", 107, 1,
+       "this field holds the keyword \"pendenza\" and values, but its hyphen makes it a remark, "
+       "which is not read; only a comma ends a field"},
       // A decimal or thousands comma splits a number in two fields.
       {"a decimal comma", true, "pendenza,  1350,   -2", "pendenza,  1350,   12,5", 107, 23,
        "\"5\" is not read: the pendenza record ends before it (2 values: position, gradient); a "
