@@ -133,9 +133,10 @@ bool line_source_still_needed(const RunOptions& opts, const SourceFile& line) {
 
 // Whether the report holds an error of the program's own about `f`.
 bool holds_own_error(const CheckReport& report, const SourceFile& f) {
-  return std::any_of(report.diagnostics.begin(), report.diagnostics.end(), [&f](const Diagnostic& d) {
-    return d.severity == Diagnostic::Severity::kError && !d.name.empty() && d.file == f.name;
-  });
+  return std::any_of(
+      report.diagnostics.begin(), report.diagnostics.end(), [&f](const Diagnostic& d) {
+        return d.severity == Diagnostic::Severity::kError && !d.name.empty() && d.file == f.name;
+      });
 }
 
 // A source that holds the recorded error, or an error of the program's own, stays, whatever the

@@ -237,9 +237,10 @@ bool pass_to_general_field(ReaderContext& cx, SourcePos& near) {
     if (cx.item.field.header) {
       if (passed == 0) return true;
       source_error(cx, first, "before-general",
-                   "\"" + first_text + "\" stands before the \"[generale]\" field, and nothing "
-                   "before that field is read (" + std::to_string(passed) +
-                   (passed == 1 ? " field)" : " fields)"));
+                   "\"" + first_text +
+                       "\" stands before the \"[generale]\" field, and nothing "
+                       "before that field is read (" +
+                       std::to_string(passed) + (passed == 1 ? " field)" : " fields)"));
       return true;
     }
     if (near.line == 0 && near_general_field(cx.keyword)) near = cx.record_pos;
@@ -419,8 +420,9 @@ void record_failure(ReaderContext& cx) {
                                      "\" record: a remark is written with a hyphen (\"- ...\")"});
   } else if (holds_blank_then_digit(cx.keyword)) {
     m.error_log.back().notes.push_back(
-        ErrorNote{cx.record_pos, "the whole line up to a comma is the keyword field: a tab or a "
-                                 "space does not end a field, a comma does"});
+        ErrorNote{cx.record_pos,
+                  "the whole line up to a comma is the keyword field: a tab or a "
+                  "space does not end a field, a comma does"});
   }
 }
 

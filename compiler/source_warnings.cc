@@ -80,8 +80,8 @@ void settle_warnings(ReaderContext& cx, LineKey bound) {
     const WarningCandidate& w = *it;
     if (!warned.insert({w.pos.file, w.pos.line, w.error}).second) continue;
     if (w.unused_field && cx.quiet_lines.contains(w.pos.file, w.pos.line)) continue;
-    keep_warning(cx, Warning{w.pos, w.unused_field ? unused_field_text(cx, w) : w.text, w.name,
-                             w.error});
+    keep_warning(
+        cx, Warning{w.pos, w.unused_field ? unused_field_text(cx, w) : w.text, w.name, w.error});
   }
   cx.warnings.erase(cx.warnings.begin(), settled_end);
 }
@@ -173,8 +173,8 @@ std::string stray_value_text(const ReaderContext& cx, std::string_view field) {
   const RecordKind& kind = *cx.last_record_kind;
   std::string shown(field.substr(0, field.find_last_not_of(" \t") + 1));
   if (shown.size() > 40) shown = shown.substr(0, 40) + "...";
-  std::string text = "\"" + shown + "\" is not read: the " + kind.keyword + " record ends before it (" +
-                     std::to_string(kind.fields.size()) + " value" +
+  std::string text = "\"" + shown + "\" is not read: the " + kind.keyword +
+                     " record ends before it (" + std::to_string(kind.fields.size()) + " value" +
                      (kind.fields.size() == 1 ? "" : "s") + ":";
   const char* separator = " ";
   for (const FieldDescription& f : kind.fields) {
@@ -184,8 +184,8 @@ std::string stray_value_text(const ReaderContext& cx, std::string_view field) {
   text += ")";
   std::string_view number = number_before(cx.parser->bytes(), cx.record_pos.offset);
   if (all_digits(number) && all_digits(shown)) {
-    text += "; a number holds no comma: \"" + std::string(number) + "," + shown +
-            "\" is read as " + std::string(number) + " and a field " + shown;
+    text += "; a number holds no comma: \"" + std::string(number) + "," + shown + "\" is read as " +
+            std::string(number) + " and a field " + shown;
   }
   return text;
 }
@@ -239,8 +239,7 @@ bool check_encoding(ReaderContext& cx, std::string_view bytes, const std::string
   if (found.encoding == SourceEncoding::kEightBit) return true;
   std::string text;
   if (found.encoding == SourceEncoding::kNotText) {
-    text = "the file is not text: it holds a NUL byte at offset " +
-           std::to_string(found.first_nul);
+    text = "the file is not text: it holds a NUL byte at offset " + std::to_string(found.first_nul);
   } else {
     text = std::string("the file is ") + encoding_name(found.encoding) +
            (found.byte_order_mark ? " with a byte order mark" : ", found by its NUL bytes");
@@ -303,8 +302,8 @@ void warn_text_characters(ReaderContext& cx, const char* noun, int64_t start,
     }
     const SourcePos pos =
         source_position(cx.parser->bytes(), *cx.file, start + static_cast<int64_t>(at));
-    WarningCandidate w{pos, kRankMisplaced, std::string("the ") + noun + " holds " + what,
-                       false, "text-character"};
+    WarningCandidate w{pos, kRankMisplaced, std::string("the ") + noun + " holds " + what, false,
+                       "text-character"};
     add_candidate(cx, std::move(w));
     return;
   }

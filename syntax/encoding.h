@@ -8,12 +8,12 @@
 namespace compactor {
 
 enum class SourceEncoding : uint8_t {
-  kEightBit,   // one byte per character, no NUL
+  kEightBit,  // one byte per character, no NUL
   kUtf16Le,
   kUtf16Be,
   kUtf32Le,
   kUtf32Be,
-  kNotText,    // NUL bytes in no pattern of a wider encoding
+  kNotText,  // NUL bytes in no pattern of a wider encoding
 };
 
 struct EncodingFound {

@@ -168,8 +168,18 @@ TEST(EchoedSourceLines, BlankEveryControlByteAndKeepValidUtf8) {
   };
   const Case cases[] = {
       {"C0 and DEL", "abc,\x1b[2J\x7f", "abc, [2J ", "\\x1b[2J\\x7f"},
-      {"a raw C1 byte", "abc,\x9b" "31m\x85", "abc, 31m ", "\\x9b" "31m\\x85"},
-      {"C1 in UTF-8, one character", "abc,\xc2\x9b" "31m", "abc, 31m", "\\xc2\\x9b" "31m"},
+      {"a raw C1 byte",
+       "abc,\x9b"
+       "31m\x85",
+       "abc, 31m ",
+       "\\x9b"
+       "31m\\x85"},
+      {"C1 in UTF-8, one character",
+       "abc,\xc2\x9b"
+       "31m",
+       "abc, 31m",
+       "\\xc2\\x9b"
+       "31m"},
       {"a tab, shown as one", "abc,\tx", "abc,\tx", "\\tx"},
       {"UTF-8 letters with continuation bytes 0x80 to 0x9F", "abc,\xc3\x9b\xe2\x82\xac\xc2\xa0",
        "abc,\xc3\x9b\xe2\x82\xac\xc2\xa0", "\xc3\x9b\xe2\x82\xac\xc2\xa0"},
@@ -194,11 +204,11 @@ TEST(EchoedSourceLines, ColumnsCountCharactersAndTheCaretFollowsTabs) {
   EXPECT_EQ(format_warning(pos, line + "\r\n", "x"),
             "L_linea.txt:1:4: warning: x\n  " + line + "\n  \t  ^\n");
 
-  test::Compiled r = test::compile_in_memory(
-      SourceText::default_line()
-          .replace("(BIVIO PER)( SALERNO )", "(CITT\xc3\x80)( SALERNO ), 7")
-          .text(),
-      SourceText::default_train().text());
+  test::Compiled r =
+      test::compile_in_memory(SourceText::default_line()
+                                  .replace("(BIVIO PER)( SALERNO )", "(CITT\xc3\x80)( SALERNO ), 7")
+                                  .text(),
+                              SourceText::default_train().text());
   nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings), r.s));
   ASSERT_EQ(j["diagnostics"].size(), 2u);
   const auto& letter = j["diagnostics"][0];  // the warning on the letter, then the stray "7"

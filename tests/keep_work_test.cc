@@ -103,8 +103,7 @@ TEST(KeepWork, AMistakeThatDropsDataKeepsTheOutputs) {
     ScratchDir dir;
     ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
     ASSERT_EQ(run_compactor({"compile", dir.str()}).exit_status, 0);
-    replace_once(dir.file(c.in_line_source ? test::kLineSource : test::kTrainSource), c.from,
-                 c.to);
+    replace_once(dir.file(c.in_line_source ? test::kLineSource : test::kTrainSource), c.from, c.to);
     const auto edited = snapshot(dir.path());
     Result kept = run_compactor({"compile", dir.str(), "--delete-sources"});
     EXPECT_EQ(kept.exit_status, 1);
@@ -116,9 +115,9 @@ TEST(KeepWork, AMistakeThatDropsDataKeepsTheOutputs) {
 
     Result written = run_compactor({"compile", dir.str(), "--write-on-error"});
     EXPECT_EQ(written.exit_status, 1) << written.err;
-    const test::Compiled built =
-        test::compile_in_memory(read_bytes(dir.file(test::kLineSource)),
-                                read_bytes(dir.file(test::kTrainSource)), {.collect_warnings = false});
+    const test::Compiled built = test::compile_in_memory(read_bytes(dir.file(test::kLineSource)),
+                                                         read_bytes(dir.file(test::kTrainSource)),
+                                                         {.collect_warnings = false});
     EXPECT_EQ(read_bytes(dir.file(test::kRecords)), encode_record_output(built.m));
     EXPECT_EQ(read_bytes(dir.file(test::kGrid)), encode_grid_output(built.m));
     EXPECT_EQ(read_bytes(dir.file(test::kPlan)), encode_line_output(built.m));

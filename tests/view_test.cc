@@ -401,7 +401,8 @@ TEST(ViewTest, WarningsPastThoseShownAreCounted) {
   std::string train = test::SourceText::default_train();
   std::string strays;
   // Adhesion changes off the 50 m grid: a warning each.
-  for (int i = 0; i < 250; ++i) strays += "aderenza, " + std::to_string(200001 + 50 * i) + ", 80\r\n";
+  for (int i = 0; i < 250; ++i)
+    strays += "aderenza, " + std::to_string(200001 + 50 * i) + ", 80\r\n";
   train.insert(train.find("[fine]"), strays);
   Sources s;
   s.line = {test::kLineSource, test::SourceText::default_line().text(), false};

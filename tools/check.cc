@@ -77,7 +77,8 @@ CheckReport make_report(const Model& m, const std::vector<Warning>& warnings,
   size_t shown_warnings = 0;
   size_t shown_errors = 0;
   for (const Warning& w : warnings) {
-    if (!w.error && shown_warnings++ < kShownWarnings) r.diagnostics.push_back(warning_diagnostic(w));
+    if (!w.error && shown_warnings++ < kShownWarnings)
+      r.diagnostics.push_back(warning_diagnostic(w));
   }
   for (const Warning& w : warnings) {
     if (w.error && shown_errors++ < kShownErrors) r.diagnostics.push_back(warning_diagnostic(w));

@@ -149,8 +149,8 @@ int32_t character_column(const Located& at, std::string_view source) {
 // stands under its character.
 std::string with_source(const Located& at, std::string_view source, const std::string& severity,
                         Paint paint, const std::string& text, bool color) {
-  const std::string place = at.file + ":" + std::to_string(at.line) + ":" +
-                            std::to_string(character_column(at, source));
+  const std::string place =
+      at.file + ":" + std::to_string(at.line) + ":" + std::to_string(character_column(at, source));
   std::string out = headline(place, severity, paint, text, color);
   const size_t byte_column = static_cast<size_t>(at.column > 0 ? at.column - 1 : 0);
   std::string_view line = line_at(source, at.offset);
@@ -183,8 +183,8 @@ CharacterColumns character_columns(const Diagnostic& d, std::string_view source)
   std::optional<std::string_view> before = before_column(source, offset, d.column);
   if (!before) return {d.column, end};
   const int32_t column = characters(*before) + 1;
-  const size_t length = std::min(static_cast<size_t>(end - d.column),
-                                 source.size() - static_cast<size_t>(offset));
+  const size_t length =
+      std::min(static_cast<size_t>(end - d.column), source.size() - static_cast<size_t>(offset));
   return {column, column + characters(source.substr(static_cast<size_t>(offset), length))};
 }
 
