@@ -132,10 +132,21 @@ bool line_source_still_needed(const RunOptions& opts, const SourceFile& line) {
   return true;
 }
 
-// A source that holds the recorded error stays, whatever the options say.
+// Whether the report holds an error of the program's own about `f`.
+bool holds_own_error(const CheckReport& report, const SourceFile& f) {
+  return std::any_of(
+      report.diagnostics.begin(), report.diagnostics.end(), [&f](const Diagnostic& d) {
+        return d.severity == Diagnostic::Severity::kError && !d.name.empty() && d.file == f.name;
+      });
+}
+
+// A source that holds the recorded error, or an error of the program's own, stays, whatever the
+// options say.
 bool delete_unless_in_error(const RunOptions& opts, const Model& m, const Sources& s,
-                            const SourceFile& f, const FileIdentity& identity) {
-  if (!opts.delete_sources || !f.consumed || !f.bytes || !holds_the_error(m, s, f)) {
+                            const CheckReport& report, const SourceFile& f,
+                            const FileIdentity& identity) {
+  if (!opts.delete_sources || !f.consumed || !f.bytes ||
+      !(holds_the_error(m, s, f) || holds_own_error(report, f))) {
     return delete_consumed(opts, f, identity);
   }
   print_error(format_note(f.name + " is kept: it holds the error", opts.color));
@@ -213,11 +224,12 @@ bool outputs_exist(const RunOptions& opts) {
 }
 
 // A recorded error, without --write-on-error: the outputs already in the directory stay.
-int keep_previous_outputs(const RunOptions& opts) {
-  print_error(
-      format_note("outputs not written: the sources hold an error; the previous outputs are kept "
-                  "(--write-on-error writes them)",
-                  opts.color));
+int keep_previous_outputs(const RunOptions& opts, bool only_warnings) {
+  print_error(format_note(std::string("outputs not written: ") +
+                              (only_warnings ? "--werror makes the warnings fail the compile"
+                                             : "the sources hold an error") +
+                              "; the previous outputs are kept (--write-on-error writes them)",
+                          opts.color));
   return 1;
 }
 
@@ -316,7 +328,7 @@ namespace {
 // What the compile reported, on stderr (or as JSON on stdout), and the summary line.
 void print_report(const RunOptions& opts, const CheckReport& report, const Sources& s) {
   if (opts.json) {
-    write_stdout(report_json(report));
+    write_stdout(report_json(report, s));
     return;
   }
   for (const std::string& text : format_report(report, s, opts.color)) print_error(text);
@@ -329,10 +341,10 @@ void print_summary(const RunOptions& opts, const CheckReport& report) {
   print_error(format_note(line, opts.color));
 }
 
-// The exit status of a compile whose outputs are written.
-int finished_status(const RunOptions& opts, const Model& m, const CheckReport& report) {
-  if (m.error_code != 0 || report.errors > 0) return 1;
-  return opts.werror && report.warnings > 0 ? 1 : 0;
+// Whether the compile fails: an error recorded, one of the program's own, or, with --werror, a
+// warning. The outputs are built as without the program's own errors and the warnings.
+bool compile_fails(const RunOptions& opts, const Model& m, const CheckReport& report) {
+  return m.error_code != 0 || report.errors > 0 || (opts.werror && report.warnings > 0);
 }
 
 // The driver's document of `name` in opts.dir, when one can be read there.
@@ -367,7 +379,7 @@ int compile_sources(Model& m, const RunOptions& opts) {
   s.max_kept_warnings = kShownWarnings;
   PassOutcome outcome = compile_model(m, opts.with_plan, s);
   add_document_warnings(opts, m, s, warnings);
-  CheckReport report = make_report(m, warnings, s.warnings_not_kept);
+  CheckReport report = make_report(m, warnings, s.warnings_not_kept, s.errors_not_kept);
   if (opts.list_record_failures) add_record_failures(report, check_records(s, opts.with_plan), m);
   int status = 0;
   if (outcome == PassOutcome::kStampsSet || outcome == PassOutcome::kCodesSet) {
@@ -385,19 +397,19 @@ int compile_sources(Model& m, const RunOptions& opts) {
                               opts.color));
     }
     status = kCannotFinish;
-  } else if (m.error_code != 0 && opts.write_outputs && !opts.write_on_error) {
+  } else if (compile_fails(opts, m, report) && opts.write_outputs && !opts.write_on_error) {
     print_report(opts, report, s);
-    status = keep_previous_outputs(opts);
+    status = keep_previous_outputs(opts, report.errors == 0);
   } else {
     print_report(opts, report, s);
     if (opts.write_outputs && !write_outputs(opts, m)) return kCannotFinish;
     // Only now that every output is written: a run that cannot write them keeps its sources.
     if ((!line_source_still_needed(opts, s.line) &&
-         !delete_unless_in_error(opts, m, s, s.line, read.line)) ||
-        !delete_unless_in_error(opts, m, s, s.train, read.train)) {
+         !delete_unless_in_error(opts, m, s, report, s.line, read.line)) ||
+        !delete_unless_in_error(opts, m, s, report, s.train, read.train)) {
       return kCannotFinish;
     }
-    status = finished_status(opts, m, report);
+    status = compile_fails(opts, m, report) ? 1 : 0;
   }
   if (report.warnings > 0 || report.errors > 0 || !opts.write_outputs) print_summary(opts, report);
   return status;

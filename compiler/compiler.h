@@ -19,11 +19,15 @@ struct SourceFile {
   bool consumed = false;             // set when the run deletes the file after reading it
 };
 
-// Something in a source that the readers pass over silently, and that is likely a mistake.
+// Something in a source that the readers pass over silently, and that is likely a mistake; or,
+// as an error of the program's own, a field the readers pass over that holds an author's data
+// (an unknown keyword, a stray value, a lone CR) or a source that is not 8-bit text. Such an
+// error leaves the outcome as it is: the model is built as without it.
 struct Warning {
   SourcePos pos;
   std::string text;
-  std::string name;  // a short name of the kind of warning ("unknown-keyword")
+  std::string name;    // a short name of the kind ("unknown-keyword"), the code of an error
+  bool error = false;  // an error of the program's own, not a warning
 };
 
 struct Sources {
@@ -32,8 +36,10 @@ struct Sources {
   std::vector<Warning>* warnings = nullptr;  // collected when not null
   // At most this many warnings go into *warnings; the ones after them are only counted in
   // warnings_not_kept, so that a source of millions of stray lines costs no memory for them.
+  // The same limit holds for the errors of the program's own among them, counted apart.
   size_t max_kept_warnings = SIZE_MAX;
   size_t warnings_not_kept = 0;
+  size_t errors_not_kept = 0;
 };
 
 // Reads both sources into the model. Always returns; the outcome is in error_code and

@@ -153,13 +153,13 @@ void warn_unused(ReaderContext& cx, RecordSection section) {
   if (name == nullptr) {
     unused_field(cx, cx.keyword);
   } else if (section == RecordSection::kLineGeneral) {
-    warn(cx, kRankMisplaced,
-         std::string("a \"") + name +
-             "\" record is not read in the general section; it is ignored there");
+    source_error(cx, "misplaced-record",
+                 std::string("a \"") + name +
+                     "\" record is not read in the general section; it is ignored there");
   } else {
-    warn(cx, kRankMisplaced,
-         std::string("a \"") + name +
-             "\" record is read only in the general section; it is ignored here");
+    source_error(cx, "misplaced-record",
+                 std::string("a \"") + name +
+                     "\" record is read only in the general section; it is ignored here");
   }
 }
 
@@ -176,11 +176,41 @@ RecordStep read_records(ReaderContext& cx, RecordSection section, const SyntaxFi
   return RecordStep::kNext;
 }
 
+// Whether a keyword field holds a blank and then a digit: values the author meant to separate
+// with a tab or spaces.
+bool holds_blank_then_digit(std::string_view field) {
+  size_t first = field.find_first_not_of(" \t");
+  for (size_t i = first; i != std::string_view::npos && i + 1 < field.size(); ++i) {
+    if (is_blank(field[i]) && field[i + 1] >= '0' && field[i + 1] <= '9') return true;
+  }
+  return false;
+}
+
+// A field the reading passes over. The last field of a source, alone on its line, is the end
+// marker ("[fine]"); after other fields of its line it is a field the author meant to be read. A
+// remark that starts with a keyword of the section and holds values after blanks is most likely
+// a record written with tabs or spaces instead of commas ("pendenza<tab>1350<tab>-2").
+void passed_field(ReaderContext& cx, const SyntaxField& f, RecordSection section) {
+  if (f.kind == NodeKind::kLast && f.at.line_end_before < 0) {
+    unused_field(cx, cx.keyword);
+  } else if (f.kind == NodeKind::kRemark && holds_blank_then_digit(cx.keyword)) {
+    for (const RecordKind& kind : record_kinds()) {
+      if (kind.section != section || !matches(kind, cx.keyword)) continue;
+      warn(cx, kRankMisplaced, "record-in-remark",
+           std::string("this field holds the keyword \"") + kind.keyword +
+               "\" and values, but its hyphen makes it a remark, which is not read; only a comma "
+               "ends a field");
+      return;
+    }
+  }
+}
+
 // The records after the general section (or the train's): kNext at the end of the file or when
 // a position test ends them, kStop or kFailed otherwise.
 RecordStep read_record_part(ReaderContext& cx, RecordSection section) {
   while (cx.parser->next(cx.item)) {
     mark_record(cx, cx.item.field);
+    passed_field(cx, cx.item.field, section);
     if (cx.item.field.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
     RecordStep step = read_records(cx, section, cx.item.field);
     if (step == RecordStep::kLeave) return RecordStep::kNext;
@@ -189,11 +219,36 @@ RecordStep read_record_part(ReaderContext& cx, RecordSection section) {
   return RecordStep::kNext;
 }
 
-// Marks the fields up to the "[generale]" field; false when the source holds none.
-bool pass_to_general_field(ReaderContext& cx) {
+// A field before the "[generale]" field that holds something: not empty, no remark, no header.
+bool holds_data(std::string_view field) {
+  return field.find_first_not_of(" \t") != std::string_view::npos && !is_remark(field) &&
+         !is_section_header(field);
+}
+
+// Marks the fields up to the "[generale]" field; false when the source holds none. Before it,
+// the first field that holds something is an error (nothing there is read); `near` receives the
+// first field that comes close to "[generale]".
+bool pass_to_general_field(ReaderContext& cx, SourcePos& near) {
+  SourcePos first;
+  std::string first_text;
+  int64_t passed = 0;
   while (cx.parser->next(cx.item)) {
     mark_record(cx, cx.item.field);
-    if (cx.item.field.header) return true;
+    if (cx.item.field.header) {
+      if (passed == 0) return true;
+      source_error(cx, first, "before-general",
+                   "\"" + first_text +
+                       "\" stands before the \"[generale]\" field, and nothing "
+                       "before that field is read (" +
+                       std::to_string(passed) + (passed == 1 ? " field)" : " fields)"));
+      return true;
+    }
+    if (near.line == 0 && near_general_field(cx.keyword)) near = cx.record_pos;
+    if (!holds_data(cx.keyword)) continue;
+    if (passed++ == 0) {
+      first = cx.record_pos;
+      first_text = std::string(cx.keyword.substr(0, 40));
+    }
   }
   return false;
 }
@@ -211,6 +266,7 @@ void create_tables(ReaderContext& cx) {
 RecordStep read_general_section(ReaderContext& cx) {
   while (cx.parser->next(cx.item)) {
     mark_record(cx, cx.item.field);
+    passed_field(cx, cx.item.field, RecordSection::kLineGeneral);
     if (cx.item.field.kind != NodeKind::kKeyword) continue;  // a remark, or the last field
     RecordStep step = read_records(cx, RecordSection::kLineGeneral, cx.item.field);
     if (step != RecordStep::kNext) return step;
@@ -230,7 +286,15 @@ RecordStep skip_to_general_section(ReaderContext& cx) {
     end_of_source(cx, 0, "the line source is empty");
     return RecordStep::kFailed;
   }
-  if (!pass_to_general_field(cx)) return file_error(cx, kErrNoGeneralSection, cx.s.line.name);
+  SourcePos near;
+  if (!pass_to_general_field(cx, near)) {
+    RecordStep step = file_error(cx, kErrNoGeneralSection, cx.s.line.name);
+    if (near.line > 0) {
+      cx.m.error_log.back().notes.push_back(
+          ErrorNote{near, "did you mean \"[generale]\"? Only that field opens the records"});
+    }
+    return step;
+  }
   return RecordStep::kNext;
 }
 
@@ -267,6 +331,7 @@ RecordStep read_line_source(ReaderContext& cx) {
   cx.file = &cx.s.line.name;
   // From here on the line source is deleted whatever happens.
   cx.s.line.consumed = true;
+  check_encoding(cx, *cx.s.line.bytes, cx.s.line.name);
   warn_lone_line_end(cx, *cx.s.line.bytes, cx.s.line.name);
   RecordStep step = skip_to_general_section(cx);
   if (step != RecordStep::kNext) return step;
@@ -312,16 +377,19 @@ RecordStep read_train_source(ReaderContext& cx) {
   cx.parser = &cx.train_parser.emplace(*cx.s.train.bytes, SourceRole::kTrain, cx.with_plan);
   cx.file = &cx.s.train.name;
   cx.s.train.consumed = true;
+  check_encoding(cx, *cx.s.train.bytes, cx.s.train.name);
   warn_lone_line_end(cx, *cx.s.train.bytes, cx.s.train.name);
   cx.train = TrainState{};
   if (cx.parser->bytes().empty()) {
     end_of_source(cx, 0, "the train source is empty");
     return RecordStep::kFailed;
   }
-  if (!pass_to_general_field(cx)) {
-    cx.record_pos = SourcePos{cx.s.train.name, 1, 1, 0};
-    warn(cx, kRankMisplaced, "no-general-section",
-         "no \"[generale]\" field: nothing of the train source is read");
+  SourcePos near;
+  if (!pass_to_general_field(cx, near)) {
+    cx.record_pos = near.line > 0 ? near : SourcePos{cx.s.train.name, 1, 1, 0};
+    source_error(cx, "no-general-section",
+                 std::string("no \"[generale]\" field: nothing of the train source is read") +
+                     (near.line > 0 ? "; did you mean \"[generale]\"?" : ""));
   } else {
     RecordStep step = read_record_part(cx, RecordSection::kTrain);
     if (step != RecordStep::kNext) return step;
@@ -345,6 +413,17 @@ void record_failure(ReaderContext& cx) {
   if (cx.s.line.bytes) cx.s.line.consumed = true;
   if (cx.s.train.bytes) cx.s.train.consumed = true;
   log_error(m);
+  if (cx.parser == nullptr || cx.kind == nullptr) return;
+  if (looks_like_comment(cx.keyword)) {
+    m.error_log.back().notes.push_back(
+        ErrorNote{cx.record_pos, std::string("this field is read as a \"") + cx.kind->keyword +
+                                     "\" record: a remark is written with a hyphen (\"- ...\")"});
+  } else if (holds_blank_then_digit(cx.keyword)) {
+    m.error_log.back().notes.push_back(
+        ErrorNote{cx.record_pos,
+                  "the whole line up to a comma is the keyword field: a tab or a "
+                  "space does not end a field, a comma does"});
+  }
 }
 
 }  // namespace
@@ -362,6 +441,7 @@ bool read_text_field(ReaderContext& cx, std::string& out) {
   const SyntaxField* f = next_value(cx);
   if (f == nullptr) return false;
   out.assign(field_text(cx.parser->bytes(), f->at));
+  warn_text_characters(cx, cx.kind->fields[cx.field_index - 1].noun, f->at.start, out);
   return true;
 }
 

@@ -21,6 +21,7 @@ struct WarningCandidate {
   std::string text;
   bool unused_field = false;  // text is the field; the message depends on the rest of the line
   const char* name = "";      // the kind of warning
+  bool error = false;         // an error of the program's own; a line keeps one of each
 };
 
 // Past this many candidates, those of the lines already read are turned into warnings.
@@ -88,6 +89,14 @@ struct ReaderContext {
   size_t settle_warnings_at = kCandidatesBeforeSettling;
   LineSet record_lines;  // lines where a record starts
   LineSet quiet_lines;   // lines with expected leftovers
+  size_t warnings_kept = 0;  // of s.warnings, the warnings and the errors
+  size_t errors_kept = 0;
+  // The record read last, and where its keyword stands: a field after its values on the same
+  // line is a stray value.
+  const RecordKind* last_record_kind = nullptr;
+  SourcePos last_record_pos;
+  // The sources that are not 8-bit text: one error says so, and nothing else is said of them.
+  std::vector<std::string> not_text_files;
   std::optional<SourceParser> line_parser{};
   std::optional<SourceParser> train_parser{};
   bool tables_pending = false;  // a length was accepted; the grid and plan are not made yet
@@ -139,6 +148,16 @@ void warn(ReaderContext& cx, int rank, const char* name, std::string text);
 // The same, named after its rank: "misplaced-record", "off-grid" or "unknown-keyword".
 void warn(ReaderContext& cx, int rank, std::string text);
 void warn_off_grid(ReaderContext& cx, const char* what, int64_t position);
+// An error of the program's own at the current record (or at `pos`): a field the readers pass
+// over that holds an author's data. The outcome stays as it is.
+void source_error(ReaderContext& cx, const char* name, std::string text);
+void source_error(ReaderContext& cx, const SourcePos& pos, const char* name, std::string text);
+// A source that is not 8-bit text gets an error naming its encoding; false for such a source.
+bool check_encoding(ReaderContext& cx, std::string_view bytes, const std::string& file);
+// The characters of a record's text field that it cannot hold as the author sees them: a
+// character of several bytes in UTF-8, a tab or another control character.
+void warn_text_characters(ReaderContext& cx, const char* noun, int64_t start,
+                          std::string_view text);
 // A record keyword matched at the current record.
 void matched_record(ReaderContext& cx);
 // A line whose leftover fields are expected (a curve without a plan).

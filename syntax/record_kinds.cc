@@ -616,6 +616,23 @@ const char* closest_keyword(std::string_view field, bool line_source) {
   return best;
 }
 
+bool near_general_field(std::string_view field) {
+  size_t first = field.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return false;
+  field = field.substr(first, field.find_last_not_of(" \t") - first + 1);
+  if (field.size() > kLongestCompared) return false;
+  constexpr std::string_view kGeneral = "[generale]";
+  return edit_distance(field, kGeneral, 2) <= 2 ||
+         edit_distance(field, kGeneral.substr(1, kGeneral.size() - 2), 1) <= 1;
+}
+
+bool looks_like_comment(std::string_view field) {
+  size_t first = field.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return false;
+  field = field.substr(first);
+  return field.starts_with('#') || field.starts_with("//") || field.starts_with(';');
+}
+
 const FieldDescription* find_field(const RecordKind& kind, std::string_view name) {
   for (const FieldDescription& field : kind.fields) {
     if (name == field.name) return &field;

@@ -194,6 +194,14 @@ bool field_holds(const FieldDescription& field, int64_t value);
 // letter case aside. Null otherwise.
 const char* closest_keyword(std::string_view field, bool line_source);
 
+// Whether a field that is not the "[generale]" field comes close to it: "[general]", "generale",
+// "[generali]" (a letter or two wrong, missing, extra or swapped, letter case aside).
+bool near_general_field(std::string_view field);
+
+// Whether a field is written as a comment is in other files: it starts, after its blanks, with
+// "#", "//" or ";". Such a field is no remark: a remark holds a hyphen.
+bool looks_like_comment(std::string_view field);
+
 // The field of `kind` with this name; null when it has none.
 const FieldDescription* find_field(const RecordKind& kind, std::string_view name);
 

@@ -52,23 +52,24 @@ TEST(CheckTest, SummaryLineCountsWarningsAndErrors) {
   }
 }
 
-// A source full of stray lines shows its first 200 warnings and counts the rest.
-TEST(CheckTest, ManyWarningsAreCappedButCounted) {
+// A source full of stray lines shows its first 200 errors and counts the rest; the outcome is
+// the compile's, which they leave as it is.
+TEST(CheckTest, ManyStrayLinesAreCappedButCounted) {
   ScratchDir dir;
   ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
   std::vector<std::string> stray;
   for (int i = 0; i < 250; ++i) stray.push_back("stray" + std::to_string(i));
   write_bytes(dir.file(kLineSource), SourceText::default_line().insert_before("[fine]", stray));
   Result r = run_compactor({"check", dir.str()});
-  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.exit_status, 1) << r.err;
   size_t shown = 0;
-  for (size_t at = r.err.find(": warning: "); at != std::string::npos;
-       at = r.err.find(": warning: ", at + 1)) {
+  for (size_t at = r.err.find(": error unknown-keyword: "); at != std::string::npos;
+       at = r.err.find(": error unknown-keyword: ", at + 1)) {
     ++shown;
   }
   EXPECT_EQ(shown, 200u);
-  EXPECT_NE(r.err.find("compactor: 50 more warnings not shown\n"), std::string::npos);
-  EXPECT_EQ(last_line(r.err), "compactor: 250 warnings, 0 errors");
+  EXPECT_NE(r.err.find("compactor: 50 more errors not shown\n"), std::string::npos);
+  EXPECT_EQ(last_line(r.err), "compactor: 0 warnings, 250 errors; outcome: no error");
 }
 
 TEST(CheckTest, WritesAndDeletesNothing) {
@@ -84,8 +85,8 @@ TEST(CheckTest, WritesAndDeletesNothing) {
   EXPECT_EQ(clean.out, "");
   EXPECT_EQ(snapshot(dir.path()), before);
 
-  // The same compile as compile: a station off the 50 m grid is error 8; a misspelt keyword is a
-  // warning.
+  // The same compile as compile: a station off the 50 m grid is error 8; a misspelt keyword is an
+  // error of the program's own.
   write_bytes(dir.file(kTrainSource),
               SourceText::default_train().set_field("stazione,   12200", 1, "12210"));
   write_bytes(dir.file(kLineSource),
@@ -95,7 +96,7 @@ TEST(CheckTest, WritesAndDeletesNothing) {
   EXPECT_EQ(bad.exit_status, 1);
   EXPECT_NE(bad.err.find("error 8"), std::string::npos) << bad.err;
   EXPECT_NE(bad.err.find("\"pendnza\""), std::string::npos) << bad.err;
-  EXPECT_EQ(last_line(bad.err), "compactor: 1 warning, 1 error; outcome: error 8 (at 12210 m)");
+  EXPECT_EQ(last_line(bad.err), "compactor: 0 warnings, 2 errors; outcome: error 8 (at 12210 m)");
   EXPECT_EQ(snapshot(dir.path()), broken);
 
   ScratchDir copy;
@@ -107,8 +108,9 @@ TEST(CheckTest, WritesAndDeletesNothing) {
 TEST(CheckTest, WerrorAndOptions) {
   ScratchDir dir;
   ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  // A gradient off the 50 m grid is a warning.
   write_bytes(dir.file(kLineSource),
-              SourceText::default_line().set_field("pendenza,  1350", 0, "pendnza"));
+              SourceText::default_line().set_field("pendenza,  1350", 1, "1351"));
   Result warned = run_compactor({"check", dir.str()});
   EXPECT_EQ(warned.exit_status, 0);
   EXPECT_EQ(last_line(warned.err), "compactor: 1 warning, 0 errors");

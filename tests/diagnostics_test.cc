@@ -134,14 +134,16 @@ TEST(CheckJson, HoldsEveryDiagnosticWithItsFieldsAndTheOutcome) {
           .replace("montagna,   9500,  9550,  2", "montagan,   9500,  9550,  2")
           .text(),
       SourceText::default_train().replace("stazione,   12200", "stazione,   12210").text());
-  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings)));
-  EXPECT_EQ(j["warnings"], 1);
-  EXPECT_EQ(j["errors"], 1);
+  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings), r.s));
+  EXPECT_EQ(j["columns"], "characters");
+  EXPECT_EQ(j["warnings"], 0);
+  EXPECT_EQ(j["errors"], 2);
   EXPECT_EQ(j["outcome"]["code"], 8);
   EXPECT_EQ(j["outcome"]["position"], 12210);
   ASSERT_EQ(j["diagnostics"].size(), 2u);
+  // The misspelt keyword: an error of the program's own, with its name as its code.
   const auto& w = j["diagnostics"][0];
-  EXPECT_EQ(w["severity"], "warning");
+  EXPECT_EQ(w["severity"], "error");
   EXPECT_EQ(w["code"], "unknown-keyword");
   EXPECT_EQ(w["file"], test::kLineSource);
   EXPECT_EQ(w["line"], 206);
@@ -166,8 +168,19 @@ TEST(EchoedSourceLines, BlankEveryControlByteAndKeepValidUtf8) {
   };
   const Case cases[] = {
       {"C0 and DEL", "abc,\x1b[2J\x7f", "abc, [2J ", "\\x1b[2J\\x7f"},
-      {"a raw C1 byte", "abc,\x9b" "31m\x85", "abc, 31m ", "\\x9b" "31m\\x85"},
-      {"C1 in UTF-8", "abc,\xc2\x9b" "31m", "abc,  31m", "\\xc2\\x9b" "31m"},
+      {"a raw C1 byte",
+       "abc,\x9b"
+       "31m\x85",
+       "abc, 31m ",
+       "\\x9b"
+       "31m\\x85"},
+      {"C1 in UTF-8, one character",
+       "abc,\xc2\x9b"
+       "31m",
+       "abc, 31m",
+       "\\xc2\\x9b"
+       "31m"},
+      {"a tab, shown as one", "abc,\tx", "abc,\tx", "\\tx"},
       {"UTF-8 letters with continuation bytes 0x80 to 0x9F", "abc,\xc3\x9b\xe2\x82\xac\xc2\xa0",
        "abc,\xc3\x9b\xe2\x82\xac\xc2\xa0", "\xc3\x9b\xe2\x82\xac\xc2\xa0"},
       {"Latin-1 letters", "abc,\xe8\xe0\xa0", "abc,\xe8\xe0\xa0", "\xe8\xe0\xa0"},
@@ -180,6 +193,34 @@ TEST(EchoedSourceLines, BlankEveryControlByteAndKeepValidUtf8) {
     const std::string shown = format_warning(pos, source, c.line.substr(4));
     EXPECT_EQ(shown, "L_linea.txt:1:5: warning: " + c.text + "\n  " + c.shown + "\n      ^\n");
   }
+}
+
+// Columns count characters: a UTF-8 sequence is one, a tab one. The caret line repeats the tabs
+// before the caret, so that it stands under its character whatever a tab's width, and a field
+// after a UTF-8 letter is placed in characters in the headline and in check --json alike.
+TEST(EchoedSourceLines, ColumnsCountCharactersAndTheCaretFollowsTabs) {
+  const std::string line = "\t\xc3\x80,x";  // tab, "À" in two bytes, comma, x at byte column 5
+  SourcePos pos{"L_linea.txt", 1, 5, 4, 0};
+  EXPECT_EQ(format_warning(pos, line + "\r\n", "x"),
+            "L_linea.txt:1:4: warning: x\n  " + line + "\n  \t  ^\n");
+
+  test::Compiled r =
+      test::compile_in_memory(SourceText::default_line()
+                                  .replace("(BIVIO PER)( SALERNO )", "(CITT\xc3\x80)( SALERNO ), 7")
+                                  .text(),
+                              SourceText::default_train().text());
+  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings), r.s));
+  ASSERT_EQ(j["diagnostics"].size(), 2u);
+  const auto& letter = j["diagnostics"][0];  // the warning on the letter, then the stray "7"
+  const auto& stray = j["diagnostics"][1];
+  EXPECT_EQ(letter["code"], "text-character");
+  EXPECT_EQ(letter["column"], 38);
+  EXPECT_EQ(letter["end_column"], 38);
+  EXPECT_EQ(stray["code"], "stray-value");
+  EXPECT_EQ(stray["column"], 53);
+  EXPECT_EQ(stray["end_column"], 54);
+  ASSERT_EQ(r.warnings[0].name, "stray-value");
+  EXPECT_EQ(r.warnings[0].pos.column, 54);  // in bytes, as the compile keeps it
 }
 
 }  // namespace

@@ -1078,12 +1078,14 @@ TEST(FailingDisk, MillionsOfStrayLinesAreCheckedInBoundedMemory) {
   launch.address_space_limit = 200ull << 20;
   test::Result r = test::start_compactor({"check", d.string()}, launch)->wait(300);
   EXPECT_EQ(r.signal, 0);
-  EXPECT_EQ(r.exit_status, 0);
-  const std::string first = (d / kTrainSource).string() + ":" + std::to_string(first_stray) +
-                            ":1: warning: \"x\" is not a record keyword; the line is ignored\n";
+  EXPECT_EQ(r.exit_status, 1);
+  const std::string first =
+      (d / kTrainSource).string() + ":" + std::to_string(first_stray) +
+      ":1: error unknown-keyword: \"x\" is not a record keyword, and the line is not read\n";
   EXPECT_EQ(r.err.substr(0, first.size()), first);
   const std::string tail =
-      "compactor: 4999800 more warnings not shown\ncompactor: 5000000 warnings, 0 errors\n";
+      "compactor: 4999800 more errors not shown\n"
+      "compactor: 0 warnings, 5000000 errors; outcome: no error\n";
   ASSERT_GE(r.err.size(), tail.size());
   EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "format/outputs.h"
 #include "tests/test_support.h"
 
 namespace compactor {
@@ -73,6 +74,73 @@ TEST(KeepWork, CompileWithAnErrorKeepsTheOutputsUnlessToldToWriteThem) {
   }
 }
 
+// A mistake that drops an author's data without an error of the compile's own is an error of the
+// program's: compile exits 1 and keeps the outputs there; with --write-on-error it writes the
+// outputs the compile builds, the same as when such errors are not looked for, and the summary
+// names the compile's outcome. --werror keeps the outputs too.
+TEST(KeepWork, AMistakeThatDropsDataKeepsTheOutputs) {
+  struct Case {
+    const char* what;
+    bool in_line_source;
+    std::string from, to;
+    const char* said;  // in the report
+    const char* summary;
+  };
+  const Case cases[] = {
+      {"a misspelt keyword drops a station", false, "stazione,    4000", "stazone,    4000",
+       "error unknown-keyword: \"stazone\"", "0 warnings, 1 error; outcome: no error"},
+      {"a misspelt [generale] drops the train", false, "[generale]", "[general]",
+       "error no-general-section:", "0 warnings, 1 error; outcome: no error"},
+      {"a lone CR joins two stations", false, "ROMA CASILINA\r\n", "ROMA CASILINA\r",
+       "error lone-cr:", "0 warnings, 1 error; outcome: no error"},
+      {"a decimal comma", true, "pendenza,  1350,   -2", "pendenza,  1350,   12,5",
+       "error stray-value: \"5\"", "0 warnings, 1 error; outcome: no error"},
+      {"a station off the grid as well", false, "stazione,   12200,", "stazione,   12210, 7,",
+       "error 8:", "0 warnings, 1 error; outcome: error 8 (at 12210 m)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+    ASSERT_EQ(run_compactor({"compile", dir.str()}).exit_status, 0);
+    replace_once(dir.file(c.in_line_source ? test::kLineSource : test::kTrainSource), c.from, c.to);
+    const auto edited = snapshot(dir.path());
+    Result kept = run_compactor({"compile", dir.str(), "--delete-sources"});
+    EXPECT_EQ(kept.exit_status, 1);
+    EXPECT_NE(kept.err.find(c.said), std::string::npos) << kept.err;
+    EXPECT_NE(kept.err.find(kKeptNote), std::string::npos) << kept.err;
+    EXPECT_NE(kept.err.find(std::string("compactor: ") + c.summary + "\n"), std::string::npos)
+        << kept.err;
+    EXPECT_EQ(snapshot(dir.path()), edited);  // no output replaced, no source deleted
+
+    Result written = run_compactor({"compile", dir.str(), "--write-on-error"});
+    EXPECT_EQ(written.exit_status, 1) << written.err;
+    const test::Compiled built = test::compile_in_memory(read_bytes(dir.file(test::kLineSource)),
+                                                         read_bytes(dir.file(test::kTrainSource)),
+                                                         {.collect_warnings = false});
+    EXPECT_EQ(read_bytes(dir.file(test::kRecords)), encode_record_output(built.m));
+    EXPECT_EQ(read_bytes(dir.file(test::kGrid)), encode_grid_output(built.m));
+    EXPECT_EQ(read_bytes(dir.file(test::kPlan)), encode_line_output(built.m));
+  }
+  // A gradient off the 50 m grid is a warning: with --werror the outputs stay as well.
+  ScratchDir dir;
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  ASSERT_EQ(run_compactor({"compile", dir.str()}).exit_status, 0);
+  replace_once(dir.file(test::kLineSource), "pendenza,  1350", "pendenza,  1351");
+  const auto edited = snapshot(dir.path());
+  Result werror = run_compactor({"compile", dir.str(), "--werror"});
+  EXPECT_EQ(werror.exit_status, 1);
+  EXPECT_NE(werror.err.find("compactor: outputs not written: --werror makes the warnings fail the "
+                            "compile; the previous outputs are kept (--write-on-error writes "
+                            "them)\n"),
+            std::string::npos)
+      << werror.err;
+  EXPECT_EQ(snapshot(dir.path()), edited);
+  Result warned = run_compactor({"compile", dir.str()});
+  EXPECT_EQ(warned.exit_status, 0);
+  EXPECT_EQ(warned.err.find("outputs not written"), std::string::npos) << warned.err;
+}
+
 TEST(KeepWork, DeleteSourcesKeepsTheSourceThatHoldsTheError) {
   struct Case {
     const char* what;
@@ -101,6 +169,9 @@ TEST(KeepWork, DeleteSourcesKeepsTheSourceThatHoldsTheError) {
        small_train("abbattimento, 4700, 270\r\nabbattimento, 4750, 270\r\n"
                    "abbattimento, 4800, 270\r\nrallentamento, 5000, 60, 500, 0, 0, 0\r\n"),
        "error 12", false, true},
+      // An error of the program's own: the compile's outcome is no error.
+      {"misspelt keyword in the train source", small_line(), small_train("sabia, 1\r\n"),
+       "error unknown-keyword", false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

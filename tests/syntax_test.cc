@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/errors.h"
+#include "syntax/encoding.h"
 #include "syntax/tree.h"
 #include "tests/test_support.h"
 
@@ -169,6 +170,50 @@ TEST(ReadFailures, CoverTheFieldThatCannotBeRead) {
     ASSERT_EQ(r.m.error_code, kErrReadFailure) << c.sand;
     EXPECT_EQ(r.m.error_source.column, c.column) << c.sand;
     EXPECT_EQ(r.m.error_source.end_column, c.end_column) << c.sand;
+  }
+}
+
+// A source in a wider encoding is told by its byte order mark or, without one, by where its NUL
+// bytes stand; a NUL in no such pattern is no text; UTF-8, with or without its mark, and Latin-1
+// are 8-bit text.
+TEST(SourceEncodings, AreToldByTheMarkOrTheirNulBytes) {
+  const std::string text = "[generale]\r\nsabbia, 1\r\n[fine]\r\n";
+  auto wide = [&text](size_t width, bool little) {
+    std::string out;
+    for (char c : text) {
+      std::string unit(width, '\0');
+      unit[little ? 0 : width - 1] = c;
+      out += unit;
+    }
+    return out;
+  };
+  struct Case {
+    const char* what;
+    std::string bytes;
+    SourceEncoding encoding;
+    bool mark;
+  };
+  const Case cases[] = {
+      {"ASCII", text, SourceEncoding::kEightBit, false},
+      {"UTF-8 with its mark", "\xEF\xBB\xBF" + text + "CITT\xC3\x80", SourceEncoding::kEightBit,
+       false},
+      {"Latin-1", text + "CITT\xC0", SourceEncoding::kEightBit, false},
+      {"UTF-16 LE with its mark", "\xFF\xFE" + wide(2, true), SourceEncoding::kUtf16Le, true},
+      {"UTF-16 BE with its mark", "\xFE\xFF" + wide(2, false), SourceEncoding::kUtf16Be, true},
+      {"UTF-16 LE without a mark", wide(2, true), SourceEncoding::kUtf16Le, false},
+      {"UTF-16 BE without a mark", wide(2, false), SourceEncoding::kUtf16Be, false},
+      {"UTF-32 LE with its mark", std::string("\xFF\xFE\0\0", 4) + wide(4, true),
+       SourceEncoding::kUtf32Le, true},
+      {"UTF-32 BE without a mark", wide(4, false), SourceEncoding::kUtf32Be, false},
+      {"UTF-32 LE without a mark", wide(4, true), SourceEncoding::kUtf32Le, false},
+      {"a NUL in text", text + std::string(1, '\0') + text, SourceEncoding::kNotText, false},
+      {"NUL bytes alone", std::string(4096, '\0'), SourceEncoding::kNotText, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const EncodingFound found = detect_encoding(c.bytes);
+    EXPECT_EQ(found.encoding, c.encoding);
+    EXPECT_EQ(found.byte_order_mark, c.mark);
   }
 }
 

@@ -26,8 +26,9 @@ TEST(Warnings, DefaultSourcesGiveNone) {
   EXPECT_TRUE(c.warnings.empty()) << c.warnings.front().text;
 }
 
-// Each altered source gives exactly one warning on the expected line, and the outputs are the
-// same as when warnings are not collected (also where the alteration ends in a recorded error).
+// Each altered source gives exactly one warning, or one error of the program's own, on the
+// expected line, and the outputs and the outcome are the same as when they are not collected
+// (also where the alteration ends in a recorded error).
 TEST(Warnings, OnePerMistakeOnItsLine) {
   struct Case {
     const char* name;
@@ -35,30 +36,76 @@ TEST(Warnings, OnePerMistakeOnItsLine) {
     std::string from, to;
     int32_t line, column;
     std::string text;
+    bool error = false;  // an error of the program's own rather than a warning
   };
   const std::vector<Case> cases = {
       {"misspelt keyword", true, "pendenza,  1350,   -2", "pendnza,  1350,   -2", 107, 1,
-       "\"pendnza\" is not a record keyword; did you mean \"pendenza\"?"},
+       "\"pendnza\" is not a record keyword, and the line is not read; did you mean \"pendenza\"?",
+       true},
       {"extra field after a record", true, "pendenza,  1350,   -2", "pendenza,  1350,   -2, 7", 107,
-       24, "\"7\" is not a record keyword; the field is ignored"},
+       24, "\"7\" is not read: the pendenza record ends before it (2 values: position, gradient)",
+       true},
       {"general record among features", true, "[pendenze]\r\n",
        "[pendenze]\r\nsfondo uno,    5\r\n", 106, 1,
-       "a \"sfondo\" record is read only in the general section; it is ignored here"},
+       "a \"sfondo\" record is read only in the general section; it is ignored here", true},
       {"feature record in the general section", true, "sfondo uno,    1\r\n",
        "sfondo uno,    1\r\npendenza,  100,   1\r\n", 7, 1,
-       "a \"pendenza\" record is not read in the general section; it is ignored there"},
+       "a \"pendenza\" record is not read in the general section; it is ignored there", true},
       {"gradient off the grid", true, "pendenza,  4000,   -1", "pendenza,  4010,   -1", 108, 1,
        "the gradient at 4010 m is not a multiple of 50 m; it is placed in the nearest 50 m cell"},
       {"signal off the grid", false, "segnale,    6150,", "segnale,    6160,", 74, 1,
        "the signal at 6160 m is not a multiple of 50 m; it is placed in the nearest 50 m cell"},
       {"misspelt train keyword", false, "sabbia,    200", "sabia,    200", 4, 1,
-       "\"sabia\" is not a record keyword; did you mean \"sabbia\"?"},
+       "\"sabia\" is not a record keyword, and the line is not read; did you mean \"sabbia\"?",
+       true},
       {"letters swapped in a keyword", true, "montagna,   9500", "montagan,   9500", 206, 1,
-       "\"montagan\" is not a record keyword; did you mean \"montagna\"?"},
+       "\"montagan\" is not a record keyword, and the line is not read; did you mean \"montagna\"?",
+       true},
       {"letter case where it matters", true, "sfondo uno,    1", "Sfondo uno,    1", 6, 1,
-       "\"Sfondo uno\" is not a record keyword; did you mean \"sfondo uno\"?"},
+       "\"Sfondo uno\" is not a record keyword, and the line is not read; did you mean \"sfondo "
+       "uno\"?",
+       true},
       {"a word near no keyword", true, "pendenza,  1350,   -2", "galleria,  1350,   -2", 107, 1,
-       "\"galleria\" is not a record keyword; the line is ignored"},
+       "\"galleria\" is not a record keyword, and the line is not read", true},
+      {"a comment written with a hash", false, "sabbia,    200",
+       "# nota del macchinista\r\nsabbia,    200", 4, 1,
+       "\"# nota del macchinista\" is not a record keyword, and the line is not read; a remark is "
+       "written with a hyphen (\"- ...\")",
+       true},
+      {"a record written with tabs, read as a remark", true, "pendenza,  1350,   -2",
+       "pendenza\t1350\t-2", 107, 1,
+       "this field holds the keyword \"pendenza\" and values, but its hyphen makes it a remark, "
+       "which is not read; only a comma ends a field"},
+      // A decimal or thousands comma splits a number in two fields.
+      {"a decimal comma", true, "pendenza,  1350,   -2", "pendenza,  1350,   12,5", 107, 23,
+       "\"5\" is not read: the pendenza record ends before it (2 values: position, gradient); a "
+       "number holds no comma: \"12,5\" is read as 12 and a field 5",
+       true},
+      {"a thousands comma", true, "sfondo due,    62000", "sfondo due,    62,000", 7, 19,
+       "\"000\" is not read: the sfondo due record ends before it (1 value: background); a number "
+       "holds no comma: \"62,000\" is read as 62 and a field 000",
+       true},
+      {"a field before [generale]", false, "[generale]", "treno 555\r\n[generale]", 1, 1,
+       "\"treno 555\" stands before the \"[generale]\" field, and nothing before that field is "
+       "read (1 field)",
+       true},
+      {"a misspelt [generale] in the train source", false, "[generale]", "[general]", 1, 1,
+       "no \"[generale]\" field: nothing of the train source is read; did you mean \"[generale]\"?",
+       true},
+      {"a lone CR after a station", false, "ROMA CASILINA\r\n", "ROMA CASILINA\r", 42, 86,
+       "a line ends with CR alone; only CR LF or LF ends a line, so the text after it is read as "
+       "part of this field",
+       true},
+      {"the last field after a record", false, "abbattimento,  209950,   180\r\n[fine]\r\n",
+       "abbattimento,  209950,   180, 7\r\n", 211, 31,
+       "\"7\" is not read: the abbattimento record ends before it (2 values: position, code)",
+       true},
+      // Characters a text field holds otherwise than the author sees them.
+      {"a UTF-8 letter in a station name", false, "ROMA CASILINA", "CITT\xc3\x80", 42, 77,
+       "the name holds \"\xc3\x80\", a UTF-8 character of 2 bytes; the field holds one byte per "
+       "character, and the 2 bytes C3 80 are stored as they are"},
+      {"a tab in a station name", false, "ROMA CASILINA", "ROMA\tCASILINA", 42, 77,
+       "the name holds a tab, stored as the byte 09"},
       // Values the compiled form does not hold as written.
       {"a gradient past the byte", true, "pendenza,  1350,   -2", "pendenza,  1350,   300", 107, 1,
        "the gradient 300 per mille is not a value the grid holds (from -100 to 155 per mille); it "
@@ -122,6 +169,7 @@ TEST(Warnings, OnePerMistakeOnItsLine) {
     EXPECT_EQ(with.warnings[0].pos.line, k.line);
     EXPECT_EQ(with.warnings[0].pos.column, k.column);
     EXPECT_EQ(with.warnings[0].text, k.text);
+    EXPECT_EQ(with.warnings[0].error, k.error);
     EXPECT_EQ(encode_grid_output(with.m), encode_grid_output(without.m));
     EXPECT_EQ(encode_record_output(with.m), encode_record_output(without.m));
     EXPECT_EQ(with.m.error_code, without.m.error_code);
@@ -171,7 +219,9 @@ TEST(Warnings, ManyAreKeptUpToTheLimitAndCountedBeyond) {
     m.line_id = "QUELDRANO 2";
     m.train_number = "555";
     EXPECT_EQ(compile_model(m, 1, s), PassOutcome::kReady);
-    not_kept = s.warnings_not_kept;
+    // Stray lines are errors of the program's own: kept and counted apart from the warnings.
+    EXPECT_EQ(s.warnings_not_kept, 0u);
+    not_kept = s.errors_not_kept;
     return warnings;
   };
   size_t not_kept = 0;
@@ -185,7 +235,7 @@ TEST(Warnings, ManyAreKeptUpToTheLimitAndCountedBeyond) {
     EXPECT_EQ(all[i].pos.line, (in_line ? line_first : train_first) + n);
     std::string stray = in_line ? "\"s" : "\"t";
     stray += std::to_string(n);
-    stray += "\" is not a record keyword; the line is ignored";
+    stray += "\" is not a record keyword, and the line is not read";
     if (!in_line && n == 1200) {
       EXPECT_EQ(all[i].text.rfind("a line ends with CR alone", 0), 0u) << all[i].text;
     } else {

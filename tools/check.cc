@@ -23,6 +23,7 @@ std::string counted(int n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// A warning, or an error of the program's own, whose code is its name.
 Diagnostic warning_diagnostic(const Warning& w) {
   Diagnostic d;
   d.file = w.pos.file;
@@ -30,7 +31,7 @@ Diagnostic warning_diagnostic(const Warning& w) {
   d.column = w.pos.column;
   d.end_column = w.pos.end_column;
   d.offset = w.pos.offset;
-  d.severity = Diagnostic::Severity::kWarning;
+  d.severity = w.error ? Diagnostic::Severity::kError : Diagnostic::Severity::kWarning;
   d.name = w.name;
   d.message = w.text;
   return d;
@@ -48,21 +49,22 @@ const char* severity_name(Diagnostic::Severity s) {
   return "note";
 }
 
-nlohmann::json diagnostic_json(const Diagnostic& d) {
+nlohmann::json diagnostic_json(const Diagnostic& d, const Sources& s) {
   nlohmann::json j;
+  const CharacterColumns at = character_columns(d, source_text(s, d.file));
   j["file"] = d.file;
   j["line"] = d.line;
-  j["column"] = d.column;
-  j["end_column"] = d.end_column > d.column ? d.end_column : d.column;
+  j["column"] = at.column;
+  j["end_column"] = at.end_column;
   j["severity"] = severity_name(d.severity);
-  if (d.severity == Diagnostic::Severity::kError) {
+  if (d.severity == Diagnostic::Severity::kError && d.name.empty()) {
     j["code"] = d.code;
   } else {
     j["code"] = d.name;
   }
   j["message"] = d.message;
   nlohmann::json notes = nlohmann::json::array();
-  for (const Diagnostic& n : d.notes) notes.push_back(diagnostic_json(n));
+  for (const Diagnostic& n : d.notes) notes.push_back(diagnostic_json(n, s));
   j["notes"] = std::move(notes);
   return j;
 }
@@ -70,18 +72,25 @@ nlohmann::json diagnostic_json(const Diagnostic& d) {
 }  // namespace
 
 CheckReport make_report(const Model& m, const std::vector<Warning>& warnings,
-                        size_t warnings_not_kept) {
+                        size_t warnings_not_kept, size_t errors_not_kept) {
   CheckReport r;
-  r.warnings = static_cast<int>(warnings.size() + warnings_not_kept);
-  for (size_t i = 0; i < warnings.size() && i < kShownWarnings; ++i) {
-    r.diagnostics.push_back(warning_diagnostic(warnings[i]));
+  size_t shown_warnings = 0;
+  size_t shown_errors = 0;
+  for (const Warning& w : warnings) {
+    if (!w.error && shown_warnings++ < kShownWarnings)
+      r.diagnostics.push_back(warning_diagnostic(w));
   }
-  r.warnings_not_shown = r.warnings - static_cast<int>(std::min(warnings.size(), kShownWarnings));
-  r.errors = static_cast<int>(m.error_log.size());
-  for (size_t i = 0; i < m.error_log.size() && i < kShownErrors; ++i) {
+  for (const Warning& w : warnings) {
+    if (w.error && shown_errors++ < kShownErrors) r.diagnostics.push_back(warning_diagnostic(w));
+  }
+  r.own_errors = static_cast<int>(shown_errors + errors_not_kept);
+  r.warnings = static_cast<int>(shown_warnings + warnings_not_kept);
+  r.warnings_not_shown = r.warnings - static_cast<int>(std::min(shown_warnings, kShownWarnings));
+  for (size_t i = 0; i < m.error_log.size() && shown_errors < kShownErrors; ++i, ++shown_errors) {
     r.diagnostics.push_back(error_diagnostic(m.error_log[i]));
   }
-  r.errors_not_shown = r.errors - static_cast<int>(std::min(m.error_log.size(), kShownErrors));
+  r.errors = r.own_errors + static_cast<int>(m.error_log.size());
+  r.errors_not_shown = r.errors - static_cast<int>(std::min<size_t>(shown_errors, kShownErrors));
   r.outcome_code = m.error_code;
   r.outcome_position = m.error_position;
   return r;
@@ -164,14 +173,17 @@ std::string summary_line(const CheckReport& report) {
     if (error_has_position(report.outcome_code)) {
       line += " (at " + std::to_string(report.outcome_position) + " m)";
     }
+  } else if (report.errors > 0) {
+    line += "; outcome: no error";
   }
   return line;
 }
 
-std::string report_json(const CheckReport& report) {
+std::string report_json(const CheckReport& report, const Sources& s) {
   nlohmann::json j;
+  j["columns"] = "characters";
   nlohmann::json diagnostics = nlohmann::json::array();
-  for (const Diagnostic& d : report.diagnostics) diagnostics.push_back(diagnostic_json(d));
+  for (const Diagnostic& d : report.diagnostics) diagnostics.push_back(diagnostic_json(d, s));
   j["diagnostics"] = std::move(diagnostics);
   j["warnings"] = report.warnings;
   j["errors"] = report.errors;

@@ -23,13 +23,15 @@ struct CheckReport {
   int warnings_not_shown = 0;
   int errors_not_shown = 0;
   int64_t records_not_listed = 0;  // records that cannot be read, found after the listed ones
+  int own_errors = 0;              // errors of the program's own: fields that are not read
   int32_t outcome_code = 0;        // the error the outputs were built with (0: none)
   int32_t outcome_position = 0;
 };
 
-// The report of a compile: its warnings, every error it recorded, and its outcome.
+// The report of a compile: its warnings, the program's own errors among `warnings`, every error
+// the compile recorded, and its outcome.
 CheckReport make_report(const Model& m, const std::vector<Warning>& warnings,
-                        size_t warnings_not_kept = 0);
+                        size_t warnings_not_kept = 0, size_t errors_not_kept = 0);
 
 // Adds the records that cannot be read, after the warnings and before the compile's errors, but
 // not the one that is the compile's own error 25.
@@ -46,12 +48,14 @@ std::string_view source_text(const Sources& s, const std::string& file);
 std::vector<std::string> format_report(const CheckReport& report, const Sources& s,
                                        bool color = false);
 
-// "2 warnings, 1 error" and, when an error was recorded, "; outcome: error 15 (at 19450 m)".
+// "2 warnings, 1 error" and, when an error was recorded, "; outcome: error 15 (at 19450 m)", or
+// "; outcome: no error" when only the program's own errors were.
 std::string summary_line(const CheckReport& report);
 // "2 warnings, 1 error".
 std::string summary_line(int warnings, int errors);
 
-// {"diagnostics": [...], "warnings": N, "errors": N, "outcome": {"code": N, "position": M}}
-std::string report_json(const CheckReport& report);
+// {"columns": "characters", "diagnostics": [...], "warnings": N, "errors": N,
+//  "outcome": {"code": N, "position": M}}; columns counted in the sources of `s`.
+std::string report_json(const CheckReport& report, const Sources& s);
 
 }  // namespace compactor

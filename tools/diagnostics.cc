@@ -1,6 +1,7 @@
 #include "tools/diagnostics.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "model/errors.h"
 
@@ -119,37 +120,81 @@ struct Located {
   int64_t offset = -1;  // to find the source line
 };
 
-// The headline, then the source line and a caret under the column.
+// The characters of `text`: a valid UTF-8 sequence is one, any other byte one.
+int32_t characters(std::string_view text) {
+  int32_t n = 0;
+  for (size_t k = 0; k < text.size(); k += piece_at(text, k).length) ++n;
+  return n;
+}
+
+// The bytes of the line of a place before its byte column, or nullopt when the source does not
+// hold them.
+std::optional<std::string_view> before_column(std::string_view source, int64_t offset,
+                                              int32_t column) {
+  const int64_t start = offset - (column - 1);
+  if (offset < 0 || column < 1 || start < 0 || static_cast<size_t>(offset) > source.size()) {
+    return std::nullopt;
+  }
+  return source.substr(static_cast<size_t>(start), static_cast<size_t>(offset - start));
+}
+
+// The column of a place, counted in characters.
+int32_t character_column(const Located& at, std::string_view source) {
+  std::optional<std::string_view> before = before_column(source, at.offset, at.column);
+  return before ? characters(*before) + 1 : at.column;
+}
+
+// The headline, then the source line and a caret under the column. The line shows each control
+// character as one blank, a tab as a tab, and the caret line repeats the tabs, so that the caret
+// stands under its character.
 std::string with_source(const Located& at, std::string_view source, const std::string& severity,
                         Paint paint, const std::string& text, bool color) {
   const std::string place =
-      at.file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
+      at.file + ":" + std::to_string(at.line) + ":" + std::to_string(character_column(at, source));
   std::string out = headline(place, severity, paint, text, color);
-  const int32_t column = at.column;
+  const size_t byte_column = static_cast<size_t>(at.column > 0 ? at.column - 1 : 0);
   std::string_view line = line_at(source, at.offset);
   if (!line.empty()) {
     std::string shown;
-    // Each byte of a control character becomes a blank, so that the caret, placed by bytes,
-    // stays under its column.
+    std::string caret_indent;
+    bool caret_placed = false;
     for (size_t k = 0; k < line.size();) {
       const Piece piece = piece_at(line, k);
-      shown.append(piece.control ? std::string(piece.length, ' ')
-                                 : std::string(line.substr(k, piece.length)));
+      const bool tab = line[k] == '\t';
+      shown.append(tab ? "\t" : piece.control ? " " : std::string(line.substr(k, piece.length)));
+      if (k < byte_column) caret_indent += tab ? '\t' : ' ';
+      caret_placed = caret_placed || k >= byte_column;
       k += piece.length;
     }
     out += "  " + shown + "\n";
-    size_t col = static_cast<size_t>(column > 0 ? column - 1 : 0);
-    if (col <= shown.size()) {
-      out += "  " + std::string(col, ' ') + painted("^", Paint::kCaret, color) + "\n";
+    if (caret_placed || byte_column == line.size()) {
+      out += "  " + caret_indent + painted("^", Paint::kCaret, color) + "\n";
     }
   }
   return out;
 }
 
+}  // namespace
+
+CharacterColumns character_columns(const Diagnostic& d, std::string_view source) {
+  const int32_t end = std::max(d.end_column, d.column);
+  if (d.line <= 0) return {d.column, end};
+  const int64_t offset = d.offset >= 0 ? d.offset : offset_of(source, d.line, d.column);
+  std::optional<std::string_view> before = before_column(source, offset, d.column);
+  if (!before) return {d.column, end};
+  const int32_t column = characters(*before) + 1;
+  const size_t length =
+      std::min(static_cast<size_t>(end - d.column), source.size() - static_cast<size_t>(offset));
+  return {column, column + characters(source.substr(static_cast<size_t>(offset), length))};
+}
+
+namespace {
+
 std::string severity_text(const Diagnostic& d) {
   switch (d.severity) {
     case Diagnostic::Severity::kError:
-      return "error " + std::to_string(d.code);
+      // An error of the program's own is named by its code, a numbered one by its number.
+      return "error " + (d.name.empty() ? std::to_string(d.code) : d.name);
     case Diagnostic::Severity::kWarning:
       return "warning";
     case Diagnostic::Severity::kNote:

@@ -19,6 +19,18 @@ namespace compactor {
 // "compactor: ...". One trailing newline. Its notes are not included.
 std::string format_diagnostic(const Diagnostic& d, std::string_view source, bool color = false);
 
+// The columns of a diagnostic's field counted in characters of its source (a valid UTF-8
+// sequence is one character, any other byte one) rather than in bytes: what the messages and
+// check --json show. Without the source, its byte columns.
+struct CharacterColumns {
+  int32_t column = 0;
+  int32_t end_column = 0;
+};
+CharacterColumns character_columns(const Diagnostic& d, std::string_view source);
+
+// The offset of column `column` (in bytes) of line `line`, lines ending at LF.
+int64_t offset_of(std::string_view source, int32_t line, int32_t column);
+
 // The message of an error: its detail, or else its meaning, then "(at N m)" for the errors that
 // carry a position.
 std::string error_message(int32_t code, int32_t position, const std::string& detail);

@@ -56,10 +56,10 @@ json lsp_diagnostic(const Diagnostic& d, const std::vector<SourceLines>& sources
             {"severity", severity_number(d.severity)},
             {"source", "compactor"},
             {"message", d.message}};
-  if (d.severity == Diagnostic::Severity::kError) {
+  if (!d.name.empty()) {
+    j["code"] = d.name;  // a warning's, or an error of the program's own
+  } else if (d.severity == Diagnostic::Severity::kError) {
     j["code"] = d.code;
-  } else if (!d.name.empty()) {
-    j["code"] = d.name;
   }
   if (d.notes.empty()) return j;
   json related = json::array();
@@ -98,7 +98,7 @@ CheckReport compile_report(ScenarioSources& sources) {
   s.warnings = &warnings;
   s.max_kept_warnings = kShownWarnings;
   PassOutcome outcome = compile_model(m, 1, s);
-  CheckReport report = make_report(m, warnings, s.warnings_not_kept);
+  CheckReport report = make_report(m, warnings, s.warnings_not_kept, s.errors_not_kept);
   if (outcome == PassOutcome::kStampsSet) add_run_error(report, kErrStampsSet);
   if (outcome == PassOutcome::kCodesSet) add_run_error(report, kErrCodesSet);
   return report;

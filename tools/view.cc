@@ -30,9 +30,21 @@ int64_t grid_metres(const Model& m) {
 SourceDiagnostic warning_diagnostic(const Warning& w, const Sources& s, int64_t limit) {
   SourceDiagnostic d;
   d.pos = w.pos;
-  d.message = w.text;
+  d.is_error = w.error;  // an error of the program's own: the outcome stays the compile's
+  d.message = w.error ? "error " + w.name + ": " + w.text : w.text;
   const std::string_view source = source_text(s, w.pos.file);
-  d.shown = format_warning(w.pos, source, w.text);
+  if (w.error) {
+    Diagnostic shown;
+    shown.file = w.pos.file;
+    shown.line = w.pos.line;
+    shown.column = w.pos.column;
+    shown.offset = w.pos.line > 0 ? w.pos.offset : -1;
+    shown.name = w.name;
+    shown.message = w.text;
+    d.shown = format_diagnostic(shown, source);
+  } else {
+    d.shown = format_warning(w.pos, source, w.text);
+  }
   d.metre = record_position(source, w.pos.offset, limit);
   return d;
 }
