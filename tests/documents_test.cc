@@ -148,8 +148,8 @@ TEST(DocumentCheck, FormCellsAreReadWithTheirSignAndNothingThatIsNoNumberMatches
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cells);
-    const std::string form = " | 1 | A - B                      |" + std::string(c.cells) +
-                             "|            |\r\n";
+    const std::string form =
+        " | 1 | A - B                      |" + std::string(c.cells) + "|            |\r\n";
     EXPECT_EQ(row_values(form), std::vector<RowValues>{c.values});
   }
 }
@@ -279,9 +279,9 @@ TEST(DocumentsCommand, CheckIsSilentAboutWhatDocumentsWroteForOddValuesAndTrainN
     const char* train_number;
     const char* slow_order;
   } cases[] = {
-      {"777", "rallentamento,   66000,    -5, -300"},  // read as the source gives them
+      {"777", "rallentamento,   66000,    -5, -300"},     // read as the source gives them
       {"7 di 7", "rallentamento,   66000,    60,  200"},  // " di " ends the number in the form
-      {"7|7", "rallentamento,   66000,    60,  200"},    // the bar ends it in the card
+      {"7|7", "rallentamento,   66000,    60,  200"},     // the bar ends it in the card
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.train_number);
@@ -311,11 +311,11 @@ TEST(DocumentsCommand, AFormRowWithoutNumbersIsNamedAsSuchAndAQuotedNameCannotDr
   const std::string blank =
       " |   |                            |            |          |         |            |";
   ASSERT_NE(form.find(blank), std::string::npos);
-  form.replace(form.find(blank), blank.size(),
-               " | 9 | X                          |Km abc      |  xx Km/h |   ?     |            |");
+  form.replace(
+      form.find(blank), blank.size(),
+      " | 9 | X                          |Km abc      |  xx Km/h |   ?     |            |");
   write_bytes(dir.file(kAuthorForm), form);
-  const std::vector<std::string> warnings =
-      stale_warnings(run_compactor({"check", dir.str()}).err);
+  const std::vector<std::string> warnings = stale_warnings(run_compactor({"check", dir.str()}).err);
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find("this row of the slow-order form (? km, ? km/h, ? m) matches no"),
             std::string::npos)
