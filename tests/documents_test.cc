@@ -135,6 +135,19 @@ TEST(DriverDocuments, RowsBeyondTheGridAndLongNamesAreLaidOutAndSaid) {
   EXPECT_EQ(card.notices.size(), 3u);  // the box, the name on its row, the name as last station
 }
 
+TEST(DriverDocuments, ACutNameKeepsItsUtf8CharactersWhole) {
+  DocumentFacts facts;
+  facts.train_number = "555";
+  // The cut at 26 bytes falls inside the two bytes of the À.
+  facts.stations = {{0, 0, 400, "A", std::nullopt},
+                    {9000, 8600, 9400, std::string(25, 'B') + "\xC3\x80" "CD", std::nullopt},
+                    {18000, 17600, 18400, "Z", std::nullopt}};
+  const LaidOutDocument card = timetable_card_document(facts);
+  EXPECT_NE(card.bytes.find("| " + std::string(25, 'B') + ". |"), std::string::npos);
+  EXPECT_EQ(card.bytes.find('\xC3'), std::string::npos);
+  expect_default_columns(card.bytes, text_from_table(timetable_card_table()));
+}
+
 TEST(DocumentCheck, FormCellsAreReadWithTheirSignAndNothingThatIsNoNumberMatches) {
   const struct {
     const char* cells;  // the kilometre, speed and length cells of a row
