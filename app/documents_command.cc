@@ -79,7 +79,8 @@ void print_notices(const RunOptions& opts, const std::vector<PlannedDocument>& p
   if (opts.quiet) return;
   for (const PlannedDocument& doc : planned) {
     for (const std::string& notice : doc.text.notices) {
-      std::fputs(format_note("warning: " + doc.path + ": " + notice, opts.color).c_str(), stderr);
+      const std::string text = "warning: " + doc.path + ": " + escaped_text(notice);
+      std::fputs(format_note(text, opts.color).c_str(), stderr);
     }
   }
 }

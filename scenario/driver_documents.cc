@@ -29,13 +29,34 @@ FixedPage fixed_page(std::vector<std::string> table, const std::string& rule) {
   return page;
 }
 
+// Where a cut of `text` before `at` must fall instead so as not to split a UTF-8 character: the
+// start of a valid multi-byte sequence that reaches past `at`, else `at` itself (a Latin-1 name
+// has no such sequence).
+size_t whole_character_cut(const std::string& text, size_t at) {
+  auto continuation = [&text](size_t i) {
+    return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+  };
+  size_t lead = at;
+  while (lead > 0 && at - lead < 3 && continuation(lead)) --lead;
+  const auto u = static_cast<unsigned char>(text[lead]);
+  const size_t length = u >= 0xF0 && u < 0xF5   ? 4
+                        : u >= 0xE0 && u < 0xF0 ? 3
+                        : u >= 0xC2 && u < 0xE0 ? 2
+                                                : 1;
+  if (lead == at || length <= at - lead || lead + length > text.size()) return at;
+  for (size_t i = lead + 1; i < lead + length; ++i) {
+    if (!continuation(i)) return at;
+  }
+  return lead;
+}
+
 // `text` in a cell of `width`: padded with blanks, or, when it is longer, cut at the width and
 // ended with a full stop as an abbreviation is (blanks and hyphens before the stop dropped), which
 // `notices` then records.
 std::string fit(const std::string& text, size_t width, const std::string& what,
                 std::vector<std::string>& notices) {
   if (text.size() <= width) return text + std::string(width - text.size(), ' ');
-  std::string cut = text.substr(0, width - 1);
+  std::string cut = text.substr(0, whole_character_cut(text, width - 1));
   while (!cut.empty() && (cut.back() == ' ' || cut.back() == '-')) cut.pop_back();
   cut += ".";
   notices.push_back(what + " \"" + text + "\" is longer than its column: cut to \"" + cut + "\"");

@@ -3,6 +3,7 @@
 // sources, and the documents command, which leaves an author's document alone without --force.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,7 @@ void expect_default_columns(const std::string& made, const std::string& fixed) {
 }
 
 struct RowValues {
-  int32_t start, speed, length;
+  std::optional<int32_t> start, speed, length;
   bool operator==(const RowValues&) const = default;
 };
 
@@ -132,6 +133,38 @@ TEST(DriverDocuments, RowsBeyondTheGridAndLongNamesAreLaidOutAndSaid) {
   EXPECT_EQ(card_train(card.bytes)->number, facts.train_number);  // the box widens
   EXPECT_NE(card.bytes.find("| UNA STAZIONE DAL NOME MOLT.| 01.00 "), std::string::npos);
   EXPECT_EQ(card.notices.size(), 3u);  // the box, the name on its row, the name as last station
+}
+
+TEST(DriverDocuments, ACutNameKeepsItsUtf8CharactersWhole) {
+  DocumentFacts facts;
+  facts.train_number = "555";
+  // The cut at 26 bytes falls inside the two bytes of the À.
+  facts.stations = {{0, 0, 400, "A", std::nullopt},
+                    {9000, 8600, 9400, std::string(25, 'B') + "\xC3\x80" "CD", std::nullopt},
+                    {18000, 17600, 18400, "Z", std::nullopt}};
+  const LaidOutDocument card = timetable_card_document(facts);
+  EXPECT_NE(card.bytes.find("| " + std::string(25, 'B') + ". |"), std::string::npos);
+  EXPECT_EQ(card.bytes.find('\xC3'), std::string::npos);
+  expect_default_columns(card.bytes, text_from_table(timetable_card_table()));
+}
+
+TEST(DocumentCheck, FormCellsAreReadWithTheirSignAndNothingThatIsNoNumberMatches) {
+  const struct {
+    const char* cells;  // the kilometre, speed and length cells of a row
+    RowValues values;
+  } cases[] = {
+      {"Km 19.450   |  40 Km/h |   300   ", {19450, 40, 300}},
+      {"Km -0.500   | -40 Km/h |  -300   ", {-500, -40, -300}},
+      {"Km abc      |  xx Km/h |   ?     ", {std::nullopt, std::nullopt, std::nullopt}},
+      // Past what a whole number holds: no value, rather than one that wrapped round.
+      {"Km 9999999.999|  40 Km/h | 1234567890", {std::nullopt, 40, std::nullopt}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cells);
+    const std::string form =
+        " | 1 | A - B                      |" + std::string(c.cells) + "|            |\r\n";
+    EXPECT_EQ(row_values(form), std::vector<RowValues>{c.values});
+  }
 }
 
 #ifndef _WIN32
@@ -252,6 +285,54 @@ TEST(DocumentsCommand, CheckWarnsWhenARowDiffersFromItsSlowOrderInOneValue) {
     EXPECT_NE(warnings[0].find("does not list this slow order"), std::string::npos);
     EXPECT_NE(warnings[1].find("matches no slow order"), std::string::npos);
   }
+}
+
+TEST(DocumentsCommand, CheckIsSilentAboutWhatDocumentsWroteForOddValuesAndTrainNumbers) {
+  const struct {
+    const char* train_number;
+    const char* slow_order;
+  } cases[] = {
+      {"777", "rallentamento,   66000,    -5, -300"},     // read as the source gives them
+      {"7 di 7", "rallentamento,   66000,    60,  200"},  // " di " ends the number in the form
+      {"7|7", "rallentamento,   66000,    60,  200"},     // the bar ends it in the card
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.train_number);
+    ScratchDir dir;
+    write_bytes(dir.file("MIA_linea.txt"), text_from_table(line_source_table()));
+    SourceText train = SourceText::default_train();
+    train.replace("rallentamento,  119250,    40,  200", c.slow_order);
+    write_bytes(dir.file("MIA_" + std::string(c.train_number) + "-.txt"), train);
+    const test::Result made = run_compactor({"documents", dir.str()});
+    ASSERT_EQ(made.exit_status, 0) << made.err;
+    const test::Result checked = run_compactor({"check", dir.str()});
+    EXPECT_EQ(checked.err, "compactor: 0 warnings, 0 errors\n");
+  }
+}
+
+TEST(DocumentsCommand, AFormRowWithoutNumbersIsNamedAsSuchAndAQuotedNameCannotDriveATerminal) {
+  ScratchDir dir;
+  write_author_scenario(dir);
+  SourceText train(read_bytes(dir.file(kAuthorTrain)));
+  train.replace("BORGO NUOVO", "BORGO \x1b[2J NUOVO CON UN NOME LUNGO");
+  write_bytes(dir.file(kAuthorTrain), train);
+  const test::Result made = run_compactor({"documents", dir.str()});
+  ASSERT_EQ(made.exit_status, 0) << made.err;
+  EXPECT_EQ(made.err.find('\x1b'), std::string::npos) << made.err;
+  EXPECT_NE(made.err.find("the station name \"BORGO \\x1b[2J NUOVO"), std::string::npos);
+  std::string form = read_bytes(dir.file(kAuthorForm));
+  const std::string blank =
+      " |   |                            |            |          |         |            |";
+  ASSERT_NE(form.find(blank), std::string::npos);
+  form.replace(
+      form.find(blank), blank.size(),
+      " | 9 | X                          |Km abc      |  xx Km/h |   ?     |            |");
+  write_bytes(dir.file(kAuthorForm), form);
+  const std::vector<std::string> warnings = stale_warnings(run_compactor({"check", dir.str()}).err);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("this row of the slow-order form (? km, ? km/h, ? m) matches no"),
+            std::string::npos)
+      << warnings[0];
 }
 
 TEST(DocumentsCommand, LeavesAnAuthorsDocumentAloneWithoutForce) {

@@ -282,6 +282,10 @@ std::string format_at(const SourcePos& pos, std::string_view source, const std::
                      text, false);
 }
 
+std::string escaped_text(const std::string& text) {
+  return escaped(text);
+}
+
 std::string format_note(const std::string& text, bool color) {
   return painted("compactor:", Paint::kPlace, color) + " " + text + "\n";
 }

@@ -51,6 +51,10 @@ std::string format_at(const SourcePos& pos, std::string_view source, const std::
 // "compactor: TEXT".
 std::string format_note(const std::string& text, bool color = false);
 
+// `text` with its control characters escaped ("\x1b", "\r"), as every message that quotes a
+// source writes them, so that a name from a source cannot drive the terminal.
+std::string escaped_text(const std::string& text);
+
 // What a part of a message is, for its colour.
 enum class Paint { kPlace, kError, kWarning, kNote, kCaret };
 

@@ -1,6 +1,7 @@
 #include "tools/document_check.h"
 
 #include <cctype>
+#include <cstdint>
 
 #include "compiler/document_facts.h"
 #include "model/documents.h"
@@ -8,6 +9,10 @@
 namespace compactor {
 
 namespace {
+
+// What ends the train number in the form's phrase and in the card's box.
+constexpr const char* kFormTrainEnd = " di ";
+constexpr const char* kCardTrainEnd = "|";
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -40,35 +45,39 @@ std::vector<std::string> cells_of(const std::string& line) {
   return cells;
 }
 
-// The whole number at the start of `text` (after blanks); false when there is none.
-bool leading_number(const std::string& text, int32_t& value) {
+// The whole number, with its sign, at the start of `text` (after blanks); nullopt when there is
+// none or it has more than nine digits.
+std::optional<int32_t> leading_number(const std::string& text) {
   const std::string t = trimmed(text);
+  const size_t sign = !t.empty() && t[0] == '-' ? 1 : 0;
   size_t digits = 0;
-  while (digits < t.size() && digits < 9 && std::isdigit(static_cast<unsigned char>(t[digits]))) {
+  while (sign + digits < t.size() && std::isdigit(static_cast<unsigned char>(t[sign + digits]))) {
     ++digits;
   }
-  if (digits == 0) return false;
-  value = std::stoi(t.substr(0, digits));
-  return true;
+  if (digits == 0 || digits > 9) return std::nullopt;
+  const int32_t magnitude = std::stoi(t.substr(sign, digits));
+  return sign != 0 ? -magnitude : magnitude;
 }
 
-// "19.450" or "19" as metres; false when the text is no kilometre.
-bool kilometre_metres(const std::string& text, int32_t& metres) {
+// "19.450" or "19" as metres; nullopt when the text is no kilometre or its metres do not fit.
+std::optional<int32_t> kilometre_metres(const std::string& text) {
   const std::string t = trimmed(text);
   const size_t dot = t.find('.');
-  int32_t whole = 0;
-  if (!leading_number(t.substr(0, dot), whole)) return false;
-  int32_t fraction = 0;
+  const std::optional<int32_t> whole = leading_number(t.substr(0, dot));
+  if (!whole) return std::nullopt;
+  int64_t fraction = 0;
   if (dot != std::string::npos) {
     std::string decimals = t.substr(dot + 1, 3);
     for (char c : decimals) {
-      if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+      if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
     }
     decimals.resize(3, '0');
     fraction = std::stoi(decimals);
   }
-  metres = whole * 1000 + fraction;
-  return true;
+  const bool negative = t[0] == '-';
+  const int64_t metres = int64_t{*whole} * 1000 + (negative ? -fraction : fraction);
+  if (metres < INT32_MIN || metres > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(metres);
 }
 
 // The text after `marker` on the first line that holds it, up to `end` (or the line's end).
@@ -82,14 +91,20 @@ std::optional<NamedTrain> named_after(const std::string& text, const std::string
     const size_t to = lines[i].find(end, from);
     const std::string number =
         trimmed(lines[i].substr(from, to == std::string::npos ? to : to - from));
-    return NamedTrain{number, static_cast<int32_t>(i + 1)};
+    return NamedTrain{number, static_cast<int32_t>(i + 1), lines[i].substr(from)};
   }
   return std::nullopt;
 }
 
-std::string described(int32_t start, int32_t speed, int32_t length) {
-  return kilometres(start) + " km, " + std::to_string(speed) + " km/h, " + std::to_string(length) +
-         " m";
+std::string number_or_unknown(std::optional<int32_t> value) {
+  return value ? std::to_string(*value) : "?";
+}
+
+// "19.450 km, 40 km/h, 300 m"; a value the form does not give as a number is "?".
+std::string described(std::optional<int32_t> start, std::optional<int32_t> speed,
+                      std::optional<int32_t> length) {
+  return (start ? kilometres(*start) : "?") + " km, " + number_or_unknown(speed) + " km/h, " +
+         number_or_unknown(length) + " m";
 }
 
 Warning document_warning(const std::string& path, int32_t line, std::string text) {
@@ -103,9 +118,21 @@ Warning document_warning(const std::string& path, int32_t line, std::string text
   return w;
 }
 
+// Whether the document names `train`: the number read up to `end`, or `train` written whole and
+// followed by `end` (after blanks) or nothing, since a train number may itself hold `end`.
+bool names_train(const NamedTrain& named, const std::string& train, const std::string& end) {
+  if (named.number == train) return true;
+  if (named.rest.rfind(train, 0) != 0) return false;
+  const std::string after = named.rest.substr(train.size());
+  const size_t text = after.find_first_not_of(' ');
+  return text == std::string::npos || after.rfind(end, 0) == 0 ||
+         after.compare(text, end.size(), end) == 0;
+}
+
 void check_train(const std::optional<NamedTrain>& named, const DriverDocument& doc,
-                 const char* what, const std::string& train_number, std::vector<Warning>& out) {
-  if (!named || named->number == train_number) return;
+                 const char* what, const std::string& end, const std::string& train_number,
+                 std::vector<Warning>& out) {
+  if (!named || names_train(*named, train_number, end)) return;
   out.push_back(document_warning(doc.path, named->line,
                                  std::string("the ") + what + " names train " + named->number +
                                      ", not the scenario's " + train_number));
@@ -123,20 +150,20 @@ std::vector<FormRow> form_rows(const std::string& form) {
     if (place.rfind("Km", 0) != 0) continue;
     FormRow row;
     row.line = static_cast<int32_t>(i + 1);
-    if (!kilometre_metres(place.substr(2), row.start)) row.start = -1;
-    if (!leading_number(cells[4], row.speed)) row.speed = -1;
-    if (!leading_number(cells[5], row.length)) row.length = -1;
+    row.start = kilometre_metres(place.substr(2));
+    row.speed = leading_number(cells[4]);
+    row.length = leading_number(cells[5]);
     rows.push_back(row);
   }
   return rows;
 }
 
 std::optional<NamedTrain> form_train(const std::string& form) {
-  return named_after(form, "del treno ", " di ");
+  return named_after(form, "del treno ", kFormTrainEnd);
 }
 
 std::optional<NamedTrain> card_train(const std::string& card) {
-  return named_after(card, "TRENO n. ", "|");
+  return named_after(card, "TRENO n. ", kCardTrainEnd);
 }
 
 namespace {
@@ -184,10 +211,14 @@ std::vector<Warning> stale_document_warnings(const std::optional<DriverDocument>
                                              const SourceFile& train) {
   std::vector<Warning> warnings;
   if (form) {
-    check_train(form_train(form->bytes), *form, "slow-order form", train_number, warnings);
+    check_train(form_train(form->bytes), *form, "slow-order form", kFormTrainEnd, train_number,
+                warnings);
     check_form_rows(*form, train, warnings);
   }
-  if (card) check_train(card_train(card->bytes), *card, "timetable card", train_number, warnings);
+  if (card) {
+    check_train(card_train(card->bytes), *card, "timetable card", kCardTrainEnd, train_number,
+                warnings);
+  }
   return warnings;
 }
 

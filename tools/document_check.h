@@ -16,11 +16,12 @@ struct DriverDocument {
   std::string bytes;
 };
 
-// A row of a slow-order form: kilometre (in metres), speed and length, and its line.
+// A row of a slow-order form: kilometre (in metres), speed and length, each unset where its cell
+// holds no number, and its line.
 struct FormRow {
-  int32_t start = 0;
-  int32_t speed = 0;
-  int32_t length = 0;
+  std::optional<int32_t> start;
+  std::optional<int32_t> speed;
+  std::optional<int32_t> length;
   int32_t line = 0;
 };
 
@@ -32,6 +33,7 @@ std::vector<FormRow> form_rows(const std::string& form);
 struct NamedTrain {
   std::string number;
   int32_t line = 0;
+  std::string rest;  // the line after "del treno " or "TRENO n. "
 };
 std::optional<NamedTrain> form_train(const std::string& form);
 std::optional<NamedTrain> card_train(const std::string& card);
