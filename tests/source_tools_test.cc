@@ -53,6 +53,7 @@ std::string spoilt(const std::string& source, std::mt19937& rng, bool damage) {
     const bool line_start = i == 0 || source[i - 1] == '\n';
     if (line_start && p < 15) out += p < 8 ? "  " : "\t ";
     if (c == '\r' && p >= 15 && p < 35) continue;  // CR LF as LF alone
+    if (damage && p == 96) out += i % 2 == 0 ? "\t" : " ";  // a blank inside a line
     if (damage && p >= 97) {
       out += p == 97 ? std::string() : p == 98 ? std::string(2, c) : std::string(1, ",-\r0 "[i % 5]);
       continue;
@@ -99,6 +100,7 @@ TEST(SourceFormat, ChangesOnlyLineEndsAndTheBlanksThatStartALine) {
       {"x\r\n   ", "x\r\n   "},          // blanks that end the file are one more field
       {"x\n \n  y", "x\r\n\r\ny"},        // a line of blanks keeps its line end
       {"nome,  ROMA  \n", "nome,  ROMA  \r\n"},  // a text keeps its trailing blanks
+      {"a, 1\t, ROMA\tEST\n", "a, 1\t, ROMA\tEST\r\n"},
       {"", ""},
   };
   for (const Case& c : cases) {
@@ -185,3 +187,49 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
 
 }  // namespace
 }  // namespace compactor
+
+#ifndef _WIN32
+namespace compactor {
+namespace {
+
+// The commands as an author runs them: fmt --check writes nothing and exits 1; fmt writes the
+// layout; new refuses to replace a file that differs; diff exits 0, 1, 2 and 3 as diff does.
+TEST(SourceToolsCommands, ExitStatusesAndWhatTheyWrite) {
+  test::ScratchDir dir;
+  const std::string spoilt_line = "  [generale]\nlunghezza percorso, 5000\n[fine]\n";
+  test::write_bytes(dir.file(test::kLineSource), spoilt_line);
+  test::Result check = test::run_compactor({"fmt", dir.str(), "--check"});
+  EXPECT_EQ(check.exit_status, 1);
+  EXPECT_EQ(check.out, dir.file(test::kLineSource) + "\n");
+  EXPECT_EQ(test::read_bytes(dir.file(test::kLineSource)), spoilt_line);
+  EXPECT_EQ(test::run_compactor({"fmt", dir.str(), "-q"}).exit_status, 0);
+  EXPECT_EQ(test::read_bytes(dir.file(test::kLineSource)), format_source(spoilt_line));
+  EXPECT_EQ(test::run_compactor({"fmt", dir.str(), "--check"}).exit_status, 0);
+
+  EXPECT_EQ(test::run_compactor({"new", dir.str(), "--length", "5000"}).exit_status, 3);
+  EXPECT_EQ(test::read_bytes(dir.file(test::kLineSource)), format_source(spoilt_line));
+  EXPECT_EQ(test::run_compactor({"new", dir.str(), "--length", "999"}).exit_status, 2);
+  EXPECT_EQ(test::run_compactor({"new", dir.str()}).exit_status, 2);
+  test::ScratchDir fresh;
+  EXPECT_EQ(test::run_compactor({"new", fresh.str(), "--length", "5000", "-q"}).exit_status, 0);
+  EXPECT_EQ(test::run_compactor({"new", fresh.str(), "--length", "5000", "-q"}).exit_status, 0);
+  EXPECT_EQ(test::run_compactor({"compile", fresh.str(), "--werror", "-q"}).exit_status, 0);
+
+  test::Result same = test::run_compactor({"diff", fresh.str(), fresh.str()});
+  EXPECT_EQ(same.exit_status, 0);
+  EXPECT_EQ(same.out, "");
+  test::ScratchDir other;
+  ASSERT_EQ(test::run_compactor({"new", other.str(), "--length", "6000", "-q"}).exit_status, 0);
+  test::Result differ = test::run_compactor({"diff", fresh.str(), other.str()});
+  EXPECT_EQ(differ.exit_status, 1);
+  EXPECT_NE(differ.out.find("record 84 (line and train data): value2 5000 → 6000\n"),
+            std::string::npos)
+      << differ.out;
+  EXPECT_EQ(test::run_compactor({"diff", fresh.str()}).exit_status, 2);
+  EXPECT_EQ(test::run_compactor({"diff", fresh.file("a.sim"), fresh.file("b.sim")}).exit_status,
+            3);
+}
+
+}  // namespace
+}  // namespace compactor
+#endif  // _WIN32
