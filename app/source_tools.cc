@@ -113,15 +113,18 @@ std::optional<int32_t> read_length(const std::string& text) {
   return value;
 }
 
-// A file that stands at one of the names with other bytes, named; "" when none does.
-std::string refusals(const std::vector<std::pair<std::string, std::string>>& files) {
-  std::string names;
+// "compactor: PATH exists and differs ..." for each file that stands at one of the names with
+// other bytes; false when one does.
+bool none_differs(const std::vector<std::pair<std::string, std::string>>& files) {
+  bool none = true;
   for (const auto& [path, bytes] : files) {
     FileResult r;
     std::optional<std::string> there = read_file(path, r);
-    if ((there && *there != bytes) || (!there && !r.missing)) names += " " + path;
+    if ((there && *there == bytes) || (!there && r.missing)) continue;
+    say(path + " exists and differs from the new scenario's source; --force overwrites it");
+    none = false;
   }
-  return names;
+  return none;
 }
 
 }  // namespace
@@ -149,10 +152,7 @@ int run_new(const NewOptions& opts) {
   const std::vector<std::pair<std::string, std::string>> files = {
       {join_path(opts.dir, line_source_name(names)), scenario.line_source},
       {join_path(opts.dir, train_source_name(names)), scenario.train_source}};
-  if (std::string taken = refusals(files); !opts.force && !taken.empty()) {
-    say("left alone, since they differ from the new scenario (--force replaces them):" + taken);
-    return kCannotFinish;
-  }
+  if (!opts.force && !none_differs(files)) return kCannotFinish;
   for (const auto& [path, bytes] : files) {
     if (FileResult w = replace_file(path, bytes); !w.ok) {
       say("cannot write " + path + ": " + w.reason);
