@@ -2,12 +2,15 @@
 // scenario compiles clean at every length, and diff names what two scenarios do differently.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "bench/generate.h"
 #include "format/decode.h"
+#include "format/layouts.h"
 #include "format/outputs.h"
 #include "model/roles.h"
 #include "scenario/texts.h"
@@ -162,6 +165,21 @@ std::string replaced(std::string s, const std::string& from, const std::string& 
   return at == std::string::npos ? s : s.replace(at, from.size(), to);
 }
 
+// A slot the roles name that the layout does not hold would never be looked up.
+TEST(ScenarioDiff, EveryRoleNamesSlotsOfTheRecordLayout) {
+  std::vector<std::string> layout;
+  for_each_field(kRecordLayout, [&](const auto& f) { layout.push_back(f.name); });
+  for (std::span<const SlotName> names :
+       {std::span<const SlotName>(kStationSlotNames), std::span<const SlotName>(kChainageSlotNames),
+        std::span<const SlotName>(kLineDataSlotNames),
+        std::span<const SlotName>(kLineIdentitySlotNames),
+        std::span<const SlotName>(kTrainIdentitySlotNames)}) {
+    for (const SlotName& n : names) {
+      EXPECT_NE(std::find(layout.begin(), layout.end(), n.slot), layout.end()) << n.slot;
+    }
+  }
+}
+
 TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
   const std::string line = text_from_table(line_source_table());
   const std::string train = text_from_table(train_source_table());
@@ -171,7 +189,7 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
 
   const std::string moved = replaced(train, "stazione,   11050,", "stazione,   11100,");
   const std::string text = differences_text(diff_scenarios(base, decoded(line, moved)));
-  EXPECT_NE(text.find("station 3 \"DIVINO AMORE\": value3 11050 → 11100\n"), std::string::npos)
+  EXPECT_NE(text.find("station 3 \"DIVINO AMORE\": position 11050 → 11100\n"), std::string::npos)
       << text;
 
   const std::string signal = replaced(train, "segnale,    2100,", "segnale,    2150,");
@@ -222,7 +240,7 @@ TEST(SourceToolsCommands, ExitStatusesAndWhatTheyWrite) {
   ASSERT_EQ(test::run_compactor({"new", other.str(), "--length", "6000", "-q"}).exit_status, 0);
   test::Result differ = test::run_compactor({"diff", fresh.str(), other.str()});
   EXPECT_EQ(differ.exit_status, 1);
-  EXPECT_NE(differ.out.find("record 84 (line and train data): value2 5000 → 6000\n"),
+  EXPECT_NE(differ.out.find("record 84 (line and train data): line_length 5000 → 6000\n"),
             std::string::npos)
       << differ.out;
   EXPECT_EQ(test::run_compactor({"diff", fresh.str()}).exit_status, 2);

@@ -1,9 +1,11 @@
 #include "tools/scenario_diff.h"
 
 #include <cstring>
+#include <span>
 #include <type_traits>
 
 #include "format/layouts.h"
+#include "model/roles.h"
 #include "tools/dump.h"
 
 namespace compactor {
@@ -18,14 +20,34 @@ std::string shown(const M& value) {
   return std::to_string(value);
 }
 
-// Each field of the layout whose values differ in `a` and `b`, under `where`.
+// The name a role gives a slot of the layout, or the slot's own name.
+const char* slot_name(std::span<const SlotName> names, const char* slot) {
+  for (const SlotName& n : names) {
+    if (std::strcmp(n.slot, slot) == 0) return n.name;
+  }
+  return slot;
+}
+
+// Each field of the layout whose values differ in `a` and `b`, under `where`, by the names of
+// the role.
 template <class Layout, class Struct>
 void diff_fields(const Layout& layout, const Struct& a, const Struct& b, const std::string& where,
-                 std::vector<Difference>& out) {
+                 std::vector<Difference>& out, std::span<const SlotName> names = {}) {
   for_each_field(layout, [&]<class M>(const FieldLayout<Struct, M>& f) {
     if (a.*f.member == b.*f.member) return;
-    out.push_back(Difference{where, f.name, shown(a.*f.member), shown(b.*f.member)});
+    out.push_back(
+        Difference{where, slot_name(names, f.name), shown(a.*f.member), shown(b.*f.member)});
   });
+}
+
+// The names of the slots of record `index` in the role record_role gave it.
+std::span<const SlotName> role_slot_names(const std::string& role, int index) {
+  if (role == "station") return kStationSlotNames;
+  if (role == "chainage") return kChainageSlotNames;
+  if (index == kLineDataRecord) return kLineDataSlotNames;
+  if (index == kLineIdentityRecord) return kLineIdentitySlotNames;
+  if (index == kTrainIdentityRecord) return kTrainIdentitySlotNames;
+  return {};
 }
 
 // "station 3 \"ROMA\"", "record 84 (line and train data)".
@@ -39,7 +61,8 @@ void diff_records(const std::array<ScenarioItem, kItemCount>& a,
                   const std::array<ScenarioItem, kItemCount>& b, std::vector<Difference>& out) {
   for (int i = 0; i < kItemCount; ++i) {
     const auto n = static_cast<size_t>(i);
-    diff_fields(kRecordLayout, a[n], b[n], record_place(a, i), out);
+    const std::span<const SlotName> names = role_slot_names(record_role(a, i), i);
+    diff_fields(kRecordLayout, a[n], b[n], record_place(a, i), out, names);
   }
 }
 
