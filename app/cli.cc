@@ -300,7 +300,7 @@ int run_new_command(const Invocation& inv) {
   return run_new(NewOptions{inv.operand, *inv.values[kLength],
                             inv.values[kLineId].value_or(kDefaultLineId),
                             inv.values[kTrain].value_or(kDefaultTrainNumber), inv.has(kForce),
-                            inv.quiet, inv.has(kNoWait)});
+                            inv.quiet, inv.verbose, inv.has(kNoWait)});
 }
 
 int run_diff_command(const Invocation& inv) {
@@ -414,7 +414,7 @@ const CommandDescription kCommands[] = {
      run_fmt_command},
     {"new",
      "compactor new DIR --length M [--line-id ID] [--train NUM] [--force] [-q|--quiet]\n"
-     "                         [--no-wait]",
+     "                         [-v|--verbose] [--no-wait]",
      "write the smallest complete scenario of a given length",
      "Writes a line source and a train source into DIR (which must exist) for a line of M\n"
      "metres (1000 to 1000000): every section, one station at each end, a remark above the\n"
@@ -423,7 +423,7 @@ const CommandDescription kCommands[] = {
      "(exit status 3), unless --force.\n",
      "DIR",
      "new needs a directory",
-     {kLength, kLineId, kTrain, kForce, kQuiet, kNoWait},
+     {kLength, kLineId, kTrain, kForce, kQuiet, kVerbose, kNoWait},
      run_new_command},
     {"diff",
      "compactor diff A B [--json]",

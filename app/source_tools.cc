@@ -158,7 +158,9 @@ int run_new(const NewOptions& opts) {
       say("cannot write " + path + ": " + w.reason);
       return kCannotFinish;
     }
-    if (!opts.quiet) write_stdout("wrote " + path + "\n");
+    if (opts.verbose) {
+      write_stdout("wrote " + path + " (" + std::to_string(bytes.size()) + " bytes)\n");
+    }
   }
   return 0;
 }

@@ -23,6 +23,7 @@ struct NewOptions {
   std::string train_number;
   bool force = false;
   bool quiet = false;
+  bool verbose = false;  // "wrote PATH (N bytes)" for each source, as sources -v
   bool no_wait = false;
 };
 
