@@ -166,7 +166,7 @@ TEST(CommandLine, EachFormHasItsEffect) {
        {"-v", "dump", "{F}"},
        2,
        {""},
-       {"compactor: -v goes with the build run, sources, compile, check, plot and view only\n"}},
+       {"compactor: -v goes with the build run, sources, compile, check, plot, view and new only\n"}},
       {"misplaced: --force for compile",
        {"compile", "{D}", "--force"},
        2,
