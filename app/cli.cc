@@ -580,13 +580,17 @@ std::string commands_taking(OptionId id) {
   return text;
 }
 
+// How many operands a command takes: none, one, or two when its operand names two ("A B").
+size_t operand_count(const CommandDescription& c) {
+  if (c.operand == nullptr) return 0;
+  return std::string_view(c.operand).find(' ') == std::string_view::npos ? 1 : 2;
+}
+
 // The first problem of the operands, the options the command does not take and the values of
 // the options; "" when there is none.
 std::string problem_of(const CommandDescription& c, const Reading& r) {
   const size_t operands = r.words.empty() ? 0 : r.words.size() - 1;
-  const size_t allowed = c.operand == nullptr                             ? 0
-                         : std::string_view(c.operand).find(' ') != std::string_view::npos ? 2
-                                                                                        : 1;
+  const size_t allowed = operand_count(c);
   if (operands > allowed) return "unexpected argument '" + r.words[allowed + 1] + "'";
   if (operands < allowed) return c.missing_operand;
   for (size_t i = 1; i <= allowed; ++i) {

@@ -32,7 +32,8 @@ void say(const std::string& note) {
 // A source by its name: the line source "ID_linea.txt" or a train source "ID_NUM-.txt".
 bool is_source_name(const std::string& name) {
   auto ends = [&name](const std::string& tail) {
-    return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    return name.size() > tail.size() &&
+           name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
   };
   return ends("_linea.txt") || ends("-.txt");
 }
@@ -140,8 +141,8 @@ int run_new(const NewOptions& opts) {
     return usage_error(p);
   }
   DirectoryLock lock;
-  if (int status = lock_run_directory(opts.dir, LockMode::kExclusive, opts.no_wait, opts.quiet,
-                                      lock);
+  if (int status =
+          lock_run_directory(opts.dir, LockMode::kExclusive, opts.no_wait, opts.quiet, lock);
       status >= 0) {
     return status;
   }
@@ -275,8 +276,8 @@ int run_diff(const DiffOptions& opts) {
     return usage_error("diff compares two directories or two outputs of the same kind");
   }
   const std::vector<Difference> differences = diff_scenarios(a, b);
-  const bool written = write_stdout(opts.json ? differences_json(differences)
-                                              : differences_text(differences));
+  const bool written =
+      write_stdout(opts.json ? differences_json(differences) : differences_text(differences));
   if (!written) return kCannotFinish;
   return differences.empty() ? 0 : 1;
 }

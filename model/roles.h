@@ -172,13 +172,21 @@ inline constexpr SlotName kChainageSlotNames[] = {
 inline constexpr SlotName kLineDataSlotNames[] = {
     {"value1", "braked_mass"}, {"value2", "line_length"}, {"value3", "coaches"}};
 inline constexpr SlotName kLineIdentitySlotNames[] = {
-    {"text", "line_id"},         {"value1", "background_uno"}, {"value2", "background_tre"},
-    {"value3", "background_due"}, {"num1", "stamp"},
+    {"text", "line_id"},
+    {"value1", "background_uno"},
+    {"value2", "background_tre"},
+    {"value3", "background_due"},
+    {"num1", "stamp"},
 };
 inline constexpr SlotName kTrainIdentitySlotNames[] = {
-    {"text", "train_number"},     {"value1", "repetition_start"}, {"value2", "repetition_end"},
-    {"value3", "repetition_codes"}, {"num1", "sand"},                {"num3", "clock_hours"},
-    {"num4", "clock_minutes"},    {"num5", "clock_seconds"},
+    {"text", "train_number"},
+    {"value1", "repetition_start"},
+    {"value2", "repetition_end"},
+    {"value3", "repetition_codes"},
+    {"num1", "sand"},
+    {"num3", "clock_hours"},
+    {"num4", "clock_minutes"},
+    {"num5", "clock_seconds"},
 };
 
 // --- Cells -------------------------------------------------------------------------------------

@@ -30,8 +30,8 @@ std::string compiled_bytes(const std::string& line, const std::string& train, in
   options.with_plan = with_plan;
   options.collect_warnings = false;
   test::Compiled c = compile_in_memory(line, train, options);
-  std::string out = std::to_string(static_cast<int>(c.outcome)) + "/" +
-                    std::to_string(c.m.error_code) + "/";
+  std::string out =
+      std::to_string(static_cast<int>(c.outcome)) + "/" + std::to_string(c.m.error_code) + "/";
   if (c.outcome != PassOutcome::kReady) return out;
   out += encode_record_output(c.m) + encode_grid_output(c.m);
   return with_plan != 0 ? out + encode_line_output(c.m) : out;
@@ -55,10 +55,12 @@ std::string spoilt(const std::string& source, std::mt19937& rng, bool damage) {
     const int p = pick(rng);
     const bool line_start = i == 0 || source[i - 1] == '\n';
     if (line_start && p < 15) out += p < 8 ? "  " : "\t ";
-    if (c == '\r' && p >= 15 && p < 35) continue;  // CR LF as LF alone
+    if (c == '\r' && p >= 15 && p < 35) continue;           // CR LF as LF alone
     if (damage && p == 96) out += i % 2 == 0 ? "\t" : " ";  // a blank inside a line
     if (damage && p >= 97) {
-      out += p == 97 ? std::string() : p == 98 ? std::string(2, c) : std::string(1, ",-\r0 "[i % 5]);
+      out += p == 97   ? std::string()
+             : p == 98 ? std::string(2, c)
+                       : std::string(1, ",-\r0 "[i % 5]);
       continue;
     }
     out += c;
@@ -73,8 +75,8 @@ struct Scenario {
 };
 
 std::vector<Scenario> scenarios() {
-  std::vector<Scenario> out = {{"default", text_from_table(line_source_table()),
-                                text_from_table(train_source_table())}};
+  std::vector<Scenario> out = {
+      {"default", text_from_table(line_source_table()), text_from_table(train_source_table())}};
   for (int32_t length : {20000, 57350, 123450}) {
     bench::GeneratedSources g = bench::generate_scenario(bench::shape_for_length(length));
     out.push_back({"generated " + std::to_string(length), g.line, g.train});
@@ -99,9 +101,9 @@ TEST(SourceFormat, ChangesOnlyLineEndsAndTheBlanksThatStartALine) {
     std::string in, out;
   } cases[] = {
       {"  [generale]\n\tsabbia,  200 \n", "[generale]\r\nsabbia,  200 \r\n"},
-      {"a\r\r\nb", "a\r\r\nb"},            // a lone CR is a field's byte
-      {"x\r\n   ", "x\r\n   "},          // blanks that end the file are one more field
-      {"x\n \n  y", "x\r\n\r\ny"},        // a line of blanks keeps its line end
+      {"a\r\r\nb", "a\r\r\nb"},                  // a lone CR is a field's byte
+      {"x\r\n   ", "x\r\n   "},                  // blanks that end the file are one more field
+      {"x\n \n  y", "x\r\n\r\ny"},               // a line of blanks keeps its line end
       {"nome,  ROMA  \n", "nome,  ROMA  \r\n"},  // a text keeps its trailing blanks
       {"a, 1\t, ROMA\tEST\n", "a, 1\t, ROMA\tEST\r\n"},
       {"", ""},
@@ -244,8 +246,7 @@ TEST(SourceToolsCommands, ExitStatusesAndWhatTheyWrite) {
             std::string::npos)
       << differ.out;
   EXPECT_EQ(test::run_compactor({"diff", fresh.str()}).exit_status, 2);
-  EXPECT_EQ(test::run_compactor({"diff", fresh.file("a.sim"), fresh.file("b.sim")}).exit_status,
-            3);
+  EXPECT_EQ(test::run_compactor({"diff", fresh.file("a.sim"), fresh.file("b.sim")}).exit_status, 3);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 #include "tools/lsp_features.h"
 
-#include "syntax/source_format.h"
-
 #include <optional>
 
 #include "compiler/cells.h"
+#include "syntax/source_format.h"
 
 namespace compactor::lsp {
 
@@ -428,8 +427,8 @@ json formatting_edits(const DocumentView& doc) {
   const std::string formatted = format_source(doc.text);
   json edits = json::array();
   if (formatted == doc.text) return edits;
-  const Range whole{Position{}, doc.lines.position_of(static_cast<int64_t>(doc.text.size()),
-                                                      doc.encoding)};
+  const Range whole{Position{},
+                    doc.lines.position_of(static_cast<int64_t>(doc.text.size()), doc.encoding)};
   edits.push_back({{"range", to_json(whole)}, {"newText", formatted}});
   return edits;
 }

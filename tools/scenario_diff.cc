@@ -108,8 +108,7 @@ void diff_plan(const Plan& a, const Plan& b, std::vector<Difference>& out) {
     while (last + 1 < common && !same_point(a, b, last + 1)) ++last;
     const std::string run = last == i ? "point " + std::to_string(i)
                                       : "points " + std::to_string(i) + "-" + std::to_string(last);
-    out.push_back(
-        Difference{"plan", run + " differ (from " + std::to_string(i) + " m)", "", ""});
+    out.push_back(Difference{"plan", run + " differ (from " + std::to_string(i) + " m)", "", ""});
     i = last + 1;
   }
 }
