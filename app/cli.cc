@@ -12,6 +12,7 @@
 #include "app/documents_command.h"
 #include "app/identity.h"
 #include "app/lsp_command.h"
+#include "app/source_tools.h"
 #include "app/standard_output.h"
 #include "app/view_command.h"
 #include "platform/files.h"
@@ -46,6 +47,8 @@ enum OptionId {
   kNoWait,
   kHelp,
   kVersionOption,
+  kLength,
+  kCheck,
   kOptionCount
 };
 
@@ -92,6 +95,10 @@ constexpr OptionDescription kOptions[] = {
      "fail at once when another run is working in the directory (else wait for it)"},
     {kHelp, "--help", 'h', false, nullptr, "-h, --help", "show this help"},
     {kVersionOption, "--version", 0, false, nullptr, "--version", "show the version"},
+    {kLength, "--length", 0, true, "--length needs a whole number of metres", "--length M",
+     "the length of the new scenario's line in metres, 1000 to 1000000"},
+    {kCheck, "--check", 0, false, nullptr, "--check",
+     "list the sources that would change, change nothing (exit status 1 when one would)"},
 };
 
 constexpr bool options_in_order() {
@@ -109,6 +116,7 @@ constexpr OptionId kEveryCommandTakes[] = {kColor, kHelp, kVersionOption};
 struct Invocation {
   std::string command;                                  // "" for the build run
   std::string operand;                                  // the command's DIR or FILE
+  std::string second_operand;                           // diff's B
   std::optional<std::string> values[kOptionCount];      // "" for an option without a value
   std::vector<std::pair<OptionId, std::string>> given;  // each option as written, in order
   bool quiet = false;                                   // -q or -v, whichever came last
@@ -121,7 +129,7 @@ struct CommandDescription {
   const char* usage;            // after "usage: "
   const char* summary;          // its line in the list of commands
   const char* description;      // what it does, in its own help
-  const char* operand;          // "DIR" or "FILE"; nullptr when it takes none
+  const char* operand;          // "DIR", "FILE" or "A B" (two); nullptr when it takes none
   const char* missing_operand;  // the usage error without it
   std::vector<OptionId> options;
   int (*run)(const Invocation& inv);
@@ -290,6 +298,22 @@ int run_view_command(const Invocation& inv) {
   return run_view(opts);
 }
 
+int run_fmt_command(const Invocation& inv) {
+  return run_fmt(FmtOptions{inv.operand, inv.has(kCheck), inv.quiet, inv.has(kNoWait)});
+}
+
+int run_new_command(const Invocation& inv) {
+  if (!inv.has(kLength)) return usage_error("new needs --length M");
+  return run_new(NewOptions{inv.operand, *inv.values[kLength],
+                            inv.values[kLineId].value_or(kDefaultLineId),
+                            inv.values[kTrain].value_or(kDefaultTrainNumber), inv.has(kForce),
+                            inv.quiet, inv.verbose, inv.has(kNoWait)});
+}
+
+int run_diff_command(const Invocation& inv) {
+  return run_diff(DiffOptions{inv.operand, inv.second_operand, inv.has(kJson)});
+}
+
 int run_lsp_command(const Invocation&) {
   return run_lsp({});
 }
@@ -396,6 +420,44 @@ const CommandDescription kCommands[] = {
      "view needs a directory",
      {kOutput, kLineId, kTrain, kNoPlan, kQuiet, kVerbose, kNoWait},
      run_view_command},
+    {"fmt",
+     "compactor fmt DIR|FILE [--check] [-q|--quiet] [--no-wait]",
+     "rewrite sources in the canonical layout",
+     "Rewrites the source FILE, or the line and train sources in DIR (ID_linea.txt,\n"
+     "ID_NUM-.txt), in the canonical layout of the default sources: CR LF line ends and no\n"
+     "blank before a line's first field. Only blanks and line ends that no reading sees\n"
+     "change, so the outputs stay byte for byte the same; a source with errors is formatted\n"
+     "all the same. With --check it writes nothing, lists the sources that would change and\n"
+     "exits with status 1 when there is one.\n",
+     "DIR|FILE",
+     "fmt needs a directory or a file",
+     {kCheck, kQuiet, kNoWait},
+     run_fmt_command},
+    {"new",
+     "compactor new DIR --length M [--line-id ID] [--train NUM] [--force] [-q|--quiet]\n"
+     "                         [-v|--verbose] [--no-wait]",
+     "write the smallest complete scenario of a given length",
+     "Writes a line source and a train source into DIR (which must exist) for a line of M\n"
+     "metres (1000 to 1000000): every section, one station at each end, a remark above the\n"
+     "values to make your own, in the canonical layout. They compile with no error and no\n"
+     "warning. A file there that differs is named and left alone, and nothing is written\n"
+     "(exit status 3), unless --force.\n",
+     "DIR",
+     "new needs a directory",
+     {kLength, kLineId, kTrain, kForce, kQuiet, kVerbose, kNoWait},
+     run_new_command},
+    {"diff",
+     "compactor diff A B [--json]",
+     "show what differs between two compiled scenarios",
+     "Compares two compiled scenarios field by field: two directories of outputs, two\n"
+     "directories of sources (compiled first, in memory, with the plan; nothing is written),\n"
+     "or two outputs of the same kind. Each difference is one line in the scenario's terms:\n"
+     "the station or record, the grid cell with its place and kind, the runs of points of\n"
+     "the plan. Exit status 0 when they are the same, 1 when they differ, as diff.\n",
+     "A B",
+     "diff needs two directories or two files",
+     {kJson},
+     run_diff_command},
     {"lsp",
      "compactor lsp",
      "serve editors as a language server on standard input and output",
@@ -539,15 +601,21 @@ std::string commands_taking(OptionId id) {
   return text;
 }
 
+// How many operands a command takes: none, one, or two when its operand names two ("A B").
+size_t operand_count(const CommandDescription& c) {
+  if (c.operand == nullptr) return 0;
+  return std::string_view(c.operand).find(' ') == std::string_view::npos ? 1 : 2;
+}
+
 // The first problem of the operands, the options the command does not take and the values of
 // the options; "" when there is none.
 std::string problem_of(const CommandDescription& c, const Reading& r) {
   const size_t operands = r.words.empty() ? 0 : r.words.size() - 1;
-  const size_t allowed = c.operand != nullptr ? 1 : 0;
+  const size_t allowed = operand_count(c);
   if (operands > allowed) return "unexpected argument '" + r.words[allowed + 1] + "'";
   if (operands < allowed) return c.missing_operand;
-  if (allowed == 1 && r.words[1].empty()) {
-    return std::string(c.missing_operand) + ", not an empty string";
+  for (size_t i = 1; i <= allowed; ++i) {
+    if (r.words[i].empty()) return std::string(c.missing_operand) + ", not an empty string";
   }
   for (const auto& [id, written] : r.inv.given) {
     if (!takes(c, id)) return written + " goes with " + commands_taking(id) + " only";
@@ -654,6 +722,7 @@ int run_command_line(const std::vector<std::string>& args) {
   const CommandDescription& c = *command_named(r.inv.command);
   if (std::string p = problem_of(c, r); !p.empty()) return usage_error(p);
   if (c.operand != nullptr) r.inv.operand = r.words[1];
+  if (r.words.size() > 2) r.inv.second_operand = r.words[2];
   return c.run(r.inv);
 }
 

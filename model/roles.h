@@ -155,6 +155,40 @@ inline TrainIdentityRecord<const ScenarioItem> train_identity(const Model& m) {
   return TrainIdentityRecord(m.record(kTrainIdentityRecord));
 }
 
+// The names the record roles give the slots they use, for the listings that speak of a role
+// rather than of the layout (diff): each entry takes a field of format/layouts.h by its name to
+// the name of the member of the view above that reads it. A slot a role leaves out keeps the
+// layout's name.
+struct SlotName {
+  const char* slot;
+  const char* name;
+};
+inline constexpr SlotName kStationSlotNames[] = {
+    {"value1", "extent_start"}, {"value2", "extent_end"},         {"value3", "position"},
+    {"text", "name"},           {"check_code", "scheduled_time"},
+};
+inline constexpr SlotName kChainageSlotNames[] = {
+    {"value1", "key"}, {"value2", "chainage"}, {"value3", "direction"}};
+inline constexpr SlotName kLineDataSlotNames[] = {
+    {"value1", "braked_mass"}, {"value2", "line_length"}, {"value3", "coaches"}};
+inline constexpr SlotName kLineIdentitySlotNames[] = {
+    {"text", "line_id"},
+    {"value1", "background_uno"},
+    {"value2", "background_tre"},
+    {"value3", "background_due"},
+    {"num1", "stamp"},
+};
+inline constexpr SlotName kTrainIdentitySlotNames[] = {
+    {"text", "train_number"},
+    {"value1", "repetition_start"},
+    {"value2", "repetition_end"},
+    {"value3", "repetition_codes"},
+    {"num1", "sand"},
+    {"num3", "clock_hours"},
+    {"num4", "clock_minutes"},
+    {"num5", "clock_seconds"},
+};
+
 // --- Cells -------------------------------------------------------------------------------------
 // The fields after param4 (signal_time, approach_code, tunnel_type, speed_limit, gradient_code,
 // adhesion) are named in TrackCell itself; param1 to param4 mean what the cell's kind says.

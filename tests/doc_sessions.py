@@ -100,8 +100,14 @@ def is_command(line):
 
 
 def to_cram(line):
-    """A session line as cram expects it: "…" becomes a glob."""
-    if is_command(line) or "…" not in line:
+    """A session line as cram expects it: "…" becomes a glob, and a line with other bytes outside
+    ASCII (diff's arrows) is written with escapes."""
+    if is_command(line):
+        return line
+    if "…" not in line and not line.isascii():
+        escaped = line.encode("utf-8").decode("latin-1").encode("unicode_escape").decode("ascii")
+        return escaped + " (esc)"
+    if "…" not in line:
         return line
     escaped = line.replace("\\", "\\\\").replace("*", "\\*").replace("?", "\\?")
     return escaped.replace("…", "*") + " (glob)"
@@ -109,6 +115,9 @@ def to_cram(line):
 
 def from_cram(line):
     """A line of a cram file as the Markdown shows it."""
+    if not is_command(line) and line.endswith(" (esc)"):
+        body = line[: -len(" (esc)")]
+        return body.encode("ascii").decode("unicode_escape").encode("latin-1").decode("utf-8")
     if is_command(line) or not line.endswith(" (glob)"):
         return line
     out = []

@@ -886,6 +886,24 @@ TEST(LspCommand, ALineSourceThatIsAFifoIsNamedAsOne) {
       << r.out;
   EXPECT_EQ(r.out.find("does not exist"), std::string::npos) << r.out;
 }
+// Document formatting: the whole text replaced by fmt's layout, with the range in the editor's
+// lines; no edit for a text in the layout already.
+TEST(LspServer, FormatsADocumentAsFmtDoes) {
+  Client c;
+  json init = c.request("initialize", {{"capabilities", json::object()}});
+  EXPECT_TRUE(init["result"]["capabilities"]["documentFormattingProvider"].get<bool>());
+  const std::string text = "[generale]\n  lunghezza percorso, 5000\n[fine]";
+  c.open(kLineUri, text);
+  const json params = {{"textDocument", {{"uri", kLineUri}}}, {"options", json::object()}};
+  const json edits = c.request("textDocument/formatting", params)["result"];
+  ASSERT_EQ(edits.size(), 1u);
+  EXPECT_EQ(edits[0]["newText"], "[generale]\r\nlunghezza percorso, 5000\r\n[fine]");
+  EXPECT_EQ(edits[0]["range"]["start"], lsp::to_json(lsp::Position{0, 0}));
+  EXPECT_EQ(edits[0]["range"]["end"], lsp::to_json(lsp::Position{2, 6}));
+  c.change(kLineUri, json::array({{{"text", edits[0]["newText"]}}}));
+  EXPECT_EQ(c.request("textDocument/formatting", params)["result"], json::array());
+}
+
 #endif
 
 }  // namespace

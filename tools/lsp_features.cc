@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "compiler/cells.h"
+#include "syntax/source_format.h"
 
 namespace compactor::lsp {
 
@@ -420,6 +421,16 @@ json code_actions(const DocumentView& doc, const Range& range, const json& conte
   json line_ends = line_end_fix(doc, context);
   if (!line_ends.is_null()) actions.push_back(std::move(line_ends));
   return actions;
+}
+
+json formatting_edits(const DocumentView& doc) {
+  const std::string formatted = format_source(doc.text);
+  json edits = json::array();
+  if (formatted == doc.text) return edits;
+  const Range whole{Position{},
+                    doc.lines.position_of(static_cast<int64_t>(doc.text.size()), doc.encoding)};
+  edits.push_back({{"range", to_json(whole)}, {"newText", formatted}});
+  return edits;
 }
 
 }  // namespace compactor::lsp

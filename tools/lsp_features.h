@@ -53,4 +53,8 @@ nlohmann::json code_actions(const DocumentView& doc, const Range& range,
 nlohmann::json to_json(const Position& p);
 nlohmann::json to_json(const Range& r);
 
+// The edits of document formatting: the whole text replaced by its canonical layout
+// (syntax/source_format.h), or no edit when it is in that layout already.
+nlohmann::json formatting_edits(const DocumentView& doc);
+
 }  // namespace compactor::lsp

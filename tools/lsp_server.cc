@@ -349,6 +349,7 @@ json initialize(ServerState& st, const json& params) {
             {"hoverProvider", true},
             {"completionProvider", {{"triggerCharacters", {"["}}}},
             {"documentSymbolProvider", true},
+            {"documentFormattingProvider", true},
             {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}}}},
           {"serverInfo", {{"name", "compactor"}}}};
 }
@@ -381,6 +382,10 @@ json symbols_request(ServerState& st, const json& params) {
   return document_symbols(view(st, params));
 }
 
+json formatting_request(ServerState& st, const json& params) {
+  return formatting_edits(view(st, params));
+}
+
 json code_action_request(ServerState& st, const json& params) {
   DocumentView doc = view(st, params);
   return code_actions(doc, required_range(member(params, "range")), member(params, "context"));
@@ -406,6 +411,7 @@ constexpr Method kMethods[] = {
     {"textDocument/completion", completion_request},
     {"textDocument/documentSymbol", symbols_request},
     {"textDocument/codeAction", code_action_request},
+    {"textDocument/formatting", formatting_request},
 };
 
 const Method* find_method(std::string_view name) {

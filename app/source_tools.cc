@@ -1,0 +1,285 @@
+#include "app/source_tools.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "app/build_run.h"
+#include "app/cli.h"
+#include "app/identity.h"
+#include "app/standard_output.h"
+#include "compiler/compile.h"
+#include "format/decode.h"
+#include "format/outputs.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "syntax/source_format.h"
+#include "tools/diagnostics.h"
+#include "tools/new_scenario.h"
+#include "tools/scenario_diff.h"
+
+namespace compactor {
+
+namespace {
+
+constexpr int kCannotFinish = 3;
+
+void say(const std::string& note) {
+  std::fputs(format_note(note).c_str(), stderr);
+}
+
+// A source by its name: the line source "ID_linea.txt" or a train source "ID_NUM-.txt".
+bool is_source_name(const std::string& name) {
+  auto ends = [&name](const std::string& tail) {
+    return name.size() > tail.size() &&
+           name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  return ends("_linea.txt") || ends("-.txt");
+}
+
+// The sources fmt works on: the file given, or the sources in the directory given.
+std::optional<std::vector<std::string>> fmt_targets(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(path, ec)) return std::vector<std::string>{path};
+  FileResult listed;
+  std::optional<std::vector<std::string>> names = list_directory(path, listed);
+  if (!names) {
+    say("cannot read " + path + ": " + listed.reason);
+    return std::nullopt;
+  }
+  std::vector<std::string> paths;
+  for (const std::string& name : *names) {
+    if (is_source_name(name)) paths.push_back(join_path(path, name));
+  }
+  return paths;
+}
+
+// Formats one source; true when it is in the layout or was rewritten, false when it cannot be
+// read or written. `changed` says whether its bytes differ from the layout.
+bool fmt_one(const FmtOptions& opts, const std::string& path, bool& changed) {
+  FileResult r;
+  std::optional<std::string> bytes = read_file(path, r);
+  if (!bytes) {
+    say("cannot read " + path + ": " + r.reason);
+    return false;
+  }
+  const std::string formatted = format_source(*bytes);
+  changed = formatted != *bytes;
+  if (!changed) return true;
+  if (opts.check) return write_stdout(path + "\n");
+  if (FileResult w = replace_file(path, formatted); !w.ok) {
+    say("cannot write " + path + ": " + w.reason);
+    return false;
+  }
+  if (!opts.quiet) write_stdout("formatted " + path + "\n");
+  return true;
+}
+
+}  // namespace
+
+int run_fmt(const FmtOptions& opts) {
+  std::error_code ec;
+  const bool is_dir = std::filesystem::is_directory(opts.path, ec);
+  const std::filesystem::path parent = std::filesystem::path(opts.path).parent_path();
+  const std::string dir = is_dir ? opts.path : (parent.empty() ? "." : parent.string());
+  DirectoryLock lock;
+  const LockMode mode = opts.check ? LockMode::kShared : LockMode::kExclusive;
+  if (int status = lock_run_directory(dir, mode, opts.no_wait, opts.quiet, lock); status >= 0) {
+    return status;
+  }
+  std::optional<std::vector<std::string>> targets = fmt_targets(opts.path);
+  if (!targets) return kCannotFinish;
+  bool failed = false;
+  bool any_changed = false;
+  for (const std::string& path : *targets) {
+    bool changed = false;
+    failed = !fmt_one(opts, path, changed) || failed;
+    any_changed = any_changed || changed;
+  }
+  if (failed) return kCannotFinish;
+  return opts.check && any_changed ? 1 : 0;
+}
+
+namespace {
+
+std::optional<int32_t> read_length(const std::string& text) {
+  if (text.empty() || text.size() > 7) return std::nullopt;
+  int32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < kNewScenarioShortest || value > kNewScenarioLongest) return std::nullopt;
+  return value;
+}
+
+// "compactor: PATH exists and differs ..." for each file that stands at one of the names with
+// other bytes; false when one does.
+bool none_differs(const std::vector<std::pair<std::string, std::string>>& files) {
+  bool none = true;
+  for (const auto& [path, bytes] : files) {
+    FileResult r;
+    std::optional<std::string> there = read_file(path, r);
+    if ((there && *there == bytes) || (!there && r.missing)) continue;
+    say(path + " exists and differs from the new scenario's source; --force overwrites it");
+    none = false;
+  }
+  return none;
+}
+
+}  // namespace
+
+int run_new(const NewOptions& opts) {
+  const std::optional<int32_t> length = read_length(opts.length);
+  if (!length) {
+    return usage_error("--length needs a whole number of metres from " +
+                       std::to_string(kNewScenarioShortest) + " to " +
+                       std::to_string(kNewScenarioLongest));
+  }
+  if (std::string p = identities_problem(opts.line_id, opts.train_number); !p.empty()) {
+    return usage_error(p);
+  }
+  DirectoryLock lock;
+  if (int status =
+          lock_run_directory(opts.dir, LockMode::kExclusive, opts.no_wait, opts.quiet, lock);
+      status >= 0) {
+    return status;
+  }
+  Model names;
+  names.line_id = opts.line_id;
+  names.train_number = opts.train_number;
+  const NewScenario scenario = new_scenario(*length);
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {join_path(opts.dir, line_source_name(names)), scenario.line_source},
+      {join_path(opts.dir, train_source_name(names)), scenario.train_source}};
+  if (!opts.force && !none_differs(files)) return kCannotFinish;
+  for (const auto& [path, bytes] : files) {
+    if (FileResult w = replace_file(path, bytes); !w.ok) {
+      say("cannot write " + path + ": " + w.reason);
+      return kCannotFinish;
+    }
+    if (opts.verbose) {
+      write_stdout("wrote " + path + " (" + std::to_string(bytes.size()) + " bytes)\n");
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+// One side of a diff, read and decoded; nullopt with the reason on stderr when it cannot be.
+struct Side {
+  DecodedScenario decoded;
+  std::string problem;  // a usage problem: exit status 2
+};
+
+bool decode_into(DecodedScenario& d, OutputKind kind, const std::string& bytes,
+                 const std::string& path) {
+  DecodeError e;
+  switch (kind) {
+    case OutputKind::kRecords:
+      d.records = decode_records(bytes, e);
+      if (d.records) return true;
+      break;
+    case OutputKind::kGrid:
+      d.grid = decode_grid(bytes, e);
+      if (d.grid) return true;
+      break;
+    case OutputKind::kLine:
+      d.plan = decode_line(bytes, e);
+      if (d.plan) return true;
+      break;
+  }
+  say("cannot read " + path + ": at offset " + std::to_string(e.offset) + ": " + e.reason);
+  return false;
+}
+
+bool read_output_file(DecodedScenario& d, OutputKind kind, const std::string& path,
+                      bool may_be_missing) {
+  FileResult r;
+  std::optional<std::string> bytes = read_file(path, r);
+  if (!bytes && may_be_missing && r.missing) return true;
+  if (!bytes) {
+    say("cannot read " + path + ": " + r.reason);
+    return false;
+  }
+  return decode_into(d, kind, *bytes, path);
+}
+
+// The sources in `dir` compiled in memory with the plan, nothing written.
+bool compile_in_memory(const std::string& dir, const Identity& identity, DecodedScenario& d) {
+  Model m;
+  m.line_id = identity.line_id;
+  m.train_number = identity.train_number;
+  Sources s;
+  if (!load_sources(dir, m, s)) return false;
+  if (compile_model(m, true, s) != PassOutcome::kReady) {
+    say("cannot compile the sources in " + dir);
+    return false;
+  }
+  return decode_into(d, OutputKind::kRecords, encode_record_output(m), dir) &&
+         decode_into(d, OutputKind::kGrid, encode_grid_output(m), dir) &&
+         decode_into(d, OutputKind::kLine, encode_line_output(m), dir);
+}
+
+// A directory: the outputs of the one scenario there, else its sources compiled.
+int read_directory(const std::string& dir, DecodedScenario& d) {
+  FileResult listed;
+  std::optional<std::vector<std::string>> names = list_directory(dir, listed);
+  if (!names) {
+    say("cannot read " + dir + ": " + listed.reason);
+    return kCannotFinish;
+  }
+  for (IdentityFiles kind : {IdentityFiles::kOutputs, IdentityFiles::kSources}) {
+    const std::vector<Identity> found = identities_in(*names, kind, std::nullopt, std::nullopt);
+    if (found.size() > 1) return usage_error(dir + " holds more than one scenario");
+    if (found.empty()) continue;
+    const Model n = [&] {
+      Model m;
+      m.line_id = found[0].line_id;
+      m.train_number = found[0].train_number;
+      return m;
+    }();
+    if (kind == IdentityFiles::kSources) {
+      return compile_in_memory(dir, found[0], d) ? -1 : kCannotFinish;
+    }
+    const bool ok =
+        read_output_file(d, OutputKind::kRecords, join_path(dir, record_output_name(n)), false) &&
+        read_output_file(d, OutputKind::kGrid, join_path(dir, grid_output_name(n)), false) &&
+        read_output_file(d, OutputKind::kLine, join_path(dir, line_output_name(n)), true);
+    return ok ? -1 : kCannotFinish;
+  }
+  return usage_error(dir + " holds neither the outputs nor the sources of a scenario");
+}
+
+// -1 when the side is read, else the exit status.
+int read_side(const std::string& path, std::optional<OutputKind>& file_kind, DecodedScenario& d) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return read_directory(path, d);
+  file_kind = output_kind_of_name(path);
+  if (!file_kind) {
+    return usage_error("cannot tell from its name which output " + path +
+                       " is: name it *.sim, *_linea.dat or *.dat, or give two directories");
+  }
+  return read_output_file(d, *file_kind, path, false) ? -1 : kCannotFinish;
+}
+
+}  // namespace
+
+int run_diff(const DiffOptions& opts) {
+  DecodedScenario a, b;
+  std::optional<OutputKind> kind_a, kind_b;
+  if (int status = read_side(opts.a, kind_a, a); status >= 0) return status;
+  if (int status = read_side(opts.b, kind_b, b); status >= 0) return status;
+  if (kind_a != kind_b) {
+    return usage_error("diff compares two directories or two outputs of the same kind");
+  }
+  const std::vector<Difference> differences = diff_scenarios(a, b);
+  const bool written =
+      write_stdout(opts.json ? differences_json(differences) : differences_text(differences));
+  if (!written) return kCannotFinish;
+  return differences.empty() ? 0 : 1;
+}
+
+}  // namespace compactor

@@ -1,0 +1,254 @@
+// fmt, new and diff: the canonical layout never changes what a source compiles to, the new
+// scenario compiles clean at every length, and diff names what two scenarios do differently.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "bench/generate.h"
+#include "format/decode.h"
+#include "format/layouts.h"
+#include "format/outputs.h"
+#include "model/roles.h"
+#include "scenario/texts.h"
+#include "syntax/source_format.h"
+#include "tests/test_support.h"
+#include "tools/new_scenario.h"
+#include "tools/scenario_diff.h"
+
+namespace compactor {
+namespace {
+
+using test::compile_in_memory;
+
+// What a compile gives: its outcome, error code and the three outputs (none without a grid).
+std::string compiled_bytes(const std::string& line, const std::string& train, int32_t with_plan) {
+  test::CompileOptions options;
+  options.with_plan = with_plan;
+  options.collect_warnings = false;
+  test::Compiled c = compile_in_memory(line, train, options);
+  std::string out =
+      std::to_string(static_cast<int>(c.outcome)) + "/" + std::to_string(c.m.error_code) + "/";
+  if (c.outcome != PassOutcome::kReady) return out;
+  out += encode_record_output(c.m) + encode_grid_output(c.m);
+  return with_plan != 0 ? out + encode_line_output(c.m) : out;
+}
+
+std::string without_blanks(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') out += c;
+  }
+  return out;
+}
+
+// A source with its layout spoilt at random: blanks before lines, LF alone, lone CRs, blank
+// lines of blanks; and, when `damage`, bytes of content deleted, doubled or replaced.
+std::string spoilt(const std::string& source, std::mt19937& rng, bool damage) {
+  std::string out;
+  std::uniform_int_distribution<int> pick(0, 99);
+  for (size_t i = 0; i < source.size(); ++i) {
+    const char c = source[i];
+    const int p = pick(rng);
+    const bool line_start = i == 0 || source[i - 1] == '\n';
+    if (line_start && p < 15) out += p < 8 ? "  " : "\t ";
+    if (c == '\r' && p >= 15 && p < 35) continue;           // CR LF as LF alone
+    if (damage && p == 96) out += i % 2 == 0 ? "\t" : " ";  // a blank inside a line
+    if (damage && p >= 97) {
+      out += p == 97   ? std::string()
+             : p == 98 ? std::string(2, c)
+                       : std::string(1, ",-\r0 "[i % 5]);
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+struct Scenario {
+  std::string name;
+  std::string line;
+  std::string train;
+};
+
+std::vector<Scenario> scenarios() {
+  std::vector<Scenario> out = {
+      {"default", text_from_table(line_source_table()), text_from_table(train_source_table())}};
+  for (int32_t length : {20000, 57350, 123450}) {
+    bench::GeneratedSources g = bench::generate_scenario(bench::shape_for_length(length));
+    out.push_back({"generated " + std::to_string(length), g.line, g.train});
+  }
+  for (int32_t length : {1000, 1000000}) {
+    NewScenario n = new_scenario(length);
+    out.push_back({"new " + std::to_string(length), n.line_source, n.train_source});
+  }
+  return out;
+}
+
+TEST(SourceFormat, TheDefaultSourcesAndTheNewOnesAreInTheLayout) {
+  for (const Scenario& s : scenarios()) {
+    if (s.name.rfind("generated", 0) == 0) continue;
+    EXPECT_EQ(format_source(s.line), s.line) << s.name;
+    EXPECT_EQ(format_source(s.train), s.train) << s.name;
+  }
+}
+
+TEST(SourceFormat, ChangesOnlyLineEndsAndTheBlanksThatStartALine) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"  [generale]\n\tsabbia,  200 \n", "[generale]\r\nsabbia,  200 \r\n"},
+      {"a\r\r\nb", "a\r\r\nb"},                  // a lone CR is a field's byte
+      {"x\r\n   ", "x\r\n   "},                  // blanks that end the file are one more field
+      {"x\n \n  y", "x\r\n\r\ny"},               // a line of blanks keeps its line end
+      {"nome,  ROMA  \n", "nome,  ROMA  \r\n"},  // a text keeps its trailing blanks
+      {"a, 1\t, ROMA\tEST\n", "a, 1\t, ROMA\tEST\r\n"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(format_source(c.in), c.out) << c.in;
+    EXPECT_EQ(format_source(c.out), c.out) << c.out;
+  }
+}
+
+// For every scenario and many spoilt and damaged copies of it: the formatted sources compile to
+// the same outputs and the same error, with and without the plan; formatting twice is formatting
+// once; the bytes other than blanks and line ends stay the same, in the same order.
+TEST(SourceFormat, NeverChangesWhatASourceCompilesTo) {
+  std::mt19937 rng(25);
+  int compared = 0;
+  for (const Scenario& s : scenarios()) {
+    const int copies = s.line.size() > 400000 ? 1 : 12;
+    for (int copy = 0; copy <= copies; ++copy) {
+      const bool damage = copy % 2 == 1;
+      const std::string line = copy == 0 ? s.line : spoilt(s.line, rng, damage);
+      const std::string train = copy == 0 ? s.train : spoilt(s.train, rng, damage);
+      const std::string fline = format_source(line), ftrain = format_source(train);
+      ASSERT_EQ(format_source(fline), fline) << s.name << " copy " << copy;
+      ASSERT_EQ(without_blanks(fline), without_blanks(line)) << s.name << " copy " << copy;
+      for (int32_t plan : {1, 0}) {
+        ASSERT_EQ(compiled_bytes(fline, ftrain, plan), compiled_bytes(line, train, plan))
+            << s.name << " copy " << copy << " plan " << plan;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GT(compared, 100);
+}
+
+TEST(NewScenario, CompilesWithNoErrorAndNoWarningAtEveryLength) {
+  for (int32_t length : {1000, 1001, 1049, 1050, 9999, 228000, 999999, 1000000}) {
+    NewScenario n = new_scenario(length);
+    test::Compiled c = compile_in_memory(n.line_source, n.train_source);
+    EXPECT_EQ(c.outcome, PassOutcome::kReady) << length;
+    EXPECT_EQ(c.m.error_code, 0) << length;
+    EXPECT_TRUE(c.warnings.empty()) << length << ": " << c.warnings.size() << " warnings";
+    EXPECT_EQ(line_data(c.m).line_length, length);
+    EXPECT_EQ(station_indexes(c.m.items).size(), 2u) << length;
+  }
+}
+
+DecodedScenario decoded(const std::string& line, const std::string& train) {
+  test::Compiled c = compile_in_memory(line, train);
+  DecodeError e;
+  DecodedScenario d;
+  d.records = decode_records(encode_record_output(c.m), e);
+  d.grid = decode_grid(encode_grid_output(c.m), e);
+  d.plan = decode_line(encode_line_output(c.m), e);
+  return d;
+}
+
+std::string replaced(std::string s, const std::string& from, const std::string& to) {
+  const size_t at = s.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? s : s.replace(at, from.size(), to);
+}
+
+// A slot the roles name that the layout does not hold would never be looked up.
+TEST(ScenarioDiff, EveryRoleNamesSlotsOfTheRecordLayout) {
+  std::vector<std::string> layout;
+  for_each_field(kRecordLayout, [&](const auto& f) { layout.push_back(f.name); });
+  for (std::span<const SlotName> names :
+       {std::span<const SlotName>(kStationSlotNames), std::span<const SlotName>(kChainageSlotNames),
+        std::span<const SlotName>(kLineDataSlotNames),
+        std::span<const SlotName>(kLineIdentitySlotNames),
+        std::span<const SlotName>(kTrainIdentitySlotNames)}) {
+    for (const SlotName& n : names) {
+      EXPECT_NE(std::find(layout.begin(), layout.end(), n.slot), layout.end()) << n.slot;
+    }
+  }
+}
+
+TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
+  const std::string line = text_from_table(line_source_table());
+  const std::string train = text_from_table(train_source_table());
+  const DecodedScenario base = decoded(line, train);
+  EXPECT_TRUE(diff_scenarios(base, base).empty());
+  EXPECT_EQ(differences_json({}), "{\"same\":true,\"differences\":[]}\n");
+
+  const std::string moved = replaced(train, "stazione,   11050,", "stazione,   11100,");
+  const std::string text = differences_text(diff_scenarios(base, decoded(line, moved)));
+  EXPECT_NE(text.find("station 3 \"DIVINO AMORE\": position 11050 → 11100\n"), std::string::npos)
+      << text;
+
+  const std::string signal = replaced(train, "segnale,    2100,", "segnale,    2150,");
+  const std::string cells = differences_text(diff_scenarios(base, decoded(line, signal)));
+  EXPECT_NE(cells.find("cell 43 (2150 m): signal → free\n"), std::string::npos) << cells;
+  EXPECT_NE(cells.find("cell 44 (2200 m): free → signal\n"), std::string::npos) << cells;
+
+  const std::string curve = replaced(line, "curvad3,  1000,  500", "curvad3,  1000,  550");
+  const std::string plan = differences_text(diff_scenarios(base, decoded(curve, train)));
+  EXPECT_NE(plan.find("plan: points 1"), std::string::npos) << plan.substr(0, 400);
+  EXPECT_EQ(plan.find("plan: points 0-"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace compactor
+
+#ifndef _WIN32
+namespace compactor {
+namespace {
+
+// The commands as an author runs them: fmt --check writes nothing and exits 1; fmt writes the
+// layout; new refuses to replace a file that differs; diff exits 0, 1, 2 and 3 as diff does.
+TEST(SourceToolsCommands, ExitStatusesAndWhatTheyWrite) {
+  test::ScratchDir dir;
+  const std::string spoilt_line = "  [generale]\nlunghezza percorso, 5000\n[fine]\n";
+  test::write_bytes(dir.file(test::kLineSource), spoilt_line);
+  test::Result check = test::run_compactor({"fmt", dir.str(), "--check"});
+  EXPECT_EQ(check.exit_status, 1);
+  EXPECT_EQ(check.out, dir.file(test::kLineSource) + "\n");
+  EXPECT_EQ(test::read_bytes(dir.file(test::kLineSource)), spoilt_line);
+  EXPECT_EQ(test::run_compactor({"fmt", dir.str(), "-q"}).exit_status, 0);
+  EXPECT_EQ(test::read_bytes(dir.file(test::kLineSource)), format_source(spoilt_line));
+  EXPECT_EQ(test::run_compactor({"fmt", dir.str(), "--check"}).exit_status, 0);
+
+  EXPECT_EQ(test::run_compactor({"new", dir.str(), "--length", "5000"}).exit_status, 3);
+  EXPECT_EQ(test::read_bytes(dir.file(test::kLineSource)), format_source(spoilt_line));
+  EXPECT_EQ(test::run_compactor({"new", dir.str(), "--length", "999"}).exit_status, 2);
+  EXPECT_EQ(test::run_compactor({"new", dir.str()}).exit_status, 2);
+  test::ScratchDir fresh;
+  EXPECT_EQ(test::run_compactor({"new", fresh.str(), "--length", "5000", "-q"}).exit_status, 0);
+  EXPECT_EQ(test::run_compactor({"new", fresh.str(), "--length", "5000", "-q"}).exit_status, 0);
+  EXPECT_EQ(test::run_compactor({"compile", fresh.str(), "--werror", "-q"}).exit_status, 0);
+
+  test::Result same = test::run_compactor({"diff", fresh.str(), fresh.str()});
+  EXPECT_EQ(same.exit_status, 0);
+  EXPECT_EQ(same.out, "");
+  test::ScratchDir other;
+  ASSERT_EQ(test::run_compactor({"new", other.str(), "--length", "6000", "-q"}).exit_status, 0);
+  test::Result differ = test::run_compactor({"diff", fresh.str(), other.str()});
+  EXPECT_EQ(differ.exit_status, 1);
+  EXPECT_NE(differ.out.find("record 84 (line and train data): line_length 5000 → 6000\n"),
+            std::string::npos)
+      << differ.out;
+  EXPECT_EQ(test::run_compactor({"diff", fresh.str()}).exit_status, 2);
+  EXPECT_EQ(test::run_compactor({"diff", fresh.file("a.sim"), fresh.file("b.sim")}).exit_status, 3);
+}
+
+}  // namespace
+}  // namespace compactor
+#endif  // _WIN32
