@@ -591,6 +591,7 @@ std::string help_text(const std::string& command) {
 }  // namespace
 
 int usage_error(const std::string& reason) {
+  report_problem_as_json("usage", reason);
   std::fputs(format_note(reason).c_str(), stderr);
   std::fputs("compactor: try 'compactor --help'\n", stderr);
   return 2;
@@ -629,6 +630,7 @@ int run_command_line(const std::vector<std::string>& args) {
     std::printf("%s\n", kVersion);
     return 0;
   }
+  set_problems_as_json(r.inv.command == "check" && r.inv.has(kJson));
   if (!r.problem.empty()) return usage_error(r.problem);
   const CommandDescription& c = *command_named(r.inv.command);
   if (std::string p = problem_of(c, r); !p.empty()) return usage_error(p);

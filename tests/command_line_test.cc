@@ -4,6 +4,7 @@
 // Runs the program as a POSIX child process: not part of the Windows test build.
 #ifndef _WIN32
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <filesystem>
@@ -476,6 +477,44 @@ TEST(Identity, ATrainSourceWithoutItsLineSourceIsNamed) {
   r = run_compactor({"check", dir.str()});
   EXPECT_EQ(r.exit_status, 3);
   EXPECT_NE(r.err.find(std::string(test::kLineSource)), std::string::npos) << r.err;
+}
+
+// Under check --json a problem that ends the run before its report is still one JSON document on
+// stdout, with the exit status of the text report; the text still goes to stderr.
+TEST(CommandLine, CheckJsonGivesUsageAndInputProblemsAsJson) {
+  ScratchDir dir;
+  write_sources_as(dir, "A", "1");
+  write_sources_as(dir, "A", "2");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* code;
+  };
+  const Case cases[] = {
+      {{"check", dir.str(), "--json"}, 2, "usage"},  // two scenarios
+      {{"check", dir.str(), "--json", "--train"}, 2, "usage"},
+      {{"check", dir.str(), "--json", "--train", "1", "--line-id", "A", "extra"}, 2, "usage"},
+  };
+  for (const Case& c : cases) {
+    Result r = run_compactor(c.args);
+    EXPECT_EQ(r.exit_status, c.status) << c.args.back();
+    nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << r.out;
+    ASSERT_EQ(j["diagnostics"].size(), 1u);
+    EXPECT_EQ(j["diagnostics"][0]["code"], c.code);
+    EXPECT_EQ(j["diagnostics"][0]["severity"], "error");
+    EXPECT_EQ(j["errors"], 1);
+    EXPECT_TRUE(j["outcome"].is_null());
+    EXPECT_NE(r.err.find(j["diagnostics"][0]["message"].get<std::string>()), std::string::npos);
+  }
+  // A source that stands there and cannot be read: a directory at its name.
+  std::filesystem::create_directory(dir.file("A_3-.txt"));
+  Result unreadable = run_compactor({"check", dir.str(), "--line-id", "A", "--train", "3", "--json"});
+  EXPECT_EQ(unreadable.exit_status, 3);
+  EXPECT_EQ(nlohmann::json::parse(unreadable.out)["diagnostics"][0]["code"], "cannot-read");
+  // Without --json, and for a compile, stdout stays empty.
+  EXPECT_EQ(run_compactor({"check", dir.str()}).out, "");
+  EXPECT_EQ(run_compactor({"compile", dir.str(), "--json"}).out, "");
 }
 
 TEST(Identity, FileNamesThatTwoFilesWouldShare) {

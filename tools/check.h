@@ -51,7 +51,15 @@ std::string summary_line(const CheckReport& report);
 // "2 warnings, 1 error".
 std::string summary_line(int warnings, int errors);
 
-// {"diagnostics": [...], "warnings": N, "errors": N, "outcome": {"code": N, "position": M}}
-std::string report_json(const CheckReport& report);
+// {"diagnostics": [...], "warnings": N, "errors": N, "outcome": {"code": N, "position": M}}. Each
+// diagnostic's "code" is a string: the number of an error ("16", with "number": 16 beside it) or
+// the name of a warning; its "fixes" are the edits that mend it, found in the sources `s` when
+// they are given.
+std::string report_json(const CheckReport& report, const Sources* s = nullptr);
+
+// A problem that ends the run before there is a report (a usage error, a source that cannot be
+// read), as a document of the same shape: one error diagnostic with the string `code` ("usage",
+// "cannot-read", ...) and no place, and "outcome": null.
+std::string problem_json(const std::string& code, const std::string& message);
 
 }  // namespace compactor
