@@ -207,7 +207,11 @@ std::string spacing_detail(Model& m, int32_t n) {
   const std::string names = "station \"" + std::string(st.name) + "\" ";
   const std::string other = "the previous one, \"" + std::string(previous.name) + "\" at " +
                             std::to_string(int32_t{previous.position}) + " m";
-  if (st.position <= previous.position) {
+  if (st.position == previous.position) {
+    return names + "stands at the same position as " + other +
+           ": stations come in the order of their positions";
+  }
+  if (st.position < previous.position) {
     return names + "lies " + std::to_string(int64_t{previous.position} - st.position) +
            " m before " + other + ": stations come in the order of their positions";
   }
