@@ -44,7 +44,9 @@ void print_error(const std::string& text) {
 // "compactor: cannot VERB PATH: REASON" on stderr when `r` failed; true when it did not.
 bool succeeded(const FileResult& r, const char* verb, const std::string& path) {
   if (r.ok) return true;
-  print_error(format_note(std::string("cannot ") + verb + " " + path + ": " + r.reason));
+  const std::string problem = std::string("cannot ") + verb + " " + path + ": " + r.reason;
+  report_problem_as_json(std::string("cannot-") + verb, problem);
+  print_error(format_note(problem));
   return false;
 }
 
@@ -267,7 +269,9 @@ int take_lock(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
               DirectoryLock& lock) {
   if (lock.try_take(dir, mode) != LockOutcome::kBusy) return -1;
   if (no_wait) {
-    print_error(format_note("another run is working in " + dir + " (--no-wait: not waiting)"));
+    const std::string problem = "another run is working in " + dir + " (--no-wait: not waiting)";
+    report_problem_as_json("busy", problem);
+    print_error(format_note(problem));
     return kCannotFinish;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -328,7 +332,7 @@ namespace {
 // What the compile reported, on stderr (or as JSON on stdout), and the summary line.
 void print_report(const RunOptions& opts, const CheckReport& report, const Sources& s) {
   if (opts.json) {
-    write_stdout(report_json(report, s));
+    write_stdout(report_json(report, &s));
     return;
   }
   for (const std::string& text : format_report(report, s, opts.color)) print_error(text);

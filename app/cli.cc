@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -15,6 +16,8 @@
 #include "app/source_tools.h"
 #include "app/standard_output.h"
 #include "app/view_command.h"
+#include "format/outputs.h"
+#include "scenario/texts.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/process.h"
@@ -159,6 +162,32 @@ RunOptions run_options(const Invocation& inv) {
   return opts;
 }
 
+Model scenario_of(const Identity& identity) {
+  Model m;
+  m.line_id = identity.line_id;
+  m.train_number = identity.train_number;
+  return m;
+}
+
+// -1 when the command's directory is one (or what stands there cannot be told), else the exit
+// status of the problem, said: 3 when nothing stands at its name, as for any input that is not
+// there; 2 when it is a file, which the author gave where the command takes a directory.
+int directory_status(const Invocation& inv) {
+  std::error_code ec;
+  const std::filesystem::file_status st = std::filesystem::status(inv.operand, ec);
+  if (st.type() == std::filesystem::file_type::not_found) {
+    const std::string problem = "cannot read " + inv.operand + ": the directory does not exist";
+    report_problem_as_json("cannot-read", problem);
+    std::fputs(format_note(problem).c_str(), stderr);
+    return 3;
+  }
+  if (!ec && st.type() != std::filesystem::file_type::directory) {
+    return usage_error(inv.operand + " is a file, not a directory: compactor " + inv.command +
+                       " takes the directory that holds the scenario's files");
+  }
+  return -1;
+}
+
 // The identity of the scenario in the command's directory: as given, the rest found there.
 // -1 when it is fine, else the exit status of the usage error.
 int choose_identity(const Invocation& inv, IdentityFiles kind, Identity& identity) {
@@ -234,6 +263,7 @@ int sources_options(const Invocation& inv, RunOptions& opts) {
       !p.empty()) {
     return usage_error(p);
   }
+  if (int status = directory_status(inv); status >= 0) return status;
   if (std::optional<int> status = identity_from_one_look(inv, opts)) return *status;
   Identity identity;
   if (int status = choose_identity(inv, IdentityFiles::kSources, identity); status >= 0) {
@@ -244,9 +274,34 @@ int sources_options(const Invocation& inv, RunOptions& opts) {
   return -1;
 }
 
+// A warning when the directory holds the outputs of another train of the same line whose train
+// source is not there: most often the outputs of the train number the author had before, which
+// this compile leaves beside its own.
+void warn_of_other_outputs(const std::string& dir, const RunOptions& opts) {
+  FileResult listed;
+  const std::optional<std::vector<std::string>> names = list_directory(dir, listed);
+  if (!names) return;
+  for (const Identity& other :
+       identities_in(*names, IdentityFiles::kOutputs, opts.line_id, std::nullopt)) {
+    const Model m = scenario_of({other.line_id, other.train_number});
+    if (other.train_number == opts.train_number ||
+        std::binary_search(names->begin(), names->end(), train_source_name(m))) {
+      continue;
+    }
+    const Model own = scenario_of({opts.line_id, opts.train_number});
+    std::fputs(format_note("warning: " + dir + " holds " + record_output_name(m) +
+                           ", an output of train \"" + other.train_number + "\" of line \"" +
+                           other.line_id + "\", whose train source is not there; this compile "
+                           "writes " + record_output_name(own) + " beside it")
+                   .c_str(),
+               stderr);
+  }
+}
+
 int run_compile(const Invocation& inv) {
   RunOptions opts;
   if (int status = sources_options(inv, opts); status >= 0) return status;
+  warn_of_other_outputs(inv.operand, opts);
   opts.delete_sources = inv.has(kDeleteSources);
   opts.durable = opts.delete_sources;
   opts.write_on_error = inv.has(kWriteOnError);
@@ -275,6 +330,7 @@ int run_dump_command(const Invocation& inv) {
 
 // The options of plot and view; -1 when they are good, else the exit status.
 int outputs_options(const Invocation& inv, PlotOptions& opts) {
+  if (int status = directory_status(inv); status >= 0) return status;
   if (int status = choose_identity(inv, IdentityFiles::kOutputs, opts.identity); status >= 0) {
     return status;
   }
@@ -680,6 +736,7 @@ std::string help_text(const std::string& command) {
 }  // namespace
 
 int usage_error(const std::string& reason) {
+  report_problem_as_json("usage", reason);
   std::fputs(format_note(reason).c_str(), stderr);
   std::fputs("compactor: try 'compactor --help'\n", stderr);
   return 2;
@@ -718,6 +775,7 @@ int run_command_line(const std::vector<std::string>& args) {
     std::printf("%s\n", kVersion);
     return 0;
   }
+  set_problems_as_json(r.inv.command == "check" && r.inv.has(kJson));
   if (!r.problem.empty()) return usage_error(r.problem);
   const CommandDescription& c = *command_named(r.inv.command);
   if (std::string p = problem_of(c, r); !p.empty()) return usage_error(p);

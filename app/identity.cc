@@ -19,6 +19,21 @@ constexpr std::string_view kLineOutputEnd = "_linea.dat";
 // At most this many identities are listed in the usage problem; a count gives the rest.
 constexpr size_t kListed = 10;
 
+std::string folded(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+// The name among `names` that is `wanted` but for letter case; "" when there is none.
+std::string differing_in_case(const std::vector<std::string>& names, const std::string& wanted) {
+  for (const std::string& n : names) {
+    if (n != wanted && folded(n) == folded(wanted)) return n;
+  }
+  return "";
+}
+
 bool ends_with(std::string_view s, std::string_view tail) {
   return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
@@ -147,7 +162,16 @@ std::string missing_line_sources(const std::string& dir, const std::vector<std::
     if (line_id && !starts_with(stem, *line_id + "_")) continue;
     if (train_number && !ends_with(stem, "_" + *train_number)) continue;
     std::string lines = line_sources_for(stem);
-    if (!lines.empty()) needs.push_back(n + ": it needs " + lines);
+    if (lines.empty()) continue;
+    std::string need = n + ": it needs " + lines;
+    for (size_t split = stem.find('_'); split != std::string_view::npos;
+         split = stem.find('_', split + 1)) {
+      const std::string line = std::string(stem.substr(0, split)) + std::string(kLineSourceEnd);
+      if (std::string other = differing_in_case(names, line); !other.empty()) {
+        need += " (found " + other + ", whose letter case differs)";
+      }
+    }
+    needs.push_back(need);
   }
   if (needs.empty()) return "";
   std::string text = dir + " holds no line source for its train source ";
@@ -156,18 +180,69 @@ std::string missing_line_sources(const std::string& dir, const std::vector<std::
   return text;
 }
 
-std::string folded(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 Model model_named(const Identity& identity) {
   Model m;
   m.line_id = identity.line_id;
   m.train_number = identity.train_number;
   return m;
+}
+
+// The program's own texts of a scenario beside its sources ("_note.txt", ...): how their names
+// end after the train number.
+std::vector<std::string> text_name_ends() {
+  const Model m = model_named(Identity{std::string("L"), std::string("N")});
+  std::vector<std::string> ends;
+  for (const ScenarioText& text : kScenarioTexts) {
+    const std::string name = text.name(m);
+    if (starts_with(name, "L_N_")) ends.push_back(name.substr(3));
+  }
+  return ends;
+}
+
+// What a file among `names` that the author may have meant as the train source of line
+// `line_id` is named wrongly for: "L_2417.txt (a train source name ends in "-.txt")",
+// "l_2417-.txt (its letter case differs from L_linea.txt's)"; "" when it is none.
+std::string misnamed_train_source(const std::string& n, const std::string& line_id) {
+  const std::string start = line_id + "_";
+  if (folded(n).rfind(folded(start), 0) != 0 || !ends_with(folded(n), ".txt") ||
+      n.size() <= start.size() + 4 || folded(n) == folded(line_id + std::string(kLineSourceEnd))) {
+    return "";
+  }
+  for (const std::string& end : text_name_ends()) {
+    if (ends_with(folded(n), folded(end))) return "";
+  }
+  if (!ends_with(n, kTrainSourceEnd)) {
+    return n + " (a train source name ends in \"" + std::string(kTrainSourceEnd) + "\")";
+  }
+  return n + " (its letter case differs from " + line_id + std::string(kLineSourceEnd) + "'s)";
+}
+
+// When the names hold a line source whose line has no train source there, and not the default
+// scenario's sources: "no train source for line "L" in DIR: found L_2417.txt (a train source name
+// ends in "-.txt")", or "...: it needs L_NUM-.txt" when nothing there looks meant as one; ""
+// otherwise. Only line sources that fit the line id given are named.
+std::string missing_train_sources(const std::string& dir, const std::vector<std::string>& names,
+                                  const std::optional<std::string>& line_id,
+                                  const std::optional<std::string>& train_number) {
+  const Identity fallback{line_id.value_or(kDefaultLineId),
+                          train_number.value_or(kDefaultTrainNumber)};
+  const Model own = model_named(fallback);
+  for (const std::string& n : names) {
+    if (n == line_source_name(own) || n == train_source_name(own)) return "";
+  }
+  for (const std::string& line : line_ids_in(names, {kLineSourceEnd})) {
+    if (line_id && *line_id != line) continue;
+    std::string found;
+    for (const std::string& n : names) {
+      std::string misnamed = misnamed_train_source(n, line);
+      if (!misnamed.empty()) found += (found.empty() ? "" : "; ") + misnamed;
+    }
+    const std::string number = train_number.value_or("NUM");
+    return "no train source for line \"" + line + "\" in " + dir + ": " +
+           (found.empty() ? "it needs " + line + "_" + number + std::string(kTrainSourceEnd)
+                          : "found " + found);
+  }
+  return "";
 }
 
 // The names of every file the program makes for a scenario: its texts, outputs and picture.
@@ -272,6 +347,9 @@ std::string find_identity_in(const std::vector<std::string>& names, const std::s
     if (found.size() == 1) chosen = found.front();
     if (found.empty() && kind == IdentityFiles::kSources) {
       if (std::string p = missing_line_sources(dir, names, line_id, train_number); !p.empty()) {
+        return p;
+      }
+      if (std::string p = missing_train_sources(dir, names, line_id, train_number); !p.empty()) {
         return p;
       }
     }

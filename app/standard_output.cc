@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "tools/check.h"
 #include "tools/diagnostics.h"
 
 namespace compactor {
@@ -18,6 +19,8 @@ int g_first_error = 0;  // errno of the first failed write, 0 while none failed
 int last_error() {
   return errno != 0 ? errno : EIO;
 }
+
+bool g_problems_as_json = false;
 
 }  // namespace
 
@@ -44,6 +47,16 @@ int finish_stdout(int status) {
 int report_stdout_failure(const std::string& reason) {
   std::fputs(format_note("cannot write standard output: " + reason).c_str(), stderr);
   return 3;
+}
+
+void set_problems_as_json(bool on) {
+  g_problems_as_json = on;
+}
+
+void report_problem_as_json(const std::string& code, const std::string& message) {
+  if (!g_problems_as_json) return;
+  g_problems_as_json = false;
+  write_stdout(problem_json(code, message));
 }
 
 }  // namespace compactor

@@ -18,4 +18,11 @@ int finish_stdout(int status);
 // Says "compactor: cannot write standard output: REASON" on stderr; returns the exit status 3.
 int report_stdout_failure(const std::string& reason);
 
+// Under check --json, a problem that ends the run before its report (a usage error, a source
+// that cannot be read) is also a JSON document on stdout, for the tool that reads it.
+void set_problems_as_json(bool on);
+// Writes problem_json(code, message) to stdout when set_problems_as_json(true) was called and no
+// such document was written yet; else nothing.
+void report_problem_as_json(const std::string& code, const std::string& message);
+
 }  // namespace compactor

@@ -1,4 +1,5 @@
 // The two source readers: the line source, then the train source, in one call.
+#include <algorithm>
 #include <string>
 
 #include "compiler/cells.h"
@@ -30,6 +31,21 @@ const char* type_phrase(FieldType type) {
   return "a whole number";
 }
 
+// How many values stand after the keyword on the record's line, when that line holds fewer than
+// the kind's fields and the failed field is on it: a value left out, whose place the next one
+// took. 0 otherwise.
+size_t values_on_short_line(const ReaderContext& cx) {
+  const std::string_view bytes = cx.parser->bytes();
+  const int64_t at = cx.read_failure.offset;
+  if (at < cx.record || at > static_cast<int64_t>(bytes.size())) return 0;
+  const size_t end = bytes.find('\n', static_cast<size_t>(cx.record));
+  const std::string_view line = bytes.substr(static_cast<size_t>(cx.record),
+                                             end == std::string_view::npos ? end : end - cx.record);
+  if (static_cast<size_t>(at - cx.record) > line.size()) return 0;
+  const auto values = static_cast<size_t>(std::count(line.begin(), line.end(), ','));
+  return values < cx.kind->fields.size() ? values : 0;
+}
+
 // What a failed field read met, said for an author ("montagna: the type (a whole number) is
 // missing; the line ends here"), and where: the field, or where it should have been.
 void describe_field_failure(ReaderContext& cx, const FieldDescription& described) {
@@ -42,6 +58,12 @@ void describe_field_failure(ReaderContext& cx, const FieldDescription& described
     cx.failure_detail = what + " is missing; the line ends here";
     cx.failure_offset = f.line_end_before;
     cx.failure_end = -1;
+  } else if (f.kind == FieldFailure::kNotANumber && !f.token.empty() && values_on_short_line(cx)) {
+    cx.failure_detail = std::string(cx.kind->keyword) + ": the record has " +
+                        std::to_string(values_on_short_line(cx)) + " values and needs " +
+                        std::to_string(cx.kind->fields.size()) + "; the count runs out at the " +
+                        described.noun + " (" + type_phrase(described.type) + "), where \"" +
+                        std::string(f.token) + "\" stands";
   } else if (f.kind == FieldFailure::kNotANumber) {
     cx.failure_detail = f.token.empty()
                             ? what + " is missing"
@@ -306,10 +328,37 @@ void start_plan(Model& m) {
   m.plan.y.append(TaggedValue::Integer(1));
 }
 
+// Error 104. When a length record stands in the feature part, where it is not read, the error
+// stands at it, with the warning that part gives a record of the general section.
+RecordStep no_line_length(ReaderContext& cx) {
+  const std::string_view bytes = cx.parser->bytes();
+  const SourceSyntax tree = parse_source(bytes, SourceRole::kLine, cx.with_plan);
+  for (const SyntaxField& f : tree.fields) {
+    if (f.kind != NodeKind::kKeyword || f.header || f.section != RecordSection::kLineFeatures) {
+      continue;
+    }
+    const char* name = misplaced_keyword(field_text(bytes, f.at), RecordSection::kLineFeatures);
+    if (name == nullptr || std::string_view(name) != "lunghezza percorso") continue;
+    mark_record(cx, f);
+    warn(cx, kRankMisplaced,
+         "a \"lunghezza percorso\" record is read only in the general section; it is ignored "
+         "here");
+    cx.m.error_code = kErrNoLineLength;
+    cx.m.error_source = cx.record_pos;
+    cx.m.error_detail =
+        "the line source gives no line length in its general section: its \"lunghezza "
+        "percorso\" record stands here, after the general section's end; move it above the "
+        "first section header";
+    log_error(cx.m);
+    return RecordStep::kStop;
+  }
+  return file_error(cx, kErrNoLineLength, cx.s.line.name);
+}
+
 // The line half after its general section.
 RecordStep read_line_features(ReaderContext& cx) {
   Model& m = cx.m;
-  if (!m.has_grid()) return file_error(cx, kErrNoLineLength, cx.s.line.name);
+  if (!m.has_grid()) return no_line_length(cx);
   if (!order_chainage_records(m)) return RecordStep::kFailed;
   m.tunnels.clear();
   cx.line = LineFeatureState{};

@@ -199,6 +199,29 @@ bool place_stop_mark(Model& m, int32_t n) {
   return true;
 }
 
+// What error 22 says of station `n`: that it lies before the previous one, or how close after it,
+// with the names of both.
+std::string spacing_detail(Model& m, int32_t n) {
+  StationRecord st = station_record(m, n);
+  StationRecord previous = station_record(m, n - 1);
+  const std::string names = "station \"" + std::string(st.name) + "\" ";
+  const std::string other = "the previous one, \"" + std::string(previous.name) + "\" at " +
+                            std::to_string(int32_t{previous.position}) + " m";
+  if (st.position == previous.position) {
+    return names + "stands at the same position as " + other +
+           ": stations come in the order of their positions";
+  }
+  if (st.position < previous.position) {
+    return names + "lies " + std::to_string(int64_t{previous.position} - st.position) +
+           " m before " + other + ": stations come in the order of their positions";
+  }
+  const int64_t gap = int64_t{st.extent_start} - previous.extent_end;
+  return names + "is too close after " + other + ": its stop area starts " +
+         (gap >= 0 ? "only " + std::to_string(gap) + " m after"
+                   : std::to_string(-gap) + " m before") +
+         " the end of the previous one's, and must start at least 350 m after it";
+}
+
 }  // namespace
 
 bool place_station(Model& m, int32_t n, int32_t length) {
@@ -217,6 +240,7 @@ bool place_station(Model& m, int32_t n, int32_t length) {
       int64_t{st.extent_start} - 350 < station_record(m, n - 1).extent_end) {
     m.error_code = kErrStationSpacing;
     m.error_position = st.position;
+    m.error_detail = spacing_detail(m, n);
     return false;
   }
   return true;

@@ -2,12 +2,24 @@
 
 #include <algorithm>
 #include <cassert>
+#include <string>
+
+#include "model/errors.h"
 
 namespace compactor {
 
 void log_error(Model& m) {
+  std::string detail = m.error_detail;
+  if (detail.empty() && m.error_code == kErrBeyondGrid) {
+    // Where the grid ends, so that the author sees how far the position is off. The grid and
+    // the plan reach 7000 m past the line length written (accept_line_length).
+    detail = "a positioned record lies beyond the grid, whose last cell, " +
+             std::to_string(m.grid_last) + ", starts at " +
+             std::to_string(int64_t{m.grid_last} * 50) + " m: the line is " +
+             std::to_string(m.plan_last - 7000) + " m long and the grid reaches 7000 m past its end";
+  }
   m.error_log.push_back(
-      RecordedError{m.error_code, m.error_position, m.error_source, m.error_detail, {}});
+      RecordedError{m.error_code, m.error_position, m.error_source, std::move(detail), {}});
 }
 
 void PlanColumn::start(size_t points, int coordinate) {

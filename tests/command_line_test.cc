@@ -4,6 +4,7 @@
 // Runs the program as a POSIX child process: not part of the Windows test build.
 #ifndef _WIN32
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <filesystem>
@@ -100,7 +101,7 @@ TEST(CommandLine, EachFormHasItsEffect) {
       {"separate, -q last", {"compile", "-v", "{D}", "-q"}, 0, {""}, {}},
       {"plot: -v last", {"plot", "-q", "{D}", "-v", "-o", "{D}/a.svg"}, 0, {"wrote {D}/a.svg"}, {}},
       {"-o with its value joined", {"plot", "{D}", "-o{D}/b.svg"}, 0, {"wrote {D}/b.svg"}, {}},
-      {"-- ends the options", {"compile", "--", "--help"}, 3, {""}, {"error 101"}},
+      {"-- ends the options", {"compile", "--", "--help"}, 3, {""}, {"cannot read --help: the directory does not exist"}},
       {"-- before a file", {"dump", "--", "-v"}, 2, {""}, {"which output -v is"}},
       {"help",
        {"--help"},
@@ -476,6 +477,122 @@ TEST(Identity, ATrainSourceWithoutItsLineSourceIsNamed) {
   r = run_compactor({"check", dir.str()});
   EXPECT_EQ(r.exit_status, 3);
   EXPECT_NE(r.err.find(std::string(test::kLineSource)), std::string::npos) << r.err;
+}
+
+// Under check --json a problem that ends the run before its report is still one JSON document on
+// stdout, with the exit status of the text report; the text still goes to stderr.
+TEST(CommandLine, CheckJsonGivesUsageAndInputProblemsAsJson) {
+  ScratchDir dir;
+  write_sources_as(dir, "A", "1");
+  write_sources_as(dir, "A", "2");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* code;
+  };
+  const Case cases[] = {
+      {{"check", dir.str(), "--json"}, 2, "usage"},  // two scenarios
+      {{"check", dir.str(), "--json", "--train"}, 2, "usage"},
+      {{"check", dir.str(), "--json", "--train", "1", "--line-id", "A", "extra"}, 2, "usage"},
+  };
+  for (const Case& c : cases) {
+    Result r = run_compactor(c.args);
+    EXPECT_EQ(r.exit_status, c.status) << c.args.back();
+    nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << r.out;
+    ASSERT_EQ(j["diagnostics"].size(), 1u);
+    EXPECT_EQ(j["diagnostics"][0]["code"], c.code);
+    EXPECT_EQ(j["diagnostics"][0]["severity"], "error");
+    EXPECT_EQ(j["errors"], 1);
+    EXPECT_TRUE(j["outcome"].is_null());
+    EXPECT_NE(r.err.find(j["diagnostics"][0]["message"].get<std::string>()), std::string::npos);
+  }
+  // A source that stands there and cannot be read: a directory at its name.
+  std::filesystem::create_directory(dir.file("A_3-.txt"));
+  Result unreadable = run_compactor({"check", dir.str(), "--line-id", "A", "--train", "3", "--json"});
+  EXPECT_EQ(unreadable.exit_status, 3);
+  EXPECT_EQ(nlohmann::json::parse(unreadable.out)["diagnostics"][0]["code"], "cannot-read");
+  // Without --json, and for a compile, stdout stays empty.
+  EXPECT_EQ(run_compactor({"check", dir.str()}).out, "");
+  EXPECT_EQ(run_compactor({"compile", dir.str(), "--json"}).out, "");
+}
+
+// A directory whose sources do not form one scenario is named with what it holds and what it
+// lacks; a directory that does not exist and a file given for one are named as such.
+TEST(Identity, WhatTheDirectoryHoldsIsNamedWhenItFormsNoScenario) {
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> files;  // name, "line" or "train"
+    std::vector<std::string> options;
+    int status;
+    std::string said;  // after "compactor: ", with DIR for the directory
+  };
+  const Case cases[] = {
+      {{{"VALLEVERDE_linea.txt", "line"}, {"VALLEVERDE_2417.txt", "train"}},
+       {},
+       2,
+       "no train source for line \"VALLEVERDE\" in DIR: found VALLEVERDE_2417.txt (a train "
+       "source name ends in \"-.txt\")\n"},
+      {{{"VALLEVERDE_linea.txt", "line"}, {"valleverde_2417-.txt", "train"}},
+       {},
+       2,
+       "DIR holds no line source for its train source valleverde_2417-.txt: it needs "
+       "valleverde_linea.txt (found VALLEVERDE_linea.txt, whose letter case differs)\n"},
+      {{{"VALLEVERDE_linea.txt", "line"}, {"VALLEVERDE_2417_note.txt", "train"}},
+       {"--train", "2417"},
+       2,
+       "no train source for line \"VALLEVERDE\" in DIR: it needs VALLEVERDE_2417-.txt\n"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    for (const auto& [name, kind] : c.files) {
+      write_bytes(dir.file(name), kind == "line" ? test::SourceText::default_line().text()
+                                                 : test::SourceText::default_train().text());
+    }
+    for (const char* command : {"compile", "check"}) {
+      std::vector<std::string> args = {command, dir.str()};
+      args.insert(args.end(), c.options.begin(), c.options.end());
+      Result r = run_compactor(args);
+      std::string said = c.said;
+      said.replace(said.find("DIR"), 3, dir.str());
+      EXPECT_EQ(r.exit_status, c.status) << r.err;
+      EXPECT_EQ(r.err, "compactor: " + said + "compactor: try 'compactor --help'\n");
+    }
+  }
+  ScratchDir dir;
+  const std::string missing = dir.file("nowhere");
+  for (const char* command : {"compile", "check", "plot", "view"}) {
+    Result r = run_compactor({command, missing});
+    EXPECT_EQ(r.exit_status, 3);
+    EXPECT_EQ(r.err, "compactor: cannot read " + missing + ": the directory does not exist\n");
+  }
+  ASSERT_EQ(run_compactor({"sources", dir.str()}).exit_status, 0);
+  const std::string file = dir.file(test::kTrainSource);
+  for (const char* command : {"compile", "check", "plot"}) {
+    Result r = run_compactor({command, file});
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_EQ(r.err, "compactor: " + file + " is a file, not a directory: compactor " + command +
+                         " takes the directory that holds the scenario's files\n"
+                         "compactor: try 'compactor --help'\n");
+  }
+}
+
+// A compile that writes outputs of new names beside those of another train of its line, whose
+// train source is gone (a train number changed in the name), says so; a train whose source
+// stands beside it is a train of the same line at work, and is not named.
+TEST(Identity, OutputsOfAnotherTrainOfTheLineAreNamed) {
+  ScratchDir dir;
+  write_sources_as(dir, "VALLE", "2417");
+  ASSERT_EQ(run_compactor({"compile", dir.str()}).err, "");
+  std::filesystem::rename(dir.file("VALLE_2417-.txt"), dir.file("VALLE_2418-.txt"));
+  Result r = run_compactor({"compile", dir.str()});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "compactor: warning: " + dir.str() +
+                       " holds VALLE_2417.sim, an output of train \"2417\" of line \"VALLE\", "
+                       "whose train source is not there; this compile writes VALLE_2418.sim "
+                       "beside it\n");
+  EXPECT_TRUE(std::filesystem::exists(dir.file("VALLE_2418.sim")));
+  write_bytes(dir.file("VALLE_2417-.txt"), test::SourceText::default_train().text());
+  EXPECT_EQ(run_compactor({"compile", dir.str(), "--train", "2418"}).err, "");
 }
 
 TEST(Identity, FileNamesThatTwoFilesWouldShare) {

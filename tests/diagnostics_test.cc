@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <nlohmann/json.hpp>
 
 #include "model/errors.h"
@@ -134,7 +136,7 @@ TEST(CheckJson, HoldsEveryDiagnosticWithItsFieldsAndTheOutcome) {
           .replace("montagna,   9500,  9550,  2", "montagan,   9500,  9550,  2")
           .text(),
       SourceText::default_train().replace("stazione,   12200", "stazione,   12210").text());
-  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings), r.s));
+  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings), &r.s));
   EXPECT_EQ(j["columns"], "characters");
   EXPECT_EQ(j["warnings"], 0);
   EXPECT_EQ(j["errors"], 2);
@@ -150,10 +152,47 @@ TEST(CheckJson, HoldsEveryDiagnosticWithItsFieldsAndTheOutcome) {
   EXPECT_EQ(w["column"], 1);
   const auto& e = j["diagnostics"][1];
   EXPECT_EQ(e["severity"], "error");
-  EXPECT_EQ(e["code"], 8);
+  EXPECT_EQ(e["code"], "8");
+  EXPECT_EQ(e["number"], 8);
+  EXPECT_FALSE(w.contains("number"));
   EXPECT_EQ(e["file"], test::kTrainSource);
   EXPECT_GT(e["end_column"].get<int>(), e["column"].get<int>());
   EXPECT_TRUE(e["notes"].is_array());
+}
+
+// The edits of check --json are the language server's quick fixes: the closest keyword over a
+// misspelt one, CR LF over every lone CR of its file; a diagnostic with nothing to mend has none.
+TEST(CheckJson, ListsTheEditsThatMendADiagnostic) {
+  Sources s;
+  std::vector<Warning> warnings;
+  s.line = {test::kLineSource, SourceText::default_line()
+                                   .replace("montagna,   9500,  9550,  2", "montagan,   9500,  9550,  2")
+                                   .replace("[pendenze]\r\n", "[pendenze]\r")
+                                   .text()};
+  s.train = {test::kTrainSource, SourceText::default_train().text()};
+  s.warnings = &warnings;
+  Model m;
+  compile_model(m, 1, s);
+  nlohmann::json j = nlohmann::json::parse(report_json(make_report(m, warnings), &s));
+  std::map<std::string, nlohmann::json> fixes;
+  for (const auto& d : j["diagnostics"]) fixes[d["code"]] = d["fixes"];
+  ASSERT_EQ(fixes["unknown-keyword"].size(), 1u);
+  EXPECT_EQ(fixes["unknown-keyword"][0],
+            (nlohmann::json{{"line", 205}, {"column", 1}, {"end_column", 9}, {"new_text", "montagna"}}));
+  ASSERT_EQ(fixes["lone-cr"].size(), 1u);
+  EXPECT_EQ(fixes["lone-cr"][0]["new_text"], "\r\n");
+  EXPECT_EQ(fixes["lone-cr"][0]["end_column"].get<int>(),
+            fixes["lone-cr"][0]["column"].get<int>() + 1);
+  for (const auto& d : j["diagnostics"]) {
+    if (d.contains("number")) {  // an error the compile records: no edit is known to mend it
+      EXPECT_TRUE(d["fixes"].empty());
+    }
+  }
+  // Without the sources the report names no edit.
+  for (const auto& d :
+       nlohmann::json::parse(report_json(make_report(m, warnings)))["diagnostics"]) {
+    EXPECT_TRUE(d["fixes"].empty());
+  }
 }
 
 // An echoed source line and a quoted field cannot drive the terminal: every control byte (C0,
@@ -209,7 +248,7 @@ TEST(EchoedSourceLines, ColumnsCountCharactersAndTheCaretFollowsTabs) {
                                   .replace("(BIVIO PER)( SALERNO )", "(CITT\xc3\x80)( SALERNO ), 7")
                                   .text(),
                               SourceText::default_train().text());
-  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings), r.s));
+  nlohmann::json j = nlohmann::json::parse(report_json(make_report(r.m, r.warnings), &r.s));
   ASSERT_EQ(j["diagnostics"].size(), 2u);
   const auto& letter = j["diagnostics"][0];  // the warning on the letter, then the stray "7"
   const auto& stray = j["diagnostics"][1];

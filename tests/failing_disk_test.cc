@@ -97,7 +97,7 @@ std::vector<DiskCase> disk_cases() {
        "missing",
        nullptr,
        0,
-       kLineSource + ": error 101",
+       ": the directory does not exist\n",
        {}},
       {"build run, grid output name taken by a directory",
        false,

@@ -653,6 +653,30 @@ TEST(LineGeneralSection, LengthSizesGridAndPlan) {
   EXPECT_EQ(plan_points(plan.m), 8076u);
 }
 
+// A length record below the first section header is not read there: error 104 stands at it, with
+// the warning the feature part gives a record of the general section. Without one the error
+// belongs to the whole file.
+TEST(LineGeneralSection, NoLengthPointsAtALengthRecordBelowTheGeneralSection) {
+  test::Compiled moved = test::compile_in_memory(
+      "[generale]\r\n[curve]\r\nlunghezza percorso, 1000\r\n[fine]\r\n",
+      test::SourceText::default_train().text());
+  ASSERT_EQ(moved.m.error_log.size(), 1u);
+  EXPECT_EQ(moved.m.error_log[0].code, 104);
+  EXPECT_EQ(moved.m.error_log[0].source.line, 3);
+  EXPECT_EQ(moved.m.error_log[0].source.column, 1);
+  EXPECT_NE(moved.m.error_log[0].detail.find("\"lunghezza percorso\" record stands here"),
+            std::string::npos);
+  ASSERT_EQ(moved.warnings.size(), 1u);
+  EXPECT_EQ(moved.warnings[0].name, "misplaced-record");
+  EXPECT_EQ(moved.warnings[0].pos.line, 3);
+  test::Compiled none = test::compile_in_memory("[generale]\r\n[curve]\r\n[fine]\r\n",
+                                                test::SourceText::default_train().text());
+  ASSERT_EQ(none.m.error_log.size(), 1u);
+  EXPECT_EQ(none.m.error_log[0].code, 104);
+  EXPECT_EQ(none.m.error_log[0].source.line, 0);
+  EXPECT_EQ(none.m.error_log[0].detail, "");
+}
+
 // --- Fields, keywords and the structure of the file --------------------------------------------
 
 // Each fixture should leave a gradient of `expected` + 100 from cell 10 on (a gradient record at

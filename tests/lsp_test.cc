@@ -654,16 +654,33 @@ TEST(LspCompletion, OffersTheKeywordsOfTheSectionWithSnippetsAndSectionNames) {
       labels(c.at("textDocument/completion", kLineUri, {4, 1})["result"]);
   EXPECT_TRUE(has(sections, "[montagne]"));
   EXPECT_TRUE(c.at("textDocument/completion", kLineUri, {5, 11})["result"].empty());  // a value
+}
 
-  Client plain;
-  plain.initialize();
-  plain.open(kLineUri, line);
-  json plain_items = plain.at("textDocument/completion", kLineUri, {3, 3})["result"];
-  ASSERT_FALSE(plain_items.empty());
-  for (const json& item : plain_items) {
-    if (item["label"] == "montagna") {
-      EXPECT_EQ(item["textEdit"]["newText"], "montagna, ");
+// A client without snippet support (none said, or false) gets the record as plain text: the
+// keyword and each field's name, with no "${" for it to insert literally.
+TEST(LspCompletion, FallsBackToAPlainFieldTemplateWithoutSnippetSupport) {
+  const std::string line = "[generale]\r\nrip\r\n[curve]\r\nmon\r\n[\r\npendenza, 1";
+  for (const json& capabilities :
+       {json::object(),
+        json{{"textDocument",
+              {{"completion", {{"completionItem", {{"snippetSupport", false}}}}}}}}}) {
+    Client plain;
+    plain.initialize(capabilities);
+    plain.open(kLineUri, line);
+    std::map<std::string, std::string> inserted;
+    const json features = plain.at("textDocument/completion", kLineUri, {3, 3});
+    const json general = plain.at("textDocument/completion", kLineUri, {1, 3});
+    for (const json& item : features["result"]) {
+      EXPECT_EQ(item["insertTextFormat"], 1);
+      inserted[item["label"].get<std::string>()] = item["textEdit"]["newText"].get<std::string>();
     }
+    for (const json& item : general["result"]) {
+      inserted[item["label"].get<std::string>()] = item["textEdit"]["newText"].get<std::string>();
+    }
+    EXPECT_EQ(inserted["montagna"], "montagna, start, end, type");
+    EXPECT_EQ(inserted["curva"].substr(0, 9), "curvad1, ");
+    EXPECT_EQ(inserted["ripetizione segnali"].substr(0, 30), "ripetizione segnali 9 codici, ");
+    for (const auto& [label, text] : inserted) EXPECT_EQ(text.find("${"), std::string::npos);
   }
 }
 

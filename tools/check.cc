@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "compiler/reader.h"
 #include "model/errors.h"
 #include "tools/diagnostics.h"
+#include "tools/source_fixes.h"
 
 namespace compactor {
 
@@ -49,16 +51,35 @@ const char* severity_name(Diagnostic::Severity s) {
   return "note";
 }
 
-nlohmann::json diagnostic_json(const Diagnostic& d, const Sources& s) {
+// The edits of `fixes` that mend `d`: the one at its field for a misspelt keyword, every lone CR
+// of its file for the lone CR it names (as the language server's quick fix makes them all).
+nlohmann::json fixes_json(const Diagnostic& d, std::string_view text,
+                          const std::vector<SourceFix>& fixes) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const SourceFix& f : fixes) {
+    if (f.mends != d.name || (f.mends != "lone-cr" && f.start != d.offset)) continue;
+    const SourcePos at = source_position(text, d.file, f.start);
+    const SourcePos end = source_position(text, d.file, f.end);
+    out.push_back({{"line", at.line},
+                   {"column", at.column},
+                   {"end_column", end.column},
+                   {"new_text", f.new_text}});
+  }
+  return out;
+}
+
+nlohmann::json diagnostic_json(const Diagnostic& d, const Sources* s) {
   nlohmann::json j;
-  const CharacterColumns at = character_columns(d, source_text(s, d.file));
+  const std::string_view text = s != nullptr ? source_text(*s, d.file) : std::string_view();
+  const CharacterColumns at = character_columns(d, text);
   j["file"] = d.file;
   j["line"] = d.line;
   j["column"] = at.column;
   j["end_column"] = at.end_column;
   j["severity"] = severity_name(d.severity);
   if (d.severity == Diagnostic::Severity::kError && d.name.empty()) {
-    j["code"] = d.code;
+    j["code"] = std::to_string(d.code);
+    j["number"] = d.code;
   } else {
     j["code"] = d.name;
   }
@@ -66,6 +87,9 @@ nlohmann::json diagnostic_json(const Diagnostic& d, const Sources& s) {
   nlohmann::json notes = nlohmann::json::array();
   for (const Diagnostic& n : d.notes) notes.push_back(diagnostic_json(n, s));
   j["notes"] = std::move(notes);
+  j["fixes"] = d.name.empty() || text.empty()
+                   ? nlohmann::json::array()
+                   : fixes_json(d, text, source_fixes(text, d.file));
   return j;
 }
 
@@ -179,7 +203,7 @@ std::string summary_line(const CheckReport& report) {
   return line;
 }
 
-std::string report_json(const CheckReport& report, const Sources& s) {
+std::string report_json(const CheckReport& report, const Sources* s) {
   nlohmann::json j;
   j["columns"] = "characters";
   nlohmann::json diagnostics = nlohmann::json::array();
@@ -188,6 +212,20 @@ std::string report_json(const CheckReport& report, const Sources& s) {
   j["warnings"] = report.warnings;
   j["errors"] = report.errors;
   j["outcome"] = {{"code", report.outcome_code}, {"position", report.outcome_position}};
+  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+std::string problem_json(const std::string& code, const std::string& message) {
+  Diagnostic d;
+  d.message = message;
+  nlohmann::json problem = diagnostic_json(d, nullptr);
+  problem["code"] = code;
+  problem.erase("number");
+  nlohmann::json j;
+  j["diagnostics"] = nlohmann::json::array({std::move(problem)});
+  j["warnings"] = 0;
+  j["errors"] = 1;
+  j["outcome"] = nullptr;
   return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 

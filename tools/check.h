@@ -55,7 +55,15 @@ std::string summary_line(const CheckReport& report);
 std::string summary_line(int warnings, int errors);
 
 // {"columns": "characters", "diagnostics": [...], "warnings": N, "errors": N,
-//  "outcome": {"code": N, "position": M}}; columns counted in the sources of `s`.
-std::string report_json(const CheckReport& report, const Sources& s);
+//  "outcome": {"code": N, "position": M}}; columns counted in the sources of `s` when they are
+// given. Each diagnostic's "code" is a string: the number of an error the compile records
+// ("16", with "number": 16 beside it) or the name of a warning or of an error of the program's
+// own; its "fixes" are the edits that mend it, found in `s`.
+std::string report_json(const CheckReport& report, const Sources* s = nullptr);
+
+// A problem that ends the run before there is a report (a usage error, a source that cannot be
+// read), as a document of the same shape: one error diagnostic with the string `code` ("usage",
+// "cannot-read", ...) and no place, and "outcome": null.
+std::string problem_json(const std::string& code, const std::string& message);
 
 }  // namespace compactor

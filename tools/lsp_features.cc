@@ -4,6 +4,7 @@
 
 #include "compiler/cells.h"
 #include "syntax/source_format.h"
+#include "tools/source_fixes.h"
 
 namespace compactor::lsp {
 
@@ -145,6 +146,16 @@ std::string snippet_keyword(const RecordKind& kind, int& stops) {
   return kind.keyword;
 }
 
+// The record with each field's name where its value goes, for a client that takes no snippets:
+// the curve's side and class and the signal repetition's number of codes as the first choice.
+std::string plain_template(const RecordKind& kind) {
+  std::string text = kind.keyword;
+  if (kind.id == KindId::kCurve) text += "d1";
+  if (kind.id == KindId::kSignalRepetition) text += " 9 codici";
+  for (const FieldDescription& f : kind.fields) text.append(", ").append(f.name);
+  return text;
+}
+
 std::string snippet(const RecordKind& kind) {
   int stop = 0;
   std::string text = snippet_keyword(kind, stop);
@@ -184,7 +195,7 @@ json keyword_items(RecordSection section, const Range& replaced, bool snippets) 
                  {"kind", 14},  // keyword
                  {"detail", kind.meaning},
                  {"documentation", {{"kind", "markdown"}, {"value", describe_keyword(kind)}}}};
-    std::string text = snippets ? snippet(kind) : std::string(kind.keyword) + ", ";
+    std::string text = snippets ? snippet(kind) : plain_template(kind);
     item["textEdit"] = {{"range", to_json(replaced)}, {"newText", text}};
     item["insertTextFormat"] = snippets ? 2 : 1;
     items.push_back(std::move(item));
@@ -278,31 +289,29 @@ bool wants_quick_fixes(const json& context) {
 
 json keyword_fixes(const DocumentView& doc, int64_t start, int64_t end, const json& context) {
   json actions = json::array();
-  for (const UnknownKeyword& u : doc.outline.unknown) {
-    if (!overlaps(u.span, start, end)) continue;
-    std::string_view field = span_text(doc.text, u.span);
-    const char* suggestion = closest_keyword(field, u.section != RecordSection::kTrain);
-    if (suggestion == nullptr) continue;
-    const std::string keyword = suggestion;
-    Range r = range_of(doc, u.span.start, u.span.end);
+  for (const SourceFix& fix : compactor::keyword_fixes(doc.text, doc.outline)) {
+    if (!overlaps(Span{fix.start, fix.end}, start, end)) continue;
+    std::string_view field = span_text(doc.text, Span{fix.start, fix.end});
+    Range r = range_of(doc, fix.start, fix.end);
     actions.push_back(
-        {{"title", "Change \"" + std::string(field) + "\" to \"" + keyword + "\""},
+        {{"title", "Change \"" + std::string(field) + "\" to \"" + fix.new_text + "\""},
          {"kind", "quickfix"},
          {"isPreferred", true},
          {"diagnostics", fixed_diagnostics(context, "unknown-keyword", to_json(r.start))},
          {"edit",
           {{"changes",
-            {{std::string(doc.uri), {{{"range", to_json(r)}, {"newText", keyword}}}}}}}}});
+            {{std::string(doc.uri), {{{"range", to_json(r)}, {"newText", fix.new_text}}}}}}}}});
   }
   return actions;
 }
 
 json line_end_fix(const DocumentView& doc, const json& context) {
-  std::vector<TextEdit> edits = lone_cr_edits(doc.text, doc.encoding);
-  if (edits.empty()) return nullptr;
+  std::vector<SourceFix> fixes = line_end_fixes(doc.text);
+  if (fixes.empty()) return nullptr;
   json changes = json::array();
-  for (const TextEdit& e : edits)
-    changes.push_back({{"range", to_json(e.range)}, {"newText", e.new_text}});
+  for (const SourceFix& f : fixes) {
+    changes.push_back({{"range", to_json(range_of(doc, f.start, f.end))}, {"newText", f.new_text}});
+  }
   return {{"title", "Convert the lone CR line ends to CR LF"},
           {"kind", "quickfix"},
           {"diagnostics", fixed_diagnostics(context, "lone-cr", nullptr)},

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "tools/source_fixes.h"
+
 namespace compactor::lsp {
 
 namespace {
@@ -106,12 +108,11 @@ void apply_change(std::string& text, const TextChange& change, PositionEncoding 
 std::vector<TextEdit> lone_cr_edits(std::string_view text, PositionEncoding encoding) {
   std::vector<TextEdit> edits;
   std::optional<LineIndex> index;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' || (i + 1 < text.size() && text[i + 1] == '\n')) continue;
+  for (const SourceFix& fix : line_end_fixes(text)) {
     if (!index) index.emplace(text);
-    int64_t at = static_cast<int64_t>(i);
-    edits.push_back(
-        TextEdit{{index->position_of(at, encoding), index->position_of(at + 1, encoding)}, "\r\n"});
+    edits.push_back(TextEdit{
+        {index->position_of(fix.start, encoding), index->position_of(fix.end, encoding)},
+        fix.new_text});
   }
   return edits;
 }
