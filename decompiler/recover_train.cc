@@ -1,0 +1,157 @@
+// The train source's records from the outputs: record 84 and 86 give the general section, the
+// station records the stations, the grid's cells the profiles, slow orders, signals and code
+// points.
+#include <algorithm>
+
+#include "decompiler/recover.h"
+#include "format/decode.h"
+#include "model/roles.h"
+#include "syntax/record_kinds.h"
+
+namespace compactor {
+
+namespace {
+
+using K = KindId;
+
+SourceSection general_section(const Model& m) {
+  SourceSection s{"[generale]", {}};
+  s.lines.push_back(line_of(K::kCoaches, {number(line_data(m).coaches)}));
+  s.lines.push_back(line_of(K::kBrakedMass, {number(line_data(m).braked_mass)}));
+  TrainIdentityRecord train = train_identity(m);
+  s.lines.push_back(line_of(K::kSand, {number(train.sand)}));
+  s.lines.push_back(line_of(K::kClock, {number(train.clock_hours), number(train.clock_minutes),
+                                        number(train.clock_seconds)}));
+  return s;
+}
+
+SourceSection profile_section(const Model& m, const char* header, KindId kind,
+                              int64_t (*value_of)(const TrackCell&)) {
+  SourceSection s{header, {}};
+  profile_lines(m, kind, 0, value_of, s.lines);
+  return s;
+}
+
+// Whole seconds as hours, minutes and seconds, the minutes and seconds from 0 to 59.
+std::vector<std::string> time_values(int64_t t) {
+  int64_t hours = t >= 0 ? t / 3600 : -((-t + 3599) / 3600);
+  int64_t rest = t - hours * 3600;
+  return {number(hours), number(rest / 60), number(rest % 60)};
+}
+
+// The platform length from the extent, and flag3 as written: an ordinary station whose extent
+// ends 50 m further had it set, even where the first station's record clears it.
+SourceLine station_line(const Model& m, int n) {
+  const StationRecord st = station_record(m, n);
+  const int64_t p = st.position;
+  const bool ordinary = !(st.kind >= 5 && st.kind <= 8);
+  int64_t length = ordinary ? 2 * (p - st.extent_start) : p - st.extent_start;
+  int flag3 = st.flag3;
+  if (ordinary && int64_t{st.extent_end} - (p + length / 2) == 50) flag3 = 1;
+  std::vector<std::string> v = {number(p),        number(st.kind),  number(length),
+                                number(st.mark),  number(st.flag4), number(flag3),
+                                number(st.num1),  number(st.num2),  number(st.flag1),
+                                number(st.num3),  number(st.num4),  number(st.num5),
+                                number(st.flag2)};
+  for (std::string& part : time_values(st.scheduled_time)) v.push_back(std::move(part));
+  v.push_back(st.name);
+  return line_of(K::kStation, std::move(v));
+}
+
+SourceSection station_section(const Model& m) {
+  SourceSection s{"[stazioni]", {}};
+  for (int n : station_indexes(m.items)) s.lines.push_back(station_line(m, n));
+  return s;
+}
+
+// Slow orders: the n-th start cell with the n-th end cell; approach cells 25 cells before the
+// start tell f_ta.
+SourceSection slow_order_section(const Model& m) {
+  SourceSection s{"[rallentamenti]", {}};
+  std::vector<int64_t> starts, ends;
+  for (int64_t c = 0; c <= m.grid_last; ++c) {
+    uint8_t kind = m.track_grid[static_cast<size_t>(c)].kind;
+    if (kind == kSlowOrderStart) starts.push_back(c);
+    if (kind == kSlowOrderEnd) ends.push_back(c);
+  }
+  for (size_t i = 0; i < starts.size(); ++i) {
+    const int64_t c = starts[i];
+    const SlowOrderCell cell(m.track_grid[static_cast<size_t>(c)]);
+    const int64_t end = i < ends.size() ? ends[i] : c;
+    const int64_t approach = c - 25;
+    const bool with_approach =
+        approach >= 0 && m.track_grid[static_cast<size_t>(approach)].kind == kSlowOrderApproach;
+    s.lines.push_back(line_of(K::kSlowOrder,
+                              {number((c - 1) * 50), number(cell.speed), number((end - c) * 50),
+                               number(cell.value_f_tt), number(with_approach ? 1 : 0),
+                               number(cell.value_d_v)}));
+  }
+  return s;
+}
+
+// A signal with sx = 2 (the only type that keeps a time): the rest of the type code gives the
+// relation digit and dx.
+SourceLine signal_line(int64_t c, const TrackCell& cell) {
+  const SignalCell signal(cell);
+  const int64_t rest = int64_t{signal.type_code} - 6;
+  const int64_t relation = rest >= 0 ? rest / 10 : 0;
+  const int64_t type_d = rest - relation * 10;
+  std::vector<std::string> v = {number((c - 1) * 50), "2"};
+  const int16_t digits[3] = {signal.digits_1, signal.digits_2, signal.digits_3};
+  int64_t side_d[3];
+  for (int i = 0; i < 3; ++i) {
+    int64_t d = digits[i];
+    int64_t high = d >= 0 ? d / 10 : 0;
+    v.push_back(number(high));
+    side_d[i] = d - high * 10;
+  }
+  v.push_back(number(relation));
+  v.push_back(number(type_d));
+  for (int64_t d : side_d) v.push_back(number(d));
+  v.push_back(number(cell.signal_time));
+  return line_of(K::kSignal, std::move(v));
+}
+
+SourceSection signal_section(const Model& m) {
+  SourceSection s{"[segnali]", {}};
+  for (int64_t c = 0; c <= m.grid_last; ++c) {
+    const TrackCell& cell = m.track_grid[static_cast<size_t>(c)];
+    if (cell.kind == kSignal) s.lines.push_back(signal_line(c, cell));
+  }
+  return s;
+}
+
+}  // namespace
+
+std::vector<SourceSection> recover_train(DecodedOutputs& d) {
+  const Model& m = d.m;
+  std::vector<SourceSection> sections;
+  sections.push_back(general_section(m));
+  sections.push_back(profile_section(m, "[aderenze]", K::kAdhesion,
+                                     [](const TrackCell& c) -> int64_t { return c.adhesion; }));
+  sections.push_back(profile_section(m, "[vel_limite]", K::kSpeed, [](const TrackCell& c) -> int64_t {
+    return c.speed_limit * 5;
+  }));
+  sections.push_back(station_section(m));
+  sections.push_back(slow_order_section(m));
+  sections.push_back(signal_section(m));
+  return sections;
+}
+
+std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted,
+                                            const std::vector<TrackCell>& compiled) {
+  std::vector<SourceLine> lines;
+  for (size_t c = 0; c < wanted.size(); ++c) {
+    const TrackCell& cell = wanted[c];
+    if (cell.kind != kCodePoint && cell.kind != kCodePointNoCode) continue;
+    if (c < compiled.size() && compiled[c].kind == cell.kind && compiled[c].param1 == cell.param1) {
+      continue;  // the cab-code pass puts it there
+    }
+    int64_t code = cell.kind == kCodePointNoCode ? 0 : cell.param1;
+    if (cell.kind == kCodePoint && code <= 0) code += 65536;  // its low 16 bits are stored
+    lines.push_back(line_of(K::kCodePoint, {number(static_cast<int64_t>(c) * 50), number(code)}));
+  }
+  return lines;
+}
+
+}  // namespace compactor
