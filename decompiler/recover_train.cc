@@ -2,6 +2,8 @@
 // station records the stations, the grid's cells the profiles, slow orders, signals and code
 // points.
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "decompiler/recover.h"
 #include "format/decode.h"
@@ -89,13 +91,36 @@ SourceSection slow_order_section(const Model& m) {
   return s;
 }
 
-// A signal with sx = 2 (the only type that keeps a time): the rest of the type code gives the
-// relation digit and dx.
-SourceLine signal_line(int64_t c, const TrackCell& cell) {
+// The side types' sum 3 × sx + dx as the first approach cell keeps it, low8(sum × 10 + 1):
+// known modulo 128, nullopt when that cell is outside the grid or holds no code of this signal.
+std::optional<int64_t> approach_types(const Model& m, int64_t c) {
+  const int64_t approach = c - 2;
+  if (approach < 0 || approach > m.grid_last) return std::nullopt;
+  const int64_t code = m.track_grid[static_cast<size_t>(approach)].approach_code;
+  if ((code - 1) % 2 != 0) return std::nullopt;
+  // sum × 5 ≡ (code - 1) / 2 (mod 128); 77 × 5 ≡ 1 (mod 128).
+  return ((code - 1) / 2 * 77) % 128;
+}
+
+// The relation digit and the types' sum from the type code, low16(relation × 10 + sum), and the
+// sum the approach cells give.
+std::pair<int64_t, int64_t> relation_and_types(const Model& m, int64_t c, int64_t type_code) {
+  std::optional<int64_t> types = approach_types(m, c);
+  if (!types) return {type_code >= 6 ? (type_code - 6) / 10 : 0, 0};
+  for (int64_t sum = *types; sum < *types + 128 * 5; sum += 128) {
+    int64_t rest = ((type_code - sum) % 65536 + 65536) % 65536;
+    if (rest % 10 == 0) return {rest / 10, sum};
+  }
+  return {0, *types};
+}
+
+// A signal with sx = 2 (the only type that keeps a time): the type code and the approach cells
+// give the relation digit and dx.
+SourceLine signal_line(const Model& m, int64_t c, const TrackCell& cell) {
   const SignalCell signal(cell);
-  const int64_t rest = int64_t{signal.type_code} - 6;
-  const int64_t relation = rest >= 0 ? rest / 10 : 0;
-  const int64_t type_d = rest - relation * 10;
+  auto [relation, types] = relation_and_types(m, c, signal.type_code);
+  if (!approach_types(m, c)) types = int64_t{signal.type_code} - relation * 10;
+  const int64_t type_d = types - 6;
   std::vector<std::string> v = {number((c - 1) * 50), "2"};
   const int16_t digits[3] = {signal.digits_1, signal.digits_2, signal.digits_3};
   int64_t side_d[3];
@@ -116,7 +141,7 @@ SourceSection signal_section(const Model& m) {
   SourceSection s{"[segnali]", {}};
   for (int64_t c = 0; c <= m.grid_last; ++c) {
     const TrackCell& cell = m.track_grid[static_cast<size_t>(c)];
-    if (cell.kind == kSignal) s.lines.push_back(signal_line(c, cell));
+    if (cell.kind == kSignal) s.lines.push_back(signal_line(m, c, cell));
   }
   return s;
 }
