@@ -6,16 +6,17 @@
 #include <vector>
 
 #include "decompiler/source_layout.h"
+#include "format/decode.h"
 #include "model/model.h"
 #include "syntax/record_kinds.h"
 
 namespace compactor {
 
-// What the outputs hold, decoded: records, grid and plan (the plan's columns as stored).
+// What the outputs hold, decoded: records and grid; the line output checked whole, its values
+// read in order where they are used (a long line's plan is millions of them).
 struct DecodedOutputs {
   Model m;
-  std::vector<TaggedValue> plan_x;
-  std::vector<TaggedValue> plan_y;
+  LineBytes line;
   bool with_plan = false;
   std::vector<std::string> unrecovered;
 };

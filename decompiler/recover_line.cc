@@ -50,22 +50,33 @@ SourceSection general_section(const Model& m) {
 }
 
 bool same_bits(const TaggedValue& v, double x) {
-  return v.tag == TaggedValue::kDouble && std::bit_cast<uint64_t>(v.real) == std::bit_cast<uint64_t>(x);
+  return v.tag == TaggedValue::kDouble &&
+         std::bit_cast<uint64_t>(v.real) == std::bit_cast<uint64_t>(x);
 }
 
-// The curvature of the step that gives point i from the two before it: 0 for a straight step,
-// the curvature of a curve keyword for a turned one; nullopt when no step gives it.
-std::optional<double> step_curvature(const DecodedOutputs& d, size_t i) {
-  PlanState st{d.plan_x[i - 1].number(), d.plan_y[i - 1].number(), d.plan_x[i - 2].number(),
-               d.plan_y[i - 2].number()};
+// The curvature of each written curve keyword, in the order of the table.
+const std::vector<double>& curvatures() {
+  static const std::vector<double> all = [] {
+    std::vector<double> k;
+    for (std::string_view keyword : record_kind(K::kCurve).written) {
+      k.push_back(curve_curvature(keyword));
+    }
+    return k;
+  }();
+  return all;
+}
+
+// The curvature of the step from the two points of `st` to the point (x, y): 0 for a straight
+// step, the curvature of a curve keyword for a turned one; nullopt when no step gives it.
+std::optional<double> step_curvature(const PlanState& st, const TaggedValue& x,
+                                     const TaggedValue& y) {
   PlanState straight = st;
   straight.step(0.0, false);
-  if (same_bits(d.plan_x[i], straight.x1) && same_bits(d.plan_y[i], straight.y1)) return 0.0;
-  for (std::string_view keyword : record_kind(K::kCurve).written) {
-    double k = curve_curvature(keyword);
+  if (same_bits(x, straight.x1) && same_bits(y, straight.y1)) return 0.0;
+  for (double k : curvatures()) {
     PlanState turned = st;
     turned.step(k, true);
-    if (same_bits(d.plan_x[i], turned.x1) && same_bits(d.plan_y[i], turned.y1)) return k;
+    if (same_bits(x, turned.x1) && same_bits(y, turned.y1)) return k;
   }
   return std::nullopt;
 }
@@ -77,34 +88,54 @@ std::string curve_keyword(double k) {
   return "";
 }
 
+// The plan's points in order, read from both halves of the line output at once.
+struct PointReader {
+  std::string_view bytes;
+  size_t x_offset = 0;
+  size_t y_offset = 0;
+  void next(TaggedValue& x, TaggedValue& y) {
+    x = decode_line_value(bytes, x_offset);
+    y = decode_line_value(bytes, y_offset);
+  }
+};
+
 // Each run of points turned by the same curvature is one curve record: its points are start + 1
-// to start + length.
+// to start + length. The walk ends at the first empty point, where the compile's plan ends.
 SourceSection curve_section(DecodedOutputs& d) {
   SourceSection s{"[curve]", {}};
-  if (!d.with_plan || d.plan_x.size() < 3 || d.plan_y.size() != d.plan_x.size()) return s;
-  size_t last = d.plan_x.size() - 1;  // the last computed point
-  while (last >= 2 && d.plan_x[last].tag == TaggedValue::kEmpty) --last;
-  size_t run_start = 0;
+  if (!d.with_plan || d.line.points < 3) return s;
+  PointReader points{d.line.bytes, 0, d.line.y_offset};
+  TaggedValue x, y;
+  PlanState st;
+  points.next(x, y);
+  st.x2 = x.number();
+  st.y2 = y.number();
+  points.next(x, y);
+  st.x1 = x.number();
+  st.y1 = y.number();
+  int64_t run_start = 0;
   double run_k = 0.0;
-  auto close_run = [&](size_t end) {
-    if (run_k != 0.0) {
-      s.lines.push_back({curve_keyword(run_k), {number(static_cast<int64_t>(run_start) - 1),
-                                                number(static_cast<int64_t>(end - run_start))}});
-    }
+  auto close_run = [&](int64_t end) {
+    if (run_k == 0.0) return;
+    s.lines.push_back({curve_keyword(run_k), {number(run_start - 1), number(end - run_start)}});
   };
-  for (size_t i = 2; i <= last; ++i) {
-    std::optional<double> k = step_curvature(d, i);
+  int64_t i = 2;
+  for (; i < static_cast<int64_t>(d.line.points); ++i) {
+    points.next(x, y);
+    if (x.tag == TaggedValue::kEmpty) break;
+    std::optional<double> k = step_curvature(st, x, y);
     if (!k) {
-      d.unrecovered.push_back("line output: point " + number(static_cast<int64_t>(i)) +
+      d.unrecovered.push_back("line output: point " + number(i) +
                               " follows from the two before it by no step of a curve class");
       break;
     }
+    st = {x.real, y.real, st.x1, st.y1};
     if (*k == run_k) continue;
     close_run(i);
     run_start = i;
     run_k = *k;
   }
-  close_run(last + 1);
+  close_run(i);
   return s;
 }
 

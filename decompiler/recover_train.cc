@@ -91,15 +91,32 @@ SourceSection slow_order_section(const Model& m) {
   return s;
 }
 
-// The side types' sum 3 × sx + dx as the first approach cell keeps it, low8(sum × 10 + 1):
-// known modulo 128, nullopt when that cell is outside the grid or holds no code of this signal.
+// Whether a signal after the one at cell c (the signals are written in the order of their cells)
+// writes the approach code of cell `approach`.
+bool overwritten(const Model& m, int64_t c, int64_t approach) {
+  for (int64_t k = 1; k <= 4; ++k) {
+    const int64_t later = approach + 2 * k;
+    if (later > c && later <= m.grid_last &&
+        m.track_grid[static_cast<size_t>(later)].kind == kSignal) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The side types' sum 3 × sx + dx as an approach cell k of the signal keeps it, low8(sum × 10 +
+// k): known modulo 128 from the first of the four cells that no later signal writes over;
+// nullopt when there is none inside the grid.
 std::optional<int64_t> approach_types(const Model& m, int64_t c) {
-  const int64_t approach = c - 2;
-  if (approach < 0 || approach > m.grid_last) return std::nullopt;
-  const int64_t code = m.track_grid[static_cast<size_t>(approach)].approach_code;
-  if ((code - 1) % 2 != 0) return std::nullopt;
-  // sum × 5 ≡ (code - 1) / 2 (mod 128); 77 × 5 ≡ 1 (mod 128).
-  return ((code - 1) / 2 * 77) % 128;
+  for (int64_t k = 1; k <= 4; ++k) {
+    const int64_t approach = c - 2 * k;
+    if (approach < 0 || approach > m.grid_last || overwritten(m, c, approach)) continue;
+    const int64_t code = m.track_grid[static_cast<size_t>(approach)].approach_code;
+    if ((code - k) % 2 != 0) return std::nullopt;
+    // sum × 5 ≡ (code - k) / 2 (mod 128), and 77 × 5 ≡ 1 (mod 128).
+    return ((((code - k) / 2) * 77) % 128 + 128) % 128;
+  }
+  return std::nullopt;
 }
 
 // The relation digit and the types' sum from the type code, low16(relation × 10 + sum), and the
