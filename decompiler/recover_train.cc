@@ -150,7 +150,9 @@ SourceLine signal_line(const Model& m, int64_t c, const TrackCell& cell) {
   v.push_back(number(relation));
   v.push_back(number(type_d));
   for (int64_t d : side_d) v.push_back(number(d));
-  v.push_back(number(cell.signal_time));
+  // A time of 1 to 100 becomes 101: one of those is kept as its low 8 bits from above.
+  const int64_t time = cell.signal_time;
+  v.push_back(number(time >= 1 && time <= 100 ? time + 256 : time));
   return line_of(K::kSignal, std::move(v));
 }
 
