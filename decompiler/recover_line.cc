@@ -186,6 +186,10 @@ SourceSection tunnel_section(const Model& m) {
     }
   }
   for (size_t i = 0; i < runs.size(); ++i) {
+    if (i > 0 && runs[i].type != 3 && starts[i] - ends[i - 1] <= 150) {
+      // Still too close: a tunnel of no cells that ends at 0 m stands between them.
+      s.lines.push_back(line_of(K::kTunnel, {"0", "0", "0"}));
+    }
     int type = runs[i].type + (runs[i].markers ? 10 : 0);
     s.lines.push_back(line_of(K::kTunnel, {number(starts[i]), number(ends[i]), number(type)}));
   }

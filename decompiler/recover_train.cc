@@ -66,8 +66,19 @@ SourceSection station_section(const Model& m) {
   return s;
 }
 
-// Slow orders: the n-th start cell with the n-th end cell; approach cells 25 cells before the
-// start tell f_ta.
+// The end cell of the slow order that starts at starts[i]: the first end cell after it, unless
+// the next start comes first, which leaves a slow order of length 0 (its start cell is marked
+// over its end cell).
+int64_t end_of(const std::vector<int64_t>& starts, const std::vector<int64_t>& ends, size_t i,
+               size_t& next_end) {
+  while (next_end < ends.size() && ends[next_end] < starts[i]) ++next_end;
+  if (next_end == ends.size()) return starts[i];
+  if (i + 1 < starts.size() && starts[i + 1] < ends[next_end]) return starts[i];
+  return ends[next_end++];
+}
+
+// Slow orders from their start and end cells; approach cells 25 cells before the start tell
+// f_ta.
 SourceSection slow_order_section(const Model& m) {
   SourceSection s{"[rallentamenti]", {}};
   std::vector<int64_t> starts, ends;
@@ -76,10 +87,11 @@ SourceSection slow_order_section(const Model& m) {
     if (kind == kSlowOrderStart) starts.push_back(c);
     if (kind == kSlowOrderEnd) ends.push_back(c);
   }
+  size_t next_end = 0;
   for (size_t i = 0; i < starts.size(); ++i) {
     const int64_t c = starts[i];
     const SlowOrderCell cell(m.track_grid[static_cast<size_t>(c)]);
-    const int64_t end = i < ends.size() ? ends[i] : c;
+    const int64_t end = end_of(starts, ends, i, next_end);
     const int64_t approach = c - 25;
     const bool with_approach =
         approach >= 0 && m.track_grid[static_cast<size_t>(approach)].kind == kSlowOrderApproach;

@@ -98,6 +98,8 @@ const RoundTripCase kCases[] = {
       "stazione, 9000, 5, 400, 0, 1, 1, 1,1,0, 4,1,1, 0, 9,30,0, SECONDA"}},
     {"a tunnel within 150 m of the one before takes type 3 unless written apart",
      {"montagna, 2000, 2960, 2", "montagna, 3124, 4000, 12", "montagna, 4100, 5000, 3"}, {}},
+    {"a tunnel listed after a far one keeps its type however close the one before it ends",
+     {"montagna, 5000, 5800, 2", "montagna, 1000, 1050, 2", "montagna, 5900, 7000, 2"}, {}},
     {"a signal of another type, with a relation digit and a time",
      {}, {"segnale, 5000, 1, 3,1,0, 1, 2, 3,1,0, 40", "segnale, 5050, 2, 9,9,9, 7, 0, 9,9,9, 300",
           "segnale, 5100, 0, 0,0,0, 0, 0, 0,0,0, 0"}},
