@@ -169,29 +169,22 @@ std::vector<TunnelRun> tunnel_runs(const Model& m) {
   return runs;
 }
 
-// A tunnel that starts within 150 m of the end of the one before it takes type 3: its start and
-// the end before it are then written where their cells allow the widest gap.
+// A tunnel that starts within 150 m of the end of the tunnel record before it takes type 3: one
+// of another type that close to the one before it gets a tunnel of no cells, ending at 0 m,
+// between them.
 SourceSection tunnel_section(const Model& m) {
   SourceSection s{"[montagne]", {}};
-  std::vector<TunnelRun> runs = tunnel_runs(m);
-  std::vector<int64_t> starts, ends;
-  for (const TunnelRun& run : runs) {
-    starts.push_back(run.first * 50);
-    ends.push_back((run.last + 1) * 50);
-  }
-  for (size_t i = 1; i < runs.size(); ++i) {
-    if (runs[i].type != 3 && starts[i] - ends[i - 1] <= 150) {
-      starts[i] = runs[i].first * 50 + 24;
-      ends[i - 1] = runs[i - 1].last * 50 + 26;
-    }
-  }
-  for (size_t i = 0; i < runs.size(); ++i) {
-    if (i > 0 && runs[i].type != 3 && starts[i] - ends[i - 1] <= 150) {
-      // Still too close: a tunnel of no cells that ends at 0 m stands between them.
+  int64_t end_before = 0;
+  bool first = true;
+  for (const TunnelRun& run : tunnel_runs(m)) {
+    const int64_t start = run.first * 50;
+    if (!first && run.type != 3 && start - end_before <= 150) {
       s.lines.push_back(line_of(K::kTunnel, {"0", "0", "0"}));
     }
-    int type = runs[i].type + (runs[i].markers ? 10 : 0);
-    s.lines.push_back(line_of(K::kTunnel, {number(starts[i]), number(ends[i]), number(type)}));
+    end_before = (run.last + 1) * 50;
+    first = false;
+    int type = run.type + (run.markers ? 10 : 0);
+    s.lines.push_back(line_of(K::kTunnel, {number(start), number(end_before), number(type)}));
   }
   return s;
 }
