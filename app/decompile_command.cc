@@ -21,11 +21,13 @@ void note(const std::string& text) {
   std::fputs(format_note(text).c_str(), stderr);
 }
 
-// The output at `path`: nullopt when it is not there; false when it cannot be read.
-bool read_one(const std::string& path, std::optional<std::string>& bytes) {
+// The output at `path`; false when it cannot be read. With `may_be_missing`, a file that is not
+// there leaves `bytes` empty without a word.
+bool read_one(const std::string& path, std::optional<std::string>& bytes,
+              bool may_be_missing = false) {
   FileResult r;
   bytes = read_file(path, r);
-  if (bytes || r.missing) return true;
+  if (bytes || (r.missing && may_be_missing)) return true;
   note("cannot read " + path + ": " + r.reason);
   return false;
 }
@@ -64,7 +66,7 @@ int run_decompile(const DecompileOptions& opts) {
   CompiledOutputs in{names.line_id, names.train_number, {}, {}, {}};
   if (!read_one(join_path(opts.dir, record_output_name(names)), in.records) ||
       !read_one(join_path(opts.dir, grid_output_name(names)), in.grid) ||
-      !read_one(join_path(opts.dir, line_output_name(names)), in.line)) {
+      !read_one(join_path(opts.dir, line_output_name(names)), in.line, true)) {
     return 3;
   }
   if (!targets_free(opts, out_dir, names)) return 3;
