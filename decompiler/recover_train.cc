@@ -2,6 +2,8 @@
 // station records the stations, the grid's cells the profiles, slow orders, signals and code
 // points.
 #include <algorithm>
+#include <functional>
+#include <queue>
 #include <optional>
 #include <utility>
 
@@ -103,26 +105,30 @@ SourceSection slow_order_section(const Model& m) {
   return s;
 }
 
-// Whether a signal after the one at cell c (the signals are written in the order of their cells)
-// writes the approach code of cell `approach`.
-bool overwritten(const Model& m, int64_t c, int64_t approach) {
+bool is_signal(const Model& m, int64_t c) {
+  return c >= 0 && c <= m.grid_last && m.track_grid[static_cast<size_t>(c)].kind == kSignal;
+}
+
+// Whether another signal than the one at cell c writes the approach code of cell `approach`:
+// any other, or with `later_only` one further on.
+bool overwritten(const Model& m, int64_t c, int64_t approach, bool later_only) {
   for (int64_t k = 1; k <= 4; ++k) {
-    const int64_t later = approach + 2 * k;
-    if (later > c && later <= m.grid_last &&
-        m.track_grid[static_cast<size_t>(later)].kind == kSignal) {
-      return true;
-    }
+    const int64_t other = approach + 2 * k;
+    if (other != c && (other > c || !later_only) && is_signal(m, other)) return true;
   }
   return false;
 }
 
 // The side types' sum 3 × sx + dx as an approach cell k of the signal keeps it, low8(sum × 10 +
-// k): known modulo 128 from the first of the four cells that no later signal writes over;
-// nullopt when there is none inside the grid.
+// k): known modulo 128 from the first of the four cells that no other signal writes, else from
+// the first that no signal further on writes over; nullopt when there is none inside the grid.
 std::optional<int64_t> approach_types(const Model& m, int64_t c) {
-  for (int64_t k = 1; k <= 4; ++k) {
+  for (int pass = 0; pass < 8; ++pass) {
+    const int64_t k = 1 + pass % 4;
     const int64_t approach = c - 2 * k;
-    if (approach < 0 || approach > m.grid_last || overwritten(m, c, approach)) continue;
+    if (approach < 0 || approach > m.grid_last || overwritten(m, c, approach, pass >= 4)) {
+      continue;
+    }
     const int64_t code = m.track_grid[static_cast<size_t>(approach)].approach_code;
     if ((code - k) % 2 != 0) return std::nullopt;
     // sum × 5 ≡ (code - k) / 2 (mod 128), and 77 × 5 ≡ 1 (mod 128).
@@ -168,11 +174,70 @@ SourceLine signal_line(const Model& m, int64_t c, const TrackCell& cell) {
   return line_of(K::kSignal, std::move(v));
 }
 
+// Where two signals write the approach code of one cell, the one written later keeps it: for
+// each such cell that exactly one of its writers' codes matches, that one goes after the others.
+std::vector<std::vector<size_t>> must_follow(const Model& m, const std::vector<int64_t>& cells) {
+  std::vector<std::optional<int64_t>> types;
+  for (int64_t c : cells) types.push_back(approach_types(m, c));
+  std::vector<std::vector<size_t>> after(cells.size());  // after[i]: those that go before i
+  for (size_t i = 0; i < cells.size(); ++i) {
+    for (int64_t k = 1; k <= 4; ++k) {
+      const int64_t x = cells[i] - 2 * k;
+      if (x < 0 || !types[i]) continue;
+      const int64_t code = m.track_grid[static_cast<size_t>(x)].approach_code;
+      if (((*types[i] * 10 + k) & 0xFF) != code) continue;
+      // The other writers stand 2 to 8 cells after x.
+      const size_t from = std::upper_bound(cells.begin(), cells.end(), x) - cells.begin();
+      for (size_t j = from; j < cells.size() && cells[j] <= x + 8; ++j) {
+        const int64_t kj = (cells[j] - x) / 2;
+        if (j == i || (cells[j] - x) % 2 != 0) continue;
+        if (types[j] && ((*types[j] * 10 + kj) & 0xFF) == code) continue;
+        after[i].push_back(j);
+      }
+    }
+  }
+  return after;
+}
+
+// The signals in the order of their cells, but for those the approach codes put later.
+std::vector<size_t> writing_order(const Model& m, const std::vector<int64_t>& cells) {
+  const std::vector<std::vector<size_t>> after = must_follow(m, cells);
+  std::vector<std::vector<size_t>> before(cells.size());  // before[j]: those that wait for j
+  std::vector<size_t> waiting(cells.size(), 0);
+  for (size_t i = 0; i < cells.size(); ++i) {
+    for (size_t j : after[i]) before[j].push_back(i);
+    waiting[i] = after[i].size();
+  }
+  std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>> ready;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (waiting[i] == 0) ready.push(i);
+  }
+  std::vector<size_t> order;
+  std::vector<bool> placed(cells.size(), false);
+  while (!ready.empty()) {
+    const size_t i = ready.top();
+    ready.pop();
+    placed[i] = true;
+    order.push_back(i);
+    for (size_t w : before[i]) {
+      if (--waiting[w] == 0) ready.push(w);
+    }
+  }
+  // Codes that contradict each other: the rest in the order of their cells.
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (!placed[i]) order.push_back(i);
+  }
+  return order;
+}
+
 SourceSection signal_section(const Model& m) {
   SourceSection s{"[segnali]", {}};
+  std::vector<int64_t> cells;
   for (int64_t c = 0; c <= m.grid_last; ++c) {
-    const TrackCell& cell = m.track_grid[static_cast<size_t>(c)];
-    if (cell.kind == kSignal) s.lines.push_back(signal_line(m, c, cell));
+    if (is_signal(m, c)) cells.push_back(c);
+  }
+  for (size_t i : writing_order(m, cells)) {
+    s.lines.push_back(signal_line(m, cells[i], m.track_grid[static_cast<size_t>(cells[i])]));
   }
   return s;
 }
