@@ -108,7 +108,7 @@ const RoundTripCase kCases[] = {
           "segnale, 7350, 2, 4,0,0, 0, 2, 2,0,0, 0", "segnale, 7200, 1, 3,1,0, 1, 2, 3,1,0, 0"}},
     {"slow orders with a warning board, approach cells, d_v, and one without a board", {},
      {"rallentamento, 8000, 40, 600, 3, 1, 2", "rallentamento, 1000, 120, 300, 0, 0, 0",
-      "rallentamento, 12000, 60, 0, 1, 1, 5",
+      "rallentamento, 12000, 60, 0, 1, 1, 5", "rallentamento, 15000, 60, 300, 0, 0, 0",
       "segnale, 6500, 2, 4,0,0, 0, 1, 2,0,0, 0"}},
     {"code points: without a code, one past 16 bits, one the pass lowers to its own", {},
      {"rallentamento, 8000, 40, 600, 3, 1, 2", "segnale, 6500, 2, 4,0,0, 0, 1, 2,0,0, 0",
