@@ -129,8 +129,7 @@ void compare_grid(const DecodedOutputs& d, const Model& got, std::vector<std::st
       ++last;
     }
     out.push_back("grid output: cells " + number(static_cast<int64_t>(c)) + " to " +
-                  number(static_cast<int64_t>(last)) + " (" +
-                  number(static_cast<int64_t>(c) * 50) +
+                  number(static_cast<int64_t>(last)) + " (" + number(static_cast<int64_t>(c) * 50) +
                   " m) differ from what the written sources compile to");
     c = last;
     if (out.size() >= kMostNamed) break;
@@ -149,8 +148,10 @@ void compare_line(const std::string& want, const Model& got, std::vector<std::st
     });
   }
   if (same) return;
-  out.push_back("line output: the plan differs from what the written curve records give, from "
-                "byte " + number(static_cast<int64_t>(at)) + " on");
+  out.push_back(
+      "line output: the plan differs from what the written curve records give, from "
+      "byte " +
+      number(static_cast<int64_t>(at)) + " on");
 }
 
 // Every output the sources do not give back, byte for byte.
@@ -180,8 +181,7 @@ Decompiled decompile(const CompiledOutputs& in) {
                                  " output: there is none; the sources cannot be recovered");
   }
   if (!d.m.has_grid()) {
-    result.unrecovered.insert(result.unrecovered.end(), d.unrecovered.begin(),
-                              d.unrecovered.end());
+    result.unrecovered.insert(result.unrecovered.end(), d.unrecovered.begin(), d.unrecovered.end());
     return result;
   }
   result.line_source = source_text(recover_line(d));

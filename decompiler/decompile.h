@@ -11,7 +11,7 @@ namespace compactor {
 // The outputs as read: nullopt for a file that is not there (the line output may be absent:
 // then the sources have no curve records).
 struct CompiledOutputs {
-  std::string line_id;       // from the files' names: what the sources are named after
+  std::string line_id;  // from the files' names: what the sources are named after
   std::string train_number;
   std::optional<std::string> records;
   std::optional<std::string> grid;

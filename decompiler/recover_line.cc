@@ -29,8 +29,8 @@ void chainage_lines(const Model& m, std::vector<SourceLine>& lines) {
   for (int i = 0; i < 3; ++i) {
     ChainageRecord record = chainage_record(m, kFirstChainageRecord + i);
     int64_t chainage = int64_t{record.chainage} - (record.direction == 1 ? 100 : 0);
-    lines.push_back(line_of(kinds[i], {number(record.key), number(chainage),
-                                       number(record.direction)}));
+    lines.push_back(
+        line_of(kinds[i], {number(record.key), number(chainage), number(record.direction)}));
   }
 }
 
@@ -141,8 +141,9 @@ SourceSection curve_section(DecodedOutputs& d) {
 
 SourceSection gradient_section(const Model& m) {
   SourceSection s{"[pendenze]", {}};
-  profile_lines(m, K::kGradient, -100, [](const TrackCell& c) -> int64_t { return c.gradient_code - 100; },
-                s.lines);
+  profile_lines(
+      m, K::kGradient, -100, [](const TrackCell& c) -> int64_t { return c.gradient_code - 100; },
+      s.lines);
   return s;
 }
 
@@ -206,9 +207,8 @@ SourceLine speed_board_line(int64_t c, const TrackCell& cell) {
   }
   auto [stripes_s, stripes_d] = unpacked(board.stripes, 10);
   return line_of(K::kSpeedBoards,
-                 {number((c - 1) * 50), number(s[0]), number(s[1]), number(s[2]),
-                  number(stripes_s), number(dv[0]), number(dv[1]), number(dv[2]),
-                  number(stripes_d)});
+                 {number((c - 1) * 50), number(s[0]), number(s[1]), number(s[2]), number(stripes_s),
+                  number(dv[0]), number(dv[1]), number(dv[2]), number(stripes_d)});
 }
 
 void board_sections(const Model& m, SourceSection& speed, SourceSection& indication) {

@@ -3,8 +3,8 @@
 // points.
 #include <algorithm>
 #include <functional>
-#include <queue>
 #include <optional>
+#include <queue>
 #include <utility>
 
 #include "decompiler/recover.h"
@@ -52,10 +52,9 @@ SourceLine station_line(const Model& m, int n) {
   int64_t length = ordinary ? 2 * (p - st.extent_start) : p - st.extent_start;
   int flag3 = st.flag3;
   if (ordinary && int64_t{st.extent_end} - (p + length / 2) == 50) flag3 = 1;
-  std::vector<std::string> v = {number(p),        number(st.kind),  number(length),
-                                number(st.mark),  number(st.flag4), number(flag3),
-                                number(st.num1),  number(st.num2),  number(st.flag1),
-                                number(st.num3),  number(st.num4),  number(st.num5),
+  std::vector<std::string> v = {number(p),        number(st.kind), number(length),  number(st.mark),
+                                number(st.flag4), number(flag3),   number(st.num1), number(st.num2),
+                                number(st.flag1), number(st.num3), number(st.num4), number(st.num5),
                                 number(st.flag2)};
   for (std::string& part : time_values(st.scheduled_time)) v.push_back(std::move(part));
   v.push_back(st.name);
@@ -97,10 +96,10 @@ SourceSection slow_order_section(const Model& m) {
     const int64_t approach = c - 25;
     const bool with_approach =
         approach >= 0 && m.track_grid[static_cast<size_t>(approach)].kind == kSlowOrderApproach;
-    s.lines.push_back(line_of(K::kSlowOrder,
-                              {number((c - 1) * 50), number(cell.speed), number((end - c) * 50),
-                               number(cell.value_f_tt), number(with_approach ? 1 : 0),
-                               number(cell.value_d_v)}));
+    s.lines.push_back(
+        line_of(K::kSlowOrder,
+                {number((c - 1) * 50), number(cell.speed), number((end - c) * 50),
+                 number(cell.value_f_tt), number(with_approach ? 1 : 0), number(cell.value_d_v)}));
   }
   return s;
 }
@@ -250,9 +249,9 @@ std::vector<SourceSection> recover_train(DecodedOutputs& d) {
   sections.push_back(general_section(m));
   sections.push_back(profile_section(m, "[aderenze]", K::kAdhesion,
                                      [](const TrackCell& c) -> int64_t { return c.adhesion; }));
-  sections.push_back(profile_section(m, "[vel_limite]", K::kSpeed, [](const TrackCell& c) -> int64_t {
-    return c.speed_limit * 5;
-  }));
+  sections.push_back(
+      profile_section(m, "[vel_limite]", K::kSpeed,
+                      [](const TrackCell& c) -> int64_t { return c.speed_limit * 5; }));
   sections.push_back(station_section(m));
   sections.push_back(slow_order_section(m));
   sections.push_back(signal_section(m));

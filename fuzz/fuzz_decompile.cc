@@ -22,7 +22,8 @@ constexpr const char* kLine =
     "sfondo tre, 7\r\nripetizione segnali 4 codici, 650, 10000\r\n[curve]\r\n"
     "curvad3, 1000, 500\r\ncurvas6, 1500, 50\r\n[pendenze]\r\npendenza, 0, 5\r\n"
     "pendenza, 7000, -3\r\n[montagne]\r\nmontagna, 2000, 2960, 2\r\n"
-    "montagna, 3124, 4000, 12\r\n[cartelli]\r\nindicatori_vmax, 800, 140, 145, 155, 1, 60, 5, 0, 3\r\n"
+    "montagna, 3124, 4000, 12\r\n[cartelli]\r\nindicatori_vmax, 800, 140, 145, 155, 1, 60, 5, 0, "
+    "3\r\n"
     "cartello_indicatore, 900, (UNO)(DUE)\r\n[fine]\r\n";
 constexpr const char* kTrain =
     "[generale]\r\nnumero vetture, 7\r\npercentuale massa frenata, 90\r\nsabbia, 3\r\n"
@@ -53,8 +54,9 @@ void apply_edit(CompiledOutputs& out, const uint8_t* e) {
   std::optional<std::string>* files[] = {&out.records, &out.grid, &out.line, &out.grid};
   std::optional<std::string>& file = *files[e[0] & 3];
   if (!file || file->empty()) return;
-  const uint32_t at = (uint32_t{e[1]} | uint32_t{e[2]} << 8 | uint32_t{e[3]} << 16 |
-                       uint32_t{e[4]} << 24) % file->size();
+  const uint32_t at =
+      (uint32_t{e[1]} | uint32_t{e[2]} << 8 | uint32_t{e[3]} << 16 | uint32_t{e[4]} << 24) %
+      file->size();
   if (e[0] & 0x80) {
     file->resize(at);
   } else {

@@ -1,10 +1,11 @@
 // decompile: sources written back from the outputs compile to the same bytes; the code points of
 // the cab-code pass are not written back; damaged outputs are named, never claimed recovered.
+#include "decompiler/decompile.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "decompiler/decompile.h"
 #include "format/outputs.h"
 #include "model/roles.h"
 #include "tests/test_support.h"
@@ -36,8 +37,8 @@ CompiledOutputs compiled(const std::string& line, const std::string& train, bool
 void expect_round_trip(const CompiledOutputs& in, bool with_plan, size_t warnings = 0) {
   Decompiled d = decompile(in);
   EXPECT_TRUE(d.unrecovered.empty()) << d.unrecovered.front();
-  test::Compiled again = test::compile_in_memory(d.line_source, d.train_source,
-                                                 {with_plan ? 1 : 0});
+  test::Compiled again =
+      test::compile_in_memory(d.line_source, d.train_source, {with_plan ? 1 : 0});
   EXPECT_EQ(again.m.error_code, 0);
   EXPECT_LE(again.warnings.size(), warnings) << again.warnings.front().text;
   CompiledOutputs back = outputs_of(again.m, with_plan);
@@ -77,8 +78,8 @@ TEST(Decompile, WritesBackOnlyTheCodePointsTheAuthorWrote) {
 }
 
 TEST(Decompile, CurvesComeBackFromThePlanStepByStep) {
-  const std::string line = SourceText::line(20000, {"curvad3,  1000,  500", "curvas6,  1500,  50",
-                                                    "curvad1,  4000,  2000", "[fine]"});
+  const std::string line = SourceText::line(
+      20000, {"curvad3,  1000,  500", "curvas6,  1500,  50", "curvad1,  4000,  2000", "[fine]"});
   Decompiled d = decompile(compiled(line, SourceText::train({}), true));
   EXPECT_NE(d.line_source.find("curvad3,  1000,  500\r\n"), std::string::npos) << d.line_source;
   EXPECT_NE(d.line_source.find("curvas6,  1500,  50\r\n"), std::string::npos);
@@ -93,28 +94,37 @@ struct RoundTripCase {
 };
 
 const RoundTripCase kCases[] = {
-    {"the first station's flag3 lengthens its extent, and its record clears the flag", {},
+    {"the first station's flag3 lengthens its extent, and its record clears the flag",
+     {},
      {"stazione, 1000, 12, 600, 0, 1, 1, 1,1,0, 4,1,1, 0, 8,0,0, PRIMA",
       "stazione, 9000, 5, 400, 0, 1, 1, 1,1,0, 4,1,1, 0, 9,30,0, SECONDA"}},
     {"a tunnel within 150 m of the one before takes type 3 unless written apart",
-     {"montagna, 2000, 2960, 2", "montagna, 3124, 4000, 12", "montagna, 4100, 5000, 3"}, {}},
+     {"montagna, 2000, 2960, 2", "montagna, 3124, 4000, 12", "montagna, 4100, 5000, 3"},
+     {}},
     {"a tunnel listed after a far one keeps its type however close the one before it ends",
-     {"montagna, 5000, 5800, 2", "montagna, 1000, 1050, 2", "montagna, 5900, 7000, 2"}, {}},
+     {"montagna, 5000, 5800, 2", "montagna, 1000, 1050, 2", "montagna, 5900, 7000, 2"},
+     {}},
     {"a signal of another type, with a relation digit and a time",
-     {}, {"segnale, 5000, 1, 3,1,0, 1, 2, 3,1,0, 40", "segnale, 5050, 2, 9,9,9, 7, 0, 9,9,9, 300",
-          "segnale, 5100, 0, 0,0,0, 0, 0, 0,0,0, 0"}},
+     {},
+     {"segnale, 5000, 1, 3,1,0, 1, 2, 3,1,0, 40", "segnale, 5050, 2, 9,9,9, 7, 0, 9,9,9, 300",
+      "segnale, 5100, 0, 0,0,0, 0, 0, 0,0,0, 0"}},
     {"close signals listed out of the order of their places overwrite each other's approach codes",
-     {}, {"segnale, 7300, 2, 3,1,1, 0, 2, 2,1,1, 0", "segnale, 7250, 2, 4,0,0, 0, 1, 2,0,0, 0",
-          "segnale, 7350, 2, 4,0,0, 0, 2, 2,0,0, 0", "segnale, 7200, 1, 3,1,0, 1, 2, 3,1,0, 0"}},
-    {"slow orders with a warning board, approach cells, d_v, and one without a board", {},
+     {},
+     {"segnale, 7300, 2, 3,1,1, 0, 2, 2,1,1, 0", "segnale, 7250, 2, 4,0,0, 0, 1, 2,0,0, 0",
+      "segnale, 7350, 2, 4,0,0, 0, 2, 2,0,0, 0", "segnale, 7200, 1, 3,1,0, 1, 2, 3,1,0, 0"}},
+    {"slow orders with a warning board, approach cells, d_v, and one without a board",
+     {},
      {"rallentamento, 8000, 40, 600, 3, 1, 2", "rallentamento, 1000, 120, 300, 0, 0, 0",
       "rallentamento, 12000, 60, 0, 1, 1, 5", "rallentamento, 15000, 60, 300, 0, 0, 0",
       "segnale, 6500, 2, 4,0,0, 0, 1, 2,0,0, 0"}},
-    {"code points: without a code, one past 16 bits, one the pass lowers to its own", {},
+    {"code points: without a code, one past 16 bits, one the pass lowers to its own",
+     {},
      {"rallentamento, 8000, 40, 600, 3, 1, 2", "segnale, 6500, 2, 4,0,0, 0, 1, 2,0,0, 0",
       "abbattimento, 3000, 0", "abbattimento, 4000, 65536", "abbattimento, 6400, 270"}},
-    {"profiles, boards and a board text", {"pendenza, 0, 5", "pendenza, 7000, -100",
-      "indicatori_vmax, 800, 140, 145, 155, 1, 60, 5, 0, 3", "cartello_indicatore, 900, (UNO)(DUE)"},
+    {"profiles, boards and a board text",
+     {"pendenza, 0, 5", "pendenza, 7000, -100",
+      "indicatori_vmax, 800, 140, 145, 155, 1, 60, 5, 0, 3",
+      "cartello_indicatore, 900, (UNO)(DUE)"},
      {"velocita, 0, 30", "velocita, 5000, 1275", "aderenza, 2000, 255", "orologio, 23, 59, 59",
       "sabbia, -3", "numero vetture, 7", "percentuale massa frenata, 90"}},
 };
@@ -122,10 +132,12 @@ const RoundTripCase kCases[] = {
 TEST(Decompile, ValuesKeptPackedClearedOrBySideEffectComeBack) {
   for (const RoundTripCase& c : kCases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::string> lines = {"[generale]", "lunghezza percorso, 20000",
+    std::vector<std::string> lines = {"[generale]",
+                                      "lunghezza percorso, 20000",
                                       "ripetizione segnali 4 codici, 650, 10000",
                                       "progressiva chilometrica due, 100, 1250, 1",
-                                      "sfondo tre, 7", "[curve]"};
+                                      "sfondo tre, 7",
+                                      "[curve]"};
     lines.insert(lines.end(), c.features.begin(), c.features.end());
     lines.push_back("[fine]");
     const std::string line = test::crlf(lines);
@@ -147,8 +159,8 @@ TEST(Decompile, NamesWhatDamagedOutputsDoNotGiveBack) {
   const Damage kDamages[] = {
       {"a grid cut inside a cell", [](CompiledOutputs& o) { o.grid->pop_back(); }, "grid output"},
       {"a cell's stamp cleared", [](CompiledOutputs& o) { (*o.grid)[15 + 1] = 0; }, "cells 1 to 1"},
-      {"a byte after the last record",
-       [](CompiledOutputs& o) { o.records->push_back('x'); }, "record output"},
+      {"a byte after the last record", [](CompiledOutputs& o) { o.records->push_back('x'); },
+       "record output"},
       {"a point of the plan moved", [](CompiledOutputs& o) { (*o.line)[8 + 4998 * 10 + 5] ^= 1; },
        "line output: point"},
       {"no grid output", [](CompiledOutputs& o) { o.grid.reset(); }, "grid output: there is none"},
