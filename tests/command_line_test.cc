@@ -166,7 +166,8 @@ TEST(CommandLine, EachFormHasItsEffect) {
        {"-v", "dump", "{F}"},
        2,
        {""},
-       {"compactor: -v goes with the build run, sources, compile, check, plot, view and decompile only\n"}},
+       {"compactor: -v goes with the build run, sources, compile, check, plot, view and "
+        "decompile only\n"}},
       {"misplaced: --force for compile",
        {"compile", "{D}", "--force"},
        2,
