@@ -50,8 +50,9 @@ SourceSection general_section(const Model& m) {
 }
 
 bool same_bits(const TaggedValue& v, double x) {
+  const double held = v.real;  // a copy: the packed value's double is not aligned
   return v.tag == TaggedValue::kDouble &&
-         std::bit_cast<uint64_t>(v.real) == std::bit_cast<uint64_t>(x);
+         std::bit_cast<uint64_t>(held) == std::bit_cast<uint64_t>(x);
 }
 
 // The curvature of each written curve keyword, in the order of the table.
