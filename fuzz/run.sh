@@ -5,8 +5,9 @@
 #
 # SECONDS per target (default: $FUZZ_SECONDS, else 60); TARGETs among line, train, both, dump,
 # lsp, syntax, decompile (default: all seven). A target with a dictionary of its own
-# (fuzz/TARGET.dict) uses it instead of fuzz/keywords.dict. The corpora grow in $FUZZ_BUILD/corpus (default build-fuzz),
-# the log of each run is $FUZZ_BUILD/logs/TARGET.log, and every run adds a line to
+# (fuzz/TARGET.dict) uses it instead of fuzz/keywords.dict. The corpora grow in
+# $FUZZ_BUILD/corpus (default build-fuzz), the log of each run is $FUZZ_BUILD/logs/TARGET.log,
+# and every run adds a line to
 # $FUZZ_BUILD/logs/history.tsv. A crash, a sanitizer report, a failed check or a timeout leaves
 # its input in $FUZZ_BUILD/artifacts and makes the script fail.
 set -euo pipefail
