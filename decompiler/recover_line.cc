@@ -185,7 +185,8 @@ SourceSection tunnel_section(const Model& m) {
     }
     end_before = (run.last + 1) * 50;
     first = false;
-    int type = run.type + (run.markers ? 10 : 0);
+    // Any type above 10 loses 10 and gives markers: one above 10 is written 10 higher.
+    int type = run.type + (run.markers || run.type > 10 ? 10 : 0);
     s.lines.push_back(line_of(K::kTunnel, {number(start), number(end_before), number(type)}));
   }
   return s;
