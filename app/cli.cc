@@ -11,6 +11,7 @@
 #include "app/author_tools.h"
 #include "app/build_run.h"
 #include "app/documents_command.h"
+#include "app/decompile_command.h"
 #include "app/identity.h"
 #include "app/lsp_command.h"
 #include "app/source_tools.h"
@@ -370,6 +371,19 @@ int run_diff_command(const Invocation& inv) {
   return run_diff(DiffOptions{inv.operand, inv.second_operand, inv.has(kJson)});
 }
 
+int run_decompile_command(const Invocation& inv) {
+  DecompileOptions opts;
+  if (int status = choose_identity(inv, IdentityFiles::kOutputs, opts.identity); status >= 0) {
+    return status;
+  }
+  opts.dir = inv.operand;
+  opts.out_dir = inv.values[kOutput].value_or("");
+  opts.force = inv.has(kForce);
+  opts.quiet = inv.quiet;
+  opts.no_wait = inv.has(kNoWait);
+  return run_decompile(opts);
+}
+
 int run_lsp_command(const Invocation&) {
   return run_lsp({});
 }
@@ -514,6 +528,19 @@ const CommandDescription kCommands[] = {
      "diff needs two directories or two files",
      {kJson},
      run_diff_command},
+    {"decompile",
+     "compactor decompile DIR [-o OUTDIR] [--line-id ID] [--train NUM] [--force]\n"
+     "                                [--no-wait]",
+     "write the sources of the binary outputs in DIR",
+     "Reads the binary outputs in DIR (ID_NUM.sim, ID_NUM.dat and, when it is there,\n"
+     "ID_linea.dat) and writes a line source and a train source into OUTDIR (default DIR) that\n"
+     "compile back to the same bytes. Code points the compile inserts are left out. What no\n"
+     "source can give is named, the rest is written, and the exit status is 1. Sources that\n"
+     "stand there already are left alone (exit status 3) unless --force.\n",
+     "DIR",
+     "decompile needs a directory",
+     {kOutput, kLineId, kTrain, kForce, kQuiet, kVerbose, kNoWait},
+     run_decompile_command},
     {"lsp",
      "compactor lsp",
      "serve editors as a language server on standard input and output",
@@ -768,7 +795,7 @@ std::string identities_problem(const std::string& line_id, const std::string& tr
 int run_command_line(const std::vector<std::string>& args) {
   Reading r = read_arguments(args);
   if (r.inv.has(kHelp)) {
-    std::fputs(help_text(r.inv.command).c_str(), stdout);
+    write_stdout(help_text(r.inv.command));
     return 0;
   }
   if (r.inv.has(kVersionOption)) {

@@ -1,6 +1,6 @@
 // Writes the seed inputs that come from the writers' own sources into DIR/line, DIR/train,
 // DIR/both, DIR/dump, DIR/lsp and DIR/syntax (the directories must exist), so that the seeds follow the
-// writers' text.
+// writers' text; and into DIR/decompile the two undamaged starts, with and without the line output.
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -101,7 +101,9 @@ int main(int argc, char** argv) {
             write(dir + "/dump/writers_line", std::string(1, '\2') + plan) &&
             write(dir + "/lsp/writers_session", lsp_session(line, train)) &&
             write(dir + "/syntax/writers_line.txt", line) &&
-            write(dir + "/syntax/writers_train.txt", train);
+            write(dir + "/syntax/writers_train.txt", train) &&
+            write(dir + "/decompile/undamaged", std::string(1, '\0')) &&
+            write(dir + "/decompile/without_line", std::string(1, '\1'));
   if (!ok) {
     std::perror(dir.c_str());
     return 1;

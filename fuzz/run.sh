@@ -4,9 +4,10 @@
 #   fuzz/run.sh [SECONDS [TARGET...]]
 #
 # SECONDS per target (default: $FUZZ_SECONDS, else 60); TARGETs among line, train, both, dump,
-# lsp, syntax (default: all six). A target with a dictionary of its own (fuzz/TARGET.dict) uses it
-# instead of fuzz/keywords.dict. The corpora grow in $FUZZ_BUILD/corpus (default build-fuzz),
-# the log of each run is $FUZZ_BUILD/logs/TARGET.log, and every run adds a line to
+# lsp, syntax, decompile (default: all seven). A target with a dictionary of its own
+# (fuzz/TARGET.dict) uses it instead of fuzz/keywords.dict. The corpora grow in
+# $FUZZ_BUILD/corpus (default build-fuzz), the log of each run is $FUZZ_BUILD/logs/TARGET.log,
+# and every run adds a line to
 # $FUZZ_BUILD/logs/history.tsv. A crash, a sanitizer report, a failed check or a timeout leaves
 # its input in $FUZZ_BUILD/artifacts and makes the script fail.
 set -euo pipefail
@@ -15,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-60}}
 [ "$#" -gt 0 ] && shift
 targets=("$@")
-[ "${#targets[@]}" -eq 0 ] && targets=(line train both dump lsp syntax)
+[ "${#targets[@]}" -eq 0 ] && targets=(line train both dump lsp syntax decompile)
 build=${FUZZ_BUILD:-build-fuzz}
 jobs=${JOBS:-2}
 
@@ -23,7 +24,7 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWit
   -DCOMPACTOR_FUZZ=ON -DCOMPACTOR_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$jobs" --target make_seeds $(printf 'fuzz_%s ' "${targets[@]}")
 
-for t in line train both dump lsp syntax; do
+for t in line train both dump lsp syntax decompile; do
   mkdir -p "$build/seeds/$t" "$build/corpus/$t"
 done
 mkdir -p "$build/logs" "$build/artifacts"

@@ -1,0 +1,83 @@
+#include "app/decompile_command.h"
+
+#include <cstdio>
+
+#include "app/author_tools.h"
+#include "app/build_run.h"
+#include "app/standard_output.h"
+#include "decompiler/decompile.h"
+#include "format/outputs.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "platform/process.h"
+#include "scenario/texts.h"
+#include "tools/diagnostics.h"
+
+namespace compactor {
+
+namespace {
+
+void note(const std::string& text) {
+  std::fputs(format_note(text).c_str(), stderr);
+}
+
+// The output at `path`; false when it cannot be read. With `may_be_missing`, a file that is not
+// there leaves `bytes` empty without a word.
+bool read_one(const std::string& path, std::optional<std::string>& bytes,
+              bool may_be_missing = false) {
+  FileResult r;
+  bytes = read_file(path, r);
+  if (bytes || (r.missing && may_be_missing)) return true;
+  note("cannot read " + path + ": " + r.reason);
+  return false;
+}
+
+// The names of the two sources in the output directory, or "" after naming one that stands there.
+bool targets_free(const DecompileOptions& opts, const std::string& dir, const Model& names) {
+  if (opts.force) return true;
+  bool free = true;
+  for (const std::string& name : {line_source_name(names), train_source_name(names)}) {
+    if (!file_exists(join_path(dir, name))) continue;
+    note(join_path(dir, name) + " exists: nothing is written (--force overwrites it)");
+    free = false;
+  }
+  return free;
+}
+
+bool write_one(const DecompileOptions& opts, const std::string& path, const std::string& text) {
+  if (FileResult f = replace_file(path, text); !f.ok) {
+    note("cannot write " + path + ": " + f.reason);
+    return false;
+  }
+  if (!opts.quiet) write_stdout("wrote " + path + " (" + std::to_string(text.size()) + " bytes)\n");
+  return true;
+}
+
+}  // namespace
+
+int run_decompile(const DecompileOptions& opts) {
+  const Model names = names_of(opts.identity);
+  const std::string out_dir = opts.out_dir.empty() ? opts.dir : opts.out_dir;
+  DirectoryLock lock;
+  if (int status = lock_run_directory(opts.dir, LockMode::kShared, opts.no_wait, opts.quiet, lock);
+      status >= 0) {
+    return status;
+  }
+  CompiledOutputs in{names.line_id, names.train_number, {}, {}, {}};
+  if (!read_one(join_path(opts.dir, record_output_name(names)), in.records) ||
+      !read_one(join_path(opts.dir, grid_output_name(names)), in.grid) ||
+      !read_one(join_path(opts.dir, line_output_name(names)), in.line, true)) {
+    return 3;
+  }
+  if (!targets_free(opts, out_dir, names)) return 3;
+  const Decompiled result = decompile(in);
+  if (!result.line_source.empty() &&
+      (!write_one(opts, join_path(out_dir, line_source_name(names)), result.line_source) ||
+       !write_one(opts, join_path(out_dir, train_source_name(names)), result.train_source))) {
+    return 3;
+  }
+  for (const std::string& problem : result.unrecovered) note("cannot recover: " + problem);
+  return result.unrecovered.empty() ? 0 : 1;
+}
+
+}  // namespace compactor

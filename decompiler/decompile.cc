@@ -1,0 +1,197 @@
+// The decompile: decode the outputs, recover each section's records, recognise the cab-code
+// pass's points by running the compile, and compile the result to name what it does not give
+// back.
+#include "decompiler/decompile.h"
+
+#include <algorithm>
+#include <tuple>
+
+#include "compiler/compile.h"
+#include "decompiler/recover.h"
+#include "format/decode.h"
+#include "format/outputs.h"
+#include "scenario/texts.h"
+
+namespace compactor {
+
+namespace {
+
+std::string decode_problem(const char* output, const DecodeError& e) {
+  return std::string(output) + ": at offset " + number(static_cast<int64_t>(e.offset)) + ": " +
+         e.reason + "; nothing of it is recovered";
+}
+
+DecodedOutputs decode_outputs(const CompiledOutputs& in) {
+  DecodedOutputs d;
+  d.m.line_id = in.line_id;
+  d.m.train_number = in.train_number;
+  clear_items(d.m);
+  DecodeError e;
+  if (in.records) {
+    if (auto items = decode_records(*in.records, e)) {
+      d.m.items = *items;
+    } else {
+      d.unrecovered.push_back(decode_problem("record output", e));
+    }
+  }
+  if (in.grid) {
+    if (auto grid = decode_grid(*in.grid, e); grid && !grid->empty()) {
+      d.m.track_grid = std::move(*grid);
+      d.m.grid_last = static_cast<int32_t>(d.m.track_grid.size() - 1);
+    } else {
+      d.unrecovered.push_back(grid ? std::string("grid output: it holds no cell")
+                                   : decode_problem("grid output", e));
+    }
+  }
+  if (in.line) {
+    if (auto line = check_line(*in.line, e)) {
+      d.line = *line;
+      d.with_plan = true;
+    } else {
+      d.unrecovered.push_back(decode_problem("line output", e));
+    }
+  }
+  return d;
+}
+
+struct CompiledSources {
+  Model m;
+  PassOutcome outcome = PassOutcome::kNoGrid;
+};
+
+void compile_texts(const std::string& line, const std::string& train, bool with_plan,
+                   CompiledSources& out) {
+  Sources s;
+  s.line = {line_source_name(out.m), line, false};
+  s.train = {train_source_name(out.m), train, false};
+  out.outcome = compile_model(out.m, with_plan, s);
+}
+
+// The train source's code points: those of the outputs that the compile of the other records,
+// cab-code pass included, does not put there. A point the author wrote moves the pass's own, so
+// the compile runs again with them until nothing more is found.
+std::vector<SourceLine> code_points(const DecodedOutputs& d, const std::string& line,
+                                    std::vector<SourceSection> train) {
+  std::vector<SourceLine> found;
+  train.push_back({"[codici]", {}});
+  for (int round = 0; round < 4; ++round) {
+    train.back().lines = found;
+    CompiledSources c;
+    c.m.line_id = d.m.line_id;
+    c.m.train_number = d.m.train_number;
+    compile_texts(line, source_text(train), false, c);
+    std::vector<SourceLine> more = recover_code_points(d.m.track_grid, c.m.track_grid);
+    if (more.empty()) break;
+    for (SourceLine& l : more) found.push_back(std::move(l));
+    std::stable_sort(found.begin(), found.end(), [](const SourceLine& a, const SourceLine& b) {
+      return std::stoll(a.values[0]) < std::stoll(b.values[0]);
+    });
+  }
+  return found;
+}
+
+auto record_fields(const ScenarioItem& r) {
+  return std::tie(r.kind, r.value1, r.value2, r.value3, r.mark, r.text, r.num1, r.num2, r.num3,
+                  r.num4, r.num5, r.flag1, r.flag2, r.flag3, r.flag4, r.check_code);
+}
+
+auto cell_fields(const TrackCell& c) {
+  return std::tie(c.kind, c.param1, c.param2, c.param3, c.param4, c.signal_time, c.approach_code,
+                  c.tunnel_type, c.speed_limit, c.gradient_code, c.adhesion);
+}
+
+// The differing places named at most, so that a grid that is all wrong stays readable.
+constexpr size_t kMostNamed = 20;
+
+void compare_records(const DecodedOutputs& d, const Model& got, std::vector<std::string>& out) {
+  for (int n = 0; n < kItemCount; ++n) {
+    if (record_fields(d.m.items[n]) != record_fields(got.items[n])) {
+      out.push_back("record output: record " + number(n) +
+                    " differs from what the written sources compile to");
+      if (out.size() >= kMostNamed) return;
+    }
+  }
+}
+
+void compare_grid(const DecodedOutputs& d, const Model& got, std::vector<std::string>& out) {
+  const auto& want = d.m.track_grid;
+  const auto& have = got.track_grid;
+  if (want.size() != have.size()) {
+    out.push_back("grid output: " + number(static_cast<int64_t>(want.size())) +
+                  " cells, where the line length gives " +
+                  number(static_cast<int64_t>(have.size())));
+    return;
+  }
+  for (size_t c = 0; c < want.size(); ++c) {
+    if (cell_fields(want[c]) == cell_fields(have[c])) continue;
+    size_t last = c;
+    while (last + 1 < want.size() && cell_fields(want[last + 1]) != cell_fields(have[last + 1])) {
+      ++last;
+    }
+    out.push_back("grid output: cells " + number(static_cast<int64_t>(c)) + " to " +
+                  number(static_cast<int64_t>(last)) + " (" + number(static_cast<int64_t>(c) * 50) +
+                  " m) differ from what the written sources compile to");
+    c = last;
+    if (out.size() >= kMostNamed) break;
+  }
+}
+
+// The line output compared a piece at a time, as the compile writes it.
+void compare_line(const std::string& want, const Model& got, std::vector<std::string>& out) {
+  size_t at = 0;
+  bool same = line_output_size(got) == want.size();
+  if (same) {
+    encode_line_output_in_pieces(got, [&](const char* data, size_t size) {
+      same = want.compare(at, size, data, size) == 0;
+      at += size;
+      return same;
+    });
+  }
+  if (same) return;
+  out.push_back(
+      "line output: the plan differs from what the written curve records give, from "
+      "byte " +
+      number(static_cast<int64_t>(at)) + " on");
+}
+
+// Every output the sources do not give back, byte for byte.
+void verify(const CompiledOutputs& in, const DecodedOutputs& d, const Decompiled& result,
+            std::vector<std::string>& out) {
+  CompiledSources c;
+  c.m.line_id = d.m.line_id;
+  c.m.train_number = d.m.train_number;
+  compile_texts(result.line_source, result.train_source, d.with_plan, c);
+  if (c.outcome != PassOutcome::kReady || c.m.error_code != 0) {
+    out.push_back("the written sources compile with error " + number(c.m.error_code) +
+                  ": the outputs were not made by an error-free compile");
+    if (!c.m.has_grid()) return;
+  }
+  if (in.records && encode_record_output(c.m) != *in.records) compare_records(d, c.m, out);
+  if (in.grid && d.m.has_grid() && encode_grid_output(c.m) != *in.grid) compare_grid(d, c.m, out);
+  if (in.line && d.with_plan) compare_line(*in.line, c.m, out);
+}
+
+}  // namespace
+
+Decompiled decompile(const CompiledOutputs& in) {
+  DecodedOutputs d = decode_outputs(in);
+  Decompiled result;
+  if (!in.records || !in.grid) {
+    result.unrecovered.push_back(std::string(in.records ? "grid" : "record") +
+                                 " output: there is none; the sources cannot be recovered");
+  }
+  if (!d.m.has_grid()) {
+    result.unrecovered.insert(result.unrecovered.end(), d.unrecovered.begin(), d.unrecovered.end());
+    return result;
+  }
+  result.line_source = source_text(recover_line(d));
+  std::vector<SourceSection> train = recover_train(d);
+  std::vector<SourceLine> points = code_points(d, result.line_source, train);
+  train.push_back({"[codici]", std::move(points)});
+  result.train_source = source_text(train);
+  result.unrecovered = d.unrecovered;
+  if (d.unrecovered.empty()) verify(in, d, result, result.unrecovered);
+  return result;
+}
+
+}  // namespace compactor

@@ -1,0 +1,45 @@
+// The pieces of the decompile: the outputs decoded into a model, and the records recovered from
+// it, section by section.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "decompiler/source_layout.h"
+#include "format/decode.h"
+#include "model/model.h"
+#include "syntax/record_kinds.h"
+
+namespace compactor {
+
+// What the outputs hold, decoded: records and grid; the line output checked whole, its values
+// read in order where they are used (a long line's plan is millions of them).
+struct DecodedOutputs {
+  Model m;
+  LineBytes line;
+  bool with_plan = false;
+  std::vector<std::string> unrecovered;
+};
+
+std::string number(int64_t v);
+// A record of `kind`, keyword as the table of record kinds writes it.
+SourceLine line_of(KindId kind, std::vector<std::string> values);
+
+// The records of a cell value that runs on up to the next record of its kind (gradient, speed,
+// adhesion): one wherever the value changes, from 0 in force before the first. The last cell
+// the compile fills is three before the end; the one after it, where a record may still stand,
+// holds `unwritten` unless a record there set it.
+void profile_lines(const Model& m, KindId kind, int64_t unwritten,
+                   int64_t (*value_of)(const TrackCell&), std::vector<SourceLine>& out);
+
+// The line source's sections: general data, curves, gradients, tunnels, speed boards,
+// indication boards.
+std::vector<SourceSection> recover_line(DecodedOutputs& d);
+// The train source's sections, without the code points (recover_code_points adds them).
+std::vector<SourceSection> recover_train(DecodedOutputs& d);
+// The code points of a grid that the cab-code pass did not insert: the cells where `compiled`
+// (the train source compiled without them) differs from the outputs' grid.
+std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted,
+                                            const std::vector<TrackCell>& compiled);
+
+}  // namespace compactor

@@ -1,0 +1,34 @@
+#include "decompiler/source_layout.h"
+
+namespace compactor {
+
+namespace {
+
+constexpr const char* kLineEnd = "\r\n";
+constexpr const char* kGeneralHeader = "[generale]";
+
+void append_line(std::string& text, const SourceLine& line, const char* separator) {
+  text += line.keyword;
+  for (const std::string& value : line.values) {
+    text += separator;
+    text += value;
+  }
+  text += kLineEnd;
+}
+
+}  // namespace
+
+std::string source_text(const std::vector<SourceSection>& sections) {
+  std::string text;
+  for (const SourceSection& section : sections) {
+    text += section.header;
+    text += kLineEnd;
+    const char* separator = section.header == kGeneralHeader ? ",    " : ",  ";
+    for (const SourceLine& line : section.lines) append_line(text, line, separator);
+  }
+  text += "[fine]";
+  text += kLineEnd;
+  return text;
+}
+
+}  // namespace compactor

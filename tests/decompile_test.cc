@@ -1,0 +1,213 @@
+// decompile: sources written back from the outputs compile to the same bytes; the code points of
+// the cab-code pass are not written back; damaged outputs are named, never claimed recovered.
+#include "decompiler/decompile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "format/outputs.h"
+#include "model/roles.h"
+#include "tests/test_support.h"
+
+namespace compactor {
+namespace {
+
+using test::SourceText;
+
+// The three outputs of a compile, as decompile reads them (no line output without the plan).
+CompiledOutputs outputs_of(const Model& m, bool with_plan) {
+  CompiledOutputs out{m.line_id, m.train_number, encode_record_output(m), encode_grid_output(m),
+                      std::nullopt};
+  if (with_plan) out.line = encode_line_output(m);
+  return out;
+}
+
+// The outputs of the sources; `warnings` (when given) takes how many warnings they have.
+CompiledOutputs compiled(const std::string& line, const std::string& train, bool with_plan,
+                         size_t* warnings = nullptr) {
+  test::Compiled c = test::compile_in_memory(line, train, {with_plan ? 1 : 0});
+  EXPECT_EQ(c.m.error_code, 0) << "the case's own sources must compile without an error";
+  if (warnings != nullptr) *warnings = c.warnings.size();
+  return outputs_of(c.m, with_plan);
+}
+
+// Decompiles, compiles the result and expects the same three files, nothing left unrecovered,
+// and no more warnings than the sources the outputs came from had.
+void expect_round_trip(const CompiledOutputs& in, bool with_plan, size_t warnings = 0) {
+  Decompiled d = decompile(in);
+  EXPECT_TRUE(d.unrecovered.empty()) << d.unrecovered.front();
+  test::Compiled again =
+      test::compile_in_memory(d.line_source, d.train_source, {with_plan ? 1 : 0});
+  EXPECT_EQ(again.m.error_code, 0);
+  EXPECT_LE(again.warnings.size(), warnings) << again.warnings.front().text;
+  CompiledOutputs back = outputs_of(again.m, with_plan);
+  EXPECT_TRUE(back.records == in.records);
+  EXPECT_TRUE(back.grid == in.grid);
+  EXPECT_TRUE(back.line == in.line);
+}
+
+size_t lines_starting(const std::string& text, const std::string& start) {
+  size_t n = 0;
+  for (size_t at = 0; at < text.size();) {
+    if (text.compare(at, start.size(), start) == 0) ++n;
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return n;
+}
+
+TEST(Decompile, DefaultScenarioComesBackByteForByteWithAndWithoutThePlan) {
+  for (bool with_plan : {true, false}) {
+    SCOPED_TRACE(with_plan ? "with the plan" : "--no-plan");
+    expect_round_trip(compiled(SourceText::default_line(), SourceText::default_train(), with_plan),
+                      with_plan);
+  }
+}
+
+// The default train source writes these code points; the cab-code pass adds more around its
+// slow orders, which must not come back as records.
+TEST(Decompile, WritesBackOnlyTheCodePointsTheAuthorWrote) {
+  const std::string train = SourceText::default_train();
+  Decompiled d = decompile(compiled(SourceText::default_line(), train, true));
+  EXPECT_EQ(lines_starting(d.train_source, "abbattimento,"),
+            lines_starting(train, "abbattimento,"));
+  EXPECT_GT(test::count_kind(test::default_model(), kCodePoint),
+            static_cast<int>(lines_starting(train, "abbattimento,")));
+}
+
+TEST(Decompile, CurvesComeBackFromThePlanStepByStep) {
+  const std::string line = SourceText::line(
+      20000, {"curvad3,  1000,  500", "curvas6,  1500,  50", "curvad1,  4000,  2000", "[fine]"});
+  Decompiled d = decompile(compiled(line, SourceText::train({}), true));
+  EXPECT_NE(d.line_source.find("curvad3,  1000,  500\r\n"), std::string::npos) << d.line_source;
+  EXPECT_NE(d.line_source.find("curvas6,  1500,  50\r\n"), std::string::npos);
+  EXPECT_NE(d.line_source.find("curvad1,  4000,  2000\r\n"), std::string::npos);
+}
+
+// Each case: what the outputs keep only in a packed or cleared form, or only by a side effect.
+struct RoundTripCase {
+  const char* name;
+  std::vector<std::string> features;  // of a 20,000 m line
+  std::vector<std::string> train;
+};
+
+const RoundTripCase kCases[] = {
+    {"the first station's flag3 lengthens its extent, and its record clears the flag",
+     {},
+     {"stazione, 1000, 12, 600, 0, 1, 1, 1,1,0, 4,1,1, 0, 8,0,0, PRIMA",
+      "stazione, 9000, 5, 400, 0, 1, 1, 1,1,0, 4,1,1, 0, 9,30,0, SECONDA"}},
+    {"a tunnel within 150 m of the one before takes type 3 unless written apart",
+     {"montagna, 2000, 2960, 2", "montagna, 3124, 4000, 12", "montagna, 4100, 5000, 3",
+      "montagna, 9000, 9050, 255"},
+     {}},
+    {"a tunnel listed after a far one keeps its type however close the one before it ends",
+     {"montagna, 5000, 5800, 2", "montagna, 1000, 1050, 2", "montagna, 5900, 7000, 2"},
+     {}},
+    {"a signal of another type, with a relation digit and a time",
+     {},
+     {"segnale, 5000, 1, 3,1,0, 1, 2, 3,1,0, 40", "segnale, 5050, 2, 9,9,9, 7, 0, 9,9,9, 300",
+      "segnale, 5100, 0, 0,0,0, 0, 0, 0,0,0, 0"}},
+    {"close signals listed out of the order of their places overwrite each other's approach codes",
+     {},
+     {"segnale, 7300, 2, 3,1,1, 0, 2, 2,1,1, 0", "segnale, 7250, 2, 4,0,0, 0, 1, 2,0,0, 0",
+      "segnale, 7350, 2, 4,0,0, 0, 2, 2,0,0, 0", "segnale, 7200, 1, 3,1,0, 1, 2, 3,1,0, 0"}},
+    {"slow orders with a warning board, approach cells, d_v, and one without a board",
+     {},
+     {"rallentamento, 8000, 40, 600, 3, 1, 2", "rallentamento, 1000, 120, 300, 0, 0, 0",
+      "rallentamento, 12000, 60, 0, 1, 1, 5", "rallentamento, 15000, 60, 300, 0, 0, 0",
+      "segnale, 6500, 2, 4,0,0, 0, 1, 2,0,0, 0"}},
+    {"code points: without a code, one past 16 bits, one the pass lowers to its own",
+     {},
+     {"rallentamento, 8000, 40, 600, 3, 1, 2", "segnale, 6500, 2, 4,0,0, 0, 1, 2,0,0, 0",
+      "abbattimento, 3000, 0", "abbattimento, 4000, 65536", "abbattimento, 6400, 270"}},
+    {"profiles, boards and a board text",
+     {"pendenza, 0, 5", "pendenza, 7000, -100",
+      "indicatori_vmax, 800, 140, 145, 155, 1, 60, 5, 0, 3",
+      "cartello_indicatore, 900, (UNO)(DUE)"},
+     {"velocita, 0, 30", "velocita, 5000, 1275", "aderenza, 2000, 255", "orologio, 23, 59, 59",
+      "sabbia, -3", "numero vetture, 7", "percentuale massa frenata, 90"}},
+};
+
+TEST(Decompile, ValuesKeptPackedClearedOrBySideEffectComeBack) {
+  for (const RoundTripCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> lines = {"[generale]",
+                                      "lunghezza percorso, 20000",
+                                      "ripetizione segnali 4 codici, 650, 10000",
+                                      "progressiva chilometrica due, 100, 1250, 1",
+                                      "sfondo tre, 7",
+                                      "[curve]"};
+    lines.insert(lines.end(), c.features.begin(), c.features.end());
+    lines.push_back("[fine]");
+    const std::string line = test::crlf(lines);
+    size_t warnings = 0;
+    const CompiledOutputs in = compiled(line, SourceText::train(c.train), true, &warnings);
+    expect_round_trip(in, true, warnings);
+  }
+}
+
+// Outputs no compile makes: each is named, and whatever is not named compiles back the same.
+TEST(Decompile, NamesWhatDamagedOutputsDoNotGiveBack) {
+  const CompiledOutputs good =
+      compiled(SourceText::default_line(), SourceText::default_train(), true);
+  struct Damage {
+    const char* name;
+    void (*apply)(CompiledOutputs&);
+    const char* named;
+  };
+  const Damage kDamages[] = {
+      {"a grid cut inside a cell", [](CompiledOutputs& o) { o.grid->pop_back(); }, "grid output"},
+      {"a cell's stamp cleared", [](CompiledOutputs& o) { (*o.grid)[15 + 1] = 0; }, "cells 1 to 1"},
+      {"a byte after the last record", [](CompiledOutputs& o) { o.records->push_back('x'); },
+       "record output"},
+      {"a point of the plan moved", [](CompiledOutputs& o) { (*o.line)[8 + 4998 * 10 + 5] ^= 1; },
+       "line output: point"},
+      {"no grid output", [](CompiledOutputs& o) { o.grid.reset(); }, "grid output: there is none"},
+  };
+  for (const Damage& damage : kDamages) {
+    SCOPED_TRACE(damage.name);
+    CompiledOutputs bad = good;
+    damage.apply(bad);
+    Decompiled d = decompile(bad);
+    ASSERT_FALSE(d.unrecovered.empty());
+    std::string all;
+    for (const std::string& u : d.unrecovered) all += u + "\n";
+    EXPECT_NE(all.find(damage.named), std::string::npos) << all;
+  }
+}
+
+#ifndef _WIN32
+TEST(DecompileCommand, WritesTheSourcesRefusesToOverwriteThemAndNamesWhatItCannotRecover) {
+  test::ScratchDir dir;
+  ASSERT_EQ(test::run_compactor({"sources", dir.str()}).exit_status, 0);
+  ASSERT_EQ(test::run_compactor({"compile", dir.str()}).exit_status, 0);
+  const std::string line = test::read_bytes(dir.file(test::kLineSource));
+  test::Result kept = test::run_compactor({"decompile", dir.str()});
+  EXPECT_EQ(kept.exit_status, 3);
+  EXPECT_NE(kept.err.find("--force"), std::string::npos);
+  EXPECT_EQ(test::read_bytes(dir.file(test::kLineSource)), line);
+
+  test::ScratchDir out;
+  EXPECT_EQ(test::run_compactor({"decompile", dir.str(), "-o", out.str()}).exit_status, 0);
+  EXPECT_EQ(test::run_compactor({"compile", out.str()}).exit_status, 0);
+  for (const std::string& name : {test::kRecords, test::kGrid, test::kPlan}) {
+    EXPECT_EQ(test::read_bytes(out.file(name)), test::read_bytes(dir.file(name))) << name;
+  }
+
+  std::string grid = test::read_bytes(dir.file(test::kGrid));
+  grid[15 * 4000] = 99;  // a cell kind no record gives
+  test::write_bytes(dir.file(test::kGrid), grid);
+  test::Result damaged = test::run_compactor({"decompile", dir.str(), "--force"});
+  EXPECT_EQ(damaged.exit_status, 1);
+  EXPECT_NE(damaged.err.find("cannot recover: grid output: cells 4000 to 4000 (200000 m)"),
+            std::string::npos)
+      << damaged.err;
+  EXPECT_FALSE(test::read_bytes(dir.file(test::kTrainSource)).empty());
+  EXPECT_EQ(test::run_compactor({"decompile"}).exit_status, 2);
+}
+#endif  // _WIN32
+
+}  // namespace
+}  // namespace compactor
