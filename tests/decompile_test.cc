@@ -8,6 +8,7 @@
 
 #include "format/outputs.h"
 #include "model/roles.h"
+#include "syntax/source_format.h"
 #include "tests/test_support.h"
 
 namespace compactor {
@@ -37,6 +38,9 @@ CompiledOutputs compiled(const std::string& line, const std::string& train, bool
 void expect_round_trip(const CompiledOutputs& in, bool with_plan, size_t warnings = 0) {
   Decompiled d = decompile(in);
   EXPECT_TRUE(d.unrecovered.empty()) << d.unrecovered.front();
+  // Written in the canonical layout: fmt has nothing to change.
+  EXPECT_EQ(format_source(d.line_source), d.line_source);
+  EXPECT_EQ(format_source(d.train_source), d.train_source);
   test::Compiled again =
       test::compile_in_memory(d.line_source, d.train_source, {with_plan ? 1 : 0});
   EXPECT_EQ(again.m.error_code, 0);
