@@ -194,6 +194,12 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
   EXPECT_NE(text.find("station 3 \"DIVINO AMORE\": position 11050 → 11100\n"), std::string::npos)
       << text;
 
+  // A name from an output cannot drive the terminal: its control characters are escaped.
+  const std::string renamed = replaced(train, "DIVINO AMORE", "DIVINO\x1b[2J");
+  const std::string escaped = differences_text(diff_scenarios(base, decoded(line, renamed)));
+  EXPECT_EQ(escaped.find('\x1b'), std::string::npos) << escaped;
+  EXPECT_NE(escaped.find("DIVINO\\x1b[2J"), std::string::npos) << escaped;
+
   const std::string signal = replaced(train, "segnale,    2100,", "segnale,    2150,");
   const std::string cells = differences_text(diff_scenarios(base, decoded(line, signal)));
   EXPECT_NE(cells.find("cell 43 (2150 m): signal → free\n"), std::string::npos) << cells;

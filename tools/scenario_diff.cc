@@ -6,14 +6,20 @@
 
 #include "format/layouts.h"
 #include "model/roles.h"
+#include "tools/diagnostics.h"
 #include "tools/dump.h"
 
 namespace compactor {
 
 namespace {
 
+// A text field quoted, its control characters escaped: a name from an output cannot drive the
+// terminal.
 std::string shown(const std::string& text) {
-  return "\"" + text + "\"";
+  std::string out = "\"";
+  out += escaped_text(text);
+  out += '"';
+  return out;
 }
 template <class M>
 std::string shown(const M& value) {
