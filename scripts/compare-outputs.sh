@@ -43,6 +43,7 @@ compares exit statuses, stdout, stderr and every file written, byte for byte.
 
 options:
   --outputs-only   compare only the exit statuses of `compile` and the binary outputs
+  --write-on-error run both compiles with --write-on-error (outputs built whatever the sources hold)
   --seed N         seed of the alterations (default 1)
   --keep DIR       keep differing cases under DIR (default: a new folder in ${TMPDIR:-/tmp})
   --keep-max N     keep at most N differing cases (default 20); all are still reported
@@ -54,6 +55,7 @@ EOF
 }
 
 outputs_only=0
+compile_flags=()
 seed=1
 keep_dir=
 keep_max=20
@@ -62,6 +64,7 @@ positional=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --outputs-only) outputs_only=1 ;;
+    --write-on-error) compile_flags=(--write-on-error) ;;
     --seed) seed=${2-}; shift ;;
     --keep) keep_dir=${2-}; shift ;;
     --keep-max) keep_max=${2-}; shift ;;
@@ -512,9 +515,9 @@ side() {   # bin D src case dirpattern
   fi
   cp -- "$src"/* "$D/plan/"
   cp -- "$src"/* "$D/noplan/"
-  run compile "$bin" compile "$D/plan"
+  run compile "$bin" compile "$D/plan" "${compile_flags[@]}"
   names_of compile "$D/plan"
-  run compile-noplan "$bin" compile "$D/noplan" --no-plan
+  run compile-noplan "$bin" compile "$D/noplan" --no-plan "${compile_flags[@]}"
   names_of compile-noplan "$D/noplan"
   if [ "$outputs_only" -eq 0 ]; then
     cp -- "$src"/* "$D/check/"

@@ -202,7 +202,10 @@ describe("diagnostics on the map", () => {
     const { page, errors } = await openPage(browser.context, path.join(dir, PAGE_NAME));
     const items = await page.$$eval("#diagnostics li", (lis) => lis.map((li) => li.textContent));
     assert.equal(items.length, 2);
-    assert.match(items[0], /^warning QUELDRANO 2_linea\.txt:\d+: "montagan" is not a record keyword/);
+    assert.match(
+      items[0],
+      /^error QUELDRANO 2_linea\.txt:\d+: error unknown-keyword: "montagan" is not a record keyword/,
+    );
     assert.match(items[1], /^error QUELDRANO 2_555-\.txt:101: error 16: .* km 53\.500$/);
     await page.click("#diagnostics li:nth-child(2) button");
     await page.waitForTimeout(100);
