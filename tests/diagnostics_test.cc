@@ -196,7 +196,8 @@ TEST(CheckJson, ListsTheEditsThatMendADiagnostic) {
 }
 
 // A train source whose "[generale]" field is misspelt: the edit writes it over that field, blanks
-// around it left as they are.
+// around it left as they are. A "[generale]" that is the file's last field is not read, and no
+// edit mends it: the error says where the records go.
 TEST(CheckJson, WritesTheGeneralFieldOverAMisspeltOne) {
   for (const char* written : {"[general]", "  [Generali]  ", "generale"}) {
     Sources s;
@@ -221,6 +222,21 @@ TEST(CheckJson, WritesTheGeneralFieldOverAMisspeltOne) {
                                                    {"new_text", "[generale]"}}})))
         << written;
   }
+  Sources s;
+  std::vector<Warning> warnings;
+  s.line = {test::kLineSource, SourceText::default_line().text()};
+  s.train = {test::kTrainSource, "velocita, 0, 100\r\n[generale]\r\n"};
+  s.warnings = &warnings;
+  Model m;
+  compile_model(m, 1, s);
+  nlohmann::json j = nlohmann::json::parse(report_json(make_report(m, warnings), &s));
+  ASSERT_EQ(j["diagnostics"].size(), 1u);
+  EXPECT_EQ(j["diagnostics"][0]["message"],
+            "no \"[generale]\" field: nothing of the train source is read; the \"[generale]\" "
+            "field is the file's last field, and the last field is never read: the records come "
+            "after it");
+  EXPECT_EQ(j["diagnostics"][0]["line"], 2);
+  EXPECT_TRUE(j["diagnostics"][0]["fixes"].empty());
 }
 
 // An echoed source line and a quoted field cannot drive the terminal: every control byte (C0,

@@ -37,6 +37,7 @@ std::vector<SourceFix> general_field_fixes(std::string_view text, bool line_sour
         text.substr(static_cast<size_t>(item.field.at.start),
                     static_cast<size_t>(item.field.at.end - item.field.at.start));
     if (!near_general_field(field)) continue;
+    if (is_general_field(field)) return {};  // the last field, already "[generale]"
     const size_t last = field.find_last_not_of(" \t");
     const int64_t end = item.field.at.start + static_cast<int64_t>(last + 1);
     return {SourceFix{item.field.at.start, end, "[generale]", "no-general-section"}};
