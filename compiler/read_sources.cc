@@ -247,10 +247,23 @@ bool holds_data(std::string_view field) {
          !is_section_header(field);
 }
 
+// The first field of a source without a "[generale]" field that comes close to it; it may be
+// "[generale]" itself as the file's last field, which is never read.
+struct NearGeneralField {
+  SourcePos pos;
+  bool last_field = false;
+  // What the author is told about it.
+  std::string hint() const {
+    return last_field ? "the \"[generale]\" field is the file's last field, and the last field "
+                        "is never read: the records come after it"
+                      : "did you mean \"[generale]\"?";
+  }
+};
+
 // Marks the fields up to the "[generale]" field; false when the source holds none. Before it,
 // the first field that holds something is an error (nothing there is read); `near` receives the
 // first field that comes close to "[generale]".
-bool pass_to_general_field(ReaderContext& cx, SourcePos& near) {
+bool pass_to_general_field(ReaderContext& cx, NearGeneralField& near) {
   SourcePos first;
   std::string first_text;
   int64_t passed = 0;
@@ -265,7 +278,9 @@ bool pass_to_general_field(ReaderContext& cx, SourcePos& near) {
                        std::to_string(passed) + (passed == 1 ? " field)" : " fields)"));
       return true;
     }
-    if (near.line == 0 && near_general_field(cx.keyword)) near = cx.record_pos;
+    if (near.pos.line == 0 && near_general_field(cx.keyword)) {
+      near = NearGeneralField{cx.record_pos, is_general_field(cx.keyword)};
+    }
     if (!holds_data(cx.keyword)) continue;
     if (passed++ == 0) {
       first = cx.record_pos;
@@ -308,12 +323,13 @@ RecordStep skip_to_general_section(ReaderContext& cx) {
     end_of_source(cx, 0, "the line source is empty");
     return RecordStep::kFailed;
   }
-  SourcePos near;
+  NearGeneralField near;
   if (!pass_to_general_field(cx, near)) {
     RecordStep step = file_error(cx, kErrNoGeneralSection, cx.s.line.name);
-    if (near.line > 0) {
-      cx.m.error_log.back().notes.push_back(
-          ErrorNote{near, "did you mean \"[generale]\"? Only that field opens the records"});
+    if (near.pos.line > 0) {
+      cx.m.error_log.back().notes.push_back(ErrorNote{
+          near.pos,
+          near.last_field ? near.hint() : near.hint() + " Only that field opens the records"});
     }
     return step;
   }
@@ -433,12 +449,12 @@ RecordStep read_train_source(ReaderContext& cx) {
     end_of_source(cx, 0, "the train source is empty");
     return RecordStep::kFailed;
   }
-  SourcePos near;
+  NearGeneralField near;
   if (!pass_to_general_field(cx, near)) {
-    cx.record_pos = near.line > 0 ? near : SourcePos{cx.s.train.name, 1, 1, 0};
+    cx.record_pos = near.pos.line > 0 ? near.pos : SourcePos{cx.s.train.name, 1, 1, 0};
     source_error(cx, "no-general-section",
                  std::string("no \"[generale]\" field: nothing of the train source is read") +
-                     (near.line > 0 ? "; did you mean \"[generale]\"?" : ""));
+                     (near.pos.line > 0 ? "; " + near.hint() : ""));
   } else {
     RecordStep step = read_record_part(cx, RecordSection::kTrain);
     if (step != RecordStep::kNext) return step;

@@ -195,6 +195,50 @@ TEST(CheckJson, ListsTheEditsThatMendADiagnostic) {
   }
 }
 
+// A train source whose "[generale]" field is misspelt: the edit writes it over that field, blanks
+// around it left as they are. A "[generale]" that is the file's last field is not read, and no
+// edit mends it: the error says where the records go.
+TEST(CheckJson, WritesTheGeneralFieldOverAMisspeltOne) {
+  for (const char* written : {"[general]", "  [Generali]  ", "generale"}) {
+    Sources s;
+    std::vector<Warning> warnings;
+    s.line = {test::kLineSource, SourceText::default_line().text()};
+    s.train = {test::kTrainSource,
+               SourceText::default_train().replace("[generale]", written).text()};
+    s.warnings = &warnings;
+    Model m;
+    compile_model(m, 1, s);
+    nlohmann::json j = nlohmann::json::parse(report_json(make_report(m, warnings), &s));
+    ASSERT_EQ(j["diagnostics"].size(), 1u) << written;
+    const auto& d = j["diagnostics"][0];
+    EXPECT_EQ(d["code"], "no-general-section") << written;
+    const std::string_view field =
+        std::string_view(written).substr(std::string_view(written).find_first_not_of(' '));
+    const int column = 1 + static_cast<int>(std::string_view(written).size() - field.size());
+    const int end_column = column + static_cast<int>(field.find_last_not_of(' ') + 1);
+    EXPECT_EQ(d["fixes"], (nlohmann::json::array({{{"line", 1},
+                                                   {"column", column},
+                                                   {"end_column", end_column},
+                                                   {"new_text", "[generale]"}}})))
+        << written;
+  }
+  Sources s;
+  std::vector<Warning> warnings;
+  s.line = {test::kLineSource, SourceText::default_line().text()};
+  s.train = {test::kTrainSource, "velocita, 0, 100\r\n[generale]\r\n"};
+  s.warnings = &warnings;
+  Model m;
+  compile_model(m, 1, s);
+  nlohmann::json j = nlohmann::json::parse(report_json(make_report(m, warnings), &s));
+  ASSERT_EQ(j["diagnostics"].size(), 1u);
+  EXPECT_EQ(j["diagnostics"][0]["message"],
+            "no \"[generale]\" field: nothing of the train source is read; the \"[generale]\" "
+            "field is the file's last field, and the last field is never read: the records come "
+            "after it");
+  EXPECT_EQ(j["diagnostics"][0]["line"], 2);
+  EXPECT_TRUE(j["diagnostics"][0]["fixes"].empty());
+}
+
 // An echoed source line and a quoted field cannot drive the terminal: every control byte (C0,
 // DEL, C1 raw as in a Latin-1 source or written in UTF-8) is blanked in the line and escaped in
 // the text; valid UTF-8 text stays as it is, continuation bytes 0x80 to 0x9F included.

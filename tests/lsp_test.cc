@@ -794,6 +794,25 @@ TEST(LspCodeActions, FixAMisspeltKeywordAndLoneCrLineEnds) {
   EXPECT_EQ(mac, SourceText::default_line().text());
 }
 
+// A train source whose "[generale]" field is misspelt: the quick fix writes it over that field.
+TEST(LspCodeActions, FixAMisspeltGeneralField) {
+  Client c(Client::Disk{{kLinePath, SourceText::default_line().text()}});
+  c.initialize();
+  c.open(kTrainUri, SourceText::default_train().replace("[generale]", "[general]").text());
+  json error = published(c.flush())[kTrainUri].at(0).at(0);
+  ASSERT_EQ(error["code"], "no-general-section");
+  json actions =
+      c.request("textDocument/codeAction", {{"textDocument", {{"uri", kTrainUri}}},
+                                            {"range", error["range"]},
+                                            {"context", {{"diagnostics", {error}}}}})["result"];
+  ASSERT_EQ(actions.size(), 1u);
+  EXPECT_EQ(actions[0]["title"], "Change \"[general]\" to \"[generale]\"");
+  EXPECT_EQ(actions[0]["diagnostics"], json::array({error}));
+  const json& edit = actions[0]["edit"]["changes"][kTrainUri][0];
+  EXPECT_EQ(edit["newText"], "[generale]");
+  EXPECT_EQ(edit["range"], lsp::to_json(lsp::Range{{0, 0}, {0, 9}}));
+}
+
 // check and the language server make the same suggestion for a misspelt keyword, and offer none
 // where check offers none: "curvx3" is two edits from every curve keyword.
 TEST(LspCodeActions, SuggestWhatCheckSuggests) {

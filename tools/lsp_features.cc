@@ -261,7 +261,7 @@ constexpr const char* kDiagnosticMembers[] = {"range",  "severity", "code",
 
 // The diagnostics of the request's context that the action fixes: those named `name` that start
 // where `at` does (any place when `at` is null).
-json fixed_diagnostics(const json& context, const char* name, const json& at) {
+json fixed_diagnostics(const json& context, const std::string& name, const json& at) {
   json fixed = json::array();
   if (!context.is_object() || !context.contains("diagnostics")) return fixed;
   for (const json& d : context["diagnostics"]) {
@@ -287,9 +287,17 @@ bool wants_quick_fixes(const json& context) {
   return false;
 }
 
+// The closest keyword over a misspelt one, and "[generale]" over a field close to it in a source
+// that has none.
 json keyword_fixes(const DocumentView& doc, int64_t start, int64_t end, const json& context) {
   json actions = json::array();
-  for (const SourceFix& fix : compactor::keyword_fixes(doc.text, doc.outline)) {
+  std::vector<SourceFix> fixes = compactor::keyword_fixes(doc.text, doc.outline);
+  if (doc.outline.kind != SourceKind::kOther) {
+    std::vector<SourceFix> general =
+        general_field_fixes(doc.text, doc.outline.kind == SourceKind::kLine);
+    fixes.insert(fixes.end(), general.begin(), general.end());
+  }
+  for (const SourceFix& fix : fixes) {
     if (!overlaps(Span{fix.start, fix.end}, start, end)) continue;
     std::string_view field = span_text(doc.text, Span{fix.start, fix.end});
     Range r = range_of(doc, fix.start, fix.end);
@@ -297,7 +305,7 @@ json keyword_fixes(const DocumentView& doc, int64_t start, int64_t end, const js
         {{"title", "Change \"" + std::string(field) + "\" to \"" + fix.new_text + "\""},
          {"kind", "quickfix"},
          {"isPreferred", true},
-         {"diagnostics", fixed_diagnostics(context, "unknown-keyword", to_json(r.start))},
+         {"diagnostics", fixed_diagnostics(context, std::string(fix.mends), to_json(r.start))},
          {"edit",
           {{"changes",
             {{std::string(doc.uri), {{{"range", to_json(r)}, {"newText", fix.new_text}}}}}}}}});
