@@ -14,6 +14,7 @@
 #include "format/outputs.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "syntax/encoding.h"
 #include "syntax/source_format.h"
 #include "tools/diagnostics.h"
 #include "tools/new_scenario.h"
@@ -62,6 +63,19 @@ bool fmt_one(const FmtOptions& opts, const std::string& path, bool& changed) {
   std::optional<std::string> bytes = read_file(path, r);
   if (!bytes) {
     say("cannot read " + path + ": " + r.reason);
+    return false;
+  }
+  // A line end is a byte of 8-bit text only: in a binary output or a wider encoding the bytes
+  // that read as LF belong to other characters or values, and a CR put before them spoils it.
+  const EncodingFound found = detect_encoding(*bytes);
+  const size_t nul = bytes->find('\0');
+  if (found.encoding != SourceEncoding::kEightBit || nul != std::string::npos) {
+    const std::string what =
+        found.encoding == SourceEncoding::kEightBit || found.encoding == SourceEncoding::kNotText
+            ? "not text: it holds a NUL byte at offset " + std::to_string(nul)
+            : std::string(encoding_name(found.encoding));
+    say("cannot format " + path + ": the file is " + what +
+        "; a source is 8-bit text, so it is left as it is");
     return false;
   }
   const std::string formatted = format_source(*bytes);

@@ -57,14 +57,23 @@ DecodedOutputs decode_outputs(const CompiledOutputs& in) {
 struct CompiledSources {
   Model m;
   PassOutcome outcome = PassOutcome::kNoGrid;
+  size_t own_errors = 0;  // the errors of the program's own, counted when asked for
 };
 
+// Compiles the written sources. The errors of the program's own (a lone CR, a NUL byte) leave
+// the outcome alone but stop every compile from writing outputs; `count_own_errors` counts them.
 void compile_texts(const std::string& line, const std::string& train, bool with_plan,
-                   CompiledSources& out) {
+                   CompiledSources& out, bool count_own_errors = false) {
   Sources s;
   s.line = {line_source_name(out.m), line, false};
   s.train = {train_source_name(out.m), train, false};
+  std::vector<Warning> none_kept;
+  if (count_own_errors) {
+    s.warnings = &none_kept;
+    s.max_kept_warnings = 0;
+  }
   out.outcome = compile_model(out.m, with_plan, s);
+  out.own_errors = s.errors_not_kept;
 }
 
 // The train source's code points: those of the outputs that the compile of the other records,
@@ -160,7 +169,12 @@ void verify(const CompiledOutputs& in, const DecodedOutputs& d, const Decompiled
   CompiledSources c;
   c.m.line_id = d.m.line_id;
   c.m.train_number = d.m.train_number;
-  compile_texts(result.line_source, result.train_source, d.with_plan, c);
+  compile_texts(result.line_source, result.train_source, d.with_plan, c, true);
+  if (c.own_errors != 0) {
+    out.push_back("the written sources hold " + number(static_cast<int64_t>(c.own_errors)) +
+                  " error(s) that stop a compile from writing outputs (a text with a CR or a "
+                  "NUL byte): no source gives these outputs");
+  }
   if (c.outcome != PassOutcome::kReady || c.m.error_code != 0) {
     out.push_back("the written sources compile with error " + number(c.m.error_code) +
                   ": the outputs were not made by an error-free compile");

@@ -169,6 +169,12 @@ TEST(Decompile, NamesWhatDamagedOutputsDoNotGiveBack) {
       {"a point of the plan moved", [](CompiledOutputs& o) { (*o.line)[8 + 4998 * 10 + 5] ^= 1; },
        "line output: point"},
       {"no grid output", [](CompiledOutputs& o) { o.grid.reset(); }, "grid output: there is none"},
+      {"a CR in a station's name",
+       [](CompiledOutputs& o) { (*o.records)[o.records->find("DIVINO AMORE") + 6] = '\r'; },
+       "stop a compile from writing outputs"},
+      {"a NUL byte in a station's name",
+       [](CompiledOutputs& o) { (*o.records)[o.records->find("DIVINO AMORE") + 6] = '\0'; },
+       "stop a compile from writing outputs"},
   };
   for (const Damage& damage : kDamages) {
     SCOPED_TRACE(damage.name);

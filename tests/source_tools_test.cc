@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <span>
 #include <string>
@@ -231,6 +232,22 @@ TEST(SourceToolsCommands, ExitStatusesAndWhatTheyWrite) {
   EXPECT_EQ(test::run_compactor({"fmt", dir.str(), "-q"}).exit_status, 0);
   EXPECT_EQ(test::read_bytes(dir.file(test::kLineSource)), format_source(spoilt_line));
   EXPECT_EQ(test::run_compactor({"fmt", dir.str(), "--check"}).exit_status, 0);
+  // A binary output or a UTF-16 source given to fmt is named and left byte for byte as it was:
+  // an LF byte there is part of a value or a character, not a line end.
+  const std::string utf16 = std::string("\xff\xfe[\0f\0i\0n\0e\0]\0\n\0", 16);
+  const std::string binary = std::string("\x01\n\0\x02\n\0\0\0", 8) + std::string(40, '\n');
+  for (const std::string& bytes : {utf16, binary}) {
+    test::write_bytes(dir.file(test::kTrainSource), bytes);
+    for (const char* option : {"--check", "-q"}) {
+      test::Result refused = test::run_compactor({"fmt", dir.file(test::kTrainSource), option});
+      EXPECT_EQ(refused.exit_status, 3) << option;
+      EXPECT_NE(refused.err.find("; a source is 8-bit text, so it is left as it is"),
+                std::string::npos)
+          << refused.err;
+      EXPECT_EQ(test::read_bytes(dir.file(test::kTrainSource)), bytes) << option;
+    }
+  }
+  std::remove(dir.file(test::kTrainSource).c_str());
 
   EXPECT_EQ(test::run_compactor({"new", dir.str(), "--length", "5000"}).exit_status, 3);
   EXPECT_EQ(test::read_bytes(dir.file(test::kLineSource)), format_source(spoilt_line));
