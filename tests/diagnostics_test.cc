@@ -189,10 +189,9 @@ TEST(CheckJson, ListsTheEditsThatMendADiagnostic) {
     }
   }
   // Without the sources the report names no edit.
-  for (const auto& d :
-       nlohmann::json::parse(report_json(make_report(m, warnings)))["diagnostics"]) {
-    EXPECT_TRUE(d["fixes"].empty());
-  }
+  const nlohmann::json without_sources =
+      nlohmann::json::parse(report_json(make_report(m, warnings)));
+  for (const auto& d : without_sources["diagnostics"]) EXPECT_TRUE(d["fixes"].empty());
 }
 
 // A train source whose "[generale]" field is misspelt: the edit writes it over that field, blanks
