@@ -1,6 +1,7 @@
 #include "tools/check.h"
 
 #include <algorithm>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "compiler/reader.h"
@@ -68,7 +69,17 @@ nlohmann::json fixes_json(const Diagnostic& d, std::string_view text,
   return out;
 }
 
-nlohmann::json diagnostic_json(const Diagnostic& d, const Sources* s) {
+// The edits that mend the diagnostics of each source, found once per source.
+struct SourceFixes {
+  std::map<std::string, std::vector<SourceFix>> by_file;
+  const std::vector<SourceFix>& of(std::string_view text, const std::string& file) {
+    auto found = by_file.find(file);
+    if (found == by_file.end()) found = by_file.emplace(file, source_fixes(text, file)).first;
+    return found->second;
+  }
+};
+
+nlohmann::json diagnostic_json(const Diagnostic& d, const Sources* s, SourceFixes& fixes) {
   nlohmann::json j;
   const std::string_view text = s != nullptr ? source_text(*s, d.file) : std::string_view();
   const CharacterColumns at = character_columns(d, text);
@@ -85,11 +96,11 @@ nlohmann::json diagnostic_json(const Diagnostic& d, const Sources* s) {
   }
   j["message"] = d.message;
   nlohmann::json notes = nlohmann::json::array();
-  for (const Diagnostic& n : d.notes) notes.push_back(diagnostic_json(n, s));
+  for (const Diagnostic& n : d.notes) notes.push_back(diagnostic_json(n, s, fixes));
   j["notes"] = std::move(notes);
   j["fixes"] = d.name.empty() || text.empty()
                    ? nlohmann::json::array()
-                   : fixes_json(d, text, source_fixes(text, d.file));
+                   : fixes_json(d, text, fixes.of(text, d.file));
   return j;
 }
 
@@ -207,7 +218,10 @@ std::string report_json(const CheckReport& report, const Sources* s) {
   nlohmann::json j;
   j["columns"] = "characters";
   nlohmann::json diagnostics = nlohmann::json::array();
-  for (const Diagnostic& d : report.diagnostics) diagnostics.push_back(diagnostic_json(d, s));
+  SourceFixes fixes;
+  for (const Diagnostic& d : report.diagnostics) {
+    diagnostics.push_back(diagnostic_json(d, s, fixes));
+  }
   j["diagnostics"] = std::move(diagnostics);
   j["warnings"] = report.warnings;
   j["errors"] = report.errors;
@@ -218,7 +232,8 @@ std::string report_json(const CheckReport& report, const Sources* s) {
 std::string problem_json(const std::string& code, const std::string& message) {
   Diagnostic d;
   d.message = message;
-  nlohmann::json problem = diagnostic_json(d, nullptr);
+  SourceFixes no_fixes;
+  nlohmann::json problem = diagnostic_json(d, nullptr, no_fixes);
   problem["code"] = code;
   problem.erase("number");
   nlohmann::json j;
