@@ -32,6 +32,9 @@ SourceLine line_of(KindId kind, std::vector<std::string> values);
 void profile_lines(const Model& m, KindId kind, int64_t unwritten,
                    int64_t (*value_of)(const TrackCell&), std::vector<SourceLine>& out);
 
+// The tunnel section: records that give the grid's tunnel types and tunnel markers. What no
+// tunnel records give is added to `d.unrecovered`.
+SourceSection tunnel_section(DecodedOutputs& d);
 // The line source's sections: general data, curves, gradients, tunnels, speed boards,
 // indication boards.
 std::vector<SourceSection> recover_line(DecodedOutputs& d);

@@ -148,50 +148,6 @@ SourceSection gradient_section(const Model& m) {
   return s;
 }
 
-// A tunnel as the cells show it: its first and last cell, its type and whether it has markers.
-struct TunnelRun {
-  int64_t first = 0;
-  int64_t last = 0;
-  int type = 0;
-  bool markers = false;
-};
-
-std::vector<TunnelRun> tunnel_runs(const Model& m) {
-  std::vector<TunnelRun> runs;
-  for (int64_t c = 0; c <= m.grid_last; ++c) {
-    const TrackCell& cell = m.track_grid[static_cast<size_t>(c)];
-    if (cell.tunnel_type == 0) continue;
-    if (runs.empty() || runs.back().last != c - 1 || runs.back().type != cell.tunnel_type) {
-      runs.push_back({c, c, cell.tunnel_type, false});
-    }
-    TunnelRun& run = runs.back();
-    run.last = c;
-    if ((c - run.first + 1) % 4 == 0 && cell.kind == kTunnelMarker) run.markers = true;
-  }
-  return runs;
-}
-
-// A tunnel that starts within 150 m of the end of the tunnel record before it takes type 3: one
-// of another type that close to the one before it gets a tunnel of no cells, ending at 0 m,
-// between them.
-SourceSection tunnel_section(const Model& m) {
-  SourceSection s{"[montagne]", {}};
-  int64_t end_before = 0;
-  bool first = true;
-  for (const TunnelRun& run : tunnel_runs(m)) {
-    const int64_t start = run.first * 50;
-    if (!first && run.type != 3 && start - end_before <= 150) {
-      s.lines.push_back(line_of(K::kTunnel, {"0", "0", "0"}));
-    }
-    end_before = (run.last + 1) * 50;
-    first = false;
-    // Any type above 10 loses 10 and gives markers: one above 10 is written 10 higher.
-    int type = run.type + (run.markers || run.type > 10 ? 10 : 0);
-    s.lines.push_back(line_of(K::kTunnel, {number(start), number(end_before), number(type)}));
-  }
-  return s;
-}
-
 // A pair packed as high × factor + low, low from 0 to factor - 1 when the pair is not negative.
 std::pair<int64_t, int64_t> unpacked(int64_t v, int64_t factor) {
   if (v < 0) return {0, v};
@@ -247,7 +203,7 @@ std::vector<SourceSection> recover_line(DecodedOutputs& d) {
   sections.push_back(general_section(d.m));
   sections.push_back(curve_section(d));
   sections.push_back(gradient_section(d.m));
-  sections.push_back(tunnel_section(d.m));
+  sections.push_back(tunnel_section(d));
   SourceSection speed{"[cartelli]", {}};
   SourceSection indication{"[indicazioni]", {}};
   board_sections(d.m, speed, indication);

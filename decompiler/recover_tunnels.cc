@@ -1,0 +1,188 @@
+// The tunnel section from the grid's cells. The compile writes a tunnel's type into each of its
+// cells, `& 0xFF`, and for a type above 10 takes 10 off and lays a marker in every fourth cell
+// counted from its first, where the cell is still free; a tunnel that starts within 150 m of the
+// end of the tunnel record before it takes type 3. One record for each run of cells of one type
+// gives most grids back. Where it does not (tunnels that overlap, markers out of step with the
+// runs), the markers are laid first, one record for each chain of them, and the types are
+// written over them without markers.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "compiler/cells.h"
+#include "compiler/compiler.h"
+#include "decompiler/recover.h"
+
+namespace compactor {
+
+namespace {
+
+// A tunnel record as it is written: start and end in metres, and the type field.
+struct TunnelLine {
+  int64_t start = 0;
+  int64_t end = 0;
+  int64_t type = 0;
+};
+
+TunnelLine covering(int64_t first, int64_t last, int64_t type) {
+  return {first * 50, (last + 1) * 50, type};
+}
+
+// A run of cells of one tunnel type, and whether a marker stands in step with its first cell.
+struct TunnelRun {
+  int64_t first = 0;
+  int64_t last = 0;
+  int type = 0;
+  bool markers = false;
+};
+
+// The runs of cells of one type among the cells `wanted` picks.
+template <typename Wanted>
+std::vector<TunnelRun> runs_of(const Model& m, Wanted wanted) {
+  std::vector<TunnelRun> runs;
+  for (int64_t c = 0; c <= m.grid_last; ++c) {
+    const TrackCell& cell = m.track_grid[static_cast<size_t>(c)];
+    if (!wanted(c, cell)) continue;
+    if (runs.empty() || runs.back().last != c - 1 || runs.back().type != cell.tunnel_type) {
+      runs.push_back({c, c, cell.tunnel_type, false});
+    }
+    TunnelRun& run = runs.back();
+    run.last = c;
+    if ((c - run.first + 1) % 4 == 0 && cell.kind == kTunnelMarker) run.markers = true;
+  }
+  return runs;
+}
+
+// One record for each run of tunnel cells. A tunnel of another type than 3 that starts within
+// 150 m of the one before it gets a tunnel of no cells, ending at 0 m, between them; a type above
+// 10, or one with markers, is written 10 higher.
+std::vector<TunnelLine> run_lines(const Model& m) {
+  std::vector<TunnelLine> lines;
+  const auto in_tunnel = [](int64_t, const TrackCell& cell) { return cell.tunnel_type != 0; };
+  for (const TunnelRun& run : runs_of(m, in_tunnel)) {
+    const int type = run.type + (run.markers || run.type > 10 ? 10 : 0);
+    const TunnelLine line = covering(run.first, run.last, type);
+    if (!lines.empty() && run.type != 3 && line.start - lines.back().end <= 150) {
+      lines.push_back({0, 0, 0});
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Whether compiling `lines` into an empty grid leaves every cell's tunnel type, and a marker
+// exactly where the grid has one. Under a cell another record takes (a board, a signal, a stop
+// mark) a marker makes no difference: placements take a marker's cell as free.
+bool gives_cells(const Model& m, const std::vector<TunnelLine>& lines) {
+  if (lines.size() > static_cast<size_t>(kMaxTunnels)) return false;
+  Model laid;
+  laid.track_grid.assign(m.track_grid.size(), TrackCell{});
+  laid.grid_last = m.grid_last;
+  for (const TunnelLine& l : lines) {
+    if (!within_grid(l.start, 100, m.grid_last) ||
+        !place_tunnel(laid, static_cast<int32_t>(l.start), static_cast<int32_t>(l.end),
+                      static_cast<int32_t>(l.type))) {
+      return false;
+    }
+  }
+  for (size_t c = 0; c < m.track_grid.size(); ++c) {
+    const TrackCell& want = m.track_grid[c];
+    const TrackCell& got = laid.track_grid[c];
+    if (want.tunnel_type != got.tunnel_type || (is_free(want) && want.kind != got.kind)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Adds a record of the cells first to last that stores `value` and lays no marker: a type above
+// 10 is written 256 lower. When it is not of type 3 and starts within 150 m of the end of the
+// record before it, a record of no cells goes between them, ending 200 m or more before it.
+void add_typed(std::vector<TunnelLine>& lines, int64_t first, int64_t last, int value) {
+  const TunnelLine line = covering(first, last, value > 10 ? value - 256 : value);
+  if (!lines.empty() && value != 3 && line.start - lines.back().end <= 150) {
+    lines.push_back(line.start > 150 ? TunnelLine{0, 0, 0} : TunnelLine{-200, -200, 0});
+  }
+  lines.push_back(line);
+}
+
+// One record of type 11 for each chain of markers four cells apart (cells other records take may
+// stand between them), from three cells before its first marker. `touched` takes the cells they
+// cover. A marker in cells 0 to 2 has no record before it to lay it: it is named.
+void add_marker_lines(DecodedOutputs& d, std::vector<TunnelLine>& lines,
+                      std::vector<bool>& touched) {
+  const std::vector<TrackCell>& g = d.m.track_grid;
+  const auto marker = [&g](int64_t c) { return g[static_cast<size_t>(c)].kind == kTunnelMarker; };
+  std::vector<bool> chained(g.size(), false);
+  for (int64_t c = 0; c <= d.m.grid_last; ++c) {
+    if (!marker(c) || chained[static_cast<size_t>(c)]) continue;
+    if (c < 3) {
+      d.unrecovered.push_back("grid output: cell " + number(c) +
+                              " holds a tunnel marker, which no tunnel lays before cell 3");
+      continue;
+    }
+    int64_t last = c;
+    const auto in_chain = [&](int64_t k) {
+      return k <= d.m.grid_last && (marker(k) || !is_free(g[static_cast<size_t>(k)]));
+    };
+    for (int64_t k = c + 4; in_chain(k); k += 4) {
+      if (marker(k)) last = k;
+      chained[static_cast<size_t>(k)] = true;
+    }
+    lines.push_back(covering(c - 3, last, 11));
+    std::fill(touched.begin() + (c - 3), touched.begin() + (last + 1), true);
+  }
+}
+
+// The types written over the markers, one record for each run of one type among the cells that
+// are touched or of a type other than 0. A record starts at cell grid_last - 2 at the latest: runs
+// that begin after it are written first, each from that cell, the rightmost first, and the cells
+// between it and them are written again by the records after.
+void add_type_lines(const Model& m, std::vector<bool>& touched, std::vector<TunnelLine>& lines) {
+  const auto wanted = [&touched](int64_t c, const TrackCell& cell) {
+    return touched[static_cast<size_t>(c)] || cell.tunnel_type != 0;
+  };
+  const int64_t latest = int64_t{m.grid_last} - 2;
+  std::vector<TunnelRun> runs = runs_of(m, wanted);
+  auto late = [latest](const TunnelRun& r) { return r.first > latest; };
+  auto first_late = std::find_if(runs.begin(), runs.end(), late);
+  if (first_late != runs.end() && latest >= 0) {
+    std::fill(touched.begin() + latest, touched.begin() + first_late->first, true);
+    runs = runs_of(m, wanted);
+  }
+  for (auto r = runs.rbegin(); r != runs.rend() && late(*r) && latest >= 0; ++r) {
+    add_typed(lines, latest, r->last, r->type);
+  }
+  for (const TunnelRun& r : runs) {
+    if (!late(r)) add_typed(lines, r.first, r.last, r.type);
+  }
+}
+
+// The markers laid first, then the types over them; more records than a line holds are named.
+std::vector<TunnelLine> layered_lines(DecodedOutputs& d) {
+  std::vector<TunnelLine> lines;
+  std::vector<bool> touched(d.m.track_grid.size(), false);
+  add_marker_lines(d, lines, touched);
+  add_type_lines(d.m, touched, lines);
+  if (lines.size() > static_cast<size_t>(kMaxTunnels)) {
+    d.unrecovered.push_back("grid output: its tunnel cells are written back in " +
+                            number(static_cast<int64_t>(lines.size())) +
+                            " tunnel records, more than the " + number(kMaxTunnels) +
+                            " a line holds");
+  }
+  return lines;
+}
+
+}  // namespace
+
+SourceSection tunnel_section(DecodedOutputs& d) {
+  std::vector<TunnelLine> lines = run_lines(d.m);
+  if (!gives_cells(d.m, lines)) lines = layered_lines(d);
+  SourceSection s{"[montagne]", {}};
+  for (const TunnelLine& l : lines) {
+    s.lines.push_back(line_of(KindId::kTunnel, {number(l.start), number(l.end), number(l.type)}));
+  }
+  return s;
+}
+
+}  // namespace compactor
