@@ -6,6 +6,7 @@
 // runs), the markers are laid first, one record for each chain of them, and the types are
 // written over them without markers.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,11 +71,9 @@ std::vector<TunnelLine> run_lines(const Model& m) {
   return lines;
 }
 
-// Whether compiling `lines` into an empty grid leaves every cell's tunnel type, and a marker
-// exactly where the grid has one. Under a cell another record takes (a board, a signal, a stop
-// mark) a marker makes no difference: placements take a marker's cell as free.
-bool gives_cells(const Model& m, const std::vector<TunnelLine>& lines) {
-  if (lines.size() > static_cast<size_t>(kMaxTunnels)) return false;
+// The cells `lines` leave in an empty grid; nullopt when one of them is refused. Only the record
+// before each is kept, for its gap: the count of records is checked apart.
+std::optional<Model> laid_by(const Model& m, const std::vector<TunnelLine>& lines) {
   Model laid;
   laid.track_grid.assign(m.track_grid.size(), TrackCell{});
   laid.grid_last = m.grid_last;
@@ -82,12 +81,23 @@ bool gives_cells(const Model& m, const std::vector<TunnelLine>& lines) {
     if (!within_grid(l.start, 100, m.grid_last) ||
         !place_tunnel(laid, static_cast<int32_t>(l.start), static_cast<int32_t>(l.end),
                       static_cast<int32_t>(l.type))) {
-      return false;
+      return std::nullopt;
     }
+    if (laid.tunnels.size() > 1) laid.tunnels.erase(laid.tunnels.begin());
   }
+  return laid;
+}
+
+// Whether `lines` leave every cell's tunnel type, and a marker exactly where the grid has one.
+// Under a cell another record takes (a board, a signal, a stop mark) a marker makes no
+// difference: placements take a marker's cell as free.
+bool gives_cells(const Model& m, const std::vector<TunnelLine>& lines) {
+  if (lines.size() > static_cast<size_t>(kMaxTunnels)) return false;
+  std::optional<Model> laid = laid_by(m, lines);
+  if (!laid) return false;
   for (size_t c = 0; c < m.track_grid.size(); ++c) {
     const TrackCell& want = m.track_grid[c];
-    const TrackCell& got = laid.track_grid[c];
+    const TrackCell& got = laid->track_grid[c];
     if (want.tunnel_type != got.tunnel_type || (is_free(want) && want.kind != got.kind)) {
       return false;
     }
@@ -106,14 +116,24 @@ void add_typed(std::vector<TunnelLine>& lines, int64_t first, int64_t last, int 
   lines.push_back(line);
 }
 
-// One record of type 11 for each chain of markers four cells apart (cells other records take may
-// stand between them), from three cells before its first marker. `touched` takes the cells they
-// cover. A marker in cells 0 to 2 has no record before it to lay it: it is named.
-void add_marker_lines(DecodedOutputs& d, std::vector<TunnelLine>& lines,
-                      std::vector<bool>& touched) {
+// The type most of the cells first to last hold.
+int most_held_type(const Model& m, int64_t first, int64_t last) {
+  int64_t count[256] = {};
+  for (int64_t c = first; c <= last; ++c) ++count[m.track_grid[static_cast<size_t>(c)].tunnel_type];
+  return static_cast<int>(std::max_element(count, count + 256) - count);
+}
+
+// One marker tunnel for each chain of markers four cells apart (cells other records take may
+// stand between them), from three cells before its first marker, storing the type most of its
+// cells keep. A marker in cells 0 to 2 has no tunnel before it to lay it: it is named.
+std::vector<TunnelRun> marker_runs(DecodedOutputs& d) {
   const std::vector<TrackCell>& g = d.m.track_grid;
   const auto marker = [&g](int64_t c) { return g[static_cast<size_t>(c)].kind == kTunnelMarker; };
+  const auto in_chain = [&](int64_t k) {
+    return k <= d.m.grid_last && (marker(k) || !is_free(g[static_cast<size_t>(k)]));
+  };
   std::vector<bool> chained(g.size(), false);
+  std::vector<TunnelRun> runs;
   for (int64_t c = 0; c <= d.m.grid_last; ++c) {
     if (!marker(c) || chained[static_cast<size_t>(c)]) continue;
     if (c < 3) {
@@ -122,48 +142,70 @@ void add_marker_lines(DecodedOutputs& d, std::vector<TunnelLine>& lines,
       continue;
     }
     int64_t last = c;
-    const auto in_chain = [&](int64_t k) {
-      return k <= d.m.grid_last && (marker(k) || !is_free(g[static_cast<size_t>(k)]));
-    };
     for (int64_t k = c + 4; in_chain(k); k += 4) {
       if (marker(k)) last = k;
       chained[static_cast<size_t>(k)] = true;
     }
-    lines.push_back(covering(c - 3, last, 11));
-    std::fill(touched.begin() + (c - 3), touched.begin() + (last + 1), true);
+    runs.push_back({c - 3, last, most_held_type(d.m, c - 3, last), true});
   }
+  return runs;
 }
 
-// The types written over the markers, one record for each run of one type among the cells that
-// are touched or of a type other than 0. A record starts at cell grid_last - 2 at the latest: runs
-// that begin after it are written first, each from that cell, the rightmost first, and the cells
-// between it and them are written again by the records after.
-void add_type_lines(const Model& m, std::vector<bool>& touched, std::vector<TunnelLine>& lines) {
-  const auto wanted = [&touched](int64_t c, const TrackCell& cell) {
-    return touched[static_cast<size_t>(c)] || cell.tunnel_type != 0;
+// The runs, which do not overlap, in chains that each go left to right with more than 150 m
+// between one run's end and the next one's start, so that only the first record of a chain may
+// need a record of no cells before it. Each run in order of its first cell goes into the first
+// chain it fits: that makes the fewest chains, as many as the runs that lie within 150 m of
+// each other at the most.
+std::vector<std::vector<TunnelRun>> chains_of(const std::vector<TunnelRun>& runs) {
+  std::vector<std::vector<TunnelRun>> chains;
+  for (const TunnelRun& r : runs) {
+    const auto fits = [&r](const std::vector<TunnelRun>& c) { return c.back().last + 4 < r.first; };
+    auto chain = std::find_if(chains.begin(), chains.end(), fits);
+    if (chain == chains.end()) {
+      chains.push_back({r});
+    } else {
+      chain->push_back(r);
+    }
+  }
+  return chains;
+}
+
+// The types written over the markers without markers, one record for each run of one type among
+// the cells the markers' tunnels leave with another. A record starts at cell grid_last - 2 at the
+// latest: runs that begin after it are written first, each from that cell, the rightmost first,
+// and the cells between it and them are written again by the records after. The other runs go
+// chain by chain.
+void add_type_lines(const Model& m, std::vector<TunnelLine>& lines) {
+  std::optional<Model> laid = laid_by(m, lines);
+  if (!laid) return;
+  const auto wanted = [&laid](int64_t c, const TrackCell& cell) {
+    return laid->track_grid[static_cast<size_t>(c)].tunnel_type != cell.tunnel_type;
   };
   const int64_t latest = int64_t{m.grid_last} - 2;
   std::vector<TunnelRun> runs = runs_of(m, wanted);
-  auto late = [latest](const TunnelRun& r) { return r.first > latest; };
-  auto first_late = std::find_if(runs.begin(), runs.end(), late);
-  if (first_late != runs.end() && latest >= 0) {
-    std::fill(touched.begin() + latest, touched.begin() + first_late->first, true);
-    runs = runs_of(m, wanted);
-  }
-  for (auto r = runs.rbegin(); r != runs.rend() && late(*r) && latest >= 0; ++r) {
+  for (auto r = runs.rbegin(); r != runs.rend() && r->first > latest && latest >= 0; ++r) {
     add_typed(lines, latest, r->last, r->type);
   }
-  for (const TunnelRun& r : runs) {
-    if (!late(r)) add_typed(lines, r.first, r.last, r.type);
+  if (!runs.empty() && runs.back().first > latest && latest >= 0) {
+    laid = laid_by(m, lines);
+    if (!laid) return;
+    runs = runs_of(m, wanted);
+  }
+  for (const std::vector<TunnelRun>& chain : chains_of(runs)) {
+    for (const TunnelRun& r : chain) add_typed(lines, r.first, r.last, r.type);
   }
 }
 
-// The markers laid first, then the types over them; more records than a line holds are named.
+// The marker tunnels laid first, chain by chain, each storing the type most of its cells keep
+// (266 lays markers and stores 0), then the types their cells do not keep written over them; more
+// records than a line holds are named.
 std::vector<TunnelLine> layered_lines(DecodedOutputs& d) {
   std::vector<TunnelLine> lines;
-  std::vector<bool> touched(d.m.track_grid.size(), false);
-  add_marker_lines(d, lines, touched);
-  add_type_lines(d.m, touched, lines);
+  for (const std::vector<TunnelRun>& chain : chains_of(marker_runs(d))) {
+    for (const TunnelRun& r : chain)
+      lines.push_back(covering(r.first, r.last, r.type + 10 + (r.type == 0 ? 256 : 0)));
+  }
+  add_type_lines(d.m, lines);
   if (lines.size() > static_cast<size_t>(kMaxTunnels)) {
     d.unrecovered.push_back("grid output: its tunnel cells are written back in " +
                             number(static_cast<int64_t>(lines.size())) +

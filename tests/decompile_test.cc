@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <random>
 #include <string>
 
 #include "format/outputs.h"
@@ -182,6 +185,113 @@ TEST(Decompile, NamesWhatDamagedOutputsDoNotGiveBack) {
     damage.apply(bad);
     Decompiled d = decompile(bad);
     ASSERT_FALSE(d.unrecovered.empty());
+    std::string all;
+    for (const std::string& u : d.unrecovered) all += u + "\n";
+    EXPECT_NE(all.find(damage.named), std::string::npos) << all;
+  }
+}
+
+// --- Tunnels ------------------------------------------------------------------------------------
+
+// The last cell of the grid of a line of `length` m.
+int32_t grid_last_of(int64_t length) {
+  return test::compile_in_memory(SourceText::line(length), SourceText::train({})).m.grid_last;
+}
+
+std::string tunnel(int64_t start, int64_t end, int64_t type) {
+  return "montagna, " + std::to_string(start) + ", " + std::to_string(end) + ", " +
+         std::to_string(type);
+}
+
+int64_t draw(std::mt19937& rng, int64_t low, int64_t high) {
+  return std::uniform_int_distribution<int64_t>(low, high)(rng);
+}
+
+// Tunnel records as an author may write them: most starting -200 to 300 m after the end of the
+// record before, some anywhere, some of no cells; types -20 to 300, so that some lay markers, some
+// store 245 to 255 and some clear; a few indication boards on the cells a marker tunnel marks,
+// listed before or after the tunnels. Every record stays inside the grid.
+std::vector<std::string> random_tunnels(std::mt19937& rng, int32_t grid_last) {
+  std::vector<std::string> tunnels, boards;
+  std::vector<int64_t> board_cells;
+  const int64_t latest_start = int64_t{grid_last} * 50 - 100;
+  int64_t end_before = draw(rng, 0, latest_start);
+  for (int64_t n = draw(rng, 1, 12); n > 0; --n) {
+    int64_t start =
+        draw(rng, 0, 3) == 0 ? draw(rng, 0, latest_start) : end_before + draw(rng, -200, 300);
+    start = std::clamp<int64_t>(start, 0, latest_start);
+    int64_t end = std::min<int64_t>(start + draw(rng, 0, 1500), (int64_t{grid_last} + 1) * 50);
+    if (draw(rng, 0, 7) == 0) end = start - draw(rng, 0, 100);  // no cells
+    const int64_t type = draw(rng, 0, 1) == 0 ? draw(rng, -20, 20) : draw(rng, -20, 300);
+    tunnels.push_back(tunnel(start, end, type));
+    end_before = end;
+    const int64_t marked = std::llround(start / 50.0) + 3 + 4 * draw(rng, 0, 3);
+    if (type > 10 && draw(rng, 0, 2) == 0 && marked < grid_last - 2 &&
+        std::find(board_cells.begin(), board_cells.end(), marked) == board_cells.end()) {
+      board_cells.push_back(marked);
+      boards.push_back("cartello_indicatore, " + std::to_string((marked - 1) * 50) + ", (T)");
+    }
+  }
+  if (draw(rng, 0, 1) == 0) std::swap(tunnels, boards);
+  tunnels.insert(tunnels.end(), boards.begin(), boards.end());
+  return tunnels;
+}
+
+TEST(DecompileTunnels, EveryGridOfRandomTunnelRecordsComesBackByteForByte) {
+  const int64_t length = 6000;
+  const int32_t grid_last = grid_last_of(length);
+  std::mt19937 rng(20261211);
+  for (int round = 0; round < 3000 && !HasFailure(); ++round) {
+    const std::vector<std::string> features = random_tunnels(rng, grid_last);
+    std::string listed;
+    for (const std::string& f : features) listed += f + "\n";
+    SCOPED_TRACE("round " + std::to_string(round) + ":\n" + listed);
+    const CompiledOutputs in =
+        compiled(SourceText::line(length, features), SourceText::train({}), false);
+    expect_round_trip(in, false, SIZE_MAX);
+  }
+}
+
+// A tunnel of markers laid first and one over its start: the markers' first cell is no longer
+// the first cell of a run.
+TEST(DecompileTunnels, OverlappingMarkerTunnelsComeBack) {
+  const std::string line = SourceText::default_line().insert_before("montagna,   9500,  9550,  2",
+                                                                    {"montagna, 9500, 14500, 11"});
+  expect_round_trip(compiled(line, SourceText::default_train(), true), true);
+}
+
+// The last two cells: no record starts there, so their run is written from an earlier cell
+// before the cells it passes over are written again. (The grid runs 7000 m past the line's end:
+// tunnels there warn.)
+TEST(DecompileTunnels, ARunInTheLastTwoCellsComesBack) {
+  const int64_t length = 6000;
+  const int64_t end = (int64_t{grid_last_of(length)} + 1) * 50;
+  const std::string line =
+      SourceText::line(length, {tunnel(end - 500, end, 5), tunnel(end - 600, end - 100, 7)});
+  expect_round_trip(compiled(line, SourceText::train({}), false), false, SIZE_MAX);
+}
+
+// Grids no tunnel records make are named, never written back as if they were.
+TEST(DecompileTunnels, NamesTunnelCellsNoRecordsGive) {
+  const CompiledOutputs good =
+      compiled(SourceText::default_line(), SourceText::default_train(), true);
+  const size_t kind = 0, tunnel_type = 11;  // offsets within a cell's 15 bytes
+  struct Damage {
+    const char* name;
+    std::vector<std::pair<size_t, char>> bytes;  // offset, value
+    const char* named;
+  };
+  std::vector<std::pair<size_t, char>> alternating;
+  for (size_t c = 10; c < 210; ++c) alternating.push_back({15 * c + tunnel_type, char(1 + c % 2)});
+  const Damage kDamages[] = {
+      {"a marker in cell 2", {{15 * 2 + kind, kTunnelMarker}}, "cell 2 holds a tunnel marker"},
+      {"a type for each cell", alternating, "more than the 80 a line holds"},
+  };
+  for (const Damage& damage : kDamages) {
+    SCOPED_TRACE(damage.name);
+    CompiledOutputs bad = good;
+    for (auto [at, value] : damage.bytes) (*bad.grid)[at] = value;
+    Decompiled d = decompile(bad);
     std::string all;
     for (const std::string& u : d.unrecovered) all += u + "\n";
     EXPECT_NE(all.find(damage.named), std::string::npos) << all;
