@@ -304,6 +304,13 @@ int settle_without_lock(const std::string& dir) {
   return lock_run_directory(dir, LockMode::kExclusive, false, false, lock);
 }
 
+std::string make_directory_if_missing(const std::string& dir, bool& created) {
+  std::error_code ec;
+  created = std::filesystem::create_directory(dir, ec);
+  if (!ec) return "";
+  return "cannot create the directory " + dir + ": " + ec.message();
+}
+
 int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,
                        DirectoryLock& lock) {
   if (int status = take_lock(dir, mode, no_wait, quiet, lock); status >= 0) return status;

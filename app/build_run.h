@@ -43,6 +43,11 @@ struct RunOptions {
   std::optional<bool> sources_seen;
 };
 
+// Makes the directory a command writes into when nothing stands at `dir`, one level as mkdir
+// does (its parent must exist). Returns "" when `dir` is there now, else why it is not;
+// `created` says whether this call made it.
+std::string make_directory_if_missing(const std::string& dir, bool& created);
+
 // Takes the lock on `dir` for a run (kExclusive for one that writes or deletes there), waiting
 // for another run that holds it: after a second of waiting it says so, unless quiet; with no_wait
 // it does not wait. Returns -1 when the run may go on (also without the lock, on a directory that

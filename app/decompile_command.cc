@@ -1,6 +1,7 @@
 #include "app/decompile_command.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
@@ -32,12 +33,19 @@ bool read_one(const std::string& path, std::optional<std::string>& bytes,
   return false;
 }
 
-// The names of the two sources in the output directory, or "" after naming one that stands there.
+// Whether anything stands at `path`: a file, a directory, a link, even one that leads nowhere.
+bool anything_at(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
+}
+
+// Whether the names of the two sources in the output directory are free; false after naming
+// each that something stands at (--force replaces it, a link by a file).
 bool targets_free(const DecompileOptions& opts, const std::string& dir, const Model& names) {
   if (opts.force) return true;
   bool free = true;
   for (const std::string& name : {line_source_name(names), train_source_name(names)}) {
-    if (!file_exists(join_path(dir, name))) continue;
+    if (!anything_at(join_path(dir, name))) continue;
     note(join_path(dir, name) + " exists: nothing is written (--force overwrites it)");
     free = false;
   }
@@ -50,6 +58,17 @@ bool write_one(const DecompileOptions& opts, const std::string& path, const std:
     return false;
   }
   if (!opts.quiet) write_stdout("wrote " + path + " (" + std::to_string(text.size()) + " bytes)\n");
+  return true;
+}
+
+// The output directory, made when nothing stands at its name (its parent must exist).
+bool out_dir_ready(const DecompileOptions& opts, const std::string& dir) {
+  bool created = false;
+  if (std::string problem = make_directory_if_missing(dir, created); !problem.empty()) {
+    note(problem);
+    return false;
+  }
+  if (created && !opts.quiet) write_stdout("created " + dir + "\n");
   return true;
 }
 
@@ -72,7 +91,8 @@ int run_decompile(const DecompileOptions& opts) {
   if (!targets_free(opts, out_dir, names)) return 3;
   const Decompiled result = decompile(in);
   if (!result.line_source.empty() &&
-      (!write_one(opts, join_path(out_dir, line_source_name(names)), result.line_source) ||
+      (!out_dir_ready(opts, out_dir) ||
+       !write_one(opts, join_path(out_dir, line_source_name(names)), result.line_source) ||
        !write_one(opts, join_path(out_dir, train_source_name(names)), result.train_source))) {
     return 3;
   }

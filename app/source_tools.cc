@@ -154,6 +154,12 @@ int run_new(const NewOptions& opts) {
   if (std::string p = identities_problem(opts.line_id, opts.train_number); !p.empty()) {
     return usage_error(p);
   }
+  bool created = false;
+  if (std::string problem = make_directory_if_missing(opts.dir, created); !problem.empty()) {
+    say(problem);
+    return kCannotFinish;
+  }
+  if (created && opts.verbose) write_stdout("created " + opts.dir + "\n");
   DirectoryLock lock;
   if (int status =
           lock_run_directory(opts.dir, LockMode::kExclusive, opts.no_wait, opts.quiet, lock);

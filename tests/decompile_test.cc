@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -17,6 +18,7 @@
 namespace compactor {
 namespace {
 
+namespace fs = std::filesystem;
 using test::SourceText;
 
 // The three outputs of a compile, as decompile reads them (no line output without the plan).
@@ -326,6 +328,68 @@ TEST(DecompileCommand, WritesTheSourcesRefusesToOverwriteThemAndNamesWhatItCanno
       << damaged.err;
   EXPECT_FALSE(test::read_bytes(dir.file(test::kTrainSource)).empty());
   EXPECT_EQ(test::run_compactor({"decompile"}).exit_status, 2);
+}
+
+// A link at a source's name, even one that leads nowhere, stands there: without --force nothing
+// is written. With --force the link itself gives way to a file and what it leads to is left
+// alone, as `sources --force` does.
+TEST(DecompileCommand, ALinkAtASourcesNameIsRefusedAndWithForceReplacedAsSourcesDoes) {
+  test::ScratchDir dir;
+  ASSERT_EQ(test::run_compactor({"sources", dir.str(), "-q"}).exit_status, 0);
+  ASSERT_EQ(test::run_compactor({"compile", dir.str(), "-q"}).exit_status, 0);
+  for (const char* leads_to : {"nowhere", "kept.txt"}) {
+    SCOPED_TRACE(leads_to);
+    test::ScratchDir out;
+    test::write_bytes(out.file("kept.txt"), "kept");
+    const std::string link = out.file(test::kTrainSource);
+    fs::create_symlink(leads_to, link);
+    test::Result refused = test::run_compactor({"decompile", dir.str(), "-o", out.str()});
+    EXPECT_EQ(refused.exit_status, 3);
+    EXPECT_NE(refused.err.find(link + " exists"), std::string::npos) << refused.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(out.file(test::kLineSource)));
+
+    EXPECT_EQ(test::run_compactor({"decompile", dir.str(), "-o", out.str(), "--force", "-q"})
+                  .exit_status,
+              0);
+    EXPECT_FALSE(fs::is_symlink(link));
+    EXPECT_EQ(test::read_bytes(link).rfind("[generale]", 0), 0u);
+    EXPECT_EQ(test::read_bytes(out.file("kept.txt")), "kept");
+    EXPECT_FALSE(fs::exists(out.file("nowhere")));
+
+    test::ScratchDir by_sources;
+    test::write_bytes(by_sources.file("kept.txt"), "kept");
+    fs::create_symlink(leads_to, by_sources.file(test::kTrainSource));
+    EXPECT_EQ(test::run_compactor({"sources", by_sources.str(), "--force", "-q"}).exit_status, 0);
+    EXPECT_FALSE(fs::is_symlink(by_sources.file(test::kTrainSource)));
+    EXPECT_EQ(test::read_bytes(by_sources.file("kept.txt")), "kept");
+  }
+}
+
+// `new DIR` and `decompile -o DIR` make DIR when it is missing, one level as mkdir does.
+TEST(DecompileCommand, NewAndDecompileMakeAMissingDirectoryWhoseParentExists) {
+  test::ScratchDir dir;
+  ASSERT_EQ(test::run_compactor({"sources", dir.str(), "-q"}).exit_status, 0);
+  ASSERT_EQ(test::run_compactor({"compile", dir.str(), "-q"}).exit_status, 0);
+  const std::vector<std::vector<std::string>> kCommands = {
+      {"new", "--length", "5000", "-q"}, {"decompile", dir.str(), "-q", "-o"}};
+  for (const std::vector<std::string>& command : kCommands) {
+    SCOPED_TRACE(command[0]);
+    test::ScratchDir parent;
+    for (const std::string& target : {parent.file("made"), parent.file("no/made")}) {
+      std::vector<std::string> args = command;
+      args.insert(command[0] == "new" ? args.begin() + 1 : args.end(), target);
+      test::Result r = test::run_compactor(args);
+      const bool one_level = target == parent.file("made");
+      EXPECT_EQ(r.exit_status, one_level ? 0 : 3) << r.err;
+      EXPECT_EQ(fs::exists(fs::path(target) / test::kLineSource), one_level);
+      if (!one_level) {
+        EXPECT_NE(r.err.find("cannot create the directory " + target), std::string::npos)
+            << r.err;
+      }
+    }
+    EXPECT_EQ(test::run_compactor({"compile", parent.file("made"), "-q"}).exit_status, 0);
+  }
 }
 #endif  // _WIN32
 
