@@ -507,11 +507,11 @@ const CommandDescription kCommands[] = {
      "compactor new DIR --length M [--line-id ID] [--train NUM] [--force] [-q|--quiet]\n"
      "                         [-v|--verbose] [--no-wait]",
      "write the smallest complete scenario of a given length",
-     "Writes a line source and a train source into DIR (which must exist) for a line of M\n"
-     "metres (1000 to 1000000): every section, one station at each end, a remark above the\n"
-     "values to make your own, in the canonical layout. They compile with no error and no\n"
-     "warning. A file there that differs is named and left alone, and nothing is written\n"
-     "(exit status 3), unless --force.\n",
+     "Writes a line source and a train source into DIR (made when missing; its parent must\n"
+     "exist) for a line of M metres (1000 to 1000000): every section, one station at each\n"
+     "end, a remark above the values to make your own, in the canonical layout. They compile\n"
+     "with no error and no warning. A file there that differs is named and left alone, and\n"
+     "nothing is written (exit status 3), unless --force.\n",
      "DIR",
      "new needs a directory",
      {kLength, kLineId, kTrain, kForce, kQuiet, kVerbose, kNoWait},
@@ -533,10 +533,11 @@ const CommandDescription kCommands[] = {
      "                                [--no-wait]",
      "write the sources of the binary outputs in DIR",
      "Reads the binary outputs in DIR (ID_NUM.sim, ID_NUM.dat and, when it is there,\n"
-     "ID_linea.dat) and writes a line source and a train source into OUTDIR (default DIR) that\n"
-     "compile back to the same bytes. Code points the compile inserts are left out. What no\n"
-     "source can give is named, the rest is written, and the exit status is 1. Sources that\n"
-     "stand there already are left alone (exit status 3) unless --force.\n",
+     "ID_linea.dat) and writes a line source and a train source into OUTDIR (default DIR; made\n"
+     "when missing, its parent must exist) that compile back to the same bytes. Code points\n"
+     "the compile inserts are left out. What no source can give is named, the rest is\n"
+     "written, and the exit status is 1. Anything that stands at a source's name already (a\n"
+     "link too) is left alone (exit status 3) unless --force, which puts a file in its place.\n",
      "DIR",
      "decompile needs a directory",
      {kOutput, kLineId, kTrain, kForce, kQuiet, kVerbose, kNoWait},

@@ -7,7 +7,10 @@
 # Case 0 is the unaltered default scenario; it also runs `sources DIR` and the build run
 # `--dir DIR` of both programs. Cases 1 to COUNT-1 start from the sources written by OLD_BIN and
 # apply 1 to 5 seeded random alterations to the line source (cases 1, 4, 7 ...), the train source
-# (2, 5, 8 ...) or both (3, 6, 9 ...). The same seed always gives the same cases.
+# (2, 5, 8 ...) or both (3, 6, 9 ...). About one case in five whose line source is altered then
+# gets tunnel records over or beside its tunnels (markers out of step, the 150 m rule, types past
+# 255 or cleared), drawn from a second random stream, so that the other cases are the ones the
+# seed gave before. The same seed always gives the same cases.
 #
 # For each case, OLD_BIN and NEW_BIN run side by side, each in its own scratch directories holding
 # identical copies of the case's scenario (its five text files):
@@ -438,6 +441,28 @@ def alter(rng, lines, which):
     return "truncate to %d of %d bytes" % (cut, len(data)), split(data[:cut])
 
 
+def overlap_tunnels(rng, lines):
+    """Tunnel records over or beside the tunnels there: markers out of step with the runs, types
+    turned to 3 by the 150 m rule, cleared by 0 or stored past 255."""
+    done = []
+    for _ in range(rng.randint(1, 4)):
+        at = [i for i, (p, _) in enumerate(lines) if p.lstrip().lower().startswith(b"montagna")]
+        if not at:
+            return "tunnels: no tunnel left", lines
+        i = rng.choice(at)
+        nums = [int(m.group()) for m in NUM.finditer(lines[i][0])]
+        if len(nums) < 2:
+            continue
+        start = nums[rng.randint(0, 1)] + rng.choice([-200, -150, -100, -50, 0, 50, 100, 150, 200,
+                                                      300, rng.randint(-200, 300)])
+        end = start + rng.choice([0, 50, 100, 150, 400, 1000, 3000, -100])
+        kind = rng.choice([-20, -5, 0, 1, 2, 3, 10, 11, 12, 13, 20, 255, 265, 266, 300])
+        j = i + rng.choice([0, 1])
+        lines.insert(j, [b"montagna, %d, %d, %d" % (start, end, kind), CRLF])
+        done.append("L%d %d %d %d" % (j + 1, start, end, kind))
+    return "tunnels " + ", ".join(done), lines
+
+
 def main():
     srcs = {}
     for which, name in (("line", LINE_SRC), ("train", TRAIN_SRC)):
@@ -469,6 +494,10 @@ def main():
                     done.append(desc)
                     if lines is None:
                         break
+                tunnel_rng = random.Random("%d/%d/tunnels" % (seed, case))
+                if which == "line" and lines is not None and tunnel_rng.random() < 0.2:
+                    desc, lines = overlap_tunnels(tunnel_rng, lines)
+                    done.append(desc)
                 what.append("%s: %s" % (which, "; ".join(done)))
                 data = None if lines is None else join(lines)
             if data is not None:
