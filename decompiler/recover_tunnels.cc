@@ -170,6 +170,25 @@ std::vector<std::vector<TunnelRun>> chains_of(const std::vector<TunnelRun>& runs
   return chains;
 }
 
+// Each stretch of runs that touch one another, where one type holds two runs or more, as one
+// run of that type below and the runs of the other types above it: a tunnel fewer for each run
+// of that type past the first. Other runs go above as they are.
+void in_two_layers(const std::vector<TunnelRun>& runs, std::vector<TunnelRun>& below,
+                   std::vector<TunnelRun>& above) {
+  for (size_t first = 0, last = 0; first < runs.size(); first = last + 1) {
+    last = first;
+    while (last + 1 < runs.size() && runs[last + 1].first == runs[last].last + 1) ++last;
+    int64_t count[256] = {};
+    for (size_t r = first; r <= last; ++r) ++count[runs[r].type];
+    const int base = static_cast<int>(std::max_element(count, count + 256) - count);
+    const bool layered = count[base] >= 2;
+    if (layered) below.push_back({runs[first].first, runs[last].last, base, false});
+    for (size_t r = first; r <= last; ++r) {
+      if (!layered || runs[r].type != base) above.push_back(runs[r]);
+    }
+  }
+}
+
 // The types written over the markers without markers, one record for each run of one type among
 // the cells the markers' tunnels leave with another. A record starts at cell grid_last - 2 at the
 // latest: runs that begin after it are written first, each from that cell, the rightmost first,
@@ -191,8 +210,12 @@ void add_type_lines(const Model& m, std::vector<TunnelLine>& lines) {
     if (!laid) return;
     runs = runs_of(m, wanted);
   }
-  for (const std::vector<TunnelRun>& chain : chains_of(runs)) {
-    for (const TunnelRun& r : chain) add_typed(lines, r.first, r.last, r.type);
+  std::vector<TunnelRun> below, above;
+  in_two_layers(runs, below, above);
+  for (const std::vector<TunnelRun>* layer : {&below, &above}) {
+    for (const std::vector<TunnelRun>& chain : chains_of(*layer)) {
+      for (const TunnelRun& r : chain) add_typed(lines, r.first, r.last, r.type);
+    }
   }
 }
 
