@@ -151,11 +151,10 @@ std::vector<TunnelRun> marker_runs(DecodedOutputs& d) {
   return runs;
 }
 
-// The runs, which do not overlap, in chains that each go left to right with more than 150 m
-// between one run's end and the next one's start, so that only the first record of a chain may
-// need a record of no cells before it. Each run in order of its first cell goes into the first
-// chain it fits: that makes the fewest chains, as many as the runs that lie within 150 m of
-// each other at the most.
+// The runs, in order of their first cells, in chains that each go left to right with more than
+// 150 m between one run's end and the next one's start, so that only the first record of a chain
+// may need a record of no cells before it. Each run goes into the first chain it fits: that makes
+// the fewest chains, as many as the runs that lie within 150 m of each other at the most.
 std::vector<std::vector<TunnelRun>> chains_of(const std::vector<TunnelRun>& runs) {
   std::vector<std::vector<TunnelRun>> chains;
   for (const TunnelRun& r : runs) {
@@ -225,8 +224,9 @@ void add_type_lines(const Model& m, std::vector<TunnelLine>& lines) {
 std::vector<TunnelLine> layered_lines(DecodedOutputs& d) {
   std::vector<TunnelLine> lines;
   for (const std::vector<TunnelRun>& chain : chains_of(marker_runs(d))) {
-    for (const TunnelRun& r : chain)
+    for (const TunnelRun& r : chain) {
       lines.push_back(covering(r.first, r.last, r.type + 10 + (r.type == 0 ? 256 : 0)));
+    }
   }
   add_type_lines(d.m, lines);
   if (lines.size() > static_cast<size_t>(kMaxTunnels)) {

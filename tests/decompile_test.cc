@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <random>
 #include <string>
 
+#include "compiler/cells.h"
 #include "format/outputs.h"
 #include "model/roles.h"
 #include "syntax/source_format.h"
@@ -227,7 +227,7 @@ std::vector<std::string> random_tunnels(std::mt19937& rng, int32_t grid_last) {
     const int64_t type = draw(rng, 0, 1) == 0 ? draw(rng, -20, 20) : draw(rng, -20, 300);
     tunnels.push_back(tunnel(start, end, type));
     end_before = end;
-    const int64_t marked = std::llround(start / 50.0) + 3 + 4 * draw(rng, 0, 3);
+    const int64_t marked = cell_at(start) + 3 + 4 * draw(rng, 0, 3);
     if (type > 10 && draw(rng, 0, 2) == 0 && marked < grid_last - 2 &&
         std::find(board_cells.begin(), board_cells.end(), marked) == board_cells.end()) {
       board_cells.push_back(marked);
