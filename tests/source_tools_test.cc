@@ -209,9 +209,13 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
        "station 3 \"DIVINO AMORE\": extent_start 10900 → 10950\n"
        "station 3 \"DIVINO AMORE\": extent_end 11200 → 11250\n"
        "station 3 \"DIVINO AMORE\": position 11050 → 11100\n"},
-      {false, "stazione,   23950,", added_station + "stazione,   23950,",
+      {false, "stazione,   23950,", added_station + "stazione,   24000,",
        "station 5 \"NUOVA\": added (at 17000 m)\n"
-       "cell 342 (17100 m): free → station stop mark (station_record 5)\n"},
+       "station 6 \"POMEZIA-S. PALOMBA\" (5 before): extent_start 23700 → 23750\n"
+       "station 6 \"POMEZIA-S. PALOMBA\" (5 before): extent_end 24250 → 24300\n"
+       "station 6 \"POMEZIA-S. PALOMBA\" (5 before): position 23950 → 24000\n"
+       "cell 342 (17100 m): free → station stop mark (station_record 5)\n"
+       "cell 484 (24200 m): station stop mark moved to cell 485 (24250 m)\n"},
       {false, "stazione,   11050, 27,  300,  0, 0, 0,  0,0,0,  0,0,0,    0,   0, 0, 0, DIVINO AMORE\r\n",
        "", "station 3 \"DIVINO AMORE\": removed (at 11050 m)\n"},
       {false, "rallentamento,   37300,    50", "rallentamento,   37300,    60",
@@ -232,8 +236,11 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
       {false, "segnale,    2100,", "segnale,    2150,",
        "cell 43 (2150 m): signal moved to cell 44 (2200 m)\n"},
       {true, "curvad3,  1000,  500", "curvad3,  1000,  550",
-       "plan: points 1501-234998 differ (1501-234998 m; after curvad3 at 1000 m, 500 m long → "
-       "in curvad3 at 1000 m, 550 m long)\n"},
+       "plan: points 1501-234998 differ (1501-234998 m) after curvad3 at 1000 m, 500 m long → "
+       "in curvad3 at 1000 m, 550 m long\n"},
+      {true, "curvas3,  2700,  500", "curvas4,  2700,  500",
+       "plan: points 2701-234998 differ (2701-234998 m) in curvas3 at 2700 m, 500 m long → "
+       "in curvas4 at 2700 m, 500 m long\n"},
   };
   for (const Case& c : cases) {
     const DecodedScenario edited = c.in_line ? decoded(replaced(line, c.from, c.to), train)

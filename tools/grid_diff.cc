@@ -307,13 +307,16 @@ void diff_grid(const Grid& a, const Grid& b, const std::vector<int>& station_in_
     if (a[i].kind == kFree) occupied.push_back({i, slots_of(b[i], nullptr)});
   }
   const Moves moves = find_moves(vacated, occupied, common);
-  for (const auto& [from, to] : moves.pairs) {
-    out.push_back(Difference{cell_place(from),
-                             cell_kind_name(a[from].kind) + " moved to " + cell_place(to), "", ""});
-  }
   const std::vector<char> approach_told = approach_cells_told(a, b, common);
+  auto move = moves.pairs.begin();  // in the order of the cells they leave
   for (size_t i = 0; i < common; ++i) {
     if (all_same(kCellLayout, a[i], b[i])) continue;
+    if (move != moves.pairs.end() && move->first == i) {
+      out.push_back(Difference{cell_place(i),
+                               cell_kind_name(a[i].kind) + " moved to " + cell_place(move->second),
+                               "", ""});
+      ++move;
+    }
     const CellTold told{told_by_slow_order(i) || moves.moved[i] != 0, approach_told[i] != 0};
     diff_cell(i, a[i], b[i], told, stations, out);
   }

@@ -28,11 +28,11 @@ const ScenarioItem& item(const Records& items, int index) {
   return items[static_cast<size_t>(index)];
 }
 
-// "station 3 \"ROMA\""; "station 4 → 5 \"ROMA\"" when the station's record changed.
+// "station 3 \"ROMA\""; "station 5 \"ROMA\" (4 before)" when the station's record changed.
 std::string station_place(const Records& items, int index, int index_after) {
-  std::string out = "station " + std::to_string(index);
-  if (index_after != index) out += " → " + std::to_string(index_after);
-  return out + " " + shown(item(items, index).text);
+  std::string out = "station " + std::to_string(index_after) + " " + shown(item(items, index).text);
+  if (index_after != index) out += " (" + std::to_string(index) + " before)";
+  return out;
 }
 
 // Two stations are the same station when they keep their name or their position.
@@ -141,26 +141,28 @@ std::string curve_at(const std::vector<PlanSource>& sources, int64_t metre) {
   return before == nullptr ? "before any curve" : "after " + before->text;
 }
 
-// " (1001-1500 m; in curvad3 at 1000 m, 500 m long → in curvad3 at 1000 m, 550 m long)": the
-// points are 1 m apart from metre 0, and the curves of each side there when known.
-std::string run_place(const DecodedScenario& a, const DecodedScenario& b, size_t first,
-                      size_t last) {
-  std::string out = " (" + std::to_string(first);
+// A run of points that differ: "points 1501-1800 differ (1501-1800 m)", the points being 1 m
+// apart from metre 0, with the curves of each side at its first point when a side gives them:
+// in `what` when they are the same, else as the values before and after.
+Difference plan_run(const DecodedScenario& a, const DecodedScenario& b, size_t first,
+                    size_t last) {
+  std::string what = last == first ? "point " + std::to_string(first)
+                                   : "points " + std::to_string(first) + "-" + std::to_string(last);
+  what += " differ (" + std::to_string(first);
   if (last != first) {
-    out += '-';
-    out += std::to_string(last);
+    what += '-';
+    what += std::to_string(last);
   }
-  out += " m";
-  if (a.plan_sources || b.plan_sources) {
-    const auto metre = static_cast<int64_t>(first);
-    const std::string before = a.plan_sources ? curve_at(*a.plan_sources, metre) : "not known";
-    const std::string after = b.plan_sources ? curve_at(*b.plan_sources, metre) : "not known";
-    out += "; " + (before == after ? before : before + " → " + after);
-  }
-  return out + ")";
+  what += " m";
+  if (!a.plan_sources && !b.plan_sources) return Difference{"plan", what + ")", "", ""};
+  const auto metre = static_cast<int64_t>(first);
+  const std::string before = a.plan_sources ? curve_at(*a.plan_sources, metre) : "not known";
+  const std::string after = b.plan_sources ? curve_at(*b.plan_sources, metre) : "not known";
+  if (before == after) return Difference{"plan", what + "; " + before + ")", "", ""};
+  return Difference{"plan", what + ")", before, after};
 }
 
-// The runs of points that differ: "points FIRST-LAST differ (FIRST-LAST m; the curves there)".
+// The runs of points that differ.
 void diff_plan(const DecodedScenario& da, const DecodedScenario& db,
                std::vector<Difference>& out) {
   const Plan& a = *da.plan;
@@ -176,9 +178,7 @@ void diff_plan(const DecodedScenario& da, const DecodedScenario& db,
     }
     size_t last = i;
     while (last + 1 < common && !same_point(a, b, last + 1)) ++last;
-    const std::string run = last == i ? "point " + std::to_string(i)
-                                      : "points " + std::to_string(i) + "-" + std::to_string(last);
-    out.push_back(Difference{"plan", run + " differ" + run_place(da, db, i, last), "", ""});
+    out.push_back(plan_run(da, db, i, last));
     i = last + 1;
   }
 }
