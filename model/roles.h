@@ -268,12 +268,14 @@ struct StampCell {
 // The names the cell kinds give param1 to param4, for the listings that speak of what a cell
 // holds rather than of the layout (diff): the members of the views above, as kStationSlotNames
 // does for the records. A kind not listed holds nothing there.
-inline constexpr SlotName kSignalSlotNames[] = {
-    {"param1", "digits_1"}, {"param2", "digits_2"}, {"param3", "digits_3"}, {"param4", "type_code"}};
+inline constexpr SlotName kSignalSlotNames[] = {{"param1", "digits_1"},
+                                                {"param2", "digits_2"},
+                                                {"param3", "digits_3"},
+                                                {"param4", "type_code"}};
 inline constexpr SlotName kSlowOrderSlotNames[] = {
     {"param1", "speed"}, {"param2", "value_d_v"}, {"param3", "value_f_tt"}};
-inline constexpr SlotName kApproachSlotNames[] = {
-    {"param1", "number"}, {"param2", "repeated_number"}};
+inline constexpr SlotName kApproachSlotNames[] = {{"param1", "number"},
+                                                  {"param2", "repeated_number"}};
 inline constexpr SlotName kSpeedBoardSlotNames[] = {
     {"param1", "speeds_a"}, {"param2", "speeds_b"}, {"param3", "speeds_c"}, {"param4", "stripes"}};
 inline constexpr SlotName kStopMarkSlotNames[] = {{"param1", "station_record"}};

@@ -216,7 +216,8 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
        "station 6 \"POMEZIA-S. PALOMBA\" (5 before): position 23950 → 24000\n"
        "cell 342 (17100 m): free → station stop mark (station_record 5)\n"
        "cell 484 (24200 m): station stop mark moved to cell 485 (24250 m)\n"},
-      {false, "stazione,   11050, 27,  300,  0, 0, 0,  0,0,0,  0,0,0,    0,   0, 0, 0, DIVINO AMORE\r\n",
+      {false,
+       "stazione,   11050, 27,  300,  0, 0, 0,  0,0,0,  0,0,0,    0,   0, 0, 0, DIVINO AMORE\r\n",
        "", "station 3 \"DIVINO AMORE\": removed (at 11050 m)\n"},
       {false, "rallentamento,   37300,    50", "rallentamento,   37300,    60",
        "slow order at 37350 m: speed 50 → 60\n"},
@@ -247,8 +248,8 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
                                              : decoded(line, replaced(train, c.from, c.to));
     EXPECT_EQ(differences_text(diff_scenarios(base, edited)), c.expected) << c.from;
   }
-  const DecodedScenario slower =
-      decoded(line, replaced(train, "rallentamento,   37300,    50", "rallentamento,   37300,    60"));
+  const DecodedScenario slower = decoded(
+      line, replaced(train, "rallentamento,   37300,    50", "rallentamento,   37300,    60"));
   EXPECT_EQ(differences_json(diff_scenarios(base, slower)),
             "{\"same\":false,\"differences\":[{\"where\":\"slow order at 37350 m\",\"what\":"
             "\"speed\",\"before\":\"50\",\"after\":\"60\"}]}\n");

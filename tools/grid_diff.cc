@@ -97,8 +97,7 @@ std::string slow_order_summary(const SlowOrderSpan& s) {
          shown(SlowOrderCell<const TrackCell>(s.start_cell).speed);
 }
 
-void diff_slow_order(const SlowOrderSpan& a, const SlowOrderSpan& b,
-                     std::vector<Difference>& out) {
+void diff_slow_order(const SlowOrderSpan& a, const SlowOrderSpan& b, std::vector<Difference>& out) {
   const auto fa = slow_order_fields(a);
   const auto fb = slow_order_fields(b);
   // A moved warning board follows the start: only its coming or going is news.
@@ -170,8 +169,8 @@ bool all_same(const Layout& layout, const Struct& a, const Struct& b) {
 }
 
 bool same_slots(const TrackCell& a, const TrackCell& b) {
-  return a.kind == b.kind && a.param1 == b.param1 && a.param2 == b.param2 &&
-         a.param3 == b.param3 && a.param4 == b.param4 && a.signal_time == b.signal_time;
+  return a.kind == b.kind && a.param1 == b.param1 && a.param2 == b.param2 && a.param3 == b.param3 &&
+         a.param4 == b.param4 && a.signal_time == b.signal_time;
 }
 
 // A cell whose thing went (vacated) or came (occupied): the other side's cell there is free.
@@ -273,8 +272,8 @@ void diff_cell(size_t i, const TrackCell& a, const TrackCell& b, CellTold told,
 std::vector<char> approach_cells_told(const Grid& a, const Grid& b, size_t common) {
   std::vector<char> told(common, 0);
   for (size_t i = 0; i < common; ++i) {
-    const bool holder = a[i].kind == kSignal || a[i].kind == kStopMark ||
-                        b[i].kind == kSignal || b[i].kind == kStopMark;
+    const bool holder = a[i].kind == kSignal || a[i].kind == kStopMark || b[i].kind == kSignal ||
+                        b[i].kind == kStopMark;
     if (!holder || same_slots(a[i], b[i])) continue;
     for (size_t k = i >= 8 ? i - 8 : 0; k < i; ++k) told[k] = 1;
   }

@@ -82,10 +82,12 @@ void diff_stations(const Records& a, const Records& b, const std::vector<Station
                   kStationSlotNames);
     } else if (s.a != 0) {
       out.push_back(Difference{station_place(a, s.a, s.a),
-                               "removed (at " + shown(StationRecord(item(a, s.a)).position) + " m)", "", ""});
+                               "removed (at " + shown(StationRecord(item(a, s.a)).position) + " m)",
+                               "", ""});
     } else {
       out.push_back(Difference{station_place(b, s.b, s.b),
-                               "added (at " + shown(StationRecord(item(b, s.b)).position) + " m)", "", ""});
+                               "added (at " + shown(StationRecord(item(b, s.b)).position) + " m)",
+                               "", ""});
     }
   }
 }
@@ -144,8 +146,7 @@ std::string curve_at(const std::vector<PlanSource>& sources, int64_t metre) {
 // A run of points that differ: "points 1501-1800 differ (1501-1800 m)", the points being 1 m
 // apart from metre 0, with the curves of each side at its first point when a side gives them:
 // in `what` when they are the same, else as the values before and after.
-Difference plan_run(const DecodedScenario& a, const DecodedScenario& b, size_t first,
-                    size_t last) {
+Difference plan_run(const DecodedScenario& a, const DecodedScenario& b, size_t first, size_t last) {
   std::string what = last == first ? "point " + std::to_string(first)
                                    : "points " + std::to_string(first) + "-" + std::to_string(last);
   what += " differ (" + std::to_string(first);
@@ -163,8 +164,7 @@ Difference plan_run(const DecodedScenario& a, const DecodedScenario& b, size_t f
 }
 
 // The runs of points that differ.
-void diff_plan(const DecodedScenario& da, const DecodedScenario& db,
-               std::vector<Difference>& out) {
+void diff_plan(const DecodedScenario& da, const DecodedScenario& db, std::vector<Difference>& out) {
   const Plan& a = *da.plan;
   const Plan& b = *db.plan;
   if (a.x.size() != b.x.size()) {
