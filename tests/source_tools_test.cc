@@ -236,6 +236,13 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
        "cell 742 (37100 m): cab-code point (code 180) → free\n"},
       {false, "segnale,    2100,", "segnale,    2150,",
        "cell 43 (2150 m): signal moved to cell 44 (2200 m)\n"},
+      {true, "(GRICILLI II)", "(GRICILLI 2)",
+       "cell 1578 (78900 m) indication board: text \"(GALLERIA   )(GRICILLI II)(M. 1400    )\" → "
+       "\"(GALLERIA   )(GRICILLI 2)(M. 1400    )\"\n"},
+      {true, "cartello_indicatore,  78850,",
+       "cartello_indicatore,  78400,   (NUOVO)\r\n"
+       "cartello_indicatore,  78850,",
+       "cell 1569 (78450 m): free → indication board \"(NUOVO)\"\n"},
       {true, "curvad3,  1000,  500", "curvad3,  1000,  550",
        "plan: points 1501-234998 differ (1501-234998 m) after curvad3 at 1000 m, 500 m long → "
        "in curvad3 at 1000 m, 550 m long\n"},

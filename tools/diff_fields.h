@@ -2,6 +2,7 @@
 // and the differences of the fields of one record or cell.
 #pragma once
 
+#include <array>
 #include <cstring>
 #include <span>
 #include <string>
@@ -52,10 +53,21 @@ void diff_fields(const Layout& layout, const Struct& a, const Struct& b, const s
   });
 }
 
+// What the records say of the cells that name one: station_in_b[i] is the record in `b` of
+// station record i of `a` (-1: none), so that a stop mark of a station that only changed its
+// number reads the same; an indication board is compared by the text of its record.
+struct CellRecords {
+  std::vector<int> station_in_b;
+  const std::array<ScenarioItem, kItemCount>* a = nullptr;
+  const std::array<ScenarioItem, kItemCount>* b = nullptr;
+};
+
 // The grid's differences: slow orders as the author placed them, cells that moved, then each
-// cell that differs otherwise. station_in_b[i] is the record in `b` of station record i of `a`
-// (-1: none), so that a stop mark of a station that only changed its number reads the same.
+// cell that differs otherwise.
 void diff_grid(const std::vector<TrackCell>& a, const std::vector<TrackCell>& b,
-               const std::vector<int>& station_in_b, std::vector<Difference>& out);
+               const CellRecords& records, std::vector<Difference>& out);
+
+// The board-text records that an indication board of `grid` names.
+std::vector<char> board_texts_named(const std::vector<TrackCell>& grid);
 
 }  // namespace compactor

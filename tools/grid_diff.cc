@@ -142,19 +142,36 @@ void diff_slow_orders(const std::vector<SlowOrderSpan>& a, const std::vector<Slo
   close_gap();
 }
 
-// What a cell holds in its kind and slots, a stop mark's station by its record in `b`.
-TrackCell slots_of(const TrackCell& c, const std::vector<int>* station_in_b) {
-  TrackCell out;
-  out.kind = c.kind;
-  out.param1 = c.param1;
-  out.param2 = c.param2;
-  out.param3 = c.param3;
-  out.param4 = c.param4;
-  out.signal_time = c.signal_time;
+// What each side's records say of its cells: the stations of `a` by their records in `b`.
+struct SideRecords {
+  const std::vector<int>* station_in_b = nullptr;
+  const std::array<ScenarioItem, kItemCount>* items = nullptr;
+};
+
+// What a cell holds: its kind and slots, a stop mark's station by its record in `b`, an
+// indication board's text in place of the number of its record.
+struct Contents {
+  TrackCell slots;
+  std::string text;
+};
+
+Contents contents_of(const TrackCell& c, const SideRecords& side) {
+  Contents out;
+  out.slots.kind = c.kind;
+  out.slots.param1 = c.param1;
+  out.slots.param2 = c.param2;
+  out.slots.param3 = c.param3;
+  out.slots.param4 = c.param4;
+  out.slots.signal_time = c.signal_time;
   const auto record = static_cast<size_t>(c.param1);
-  if (c.kind == kStopMark && station_in_b != nullptr && c.param1 >= 0 &&
-      record < station_in_b->size() && (*station_in_b)[record] >= 0) {
-    out.param1 = static_cast<int16_t>((*station_in_b)[record]);
+  const bool names_record = c.param1 > 0 && c.param1 < kItemCount;
+  if (c.kind == kStopMark && side.station_in_b != nullptr && names_record &&
+      (*side.station_in_b)[record] >= 0) {
+    out.slots.param1 = static_cast<int16_t>((*side.station_in_b)[record]);
+  }
+  if (c.kind == kIndicationBoard && side.items != nullptr && names_record) {
+    out.slots.param1 = 0;
+    out.text = (*side.items)[record].text;
   }
   return out;
 }
@@ -173,10 +190,14 @@ bool same_slots(const TrackCell& a, const TrackCell& b) {
          a.param4 == b.param4 && a.signal_time == b.signal_time;
 }
 
+bool same_contents(const Contents& a, const Contents& b) {
+  return same_slots(a.slots, b.slots) && a.text == b.text;
+}
+
 // A cell whose thing went (vacated) or came (occupied): the other side's cell there is free.
 struct Change {
   size_t cell;
-  TrackCell slots;
+  Contents contents;
 };
 
 // The farthest a thing can move and still read as moved: 2000 m.
@@ -198,7 +219,7 @@ Moves find_moves(const std::vector<Change>& vacated, const std::vector<Change>& 
     while (low < occupied.size() && occupied[low].cell + kMoveCells < v.cell) ++low;
     std::optional<size_t> best;
     for (size_t k = low; k < occupied.size() && occupied[k].cell <= v.cell + kMoveCells; ++k) {
-      if (taken[k] || !same_slots(v.slots, occupied[k].slots)) continue;
+      if (taken[k] || !same_contents(v.contents, occupied[k].contents)) continue;
       const auto distance = [&](size_t n) {
         return occupied[n].cell > v.cell ? occupied[n].cell - v.cell : v.cell - occupied[n].cell;
       };
@@ -217,8 +238,10 @@ std::string cell_place(size_t i) {
 }
 
 // "signal (digits_1 21, type_code 7)": a cell's kind and the slots it fills, by their names.
-std::string cell_contents(size_t i, const TrackCell& c) {
+std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side) {
   std::string out = cell_kind_name(c.kind);
+  const Contents contents = contents_of(c, side);
+  if (!contents.text.empty()) return out + " " + shown(contents.text);
   const std::span<const SlotName> names = cell_slot_names(i, c.kind);
   const int16_t values[] = {c.param1, c.param2, c.param3, c.param4};
   const char* slots[] = {"param1", "param2", "param3", "param4"};
@@ -250,19 +273,27 @@ struct CellTold {
 };
 
 // One cell's differences. A change of kind is one line with what each side holds; else each
-// slot by the name its kind gives it, then the fields after the slots.
+// slot by the name its kind gives it (an indication board's text rather than its record's
+// number), then the fields after the slots.
 void diff_cell(size_t i, const TrackCell& a, const TrackCell& b, CellTold told,
-               const std::vector<int>* station_in_b, std::vector<Difference>& out) {
+               const SideRecords (&sides)[2], std::vector<Difference>& out) {
   TrackCell after = b;
-  const bool same = same_slots(slots_of(a, station_in_b), slots_of(b, nullptr));
+  const Contents ca = contents_of(a, sides[0]);
+  const Contents cb = contents_of(b, sides[1]);
   std::string where = cell_place(i);
   if (!told.slots && a.kind != b.kind) {
-    out.push_back(Difference{where, "", cell_contents(i, a), cell_contents(i, b)});
-  } else if (a.kind != kFree) {
+    out.push_back(
+        Difference{where, "", cell_contents(i, a, sides[0]), cell_contents(i, b, sides[1])});
+  } else if (a.kind == b.kind && a.kind != kFree) {
     where += ' ';
     where += cell_kind_name(a.kind);
   }
-  if (told.slots || same || a.kind != b.kind) same_kind_and_slots(a, after);
+  if (told.slots || same_contents(ca, cb) || a.kind != b.kind) same_kind_and_slots(a, after);
+  if (!told.slots && a.kind == kIndicationBoard && b.kind == kIndicationBoard) {
+    if (ca.text != cb.text)
+      out.push_back(Difference{where, "text", shown(ca.text), shown(cb.text)});
+    after.param1 = a.param1;
+  }
   if (told.approach_code) after.approach_code = a.approach_code;
   diff_fields(kCellLayout, a, after, where, out, cell_slot_names(i, a.kind));
 }
@@ -282,13 +313,24 @@ std::vector<char> approach_cells_told(const Grid& a, const Grid& b, size_t commo
 
 }  // namespace
 
-void diff_grid(const Grid& a, const Grid& b, const std::vector<int>& station_in_b,
+std::vector<char> board_texts_named(const Grid& grid) {
+  std::vector<char> named(kItemCount, 0);
+  for (const TrackCell& c : grid) {
+    if (c.kind == kIndicationBoard && c.param1 > 0 && c.param1 < kItemCount) {
+      named[static_cast<size_t>(c.param1)] = 1;
+    }
+  }
+  return named;
+}
+
+void diff_grid(const Grid& a, const Grid& b, const CellRecords& records,
                std::vector<Difference>& out) {
   if (a.size() != b.size()) {
     out.push_back(Difference{"grid", "cells", shown(a.size()), shown(b.size())});
   }
   const size_t common = std::min(a.size(), b.size());
-  const std::vector<int>* stations = station_in_b.empty() ? nullptr : &station_in_b;
+  const std::vector<int>* stations = records.station_in_b.empty() ? nullptr : &records.station_in_b;
+  const SideRecords sides[2] = {{stations, records.a}, {nullptr, records.b}};
   const std::vector<SlowOrderSpan> orders_a = slow_orders(a);
   const std::vector<SlowOrderSpan> orders_b = slow_orders(b);
   diff_slow_orders(orders_a, orders_b, out);
@@ -302,14 +344,15 @@ void diff_grid(const Grid& a, const Grid& b, const std::vector<int>& station_in_
   std::vector<Change> vacated, occupied;
   for (size_t i = 0; i < common; ++i) {
     if (a[i].kind == b[i].kind || told_by_slow_order(i)) continue;
-    if (b[i].kind == kFree) vacated.push_back({i, slots_of(a[i], stations)});
-    if (a[i].kind == kFree) occupied.push_back({i, slots_of(b[i], nullptr)});
+    if (b[i].kind == kFree) vacated.push_back({i, contents_of(a[i], sides[0])});
+    if (a[i].kind == kFree) occupied.push_back({i, contents_of(b[i], sides[1])});
   }
   const Moves moves = find_moves(vacated, occupied, common);
   const std::vector<char> approach_told = approach_cells_told(a, b, common);
   auto move = moves.pairs.begin();  // in the order of the cells they leave
   for (size_t i = 0; i < common; ++i) {
-    if (all_same(kCellLayout, a[i], b[i])) continue;
+    const bool names_a_record = a[i].kind == kStopMark || a[i].kind == kIndicationBoard;
+    if (all_same(kCellLayout, a[i], b[i]) && !names_a_record) continue;
     if (move != moves.pairs.end() && move->first == i) {
       out.push_back(Difference{cell_place(i),
                                cell_kind_name(a[i].kind) + " moved to " + cell_place(move->second),
@@ -317,7 +360,7 @@ void diff_grid(const Grid& a, const Grid& b, const std::vector<int>& station_in_
       ++move;
     }
     const CellTold told{told_by_slow_order(i) || moves.moved[i] != 0, approach_told[i] != 0};
-    diff_cell(i, a[i], b[i], told, stations, out);
+    diff_cell(i, a[i], b[i], told, sides, out);
   }
 }
 

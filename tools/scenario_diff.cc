@@ -104,13 +104,16 @@ std::string record_place(const Records& items, int index) {
 
 // The stations aligned, then the other records by their index. Returns the record in `b` of
 // each station record of `a` (-1: removed).
-std::vector<int> diff_records(const Records& a, const Records& b, std::vector<Difference>& out) {
+std::vector<int> diff_records(const Records& a, const Records& b,
+                              const std::vector<char>& told_by_boards,
+                              std::vector<Difference>& out) {
   const std::vector<StationStep> steps = align_stations(a, b);
   diff_stations(a, b, steps, out);
   for (int i = 0; i < kItemCount; ++i) {
     const bool a_station = record_role(a, i) == "station";
     const bool b_station = record_role(b, i) == "station";
     if ((a_station || b_station) && station_or_cleared(a, i) && station_or_cleared(b, i)) continue;
+    if (told_by_boards[static_cast<size_t>(i)]) continue;
     const std::span<const SlotName> names = role_slot_names(record_role(a, i), i);
     diff_fields(kRecordLayout, item(a, i), item(b, i), record_place(a, i), out, names);
   }
@@ -119,6 +122,24 @@ std::vector<int> diff_records(const Records& a, const Records& b, std::vector<Di
     if (s.a != 0) station_in_b[static_cast<size_t>(s.a)] = s.b != 0 ? s.b : -1;
   }
   return station_in_b;
+}
+
+// The board-text records whose texts the indication boards tell: a board text on one side at
+// least, and on each side a board text that a board names, or cleared.
+std::vector<char> told_by_boards(const DecodedScenario& a, const DecodedScenario& b) {
+  const std::vector<char> named_a = board_texts_named(*a.grid);
+  const std::vector<char> named_b = board_texts_named(*b.grid);
+  std::vector<char> told(kItemCount, 0);
+  for (int i = kFirstStationRecord; i <= kLastBoardTextRecord; ++i) {
+    const auto n = static_cast<size_t>(i);
+    const std::string role_a = record_role(*a.records, i);
+    const std::string role_b = record_role(*b.records, i);
+    if (role_a != "board text" && role_b != "board text") continue;
+    const bool a_told = role_a == "cleared" || (role_a == "board text" && named_a[n]);
+    const bool b_told = role_b == "cleared" || (role_b == "board text" && named_b[n]);
+    told[n] = a_told && b_told;
+  }
+  return told;
 }
 
 bool same_value(const TaggedValue& a, const TaggedValue& b) {
@@ -202,9 +223,15 @@ std::vector<PlanSource> plan_sources(std::string_view line_source) {
 
 std::vector<Difference> diff_scenarios(const DecodedScenario& a, const DecodedScenario& b) {
   std::vector<Difference> out;
-  std::vector<int> station_in_b;
-  if (a.records && b.records) station_in_b = diff_records(*a.records, *b.records, out);
-  if (a.grid && b.grid) diff_grid(*a.grid, *b.grid, station_in_b, out);
+  CellRecords cell_records;
+  if (a.records && b.records) {
+    const std::vector<char> told =
+        a.grid && b.grid ? told_by_boards(a, b) : std::vector<char>(kItemCount, 0);
+    cell_records.station_in_b = diff_records(*a.records, *b.records, told, out);
+    cell_records.a = &*a.records;
+    cell_records.b = &*b.records;
+  }
+  if (a.grid && b.grid) diff_grid(*a.grid, *b.grid, cell_records, out);
   if (a.plan && b.plan) diff_plan(a, b, out);
   return out;
 }
