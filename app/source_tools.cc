@@ -234,6 +234,7 @@ bool compile_in_memory(const std::string& dir, const Identity& identity, Decoded
   m.train_number = identity.train_number;
   Sources s;
   if (!load_sources(dir, m, s)) return false;
+  if (s.line.bytes) d.plan_sources = plan_sources(*s.line.bytes);
   if (compile_model(m, true, s) != PassOutcome::kReady) {
     say("cannot compile the sources in " + dir);
     return false;

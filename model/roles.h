@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <type_traits>
 
@@ -263,6 +264,50 @@ struct StampCell {
   SlotRef<Cell, int16_t> stamp;
   SlotRef<Cell, int16_t> check_sum;
 };
+
+// The names the cell kinds give param1 to param4, for the listings that speak of what a cell
+// holds rather than of the layout (diff): the members of the views above, as kStationSlotNames
+// does for the records. A kind not listed holds nothing there.
+inline constexpr SlotName kSignalSlotNames[] = {{"param1", "digits_1"},
+                                                {"param2", "digits_2"},
+                                                {"param3", "digits_3"},
+                                                {"param4", "type_code"}};
+inline constexpr SlotName kSlowOrderSlotNames[] = {
+    {"param1", "speed"}, {"param2", "value_d_v"}, {"param3", "value_f_tt"}};
+inline constexpr SlotName kApproachSlotNames[] = {{"param1", "number"},
+                                                  {"param2", "repeated_number"}};
+inline constexpr SlotName kSpeedBoardSlotNames[] = {
+    {"param1", "speeds_a"}, {"param2", "speeds_b"}, {"param3", "speeds_c"}, {"param4", "stripes"}};
+inline constexpr SlotName kStopMarkSlotNames[] = {{"param1", "station_record"}};
+inline constexpr SlotName kCodePointSlotNames[] = {{"param1", "code"}};
+inline constexpr SlotName kIndicationBoardSlotNames[] = {{"param1", "text_record"}};
+// Cell 1, whatever its kind.
+inline constexpr SlotName kStampSlotNames[] = {{"param1", "stamp"}, {"param2", "check_sum"}};
+
+struct CellSlotNames {
+  uint8_t kind;
+  std::span<const SlotName> names;
+};
+inline constexpr CellSlotNames kCellSlotNames[] = {
+    {kSignal, kSignalSlotNames},
+    {kSlowOrderEnd, kSlowOrderSlotNames},
+    {kSlowOrderStart, kSlowOrderSlotNames},
+    {kWarningBoard, kSlowOrderSlotNames},
+    {kSlowOrderApproach, kApproachSlotNames},
+    {kSpeedBoard, kSpeedBoardSlotNames},
+    {kStopMark, kStopMarkSlotNames},
+    {kCodePoint, kCodePointSlotNames},
+    {kIndicationBoard, kIndicationBoardSlotNames},
+};
+
+// The names cell `index` of `kind` gives its slots (cell 1: the stamp's).
+inline std::span<const SlotName> cell_slot_names(size_t index, uint8_t kind) {
+  if (index == 1) return kStampSlotNames;
+  for (const CellSlotNames& c : kCellSlotNames) {
+    if (c.kind == kind) return c.names;
+  }
+  return {};
+}
 
 // The code the cab-code pass gives the points it inserts.
 constexpr int16_t kInsertedCode = 180;

@@ -159,6 +159,7 @@ DecodedScenario decoded(const std::string& line, const std::string& train) {
   d.records = decode_records(encode_record_output(c.m), e);
   d.grid = decode_grid(encode_grid_output(c.m), e);
   d.plan = decode_line(encode_line_output(c.m), e);
+  d.plan_sources = plan_sources(line);
   return d;
 }
 
@@ -168,48 +169,103 @@ std::string replaced(std::string s, const std::string& from, const std::string& 
   return at == std::string::npos ? s : s.replace(at, from.size(), to);
 }
 
-// A slot the roles name that the layout does not hold would never be looked up.
-TEST(ScenarioDiff, EveryRoleNamesSlotsOfTheRecordLayout) {
-  std::vector<std::string> layout;
-  for_each_field(kRecordLayout, [&](const auto& f) { layout.push_back(f.name); });
+// A slot the roles and cell kinds name that the layout does not hold would never be looked up.
+TEST(ScenarioDiff, EveryRoleAndCellKindNamesSlotsOfTheLayout) {
+  std::vector<std::string> records, cells;
+  for_each_field(kRecordLayout, [&](const auto& f) { records.push_back(f.name); });
+  for_each_field(kCellLayout, [&](const auto& f) { cells.push_back(f.name); });
+  auto check = [](const std::vector<std::string>& layout, std::span<const SlotName> names) {
+    for (const SlotName& n : names) {
+      EXPECT_NE(std::find(layout.begin(), layout.end(), n.slot), layout.end()) << n.slot;
+    }
+  };
   for (std::span<const SlotName> names :
        {std::span<const SlotName>(kStationSlotNames), std::span<const SlotName>(kChainageSlotNames),
         std::span<const SlotName>(kLineDataSlotNames),
         std::span<const SlotName>(kLineIdentitySlotNames),
         std::span<const SlotName>(kTrainIdentitySlotNames)}) {
-    for (const SlotName& n : names) {
-      EXPECT_NE(std::find(layout.begin(), layout.end(), n.slot), layout.end()) << n.slot;
-    }
+    check(records, names);
   }
+  check(cells, kStampSlotNames);
+  for (const CellSlotNames& kind : kCellSlotNames) check(cells, kind.names);
 }
 
+// Each edit of the default sources reads as what the author did, and as nothing else: a station
+// added does not shift the later ones, a slow order is one thing rather than its cells, a moved
+// signal takes its approach codes along, a plan run says where and which curve is there.
 TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
   const std::string line = text_from_table(line_source_table());
   const std::string train = text_from_table(train_source_table());
   const DecodedScenario base = decoded(line, train);
   EXPECT_TRUE(diff_scenarios(base, base).empty());
   EXPECT_EQ(differences_json({}), "{\"same\":true,\"differences\":[]}\n");
-
-  const std::string moved = replaced(train, "stazione,   11050,", "stazione,   11100,");
-  const std::string text = differences_text(diff_scenarios(base, decoded(line, moved)));
-  EXPECT_NE(text.find("station 3 \"DIVINO AMORE\": position 11050 → 11100\n"), std::string::npos)
-      << text;
+  const std::string added_station =
+      "stazione,   17000, 12,  300,  0, 0, 0,  0,0,0,  0,0,0,    0,   0, 0, 0, NUOVA\r\n";
+  struct Case {
+    bool in_line;
+    std::string from, to, expected;
+  } cases[] = {
+      {false, "stazione,   11050,", "stazione,   11100,",
+       "station 3 \"DIVINO AMORE\": extent_start 10900 → 10950\n"
+       "station 3 \"DIVINO AMORE\": extent_end 11200 → 11250\n"
+       "station 3 \"DIVINO AMORE\": position 11050 → 11100\n"},
+      {false, "stazione,   23950,", added_station + "stazione,   24000,",
+       "station 5 \"NUOVA\": added (at 17000 m)\n"
+       "station 6 \"POMEZIA-S. PALOMBA\" (5 before): extent_start 23700 → 23750\n"
+       "station 6 \"POMEZIA-S. PALOMBA\" (5 before): extent_end 24250 → 24300\n"
+       "station 6 \"POMEZIA-S. PALOMBA\" (5 before): position 23950 → 24000\n"
+       "cell 342 (17100 m): free → station stop mark (station_record 5)\n"
+       "cell 484 (24200 m): station stop mark moved to cell 485 (24250 m)\n"},
+      {false,
+       "stazione,   11050, 27,  300,  0, 0, 0,  0,0,0,  0,0,0,    0,   0, 0, 0, DIVINO AMORE\r\n",
+       "", "station 3 \"DIVINO AMORE\": removed (at 11050 m)\n"},
+      {false, "rallentamento,   37300,    50", "rallentamento,   37300,    60",
+       "slow order at 37350 m: speed 50 → 60\n"},
+      {false, "rallentamento,   37300,    50,  200", "rallentamento,   37500,    50,  400",
+       "slow order at 37350 m: start 37350 m → 37550 m\n"
+       "slow order at 37350 m: length 200 m → 400 m\n"
+       "cell 729 (36450 m): cab-code point moved to cell 733 (36650 m)\n"
+       "cell 736 (36800 m): cab-code point moved to cell 740 (37000 m)\n"
+       "cell 742 (37100 m): cab-code point moved to cell 746 (37300 m)\n"
+       "cell 758 (37900 m): free → cab-code point (code 180)\n"},
+      {false, "rallentamento,   37300,    50,  200, 0,  1,  0\r\n", "",
+       "slow order at 37350 m: removed (37350-37550 m, speed 50)\n"
+       "cell 707 (35350 m): cab-code point (code 180) → free\n"
+       "cell 729 (36450 m): cab-code point (code 180) → free\n"
+       "cell 736 (36800 m): cab-code point (code 180) → free\n"
+       "cell 742 (37100 m): cab-code point (code 180) → free\n"},
+      {false, "segnale,    2100,", "segnale,    2150,",
+       "cell 43 (2150 m): signal moved to cell 44 (2200 m)\n"},
+      {true, "(GRICILLI II)", "(GRICILLI 2)",
+       "cell 1578 (78900 m) indication board: text \"(GALLERIA   )(GRICILLI II)(M. 1400    )\" → "
+       "\"(GALLERIA   )(GRICILLI 2)(M. 1400    )\"\n"},
+      {true, "cartello_indicatore,  78850,",
+       "cartello_indicatore,  78400,   (NUOVO)\r\n"
+       "cartello_indicatore,  78850,",
+       "cell 1569 (78450 m): free → indication board \"(NUOVO)\"\n"},
+      {true, "curvad3,  1000,  500", "curvad3,  1000,  550",
+       "plan: points 1501-234998 differ (1501-234998 m) after curvad3 at 1000 m, 500 m long → "
+       "in curvad3 at 1000 m, 550 m long\n"},
+      {true, "curvas3,  2700,  500", "curvas4,  2700,  500",
+       "plan: points 2701-234998 differ (2701-234998 m) in curvas3 at 2700 m, 500 m long → "
+       "in curvas4 at 2700 m, 500 m long\n"},
+  };
+  for (const Case& c : cases) {
+    const DecodedScenario edited = c.in_line ? decoded(replaced(line, c.from, c.to), train)
+                                             : decoded(line, replaced(train, c.from, c.to));
+    EXPECT_EQ(differences_text(diff_scenarios(base, edited)), c.expected) << c.from;
+  }
+  const DecodedScenario slower = decoded(
+      line, replaced(train, "rallentamento,   37300,    50", "rallentamento,   37300,    60"));
+  EXPECT_EQ(differences_json(diff_scenarios(base, slower)),
+            "{\"same\":false,\"differences\":[{\"where\":\"slow order at 37350 m\",\"what\":"
+            "\"speed\",\"before\":\"50\",\"after\":\"60\"}]}\n");
 
   // A name from an output cannot drive the terminal: its control characters are escaped.
   const std::string renamed = replaced(train, "DIVINO AMORE", "DIVINO\x1b[2J");
   const std::string escaped = differences_text(diff_scenarios(base, decoded(line, renamed)));
   EXPECT_EQ(escaped.find('\x1b'), std::string::npos) << escaped;
   EXPECT_NE(escaped.find("DIVINO\\x1b[2J"), std::string::npos) << escaped;
-
-  const std::string signal = replaced(train, "segnale,    2100,", "segnale,    2150,");
-  const std::string cells = differences_text(diff_scenarios(base, decoded(line, signal)));
-  EXPECT_NE(cells.find("cell 43 (2150 m): signal → free\n"), std::string::npos) << cells;
-  EXPECT_NE(cells.find("cell 44 (2200 m): free → signal\n"), std::string::npos) << cells;
-
-  const std::string curve = replaced(line, "curvad3,  1000,  500", "curvad3,  1000,  550");
-  const std::string plan = differences_text(diff_scenarios(base, decoded(curve, train)));
-  EXPECT_NE(plan.find("plan: points 1"), std::string::npos) << plan.substr(0, 400);
-  EXPECT_EQ(plan.find("plan: points 0-"), std::string::npos);
 }
 
 }  // namespace
@@ -268,6 +324,12 @@ TEST(SourceToolsCommands, ExitStatusesAndWhatTheyWrite) {
   EXPECT_NE(differ.out.find("record 84 (line and train data): line_length 5000 → 6000\n"),
             std::string::npos)
       << differ.out;
+  test::Result json = test::run_compactor({"diff", fresh.str(), other.str(), "--json"});
+  EXPECT_EQ(json.exit_status, 1);
+  EXPECT_NE(json.out.find("{\"where\":\"record 84 (line and train data)\",\"what\":\"line_length\","
+                          "\"before\":\"5000\",\"after\":\"6000\"}"),
+            std::string::npos)
+      << json.out;
   EXPECT_EQ(test::run_compactor({"diff", fresh.str()}).exit_status, 2);
   EXPECT_EQ(test::run_compactor({"diff", fresh.file("a.sim"), fresh.file("b.sim")}).exit_status, 3);
 }

@@ -1,50 +1,18 @@
 #include "tools/scenario_diff.h"
 
+#include <algorithm>
 #include <cstring>
-#include <span>
-#include <type_traits>
 
-#include "format/layouts.h"
-#include "model/roles.h"
-#include "tools/diagnostics.h"
+#include "syntax/record_kinds.h"
+#include "syntax/tree.h"
+#include "tools/diff_fields.h"
 #include "tools/dump.h"
 
 namespace compactor {
 
 namespace {
 
-// A text field quoted, its control characters escaped: a name from an output cannot drive the
-// terminal.
-std::string shown(const std::string& text) {
-  std::string out = "\"";
-  out += escaped_text(text);
-  out += '"';
-  return out;
-}
-template <class M>
-std::string shown(const M& value) {
-  return std::to_string(value);
-}
-
-// The name a role gives a slot of the layout, or the slot's own name.
-const char* slot_name(std::span<const SlotName> names, const char* slot) {
-  for (const SlotName& n : names) {
-    if (std::strcmp(n.slot, slot) == 0) return n.name;
-  }
-  return slot;
-}
-
-// Each field of the layout whose values differ in `a` and `b`, under `where`, by the names of
-// the role.
-template <class Layout, class Struct>
-void diff_fields(const Layout& layout, const Struct& a, const Struct& b, const std::string& where,
-                 std::vector<Difference>& out, std::span<const SlotName> names = {}) {
-  for_each_field(layout, [&]<class M>(const FieldLayout<Struct, M>& f) {
-    if (a.*f.member == b.*f.member) return;
-    out.push_back(
-        Difference{where, slot_name(names, f.name), shown(a.*f.member), shown(b.*f.member)});
-  });
-}
+using Records = std::array<ScenarioItem, kItemCount>;
 
 // The names of the slots of record `index` in the role record_role gave it.
 std::span<const SlotName> role_slot_names(const std::string& role, int index) {
@@ -56,36 +24,122 @@ std::span<const SlotName> role_slot_names(const std::string& role, int index) {
   return {};
 }
 
-// "station 3 \"ROMA\"", "record 84 (line and train data)".
-std::string record_place(const std::array<ScenarioItem, kItemCount>& items, int index) {
-  const std::string role = record_role(items, index);
-  if (role != "station") return "record " + std::to_string(index) + " (" + role + ")";
-  return "station " + std::to_string(index) + " " + shown(items[static_cast<size_t>(index)].text);
+const ScenarioItem& item(const Records& items, int index) {
+  return items[static_cast<size_t>(index)];
 }
 
-void diff_records(const std::array<ScenarioItem, kItemCount>& a,
-                  const std::array<ScenarioItem, kItemCount>& b, std::vector<Difference>& out) {
-  for (int i = 0; i < kItemCount; ++i) {
-    const auto n = static_cast<size_t>(i);
-    const std::span<const SlotName> names = role_slot_names(record_role(a, i), i);
-    diff_fields(kRecordLayout, a[n], b[n], record_place(a, i), out, names);
-  }
+// "station 3 \"ROMA\""; "station 5 \"ROMA\" (4 before)" when the station's record changed.
+std::string station_place(const Records& items, int index, int index_after) {
+  std::string out = "station " + std::to_string(index_after) + " " + shown(item(items, index).text);
+  if (index_after != index) out += " (" + std::to_string(index) + " before)";
+  return out;
 }
 
-void diff_grid(const std::vector<TrackCell>& a, const std::vector<TrackCell>& b,
-               std::vector<Difference>& out) {
-  if (a.size() != b.size()) {
-    out.push_back(Difference{"grid", "cells", shown(a.size()), shown(b.size())});
-  }
-  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-    const std::string where = "cell " + std::to_string(i) + " (" + std::to_string(i * 50) + " m)";
-    if (a[i].kind != b[i].kind) {
-      out.push_back(Difference{where, "", cell_kind_name(a[i].kind), cell_kind_name(b[i].kind)});
+// Two stations are the same station when they keep their name or their position.
+bool same_station(const ScenarioItem& a, const ScenarioItem& b) {
+  return a.text == b.text || StationRecord(a).position == StationRecord(b).position;
+}
+
+// One step of the alignment of the stations: a pair, or a station of one side (0 on the other).
+struct StationStep {
+  int a = 0;
+  int b = 0;
+};
+
+// The stations of `a` and `b` aligned by the longest common sequence of the same stations, so
+// that one added or removed leaves the others paired.
+std::vector<StationStep> align_stations(const Records& a, const Records& b) {
+  const std::vector<int> sa = station_indexes(a);
+  const std::vector<int> sb = station_indexes(b);
+  const size_t n = sa.size(), m = sb.size();
+  std::vector<int> common((n + 1) * (m + 1), 0);  // from (i, j) to the ends
+  auto at = [&](size_t i, size_t j) -> int& { return common[i * (m + 1) + j]; };
+  auto same = [&](size_t i, size_t j) { return same_station(item(a, sa[i]), item(b, sb[j])); };
+  for (size_t i = n; i-- > 0;) {
+    for (size_t j = m; j-- > 0;) {
+      at(i, j) = same(i, j) ? at(i + 1, j + 1) + 1 : std::max(at(i + 1, j), at(i, j + 1));
     }
-    TrackCell same_kind = b[i];
-    same_kind.kind = a[i].kind;
-    diff_fields(kCellLayout, a[i], same_kind, where, out);
   }
+  std::vector<StationStep> steps;
+  size_t i = 0, j = 0;
+  while (i < n || j < m) {
+    if (i < n && j < m && same(i, j) && at(i, j) == at(i + 1, j + 1) + 1) {
+      steps.push_back({sa[i++], sb[j++]});
+    } else if (i < n && (j == m || at(i + 1, j) >= at(i, j + 1))) {
+      steps.push_back({sa[i++], 0});
+    } else {
+      steps.push_back({0, sb[j++]});
+    }
+  }
+  return steps;
+}
+
+void diff_stations(const Records& a, const Records& b, const std::vector<StationStep>& steps,
+                   std::vector<Difference>& out) {
+  for (const StationStep& s : steps) {
+    if (s.a != 0 && s.b != 0) {
+      diff_fields(kRecordLayout, item(a, s.a), item(b, s.b), station_place(a, s.a, s.b), out,
+                  kStationSlotNames);
+    } else if (s.a != 0) {
+      out.push_back(Difference{station_place(a, s.a, s.a),
+                               "removed (at " + shown(StationRecord(item(a, s.a)).position) + " m)",
+                               "", ""});
+    } else {
+      out.push_back(Difference{station_place(b, s.b, s.b),
+                               "added (at " + shown(StationRecord(item(b, s.b)).position) + " m)",
+                               "", ""});
+    }
+  }
+}
+
+bool station_or_cleared(const Records& items, int index) {
+  const std::string role = record_role(items, index);
+  return role == "station" || role == "cleared";
+}
+
+// "record 84 (line and train data)".
+std::string record_place(const Records& items, int index) {
+  return "record " + std::to_string(index) + " (" + record_role(items, index) + ")";
+}
+
+// The stations aligned, then the other records by their index. Returns the record in `b` of
+// each station record of `a` (-1: removed).
+std::vector<int> diff_records(const Records& a, const Records& b,
+                              const std::vector<char>& told_by_boards,
+                              std::vector<Difference>& out) {
+  const std::vector<StationStep> steps = align_stations(a, b);
+  diff_stations(a, b, steps, out);
+  for (int i = 0; i < kItemCount; ++i) {
+    const bool a_station = record_role(a, i) == "station";
+    const bool b_station = record_role(b, i) == "station";
+    if ((a_station || b_station) && station_or_cleared(a, i) && station_or_cleared(b, i)) continue;
+    if (told_by_boards[static_cast<size_t>(i)]) continue;
+    const std::span<const SlotName> names = role_slot_names(record_role(a, i), i);
+    diff_fields(kRecordLayout, item(a, i), item(b, i), record_place(a, i), out, names);
+  }
+  std::vector<int> station_in_b(kItemCount, -1);
+  for (const StationStep& s : steps) {
+    if (s.a != 0) station_in_b[static_cast<size_t>(s.a)] = s.b != 0 ? s.b : -1;
+  }
+  return station_in_b;
+}
+
+// The board-text records whose texts the indication boards tell: a board text on one side at
+// least, and on each side a board text that a board names, or cleared.
+std::vector<char> told_by_boards(const DecodedScenario& a, const DecodedScenario& b) {
+  const std::vector<char> named_a = board_texts_named(*a.grid);
+  const std::vector<char> named_b = board_texts_named(*b.grid);
+  std::vector<char> told(kItemCount, 0);
+  for (int i = kFirstStationRecord; i <= kLastBoardTextRecord; ++i) {
+    const auto n = static_cast<size_t>(i);
+    const std::string role_a = record_role(*a.records, i);
+    const std::string role_b = record_role(*b.records, i);
+    if (role_a != "board text" && role_b != "board text") continue;
+    const bool a_told = role_a == "cleared" || (role_a == "board text" && named_a[n]);
+    const bool b_told = role_b == "cleared" || (role_b == "board text" && named_b[n]);
+    told[n] = a_told && b_told;
+  }
+  return told;
 }
 
 bool same_value(const TaggedValue& a, const TaggedValue& b) {
@@ -99,8 +153,41 @@ bool same_point(const Plan& a, const Plan& b, size_t i) {
   return same_value(a.x[i], b.x[i]) && same_value(a.y[i], b.y[i]);
 }
 
-// The runs of points that differ, each as "points FIRST–LAST differ (from FIRST m)".
-void diff_plan(const Plan& a, const Plan& b, std::vector<Difference>& out) {
+// The curve that turns the plan at `metre`, else the last one before it, which set the
+// direction the plan keeps there: "in curvad3 at 1000 m, 500 m long", "after ...".
+std::string curve_at(const std::vector<PlanSource>& sources, int64_t metre) {
+  const PlanSource* before = nullptr;
+  for (const PlanSource& s : sources) {
+    if (s.first <= metre && metre <= s.last) return "in " + s.text;
+    if (s.last < metre && (before == nullptr || s.last > before->last)) before = &s;
+  }
+  return before == nullptr ? "before any curve" : "after " + before->text;
+}
+
+// A run of points that differ: "points 1501-1800 differ (1501-1800 m)", the points being 1 m
+// apart from metre 0, with the curves of each side at its first point when a side gives them:
+// in `what` when they are the same, else as the values before and after.
+Difference plan_run(const DecodedScenario& a, const DecodedScenario& b, size_t first, size_t last) {
+  std::string what = last == first ? "point " + std::to_string(first)
+                                   : "points " + std::to_string(first) + "-" + std::to_string(last);
+  what += " differ (" + std::to_string(first);
+  if (last != first) {
+    what += '-';
+    what += std::to_string(last);
+  }
+  what += " m";
+  if (!a.plan_sources && !b.plan_sources) return Difference{"plan", what + ")", "", ""};
+  const auto metre = static_cast<int64_t>(first);
+  const std::string before = a.plan_sources ? curve_at(*a.plan_sources, metre) : "not known";
+  const std::string after = b.plan_sources ? curve_at(*b.plan_sources, metre) : "not known";
+  if (before == after) return Difference{"plan", what + "; " + before + ")", "", ""};
+  return Difference{"plan", what + ")", before, after};
+}
+
+// The runs of points that differ.
+void diff_plan(const DecodedScenario& da, const DecodedScenario& db, std::vector<Difference>& out) {
+  const Plan& a = *da.plan;
+  const Plan& b = *db.plan;
   if (a.x.size() != b.x.size()) {
     out.push_back(Difference{"plan", "points", shown(a.x.size()), shown(b.x.size())});
   }
@@ -112,20 +199,40 @@ void diff_plan(const Plan& a, const Plan& b, std::vector<Difference>& out) {
     }
     size_t last = i;
     while (last + 1 < common && !same_point(a, b, last + 1)) ++last;
-    const std::string run = last == i ? "point " + std::to_string(i)
-                                      : "points " + std::to_string(i) + "-" + std::to_string(last);
-    out.push_back(Difference{"plan", run + " differ (from " + std::to_string(i) + " m)", "", ""});
+    out.push_back(plan_run(da, db, i, last));
     i = last + 1;
   }
 }
 
 }  // namespace
 
+std::vector<PlanSource> plan_sources(std::string_view line_source) {
+  const SourceSyntax tree = parse_source(line_source, SourceRole::kLine, true);
+  std::vector<PlanSource> out;
+  for (const SyntaxRecord& r : tree.records) {
+    if (r.kind == nullptr || r.kind->id != KindId::kCurve || r.value_count < 2) continue;
+    const int64_t start = tree.fields[r.first_value].value;
+    const int64_t length = tree.fields[r.first_value + 1].value;
+    const std::string keyword(field_text(tree.bytes, tree.fields[r.keyword].at));
+    out.push_back(PlanSource{escaped_text(keyword) + " at " + std::to_string(start) + " m, " +
+                                 std::to_string(length) + " m long",
+                             start + 1, start + length});
+  }
+  return out;
+}
+
 std::vector<Difference> diff_scenarios(const DecodedScenario& a, const DecodedScenario& b) {
   std::vector<Difference> out;
-  if (a.records && b.records) diff_records(*a.records, *b.records, out);
-  if (a.grid && b.grid) diff_grid(*a.grid, *b.grid, out);
-  if (a.plan && b.plan) diff_plan(*a.plan, *b.plan, out);
+  CellRecords cell_records;
+  if (a.records && b.records) {
+    const std::vector<char> told =
+        a.grid && b.grid ? told_by_boards(a, b) : std::vector<char>(kItemCount, 0);
+    cell_records.station_in_b = diff_records(*a.records, *b.records, told, out);
+    cell_records.a = &*a.records;
+    cell_records.b = &*b.records;
+  }
+  if (a.grid && b.grid) diff_grid(*a.grid, *b.grid, cell_records, out);
+  if (a.plan && b.plan) diff_plan(a, b, out);
   return out;
 }
 

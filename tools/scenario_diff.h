@@ -1,12 +1,17 @@
-// What differs between two compiled scenarios, field by field, in the scenario's own terms: the
-// records by their role ("station 3 \"DIVINO AMORE\": value3 11050 → 11100"), the grid's cells
-// by their index, place and kind, and the plan by runs of points. The field names are those of
-// the layouts (format/layouts.h), the names of the dumps.
+// What differs between two compiled scenarios, in the scenario's own terms: the stations by
+// name, aligned so that one added or removed does not shift the rest ("station 3 \"DIVINO
+// AMORE\": position 11050 → 11100"), the other records by their role, the slow orders as
+// slow orders, the grid's other cells by their index, place and kind, and the plan by runs of
+// points with the curves of the sources there when they are known. A field is named by what
+// its role or kind holds (model/roles.h), else by its name in the layouts (format/layouts.h),
+// the name of the dumps.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/decode.h"
@@ -23,12 +28,25 @@ struct Difference {
   std::string after;
 };
 
+// A curve of a line source: what its record says ("curvad3 at 1000 m, 500 m long") and the
+// metres of the plan it turns.
+struct PlanSource {
+  std::string text;
+  int64_t first = 0;
+  int64_t last = 0;
+};
+
+// The curves of a line source, in source order, as far as its records can be read.
+std::vector<PlanSource> plan_sources(std::string_view line_source);
+
 // The outputs of one scenario as decoded; a missing one (the line output of a run without the
 // plan, or one side given as a single file) is compared only when both sides have it.
 struct DecodedScenario {
   std::optional<std::array<ScenarioItem, kItemCount>> records;
   std::optional<std::vector<TrackCell>> grid;
   std::optional<Plan> plan;
+  // The curves of the line source, when the scenario was compiled from its sources.
+  std::optional<std::vector<PlanSource>> plan_sources;
 };
 
 std::vector<Difference> diff_scenarios(const DecodedScenario& a, const DecodedScenario& b);

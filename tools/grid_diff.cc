@@ -1,0 +1,367 @@
+// The grid's part of diff. A slow order is one thing to its author, but five to nine cells of
+// the grid: its start, end, warning board and approach cells are read back into slow orders and
+// compared as such. A signal, a board or a stop mark that only moved reads as moved. Every other
+// difference is a cell's, named by what its kind holds (model/roles.h).
+#include <algorithm>
+#include <optional>
+
+#include "tools/diff_fields.h"
+
+namespace compactor {
+
+namespace {
+
+using Grid = std::vector<TrackCell>;
+
+bool is_slow_order_kind(uint8_t kind) {
+  return kind == kSlowOrderEnd || kind == kSlowOrderStart || kind == kWarningBoard ||
+         kind == kSlowOrderApproach;
+}
+
+// A slow order as its cells show it.
+struct SlowOrderSpan {
+  size_t start = 0;
+  size_t end = 0;  // its end cell; the start cell when none follows
+  std::optional<size_t> warning;
+  size_t first_approach = 0;  // its approach cells: first_approach up to the warning board
+  int approach_cells = 0;
+  TrackCell start_cell;
+};
+
+// The warning board stands 24 cells (1200 m) before the start, the approach cells within the
+// five cells before the board (the rounding of 1200 m before the start decides which four).
+void find_warning_board(const Grid& g, SlowOrderSpan& s) {
+  if (s.start < 24 || g[s.start - 24].kind != kWarningBoard) return;
+  s.warning = s.start - 24;
+  s.first_approach = *s.warning;
+  for (size_t k = *s.warning; k-- > 0 && *s.warning - k <= 5;) {
+    if (g[k].kind != kSlowOrderApproach) continue;
+    ++s.approach_cells;
+    s.first_approach = k;
+  }
+}
+
+std::vector<SlowOrderSpan> slow_orders(const Grid& g) {
+  std::vector<SlowOrderSpan> out;
+  for (size_t i = 0; i < g.size(); ++i) {
+    if (g[i].kind != kSlowOrderStart) continue;
+    SlowOrderSpan s;
+    s.start = s.end = i;
+    s.start_cell = g[i];
+    for (size_t k = i + 1; k < g.size() && g[k].kind != kSlowOrderStart; ++k) {
+      if (g[k].kind != kSlowOrderEnd) continue;
+      s.end = k;
+      break;
+    }
+    find_warning_board(g, s);
+    out.push_back(s);
+  }
+  return out;
+}
+
+// Marks the cells of each slow order in `owned`.
+void mark_owned(const std::vector<SlowOrderSpan>& spans, std::vector<char>& owned) {
+  auto mark = [&](size_t k) {
+    if (k < owned.size()) owned[k] = 1;
+  };
+  for (const SlowOrderSpan& s : spans) {
+    mark(s.start);
+    mark(s.end);
+    if (!s.warning) continue;
+    for (size_t k = s.first_approach; k <= *s.warning; ++k) mark(k);
+  }
+}
+
+// What a slow order is, field by field, in the order a difference lists them.
+std::vector<std::pair<std::string, std::string>> slow_order_fields(const SlowOrderSpan& s) {
+  const SlowOrderCell<const TrackCell> cell(s.start_cell);
+  return {
+      {"start", cell_metres(s.start)},
+      {"length", std::to_string((s.end - s.start) * 50) + " m"},
+      {slot_name(kSlowOrderSlotNames, "param1"), shown(cell.speed)},
+      {slot_name(kSlowOrderSlotNames, "param2"), shown(cell.value_d_v)},
+      {slot_name(kSlowOrderSlotNames, "param3"), shown(cell.value_f_tt)},
+      {"warning board", s.warning ? cell_metres(*s.warning) : "none"},
+      {"approach cells", shown(s.approach_cells)},
+  };
+}
+
+std::string slow_order_place(const SlowOrderSpan& s) {
+  return "slow order at " + cell_metres(s.start);
+}
+
+// "37350-37550 m, speed 50": a slow order that one side alone has.
+std::string slow_order_summary(const SlowOrderSpan& s) {
+  return std::to_string(s.start * 50) + "-" + cell_metres(s.end) + ", " +
+         slot_name(kSlowOrderSlotNames, "param1") + " " +
+         shown(SlowOrderCell<const TrackCell>(s.start_cell).speed);
+}
+
+void diff_slow_order(const SlowOrderSpan& a, const SlowOrderSpan& b, std::vector<Difference>& out) {
+  const auto fa = slow_order_fields(a);
+  const auto fb = slow_order_fields(b);
+  // A moved warning board follows the start: only its coming or going is news.
+  const bool both_boards = a.warning.has_value() == b.warning.has_value();
+  for (size_t k = 0; k < fa.size(); ++k) {
+    if (fa[k].second == fb[k].second) continue;
+    if (both_boards && fa[k].first == "warning board") continue;
+    out.push_back(Difference{slow_order_place(a), fa[k].first, fa[k].second, fb[k].second});
+  }
+}
+
+// Pairs the slow orders of the two sides: the same start cell first; then, between two such
+// pairs, the others in order, as moved; what is left was added or removed.
+void diff_slow_orders(const std::vector<SlowOrderSpan>& a, const std::vector<SlowOrderSpan>& b,
+                      std::vector<Difference>& out) {
+  size_t i = 0, j = 0;
+  std::vector<const SlowOrderSpan*> gap_a, gap_b;
+  auto close_gap = [&] {
+    const size_t paired = std::min(gap_a.size(), gap_b.size());
+    for (size_t k = 0; k < paired; ++k) diff_slow_order(*gap_a[k], *gap_b[k], out);
+    for (size_t k = paired; k < gap_a.size(); ++k) {
+      out.push_back(Difference{slow_order_place(*gap_a[k]),
+                               "removed (" + slow_order_summary(*gap_a[k]) + ")", "", ""});
+    }
+    for (size_t k = paired; k < gap_b.size(); ++k) {
+      out.push_back(Difference{slow_order_place(*gap_b[k]),
+                               "added (" + slow_order_summary(*gap_b[k]) + ")", "", ""});
+    }
+    gap_a.clear();
+    gap_b.clear();
+  };
+  while (i < a.size() || j < b.size()) {
+    if (i < a.size() && j < b.size() && a[i].start == b[j].start) {
+      close_gap();
+      diff_slow_order(a[i++], b[j++], out);
+    } else if (j == b.size() || (i < a.size() && a[i].start < b[j].start)) {
+      gap_a.push_back(&a[i++]);
+    } else {
+      gap_b.push_back(&b[j++]);
+    }
+  }
+  close_gap();
+}
+
+// What each side's records say of its cells: the stations of `a` by their records in `b`.
+struct SideRecords {
+  const std::vector<int>* station_in_b = nullptr;
+  const std::array<ScenarioItem, kItemCount>* items = nullptr;
+};
+
+// What a cell holds: its kind and slots, a stop mark's station by its record in `b`, an
+// indication board's text in place of the number of its record.
+struct Contents {
+  TrackCell slots;
+  std::string text;
+};
+
+Contents contents_of(const TrackCell& c, const SideRecords& side) {
+  Contents out;
+  out.slots.kind = c.kind;
+  out.slots.param1 = c.param1;
+  out.slots.param2 = c.param2;
+  out.slots.param3 = c.param3;
+  out.slots.param4 = c.param4;
+  out.slots.signal_time = c.signal_time;
+  const auto record = static_cast<size_t>(c.param1);
+  const bool names_record = c.param1 > 0 && c.param1 < kItemCount;
+  if (c.kind == kStopMark && side.station_in_b != nullptr && names_record &&
+      (*side.station_in_b)[record] >= 0) {
+    out.slots.param1 = static_cast<int16_t>((*side.station_in_b)[record]);
+  }
+  if (c.kind == kIndicationBoard && side.items != nullptr && names_record) {
+    out.slots.param1 = 0;
+    out.text = (*side.items)[record].text;
+  }
+  return out;
+}
+
+template <class Layout, class Struct>
+bool all_same(const Layout& layout, const Struct& a, const Struct& b) {
+  bool same = true;
+  for_each_field(layout, [&]<class M>(const FieldLayout<Struct, M>& f) {
+    same = same && a.*f.member == b.*f.member;
+  });
+  return same;
+}
+
+bool same_slots(const TrackCell& a, const TrackCell& b) {
+  return a.kind == b.kind && a.param1 == b.param1 && a.param2 == b.param2 && a.param3 == b.param3 &&
+         a.param4 == b.param4 && a.signal_time == b.signal_time;
+}
+
+bool same_contents(const Contents& a, const Contents& b) {
+  return same_slots(a.slots, b.slots) && a.text == b.text;
+}
+
+// A cell whose thing went (vacated) or came (occupied): the other side's cell there is free.
+struct Change {
+  size_t cell;
+  Contents contents;
+};
+
+// The farthest a thing can move and still read as moved: 2000 m.
+constexpr size_t kMoveCells = 40;
+
+struct Moves {
+  std::vector<std::pair<size_t, size_t>> pairs;  // (cell in a, cell in b)
+  std::vector<char> moved;                       // the cells of either side of a pair
+};
+
+// Pairs each vacated cell with the nearest occupied one that holds the same, within kMoveCells.
+Moves find_moves(const std::vector<Change>& vacated, const std::vector<Change>& occupied,
+                 size_t cells) {
+  Moves m;
+  m.moved.assign(cells, 0);
+  std::vector<char> taken(occupied.size(), 0);
+  size_t low = 0;
+  for (const Change& v : vacated) {
+    while (low < occupied.size() && occupied[low].cell + kMoveCells < v.cell) ++low;
+    std::optional<size_t> best;
+    for (size_t k = low; k < occupied.size() && occupied[k].cell <= v.cell + kMoveCells; ++k) {
+      if (taken[k] || !same_contents(v.contents, occupied[k].contents)) continue;
+      const auto distance = [&](size_t n) {
+        return occupied[n].cell > v.cell ? occupied[n].cell - v.cell : v.cell - occupied[n].cell;
+      };
+      if (!best || distance(k) < distance(*best)) best = k;
+    }
+    if (!best) continue;
+    taken[*best] = 1;
+    m.pairs.emplace_back(v.cell, occupied[*best].cell);
+    m.moved[v.cell] = m.moved[occupied[*best].cell] = 1;
+  }
+  return m;
+}
+
+std::string cell_place(size_t i) {
+  return "cell " + std::to_string(i) + " (" + cell_metres(i) + ")";
+}
+
+// "signal (digits_1 21, type_code 7)": a cell's kind and the slots it fills, by their names.
+std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side) {
+  std::string out = cell_kind_name(c.kind);
+  const Contents contents = contents_of(c, side);
+  if (!contents.text.empty()) return out + " " + shown(contents.text);
+  const std::span<const SlotName> names = cell_slot_names(i, c.kind);
+  const int16_t values[] = {c.param1, c.param2, c.param3, c.param4};
+  const char* slots[] = {"param1", "param2", "param3", "param4"};
+  std::string filled;
+  for (size_t k = 0; k < 4; ++k) {
+    if (values[k] == 0) continue;
+    if (!filled.empty()) filled += ", ";
+    filled += slot_name(names, slots[k]);
+    filled += ' ';
+    filled += std::to_string(values[k]);
+  }
+  return filled.empty() ? out : out + " (" + filled + ")";
+}
+
+// Makes the kind and slots of `after` those of `before`: told elsewhere, or the same.
+void same_kind_and_slots(const TrackCell& before, TrackCell& after) {
+  after.kind = before.kind;
+  after.param1 = before.param1;
+  after.param2 = before.param2;
+  after.param3 = before.param3;
+  after.param4 = before.param4;
+  after.signal_time = before.signal_time;
+}
+
+// What is told of one cell apart from its own fields.
+struct CellTold {
+  bool slots = false;          // its kind and slots: by a slow order or a move
+  bool approach_code = false;  // its approach code: by the signal or stop mark it belongs to
+};
+
+// One cell's differences. A change of kind is one line with what each side holds; else each
+// slot by the name its kind gives it (an indication board's text rather than its record's
+// number), then the fields after the slots.
+void diff_cell(size_t i, const TrackCell& a, const TrackCell& b, CellTold told,
+               const SideRecords (&sides)[2], std::vector<Difference>& out) {
+  TrackCell after = b;
+  const Contents ca = contents_of(a, sides[0]);
+  const Contents cb = contents_of(b, sides[1]);
+  std::string where = cell_place(i);
+  if (!told.slots && a.kind != b.kind) {
+    out.push_back(
+        Difference{where, "", cell_contents(i, a, sides[0]), cell_contents(i, b, sides[1])});
+  } else if (a.kind == b.kind && a.kind != kFree) {
+    where += ' ';
+    where += cell_kind_name(a.kind);
+  }
+  if (told.slots || same_contents(ca, cb) || a.kind != b.kind) same_kind_and_slots(a, after);
+  if (!told.slots && a.kind == kIndicationBoard && b.kind == kIndicationBoard) {
+    if (ca.text != cb.text)
+      out.push_back(Difference{where, "text", shown(ca.text), shown(cb.text)});
+    after.param1 = a.param1;
+  }
+  if (told.approach_code) after.approach_code = a.approach_code;
+  diff_fields(kCellLayout, a, after, where, out, cell_slot_names(i, a.kind));
+}
+
+// The cells whose approach code follows from a signal or a stop mark that differs: the eight
+// before it.
+std::vector<char> approach_cells_told(const Grid& a, const Grid& b, size_t common) {
+  std::vector<char> told(common, 0);
+  for (size_t i = 0; i < common; ++i) {
+    const bool holder = a[i].kind == kSignal || a[i].kind == kStopMark || b[i].kind == kSignal ||
+                        b[i].kind == kStopMark;
+    if (!holder || same_slots(a[i], b[i])) continue;
+    for (size_t k = i >= 8 ? i - 8 : 0; k < i; ++k) told[k] = 1;
+  }
+  return told;
+}
+
+}  // namespace
+
+std::vector<char> board_texts_named(const Grid& grid) {
+  std::vector<char> named(kItemCount, 0);
+  for (const TrackCell& c : grid) {
+    if (c.kind == kIndicationBoard && c.param1 > 0 && c.param1 < kItemCount) {
+      named[static_cast<size_t>(c.param1)] = 1;
+    }
+  }
+  return named;
+}
+
+void diff_grid(const Grid& a, const Grid& b, const CellRecords& records,
+               std::vector<Difference>& out) {
+  if (a.size() != b.size()) {
+    out.push_back(Difference{"grid", "cells", shown(a.size()), shown(b.size())});
+  }
+  const size_t common = std::min(a.size(), b.size());
+  const std::vector<int>* stations = records.station_in_b.empty() ? nullptr : &records.station_in_b;
+  const SideRecords sides[2] = {{stations, records.a}, {nullptr, records.b}};
+  const std::vector<SlowOrderSpan> orders_a = slow_orders(a);
+  const std::vector<SlowOrderSpan> orders_b = slow_orders(b);
+  diff_slow_orders(orders_a, orders_b, out);
+  std::vector<char> owned(common, 0);
+  mark_owned(orders_a, owned);
+  mark_owned(orders_b, owned);
+  auto told_by_slow_order = [&](size_t i) {
+    return owned[i] && (a[i].kind == kFree || is_slow_order_kind(a[i].kind)) &&
+           (b[i].kind == kFree || is_slow_order_kind(b[i].kind));
+  };
+  std::vector<Change> vacated, occupied;
+  for (size_t i = 0; i < common; ++i) {
+    if (a[i].kind == b[i].kind || told_by_slow_order(i)) continue;
+    if (b[i].kind == kFree) vacated.push_back({i, contents_of(a[i], sides[0])});
+    if (a[i].kind == kFree) occupied.push_back({i, contents_of(b[i], sides[1])});
+  }
+  const Moves moves = find_moves(vacated, occupied, common);
+  const std::vector<char> approach_told = approach_cells_told(a, b, common);
+  auto move = moves.pairs.begin();  // in the order of the cells they leave
+  for (size_t i = 0; i < common; ++i) {
+    const bool names_a_record = a[i].kind == kStopMark || a[i].kind == kIndicationBoard;
+    if (all_same(kCellLayout, a[i], b[i]) && !names_a_record) continue;
+    if (move != moves.pairs.end() && move->first == i) {
+      out.push_back(Difference{cell_place(i),
+                               cell_kind_name(a[i].kind) + " moved to " + cell_place(move->second),
+                               "", ""});
+      ++move;
+    }
+    const CellTold told{told_by_slow_order(i) || moves.moved[i] != 0, approach_told[i] != 0};
+    diff_cell(i, a[i], b[i], told, sides, out);
+  }
+}
+
+}  // namespace compactor
