@@ -234,9 +234,13 @@ bool compile_in_memory(const std::string& dir, const Identity& identity, Decoded
   m.train_number = identity.train_number;
   Sources s;
   if (!load_sources(dir, m, s)) return false;
+  std::vector<Warning> none_kept;  // the errors of the program's own are only counted
+  s.warnings = &none_kept;
+  s.max_kept_warnings = 0;
   if (s.line.bytes) d.plan_sources = plan_sources(*s.line.bytes);
-  if (compile_model(m, true, s) != PassOutcome::kReady) {
-    say("cannot compile the sources in " + dir);
+  if (compile_model(m, true, s) != PassOutcome::kReady || m.error_code != 0 ||
+      s.errors_not_kept != 0) {
+    say("cannot compare: the sources in " + dir + " hold an error (check " + dir + " shows it)");
     return false;
   }
   return decode_into(d, OutputKind::kRecords, encode_record_output(m), dir) &&

@@ -266,6 +266,14 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
   const std::string escaped = differences_text(diff_scenarios(base, decoded(line, renamed)));
   EXPECT_EQ(escaped.find('\x1b'), std::string::npos) << escaped;
   EXPECT_NE(escaped.find("DIVINO\\x1b[2J"), std::string::npos) << escaped;
+  // In JSON a UTF-8 name stays UTF-8; a byte of no UTF-8 sequence is taken as Latin-1.
+  for (const auto& [name, json_name] : {std::pair<std::string, std::string>{"DIVINO \xc3\x80MORE",
+                                                                            "DIVINO \xc3\x80MORE"},
+                                        {"DIVINO \xc0MORE", "DIVINO \\u00C0MORE"}}) {
+    const std::string json =
+        differences_json(diff_scenarios(base, decoded(line, replaced(train, "DIVINO AMORE", name))));
+    EXPECT_NE(json.find("\"after\":\"\\\"" + json_name + "\\\"\""), std::string::npos) << json;
+  }
 }
 
 }  // namespace
@@ -330,6 +338,16 @@ TEST(SourceToolsCommands, ExitStatusesAndWhatTheyWrite) {
                           "\"before\":\"5000\",\"after\":\"6000\"}"),
             std::string::npos)
       << json.out;
+  // Sources that hold an error are not compared: what they compile to is not the scenario.
+  test::write_bytes(other.file(test::kLineSource),
+                    replaced(test::read_bytes(other.file(test::kLineSource)), "[generale]",
+                             "[generale]\r\nlunghezza percorzo, 6000"));
+  test::Result spoilt = test::run_compactor({"diff", fresh.str(), other.str()});
+  EXPECT_EQ(spoilt.exit_status, 3);
+  EXPECT_EQ(spoilt.out, "");
+  EXPECT_NE(spoilt.err.find("cannot compare: the sources in " + other.str() + " hold an error"),
+            std::string::npos)
+      << spoilt.err;
   EXPECT_EQ(test::run_compactor({"diff", fresh.str()}).exit_status, 2);
   EXPECT_EQ(test::run_compactor({"diff", fresh.file("a.sim"), fresh.file("b.sim")}).exit_status, 3);
 }

@@ -23,32 +23,6 @@ std::string_view line_at(std::string_view source, int64_t offset) {
   return line.size() > kShown ? line.substr(0, kShown) : line;
 }
 
-// The length of the UTF-8 sequence that starts at `at` (2 to 4 bytes, no overlong form, no
-// surrogate, nothing above U+10FFFF), or 0 when the bytes there are not one.
-size_t utf8_sequence_length(std::string_view text, size_t at) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(at);
-  size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    low = lead == 0xE0 ? 0xA0 : 0x80;
-    high = lead == 0xED ? 0x9F : 0xBF;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    low = lead == 0xF0 ? 0x90 : 0x80;
-    high = lead == 0xF4 ? 0x8F : 0xBF;
-  }
-  if (length == 0 || at + length > text.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t k = 2; k < length; ++k) {
-    if (byte(at + k) < 0x80 || byte(at + k) > 0xBF) return 0;
-  }
-  return length;
-}
-
 // The character that starts at `at`, as bytes, and whether a terminal acts on it as a control:
 // a C0 byte, DEL, a C1 character written in UTF-8 (U+0080 to U+009F), or a byte 0x80 to 0x9F
 // that is not part of a UTF-8 sequence (a C1 control in Latin-1). A valid UTF-8 sequence is one
@@ -175,6 +149,31 @@ std::string with_source(const Located& at, std::string_view source, const std::s
 }
 
 }  // namespace
+
+size_t utf8_sequence_length(std::string_view text, size_t at) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(at);
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  }
+  if (length == 0 || at + length > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t k = 2; k < length; ++k) {
+    if (byte(at + k) < 0x80 || byte(at + k) > 0xBF) return 0;
+  }
+  return length;
+}
+
 
 CharacterColumns character_columns(const Diagnostic& d, std::string_view source) {
   const int32_t end = std::max(d.end_column, d.column);

@@ -55,6 +55,10 @@ std::string format_note(const std::string& text, bool color = false);
 // source writes them, so that a name from a source cannot drive the terminal.
 std::string escaped_text(const std::string& text);
 
+// The length of the UTF-8 sequence that starts at `at` (2 to 4 bytes, no overlong form, no
+// surrogate, nothing above U+10FFFF), or 0 when the bytes there are not one.
+size_t utf8_sequence_length(std::string_view text, size_t at);
+
 // What a part of a message is, for its colour.
 enum class Paint { kPlace, kError, kWarning, kNote, kCaret };
 

@@ -5,6 +5,7 @@
 
 #include "syntax/record_kinds.h"
 #include "syntax/tree.h"
+#include "tools/diagnostics.h"
 #include "tools/diff_fields.h"
 #include "tools/dump.h"
 
@@ -249,6 +250,29 @@ std::string differences_text(const std::vector<Difference>& differences) {
   return out;
 }
 
+namespace {
+
+// A JSON string of a name as the diff shows it: a valid UTF-8 sequence stays as it is, a byte
+// of no sequence is taken as Latin-1 (0xC0 is "\u00C0"), as the dumps take it.
+std::string json_text(std::string_view text) {
+  std::string out = "\"";
+  for (size_t at = 0; at < text.size();) {
+    const bool high = static_cast<unsigned char>(text[at]) >= 0x80;
+    const size_t sequence = high ? utf8_sequence_length(text, at) : 0;
+    if (sequence > 0) {
+      out.append(text.substr(at, sequence));
+      at += sequence;
+      continue;
+    }
+    const std::string one = json_string(text.substr(at, 1));
+    out.append(one, 1, one.size() - 2);
+    ++at;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
 std::string differences_json(const std::vector<Difference>& differences) {
   std::string out = "{\"same\":";
   out += differences.empty() ? "true" : "false";
@@ -257,13 +281,13 @@ std::string differences_json(const std::vector<Difference>& differences) {
     const Difference& d = differences[i];
     if (i > 0) out += ",";
     out += "{\"where\":";
-    out += json_string(d.where);
+    out += json_text(d.where);
     out += ",\"what\":";
-    out += json_string(d.what);
+    out += json_text(d.what);
     out += ",\"before\":";
-    out += json_string(d.before);
+    out += json_text(d.before);
     out += ",\"after\":";
-    out += json_string(d.after);
+    out += json_text(d.after);
     out += "}";
   }
   return out + "]}\n";
