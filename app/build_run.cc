@@ -305,10 +305,8 @@ int settle_without_lock(const std::string& dir) {
 }
 
 std::string make_directory_if_missing(const std::string& dir, bool& created) {
-  std::error_code ec;
-  created = std::filesystem::create_directory(dir, ec);
-  if (!ec) return "";
-  return "cannot create the directory " + dir + ": " + ec.message();
+  const FileResult made = make_directory(dir, created);
+  return made.ok ? "" : "cannot create the directory " + dir + ": " + made.reason;
 }
 
 int lock_run_directory(const std::string& dir, LockMode mode, bool no_wait, bool quiet,

@@ -1,7 +1,6 @@
 #include "app/decompile_command.h"
 
 #include <cstdio>
-#include <filesystem>
 
 #include "app/author_tools.h"
 #include "app/build_run.h"
@@ -33,19 +32,13 @@ bool read_one(const std::string& path, std::optional<std::string>& bytes,
   return false;
 }
 
-// Whether anything stands at `path`: a file, a directory, a link, even one that leads nowhere.
-bool anything_at(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
-}
-
 // Whether the names of the two sources in the output directory are free; false after naming
 // each that something stands at (--force replaces it, a link by a file).
 bool targets_free(const DecompileOptions& opts, const std::string& dir, const Model& names) {
   if (opts.force) return true;
   bool free = true;
   for (const std::string& name : {line_source_name(names), train_source_name(names)}) {
-    if (!anything_at(join_path(dir, name))) continue;
+    if (!name_taken(join_path(dir, name))) continue;
     note(join_path(dir, name) + " exists: nothing is written (--force overwrites it)");
     free = false;
   }

@@ -36,6 +36,14 @@ struct FileIdentity {
 
 bool file_exists(const std::string& path);
 
+// Whether anything stands at `path`: a file, a directory, a link, even one that leads nowhere.
+// A name that cannot be looked up for another reason than its absence counts as taken.
+bool name_taken(const std::string& path);
+
+// Makes the directory `path`, one level (its parent must exist), unless a directory stands there
+// already; `created` says whether this call made it. Fails with the reason when a file stands there.
+FileResult make_directory(const std::string& path, bool& created);
+
 // Reads a whole regular file. nullopt with a reason when it cannot be read, is not a regular file
 // (a directory, a FIFO or a device, refused without waiting on it) or is larger than max_bytes.
 // `identity`, when given, receives the identity of the file read.

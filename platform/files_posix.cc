@@ -142,6 +142,20 @@ bool file_exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool name_taken(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+FileResult make_directory(const std::string& path, bool& created) {
+  created = ::mkdir(path.c_str(), 0777) == 0;
+  if (created) return FileResult{};
+  const int err = errno;
+  struct stat st;
+  if (err == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return FileResult{};
+  return failure(err);
+}
+
 std::optional<std::string> read_file(const std::string& path, FileResult& result,
                                      uint64_t max_bytes, FileIdentity* identity) {
   result = FileResult{};

@@ -89,6 +89,25 @@ bool file_exists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// A link's own attributes are read, not those of what it leads to.
+bool name_taken(const std::string& path) {
+  return GetFileAttributesW(to_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES ||
+         !is_missing(GetLastError());
+}
+
+FileResult make_directory(const std::string& path, bool& created) {
+  const std::wstring name = to_wide(path);
+  created = CreateDirectoryW(name.c_str(), nullptr) != 0;
+  if (created) return FileResult{};
+  const DWORD err = GetLastError();
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (err == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return FileResult{};
+  }
+  return failure(err);
+}
+
 std::optional<std::string> read_file(const std::string& path, FileResult& result,
                                      uint64_t max_bytes, FileIdentity* identity) {
   result = FileResult{};

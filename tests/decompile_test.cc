@@ -363,6 +363,21 @@ TEST(DecompileCommand, ALinkAtASourcesNameIsRefusedAndWithForceReplacedAsSources
     EXPECT_EQ(test::run_compactor({"sources", by_sources.str(), "--force", "-q"}).exit_status, 0);
     EXPECT_FALSE(fs::is_symlink(by_sources.file(test::kTrainSource)));
     EXPECT_EQ(test::read_bytes(by_sources.file("kept.txt")), "kept");
+
+    // `new` refuses a link too, one that leads nowhere included; --force replaces the link.
+    test::ScratchDir by_new;
+    test::write_bytes(by_new.file("kept.txt"), "kept");
+    fs::create_symlink(leads_to, by_new.file(test::kTrainSource));
+    test::Result new_refused = test::run_compactor({"new", by_new.str(), "--length", "5000"});
+    EXPECT_EQ(new_refused.exit_status, 3);
+    EXPECT_NE(new_refused.err.find(by_new.file(test::kTrainSource)), std::string::npos)
+        << new_refused.err;
+    EXPECT_TRUE(fs::is_symlink(by_new.file(test::kTrainSource)));
+    EXPECT_EQ(
+        test::run_compactor({"new", by_new.str(), "--length", "5000", "--force", "-q"}).exit_status,
+        0);
+    EXPECT_FALSE(fs::is_symlink(by_new.file(test::kTrainSource)));
+    EXPECT_EQ(test::read_bytes(by_new.file("kept.txt")), "kept");
   }
 }
 
