@@ -4,6 +4,7 @@
 #include "decompiler/decompile.h"
 
 #include <algorithm>
+#include <cstring>
 #include <tuple>
 
 #include "compiler/compile.h"
@@ -21,7 +22,7 @@ std::string decode_problem(const char* output, const DecodeError& e) {
          e.reason + "; nothing of it is recovered";
 }
 
-DecodedOutputs decode_outputs(const CompiledOutputs& in) {
+DecodedOutputs decode_outputs(const OutputSources& in) {
   DecodedOutputs d;
   d.m.line_id = in.line_id;
   d.m.train_number = in.train_number;
@@ -44,10 +45,9 @@ DecodedOutputs decode_outputs(const CompiledOutputs& in) {
     }
   }
   if (in.line) {
-    if (auto line = check_line(*in.line, e)) {
-      d.line = *line;
+    if (read_plan(*in.line, d, e)) {
       d.with_plan = true;
-    } else {
+    } else if (!d.line_unreadable) {
       d.unrecovered.push_back(decode_problem("line output", e));
     }
   }
@@ -145,26 +145,33 @@ void compare_grid(const DecodedOutputs& d, const Model& got, std::vector<std::st
   }
 }
 
-// The line output compared a piece at a time, as the compile writes it.
-void compare_line(const std::string& want, const Model& got, std::vector<std::string>& out) {
-  size_t at = 0;
-  bool same = line_output_size(got) == want.size();
+// The line output compared a piece at a time, as the compile writes it, each with as many bytes
+// read from the file; false when they cannot be read.
+bool compare_line(const ByteSource& want, const Model& got, std::vector<std::string>& out) {
+  uint64_t at = 0;
+  bool same = line_output_size(got) == want.size;
+  bool read = true;
+  std::vector<char> piece;
   if (same) {
     encode_line_output_in_pieces(got, [&](const char* data, size_t size) {
-      same = want.compare(at, size, data, size) == 0;
+      if (piece.size() < size) piece.resize(size);
+      read = want.read(at, piece.data(), size);
+      same = read && std::memcmp(piece.data(), data, size) == 0;
       at += size;
       return same;
     });
   }
-  if (same) return;
+  if (!read) return false;
+  if (same) return true;
   out.push_back(
       "line output: the plan differs from what the written curve records give, from "
       "byte " +
       number(static_cast<int64_t>(at)) + " on");
+  return true;
 }
 
 // Every output the sources do not give back, byte for byte.
-void verify(const CompiledOutputs& in, const DecodedOutputs& d, const Decompiled& result,
+void verify(const OutputSources& in, DecodedOutputs& d, const Decompiled& result,
             std::vector<std::string>& out) {
   CompiledSources c;
   c.m.line_id = d.m.line_id;
@@ -182,30 +189,39 @@ void verify(const CompiledOutputs& in, const DecodedOutputs& d, const Decompiled
   }
   if (in.records && encode_record_output(c.m) != *in.records) compare_records(d, c.m, out);
   if (in.grid && d.m.has_grid() && encode_grid_output(c.m) != *in.grid) compare_grid(d, c.m, out);
-  if (in.line && d.with_plan) compare_line(*in.line, c.m, out);
+  if (in.line && d.with_plan && !compare_line(*in.line, c.m, out)) d.line_unreadable = true;
 }
 
 }  // namespace
 
-Decompiled decompile(const CompiledOutputs& in) {
+Decompiled decompile(const OutputSources& in) {
   DecodedOutputs d = decode_outputs(in);
   Decompiled result;
   if (!in.records || !in.grid) {
     result.unrecovered.push_back(std::string(in.records ? "grid" : "record") +
                                  " output: there is none; the sources cannot be recovered");
   }
-  if (!d.m.has_grid()) {
+  if (!d.m.has_grid() || d.line_unreadable) {
     result.unrecovered.insert(result.unrecovered.end(), d.unrecovered.begin(), d.unrecovered.end());
+    result.line_unreadable = d.line_unreadable;
     return result;
   }
   result.line_source = source_text(recover_line(d));
+  if (d.line_unreadable) return Decompiled{{}, {}, {}, true};
   std::vector<SourceSection> train = recover_train(d);
   std::vector<SourceLine> points = code_points(d, result.line_source, train);
   train.push_back({"[codici]", std::move(points)});
   result.train_source = source_text(train);
   result.unrecovered = d.unrecovered;
   if (d.unrecovered.empty()) verify(in, d, result, result.unrecovered);
+  if (d.line_unreadable) return Decompiled{{}, {}, {}, true};
   return result;
+}
+
+Decompiled decompile(const CompiledOutputs& in) {
+  OutputSources sources{in.line_id, in.train_number, in.records, in.grid, std::nullopt};
+  if (in.line) sources.line = bytes_in_memory(*in.line);
+  return decompile(sources);
 }
 
 }  // namespace compactor
