@@ -147,8 +147,8 @@ struct CurveRuns {
 
 // One pass over the line output: x from offset 0 and y from the middle, every value checked, on
 // the guess that the two halves are of one size, as those of every compile are. False when they
-// are not, or a read fails.
-bool walk_halves(const ByteSource& source, CurveRuns& runs, size_t& points) {
+// are not, or a read fails (`unreadable`).
+bool walk_halves(const ByteSource& source, CurveRuns& runs, size_t& points, bool& unreadable) {
   if (source.size % 2 != 0) return false;
   const uint64_t middle = source.size / 2;
   const ByteSource x_half{middle, source.read};  // a value across the middle is cut short
@@ -157,7 +157,10 @@ bool walk_halves(const ByteSource& source, CurveRuns& runs, size_t& points) {
   PlanPoint p;
   size_t n = 0;
   for (; x_values.offset() < middle; ++n) {
-    if (!x_values.next(p.x_tag, p.x) || !y_values.next(p.y_tag, p.y)) return false;
+    if (!x_values.next(p.x_tag, p.x) || !y_values.next(p.y_tag, p.y)) {
+      unreadable = x_values.read_failed() || y_values.read_failed();
+      return false;
+    }
     runs.add(p);
   }
   points = n;
@@ -287,7 +290,8 @@ void profile_lines(const Model& m, KindId kind, int64_t unwritten,
 bool read_plan(const ByteSource& source, DecodedOutputs& d, DecodeError& error) {
   CurveRuns runs;
   size_t points = 0;
-  if (!walk_halves(source, runs, points)) {
+  if (!walk_halves(source, runs, points, d.line_unreadable)) {
+    if (d.line_unreadable) return false;
     runs = CurveRuns{};
     std::optional<LineShape> line = check_line(source, error, d.line_unreadable);
     if (!line) return false;

@@ -33,6 +33,7 @@ bool LineValueReader::refill() {
   const size_t count = static_cast<size_t>(std::min<uint64_t>(buffer_.size() - filled_, unread));
   if (count == 0) return true;
   if (!source_.read(start_ + filled_, reinterpret_cast<char*>(buffer_.data() + filled_), count)) {
+    read_failed_ = true;
     return false;
   }
   filled_ += count;

@@ -41,6 +41,9 @@ class LineValueReader {
  public:
   LineValueReader(const ByteSource& source, uint64_t offset);
 
+  // A read of the source failed: false from window() or next() says no more about the file.
+  bool read_failed() const { return read_failed_; }
+
   // Where the next value starts.
   uint64_t offset() const { return start_ + pos_; }
 
@@ -81,6 +84,7 @@ class LineValueReader {
   uint64_t start_ = 0;  // the offset of buffer_[0] in the file
   size_t pos_ = 0;      // where offset() stands in the buffer
   size_t filled_ = 0;   // the bytes the buffer holds
+  bool read_failed_ = false;
 };
 
 }  // namespace compactor
