@@ -106,7 +106,9 @@ CodePointRounds code_point_rounds(const DecodedOutputs& d, const std::string& li
     r.last.m.line_id = d.m.line_id;
     r.last.m.train_number = d.m.train_number;
     r.last_with_plan = d.with_plan && round >= first_with_plan;
-    compile_texts(line, r.text, r.last_with_plan, r.last, true);
+    // Only a round that can serve as the check looks for warnings, to count the program's own
+    // errors: the others spare that work.
+    compile_texts(line, r.text, r.last_with_plan, r.last, r.last_with_plan == d.with_plan);
     std::vector<SourceLine> more = recover_code_points(d.m.track_grid, r.last.m.track_grid);
     r.final = more.empty();
     for (SourceLine& l : more) r.found.push_back(std::move(l));
