@@ -78,7 +78,7 @@ const std::vector<double>& curvatures() {
   return all;
 }
 
-// The curvature of the step from the two points of `st` to the point (x, y): 0 for a straight
+// The curvature of the step from the two points of `st` to the point p: 0 for a straight
 // step, the curvature of a curve keyword for a turned one; nullopt when no step gives it.
 std::optional<double> step_curvature(const PlanState& st, const PlanPoint& p) {
   PlanState straight = st;
