@@ -21,15 +21,41 @@ void note(const std::string& text) {
   std::fputs(format_note(text).c_str(), stderr);
 }
 
-// The output at `path`; false when it cannot be read. With `may_be_missing`, a file that is not
-// there leaves `bytes` empty without a word.
-bool read_one(const std::string& path, std::optional<std::string>& bytes,
-              bool may_be_missing = false) {
+// The output at `path`; false when it cannot be read.
+bool read_one(const std::string& path, std::optional<std::string>& bytes) {
   FileResult r;
   bytes = read_file(path, r);
-  if (bytes || (r.missing && may_be_missing)) return true;
+  if (bytes) return true;
   note("cannot read " + path + ": " + r.reason);
   return false;
+}
+
+// The line output at `path`, opened to be read a buffer at a time by the decompile; false when it
+// cannot be opened. A file that is not there leaves `line` empty without a word. A read that
+// fails keeps its reason in `why`.
+bool open_line(const std::string& path, FileReader& reader, FileResult& why,
+               std::optional<ByteSource>& line) {
+  FileResult r;
+  if (reader.open(path, r)) {
+    line = ByteSource{reader.size(), [&reader, &why](uint64_t offset, char* into, size_t count) {
+                        return reader.read_at(offset, into, count, why);
+                      }};
+    return true;
+  }
+  if (r.missing) return true;
+  note("cannot read " + path + ": " + r.reason);
+  return false;
+}
+
+// The decompile of what was read, or nullopt when the line output could not be read to the end
+// or changed meanwhile (named).
+std::optional<Decompiled> decompile_read(const OutputSources& in, const std::string& line_path,
+                                         const FileReader& reader, FileResult& why) {
+  Decompiled result = decompile(in);
+  if (!result.line_unreadable && (!in.line || reader.unchanged(why))) return result;
+  if (why.ok) why = changed_while_read();
+  note("cannot read " + line_path + ": " + why.reason);
+  return std::nullopt;
 }
 
 // Whether the names of the two sources in the output directory are free; false after naming
@@ -75,14 +101,19 @@ int run_decompile(const DecompileOptions& opts) {
       status >= 0) {
     return status;
   }
-  CompiledOutputs in{names.line_id, names.train_number, {}, {}, {}};
+  OutputSources in{names.line_id, names.train_number, {}, {}, {}};
+  const std::string line_path = join_path(opts.dir, line_output_name(names));
+  FileReader line_reader;
+  FileResult why;  // of a read of the line output that failed
   if (!read_one(join_path(opts.dir, record_output_name(names)), in.records) ||
       !read_one(join_path(opts.dir, grid_output_name(names)), in.grid) ||
-      !read_one(join_path(opts.dir, line_output_name(names)), in.line, true)) {
+      !open_line(line_path, line_reader, why, in.line)) {
     return 3;
   }
   if (!targets_free(opts, out_dir, names)) return 3;
-  const Decompiled result = decompile(in);
+  const std::optional<Decompiled> read = decompile_read(in, line_path, line_reader, why);
+  if (!read) return 3;
+  const Decompiled& result = *read;
   if (!result.line_source.empty() &&
       (!out_dir_ready(opts, out_dir) ||
        !write_one(opts, join_path(out_dir, line_source_name(names)), result.line_source) ||

@@ -4,6 +4,7 @@
 #include "decompiler/decompile.h"
 
 #include <algorithm>
+#include <cstring>
 #include <tuple>
 
 #include "compiler/compile.h"
@@ -21,7 +22,7 @@ std::string decode_problem(const char* output, const DecodeError& e) {
          e.reason + "; nothing of it is recovered";
 }
 
-DecodedOutputs decode_outputs(const CompiledOutputs& in) {
+DecodedOutputs decode_outputs(const OutputSources& in) {
   DecodedOutputs d;
   d.m.line_id = in.line_id;
   d.m.train_number = in.train_number;
@@ -44,10 +45,9 @@ DecodedOutputs decode_outputs(const CompiledOutputs& in) {
     }
   }
   if (in.line) {
-    if (auto line = check_line(*in.line, e)) {
-      d.line = *line;
+    if (read_plan(*in.line, d, e)) {
       d.with_plan = true;
-    } else {
+    } else if (!d.line_unreadable) {
       d.unrecovered.push_back(decode_problem("line output", e));
     }
   }
@@ -76,27 +76,71 @@ void compile_texts(const std::string& line, const std::string& train, bool with_
   out.own_errors = s.errors_not_kept;
 }
 
+constexpr int kMostRounds = 4;
+
+// The rounds of code_points: the points found, and the compile of the last round, with or
+// without the plan; `final` when that round found nothing more, and so compiled the sources as
+// they are written.
+struct CodePointRounds {
+  std::vector<SourceLine> found;
+  std::string text;  // the train source the last round compiled
+  CompiledSources last;
+  bool last_with_plan = false;
+  bool final = false;
+};
+
 // The train source's code points: those of the outputs that the compile of the other records,
 // cab-code pass included, does not put there. A point the author wrote moves the pass's own, so
-// the compile runs again with them until nothing more is found.
-std::vector<SourceLine> code_points(const DecodedOutputs& d, const std::string& line,
-                                    std::vector<SourceSection> train) {
-  std::vector<SourceLine> found;
-  train.push_back({"[codici]", {}});
-  for (int round = 0; round < 4; ++round) {
-    train.back().lines = found;
-    CompiledSources c;
-    c.m.line_id = d.m.line_id;
-    c.m.train_number = d.m.train_number;
-    compile_texts(line, source_text(train), false, c);
-    std::vector<SourceLine> more = recover_code_points(d.m.track_grid, c.m.track_grid);
-    if (more.empty()) break;
-    for (SourceLine& l : more) found.push_back(std::move(l));
-    std::stable_sort(found.begin(), found.end(), [](const SourceLine& a, const SourceLine& b) {
+// the compile runs again with them until nothing more is found. The rounds from
+// `first_with_plan` on compile with the plan when the outputs have one.
+CodePointRounds code_point_rounds(const DecodedOutputs& d, const std::string& line,
+                                  const std::vector<SourceSection>& train, int first_with_plan) {
+  CodePointRounds r;
+  std::string sections;  // the train source up to its code points
+  for (const SourceSection& section : train) append_section(sections, section);
+  for (int round = 0; round < kMostRounds && !r.final; ++round) {
+    r.text = sections;
+    append_section(r.text, {"[codici]", r.found});
+    append_end(r.text);
+    r.last = CompiledSources{};
+    r.last.m.line_id = d.m.line_id;
+    r.last.m.train_number = d.m.train_number;
+    r.last_with_plan = d.with_plan && round >= first_with_plan;
+    // Only a round that can serve as the check looks for warnings, to count the program's own
+    // errors: the others spare that work.
+    compile_texts(line, r.text, r.last_with_plan, r.last, r.last_with_plan == d.with_plan);
+    std::vector<SourceLine> more = recover_code_points(d.m.track_grid, r.last.m.track_grid);
+    r.final = more.empty();
+    for (SourceLine& l : more) r.found.push_back(std::move(l));
+    std::stable_sort(r.found.begin(), r.found.end(), [](const SourceLine& a, const SourceLine& b) {
       return std::stoll(a.values[0]) < std::stoll(b.values[0]);
     });
   }
-  return found;
+  return r;
+}
+
+bool holds_code_point(const std::vector<TrackCell>& grid) {
+  return std::any_of(grid.begin(), grid.end(), [](const TrackCell& c) {
+    return c.kind == kCodePoint || c.kind == kCodePointNoCode;
+  });
+}
+
+// The code points, found so that the compile of the last round can serve as the check's
+// (`checked`), which needs the plan when the outputs have one. The first round, without code
+// points, compiles without the plan unless the grid holds no code point, when it is the only
+// round. The plan moves no cell: a compile with it that records no error gives the grid of one
+// without it. One that records an error may have stopped where one without it goes on: then the
+// rounds run again without the plan, and the check compiles on its own.
+std::vector<SourceLine> code_points(const DecodedOutputs& d, const std::string& line,
+                                    const std::vector<SourceSection>& train,
+                                    std::optional<CompiledSources>& checked) {
+  CodePointRounds r = code_point_rounds(d, line, train, holds_code_point(d.m.track_grid) ? 1 : 0);
+  const CompiledSources& c = r.last;
+  if (r.last_with_plan && (c.outcome != PassOutcome::kReady || c.m.error_code != 0)) {
+    return code_point_rounds(d, line, train, kMostRounds).found;
+  }
+  if (r.final && r.last_with_plan == d.with_plan) checked = std::move(r.last);
+  return std::move(r.found);
 }
 
 auto record_fields(const ScenarioItem& r) {
@@ -145,31 +189,42 @@ void compare_grid(const DecodedOutputs& d, const Model& got, std::vector<std::st
   }
 }
 
-// The line output compared a piece at a time, as the compile writes it.
-void compare_line(const std::string& want, const Model& got, std::vector<std::string>& out) {
-  size_t at = 0;
-  bool same = line_output_size(got) == want.size();
+// The line output compared a piece at a time, as the compile writes it, each with as many bytes
+// read from the file; false when they cannot be read.
+bool compare_line(const ByteSource& want, const Model& got, std::vector<std::string>& out) {
+  uint64_t at = 0;
+  bool same = line_output_size(got) == want.size;
+  bool read = true;
+  std::vector<char> piece;
   if (same) {
     encode_line_output_in_pieces(got, [&](const char* data, size_t size) {
-      same = want.compare(at, size, data, size) == 0;
+      if (piece.size() < size) piece.resize(size);
+      read = want.read(at, piece.data(), size);
+      same = read && std::memcmp(piece.data(), data, size) == 0;
       at += size;
       return same;
     });
   }
-  if (same) return;
+  if (!read) return false;
+  if (same) return true;
   out.push_back(
       "line output: the plan differs from what the written curve records give, from "
       "byte " +
       number(static_cast<int64_t>(at)) + " on");
+  return true;
 }
 
 // Every output the sources do not give back, byte for byte.
-void verify(const CompiledOutputs& in, const DecodedOutputs& d, const Decompiled& result,
-            std::vector<std::string>& out) {
-  CompiledSources c;
-  c.m.line_id = d.m.line_id;
-  c.m.train_number = d.m.train_number;
-  compile_texts(result.line_source, result.train_source, d.with_plan, c, true);
+// `checked`, when given, is the compile of the two texts, with the plan when the outputs have one.
+void verify(const OutputSources& in, DecodedOutputs& d, const Decompiled& result,
+            std::optional<CompiledSources>& checked, std::vector<std::string>& out) {
+  if (!checked) {
+    CompiledSources& made = checked.emplace();
+    made.m.line_id = d.m.line_id;
+    made.m.train_number = d.m.train_number;
+    compile_texts(result.line_source, result.train_source, d.with_plan, made, true);
+  }
+  const CompiledSources& c = *checked;
   if (c.own_errors != 0) {
     out.push_back("the written sources hold " + number(static_cast<int64_t>(c.own_errors)) +
                   " error(s) that stop a compile from writing outputs (a text with a CR or a "
@@ -182,30 +237,39 @@ void verify(const CompiledOutputs& in, const DecodedOutputs& d, const Decompiled
   }
   if (in.records && encode_record_output(c.m) != *in.records) compare_records(d, c.m, out);
   if (in.grid && d.m.has_grid() && encode_grid_output(c.m) != *in.grid) compare_grid(d, c.m, out);
-  if (in.line && d.with_plan) compare_line(*in.line, c.m, out);
+  if (in.line && d.with_plan && !compare_line(*in.line, c.m, out)) d.line_unreadable = true;
 }
 
 }  // namespace
 
-Decompiled decompile(const CompiledOutputs& in) {
+Decompiled decompile(const OutputSources& in) {
   DecodedOutputs d = decode_outputs(in);
   Decompiled result;
   if (!in.records || !in.grid) {
     result.unrecovered.push_back(std::string(in.records ? "grid" : "record") +
                                  " output: there is none; the sources cannot be recovered");
   }
-  if (!d.m.has_grid()) {
+  if (!d.m.has_grid() || d.line_unreadable) {
     result.unrecovered.insert(result.unrecovered.end(), d.unrecovered.begin(), d.unrecovered.end());
+    result.line_unreadable = d.line_unreadable;
     return result;
   }
   result.line_source = source_text(recover_line(d));
   std::vector<SourceSection> train = recover_train(d);
-  std::vector<SourceLine> points = code_points(d, result.line_source, train);
+  std::optional<CompiledSources> checked;
+  std::vector<SourceLine> points = code_points(d, result.line_source, train, checked);
   train.push_back({"[codici]", std::move(points)});
   result.train_source = source_text(train);
   result.unrecovered = d.unrecovered;
-  if (d.unrecovered.empty()) verify(in, d, result, result.unrecovered);
+  if (d.unrecovered.empty()) verify(in, d, result, checked, result.unrecovered);
+  if (d.line_unreadable) return Decompiled{{}, {}, {}, true};
   return result;
+}
+
+Decompiled decompile(const CompiledOutputs& in) {
+  OutputSources sources{in.line_id, in.train_number, in.records, in.grid, std::nullopt};
+  if (in.line) sources.line = bytes_in_memory(*in.line);
+  return decompile(sources);
 }
 
 }  // namespace compactor

@@ -13,11 +13,15 @@
 namespace compactor {
 
 // What the outputs hold, decoded: records and grid; the line output checked whole, its values
-// read in order where they are used (a long line's plan is millions of them).
+// read from its source in order where they are used (a long line's plan is millions of them).
 struct DecodedOutputs {
   Model m;
-  LineBytes line;
-  bool with_plan = false;
+  bool with_plan = false;  // the line output decodes
+  // The curve records its plan gives, and the point where it stops giving them, if it does.
+  std::vector<SourceLine> curves;
+  std::string curve_problem;
+  // The line output could not be read (or was no longer what the check found): nothing else counts.
+  bool line_unreadable = false;
   std::vector<std::string> unrecovered;
 };
 
@@ -31,6 +35,11 @@ SourceLine line_of(KindId kind, std::vector<std::string> values);
 // holds `unwritten` unless a record there set it.
 void profile_lines(const Model& m, KindId kind, int64_t unwritten,
                    int64_t (*value_of)(const TrackCell&), std::vector<SourceLine>& out);
+
+// Checks the line output and finds the curve records of its plan: in one pass when its halves are
+// of one size, as those of every compile are, else check_line's pass and one more. False with
+// `error` as check_line fails, or with d.line_unreadable set when the source cannot be read.
+bool read_plan(const ByteSource& source, DecodedOutputs& d, DecodeError& error);
 
 // The tunnel section: records that give the grid's tunnel types and tunnel markers. What no
 // tunnel records give is added to `d.unrecovered`.

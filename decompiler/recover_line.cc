@@ -49,10 +49,21 @@ SourceSection general_section(const Model& m) {
   return s;
 }
 
-bool same_bits(const TaggedValue& v, double x) {
-  const double held = v.real;  // a copy: the packed value's double is not aligned
-  return v.tag == TaggedValue::kDouble &&
+// A point of the plan as the line output holds it.
+struct PlanPoint {
+  TaggedValue::Tag x_tag = TaggedValue::kEmpty;
+  TaggedValue::Tag y_tag = TaggedValue::kEmpty;
+  double x = 0.0;
+  double y = 0.0;
+};
+
+bool same_bits(TaggedValue::Tag tag, double held, double x) {
+  return tag == TaggedValue::kDouble &&
          std::bit_cast<uint64_t>(held) == std::bit_cast<uint64_t>(x);
+}
+
+bool same_point(const PlanPoint& p, const PlanState& st) {
+  return same_bits(p.x_tag, p.x, st.x1) && same_bits(p.y_tag, p.y, st.y1);
 }
 
 // The curvature of each written curve keyword, in the order of the table.
@@ -67,17 +78,16 @@ const std::vector<double>& curvatures() {
   return all;
 }
 
-// The curvature of the step from the two points of `st` to the point (x, y): 0 for a straight
+// The curvature of the step from the two points of `st` to the point p: 0 for a straight
 // step, the curvature of a curve keyword for a turned one; nullopt when no step gives it.
-std::optional<double> step_curvature(const PlanState& st, const TaggedValue& x,
-                                     const TaggedValue& y) {
+std::optional<double> step_curvature(const PlanState& st, const PlanPoint& p) {
   PlanState straight = st;
   straight.step(0.0, false);
-  if (same_bits(x, straight.x1) && same_bits(y, straight.y1)) return 0.0;
+  if (same_point(p, straight)) return 0.0;
   for (double k : curvatures()) {
     PlanState turned = st;
     turned.step(k, true);
-    if (same_bits(x, turned.x1) && same_bits(y, turned.y1)) return k;
+    if (same_point(p, turned)) return k;
   }
   return std::nullopt;
 }
@@ -89,54 +99,89 @@ std::string curve_keyword(double k) {
   return "";
 }
 
-// The plan's points in order, read from both halves of the line output at once.
-struct PointReader {
-  std::string_view bytes;
-  size_t x_offset = 0;
-  size_t y_offset = 0;
-  void next(TaggedValue& x, TaggedValue& y) {
-    x = decode_line_value(bytes, x_offset);
-    y = decode_line_value(bytes, y_offset);
+// The curve records of the plan, found point by point in metre order. Each run of points turned
+// by the same curvature is one curve record: its points are start + 1 to start + length. The
+// walk ends at the first empty point, where the compile's plan ends, or at a point that no step
+// gives (named in `problem`).
+struct CurveRuns {
+  PlanState st;
+  int64_t i = 0;  // the point to come
+  int64_t run_start = 0;
+  double run_k = 0.0;
+  bool ended = false;
+  std::vector<SourceLine> lines;
+  std::string problem;
+
+  void add(const PlanPoint& p) {
+    if (ended) return;
+    if (i < 2) {
+      st = {p.x, p.y, st.x1, st.y1};
+      ++i;
+      return;
+    }
+    if (p.x_tag == TaggedValue::kEmpty) {
+      ended = true;
+      return;
+    }
+    std::optional<double> k = step_curvature(st, p);
+    if (!k) {
+      problem = "line output: point " + number(i) +
+                " follows from the two before it by no step of a curve class";
+      ended = true;
+      return;
+    }
+    st = {p.x, p.y, st.x1, st.y1};
+    if (*k != run_k) {
+      close_run();
+      run_start = i;
+      run_k = *k;
+    }
+    ++i;
+  }
+  // The run that stands at the point to come, closed there.
+  void close_run() {
+    if (run_k == 0.0) return;
+    lines.push_back({curve_keyword(run_k), {number(run_start - 1), number(i - run_start)}});
   }
 };
 
-// Each run of points turned by the same curvature is one curve record: its points are start + 1
-// to start + length. The walk ends at the first empty point, where the compile's plan ends.
-SourceSection curve_section(DecodedOutputs& d) {
-  SourceSection s{"[curve]", {}};
-  if (!d.with_plan || d.line.points < 3) return s;
-  PointReader points{d.line.bytes, 0, d.line.y_offset};
-  TaggedValue x, y;
-  PlanState st;
-  points.next(x, y);
-  st.x2 = x.number();
-  st.y2 = y.number();
-  points.next(x, y);
-  st.x1 = x.number();
-  st.y1 = y.number();
-  int64_t run_start = 0;
-  double run_k = 0.0;
-  auto close_run = [&](int64_t end) {
-    if (run_k == 0.0) return;
-    s.lines.push_back({curve_keyword(run_k), {number(run_start - 1), number(end - run_start)}});
-  };
-  int64_t i = 2;
-  for (; i < static_cast<int64_t>(d.line.points); ++i) {
-    points.next(x, y);
-    if (x.tag == TaggedValue::kEmpty) break;
-    std::optional<double> k = step_curvature(st, x, y);
-    if (!k) {
-      d.unrecovered.push_back("line output: point " + number(i) +
-                              " follows from the two before it by no step of a curve class");
-      break;
+// One pass over the line output: x from offset 0 and y from the middle, every value checked, on
+// the guess that the two halves are of one size, as those of every compile are. False when they
+// are not, or a read fails (`unreadable`).
+bool walk_halves(const ByteSource& source, CurveRuns& runs, size_t& points, bool& unreadable) {
+  if (source.size % 2 != 0) return false;
+  const uint64_t middle = source.size / 2;
+  const ByteSource x_half{middle, source.read};  // a value across the middle is cut short
+  LineValueReader x_values(x_half, 0);
+  LineValueReader y_values(source, middle);
+  PlanPoint p;
+  size_t n = 0;
+  for (; x_values.offset() < middle; ++n) {
+    if (!x_values.next(p.x_tag, p.x) || !y_values.next(p.y_tag, p.y)) {
+      unreadable = x_values.read_failed() || y_values.read_failed();
+      return false;
     }
-    st = {x.real, y.real, st.x1, st.y1};
-    if (*k == run_k) continue;
-    close_run(i);
-    run_start = i;
-    run_k = *k;
+    runs.add(p);
   }
-  close_run(i);
+  points = n;
+  return y_values.offset() == source.size;
+}
+
+// The points of a line output that check_line accepted; false when a read fails.
+bool walk_points(const ByteSource& source, const LineShape& line, CurveRuns& runs) {
+  LineValueReader x_values(source, 0);
+  LineValueReader y_values(source, line.y_offset);
+  PlanPoint p;
+  for (size_t n = 0; n < line.points && !runs.ended; ++n) {
+    if (!x_values.next(p.x_tag, p.x) || !y_values.next(p.y_tag, p.y)) return false;
+    runs.add(p);
+  }
+  return true;
+}
+
+SourceSection curve_section(DecodedOutputs& d) {
+  SourceSection s{"[curve]", std::move(d.curves)};
+  if (!d.curve_problem.empty()) d.unrecovered.push_back(d.curve_problem);
   return s;
 }
 
@@ -196,6 +241,25 @@ void profile_lines(const Model& m, KindId kind, int64_t unwritten,
     out.push_back(line_of(kind, {number(c * 50), number(v)}));
     in_force = v;
   }
+}
+
+bool read_plan(const ByteSource& source, DecodedOutputs& d, DecodeError& error) {
+  CurveRuns runs;
+  size_t points = 0;
+  if (!walk_halves(source, runs, points, d.line_unreadable)) {
+    if (d.line_unreadable) return false;
+    runs = CurveRuns{};
+    std::optional<LineShape> line = check_line(source, error, d.line_unreadable);
+    if (!line) return false;
+    if (!walk_points(source, *line, runs)) {
+      d.line_unreadable = true;
+      return false;
+    }
+  }
+  runs.close_run();
+  d.curves = std::move(runs.lines);
+  d.curve_problem = std::move(runs.problem);
+  return true;
 }
 
 std::vector<SourceSection> recover_line(DecodedOutputs& d) {

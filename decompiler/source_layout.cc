@@ -18,16 +18,22 @@ void append_line(std::string& text, const SourceLine& line, const char* separato
 
 }  // namespace
 
-std::string source_text(const std::vector<SourceSection>& sections) {
-  std::string text;
-  for (const SourceSection& section : sections) {
-    text += section.header;
-    text += kLineEnd;
-    const char* separator = section.header == kGeneralHeader ? ",    " : ",  ";
-    for (const SourceLine& line : section.lines) append_line(text, line, separator);
-  }
+void append_section(std::string& text, const SourceSection& section) {
+  text += section.header;
+  text += kLineEnd;
+  const char* separator = section.header == kGeneralHeader ? ",    " : ",  ";
+  for (const SourceLine& line : section.lines) append_line(text, line, separator);
+}
+
+void append_end(std::string& text) {
   text += "[fine]";
   text += kLineEnd;
+}
+
+std::string source_text(const std::vector<SourceSection>& sections) {
+  std::string text;
+  for (const SourceSection& section : sections) append_section(text, section);
+  append_end(text);
   return text;
 }
 

@@ -23,5 +23,8 @@ struct SourceSection {
 // The whole file: every section in order (a section without records keeps its header), then
 // "[fine]". The general section puts four blanks after each comma, the others two.
 std::string source_text(const std::vector<SourceSection>& sections);
+// The same, a piece at a time: a section's header and records, then the end, added to `text`.
+void append_section(std::string& text, const SourceSection& section);
+void append_end(std::string& text);
 
 }  // namespace compactor

@@ -1,6 +1,7 @@
 #include "format/decode.h"
 
 #include <iterator>
+#include <vector>
 
 #include "format/coding.h"
 #include "format/layouts.h"
@@ -34,29 +35,63 @@ std::string line_tag_list() {
   return out;
 }
 
-// The layout of value `index` of a line output, which starts at `offset`; null with `error` set
-// when its tag is none of the three or the file ends inside it.
-const LineValueLayout* checked_line_value(std::string_view bytes, size_t index, size_t offset,
-                                          DecodeError& error) {
-  if (bytes.size() - offset < kLineTagBytes) {
-    error = {offset, "value " + std::to_string(index) + " is cut short inside its tag"};
+// The layout of value `index` of a line output, which starts at `offset`, at p, with `left` bytes
+// of the file from there; null with `error` set when its tag is none of the three or the file
+// ends inside it.
+const LineValueLayout* checked_line_value(const unsigned char* p, uint64_t left, size_t index,
+                                          uint64_t offset, DecodeError& error) {
+  const auto at_offset = static_cast<size_t>(offset);
+  if (left < kLineTagBytes) {
+    error = {at_offset, "value " + std::to_string(index) + " is cut short inside its tag"};
     return nullptr;
   }
-  const uint16_t tag = get_u16(at(bytes, offset));
+  const uint16_t tag = get_u16(p);
   const LineValueLayout* layout = line_value_layout(tag);
   if (layout == nullptr) {
-    error = {offset, "value " + std::to_string(index) + " has the tag " + std::to_string(tag) +
-                         ", which is none of " + line_tag_list()};
+    error = {at_offset, "value " + std::to_string(index) + " has the tag " + std::to_string(tag) +
+                            ", which is none of " + line_tag_list()};
     return nullptr;
   }
-  const size_t left = bytes.size() - offset - kLineTagBytes;
-  if (left < layout->number_bytes) {
-    error = {offset, "value " + std::to_string(index) + " is cut short: its tag " +
-                         std::to_string(tag) + " needs " + std::to_string(layout->number_bytes) +
-                         " bytes, the file has " + std::to_string(left) + " left"};
+  if (left - kLineTagBytes < layout->number_bytes) {
+    error = {at_offset, "value " + std::to_string(index) + " is cut short: its tag " +
+                            std::to_string(tag) + " needs " +
+                            std::to_string(layout->number_bytes) + " bytes, the file has " +
+                            std::to_string(left - kLineTagBytes) + " left"};
     return nullptr;
   }
   return layout;
+}
+
+void count_value(TaggedValue::Tag tag, LineShape& line) {
+  switch (tag) {
+    case TaggedValue::kEmpty:
+      ++line.empty_values;
+      break;
+    case TaggedValue::kInteger:
+      ++line.integer_values;
+      break;
+    case TaggedValue::kDouble:
+      ++line.double_values;
+      break;
+  }
+}
+
+// The walk keeps the offset of every 4096th value, so that the start of the y half is found
+// from the nearest one before it without reading the x half again.
+constexpr size_t kMarkEvery = 4096;
+
+// The offset of value `index`, at most kMarkEvery - 1 values after the mark before it; false
+// when the source cannot be read there.
+bool value_offset(const ByteSource& source, const std::vector<uint64_t>& marks, size_t index,
+                  uint64_t& offset) {
+  LineValueReader reader(source, marks[index / kMarkEvery]);
+  TaggedValue::Tag tag;
+  double number = 0.0;
+  for (size_t i = 0; i < index % kMarkEvery; ++i) {
+    if (!reader.next(tag, number)) return false;
+  }
+  offset = reader.offset();
+  return true;
 }
 
 bool is_board_text(const ScenarioItem& r) {
@@ -144,36 +179,53 @@ std::optional<std::vector<TrackCell>> decode_grid(std::string_view bytes, Decode
   return cells;
 }
 
-std::optional<LineBytes> check_line(std::string_view bytes, DecodeError& error) {
-  LineBytes line;
-  line.bytes = bytes;
+std::optional<LineShape> check_line(const ByteSource& source, DecodeError& error,
+                                    bool& unreadable) {
+  LineShape line;
+  std::vector<uint64_t> marks;
+  LineValueReader reader(source, 0);
   size_t values = 0;
-  size_t o = 0;
-  while (o < bytes.size()) {
-    const LineValueLayout* layout = checked_line_value(bytes, values, o, error);
-    if (layout == nullptr) return std::nullopt;
-    switch (layout->tag) {
-      case TaggedValue::kEmpty:
-        ++line.empty_values;
-        break;
-      case TaggedValue::kInteger:
-        ++line.integer_values;
-        break;
-      case TaggedValue::kDouble:
-        ++line.double_values;
-        break;
+  uint64_t left = 0;
+  while (reader.offset() < source.size) {
+    const unsigned char* p = reader.window(left);
+    if (p == nullptr) {
+      unreadable = true;
+      return std::nullopt;
     }
-    o += kLineTagBytes + layout->number_bytes;
+    // Far from the end any of the three tags fits; the checks that name a fault only otherwise.
+    const LineValueLayout* layout =
+        left >= kLineValueMaxBytes ? line_value_layout(get_u16(p)) : nullptr;
+    if (layout == nullptr) layout = checked_line_value(p, left, values, reader.offset(), error);
+    if (layout == nullptr) return std::nullopt;
+    count_value(layout->tag, line);
+    if (values % kMarkEvery == 0) marks.push_back(reader.offset());
+    reader.skip(kLineTagBytes + layout->number_bytes);
     ++values;
   }
   if (values % 2 != 0) {
-    error = {o, "the file holds " + std::to_string(values) +
-                    " values, an odd number: its x and y halves cannot be paired"};
+    error = {static_cast<size_t>(source.size),
+             "the file holds " + std::to_string(values) +
+                 " values, an odd number: its x and y halves cannot be paired"};
     return std::nullopt;
   }
   line.points = values / 2;
-  for (size_t i = 0; i < line.points; ++i) decode_line_value(bytes, line.y_offset);
+  if (line.points > 0 && !value_offset(source, marks, line.points, line.y_offset)) {
+    unreadable = true;
+    return std::nullopt;
+  }
   return line;
+}
+
+std::optional<LineBytes> check_line(std::string_view bytes, DecodeError& error) {
+  bool unreadable = false;  // bytes in memory are always read
+  std::optional<LineShape> shape = check_line(bytes_in_memory(bytes), error, unreadable);
+  if (!shape) return std::nullopt;
+  return LineBytes{bytes,
+                   shape->points,
+                   static_cast<size_t>(shape->y_offset),
+                   shape->empty_values,
+                   shape->integer_values,
+                   shape->double_values};
 }
 
 TaggedValue decode_line_value(std::string_view bytes, size_t& offset) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "format/line_stream.h"
 #include "model/model.h"
 
 namespace compactor {
@@ -53,21 +54,35 @@ struct Plan {
   std::vector<TaggedValue> y;
 };
 
-// A line output that decodes whole, as check_line found it: x(0 .. points - 1) from offset 0,
+// What check_line finds in a line output that decodes whole: x(0 .. points - 1) from offset 0,
 // then y(0 .. points - 1) from y_offset.
-struct LineBytes {
-  std::string_view bytes;
+struct LineShape {
   size_t points = 0;
-  size_t y_offset = 0;
+  uint64_t y_offset = 0;
   // The values of both halves by tag.
   size_t empty_values = 0;
   size_t integer_values = 0;
   size_t double_values = 0;
 };
 
-// Walks the values of a line output without keeping them. Fails on a tag other than 0, 2 and 5,
-// a value cut short by the end of the file, or an odd number of values (x and y halves that
-// cannot be paired).
+// Walks the values of a line output once, a buffer at a time, without keeping them. Fails with
+// `error` on a tag other than 0, 2 and 5, a value cut short by the end of the file, or an odd
+// number of values (x and y halves that cannot be paired); fails with `unreadable` set when the
+// source cannot be read.
+std::optional<LineShape> check_line(const ByteSource& source, DecodeError& error,
+                                    bool& unreadable);
+
+// A line output in memory that decodes whole, as check_line found it.
+struct LineBytes {
+  std::string_view bytes;
+  size_t points = 0;
+  size_t y_offset = 0;
+  size_t empty_values = 0;
+  size_t integer_values = 0;
+  size_t double_values = 0;
+};
+
+// check_line of bytes in memory.
 std::optional<LineBytes> check_line(std::string_view bytes, DecodeError& error);
 
 // The value that starts at `offset` of a line output that check_line accepted; `offset` moves to

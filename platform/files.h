@@ -51,6 +51,36 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
                                      uint64_t max_bytes = kMaxSourceBytes,
                                      FileIdentity* identity = nullptr);
 
+// A regular file read at any offset, a piece at a time, and never held whole: the line output,
+// which decompile reads in several passes. The size is the one found at the open; a file cut
+// short since fails the read that finds it so, and unchanged() tells a file written meanwhile.
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // Opens `path`, or fails as read_file would: nothing there (`missing`), not a regular file,
+  // larger than max_bytes.
+  bool open(const std::string& path, FileResult& result, uint64_t max_bytes = kMaxSourceBytes);
+  uint64_t size() const { return identity_.size; }
+  // Reads the `count` bytes from `offset` into `into`; false with the reason when the system
+  // fails or the file ends before them.
+  bool read_at(uint64_t offset, char* into, size_t count, FileResult& result) const;
+  // False with a reason when the file is no longer as it was opened (size, times).
+  bool unchanged(FileResult& result) const;
+
+ private:
+  intptr_t handle_ = -1;
+  FileIdentity identity_;
+};
+
+// Why a file read in pieces is refused: it changed between two of them.
+inline FileResult changed_while_read() {
+  return FileResult{false, "it changed while it was read", false};
+}
+
 // Takes the next piece of a file's content; false once a write has failed (the producer may stop
 // there: the file will not be replaced).
 using PieceWriter = std::function<bool(const char* data, size_t size)>;

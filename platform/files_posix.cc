@@ -173,6 +173,55 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
   return bytes;
 }
 
+FileReader::~FileReader() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+bool FileReader::open(const std::string& path, FileResult& result, uint64_t max_bytes) {
+  result = FileResult{};
+  struct stat st;
+  int fd = open_regular(path, st, result);
+  if (fd < 0) return false;
+  if (static_cast<uint64_t>(st.st_size) > max_bytes) {
+    ::close(fd);
+    result = too_large(max_bytes);
+    return false;
+  }
+  handle_ = fd;
+  identity_ = identity_of(st);
+  return true;
+}
+
+bool FileReader::read_at(uint64_t offset, char* into, size_t count, FileResult& result) const {
+  while (count > 0) {
+    ssize_t n = ::pread(static_cast<int>(handle_), into, count, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      result = failure(errno);
+      return false;
+    }
+    if (n == 0) {
+      result = changed_while_read();
+      return false;
+    }
+    into += n;
+    offset += static_cast<uint64_t>(n);
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool FileReader::unchanged(FileResult& result) const {
+  struct stat st;
+  if (::fstat(static_cast<int>(handle_), &st) != 0) {
+    result = failure(errno);
+    return false;
+  }
+  if (identity_of(st) == identity_) return true;
+  result = changed_while_read();
+  return false;
+}
+
 size_t name_length(const std::string& name) {
   return name.size();
 }

@@ -108,13 +108,17 @@ FileResult make_directory(const std::string& path, bool& created) {
   return failure(err);
 }
 
-std::optional<std::string> read_file(const std::string& path, FileResult& result,
-                                     uint64_t max_bytes, FileIdentity* identity) {
+namespace {
+
+// Opens a file on a disk for reading, with its identity; INVALID_HANDLE_VALUE with the reason in
+// `result` when it cannot be opened, is no such file or is larger than max_bytes.
+HANDLE open_disk_file(const std::string& path, uint64_t max_bytes, FileIdentity& identity,
+                      FileResult& result) {
   result = FileResult{};
   const std::wstring name = to_wide(path);
   if (is_directory(name)) {
     result = not_regular("Is a directory");
-    return std::nullopt;
+    return INVALID_HANDLE_VALUE;
   }
   HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -122,19 +126,35 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
     DWORD err = GetLastError();
     result = failure(err);
     result.missing = is_missing(err);
-    return std::nullopt;
+    return INVALID_HANDLE_VALUE;
   }
+  BY_HANDLE_FILE_INFORMATION info;
+  // Devices such as NUL or CON open like files.
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    result = not_a_disk_file(h);
+  } else if (!GetFileInformationByHandle(h, &info)) {
+    result = failure(GetLastError());
+  } else {
+    identity = identity_of(h, info);
+    if (identity.size <= max_bytes) return h;
+    result = too_large(max_bytes);
+  }
+  CloseHandle(h);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+std::optional<std::string> read_file(const std::string& path, FileResult& result,
+                                     uint64_t max_bytes, FileIdentity* identity) {
+  FileIdentity read;
+  HANDLE h = open_disk_file(path, max_bytes, read, result);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
   auto fail = [&](FileResult r) -> std::optional<std::string> {
     CloseHandle(h);
     result = r;
     return std::nullopt;
   };
-  // Devices such as NUL or CON open like files.
-  if (GetFileType(h) != FILE_TYPE_DISK) return fail(not_a_disk_file(h));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h, &info)) return fail(failure(GetLastError()));
-  const FileIdentity read = identity_of(h, info);
-  if (read.size > max_bytes) return fail(too_large(max_bytes));
   std::string bytes;
   bytes.reserve(static_cast<size_t>(read.size));
   char buffer[1 << 16];
@@ -148,6 +168,53 @@ std::optional<std::string> read_file(const std::string& path, FileResult& result
   CloseHandle(h);
   if (identity != nullptr) *identity = read;
   return bytes;
+}
+
+FileReader::~FileReader() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool FileReader::open(const std::string& path, FileResult& result, uint64_t max_bytes) {
+  HANDLE h = open_disk_file(path, max_bytes, identity_, result);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+// Each read names its offset (OVERLAPPED), so that no read depends on where another left off.
+bool FileReader::read_at(uint64_t offset, char* into, size_t count, FileResult& result) const {
+  while (count > 0) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
+    DWORD n = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), into, chunk, &n, &at)) {
+      const DWORD err = GetLastError();
+      result = err == ERROR_HANDLE_EOF ? changed_while_read() : failure(err);
+      return false;
+    }
+    if (n == 0) {
+      result = changed_while_read();
+      return false;
+    }
+    into += n;
+    offset += n;
+    count -= n;
+  }
+  return true;
+}
+
+bool FileReader::unchanged(FileResult& result) const {
+  const HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) {
+    result = failure(GetLastError());
+    return false;
+  }
+  if (identity_of(h, info) == identity_) return true;
+  result = changed_while_read();
+  return false;
 }
 
 // NTFS counts a name in UTF-16 units: one for each character of UTF-8, two for one of four

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -174,6 +175,13 @@ TEST(Decompile, NamesWhatDamagedOutputsDoNotGiveBack) {
       {"a point of the plan moved", [](CompiledOutputs& o) { (*o.line)[8 + 4998 * 10 + 5] ^= 1; },
        "line output: point"},
       {"no grid output", [](CompiledOutputs& o) { o.grid.reset(); }, "grid output: there is none"},
+      // The plan ends in empty values. Halves that are not of one size are walked apart.
+      {"the x half's last empty value an integer: the halves differ in size",
+       [](CompiledOutputs& o) { o.line->replace(o.line->size() / 2 - 2, 2, "\x02\0\0\0", 4); },
+       "line output: the plan differs from what the written curve records give"},
+      {"the x half's last two empty values one integer: halves of one size, not of one count",
+       [](CompiledOutputs& o) { (*o.line)[o.line->size() / 2 - 4] = 2; },
+       "line output: at offset 4699964: the file holds 470001 values, an odd number"},
       {"a CR in a station's name",
        [](CompiledOutputs& o) { (*o.records)[o.records->find("DIVINO AMORE") + 6] = '\r'; },
        "stop a compile from writing outputs"},
@@ -298,6 +306,47 @@ TEST(DecompileTunnels, NamesTunnelCellsNoRecordsGive) {
     for (const std::string& u : d.unrecovered) all += u + "\n";
     EXPECT_NE(all.find(damage.named), std::string::npos) << all;
   }
+}
+
+// The line output as a file read in passes: a source over the bytes that fails its n-th read, or
+// changes its last byte as a pass starts again from offset 0 after the first.
+struct PassedSource {
+  std::string bytes;
+  int failing = 0;  // the read that fails; 0 for none
+  bool changing = false;
+  int reads = 0;
+  int passes = 0;
+
+  ByteSource source() {
+    return ByteSource{bytes.size(), [this](uint64_t offset, char* into, size_t count) {
+                        if (offset == 0 && ++passes == 2 && changing) bytes.back() ^= 1;
+                        if (++reads == failing) return false;
+                        std::memcpy(into, bytes.data() + offset, count);
+                        return true;
+                      }};
+  }
+};
+
+TEST(Decompile, ALineOutputThatFailsOrChangesBetweenReadsIsNeverTakenForRecovered) {
+  const CompiledOutputs good =
+      compiled(SourceText::default_line(), SourceText::default_train(), true);
+  OutputSources in{good.line_id, good.train_number, good.records, good.grid, std::nullopt};
+  PassedSource counted{*good.line};
+  in.line = counted.source();
+  ASSERT_TRUE(decompile(in).unrecovered.empty());
+  ASSERT_GE(counted.passes, 2) << "the plan read back is compared in a pass of its own";
+  for (int n : {1, counted.reads / 2, counted.reads}) {
+    SCOPED_TRACE("read " + std::to_string(n) + " of " + std::to_string(counted.reads) + " fails");
+    PassedSource failing{*good.line, n};
+    in.line = failing.source();
+    const Decompiled dropped = decompile(in);
+    EXPECT_TRUE(dropped.line_unreadable);
+    EXPECT_TRUE(dropped.line_source.empty() && dropped.train_source.empty());
+  }
+  PassedSource changing{*good.line, 0, true};
+  in.line = changing.source();
+  const Decompiled d = decompile(in);
+  EXPECT_FALSE(d.unrecovered.empty() && !d.line_unreadable);
 }
 
 #ifndef _WIN32

@@ -114,6 +114,39 @@ TEST_F(ReadFile, IdentityTellsTheFileRead) {
 #ifdef __linux__
 // A file whose size says 0 and that holds more: it is read to its end all the same, and still
 // refused past the limit.
+// A file read in pieces (the line output, by decompile): each piece from its own offset; a file
+// cut short since the open fails the read that finds it so and is no longer unchanged; the open
+// fails as read_file does.
+TEST_F(ReadFile, InPiecesFromAnyOffsetAndToldWhenCutShort) {
+  std::string bytes;
+  for (int i = 0; i < 200000; ++i) bytes.push_back(static_cast<char>(i * 13 % 256));
+  const std::string path = write("a_linea.dat", bytes);
+  FileReader reader;
+  FileResult r;
+  ASSERT_TRUE(reader.open(path, r)) << r.reason;
+  EXPECT_EQ(reader.size(), bytes.size());
+  std::string piece(1000, '\0');
+  for (uint64_t offset : {150000u, 0u, 199000u}) {
+    ASSERT_TRUE(reader.read_at(offset, piece.data(), piece.size(), r)) << r.reason;
+    EXPECT_EQ(piece, bytes.substr(offset, piece.size()));
+  }
+  EXPECT_TRUE(reader.unchanged(r)) << r.reason;
+  fs::resize_file(path, 100000);
+  EXPECT_FALSE(reader.read_at(150000, piece.data(), piece.size(), r));
+  EXPECT_EQ(r.reason, "it changed while it was read");
+  EXPECT_FALSE(reader.unchanged(r));
+  EXPECT_EQ(r.reason, "it changed while it was read");
+
+  FileReader other;
+  EXPECT_FALSE(other.open((dir_ / "missing").string(), r));
+  EXPECT_TRUE(r.missing);
+  fs::create_directory(dir_ / "sub");
+  EXPECT_FALSE(other.open((dir_ / "sub").string(), r));
+  EXPECT_EQ(r.reason, "Is a directory");
+  EXPECT_FALSE(other.open(path, r, 99999));
+  EXPECT_EQ(r.reason, "larger than 0 MiB");
+}
+
 TEST_F(ReadFile, FileLongerThanItsSize) {
   const std::string path = "/proc/self/cmdline";
   ASSERT_EQ(fs::file_size(path), 0u);

@@ -248,6 +248,34 @@ TEST_F(Win32Files, ReadRefusesWhatIsNotARegularFileOrTooLarge) {
   EXPECT_EQ(exact->size(), (1u << 20) + 1);
 }
 
+// A file read in pieces (the line output, by decompile): each piece from the offset it names; a
+// file cut short since the open fails the read that finds it so and is no longer unchanged.
+TEST_F(Win32Files, ReadInPiecesFromAnyOffsetAndToldWhenCutShort) {
+  std::string bytes;
+  for (int i = 0; i < 200000; ++i) bytes.push_back(static_cast<char>(i * 13 % 256));
+  test::write_bytes(base_ / "a_linea.dat", bytes);
+  FileReader reader;
+  FileResult r;
+  ASSERT_TRUE(reader.open(join_path(dir_, "a_linea.dat"), r)) << r.reason;
+  EXPECT_EQ(reader.size(), bytes.size());
+  std::string piece(1000, '\0');
+  for (uint64_t offset : {150000u, 0u, 199000u}) {
+    ASSERT_TRUE(reader.read_at(offset, piece.data(), piece.size(), r)) << r.reason;
+    EXPECT_EQ(piece, bytes.substr(offset, piece.size()));
+  }
+  EXPECT_TRUE(reader.unchanged(r)) << r.reason;
+  fs::resize_file(base_ / "a_linea.dat", 100000);
+  EXPECT_FALSE(reader.read_at(150000, piece.data(), piece.size(), r));
+  EXPECT_EQ(r.reason, "it changed while it was read");
+  EXPECT_FALSE(reader.unchanged(r));
+
+  FileReader other;
+  EXPECT_FALSE(other.open(join_path(dir_, "missing.dat"), r));
+  EXPECT_TRUE(r.missing);
+  EXPECT_FALSE(other.open("NUL", r));
+  EXPECT_EQ(r.reason, "Is a character device, not a regular file");
+}
+
 TEST_F(Win32Files, DeleteRemovesAndReportsAMissingFile) {
   const std::string path = join_path(dir_, "QUELDRANO 2_linea.txt");
   ASSERT_TRUE(replace_file(path, "x").ok);
