@@ -58,6 +58,7 @@ struct CompiledSources {
   Model m;
   PassOutcome outcome = PassOutcome::kNoGrid;
   size_t own_errors = 0;  // the errors of the program's own, counted when asked for
+  std::string train_text;  // the train source compiled
 };
 
 // Compiles the written sources. The errors of the program's own (a lone CR, a NUL byte) leave
@@ -139,7 +140,10 @@ std::vector<SourceLine> code_points(const DecodedOutputs& d, const std::string& 
   if (r.last_with_plan && (c.outcome != PassOutcome::kReady || c.m.error_code != 0)) {
     return code_point_rounds(d, line, train, kMostRounds).found;
   }
-  if (r.final && r.last_with_plan == d.with_plan) checked = std::move(r.last);
+  if (r.final && r.last_with_plan == d.with_plan) {
+    checked = std::move(r.last);
+    checked->train_text = std::move(r.text);
+  }
   return std::move(r.found);
 }
 
@@ -260,6 +264,8 @@ Decompiled decompile(const OutputSources& in) {
   std::vector<SourceLine> points = code_points(d, result.line_source, train, checked);
   train.push_back({"[codici]", std::move(points)});
   result.train_source = source_text(train);
+  // The check stands for the compile of the text written only when it compiled that very text.
+  if (checked && checked->train_text != result.train_source) checked.reset();
   result.unrecovered = d.unrecovered;
   if (d.unrecovered.empty()) verify(in, d, result, checked, result.unrecovered);
   if (d.line_unreadable) return Decompiled{{}, {}, {}, true};
