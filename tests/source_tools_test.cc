@@ -352,6 +352,37 @@ TEST(SourceToolsCommands, ExitStatusesAndWhatTheyWrite) {
   EXPECT_EQ(test::run_compactor({"diff", fresh.file("a.sim"), fresh.file("b.sim")}).exit_status, 3);
 }
 
+// diff reads a directory's outputs before its sources, so a source edited since the compile is
+// not compared: diff says so, rather than let "no difference" stand for "the edit did nothing".
+TEST(SourceToolsCommands, DiffSaysWhenTheOutputsAreNotWhatTheSourcesBesideCompileTo) {
+  for (const char* plan : {"--no-wait", "--no-plan"}) {  // with the plan, and without
+    SCOPED_TRACE(plan);
+    test::ScratchDir before, after;
+    for (const test::ScratchDir* d : {&before, &after}) {
+      ASSERT_EQ(test::run_compactor({"new", d->str(), "--length", "5000", "-q"}).exit_status, 0);
+    }
+    ASSERT_EQ(test::run_compactor({"compile", after.str(), "-q", plan}).exit_status, 0);
+    test::Result fresh = test::run_compactor({"diff", before.str(), after.str()});
+    EXPECT_EQ(fresh.exit_status, 0);
+    EXPECT_EQ(fresh.err, "");
+    const std::string warning = "warning: the outputs in " + after.str() +
+                                " are not what its sources compile to now; diff compares the "
+                                "outputs";
+    for (const char* edit : {"sabbia,    150", "sabbia,    x"}) {
+      test::write_bytes(after.file(test::kTrainSource),
+                        replaced(test::read_bytes(after.file(test::kTrainSource)),
+                                 "sabbia,    200", edit));
+      test::Result stale = test::run_compactor({"diff", before.str(), after.str()});
+      EXPECT_EQ(stale.exit_status, 0) << edit;
+      EXPECT_EQ(stale.out, "") << edit;
+      EXPECT_NE(stale.err.find(warning), std::string::npos) << edit << ": " << stale.err;
+      test::write_bytes(after.file(test::kTrainSource),
+                        replaced(test::read_bytes(after.file(test::kTrainSource)), edit,
+                                 "sabbia,    200"));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace compactor
 #endif  // _WIN32
