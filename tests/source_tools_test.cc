@@ -236,6 +236,15 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
        "cell 742 (37100 m): cab-code point (code 180) → free\n"},
       {false, "segnale,    2100,", "segnale,    2150,",
        "cell 43 (2150 m): signal moved to cell 44 (2200 m)\n"},
+      {false, "aderenza,   89000,    70", "aderenza,   89000,    71",
+       "cells 1780-1927 (89000-96350 m): adhesion 70 → 71\n"},
+      {true, "montagna,   9500,  9550,  2", "montagna,   9500,  9650,  2",
+       "cells 191-192 (9550-9600 m): tunnel_type 0 → 2\n"},
+      {true, "montagna,   9500,  9550,  2", "montagna,   9500,  9600,  2",
+       "cell 191 (9550 m): tunnel_type 0 → 2\n"},
+      {true, "montagna,   9500,  9550,  2", "montagna,   9600,  9650,  2",
+       "cell 190 (9500 m): tunnel_type 2 → 0\n"
+       "cell 192 (9600 m) signal: tunnel_type 0 → 2\n"},
       {true, "(GRICILLI II)", "(GRICILLI 2)",
        "cell 1578 (78900 m) indication board: text \"(GALLERIA   )(GRICILLI II)(M. 1400    )\" → "
        "\"(GALLERIA   )(GRICILLI 2)(M. 1400    )\"\n"},
