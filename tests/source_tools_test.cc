@@ -264,6 +264,15 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
                                              : decoded(line, replaced(train, c.from, c.to));
     EXPECT_EQ(differences_text(diff_scenarios(base, edited)), c.expected) << c.from;
   }
+  // Of two stations of one name, the one that kept its place is the one that stayed.
+  const std::string twins = replaced(train, "TORRICOLA", "DIVINO AMORE");
+  const std::string one_twin = replaced(
+      twins,
+      "stazione,   11050, 27,  300,  0, 0, 0,  0,0,0,  0,0,0,    0,   0, 0, 0, DIVINO AMORE\r\n", "");
+  EXPECT_EQ(differences_text(diff_scenarios(decoded(line, twins), decoded(line, one_twin))),
+            "station 3 \"DIVINO AMORE\": removed (at 11050 m)\n");
+  EXPECT_EQ(differences_text(diff_scenarios(decoded(line, one_twin), decoded(line, twins))),
+            "station 3 \"DIVINO AMORE\": added (at 11050 m)\n");
   const DecodedScenario slower = decoded(
       line, replaced(train, "rallentamento,   37300,    50", "rallentamento,   37300,    60"));
   EXPECT_EQ(differences_json(diff_scenarios(base, slower)),
