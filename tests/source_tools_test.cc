@@ -284,6 +284,11 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
   const std::string escaped = differences_text(diff_scenarios(base, decoded(line, renamed)));
   EXPECT_EQ(escaped.find('\x1b'), std::string::npos) << escaped;
   EXPECT_NE(escaped.find("DIVINO\\x1b[2J"), std::string::npos) << escaped;
+  // Its quotes and backslashes are escaped too: the name ends at the quote that closes it, and
+  // the four characters \x1b read apart from the control character.
+  const std::string quoted = replaced(train, "DIVINO AMORE", "DI \"VINO\" \\x1b");
+  EXPECT_EQ(differences_text(diff_scenarios(base, decoded(line, quoted))),
+            "station 3 \"DIVINO AMORE\": name \"DIVINO AMORE\" → \"DI \\\"VINO\\\" \\\\x1b\"\n");
   // In JSON a UTF-8 name stays UTF-8; a byte of no UTF-8 sequence is taken as Latin-1.
   for (const auto& [name, json_name] : {std::pair<std::string, std::string>{"DIVINO \xc3\x80MORE",
                                                                             "DIVINO \xc3\x80MORE"},
