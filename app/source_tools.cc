@@ -215,8 +215,9 @@ bool decode_into(DecodedScenario& d, OutputKind kind, const std::string& bytes,
   return false;
 }
 
+// Reads and decodes one output; `kept`, when given, keeps its bytes.
 bool read_output_file(DecodedScenario& d, OutputKind kind, const std::string& path,
-                      bool may_be_missing) {
+                      bool may_be_missing, std::optional<std::string>* kept = nullptr) {
   FileResult r;
   std::optional<std::string> bytes = read_file(path, r);
   if (!bytes && may_be_missing && r.missing) return true;
@@ -224,28 +225,64 @@ bool read_output_file(DecodedScenario& d, OutputKind kind, const std::string& pa
     say("cannot read " + path + ": " + r.reason);
     return false;
   }
+  if (kept != nullptr) *kept = bytes;
   return decode_into(d, kind, *bytes, path);
+}
+
+// The sources in `dir` compiled in memory, nothing written; false when they cannot be read or
+// hold an error (one the compile records or one of the program's own, which are only counted).
+bool compile_sources(const std::string& dir, const Identity& identity, bool with_plan, Model& m,
+                     std::optional<std::string>& line_source) {
+  m.line_id = identity.line_id;
+  m.train_number = identity.train_number;
+  Sources s;
+  if (!load_sources(dir, m, s)) return false;
+  std::vector<Warning> none_kept;
+  s.warnings = &none_kept;
+  s.max_kept_warnings = 0;
+  line_source = s.line.bytes;
+  return compile_model(m, with_plan, s) == PassOutcome::kReady && m.error_code == 0 &&
+         s.errors_not_kept == 0;
 }
 
 // The sources in `dir` compiled in memory with the plan, nothing written.
 bool compile_in_memory(const std::string& dir, const Identity& identity, DecodedScenario& d) {
   Model m;
-  m.line_id = identity.line_id;
-  m.train_number = identity.train_number;
-  Sources s;
-  if (!load_sources(dir, m, s)) return false;
-  std::vector<Warning> none_kept;  // the errors of the program's own are only counted
-  s.warnings = &none_kept;
-  s.max_kept_warnings = 0;
-  if (s.line.bytes) d.plan_sources = plan_sources(*s.line.bytes);
-  if (compile_model(m, true, s) != PassOutcome::kReady || m.error_code != 0 ||
-      s.errors_not_kept != 0) {
+  std::optional<std::string> line_source;
+  const bool compiled = compile_sources(dir, identity, true, m, line_source);
+  if (line_source) d.plan_sources = plan_sources(*line_source);
+  if (!compiled) {
     say("cannot compare: the sources in " + dir + " hold an error (check " + dir + " shows it)");
     return false;
   }
   return decode_into(d, OutputKind::kRecords, encode_record_output(m), dir) &&
          decode_into(d, OutputKind::kGrid, encode_grid_output(m), dir) &&
          decode_into(d, OutputKind::kLine, encode_line_output(m), dir);
+}
+
+// The bytes of the outputs a directory's side was read from.
+struct OutputBytes {
+  std::optional<std::string> records, grid, line;
+};
+
+// diff reads a directory's outputs before its sources, so a source edited since the compile
+// would not show: when the sources beside the outputs do not compile to those very bytes (or
+// hold an error), the author is told which side the comparison took.
+void warn_when_sources_differ(const std::string& dir, const Identity& identity,
+                              const std::vector<std::string>& names, const OutputBytes& read) {
+  const std::vector<Identity> beside =
+      identities_in(names, IdentityFiles::kSources, identity.line_id, identity.train_number);
+  if (beside.empty()) return;
+  Model m;
+  std::optional<std::string> line_source;
+  const bool with_plan = read.line.has_value();
+  bool same = compile_sources(dir, identity, with_plan, m, line_source) &&
+              encode_record_output(m) == read.records && encode_grid_output(m) == read.grid;
+  if (same && with_plan) same = encode_line_output(m) == read.line;
+  if (same) return;
+  say("warning: the outputs in " + dir +
+      " are not what its sources compile to now; diff compares the outputs (compile " + dir +
+      " to compare the sources)");
 }
 
 // A directory: the outputs of the one scenario there, else its sources compiled.
@@ -269,10 +306,14 @@ int read_directory(const std::string& dir, DecodedScenario& d) {
     if (kind == IdentityFiles::kSources) {
       return compile_in_memory(dir, found[0], d) ? -1 : kCannotFinish;
     }
-    const bool ok =
-        read_output_file(d, OutputKind::kRecords, join_path(dir, record_output_name(n)), false) &&
-        read_output_file(d, OutputKind::kGrid, join_path(dir, grid_output_name(n)), false) &&
-        read_output_file(d, OutputKind::kLine, join_path(dir, line_output_name(n)), true);
+    OutputBytes read;
+    const bool ok = read_output_file(d, OutputKind::kRecords,
+                                     join_path(dir, record_output_name(n)), false, &read.records) &&
+                    read_output_file(d, OutputKind::kGrid, join_path(dir, grid_output_name(n)),
+                                     false, &read.grid) &&
+                    read_output_file(d, OutputKind::kLine, join_path(dir, line_output_name(n)),
+                                     true, &read.line);
+    if (ok) warn_when_sources_differ(dir, found[0], *names, read);
     return ok ? -1 : kCannotFinish;
   }
   return usage_error(dir + " holds neither the outputs nor the sources of a scenario");

@@ -37,7 +37,8 @@ struct FileIdentity {
 bool file_exists(const std::string& path);
 
 // Whether anything stands at `path`: a file, a directory, a link, even one that leads nowhere.
-// A name that cannot be looked up for another reason than its absence counts as taken.
+// A name that cannot be looked up for another reason than its absence (or a file standing where
+// one of its directories should) counts as taken.
 bool name_taken(const std::string& path);
 
 // Makes the directory `path`, one level (its parent must exist), unless a directory stands there

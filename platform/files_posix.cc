@@ -144,7 +144,8 @@ bool file_exists(const std::string& path) {
 
 bool name_taken(const std::string& path) {
   struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+  // ENOTDIR: a file stands where a directory of the path should, so nothing can stand at it.
+  return ::lstat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
 FileResult make_directory(const std::string& path, bool& created) {

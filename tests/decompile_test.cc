@@ -440,7 +440,10 @@ TEST(DecompileCommand, NewAndDecompileMakeAMissingDirectoryWhoseParentExists) {
   for (const std::vector<std::string>& command : kCommands) {
     SCOPED_TRACE(command[0]);
     test::ScratchDir parent;
-    for (const std::string& target : {parent.file("made"), parent.file("no/made")}) {
+    // A file at the directory's name, or where its parent should be, is no directory to make.
+    test::write_bytes(parent.file("plain"), "not a directory");
+    for (const std::string& target : {parent.file("made"), parent.file("no/made"),
+                                       parent.file("plain"), parent.file("plain/made")}) {
       std::vector<std::string> args = command;
       args.insert(command[0] == "new" ? args.begin() + 1 : args.end(), target);
       test::Result r = test::run_compactor(args);
@@ -453,6 +456,7 @@ TEST(DecompileCommand, NewAndDecompileMakeAMissingDirectoryWhoseParentExists) {
       }
     }
     EXPECT_EQ(test::run_compactor({"compile", parent.file("made"), "-q"}).exit_status, 0);
+    EXPECT_EQ(test::read_bytes(parent.file("plain")), "not a directory");
   }
 }
 #endif  // _WIN32

@@ -236,6 +236,15 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
        "cell 742 (37100 m): cab-code point (code 180) → free\n"},
       {false, "segnale,    2100,", "segnale,    2150,",
        "cell 43 (2150 m): signal moved to cell 44 (2200 m)\n"},
+      {false, "aderenza,   89000,    70", "aderenza,   89000,    71",
+       "cells 1780-1927 (89000-96350 m): adhesion 70 → 71\n"},
+      {true, "montagna,   9500,  9550,  2", "montagna,   9500,  9650,  2",
+       "cells 191-192 (9550-9600 m): tunnel_type 0 → 2\n"},
+      {true, "montagna,   9500,  9550,  2", "montagna,   9500,  9600,  2",
+       "cell 191 (9550 m): tunnel_type 0 → 2\n"},
+      {true, "montagna,   9500,  9550,  2", "montagna,   9600,  9650,  2",
+       "cell 190 (9500 m): tunnel_type 2 → 0\n"
+       "cell 192 (9600 m) signal: tunnel_type 0 → 2\n"},
       {true, "(GRICILLI II)", "(GRICILLI 2)",
        "cell 1578 (78900 m) indication board: text \"(GALLERIA   )(GRICILLI II)(M. 1400    )\" → "
        "\"(GALLERIA   )(GRICILLI 2)(M. 1400    )\"\n"},
@@ -255,6 +264,15 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
                                              : decoded(line, replaced(train, c.from, c.to));
     EXPECT_EQ(differences_text(diff_scenarios(base, edited)), c.expected) << c.from;
   }
+  // Of two stations of one name, the one that kept its place is the one that stayed.
+  const std::string twins = replaced(train, "TORRICOLA", "DIVINO AMORE");
+  const std::string one_twin = replaced(
+      twins,
+      "stazione,   11050, 27,  300,  0, 0, 0,  0,0,0,  0,0,0,    0,   0, 0, 0, DIVINO AMORE\r\n", "");
+  EXPECT_EQ(differences_text(diff_scenarios(decoded(line, twins), decoded(line, one_twin))),
+            "station 3 \"DIVINO AMORE\": removed (at 11050 m)\n");
+  EXPECT_EQ(differences_text(diff_scenarios(decoded(line, one_twin), decoded(line, twins))),
+            "station 3 \"DIVINO AMORE\": added (at 11050 m)\n");
   const DecodedScenario slower = decoded(
       line, replaced(train, "rallentamento,   37300,    50", "rallentamento,   37300,    60"));
   EXPECT_EQ(differences_json(diff_scenarios(base, slower)),
@@ -266,6 +284,11 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
   const std::string escaped = differences_text(diff_scenarios(base, decoded(line, renamed)));
   EXPECT_EQ(escaped.find('\x1b'), std::string::npos) << escaped;
   EXPECT_NE(escaped.find("DIVINO\\x1b[2J"), std::string::npos) << escaped;
+  // Its quotes and backslashes are escaped too: the name ends at the quote that closes it, and
+  // the four characters \x1b read apart from the control character.
+  const std::string quoted = replaced(train, "DIVINO AMORE", "DI \"VINO\" \\x1b");
+  EXPECT_EQ(differences_text(diff_scenarios(base, decoded(line, quoted))),
+            "station 3 \"DIVINO AMORE\": name \"DIVINO AMORE\" → \"DI \\\"VINO\\\" \\\\x1b\"\n");
   // In JSON a UTF-8 name stays UTF-8; a byte of no UTF-8 sequence is taken as Latin-1.
   for (const auto& [name, json_name] : {std::pair<std::string, std::string>{"DIVINO \xc3\x80MORE",
                                                                             "DIVINO \xc3\x80MORE"},
@@ -350,6 +373,37 @@ TEST(SourceToolsCommands, ExitStatusesAndWhatTheyWrite) {
       << spoilt.err;
   EXPECT_EQ(test::run_compactor({"diff", fresh.str()}).exit_status, 2);
   EXPECT_EQ(test::run_compactor({"diff", fresh.file("a.sim"), fresh.file("b.sim")}).exit_status, 3);
+}
+
+// diff reads a directory's outputs before its sources, so a source edited since the compile is
+// not compared: diff says so, rather than let "no difference" stand for "the edit did nothing".
+TEST(SourceToolsCommands, DiffSaysWhenTheOutputsAreNotWhatTheSourcesBesideCompileTo) {
+  for (const char* plan : {"--no-wait", "--no-plan"}) {  // with the plan, and without
+    SCOPED_TRACE(plan);
+    test::ScratchDir before, after;
+    for (const test::ScratchDir* d : {&before, &after}) {
+      ASSERT_EQ(test::run_compactor({"new", d->str(), "--length", "5000", "-q"}).exit_status, 0);
+    }
+    ASSERT_EQ(test::run_compactor({"compile", after.str(), "-q", plan}).exit_status, 0);
+    test::Result fresh = test::run_compactor({"diff", before.str(), after.str()});
+    EXPECT_EQ(fresh.exit_status, 0);
+    EXPECT_EQ(fresh.err, "");
+    const std::string warning = "warning: the outputs in " + after.str() +
+                                " are not what its sources compile to now; diff compares the "
+                                "outputs";
+    for (const char* edit : {"sabbia,    150", "sabbia,    x"}) {
+      test::write_bytes(after.file(test::kTrainSource),
+                        replaced(test::read_bytes(after.file(test::kTrainSource)),
+                                 "sabbia,    200", edit));
+      test::Result stale = test::run_compactor({"diff", before.str(), after.str()});
+      EXPECT_EQ(stale.exit_status, 0) << edit;
+      EXPECT_EQ(stale.out, "") << edit;
+      EXPECT_NE(stale.err.find(warning), std::string::npos) << edit << ": " << stale.err;
+      test::write_bytes(after.file(test::kTrainSource),
+                        replaced(test::read_bytes(after.file(test::kTrainSource)), edit,
+                                 "sabbia,    200"));
+    }
+  }
 }
 
 }  // namespace

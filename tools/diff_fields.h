@@ -16,10 +16,16 @@
 namespace compactor {
 
 // A text field quoted, its control characters escaped: a name from an output cannot drive the
-// terminal.
+// terminal. Its quotes and backslashes are escaped first, so that a quote ends the name and
+// "\x01" is a control character, never four characters of the name.
 inline std::string shown(const std::string& text) {
+  std::string quoted;
+  for (char c : text) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
   std::string out = "\"";
-  out += escaped_text(text);
+  out += escaped_text(quoted);
   out += '"';
   return out;
 }

@@ -1,7 +1,8 @@
 // The grid's part of diff. A slow order is one thing to its author, but five to nine cells of
 // the grid: its start, end, warning board and approach cells are read back into slow orders and
-// compared as such. A signal, a board or a stop mark that only moved reads as moved. Every other
-// difference is a cell's, named by what its kind holds (model/roles.h).
+// compared as such. A signal, a board or a stop mark that only moved reads as moved. A change of
+// a track field (tunnel type, speed limit, gradient, adhesion) over a run of cells is one line.
+// Every other difference is a cell's, named by what its kind holds (model/roles.h).
 #include <algorithm>
 #include <optional>
 
@@ -266,6 +267,17 @@ void same_kind_and_slots(const TrackCell& before, TrackCell& after) {
   after.signal_time = before.signal_time;
 }
 
+// The fields a stretch of track keeps from cell to cell, set by records that cover many cells;
+// they are told as runs of cells (diff_track_fields), not cell by cell.
+struct TrackField {
+  const char* name;
+  uint8_t TrackCell::*member;
+};
+constexpr std::array<TrackField, 4> kTrackFields = {{{"tunnel_type", &TrackCell::tunnel_type},
+                                                     {"speed_limit", &TrackCell::speed_limit},
+                                                     {"gradient_code", &TrackCell::gradient_code},
+                                                     {"adhesion", &TrackCell::adhesion}}};
+
 // What is told of one cell apart from its own fields.
 struct CellTold {
   bool slots = false;          // its kind and slots: by a slow order or a move
@@ -295,7 +307,50 @@ void diff_cell(size_t i, const TrackCell& a, const TrackCell& b, CellTold told,
     after.param1 = a.param1;
   }
   if (told.approach_code) after.approach_code = a.approach_code;
+  for (const TrackField& f : kTrackFields) after.*f.member = a.*f.member;  // told as runs
   diff_fields(kCellLayout, a, after, where, out, cell_slot_names(i, a.kind));
+}
+
+// A run of cells in which one track field changed from the same value to the same value: one
+// line, "cells 1780-1927 (89000-96350 m): adhesion 70 → 71", in the place of its first cell.
+struct TrackRun {
+  size_t line = 0;  // its line in `out`
+  size_t first = 0;
+  size_t last = 0;
+  uint8_t before = 0;
+  uint8_t after = 0;
+};
+
+void close_run(std::optional<TrackRun>& run, std::vector<Difference>& out) {
+  if (run && run->last > run->first) {
+    out[run->line].where = "cells " + std::to_string(run->first) + "-" +
+                           std::to_string(run->last) + " (" + std::to_string(run->first * 50) +
+                           "-" + cell_metres(run->last) + ")";
+  }
+  run.reset();
+}
+
+// The track fields of cell `i`, each extending its run or starting one. A lone cell keeps its
+// own line, `where` naming its kind as its other fields' lines do.
+void diff_track_fields(size_t i, const TrackCell& a, const TrackCell& b, const std::string& where,
+                       std::array<std::optional<TrackRun>, kTrackFields.size()>& runs,
+                       std::vector<Difference>& out) {
+  for (size_t k = 0; k < kTrackFields.size(); ++k) {
+    const TrackField& f = kTrackFields[k];
+    std::optional<TrackRun>& run = runs[k];
+    const uint8_t before = a.*f.member;
+    const uint8_t after = b.*f.member;
+    if (run && (run->last + 1 != i || run->before != before || run->after != after)) {
+      close_run(run, out);
+    }
+    if (before == after) continue;
+    if (run) {
+      run->last = i;
+      continue;
+    }
+    run = TrackRun{out.size(), i, i, before, after};
+    out.push_back(Difference{where, f.name, shown(before), shown(after)});
+  }
 }
 
 // The cells whose approach code follows from a signal or a stop mark that differs: the eight
@@ -350,9 +405,13 @@ void diff_grid(const Grid& a, const Grid& b, const CellRecords& records,
   const Moves moves = find_moves(vacated, occupied, common);
   const std::vector<char> approach_told = approach_cells_told(a, b, common);
   auto move = moves.pairs.begin();  // in the order of the cells they leave
+  std::array<std::optional<TrackRun>, kTrackFields.size()> runs;
   for (size_t i = 0; i < common; ++i) {
     const bool names_a_record = a[i].kind == kStopMark || a[i].kind == kIndicationBoard;
-    if (all_same(kCellLayout, a[i], b[i]) && !names_a_record) continue;
+    if (all_same(kCellLayout, a[i], b[i]) && !names_a_record) {
+      for (std::optional<TrackRun>& run : runs) close_run(run, out);
+      continue;
+    }
     if (move != moves.pairs.end() && move->first == i) {
       out.push_back(Difference{cell_place(i),
                                cell_kind_name(a[i].kind) + " moved to " + cell_place(move->second),
@@ -361,7 +420,12 @@ void diff_grid(const Grid& a, const Grid& b, const CellRecords& records,
     }
     const CellTold told{told_by_slow_order(i) || moves.moved[i] != 0, approach_told[i] != 0};
     diff_cell(i, a[i], b[i], told, sides, out);
+    const bool same_kind = a[i].kind == b[i].kind && a[i].kind != kFree;
+    diff_track_fields(i, a[i], b[i],
+                      same_kind ? cell_place(i) + " " + cell_kind_name(a[i].kind) : cell_place(i),
+                      runs, out);
   }
+  for (std::optional<TrackRun>& run : runs) close_run(run, out);
 }
 
 }  // namespace compactor

@@ -36,9 +36,11 @@ std::string station_place(const Records& items, int index, int index_after) {
   return out;
 }
 
-// Two stations are the same station when they keep their name or their position.
-bool same_station(const ScenarioItem& a, const ScenarioItem& b) {
-  return a.text == b.text || StationRecord(a).position == StationRecord(b).position;
+// Two stations are the same station when they keep their name or their position; one that
+// keeps both is the better pair (two stations may share a name): 2, 1, or 0 for none.
+int station_likeness(const ScenarioItem& a, const ScenarioItem& b) {
+  return (a.text == b.text ? 1 : 0) +
+         (StationRecord(a).position == StationRecord(b).position ? 1 : 0);
 }
 
 // One step of the alignment of the stations: a pair, or a station of one side (0 on the other).
@@ -47,24 +49,26 @@ struct StationStep {
   int b = 0;
 };
 
-// The stations of `a` and `b` aligned by the longest common sequence of the same stations, so
-// that one added or removed leaves the others paired.
+// The stations of `a` and `b` aligned by the common sequence of the same stations of the most
+// likeness, so that one added or removed leaves the others paired, and of two stations of one
+// name the one that kept its place too is paired.
 std::vector<StationStep> align_stations(const Records& a, const Records& b) {
   const std::vector<int> sa = station_indexes(a);
   const std::vector<int> sb = station_indexes(b);
   const size_t n = sa.size(), m = sb.size();
   std::vector<int> common((n + 1) * (m + 1), 0);  // from (i, j) to the ends
   auto at = [&](size_t i, size_t j) -> int& { return common[i * (m + 1) + j]; };
-  auto same = [&](size_t i, size_t j) { return same_station(item(a, sa[i]), item(b, sb[j])); };
+  auto like = [&](size_t i, size_t j) { return station_likeness(item(a, sa[i]), item(b, sb[j])); };
   for (size_t i = n; i-- > 0;) {
     for (size_t j = m; j-- > 0;) {
-      at(i, j) = same(i, j) ? at(i + 1, j + 1) + 1 : std::max(at(i + 1, j), at(i, j + 1));
+      const int paired = like(i, j) > 0 ? at(i + 1, j + 1) + like(i, j) : 0;
+      at(i, j) = std::max({paired, at(i + 1, j), at(i, j + 1)});
     }
   }
   std::vector<StationStep> steps;
   size_t i = 0, j = 0;
   while (i < n || j < m) {
-    if (i < n && j < m && same(i, j) && at(i, j) == at(i + 1, j + 1) + 1) {
+    if (i < n && j < m && like(i, j) > 0 && at(i, j) == at(i + 1, j + 1) + like(i, j)) {
       steps.push_back({sa[i++], sb[j++]});
     } else if (i < n && (j == m || at(i + 1, j) >= at(i, j + 1))) {
       steps.push_back({sa[i++], 0});
