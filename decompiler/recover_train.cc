@@ -291,8 +291,7 @@ std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted
     }
     int64_t code = cell.kind == kCodePointNoCode ? 0 : cell.param1;
     if (cell.kind == kCodePoint && code <= 0) code += 65536;  // its low 16 bits are stored
-    SourceLine line =
-        line_of(K::kCodePoint, {number(static_cast<int64_t>(c) * 50), number(code)});
+    SourceLine line = line_of(K::kCodePoint, {number(static_cast<int64_t>(c) * 50), number(code)});
     const bool may_be_the_pass = moved && cell.kind == kCodePoint && cell.param1 == kInsertedCode;
     (may_be_the_pass ? pass_like : lines).push_back(std::move(line));
   }
