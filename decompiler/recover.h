@@ -50,7 +50,9 @@ std::vector<SourceSection> recover_line(DecodedOutputs& d);
 // The train source's sections, without the code points (recover_code_points adds them).
 std::vector<SourceSection> recover_train(DecodedOutputs& d);
 // The code points of a grid that the cab-code pass did not insert: the cells where `compiled`
-// (the train source compiled without them) differs from the outputs' grid.
+// (the train source compiled without them) differs from the outputs' grid. Where the compile put
+// a point that the outputs do not hold, a point the author wrote has moved one of the pass's:
+// those with the pass's own code then wait until no other is found, as they may be that one.
 std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted,
                                             const std::vector<TrackCell>& compiled);
 

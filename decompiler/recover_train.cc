@@ -258,20 +258,44 @@ std::vector<SourceSection> recover_train(DecodedOutputs& d) {
   return sections;
 }
 
+namespace {
+
+bool same_code_point(const TrackCell& a, const TrackCell& b) {
+  return a.kind == b.kind && a.param1 == b.param1;
+}
+
+// Whether the compile put a code point where the outputs hold another cell or another code: the
+// pass put its own there, which in the outputs a point the author wrote has moved on.
+bool pass_point_moved(const std::vector<TrackCell>& wanted,
+                      const std::vector<TrackCell>& compiled) {
+  for (size_t c = 0; c < compiled.size(); ++c) {
+    const TrackCell& cell = compiled[c];
+    if (cell.kind != kCodePoint && cell.kind != kCodePointNoCode) continue;
+    if (c >= wanted.size() || !same_code_point(wanted[c], cell)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted,
                                             const std::vector<TrackCell>& compiled) {
   std::vector<SourceLine> lines;
+  std::vector<SourceLine> pass_like;  // with the pass's own code, where a pass point has moved
+  const bool moved = pass_point_moved(wanted, compiled);
   for (size_t c = 0; c < wanted.size(); ++c) {
     const TrackCell& cell = wanted[c];
     if (cell.kind != kCodePoint && cell.kind != kCodePointNoCode) continue;
-    if (c < compiled.size() && compiled[c].kind == cell.kind && compiled[c].param1 == cell.param1) {
+    if (c < compiled.size() && same_code_point(compiled[c], cell)) {
       continue;  // the cab-code pass puts it there
     }
     int64_t code = cell.kind == kCodePointNoCode ? 0 : cell.param1;
     if (cell.kind == kCodePoint && code <= 0) code += 65536;  // its low 16 bits are stored
-    lines.push_back(line_of(K::kCodePoint, {number(static_cast<int64_t>(c) * 50), number(code)}));
+    SourceLine line = line_of(K::kCodePoint, {number(static_cast<int64_t>(c) * 50), number(code)});
+    const bool may_be_the_pass = moved && cell.kind == kCodePoint && cell.param1 == kInsertedCode;
+    (may_be_the_pass ? pass_like : lines).push_back(std::move(line));
   }
-  return lines;
+  return lines.empty() ? pass_like : lines;
 }
 
 }  // namespace compactor
