@@ -97,6 +97,7 @@ struct CodePointRounds {
 CodePointRounds code_point_rounds(const DecodedOutputs& d, const std::string& line,
                                   const std::vector<SourceSection>& train, int first_with_plan) {
   CodePointRounds r;
+  r.found = certain_code_points(d.m.track_grid);
   std::string sections;  // the train source up to its code points
   for (const SourceSection& section : train) append_section(sections, section);
   for (int round = 0; round < kMostRounds && !r.final; ++round) {
@@ -120,22 +121,16 @@ CodePointRounds code_point_rounds(const DecodedOutputs& d, const std::string& li
   return r;
 }
 
-bool holds_code_point(const std::vector<TrackCell>& grid) {
-  return std::any_of(grid.begin(), grid.end(), [](const TrackCell& c) {
-    return c.kind == kCodePoint || c.kind == kCodePointNoCode;
-  });
-}
-
 // The code points, found so that the compile of the last round can serve as the check's
-// (`checked`), which needs the plan when the outputs have one. The first round, without code
-// points, compiles without the plan unless the grid holds no code point, when it is the only
-// round. The plan moves no cell: a compile with it that records no error gives the grid of one
+// (`checked`), which needs the plan when the outputs have one. The first round starts from the
+// points only the author can have written, so it is most often the only round, and compiles with
+// the plan. The plan moves no cell: a compile with it that records no error gives the grid of one
 // without it. One that records an error may have stopped where one without it goes on: then the
 // rounds run again without the plan, and the check compiles on its own.
 std::vector<SourceLine> code_points(const DecodedOutputs& d, const std::string& line,
                                     const std::vector<SourceSection>& train,
                                     std::optional<CompiledSources>& checked) {
-  CodePointRounds r = code_point_rounds(d, line, train, holds_code_point(d.m.track_grid) ? 1 : 0);
+  CodePointRounds r = code_point_rounds(d, line, train, 0);
   const CompiledSources& c = r.last;
   if (r.last_with_plan && (c.outcome != PassOutcome::kReady || c.m.error_code != 0)) {
     return code_point_rounds(d, line, train, kMostRounds).found;

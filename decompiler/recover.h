@@ -49,6 +49,9 @@ SourceSection tunnel_section(DecodedOutputs& d);
 std::vector<SourceSection> recover_line(DecodedOutputs& d);
 // The train source's sections, without the code points (recover_code_points adds them).
 std::vector<SourceSection> recover_train(DecodedOutputs& d);
+// The code points of a grid that only the author can have written: the cab-code pass inserts
+// points of one code (kInsertedCode) and no point without a code.
+std::vector<SourceLine> certain_code_points(const std::vector<TrackCell>& wanted);
 // The code points of a grid that the cab-code pass did not insert: the cells where `compiled`
 // (the train source compiled without them) differs from the outputs' grid. Where the compile put
 // a point that the outputs do not hold, a point the author wrote has moved one of the pass's:

@@ -276,7 +276,26 @@ bool pass_point_moved(const std::vector<TrackCell>& wanted,
   return false;
 }
 
+// The record of the code point in cell `c`.
+SourceLine code_point_line(size_t c, const TrackCell& cell) {
+  int64_t code = cell.kind == kCodePointNoCode ? 0 : cell.param1;
+  if (cell.kind == kCodePoint && code <= 0) code += 65536;  // its low 16 bits are stored
+  return line_of(K::kCodePoint, {number(static_cast<int64_t>(c) * 50), number(code)});
+}
+
 }  // namespace
+
+std::vector<SourceLine> certain_code_points(const std::vector<TrackCell>& wanted) {
+  std::vector<SourceLine> lines;
+  for (size_t c = 0; c < wanted.size(); ++c) {
+    const TrackCell& cell = wanted[c];
+    const bool pass_made = cell.kind == kCodePoint && cell.param1 == kInsertedCode;
+    if ((cell.kind == kCodePoint || cell.kind == kCodePointNoCode) && !pass_made) {
+      lines.push_back(code_point_line(c, cell));
+    }
+  }
+  return lines;
+}
 
 std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted,
                                             const std::vector<TrackCell>& compiled) {
@@ -289,9 +308,7 @@ std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted
     if (c < compiled.size() && same_code_point(compiled[c], cell)) {
       continue;  // the cab-code pass puts it there
     }
-    int64_t code = cell.kind == kCodePointNoCode ? 0 : cell.param1;
-    if (cell.kind == kCodePoint && code <= 0) code += 65536;  // its low 16 bits are stored
-    SourceLine line = line_of(K::kCodePoint, {number(static_cast<int64_t>(c) * 50), number(code)});
+    SourceLine line = code_point_line(c, cell);
     const bool may_be_the_pass = moved && cell.kind == kCodePoint && cell.param1 == kInsertedCode;
     (may_be_the_pass ? pass_like : lines).push_back(std::move(line));
   }
