@@ -50,7 +50,8 @@ std::vector<SourceSection> recover_line(DecodedOutputs& d);
 // The train source's sections, without the code points (recover_code_points adds them).
 std::vector<SourceSection> recover_train(DecodedOutputs& d);
 // The code points of a grid that the cab-code pass did not insert: the cells where `compiled`
-// (the train source compiled without them) differs from the outputs' grid.
+// (the train source compiled without them) differs from the outputs' grid; while any of those
+// has another code than the pass's, only those.
 std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted,
                                             const std::vector<TrackCell>& compiled);
 

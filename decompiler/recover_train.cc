@@ -258,9 +258,12 @@ std::vector<SourceSection> recover_train(DecodedOutputs& d) {
   return sections;
 }
 
+// A point the author wrote moves the pass's own points, which are all of code kInsertedCode:
+// while points of another code are missing, only those are taken, so that a point of the pass's
+// code next to one of them is looked for again once they are in place.
 std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted,
                                             const std::vector<TrackCell>& compiled) {
-  std::vector<SourceLine> lines;
+  std::vector<SourceLine> lines, of_other_codes;
   for (size_t c = 0; c < wanted.size(); ++c) {
     const TrackCell& cell = wanted[c];
     if (cell.kind != kCodePoint && cell.kind != kCodePointNoCode) continue;
@@ -269,9 +272,11 @@ std::vector<SourceLine> recover_code_points(const std::vector<TrackCell>& wanted
     }
     int64_t code = cell.kind == kCodePointNoCode ? 0 : cell.param1;
     if (cell.kind == kCodePoint && code <= 0) code += 65536;  // its low 16 bits are stored
-    lines.push_back(line_of(K::kCodePoint, {number(static_cast<int64_t>(c) * 50), number(code)}));
+    SourceLine line = line_of(K::kCodePoint, {number(static_cast<int64_t>(c) * 50), number(code)});
+    if (code != kInsertedCode) of_other_codes.push_back(line);
+    lines.push_back(std::move(line));
   }
-  return lines;
+  return of_other_codes.empty() ? lines : of_other_codes;
 }
 
 }  // namespace compactor

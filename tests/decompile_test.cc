@@ -132,6 +132,10 @@ const RoundTripCase kCases[] = {
      {},
      {"rallentamento, 8000, 40, 600, 3, 1, 2", "segnale, 6500, 2, 4,0,0, 0, 1, 2,0,0, 0",
       "abbattimento, 3000, 0", "abbattimento, 4000, 65536", "abbattimento, 6400, 270"}},
+    {"a code point of the author's where the pass would put one inside a slow order moves the "
+     "pass's next to it",
+     {},
+     {"rallentamento, 8000, 40, 600, 0, 0, 0", "abbattimento, 8450, 280"}},
     {"profiles, boards and a board text",
      {"pendenza, 0, 5", "pendenza, 7000, -100",
       "indicatori_vmax, 800, 140, 145, 155, 1, 60, 5, 0, 3",
