@@ -7,6 +7,7 @@
 #include <queue>
 #include <utility>
 
+#include "compiler/cells.h"
 #include "decompiler/recover.h"
 #include "format/decode.h"
 #include "model/roles.h"
@@ -118,14 +119,37 @@ bool overwritten(const Model& m, int64_t c, int64_t approach, bool later_only) {
   return false;
 }
 
+// The approach code a station's stop mark writes at cell c, 81 to 84 in the four cells before
+// it, from the last station that writes there; 0 when none does.
+int64_t station_code_at(const Model& m, int64_t c) {
+  int64_t code = 0;
+  for (int n : station_indexes(m.items)) {
+    const StationRecord st = station_record(m, n);
+    if (st.kind >= 25 || st.kind == 5 || st.kind == 6) continue;
+    for (int64_t k = 1; k <= 4; ++k) {
+      const int64_t y = round_even(static_cast<double>(st.extent_end) / 50.0 - k - 1);
+      if (y > 1 && y == c) code = 80 + k;
+    }
+  }
+  return code;
+}
+
+// Whether the approach code of cell x may be a station's rather than a signal's.
+bool station_code_kept(const Model& m, int64_t x) {
+  const int64_t code = station_code_at(m, x);
+  return code != 0 && m.track_grid[static_cast<size_t>(x)].approach_code == code;
+}
+
 // The side types' sum 3 × sx + dx as an approach cell k of the signal keeps it, low8(sum × 10 +
 // k): known modulo 128 from the first of the four cells that no other signal writes, else from
-// the first that no signal further on writes over; nullopt when there is none inside the grid.
+// the first that no signal further on writes over, leaving out those that hold the code a
+// station writes there; nullopt when there is none inside the grid.
 std::optional<int64_t> approach_types(const Model& m, int64_t c) {
   for (int pass = 0; pass < 8; ++pass) {
     const int64_t k = 1 + pass % 4;
     const int64_t approach = c - 2 * k;
-    if (approach < 0 || approach > m.grid_last || overwritten(m, c, approach, pass >= 4)) {
+    if (approach < 0 || approach > m.grid_last || overwritten(m, c, approach, pass >= 4) ||
+        station_code_kept(m, approach)) {
       continue;
     }
     const int64_t code = m.track_grid[static_cast<size_t>(approach)].approach_code;
@@ -198,21 +222,22 @@ std::vector<std::vector<size_t>> must_follow(const Model& m, const std::vector<i
   return after;
 }
 
-// The signals in the order of their cells, but for those the approach codes put later.
-std::vector<size_t> writing_order(const Model& m, const std::vector<int64_t>& cells) {
-  const std::vector<std::vector<size_t>> after = must_follow(m, cells);
-  std::vector<std::vector<size_t>> before(cells.size());  // before[j]: those that wait for j
-  std::vector<size_t> waiting(cells.size(), 0);
-  for (size_t i = 0; i < cells.size(); ++i) {
+// The signals in the order of their cells, but for those the approach codes put later (`after`,
+// from must_follow).
+std::vector<size_t> writing_order(const std::vector<std::vector<size_t>>& after) {
+  const size_t count = after.size();
+  std::vector<std::vector<size_t>> before(count);  // before[j]: those that wait for j
+  std::vector<size_t> waiting(count, 0);
+  for (size_t i = 0; i < count; ++i) {
     for (size_t j : after[i]) before[j].push_back(i);
     waiting[i] = after[i].size();
   }
   std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>> ready;
-  for (size_t i = 0; i < cells.size(); ++i) {
+  for (size_t i = 0; i < count; ++i) {
     if (waiting[i] == 0) ready.push(i);
   }
   std::vector<size_t> order;
-  std::vector<bool> placed(cells.size(), false);
+  std::vector<bool> placed(count, false);
   while (!ready.empty()) {
     const size_t i = ready.top();
     ready.pop();
@@ -223,20 +248,59 @@ std::vector<size_t> writing_order(const Model& m, const std::vector<int64_t>& ce
     }
   }
   // Codes that contradict each other: the rest in the order of their cells.
-  for (size_t i = 0; i < cells.size(); ++i) {
+  for (size_t i = 0; i < count; ++i) {
     if (!placed[i]) order.push_back(i);
   }
   return order;
 }
 
-SourceSection signal_section(const Model& m) {
-  SourceSection s{"[segnali]", {}};
+// Whether the signal at cell c was placed before a station whose codes then covered one of its
+// approach cells: that cell holds the station's code where the signal's own differs.
+bool placed_before_station(const Model& m, int64_t c) {
+  const std::optional<int64_t> types = approach_types(m, c);
+  if (!types) return false;
+  for (int64_t k = 1; k <= 4; ++k) {
+    const int64_t x = c - 2 * k;
+    if (x < 0 || x > m.grid_last || !station_code_kept(m, x)) continue;
+    if (((*types * 10 + k) & 0xFF) != m.track_grid[static_cast<size_t>(x)].approach_code) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Those placed before a station and the signals they follow (`after`, from must_follow).
+std::vector<bool> before_stations(const Model& m, const std::vector<int64_t>& cells,
+                                  const std::vector<std::vector<size_t>>& after) {
+  std::vector<bool> early(cells.size(), false);
+  std::vector<size_t> to_mark;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (placed_before_station(m, cells[i])) to_mark.push_back(i);
+  }
+  while (!to_mark.empty()) {
+    const size_t i = to_mark.back();
+    to_mark.pop_back();
+    if (early[i]) continue;
+    early[i] = true;
+    for (size_t j : after[i]) to_mark.push_back(j);
+  }
+  return early;
+}
+
+// The signals in their writing order, split in two: those written before the stations (the
+// ones placed before a station, with the signals they follow), and the rest.
+std::pair<SourceSection, SourceSection> signal_sections(const Model& m) {
   std::vector<int64_t> cells;
   for (int64_t c = 0; c <= m.grid_last; ++c) {
     if (is_signal(m, c)) cells.push_back(c);
   }
-  for (size_t i : writing_order(m, cells)) {
-    s.lines.push_back(signal_line(m, cells[i], m.track_grid[static_cast<size_t>(cells[i])]));
+  const std::vector<std::vector<size_t>> after = must_follow(m, cells);
+  const std::vector<bool> early = before_stations(m, cells, after);
+  std::pair<SourceSection, SourceSection> s{{"[segnali]", {}}, {"[segnali]", {}}};
+  for (size_t i : writing_order(after)) {
+    const int64_t c = cells[i];
+    SourceSection& section = early[i] ? s.first : s.second;
+    section.lines.push_back(signal_line(m, c, m.track_grid[static_cast<size_t>(c)]));
   }
   return s;
 }
@@ -252,9 +316,13 @@ std::vector<SourceSection> recover_train(DecodedOutputs& d) {
   sections.push_back(
       profile_section(m, "[vel_limite]", K::kSpeed,
                       [](const TrackCell& c) -> int64_t { return c.speed_limit * 5; }));
+  auto [signals_before_stations, signals] = signal_sections(m);
+  if (!signals_before_stations.lines.empty()) {
+    sections.push_back(std::move(signals_before_stations));
+  }
   sections.push_back(station_section(m));
   sections.push_back(slow_order_section(m));
-  sections.push_back(signal_section(m));
+  sections.push_back(std::move(signals));
   return sections;
 }
 
