@@ -232,7 +232,9 @@ void board_sections(const Model& m, SourceSection& speed, SourceSection& indicat
   for (int64_t c = 0; c <= m.grid_last; ++c) {
     const TrackCell& cell = m.track_grid[static_cast<size_t>(c)];
     if (cell.kind == kSpeedBoard) speed.lines.push_back(speed_board_line(c, cell));
-    if (auto board = board_under_stop_mark(cell)) speed.lines.push_back(speed_board_line(c, *board));
+    if (auto board = board_under_stop_mark(cell)) {
+      speed.lines.push_back(speed_board_line(c, *board));
+    }
     if (cell.kind != kIndicationBoard) continue;
     int record = IndicationBoardCell(cell).text_record;
     std::string text = record >= 0 && record < kItemCount ? m.record(record).text : "";
@@ -249,9 +251,9 @@ namespace {
 
 // The records that fill the last cells. A record's position picks at most the cell `last`, two
 // before the grid's last; the fill still writes one cell for each record placed behind it, and
-// one more at the close. So when a cell from `last` on holds a written value, a record at `last` (even of
-// the value in force) makes the fill reach it, and each further cell up to the last written one
-// is one more record at the same place, whose value the next write carries into it.
+// one more at the close. So when a cell from `last` on holds a written value, a record at `last`
+// (even of the value in force) makes the fill reach it, and each further cell up to the last
+// written one is one more record at the same place, whose value the next write carries into it.
 void profile_tail(const Model& m, KindId kind, int64_t unwritten,
                   int64_t (*value_of)(const TrackCell&), int64_t last,
                   std::vector<SourceLine>& out) {
