@@ -31,8 +31,8 @@ SourceLine line_of(KindId kind, std::vector<std::string> values);
 
 // The records of a cell value that runs on up to the next record of its kind (gradient, speed,
 // adhesion): one wherever the value changes, from 0 in force before the first. The last cell
-// the compile fills is three before the end; the one after it, where a record may still stand,
-// holds `unwritten` unless a record there set it.
+// the compile fills is three before the end; those after it hold `unwritten` unless records at
+// the last place a position can pick, two before the end, made the fill reach them.
 void profile_lines(const Model& m, KindId kind, int64_t unwritten,
                    int64_t (*value_of)(const TrackCell&), std::vector<SourceLine>& out);
 

@@ -2,6 +2,7 @@
 // plan the curves, the grid's cells the gradients, tunnels and boards.
 #include <algorithm>
 #include <bit>
+#include <optional>
 
 #include "compiler/compiler.h"
 #include "decompiler/recover.h"
@@ -214,11 +215,26 @@ SourceLine speed_board_line(int64_t c, const TrackCell& cell) {
                   number(dv[0]), number(dv[1]), number(dv[2]), number(stripes_d)});
 }
 
+// A station's stop mark takes the kind and param1 of its cell and leaves param2 to param4 as
+// they were: speeds b and c and the stripes of a speed board placed there before it. A board
+// written back on that cell gives them again; its speed a, which the stop mark hides, is 0.
+std::optional<TrackCell> board_under_stop_mark(const TrackCell& cell) {
+  if (cell.kind != kStopMark || (cell.param2 == 0 && cell.param3 == 0 && cell.param4 == 0)) {
+    return std::nullopt;
+  }
+  TrackCell board = cell;
+  board.param1 = 0;
+  return board;
+}
+
 void board_sections(const Model& m, SourceSection& speed, SourceSection& indication) {
   std::vector<std::pair<int, SourceLine>> boards;  // by text record, 80 downwards
   for (int64_t c = 0; c <= m.grid_last; ++c) {
     const TrackCell& cell = m.track_grid[static_cast<size_t>(c)];
     if (cell.kind == kSpeedBoard) speed.lines.push_back(speed_board_line(c, cell));
+    if (auto board = board_under_stop_mark(cell)) {
+      speed.lines.push_back(speed_board_line(c, *board));
+    }
     if (cell.kind != kIndicationBoard) continue;
     int record = IndicationBoardCell(cell).text_record;
     std::string text = record >= 0 && record < kItemCount ? m.record(record).text : "";
@@ -231,16 +247,39 @@ void board_sections(const Model& m, SourceSection& speed, SourceSection& indicat
 
 }  // namespace
 
+namespace {
+
+// The records that fill the last cells. A record's position picks at most the cell `last`, two
+// before the grid's last; the fill still writes one cell for each record placed behind it, and
+// one more at the close. So when a cell from `last` on holds a written value, a record at `last`
+// (even of the value in force) makes the fill reach it, and each further cell up to the last
+// written one is one more record at the same place, whose value the next write carries into it.
+void profile_tail(const Model& m, KindId kind, int64_t unwritten,
+                  int64_t (*value_of)(const TrackCell&), int64_t last,
+                  std::vector<SourceLine>& out) {
+  int64_t written = -1;  // the last cell that holds a written value
+  for (int64_t c = last; c <= m.grid_last; ++c) {
+    if (value_of(m.track_grid[static_cast<size_t>(c)]) != unwritten) written = c;
+  }
+  for (int64_t c = last; c <= written; ++c) {
+    int64_t v = value_of(m.track_grid[static_cast<size_t>(c)]);
+    out.push_back(line_of(kind, {number(last * 50), number(v)}));
+  }
+}
+
+}  // namespace
+
 void profile_lines(const Model& m, KindId kind, int64_t unwritten,
                    int64_t (*value_of)(const TrackCell&), std::vector<SourceLine>& out) {
   int64_t in_force = 0;
   const int64_t last = int64_t{m.grid_last} - 2;
-  for (int64_t c = 0; c <= last; ++c) {
+  for (int64_t c = 0; c < last; ++c) {
     int64_t v = value_of(m.track_grid[static_cast<size_t>(c)]);
-    if (v == in_force || (c == last && v == unwritten)) continue;
+    if (v == in_force) continue;
     out.push_back(line_of(kind, {number(c * 50), number(v)}));
     in_force = v;
   }
+  if (last >= 0) profile_tail(m, kind, unwritten, value_of, last, out);
 }
 
 bool read_plan(const ByteSource& source, DecodedOutputs& d, DecodeError& error) {

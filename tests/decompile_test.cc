@@ -151,6 +151,15 @@ const RoundTripCase kCases[] = {
       "cartello_indicatore, 900, (UNO)(DUE)"},
      {"velocita, 0, 30", "velocita, 5000, 1275", "aderenza, 2000, 255", "orologio, 23, 59, 59",
       "sabbia, -3", "numero vetture, 7", "percentuale massa frenata, 90"}},
+    {"a station's stop mark over a speed board keeps the board's speeds b and c and stripes",
+     {"indicatori_vmax, 9250, 140, 145, 155, 1, 60, 5, 0, 3"},
+     {"stazione, 9000, 12, 600, 0, 1, 1, 1,1,0, 4,1,1, 0, 8,0,0, PRIMA"}},
+    // The grid's last cell is 540: no position picks a cell past 538, but records listed behind
+    // the fill write the cells after it, one each.
+    {"profiles written into the last cells by records at the last place and behind the fill",
+     {"pendenza, 0, 5", "pendenza, 26900, 5", "pendenza, 1000, -3"},
+     {"velocita, 0, 30", "velocita, 26900, 30", "velocita, 100, 40", "aderenza, 2000, 255",
+      "aderenza, 26900, 7", "aderenza, 100, 8", "aderenza, 100, 9"}},
 };
 
 TEST(Decompile, ValuesKeptPackedClearedOrBySideEffectComeBack) {
