@@ -45,14 +45,15 @@ std::vector<std::string> time_values(int64_t t) {
 }
 
 // The platform length from the extent, and flag3 as written: an ordinary station whose extent
-// ends 50 m further had it set, even where the first station's record clears it.
+// ends 50 m further had it set, even where the first station's record clears it (any other value
+// stays as the record keeps it).
 SourceLine station_line(const Model& m, int n) {
   const StationRecord st = station_record(m, n);
   const int64_t p = st.position;
   const bool ordinary = !(st.kind >= 5 && st.kind <= 8);
   int64_t length = ordinary ? 2 * (p - st.extent_start) : p - st.extent_start;
   int flag3 = st.flag3;
-  if (ordinary && int64_t{st.extent_end} - (p + length / 2) == 50) flag3 = 1;
+  if (ordinary && flag3 == 0 && int64_t{st.extent_end} - (p + length / 2) == 50) flag3 = 1;
   std::vector<std::string> v = {number(p),        number(st.kind), number(length),  number(st.mark),
                                 number(st.flag4), number(flag3),   number(st.num1), number(st.num2),
                                 number(st.flag1), number(st.num3), number(st.num4), number(st.num5),
@@ -68,15 +69,32 @@ SourceSection station_section(const Model& m) {
   return s;
 }
 
-// The end cell of the slow order that starts at starts[i]: the first end cell after it, unless
-// the next start comes first, which leaves a slow order of length 0 (its start cell is marked
-// over its end cell).
-int64_t end_of(const std::vector<int64_t>& starts, const std::vector<int64_t>& ends, size_t i,
-               size_t& next_end) {
-  while (next_end < ends.size() && ends[next_end] < starts[i]) ++next_end;
-  if (next_end == ends.size()) return starts[i];
-  if (i + 1 < starts.size() && starts[i + 1] < ends[next_end]) return starts[i];
-  return ends[next_end++];
+// Whether a start cell and an end cell hold the same speed, f_tt and d_v, as the two cells of
+// one slow order do.
+bool same_slow_order(const Model& m, int64_t start, int64_t end) {
+  const SlowOrderCell a(m.track_grid[static_cast<size_t>(start)]);
+  const SlowOrderCell b(m.track_grid[static_cast<size_t>(end)]);
+  return a.speed == b.speed && a.value_f_tt == b.value_f_tt && a.value_d_v == b.value_d_v;
+}
+
+// The end cell of each start cell: every end cell, from the first on, goes to the last start
+// before it that holds the same values and has none yet, so slow orders may lie inside one
+// another; a start left without one is a slow order of length 0 (its start cell is marked over
+// its end cell).
+std::vector<int64_t> slow_order_ends(const Model& m, const std::vector<int64_t>& starts,
+                                     const std::vector<int64_t>& ends) {
+  std::vector<int64_t> end_of(starts);
+  std::vector<bool> matched(starts.size(), false);
+  for (int64_t e : ends) {
+    for (size_t i = starts.size(); i-- > 0;) {
+      if (starts[i] < e && !matched[i] && same_slow_order(m, starts[i], e)) {
+        matched[i] = true;
+        end_of[i] = e;
+        break;
+      }
+    }
+  }
+  return end_of;
 }
 
 // Slow orders from their start and end cells; approach cells 25 cells before the start tell
@@ -89,11 +107,11 @@ SourceSection slow_order_section(const Model& m) {
     if (kind == kSlowOrderStart) starts.push_back(c);
     if (kind == kSlowOrderEnd) ends.push_back(c);
   }
-  size_t next_end = 0;
+  const std::vector<int64_t> end_cells = slow_order_ends(m, starts, ends);
   for (size_t i = 0; i < starts.size(); ++i) {
     const int64_t c = starts[i];
     const SlowOrderCell cell(m.track_grid[static_cast<size_t>(c)]);
-    const int64_t end = end_of(starts, ends, i, next_end);
+    const int64_t end = end_cells[i];
     const int64_t approach = c - 25;
     const bool with_approach =
         approach >= 0 && m.track_grid[static_cast<size_t>(approach)].kind == kSlowOrderApproach;
