@@ -154,8 +154,9 @@ int64_t station_code_at(const Model& m, int64_t c) {
 
 // Whether the approach code of cell x may be a station's rather than a signal's.
 bool station_code_kept(const Model& m, int64_t x) {
-  const int64_t code = station_code_at(m, x);
-  return code != 0 && m.track_grid[static_cast<size_t>(x)].approach_code == code;
+  const int64_t held = m.track_grid[static_cast<size_t>(x)].approach_code;
+  if (held < 81 || held > 84) return false;  // no station writes it: the stations need no walk
+  return station_code_at(m, x) == held;
 }
 
 // The side types' sum 3 × sx + dx as an approach cell k of the signal keeps it, low8(sum × 10 +
