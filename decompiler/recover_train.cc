@@ -137,38 +137,44 @@ bool overwritten(const Model& m, int64_t c, int64_t approach, bool later_only) {
   return false;
 }
 
-// The approach code a station's stop mark writes at cell c, 81 to 84 in the four cells before
-// it, from the last station that writes there; 0 when none does.
-int64_t station_code_at(const Model& m, int64_t c) {
-  int64_t code = 0;
+// The approach codes the stations' stop marks write, by cell: 81 to 84 in the four cells before
+// each stop mark, from the last station that writes there; 0 where none does. The approach cells
+// of every signal are looked up in it.
+struct SignalGrid {
+  const Model& m;
+  std::vector<uint8_t> station_codes;
+};
+
+SignalGrid signal_grid(const Model& m) {
+  SignalGrid g{m, std::vector<uint8_t>(m.track_grid.size(), 0)};
   for (int n : station_indexes(m.items)) {
     const StationRecord st = station_record(m, n);
     if (st.kind >= 25 || st.kind == 5 || st.kind == 6) continue;
     for (int64_t k = 1; k <= 4; ++k) {
       const int64_t y = round_even(static_cast<double>(st.extent_end) / 50.0 - k - 1);
-      if (y > 1 && y == c) code = 80 + k;
+      if (y > 1 && y <= m.grid_last) g.station_codes[static_cast<size_t>(y)] = 80 + k;
     }
   }
-  return code;
+  return g;
 }
 
 // Whether the approach code of cell x may be a station's rather than a signal's.
-bool station_code_kept(const Model& m, int64_t x) {
-  const int64_t held = m.track_grid[static_cast<size_t>(x)].approach_code;
-  if (held < 81 || held > 84) return false;  // no station writes it: the stations need no walk
-  return station_code_at(m, x) == held;
+bool station_code_kept(const SignalGrid& g, int64_t x) {
+  const uint8_t code = g.station_codes[static_cast<size_t>(x)];
+  return code != 0 && code == g.m.track_grid[static_cast<size_t>(x)].approach_code;
 }
 
 // The side types' sum 3 × sx + dx as an approach cell k of the signal keeps it, low8(sum × 10 +
 // k): known modulo 128 from the first of the four cells that no other signal writes, else from
 // the first that no signal further on writes over, leaving out those that hold the code a
 // station writes there; nullopt when there is none inside the grid.
-std::optional<int64_t> approach_types(const Model& m, int64_t c) {
+std::optional<int64_t> approach_types(const SignalGrid& g, int64_t c) {
+  const Model& m = g.m;
   for (int pass = 0; pass < 8; ++pass) {
     const int64_t k = 1 + pass % 4;
     const int64_t approach = c - 2 * k;
     if (approach < 0 || approach > m.grid_last || overwritten(m, c, approach, pass >= 4) ||
-        station_code_kept(m, approach)) {
+        station_code_kept(g, approach)) {
       continue;
     }
     const int64_t code = m.track_grid[static_cast<size_t>(approach)].approach_code;
@@ -181,8 +187,8 @@ std::optional<int64_t> approach_types(const Model& m, int64_t c) {
 
 // The relation digit and the types' sum from the type code, low16(relation × 10 + sum), and the
 // sum the approach cells give.
-std::pair<int64_t, int64_t> relation_and_types(const Model& m, int64_t c, int64_t type_code) {
-  std::optional<int64_t> types = approach_types(m, c);
+std::pair<int64_t, int64_t> relation_and_types(const SignalGrid& g, int64_t c, int64_t type_code) {
+  std::optional<int64_t> types = approach_types(g, c);
   if (!types) return {type_code >= 6 ? (type_code - 6) / 10 : 0, 0};
   for (int64_t sum = *types; sum < *types + 128 * 5; sum += 128) {
     int64_t rest = ((type_code - sum) % 65536 + 65536) % 65536;
@@ -193,10 +199,10 @@ std::pair<int64_t, int64_t> relation_and_types(const Model& m, int64_t c, int64_
 
 // A signal with sx = 2 (the only type that keeps a time): the type code and the approach cells
 // give the relation digit and dx.
-SourceLine signal_line(const Model& m, int64_t c, const TrackCell& cell) {
+SourceLine signal_line(const SignalGrid& g, int64_t c, const TrackCell& cell) {
   const SignalCell signal(cell);
-  auto [relation, types] = relation_and_types(m, c, signal.type_code);
-  if (!approach_types(m, c)) types = int64_t{signal.type_code} - relation * 10;
+  auto [relation, types] = relation_and_types(g, c, signal.type_code);
+  if (!approach_types(g, c)) types = int64_t{signal.type_code} - relation * 10;
   const int64_t type_d = types - 6;
   std::vector<std::string> v = {number((c - 1) * 50), "2"};
   const int16_t digits[3] = {signal.digits_1, signal.digits_2, signal.digits_3};
@@ -218,9 +224,11 @@ SourceLine signal_line(const Model& m, int64_t c, const TrackCell& cell) {
 
 // Where two signals write the approach code of one cell, the one written later keeps it: for
 // each such cell that exactly one of its writers' codes matches, that one goes after the others.
-std::vector<std::vector<size_t>> must_follow(const Model& m, const std::vector<int64_t>& cells) {
+std::vector<std::vector<size_t>> must_follow(const SignalGrid& g,
+                                             const std::vector<int64_t>& cells) {
+  const Model& m = g.m;
   std::vector<std::optional<int64_t>> types;
-  for (int64_t c : cells) types.push_back(approach_types(m, c));
+  for (int64_t c : cells) types.push_back(approach_types(g, c));
   std::vector<std::vector<size_t>> after(cells.size());  // after[i]: those that go before i
   for (size_t i = 0; i < cells.size(); ++i) {
     for (int64_t k = 1; k <= 4; ++k) {
@@ -275,12 +283,13 @@ std::vector<size_t> writing_order(const std::vector<std::vector<size_t>>& after)
 
 // Whether the signal at cell c was placed before a station whose codes then covered one of its
 // approach cells: that cell holds the station's code where the signal's own differs.
-bool placed_before_station(const Model& m, int64_t c) {
-  const std::optional<int64_t> types = approach_types(m, c);
+bool placed_before_station(const SignalGrid& g, int64_t c) {
+  const Model& m = g.m;
+  const std::optional<int64_t> types = approach_types(g, c);
   if (!types) return false;
   for (int64_t k = 1; k <= 4; ++k) {
     const int64_t x = c - 2 * k;
-    if (x < 0 || x > m.grid_last || !station_code_kept(m, x)) continue;
+    if (x < 0 || x > m.grid_last || !station_code_kept(g, x)) continue;
     if (((*types * 10 + k) & 0xFF) != m.track_grid[static_cast<size_t>(x)].approach_code) {
       return true;
     }
@@ -289,12 +298,12 @@ bool placed_before_station(const Model& m, int64_t c) {
 }
 
 // Those placed before a station and the signals they follow (`after`, from must_follow).
-std::vector<bool> before_stations(const Model& m, const std::vector<int64_t>& cells,
+std::vector<bool> before_stations(const SignalGrid& g, const std::vector<int64_t>& cells,
                                   const std::vector<std::vector<size_t>>& after) {
   std::vector<bool> early(cells.size(), false);
   std::vector<size_t> to_mark;
   for (size_t i = 0; i < cells.size(); ++i) {
-    if (placed_before_station(m, cells[i])) to_mark.push_back(i);
+    if (placed_before_station(g, cells[i])) to_mark.push_back(i);
   }
   while (!to_mark.empty()) {
     const size_t i = to_mark.back();
@@ -313,13 +322,14 @@ std::pair<SourceSection, SourceSection> signal_sections(const Model& m) {
   for (int64_t c = 0; c <= m.grid_last; ++c) {
     if (is_signal(m, c)) cells.push_back(c);
   }
-  const std::vector<std::vector<size_t>> after = must_follow(m, cells);
-  const std::vector<bool> early = before_stations(m, cells, after);
+  const SignalGrid g = signal_grid(m);
+  const std::vector<std::vector<size_t>> after = must_follow(g, cells);
+  const std::vector<bool> early = before_stations(g, cells, after);
   std::pair<SourceSection, SourceSection> s{{"[segnali]", {}}, {"[segnali]", {}}};
   for (size_t i : writing_order(after)) {
     const int64_t c = cells[i];
     SourceSection& section = early[i] ? s.first : s.second;
-    section.lines.push_back(signal_line(m, c, m.track_grid[static_cast<size_t>(c)]));
+    section.lines.push_back(signal_line(g, c, m.track_grid[static_cast<size_t>(c)]));
   }
   return s;
 }
