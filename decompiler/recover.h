@@ -2,6 +2,7 @@
 // it, section by section.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct DecodedOutputs {
   // The curve records its plan gives, and the point where it stops giving them, if it does.
   std::vector<SourceLine> curves;
   std::string curve_problem;
+  // The plan's outline, when the walk saw every value and they fit one: a compiled plan of the
+  // same outline has the same line output.
+  std::optional<PlanOutline> outline;
   // The line output could not be read (or was no longer what the check found): nothing else counts.
   bool line_unreadable = false;
   std::vector<std::string> unrecovered;

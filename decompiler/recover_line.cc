@@ -59,8 +59,7 @@ struct PlanPoint {
 };
 
 bool same_bits(TaggedValue::Tag tag, double held, double x) {
-  return tag == TaggedValue::kDouble &&
-         std::bit_cast<uint64_t>(held) == std::bit_cast<uint64_t>(x);
+  return tag == TaggedValue::kDouble && std::bit_cast<uint64_t>(held) == std::bit_cast<uint64_t>(x);
 }
 
 bool same_point(const PlanPoint& p, const PlanState& st) {
@@ -79,16 +78,21 @@ const std::vector<double>& curvatures() {
   return all;
 }
 
-// The curvature of the step from the two points of `st` to the point p: 0 for a straight
-// step, the curvature of a curve keyword for a turned one; nullopt when no step gives it.
-std::optional<double> step_curvature(const PlanState& st, const PlanPoint& p) {
+// The step from the two points of `st` to the point p: straight, or turned by the curvature of a
+// curve keyword; nullopt when no step gives it.
+struct Step {
+  double k = 0.0;
+  bool curved = false;
+};
+
+std::optional<Step> step_to(const PlanState& st, const PlanPoint& p) {
   PlanState straight = st;
   straight.step(0.0, false);
-  if (same_point(p, straight)) return 0.0;
+  if (same_point(p, straight)) return Step{};
   for (double k : curvatures()) {
     PlanState turned = st;
     turned.step(k, true);
-    if (same_point(p, turned)) return k;
+    if (same_point(p, turned)) return Step{k, true};
   }
   return std::nullopt;
 }
@@ -100,10 +104,17 @@ std::string curve_keyword(double k) {
   return "";
 }
 
+// A value of the line output as the plan holds it.
+TaggedValue held_value(TaggedValue::Tag tag, double number) {
+  if (tag == TaggedValue::kInteger) return TaggedValue::Integer(static_cast<int16_t>(number));
+  return tag == TaggedValue::kDouble ? TaggedValue::Double(number) : TaggedValue{};
+}
+
 // The curve records of the plan, found point by point in metre order. Each run of points turned
 // by the same curvature is one curve record: its points are start + 1 to start + length. The
 // walk ends at the first empty point, where the compile's plan ends, or at a point that no step
-// gives (named in `problem`).
+// gives (named in `problem`). The outline of the plan is kept as long as the points fit one:
+// steps, then empty points only.
 struct CurveRuns {
   PlanState st;
   int64_t i = 0;  // the point to come
@@ -112,30 +123,41 @@ struct CurveRuns {
   bool ended = false;
   std::vector<SourceLine> lines;
   std::string problem;
+  PlanOutline outline;
+  bool outlined = true;
 
   void add(const PlanPoint& p) {
-    if (ended) return;
+    if (ended) {
+      if (p.x_tag != TaggedValue::kEmpty || p.y_tag != TaggedValue::kEmpty) outlined = false;
+      return;
+    }
     if (i < 2) {
+      outline.first_x[i] = held_value(p.x_tag, p.x);
+      outline.first_y[i] = held_value(p.y_tag, p.y);
       st = {p.x, p.y, st.x1, st.y1};
       ++i;
       return;
     }
     if (p.x_tag == TaggedValue::kEmpty) {
       ended = true;
+      if (p.y_tag != TaggedValue::kEmpty) outlined = false;
       return;
     }
-    std::optional<double> k = step_curvature(st, p);
-    if (!k) {
+    std::optional<Step> step = step_to(st, p);
+    if (!step) {
       problem = "line output: point " + number(i) +
                 " follows from the two before it by no step of a curve class";
       ended = true;
+      outlined = false;
       return;
     }
+    outline.add_step(step->k, step->curved);
     st = {p.x, p.y, st.x1, st.y1};
-    if (*k != run_k) {
+    const double k = step->curved ? step->k : 0.0;
+    if (k != run_k) {
       close_run();
       run_start = i;
-      run_k = *k;
+      run_k = k;
     }
     ++i;
   }
@@ -285,7 +307,8 @@ void profile_lines(const Model& m, KindId kind, int64_t unwritten,
 bool read_plan(const ByteSource& source, DecodedOutputs& d, DecodeError& error) {
   CurveRuns runs;
   size_t points = 0;
-  if (!walk_halves(source, runs, points, d.line_unreadable)) {
+  const bool whole = walk_halves(source, runs, points, d.line_unreadable);
+  if (!whole) {
     if (d.line_unreadable) return false;
     runs = CurveRuns{};
     std::optional<LineShape> line = check_line(source, error, d.line_unreadable);
@@ -298,6 +321,11 @@ bool read_plan(const ByteSource& source, DecodedOutputs& d, DecodeError& error) 
   runs.close_run();
   d.curves = std::move(runs.lines);
   d.curve_problem = std::move(runs.problem);
+  // Only the pass over both halves saw every value.
+  if (whole && runs.outlined && points >= 2) {
+    d.outline = std::move(runs.outline);
+    d.outline->points = points;
+  }
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace compactor {
@@ -153,6 +154,38 @@ struct PlanSteps {
   bool curved = false;
 };
 
+// The plan as its steps give it: each coordinate's first two values as they are held, then runs
+// of points each one step on from the two before it, then empty values up to `points`. Two plans
+// of one outline have the same line output, byte for byte: every value after the first two
+// follows from them and the turn of its step.
+struct PlanRun {
+  size_t count = 0;
+  double k = 0.0;  // the turn of a curved step
+  bool curved = false;
+};
+
+struct PlanOutline {
+  size_t points = 0;  // the values of each coordinate
+  TaggedValue first_x[2];
+  TaggedValue first_y[2];
+  std::vector<PlanRun> runs;  // from point 2 on; no two in a row take the same step
+
+  // Counts one more point, which the step of (k, curved) gives.
+  void add_step(double k, bool curved, size_t count = 1) {
+    if (count == 0) return;
+    if (!curved) k = 0.0;  // a straight step has no turn
+    if (!runs.empty() && runs.back().curved == curved &&
+        std::bit_cast<uint64_t>(runs.back().k) == std::bit_cast<uint64_t>(k)) {
+      runs.back().count += count;
+      return;
+    }
+    runs.push_back({count, k, curved});
+  }
+};
+
+// Whether two outlines give the same values: the same tags and the same bits.
+bool same_outline(const PlanOutline& a, const PlanOutline& b);
+
 // One coordinate of the plan, metre by metre, as its half of the line output. Values are
 // appended in order of metre: one at a time, each held in its encoding (tag, then the number,
 // little-endian), or a stretch of computed doubles (LinePlan::append_steps). The metres not
@@ -238,6 +271,10 @@ class LinePlan {
 
   // The line output's length in bytes.
   size_t byte_size() const { return x.byte_size() + y.byte_size(); }
+
+  // The outline of the plan, when it has one: its first two points held, every point after them
+  // computed by steps, the rest empty.
+  std::optional<PlanOutline> outline() const;
 };
 
 }  // namespace compactor

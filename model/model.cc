@@ -1,6 +1,7 @@
 #include "model/model.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <string>
 
@@ -16,7 +17,8 @@ void log_error(Model& m) {
     detail = "a positioned record lies beyond the grid, whose last cell, " +
              std::to_string(m.grid_last) + ", starts at " +
              std::to_string(int64_t{m.grid_last} * 50) + " m: the line is " +
-             std::to_string(m.plan_last - 7000) + " m long and the grid reaches 7000 m past its end";
+             std::to_string(m.plan_last - 7000) +
+             " m long and the grid reaches 7000 m past its end";
   }
   m.error_log.push_back(
       RecordedError{m.error_code, m.error_position, m.error_source, std::move(detail), {}});
@@ -156,6 +158,58 @@ void LinePlan::append_steps(size_t count, double k, bool curved) {
   for (size_t i = 0; i < count; ++i) end.step(k, curved);
   x.append_steps(steps, count, end.x1, end.x2);
   y.append_steps(steps, count, end.y1, end.y2);
+}
+
+namespace {
+
+bool same_value(const TaggedValue& a, const TaggedValue& b) {
+  if (a.tag != b.tag) return false;
+  if (a.tag == TaggedValue::kInteger) return a.integer == b.integer;
+  return a.tag == TaggedValue::kEmpty ||
+         std::bit_cast<uint64_t>(a.real) == std::bit_cast<uint64_t>(b.real);
+}
+
+bool same_run(const PlanRun& a, const PlanRun& b) {
+  return a.count == b.count && a.curved == b.curved &&
+         std::bit_cast<uint64_t>(a.k) == std::bit_cast<uint64_t>(b.k);
+}
+
+}  // namespace
+
+bool same_outline(const PlanOutline& a, const PlanOutline& b) {
+  for (int i = 0; i < 2; ++i) {
+    if (!same_value(a.first_x[i], b.first_x[i]) || !same_value(a.first_y[i], b.first_y[i])) {
+      return false;
+    }
+  }
+  return a.points == b.points &&
+         std::equal(a.runs.begin(), a.runs.end(), b.runs.begin(), b.runs.end(), same_run);
+}
+
+std::optional<PlanOutline> LinePlan::outline() const {
+  // The runs of one column: its values after the first two must all be computed.
+  const auto runs_of = [](const PlanColumn& c, PlanOutline& o) {
+    for (const PlanColumn::Stretch& s : c.stretches_) {
+      if (s.first_metre + s.count <= 2 && !s.computed) continue;
+      if (s.first_metre < 2 || !s.computed) return false;
+      o.add_step(s.steps.k, s.steps.curved, s.count);
+    }
+    return true;
+  };
+  PlanOutline o;
+  PlanOutline of_y;
+  if (x.appended_ < 2 || y.appended_ != x.appended_ || y.points_ != x.points_ || !runs_of(x, o) ||
+      !runs_of(y, of_y)) {
+    return std::nullopt;
+  }
+  o.points = of_y.points = x.points_;
+  for (size_t i = 0; i < 2; ++i) {
+    o.first_x[i] = of_y.first_x[i] = x.at(i);
+    o.first_y[i] = of_y.first_y[i] = y.at(i);
+  }
+  // Both columns take each stretch of steps from append_steps: a plan that holds other is none.
+  if (!same_outline(o, of_y)) return std::nullopt;
+  return o;
 }
 
 void create_grid(Model& m, int32_t last) {
