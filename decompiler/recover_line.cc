@@ -201,10 +201,9 @@ SourceLine speed_board_line(int64_t c, const TrackCell& cell) {
   const SidePair b = board_speeds(board.speeds_b);
   const SidePair speeds_c = board_speeds(board.speeds_c);
   const SidePair stripes = board_stripes(board.stripes);
-  return line_of(K::kSpeedBoards,
-                 {number((c - 1) * 50), number(a.s), number(b.s), number(speeds_c.s),
-                  number(stripes.s), number(a.d), number(b.d), number(speeds_c.d),
-                  number(stripes.d)});
+  return line_of(K::kSpeedBoards, {number((c - 1) * 50), number(a.s), number(b.s),
+                                   number(speeds_c.s), number(stripes.s), number(a.d), number(b.d),
+                                   number(speeds_c.d), number(stripes.d)});
 }
 
 // A station's stop mark takes the kind and param1 of its cell and leaves param2 to param4 as

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <random>
 #include <span>
 #include <string>
@@ -333,29 +332,32 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
 // board it stands on, a type above 10 stored without markers has only a written value 256 lower,
 // and cell 1 holds the stamp whatever its kind.
 TEST(ScenarioDiff, ShowsStoredValuesThatHaveNoPlainWrittenOneInWords) {
+  auto tunnel = [](uint8_t type) {
+    TrackCell c;
+    c.tunnel_type = type;
+    return c;
+  };
   struct Case {
     const char* what;
-    std::function<void(std::vector<TrackCell>&)> before, after;
+    size_t first, last;  // the cells that hold `before` on one side and `after` on the other
+    TrackCell before, after;
     std::string expected;
   } cases[] = {
-      {"stop mark on a board",
-       [](auto& g) { g[5] = TrackCell{kStopMark, 3, 3131, 0, 20}; },
-       [](auto& g) { g[5] = TrackCell{kStopMark, 3, 3031, 0, 20}; },
+      {"stop mark on a board", 5, 5, TrackCell{kStopMark, 3, 3131, 0, 20},
+       TrackCell{kStopMark, 3, 3031, 0, 20},
        "cell 5 (250 m) station stop mark: vbs 155 km/h → 150 km/h\n"},
-      {"type above 10 without markers",
-       [](auto& g) { for (size_t c = 4; c < 8; ++c) g[c].tunnel_type = 6; },
-       [](auto& g) { for (size_t c = 4; c < 8; ++c) g[c].tunnel_type = 16; },
+      {"type above 10 without markers", 4, 7, tunnel(6), tunnel(16),
        "cells 4-7 (200-350 m): tunnel_type 6 → -240 (type 16 without markers)\n"},
-      {"cell 1's stamp",
-       [](auto& g) { g[1] = TrackCell{kSpeedBoard, 5121, 0, 0, 0}; },
-       [](auto& g) { g[1] = TrackCell{kSpeedBoard, 5120, 0, 0, 0}; },
-       "cell 1 (50 m) speed board: stamp 5121 → 5120\n"},
+      {"cell 1's stamp", 1, 1, TrackCell{kSpeedBoard, 5121, 0, 0, 0},
+       TrackCell{kSpeedBoard, 5120, 0, 0, 0}, "cell 1 (50 m) speed board: stamp 5121 → 5120\n"},
   };
   for (const Case& c : cases) {
     DecodedScenario a, b;
     a.grid = b.grid = std::vector<TrackCell>(12);
-    c.before(*a.grid);
-    c.after(*b.grid);
+    for (size_t i = c.first; i <= c.last; ++i) {
+      (*a.grid)[i] = c.before;
+      (*b.grid)[i] = c.after;
+    }
     EXPECT_EQ(differences_text(diff_scenarios(a, b)), c.expected) << c.what;
   }
 }
