@@ -23,8 +23,8 @@ struct SidePair {
   int64_t d = 0;
 };
 
-// A packed pair split, d from 0 to factor - 1 when the pair is not negative. A negative pair
-// gives itself as d: the compile packs only speeds and counts of 0 or more into a pair it keeps.
+// A packed pair split, d from 0 to factor - 1 when the pair is not negative. A negative pair is
+// given all in d (s 0), one of the written pairs that pack to it.
 inline SidePair unpacked_pair(int64_t packed, int64_t factor) {
   if (packed < 0) return {0, packed};
   return {packed / factor, packed % factor};
