@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "model/roles.h"
+#include "model/written_values.h"
 #include "syntax/tree.h"
 
 namespace compactor {
@@ -51,7 +52,7 @@ std::vector<DocumentSpeedChange> compiled_speed_changes(const Model& m) {
   // The grid runs on past the line's end; the train does not.
   const int64_t line_length = LineDataRecord(m.record(kLineDataRecord)).line_length;
   for (size_t i = 0; i < m.track_grid.size() && static_cast<int64_t>(i) * 50 <= line_length; ++i) {
-    const int32_t limit = m.track_grid[i].speed_limit * 5;
+    const int32_t limit = speed_limit_kmh(m.track_grid[i].speed_limit);
     if (!changes.empty() && changes.back().limit == limit) continue;
     changes.push_back({static_cast<int32_t>(i) * 50, limit});
   }

@@ -7,6 +7,7 @@
 #include "compiler/compiler.h"
 #include "decompiler/recover.h"
 #include "model/roles.h"
+#include "model/written_values.h"
 #include "syntax/record_kinds.h"
 
 namespace compactor {
@@ -216,25 +217,15 @@ SourceSection gradient_section(const Model& m) {
   return s;
 }
 
-// A pair packed as high × factor + low, low from 0 to factor - 1 when the pair is not negative.
-std::pair<int64_t, int64_t> unpacked(int64_t v, int64_t factor) {
-  if (v < 0) return {0, v};
-  return {v / factor, v % factor};
-}
-
 SourceLine speed_board_line(int64_t c, const TrackCell& cell) {
   SpeedBoardCell board(cell);
-  int64_t s[4], dv[4];
-  const int16_t speeds[3] = {board.speeds_a, board.speeds_b, board.speeds_c};
-  for (int i = 0; i < 3; ++i) {
-    auto [high, low] = unpacked(speeds[i], 100);
-    s[i] = high * 5;
-    dv[i] = low * 5;
-  }
-  auto [stripes_s, stripes_d] = unpacked(board.stripes, 10);
-  return line_of(K::kSpeedBoards,
-                 {number((c - 1) * 50), number(s[0]), number(s[1]), number(s[2]), number(stripes_s),
-                  number(dv[0]), number(dv[1]), number(dv[2]), number(stripes_d)});
+  const SidePair a = board_speeds(board.speeds_a);
+  const SidePair b = board_speeds(board.speeds_b);
+  const SidePair speeds_c = board_speeds(board.speeds_c);
+  const SidePair stripes = board_stripes(board.stripes);
+  return line_of(K::kSpeedBoards, {number((c - 1) * 50), number(a.s), number(b.s),
+                                   number(speeds_c.s), number(stripes.s), number(a.d), number(b.d),
+                                   number(speeds_c.d), number(stripes.d)});
 }
 
 // A station's stop mark takes the kind and param1 of its cell and leaves param2 to param4 as

@@ -11,6 +11,7 @@
 #include "decompiler/recover.h"
 #include "format/decode.h"
 #include "model/roles.h"
+#include "model/written_values.h"
 #include "syntax/record_kinds.h"
 
 namespace compactor {
@@ -342,9 +343,9 @@ std::vector<SourceSection> recover_train(DecodedOutputs& d) {
   sections.push_back(general_section(m));
   sections.push_back(profile_section(m, "[aderenze]", K::kAdhesion,
                                      [](const TrackCell& c) -> int64_t { return c.adhesion; }));
-  sections.push_back(
-      profile_section(m, "[vel_limite]", K::kSpeed,
-                      [](const TrackCell& c) -> int64_t { return c.speed_limit * 5; }));
+  sections.push_back(profile_section(
+      m, "[vel_limite]", K::kSpeed,
+      [](const TrackCell& c) -> int64_t { return speed_limit_kmh(c.speed_limit); }));
   auto [signals_before_stations, signals] = signal_sections(m);
   if (!signals_before_stations.lines.empty()) {
     sections.push_back(std::move(signals_before_stations));

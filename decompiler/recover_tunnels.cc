@@ -13,6 +13,7 @@
 #include "compiler/cells.h"
 #include "compiler/compiler.h"
 #include "decompiler/recover.h"
+#include "model/written_values.h"
 
 namespace compactor {
 
@@ -29,39 +30,13 @@ TunnelLine covering(int64_t first, int64_t last, int64_t type) {
   return {first * 50, (last + 1) * 50, type};
 }
 
-// A run of cells of one tunnel type, and whether a marker stands in step with its first cell.
-struct TunnelRun {
-  int64_t first = 0;
-  int64_t last = 0;
-  int type = 0;
-  bool markers = false;
-};
-
-// The runs of cells of one type among the cells `wanted` picks.
-template <typename Wanted>
-std::vector<TunnelRun> runs_of(const Model& m, Wanted wanted) {
-  std::vector<TunnelRun> runs;
-  for (int64_t c = 0; c <= m.grid_last; ++c) {
-    const TrackCell& cell = m.track_grid[static_cast<size_t>(c)];
-    if (!wanted(c, cell)) continue;
-    if (runs.empty() || runs.back().last != c - 1 || runs.back().type != cell.tunnel_type) {
-      runs.push_back({c, c, cell.tunnel_type, false});
-    }
-    TunnelRun& run = runs.back();
-    run.last = c;
-    if ((c - run.first + 1) % 4 == 0 && cell.kind == kTunnelMarker) run.markers = true;
-  }
-  return runs;
-}
-
 // One record for each run of tunnel cells. A tunnel of another type than 3 that starts within
 // 150 m of the one before it gets a tunnel of no cells, ending at 0 m, between them; a type above
 // 10, or one with markers, is written 10 higher.
 std::vector<TunnelLine> run_lines(const Model& m) {
   std::vector<TunnelLine> lines;
-  const auto in_tunnel = [](int64_t, const TrackCell& cell) { return cell.tunnel_type != 0; };
-  for (const TunnelRun& run : runs_of(m, in_tunnel)) {
-    const int type = run.type + (run.markers || run.type > 10 ? 10 : 0);
+  for (const TunnelRun& run : tunnel_runs(m.track_grid)) {
+    const int64_t type = written_tunnel_type(run.type, run.markers || run.type > 10);
     const TunnelLine line = covering(run.first, run.last, type);
     if (!lines.empty() && run.type != 3 && line.start - lines.back().end <= 150) {
       lines.push_back({0, 0, 0});
@@ -109,7 +84,7 @@ bool gives_cells(const Model& m, const std::vector<TunnelLine>& lines) {
 // 10 is written 256 lower. When it is not of type 3 and starts within 150 m of the end of the
 // record before it, a record of no cells goes between them, ending 200 m or more before it.
 void add_typed(std::vector<TunnelLine>& lines, int64_t first, int64_t last, int value) {
-  const TunnelLine line = covering(first, last, value > 10 ? value - 256 : value);
+  const TunnelLine line = covering(first, last, written_tunnel_type(value, false));
   if (!lines.empty() && value != 3 && line.start - lines.back().end <= 150) {
     lines.push_back(line.start > 150 ? TunnelLine{0, 0, 0} : TunnelLine{-200, -200, 0});
   }
@@ -200,14 +175,14 @@ void add_type_lines(const Model& m, std::vector<TunnelLine>& lines) {
     return laid->track_grid[static_cast<size_t>(c)].tunnel_type != cell.tunnel_type;
   };
   const int64_t latest = int64_t{m.grid_last} - 2;
-  std::vector<TunnelRun> runs = runs_of(m, wanted);
+  std::vector<TunnelRun> runs = tunnel_runs(m.track_grid, wanted);
   for (auto r = runs.rbegin(); r != runs.rend() && r->first > latest && latest >= 0; ++r) {
     add_typed(lines, latest, r->last, r->type);
   }
   if (!runs.empty() && runs.back().first > latest && latest >= 0) {
     laid = laid_by(m, lines);
     if (!laid) return;
-    runs = runs_of(m, wanted);
+    runs = tunnel_runs(m.track_grid, wanted);
   }
   std::vector<TunnelRun> below, above;
   in_two_layers(runs, below, above);
@@ -225,7 +200,7 @@ std::vector<TunnelLine> layered_lines(DecodedOutputs& d) {
   std::vector<TunnelLine> lines;
   for (const std::vector<TunnelRun>& chain : chains_of(marker_runs(d))) {
     for (const TunnelRun& r : chain) {
-      lines.push_back(covering(r.first, r.last, r.type + 10 + (r.type == 0 ? 256 : 0)));
+      lines.push_back(covering(r.first, r.last, written_tunnel_type(r.type, true)));
     }
   }
   add_type_lines(d.m, lines);

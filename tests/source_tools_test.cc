@@ -245,6 +245,28 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
       {true, "montagna,   9500,  9550,  2", "montagna,   9600,  9650,  2",
        "cell 190 (9500 m): tunnel_type 2 → 0\n"
        "cell 192 (9600 m) signal: tunnel_type 0 → 2\n"},
+      // A speed limit, a speed board and a tunnel type read as the author writes them, not as
+      // the cells store them (speed / 5; speeds packed in pairs; the type less 10 with markers).
+      {false, "velocita,   12500,   165", "velocita,   12500,   170",
+       "cells 250-289 (12500-14450 m): speed_limit 165 km/h → 170 km/h\n"},
+      {true, "indicatori_vmax,  7500,  140,  155,  175,  0,  140,  155,  175,  0",
+       "indicatori_vmax,  7500,  140,  150,  175,  1,  140,  155,  170,  0",
+       "cell 151 (7550 m) speed board: vbs 155 km/h → 150 km/h\n"
+       "cell 151 (7550 m) speed board: vcd 175 km/h → 170 km/h\n"
+       "cell 151 (7550 m) speed board: strisces 0 → 1\n"},
+      {true, "indicatori_vmax,  11300,",
+       "indicatori_vmax,  10000,  100,  0,  0,  3,  0,  0,  105,  1\r\nindicatori_vmax,  11300,",
+       "cell 201 (10050 m): free → speed board (vas 100 km/h, vcd 105 km/h, strisces 3, "
+       "strisced 1)\n"},
+      {true, "montagna,   89100,  96500,  11", "montagna,   89100,  96500,  12",
+       "cells 1782-1929 (89100-96450 m): tunnel_type 11 (type 1 with markers) → 12 (type 2 with "
+       "markers)\n"},
+      {true, "montagna,   78000,  78800,  2", "montagna,   78000,  78800,  12",
+       "cells 1560-1575 (78000-78750 m): tunnel_type 2 → 12 (type 2 with markers)\n"
+       "cell 1563 (78150 m): free → tunnel marker\n"
+       "cell 1567 (78350 m): free → tunnel marker\n"
+       "cell 1571 (78550 m): free → tunnel marker\n"
+       "cell 1575 (78750 m): free → tunnel marker\n"},
       {true, "(GRICILLI II)", "(GRICILLI 2)",
        "cell 1578 (78900 m) indication board: text \"(GALLERIA   )(GRICILLI II)(M. 1400    )\" → "
        "\"(GALLERIA   )(GRICILLI 2)(M. 1400    )\"\n"},
@@ -278,6 +300,13 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
   EXPECT_EQ(differences_json(diff_scenarios(base, slower)),
             "{\"same\":false,\"differences\":[{\"where\":\"slow order at 37350 m\",\"what\":"
             "\"speed\",\"before\":\"50\",\"after\":\"60\"}]}\n");
+  // A value shown as written keeps what the cells store beside it in JSON.
+  const DecodedScenario faster =
+      decoded(line, replaced(train, "velocita,   12500,   165", "velocita,   12500,   170"));
+  EXPECT_EQ(differences_json(diff_scenarios(base, faster)),
+            "{\"same\":false,\"differences\":[{\"where\":\"cells 250-289 (12500-14450 m)\","
+            "\"what\":\"speed_limit\",\"before\":\"165 km/h\",\"after\":\"170 km/h\","
+            "\"stored\":{\"field\":\"speed_limit\",\"before\":\"33\",\"after\":\"34\"}}]}\n");
 
   // A name from an output cannot drive the terminal: its control characters are escaped.
   const std::string renamed = replaced(train, "DIVINO AMORE", "DIVINO\x1b[2J");
@@ -296,6 +325,40 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
     const std::string json =
         differences_json(diff_scenarios(base, decoded(line, replaced(train, "DIVINO AMORE", name))));
     EXPECT_NE(json.find("\"after\":\"\\\"" + json_name + "\\\"\""), std::string::npos) << json;
+  }
+}
+
+// What no source edit of the default scenario shows: a stop mark keeps the slots of the speed
+// board it stands on, a type above 10 stored without markers has only a written value 256 lower,
+// and cell 1 holds the stamp whatever its kind.
+TEST(ScenarioDiff, ShowsStoredValuesThatHaveNoPlainWrittenOneInWords) {
+  auto tunnel = [](uint8_t type) {
+    TrackCell c;
+    c.tunnel_type = type;
+    return c;
+  };
+  struct Case {
+    const char* what;
+    size_t first, last;  // the cells that hold `before` on one side and `after` on the other
+    TrackCell before, after;
+    std::string expected;
+  } cases[] = {
+      {"stop mark on a board", 5, 5, TrackCell{kStopMark, 3, 3131, 0, 20},
+       TrackCell{kStopMark, 3, 3031, 0, 20},
+       "cell 5 (250 m) station stop mark: vbs 155 km/h → 150 km/h\n"},
+      {"type above 10 without markers", 4, 7, tunnel(6), tunnel(16),
+       "cells 4-7 (200-350 m): tunnel_type 6 → -240 (type 16 without markers)\n"},
+      {"cell 1's stamp", 1, 1, TrackCell{kSpeedBoard, 5121, 0, 0, 0},
+       TrackCell{kSpeedBoard, 5120, 0, 0, 0}, "cell 1 (50 m) speed board: stamp 5121 → 5120\n"},
+  };
+  for (const Case& c : cases) {
+    DecodedScenario a, b;
+    a.grid = b.grid = std::vector<TrackCell>(12);
+    for (size_t i = c.first; i <= c.last; ++i) {
+      (*a.grid)[i] = c.before;
+      (*b.grid)[i] = c.after;
+    }
+    EXPECT_EQ(differences_text(diff_scenarios(a, b)), c.expected) << c.what;
   }
 }
 

@@ -2,10 +2,13 @@
 // the grid: its start, end, warning board and approach cells are read back into slow orders and
 // compared as such. A signal, a board or a stop mark that only moved reads as moved. A change of
 // a track field (tunnel type, speed limit, gradient, adhesion) over a run of cells is one line.
-// Every other difference is a cell's, named by what its kind holds (model/roles.h).
+// Every other difference is a cell's, named by what its kind holds (model/roles.h). A speed limit,
+// a speed board's speeds and stripes and a tunnel type are shown as the author writes them
+// (model/written_values.h), not as the cells store them.
 #include <algorithm>
 #include <optional>
 
+#include "model/written_values.h"
 #include "tools/diff_fields.h"
 
 namespace compactor {
@@ -238,7 +241,38 @@ std::string cell_place(size_t i) {
   return "cell " + std::to_string(i) + " (" + cell_metres(i) + ")";
 }
 
-// "signal (digits_1 21, type_code 7)": a cell's kind and the slots it fills, by their names.
+// A slot of a speed board: the pair of fields of the [cartelli] record it packs, sides s and d.
+// A stop mark on a board's cell keeps the board's slots after its own (param2 to param4).
+struct BoardSlot {
+  const char* slot;
+  int16_t TrackCell::*member;
+  SidePair (*written)(int16_t);
+  const char* fields[2];
+  const char* unit;
+};
+constexpr BoardSlot kBoardSlots[] = {
+    {"param1", &TrackCell::param1, board_speeds, {"vas", "vad"}, " km/h"},
+    {"param2", &TrackCell::param2, board_speeds, {"vbs", "vbd"}, " km/h"},
+    {"param3", &TrackCell::param3, board_speeds, {"vcs", "vcd"}, " km/h"},
+    {"param4", &TrackCell::param4, board_stripes, {"strisces", "strisced"}, ""},
+};
+
+// The board slot that slot k (0 to 3: param1 to param4) of cell `i` of `kind` is, if any. Cell 1
+// holds the stamp there, whatever its kind.
+const BoardSlot* board_slot(size_t i, uint8_t kind, size_t k) {
+  if (i == 1) return nullptr;
+  if (kind == kSpeedBoard || (kind == kStopMark && k > 0)) return &kBoardSlots[k];
+  return nullptr;
+}
+
+// The two fields of a board slot as written: "vas 140 km/h".
+std::array<std::string, 2> board_values(const BoardSlot& b, int16_t stored) {
+  const SidePair v = b.written(stored);
+  return {std::to_string(v.s) + b.unit, std::to_string(v.d) + b.unit};
+}
+
+// "signal (digits_1 21, type_code 7)": a cell's kind and the slots it fills, by their names; a
+// speed board's by the fields of its record, as written ("vas 140 km/h").
 std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side) {
   std::string out = cell_kind_name(c.kind);
   const Contents contents = contents_of(c, side);
@@ -246,15 +280,43 @@ std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side)
   const std::span<const SlotName> names = cell_slot_names(i, c.kind);
   const int16_t values[] = {c.param1, c.param2, c.param3, c.param4};
   const char* slots[] = {"param1", "param2", "param3", "param4"};
-  std::string filled;
+  std::vector<std::string> filled;
   for (size_t k = 0; k < 4; ++k) {
     if (values[k] == 0) continue;
-    if (!filled.empty()) filled += ", ";
-    filled += slot_name(names, slots[k]);
-    filled += ' ';
-    filled += std::to_string(values[k]);
+    const BoardSlot* board = board_slot(i, c.kind, k);
+    if (board == nullptr) {
+      filled.push_back(std::string(slot_name(names, slots[k])) + " " + std::to_string(values[k]));
+      continue;
+    }
+    const SidePair v = board->written(values[k]);
+    const auto written = board_values(*board, values[k]);
+    if (v.s != 0) filled.push_back(std::string(board->fields[0]) + " " + written[0]);
+    if (v.d != 0) filled.push_back(std::string(board->fields[1]) + " " + written[1]);
   }
-  return filled.empty() ? out : out + " (" + filled + ")";
+  std::string listed;
+  for (const std::string& f : filled) listed += (listed.empty() ? "" : ", ") + f;
+  return listed.empty() ? out : out + " (" + listed + ")";
+}
+
+// The board slots of cell `i` that differ, each field of the record that differs in it as one
+// line; the slots told are made the same in `after`.
+void diff_board_slots(size_t i, const TrackCell& a, TrackCell& after, const std::string& where,
+                      std::vector<Difference>& out) {
+  for (size_t k = 0; k < 4; ++k) {
+    const BoardSlot* board = board_slot(i, a.kind, k);
+    if (board == nullptr || a.*board->member == after.*board->member) continue;
+    const int16_t before_stored = a.*board->member;
+    const int16_t after_stored = after.*board->member;
+    const auto before = board_values(*board, before_stored);
+    const auto now = board_values(*board, after_stored);
+    const char* stored_name = slot_name(cell_slot_names(i, kSpeedBoard), board->slot);
+    for (size_t side = 0; side < 2; ++side) {
+      if (before[side] == now[side]) continue;
+      out.push_back(Difference{where, board->fields[side], before[side], now[side], stored_name,
+                               shown(before_stored), shown(after_stored)});
+    }
+    after.*board->member = a.*board->member;
+  }
 }
 
 // Makes the kind and slots of `after` those of `before`: told elsewhere, or the same.
@@ -267,16 +329,55 @@ void same_kind_and_slots(const TrackCell& before, TrackCell& after) {
   after.signal_time = before.signal_time;
 }
 
+// A tunnel type as written: "2", or for cells a tunnel with markers covers "12 (type 2 with
+// markers)", what the cells hold beside the type that lays it.
+std::string tunnel_type_text(uint8_t stored, bool markers) {
+  const int64_t written = written_tunnel_type(stored, markers);
+  if (written == stored) return std::to_string(written);
+  return std::to_string(written) + " (type " + std::to_string(stored) +
+         (markers ? " with markers)" : " without markers)");
+}
+
+std::string speed_limit_text(uint8_t stored, bool) {
+  return std::to_string(speed_limit_kmh(stored)) + " km/h";
+}
+
+std::string stored_text(uint8_t stored, bool) {
+  return std::to_string(stored);
+}
+
 // The fields a stretch of track keeps from cell to cell, set by records that cover many cells;
-// they are told as runs of cells (diff_track_fields), not cell by cell.
+// they are told as runs of cells (diff_track_fields), not cell by cell, as the author writes
+// them. Where that is not what the cells store, the stored value goes beside it (`converted`).
 struct TrackField {
   const char* name;
   uint8_t TrackCell::*member;
+  std::string (*written)(uint8_t stored, bool markers);
+  bool converted;
 };
-constexpr std::array<TrackField, 4> kTrackFields = {{{"tunnel_type", &TrackCell::tunnel_type},
-                                                     {"speed_limit", &TrackCell::speed_limit},
-                                                     {"gradient_code", &TrackCell::gradient_code},
-                                                     {"adhesion", &TrackCell::adhesion}}};
+constexpr std::array<TrackField, 4> kTrackFields = {
+    {{"tunnel_type", &TrackCell::tunnel_type, tunnel_type_text, true},
+     {"speed_limit", &TrackCell::speed_limit, speed_limit_text, true},
+     {"gradient_code", &TrackCell::gradient_code, stored_text, false},
+     {"adhesion", &TrackCell::adhesion, stored_text, false}}};
+
+// A track field's value in one cell: what it stores, and for a tunnel type whether the cell's
+// tunnel lays markers, which the type written says too.
+struct TrackValue {
+  uint8_t stored = 0;
+  bool markers = false;
+  bool operator==(const TrackValue&) const = default;
+};
+
+// The cells of the tunnels that lay markers.
+std::vector<char> marker_tunnel_cells(const Grid& g) {
+  std::vector<char> cells(g.size(), 0);
+  for (const TunnelRun& run : tunnel_runs(g)) {
+    if (!run.markers) continue;
+    for (int64_t c = run.first; c <= run.last; ++c) cells[static_cast<size_t>(c)] = 1;
+  }
+  return cells;
+}
 
 // What is told of one cell apart from its own fields.
 struct CellTold {
@@ -306,6 +407,7 @@ void diff_cell(size_t i, const TrackCell& a, const TrackCell& b, CellTold told,
       out.push_back(Difference{where, "text", shown(ca.text), shown(cb.text)});
     after.param1 = a.param1;
   }
+  if (!told.slots && a.kind == b.kind) diff_board_slots(i, a, after, where, out);
   if (told.approach_code) after.approach_code = a.approach_code;
   for (const TrackField& f : kTrackFields) after.*f.member = a.*f.member;  // told as runs
   diff_fields(kCellLayout, a, after, where, out, cell_slot_names(i, a.kind));
@@ -317,8 +419,14 @@ struct TrackRun {
   size_t line = 0;  // its line in `out`
   size_t first = 0;
   size_t last = 0;
-  uint8_t before = 0;
-  uint8_t after = 0;
+  TrackValue before;
+  TrackValue after;
+};
+
+// Which cells of each side lie in a tunnel that lays markers.
+struct MarkerCells {
+  const std::vector<char>& a;
+  const std::vector<char>& b;
 };
 
 void close_run(std::optional<TrackRun>& run, std::vector<Difference>& out) {
@@ -332,14 +440,16 @@ void close_run(std::optional<TrackRun>& run, std::vector<Difference>& out) {
 
 // The track fields of cell `i`, each extending its run or starting one. A lone cell keeps its
 // own line, `where` naming its kind as its other fields' lines do.
-void diff_track_fields(size_t i, const TrackCell& a, const TrackCell& b, const std::string& where,
+void diff_track_fields(size_t i, const TrackCell& a, const TrackCell& b, MarkerCells markers,
+                       const std::string& where,
                        std::array<std::optional<TrackRun>, kTrackFields.size()>& runs,
                        std::vector<Difference>& out) {
   for (size_t k = 0; k < kTrackFields.size(); ++k) {
     const TrackField& f = kTrackFields[k];
     std::optional<TrackRun>& run = runs[k];
-    const uint8_t before = a.*f.member;
-    const uint8_t after = b.*f.member;
+    const bool tunnel = f.member == &TrackCell::tunnel_type;
+    const TrackValue before{a.*f.member, tunnel && markers.a[i] != 0};
+    const TrackValue after{b.*f.member, tunnel && markers.b[i] != 0};
     if (run && (run->last + 1 != i || run->before != before || run->after != after)) {
       close_run(run, out);
     }
@@ -349,7 +459,14 @@ void diff_track_fields(size_t i, const TrackCell& a, const TrackCell& b, const s
       continue;
     }
     run = TrackRun{out.size(), i, i, before, after};
-    out.push_back(Difference{where, f.name, shown(before), shown(after)});
+    Difference d{where, f.name, f.written(before.stored, before.markers),
+                 f.written(after.stored, after.markers)};
+    if (f.converted) {
+      d.stored_field = f.name;
+      d.stored_before = shown(before.stored);
+      d.stored_after = shown(after.stored);
+    }
+    out.push_back(std::move(d));
   }
 }
 
@@ -406,9 +523,13 @@ void diff_grid(const Grid& a, const Grid& b, const CellRecords& records,
   const std::vector<char> approach_told = approach_cells_told(a, b, common);
   auto move = moves.pairs.begin();  // in the order of the cells they leave
   std::array<std::optional<TrackRun>, kTrackFields.size()> runs;
+  const std::vector<char> markers_a = marker_tunnel_cells(a);
+  const std::vector<char> markers_b = marker_tunnel_cells(b);
   for (size_t i = 0; i < common; ++i) {
     const bool names_a_record = a[i].kind == kStopMark || a[i].kind == kIndicationBoard;
-    if (all_same(kCellLayout, a[i], b[i]) && !names_a_record) {
+    // A tunnel that gained or lost its markers changed the type written for every cell of it.
+    const bool same_markers = markers_a[i] == markers_b[i];
+    if (all_same(kCellLayout, a[i], b[i]) && !names_a_record && same_markers) {
       for (std::optional<TrackRun>& run : runs) close_run(run, out);
       continue;
     }
@@ -421,7 +542,7 @@ void diff_grid(const Grid& a, const Grid& b, const CellRecords& records,
     const CellTold told{told_by_slow_order(i) || moves.moved[i] != 0, approach_told[i] != 0};
     diff_cell(i, a[i], b[i], told, sides, out);
     const bool same_kind = a[i].kind == b[i].kind && a[i].kind != kFree;
-    diff_track_fields(i, a[i], b[i],
+    diff_track_fields(i, a[i], b[i], MarkerCells{markers_a, markers_b},
                       same_kind ? cell_place(i) + " " + cell_kind_name(a[i].kind) : cell_place(i),
                       runs, out);
   }

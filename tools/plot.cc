@@ -7,6 +7,7 @@
 #include "compiler/compile.h"
 #include "format/outputs.h"
 #include "model/roles.h"
+#include "model/written_values.h"
 #include "tools/colours.h"
 
 namespace compactor {
@@ -278,7 +279,7 @@ std::vector<SlowOrderSpan> slow_orders(const std::vector<TrackCell>& cells) {
 std::vector<int> limit_in_force(const std::vector<TrackCell>& cells) {
   std::vector<int> limit;
   limit.reserve(cells.size());
-  for (const TrackCell& c : cells) limit.push_back(c.speed_limit * 5);
+  for (const TrackCell& c : cells) limit.push_back(speed_limit_kmh(c.speed_limit));
   const int count = static_cast<int>(cells.size());
   for (const SlowOrderSpan& o : slow_orders(cells)) {
     const bool has_end = cells[static_cast<size_t>(o.cells.last)].kind == kSlowOrderEnd;
@@ -733,7 +734,7 @@ double gradient_of(const TrackCell& c) {
 }
 
 double speed_of(const TrackCell& c) {
-  return c.speed_limit * 5.0;
+  return speed_limit_kmh(c.speed_limit);
 }
 
 // The profiles from `top` down, with room above them for the longest station name.

@@ -292,6 +292,11 @@ std::string differences_json(const std::vector<Difference>& differences) {
     out += json_text(d.before);
     out += ",\"after\":";
     out += json_text(d.after);
+    if (!d.stored_field.empty()) {
+      out += ",\"stored\":{\"field\":" + json_text(d.stored_field) +
+             ",\"before\":" + json_text(d.stored_before) +
+             ",\"after\":" + json_text(d.stored_after) + "}";
+    }
     out += "}";
   }
   return out + "]}\n";

@@ -20,12 +20,18 @@
 namespace compactor {
 
 // One difference: where it is ("station 3 \"ROMA\"", "cell 221 (11050 m)", "plan"), what
-// ("value3", "kind", "points 1001–1500") and the two values ("" where a side has none).
+// ("value3", "kind", "points 1001–1500") and the two values ("" where a side has none). A value
+// the outputs store in other units than the author writes (a speed limit, a speed board's
+// speeds, a tunnel type) is shown as written, and the field that stores it with its two stored
+// values goes beside it (stored_field "" otherwise), for --json.
 struct Difference {
   std::string where;
   std::string what;
   std::string before;
   std::string after;
+  std::string stored_field{};
+  std::string stored_before{};
+  std::string stored_after{};
 };
 
 // A curve of a line source: what its record says ("curvad3 at 1000 m, 500 m long") and the
@@ -53,7 +59,8 @@ std::vector<Difference> diff_scenarios(const DecodedScenario& a, const DecodedSc
 
 // One line per difference: "WHERE: WHAT BEFORE → AFTER", or "WHERE: WHAT" without values.
 std::string differences_text(const std::vector<Difference>& differences);
-// A JSON document: {"same":BOOL,"differences":[{"where":..,"what":..,"before":..,"after":..}]}.
+// A JSON document: {"same":BOOL,"differences":[{"where":..,"what":..,"before":..,"after":..}]},
+// a difference of a value stored in other units with "stored":{"field":..,"before":..,"after":..}.
 std::string differences_json(const std::vector<Difference>& differences);
 
 }  // namespace compactor
