@@ -36,11 +36,11 @@ struct FileIdentity {
 
 // What stands at a name.
 enum class NameKind {
-  kMissing,    // nothing: no such name, or a file stands where one of its directories should
+  kMissing,  // nothing: no such name, or a file stands where one of its directories should
   kDirectory,
-  kFile,       // a regular file
-  kOther,      // a device, a pipe, a socket; a link itself when links are not followed
-  kUnknown,    // it cannot be looked up for another reason (no permission, a loop of links)
+  kFile,     // a regular file
+  kOther,    // a device, a pipe, a socket; a link itself when links are not followed
+  kUnknown,  // it cannot be looked up for another reason (no permission, a loop of links)
 };
 
 // Whether a link at the name is looked up as itself or as what it leads to (then a link that

@@ -145,7 +145,8 @@ NameKind kind_of_mode(mode_t mode) {
 
 NameFacts look_up_name(const std::string& path, Links links) {
   struct stat st;
-  const int looked = links == Links::kFollow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+  const int looked =
+      links == Links::kFollow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
   if (looked == 0) return NameFacts{kind_of_mode(st.st_mode), identity_of(st)};
   // ENOTDIR: a file stands where a directory of the path should, so nothing can stand at it.
   const bool missing = errno == ENOENT || errno == ENOTDIR;

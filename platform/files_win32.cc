@@ -112,7 +112,7 @@ NameFacts facts_of(HANDLE h, Links links) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) return NameFacts{NameKind::kUnknown, FileIdentity{}};
   NameKind kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NameKind::kDirectory
-                                                                           : NameKind::kFile;
+                                                                          : NameKind::kFile;
   if (links == Links::kOwn && is_link(h, info.dwFileAttributes)) kind = NameKind::kOther;
   return NameFacts{kind, identity_of(h, info)};
 }
