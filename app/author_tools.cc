@@ -1,7 +1,6 @@
 #include "app/author_tools.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -83,8 +82,7 @@ int run_dump(const DumpOptions& opts) {
   if (opts.every && *kind != OutputKind::kLine) {
     return usage_error("--every goes with the line output only");
   }
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  if (int status = settle_without_lock(parent.empty() ? "." : parent.string()); status >= 0) {
+  if (int status = settle_without_lock(parent_directory(path)); status >= 0) {
     return status;
   }
   std::optional<std::string> bytes = read_output(path);
@@ -145,18 +143,37 @@ int read_outputs(const PlotOptions& opts, PlotData& data) {
 
 namespace {
 
+// When what stands at `path` (a link followed) was last written, in the system's own unit;
+// nullopt when it cannot be looked up.
+std::optional<int64_t> modification_time(const std::string& path) {
+  const NameFacts facts = look_up_name(path, Links::kFollow);
+  if (facts.kind == NameKind::kMissing || facts.kind == NameKind::kUnknown) return std::nullopt;
+  return facts.identity.modified;
+}
+
+// Whether both names lead to one file: the same device and file number, so that a second name for
+// it (a hard link, the same directory mounted elsewhere) is caught, where comparing paths is not.
+bool same_file(const std::string& a, const std::string& b) {
+  const NameFacts first = look_up_name(a, Links::kFollow);
+  const NameFacts second = look_up_name(b, Links::kFollow);
+  auto file_or_directory = [](NameKind kind) {
+    return kind == NameKind::kFile || kind == NameKind::kDirectory;
+  };
+  return file_or_directory(first.kind) && file_or_directory(second.kind) &&
+         first.identity.device == second.identity.device &&
+         first.identity.file_number == second.identity.file_number;
+}
+
 bool outputs_older_than_sources(const PlotOptions& opts) {
   Model names = names_of(opts.identity);
-  std::optional<std::filesystem::file_time_type> oldest_output, newest_source;
+  std::optional<int64_t> oldest_output, newest_source;
   for (const PlotInput& input : plot_inputs(names, opts.with_plan)) {
-    std::error_code ec;
-    auto t = std::filesystem::last_write_time(join_path(opts.dir, input.name), ec);
-    if (!ec && (!oldest_output || t < *oldest_output)) oldest_output = t;
+    const std::optional<int64_t> t = modification_time(join_path(opts.dir, input.name));
+    if (t && (!oldest_output || *t < *oldest_output)) oldest_output = t;
   }
   for (const std::string& name : {line_source_name(names), train_source_name(names)}) {
-    std::error_code ec;
-    auto t = std::filesystem::last_write_time(join_path(opts.dir, name), ec);
-    if (!ec && (!newest_source || t > *newest_source)) newest_source = t;
+    const std::optional<int64_t> t = modification_time(join_path(opts.dir, name));
+    if (t && (!newest_source || *t > *newest_source)) newest_source = t;
   }
   return oldest_output && newest_source && *oldest_output < *newest_source;
 }
@@ -180,10 +197,8 @@ namespace {
 // Why the picture or page must not go to `path`, or "": a path that holds something other than a
 // regular file (a device, a pipe, a link, a directory) or one of the scenario's own files.
 std::string page_target_problem(const PlotOptions& opts, const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::file_status st = fs::symlink_status(path, ec);
-  if (!ec && fs::exists(st) && !fs::is_regular_file(st)) {
+  const NameKind kind = look_up_name(path, Links::kOwn).kind;
+  if (kind == NameKind::kDirectory || kind == NameKind::kOther) {
     return "cannot write " + path + ": it is not a regular file; give another -o";
   }
   const Model names = names_of(opts.identity);
@@ -191,10 +206,7 @@ std::string page_target_problem(const PlotOptions& opts, const std::string& path
                                   grid_output_name(names)};
   for (const ScenarioText& text : kScenarioTexts) own.push_back(text.name(names));
   for (const std::string& name : own) {
-    // The same file by device and file number: a second name for it (a hard link, the same
-    // directory mounted elsewhere) is caught too, where comparing paths would not catch it.
-    std::error_code other;
-    if (fs::equivalent(path, join_path(opts.dir, name), other) && !other) {
+    if (same_file(path, join_path(opts.dir, name))) {
       return "cannot write " + path + ": it is one of the scenario's own files; give another -o";
     }
   }
@@ -213,9 +225,7 @@ int write_page(const PlotOptions& opts, const std::string& extension, const std:
     return 3;
   }
   // What a run of plot or view that was killed outright left beside the page.
-  const std::filesystem::path target(out_path);
-  const std::string page_dir = target.has_parent_path() ? target.parent_path().string() : ".";
-  remove_stale_temporaries(page_dir, {target.filename().string()});
+  remove_stale_temporaries(parent_directory(out_path), {last_part(out_path)});
   if (FileResult f = replace_file(out_path, bytes); !f.ok) {
     std::fputs(format_note("cannot write " + out_path + ": " + f.reason).c_str(), stderr);
     return 3;

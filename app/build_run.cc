@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -30,10 +29,9 @@ constexpr int kCannotFinish = 3;
 
 void print_written(const RunOptions& opts, const std::string& path) {
   if (!opts.verbose) return;
-  std::error_code ec;
-  auto size = std::filesystem::file_size(path, ec);
-  std::printf("wrote %s (%llu bytes)\n", path.c_str(),
-              static_cast<unsigned long long>(ec ? 0 : size));
+  const NameFacts written = look_up_name(path, Links::kFollow);
+  const uint64_t size = written.kind == NameKind::kFile ? written.identity.size : 0;
+  std::printf("wrote %s (%llu bytes)\n", path.c_str(), static_cast<unsigned long long>(size));
 }
 
 void print_error(const std::string& text) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -174,15 +173,14 @@ Model scenario_of(const Identity& identity) {
 // status of the problem, said: 3 when nothing stands at its name, as for any input that is not
 // there; 2 when it is a file, which the author gave where the command takes a directory.
 int directory_status(const Invocation& inv) {
-  std::error_code ec;
-  const std::filesystem::file_status st = std::filesystem::status(inv.operand, ec);
-  if (st.type() == std::filesystem::file_type::not_found) {
+  const NameKind kind = look_up_name(inv.operand, Links::kFollow).kind;
+  if (kind == NameKind::kMissing) {
     const std::string problem = "cannot read " + inv.operand + ": the directory does not exist";
     report_problem_as_json("cannot-read", problem);
     std::fputs(format_note(problem).c_str(), stderr);
     return 3;
   }
-  if (!ec && st.type() != std::filesystem::file_type::directory) {
+  if (kind != NameKind::kUnknown && kind != NameKind::kDirectory) {
     return usage_error(inv.operand + " is a file, not a directory: compactor " + inv.command +
                        " takes the directory that holds the scenario's files");
   }

@@ -1,7 +1,6 @@
 #include "app/source_tools.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -41,8 +40,9 @@ bool is_source_name(const std::string& name) {
 
 // The sources fmt works on: the file given, or the sources in the directory given.
 std::optional<std::vector<std::string>> fmt_targets(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_directory(path, ec)) return std::vector<std::string>{path};
+  if (look_up_name(path, Links::kFollow).kind != NameKind::kDirectory) {
+    return std::vector<std::string>{path};
+  }
   FileResult listed;
   std::optional<std::vector<std::string>> names = list_directory(path, listed);
   if (!names) {
@@ -93,10 +93,8 @@ bool fmt_one(const FmtOptions& opts, const std::string& path, bool& changed) {
 }  // namespace
 
 int run_fmt(const FmtOptions& opts) {
-  std::error_code ec;
-  const bool is_dir = std::filesystem::is_directory(opts.path, ec);
-  const std::filesystem::path parent = std::filesystem::path(opts.path).parent_path();
-  const std::string dir = is_dir ? opts.path : (parent.empty() ? "." : parent.string());
+  const bool is_dir = look_up_name(opts.path, Links::kFollow).kind == NameKind::kDirectory;
+  const std::string dir = is_dir ? opts.path : parent_directory(opts.path);
   DirectoryLock lock;
   const LockMode mode = opts.check ? LockMode::kShared : LockMode::kExclusive;
   if (int status = lock_run_directory(dir, mode, opts.no_wait, opts.quiet, lock); status >= 0) {
@@ -321,8 +319,9 @@ int read_directory(const std::string& dir, DecodedScenario& d) {
 
 // -1 when the side is read, else the exit status.
 int read_side(const std::string& path, std::optional<OutputKind>& file_kind, DecodedScenario& d) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return read_directory(path, d);
+  if (look_up_name(path, Links::kFollow).kind == NameKind::kDirectory) {
+    return read_directory(path, d);
+  }
   file_kind = output_kind_of_name(path);
   if (!file_kind) {
     return usage_error("cannot tell from its name which output " + path +

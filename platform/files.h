@@ -34,6 +34,28 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// What stands at a name.
+enum class NameKind {
+  kMissing,  // nothing: no such name, or a file stands where one of its directories should
+  kDirectory,
+  kFile,     // a regular file
+  kOther,    // a device, a pipe, a socket; a link itself when links are not followed
+  kUnknown,  // it cannot be looked up for another reason (no permission, a loop of links)
+};
+
+// Whether a link at the name is looked up as itself or as what it leads to (then a link that
+// leads nowhere is missing).
+enum class Links { kFollow, kOwn };
+
+struct NameFacts {
+  NameKind kind = NameKind::kMissing;
+  FileIdentity identity;  // of what stands there; all 0 when it is missing or cannot be told
+};
+
+// What stands at `path`, found without opening it for reading. On Windows the name is looked up
+// by its UTF-16 form, like every other name the program opens.
+NameFacts look_up_name(const std::string& path, Links links);
+
 bool file_exists(const std::string& path);
 
 // Whether anything stands at `path`: a file, a directory, a link, even one that leads nowhere.

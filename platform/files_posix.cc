@@ -135,17 +135,30 @@ int keep_old_mode(int fd, const std::string& path) {
   return ::fchmod(fd, wanted) == 0 ? 0 : errno;
 }
 
+NameKind kind_of_mode(mode_t mode) {
+  if (S_ISREG(mode)) return NameKind::kFile;
+  if (S_ISDIR(mode)) return NameKind::kDirectory;
+  return NameKind::kOther;
+}
+
 }  // namespace
 
-bool file_exists(const std::string& path) {
+NameFacts look_up_name(const std::string& path, Links links) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const int looked =
+      links == Links::kFollow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+  if (looked == 0) return NameFacts{kind_of_mode(st.st_mode), identity_of(st)};
+  // ENOTDIR: a file stands where a directory of the path should, so nothing can stand at it.
+  const bool missing = errno == ENOENT || errno == ENOTDIR;
+  return NameFacts{missing ? NameKind::kMissing : NameKind::kUnknown, FileIdentity{}};
+}
+
+bool file_exists(const std::string& path) {
+  return look_up_name(path, Links::kFollow).kind == NameKind::kFile;
 }
 
 bool name_taken(const std::string& path) {
-  struct stat st;
-  // ENOTDIR: a file stands where a directory of the path should, so nothing can stand at it.
-  return ::lstat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
+  return look_up_name(path, Links::kOwn).kind != NameKind::kMissing;
 }
 
 FileResult make_directory(const std::string& path, bool& created) {

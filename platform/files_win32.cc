@@ -95,6 +95,47 @@ bool name_taken(const std::string& path) {
          !is_missing(GetLastError());
 }
 
+namespace {
+
+// Whether a handle opened on the name itself is a symbolic link or a junction, which leads to
+// another name, rather than a file that only keeps its data elsewhere.
+bool is_link(HANDLE h, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)) return true;
+  return tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+NameFacts facts_of(HANDLE h, Links links) {
+  // Devices such as NUL or CON open like files.
+  if (GetFileType(h) != FILE_TYPE_DISK) return NameFacts{NameKind::kOther, FileIdentity{}};
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return NameFacts{NameKind::kUnknown, FileIdentity{}};
+  NameKind kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NameKind::kDirectory
+                                                                          : NameKind::kFile;
+  if (links == Links::kOwn && is_link(h, info.dwFileAttributes)) kind = NameKind::kOther;
+  return NameFacts{kind, identity_of(h, info)};
+}
+
+}  // namespace
+
+// The name is opened for its attributes only, shared every way so that no one who has the file
+// open is disturbed; FILE_FLAG_BACKUP_SEMANTICS lets a directory be opened too.
+NameFacts look_up_name(const std::string& path, Links links) {
+  const DWORD flags =
+      FILE_FLAG_BACKUP_SEMANTICS | (links == Links::kOwn ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  HANDLE h = CreateFileW(to_wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const NameKind kind = is_missing(GetLastError()) ? NameKind::kMissing : NameKind::kUnknown;
+    return NameFacts{kind, FileIdentity{}};
+  }
+  NameFacts facts = facts_of(h, links);
+  CloseHandle(h);
+  return facts;
+}
+
 FileResult make_directory(const std::string& path, bool& created) {
   const std::wstring name = to_wide(path);
   created = CreateDirectoryW(name.c_str(), nullptr) != 0;

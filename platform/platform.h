@@ -14,6 +14,13 @@ char path_separator();
 // dir + separator + name.
 std::string join_path(const std::string& dir, const std::string& name);
 
+// The directory that holds the last part of `path`, found from the string alone (on Windows
+// with its drive or server), or "." when the path names none: "a/b" gives "a", "b" gives ".".
+std::string parent_directory(const std::string& path);
+
+// The last part of `path`, the name itself: "a/b" gives "b", "a/" gives "".
+std::string last_part(const std::string& path);
+
 // Whether stderr is a terminal that shows colour escapes (on Windows, a console that takes
 // them once asked to).
 bool stderr_takes_color();

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/platform.h"
@@ -32,6 +33,15 @@ char path_separator() {
 std::string join_path(const std::string& dir, const std::string& name) {
   if (!dir.empty() && dir.back() == path_separator()) return dir + name;
   return dir + path_separator() + name;
+}
+
+std::string parent_directory(const std::string& path) {
+  const std::string parent = std::filesystem::path(path).parent_path().string();
+  return parent.empty() ? "." : parent;
+}
+
+std::string last_part(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
 }
 
 bool stderr_takes_color() {

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,17 @@ char path_separator() {
 std::string join_path(const std::string& dir, const std::string& name) {
   if (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) return dir + name;
   return dir + path_separator() + name;
+}
+
+// The path's own rules, on its UTF-16 form: a narrow std::filesystem::path would read the UTF-8
+// name in the ANSI code page.
+std::string parent_directory(const std::string& path) {
+  const std::wstring parent = std::filesystem::path(to_wide(path)).parent_path().native();
+  return parent.empty() ? "." : to_utf8(parent);
+}
+
+std::string last_part(const std::string& path) {
+  return to_utf8(std::filesystem::path(to_wide(path)).filename().native());
 }
 
 bool stderr_takes_color() {

@@ -159,6 +159,38 @@ command_line_run() {
 }
 check "command line: --quiet shows no window, --verbose output as on Linux" command_line_run
 
+# Runs the Windows build and the Linux one in DIR with the same arguments: the same exit status,
+# stdout and stderr (but for CR LF).
+same_as_linux_in() {
+  local dir=$1 status=0 linux_status=0
+  shift
+  (cd "$dir" && LC_ALL=C.UTF-8 wine "$exe" "$@") >"$work/same.out" 2>"$work/same.err" </dev/null ||
+    status=$?
+  (cd "$dir" && "$linux" "$@") >"$work/same-linux.out" 2>"$work/same-linux.err" || linux_status=$?
+  [ "$status" -eq "$linux_status" ] &&
+    diff "$work/same-linux.out" <(tr -d '\r' <"$work/same.out") >&2 &&
+    diff "$work/same-linux.err" <(tr -d '\r' <"$work/same.err") >&2 || {
+    echo "  $*: exit status $status, on Linux $linux_status" >&2
+    return 1
+  }
+}
+
+# A directory whose name is not ASCII, given on the command line: each command takes it for the
+# directory it is (not for a missing one, nor for a file) and a file in it for a file.
+non_ascii_directory() {
+  local top="$work/non-ascii" dir="Linee/Città"
+  mkdir -p "$top/$dir"
+  "$linux" sources "$top/$dir" >/dev/null && "$linux" compile "$top/$dir" 2>/dev/null || return 1
+  same_as_linux_in "$top" check "$dir" &&
+    same_as_linux_in "$top" fmt --check "$dir" &&
+    same_as_linux_in "$top" fmt --check "$dir/QUELDRANO 2_linea.txt" &&
+    same_as_linux_in "$top" diff "$dir" "$dir" &&
+    same_as_linux_in "$top" dump "$dir/QUELDRANO 2_555.sim" &&
+    same_as_linux_in "$top" plot "$dir" -o "$dir/linea.svg" &&
+    same_as_linux_in "$top" compile "$dir/QUELDRANO 2_linea.txt"
+}
+check "command line: a directory named Linee/Città is found as a directory" non_ascii_directory
+
 usage_error() {
   local status=0
   wine "$exe" --no-such-option >"$work/usage.out" 2>"$work/usage.err" </dev/null || status=$?

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 
 #include "app/build_run.h"
 #include "model/model.h"
+#include "platform/platform.h"
 #include "platform/temporaries.h"
 #include "scenario/texts.h"
 #include "tests/test_support.h"
@@ -371,6 +373,77 @@ TEST_F(ReplaceFile, DeletesOnlyAnUnchangedFile) {
     EXPECT_EQ(delete_file_if_unchanged(path.string(), identity, r), c.outcome);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(fs::exists(path), c.remains);
+  }
+}
+
+// What stands at a name, with a link looked up as itself and as what it leads to. The folder's
+// name is not ASCII, as an author's may be.
+TEST_F(ReplaceFile, LookUpTellsWhatStandsAtANameAndFollowsLinksOnlyWhenAsked) {
+  const fs::path folder = dir_ / "Linee" / "Città";
+  fs::create_directories(folder);
+  write_bytes(folder / "x.sim", "12345");
+  ASSERT_EQ(::mkfifo((dir_ / "tubo").c_str(), 0600), 0);
+  fs::create_directory_symlink(folder, dir_ / "verso-città");
+  fs::create_symlink(dir_ / "assente", dir_ / "verso-nulla");
+  fs::create_symlink(dir_ / "anello-b", dir_ / "anello-a");
+  fs::create_symlink(dir_ / "anello-a", dir_ / "anello-b");
+  struct Case {
+    std::string name;
+    NameKind own;
+    NameKind followed;
+  };
+  const std::vector<Case> cases = {
+      {"Linee/Città", NameKind::kDirectory, NameKind::kDirectory},
+      {"Linee/Città/x.sim", NameKind::kFile, NameKind::kFile},
+      {"Linee/assente", NameKind::kMissing, NameKind::kMissing},
+      {"Linee/Città/x.sim/y.sim", NameKind::kMissing, NameKind::kMissing},  // a file as directory
+      {"tubo", NameKind::kOther, NameKind::kOther},
+      {"verso-città", NameKind::kOther, NameKind::kDirectory},
+      {"verso-nulla", NameKind::kOther, NameKind::kMissing},
+      {"anello-a", NameKind::kOther, NameKind::kUnknown},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = (dir_ / c.name).string();
+    EXPECT_EQ(look_up_name(path, Links::kOwn).kind, c.own);
+    EXPECT_EQ(look_up_name(path, Links::kFollow).kind, c.followed);
+    EXPECT_EQ(name_taken(path), c.own != NameKind::kMissing);
+    EXPECT_EQ(file_exists(path), c.followed == NameKind::kFile);
+  }
+  const NameFacts file = look_up_name((folder / "x.sim").string(), Links::kFollow);
+  EXPECT_EQ(file.identity.size, 5u);
+  FileResult r;
+  FileIdentity read;
+  ASSERT_TRUE(read_file((folder / "x.sim").string(), r, kMaxSourceBytes, &read).has_value());
+  EXPECT_EQ(file.identity, read);
+  EXPECT_EQ(look_up_name((dir_ / "verso-città").string(), Links::kFollow).identity,
+            look_up_name(folder.string(), Links::kFollow).identity);
+  EXPECT_EQ(look_up_name((dir_ / "assente").string(), Links::kFollow).identity, FileIdentity{});
+}
+
+// The directory and the name of a path by the string alone, as the commands that take a file
+// find the directory they lock: "." when the path names none.
+TEST(PathParts, DirectoryAndLastPartFromTheStringAlone) {
+  struct Case {
+    const char* path;
+    const char* directory;
+    const char* last;
+  };
+  const Case cases[] = {
+      {"Linee/Città/x.sim", "Linee/Città", "x.sim"},
+      {"x.sim", ".", "x.sim"},
+      {"", ".", ""},
+      {"a/b/", "a/b", ""},
+      {"a//b", "a", "b"},
+      {"/a", "/", "a"},
+      {"/", "/", ""},
+      {"./x", ".", "x"},
+      {"a/..", "a", ".."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(parent_directory(c.path), c.directory);
+    EXPECT_EQ(last_part(c.path), c.last);
   }
 }
 

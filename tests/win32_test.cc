@@ -294,6 +294,66 @@ TEST_F(Win32Files, MissingIsTold) {
   EXPECT_TRUE(r.missing);
 }
 
+// A folder whose name is not ASCII, given as the program holds names (UTF-8), is found as a folder
+// and a file in it as a file: the names are looked up by their UTF-16 form. Read in the ANSI code
+// page, as a narrow std::filesystem::path reads them, the folder was taken for missing.
+TEST_F(Win32Files, LookUpFindsFoldersAndFilesByTheirUtf8Names) {
+  fs::create_directories(base_ / u8"Linee" / u8"Città");
+  test::write_bytes(base_ / u8"Linee" / u8"Città" / u8"x.sim", "12345");
+  const std::string folder = join_path(join_path(dir_, "Linee"), "Città");
+  const std::string file = join_path(folder, "x.sim");
+  struct Case {
+    std::string path;
+    NameKind kind;
+  };
+  const std::vector<Case> cases = {
+      {folder, NameKind::kDirectory},
+      {dir_ + "/Linee/Città/", NameKind::kDirectory},
+      {file, NameKind::kFile},
+      {join_path(folder, "assente"), NameKind::kMissing},
+      {join_path(file, "y.sim"), NameKind::kMissing},
+      {join_path(join_path(dir_, "Linee"), "Citta"), NameKind::kMissing},
+      {"NUL", NameKind::kOther},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(look_up_name(c.path, Links::kFollow).kind, c.kind);
+    EXPECT_EQ(look_up_name(c.path, Links::kOwn).kind, c.kind);
+  }
+  const NameFacts found = look_up_name(file, Links::kFollow);
+  EXPECT_EQ(found.identity.size, 5u);
+  FileResult r;
+  FileIdentity read;
+  ASSERT_TRUE(read_file(file, r, kMaxSourceBytes, &read).has_value()) << r.reason;
+  EXPECT_EQ(found.identity, read);
+  const FileIdentity by_slashes = look_up_name(dir_ + "/Linee/Città", Links::kFollow).identity;
+  const FileIdentity by_backslashes = look_up_name(folder, Links::kFollow).identity;
+  EXPECT_EQ(by_slashes.file_number, by_backslashes.file_number);
+  EXPECT_EQ(by_slashes.device, by_backslashes.device);
+}
+
+// The directory and the name of a path by the string alone, with Windows' separators and drives.
+TEST(Win32Paths, DirectoryAndLastPartFromTheStringAlone) {
+  struct Case {
+    const char* path;
+    const char* directory;
+    const char* last;
+  };
+  const Case cases[] = {
+      {"D:\\Linee\\Città\\x.sim", "D:\\Linee\\Città", "x.sim"},
+      {"Linee/Città", "Linee", "Città"},
+      {"Città", ".", "Città"},
+      {"D:\\x.sim", "D:\\", "x.sim"},
+      {"D:x.sim", "D:", "x.sim"},
+      {"\\\\server\\scenari\\Città.sim", "\\\\server\\scenari", "Città.sim"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(parent_directory(c.path), c.directory);
+    EXPECT_EQ(last_part(c.path), c.last);
+  }
+}
+
 // The outputs as one set, as on POSIX systems: a name taken by a directory is found before
 // anything is renamed, and a set not put in place leaves no temporary file.
 TEST_F(Win32Files, StagedFilesGoInPlaceTogetherOrNotAtAll) {
