@@ -21,8 +21,8 @@ struct DecodedOutputs {
   // The curve records its plan gives, and the point where it stops giving them, if it does.
   std::vector<SourceLine> curves;
   std::string curve_problem;
-  // The plan's outline, when the walk saw every value and they fit one: a compiled plan of the
-  // same outline has the same line output.
+  // The plan's outline, when the walk saw every value and they fit one with no NaN after the
+  // first two: a compiled plan of the same outline has the same line output.
   std::optional<PlanOutline> outline;
   // The line output could not be read (or was no longer what the check found): nothing else counts.
   bool line_unreadable = false;

@@ -2,6 +2,7 @@
 // plan the curves, the grid's cells the gradients, tunnels and boards.
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <optional>
 
 #include "compiler/compiler.h"
@@ -153,6 +154,9 @@ struct CurveRuns {
       return;
     }
     outline.add_step(step->k, step->curved);
+    // A NaN keeps the payload of one of the NaNs it was computed from, and which one the order of
+    // the operands in the machine code decides: another copy of the same step may keep the other.
+    if (std::isnan(p.x) || std::isnan(p.y)) outlined = false;
     st = {p.x, p.y, st.x1, st.y1};
     const double k = step->curved ? step->k : 0.0;
     if (k != run_k) {

@@ -156,8 +156,9 @@ struct PlanSteps {
 
 // The plan as its steps give it: each coordinate's first two values as they are held, then runs
 // of points each one step on from the two before it, then empty values up to `points`. Two plans
-// of one outline have the same line output, byte for byte: every value after the first two
-// follows from them and the turn of its step.
+// of one outline have the same line output, byte for byte, when one of them has no NaN after its
+// first two values: every value after them follows from them and the turn of its step. Which
+// payload a NaN computed from two NaNs keeps depends on the machine code of the step.
 struct PlanRun {
   size_t count = 0;
   double k = 0.0;  // the turn of a curved step
