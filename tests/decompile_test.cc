@@ -171,6 +171,9 @@ TEST(DecompileOutline, EveryOutlineFoundGivesTheLineOutputByteForByte) {
     }
   }
   EXPECT_TRUE(outline_found(kFiles[0].bytes));
+  // So no stepped point may be a NaN, even one that every order of the operands gives alike.
+  EXPECT_FALSE(outline_found(
+      line_values({i0, nan_b, nan_b, e}, {i0, TaggedValue::Double(1.0), d2, e})));
 }
 
 // Each case: what the outputs keep only in a packed or cleared form, or only by a side effect.
