@@ -307,6 +307,16 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
             "{\"same\":false,\"differences\":[{\"where\":\"cells 250-289 (12500-14450 m)\","
             "\"what\":\"speed_limit\",\"before\":\"165 km/h\",\"after\":\"170 km/h\","
             "\"stored\":{\"field\":\"speed_limit\",\"before\":\"33\",\"after\":\"34\"}}]}\n");
+  // A board that comes or goes is shown by its fields as written, and its slots as stored.
+  const DecodedScenario no_board = decoded(
+      replaced(line, "indicatori_vmax,  800,  140,  145,  155,  0,  140,  145,  155,  0\r\n", ""),
+      train);
+  EXPECT_EQ(differences_json(diff_scenarios(base, no_board)),
+            "{\"same\":false,\"differences\":[{\"where\":\"cell 17 (850 m)\",\"what\":\"\","
+            "\"before\":\"speed board (vas 140 km/h, vad 140 km/h, vbs 145 km/h, vbd 145 km/h, vcs "
+            "155 km/h, vcd 155 km/h)\",\"after\":\"free\",\"stored\":{\"field\":\"kind\","
+            "\"before\":\"speed board (speeds_a 2828, speeds_b 2929, speeds_c 3131)\","
+            "\"after\":\"free\"}}]}\n");
 
   // A name from an output cannot drive the terminal: its control characters are escaped.
   const std::string renamed = replaced(train, "DIVINO AMORE", "DIVINO\x1b[2J");

@@ -272,8 +272,9 @@ std::array<std::string, 2> board_values(const BoardSlot& b, int16_t stored) {
 }
 
 // "signal (digits_1 21, type_code 7)": a cell's kind and the slots it fills, by their names; a
-// speed board's by the fields of its record, as written ("vas 140 km/h").
-std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side) {
+// speed board's by the fields of its record, as written ("vas 140 km/h"), unless `stored`.
+std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side,
+                          bool stored = false) {
   std::string out = cell_kind_name(c.kind);
   const Contents contents = contents_of(c, side);
   if (!contents.text.empty()) return out + " " + shown(contents.text);
@@ -283,7 +284,7 @@ std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side)
   std::vector<std::string> filled;
   for (size_t k = 0; k < 4; ++k) {
     if (values[k] == 0) continue;
-    const BoardSlot* board = board_slot(i, c.kind, k);
+    const BoardSlot* board = stored ? nullptr : board_slot(i, c.kind, k);
     if (board == nullptr) {
       filled.push_back(std::string(slot_name(names, slots[k])) + " " + std::to_string(values[k]));
       continue;
@@ -379,6 +380,21 @@ std::vector<char> marker_tunnel_cells(const Grid& g) {
   return cells;
 }
 
+// A cell whose kind changed: one line with what each side holds, and when a side shows a speed
+// board's fields as written, the kind and slots as stored beside them.
+Difference kind_change(size_t i, const TrackCell& a, const TrackCell& b,
+                       const SideRecords (&sides)[2]) {
+  Difference d{cell_place(i), "", cell_contents(i, a, sides[0]), cell_contents(i, b, sides[1])};
+  const std::string before = cell_contents(i, a, sides[0], true);
+  const std::string after = cell_contents(i, b, sides[1], true);
+  if (before != d.before || after != d.after) {
+    d.stored_field = "kind";
+    d.stored_before = before;
+    d.stored_after = after;
+  }
+  return d;
+}
+
 // What is told of one cell apart from its own fields.
 struct CellTold {
   bool slots = false;          // its kind and slots: by a slow order or a move
@@ -395,8 +411,7 @@ void diff_cell(size_t i, const TrackCell& a, const TrackCell& b, CellTold told,
   const Contents cb = contents_of(b, sides[1]);
   std::string where = cell_place(i);
   if (!told.slots && a.kind != b.kind) {
-    out.push_back(
-        Difference{where, "", cell_contents(i, a, sides[0]), cell_contents(i, b, sides[1])});
+    out.push_back(kind_change(i, a, b, sides));
   } else if (a.kind == b.kind && a.kind != kFree) {
     where += ' ';
     where += cell_kind_name(a.kind);
