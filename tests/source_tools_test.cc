@@ -267,6 +267,8 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
        "cell 1567 (78350 m): free → tunnel marker\n"
        "cell 1571 (78550 m): free → tunnel marker\n"
        "cell 1575 (78750 m): free → tunnel marker\n"},
+      {true, "pendenza,  1350,   -2", "pendenza,  1350,   -3",
+       "cells 27-79 (1350-3950 m): gradient -2 ‰ → -3 ‰\n"},
       {true, "(GRICILLI II)", "(GRICILLI 2)",
        "cell 1578 (78900 m) indication board: text \"(GALLERIA   )(GRICILLI II)(M. 1400    )\" → "
        "\"(GALLERIA   )(GRICILLI 2)(M. 1400    )\"\n"},

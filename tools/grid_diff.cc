@@ -3,8 +3,8 @@
 // compared as such. A signal, a board or a stop mark that only moved reads as moved. A change of
 // a track field (tunnel type, speed limit, gradient, adhesion) over a run of cells is one line.
 // Every other difference is a cell's, named by what its kind holds (model/roles.h). A speed limit,
-// a speed board's speeds and stripes and a tunnel type are shown as the author writes them
-// (model/written_values.h), not as the cells store them.
+// a gradient, a speed board's speeds and stripes and a tunnel type are shown as the author writes
+// them (model/written_values.h), not as the cells store them.
 #include <algorithm>
 #include <optional>
 
@@ -343,24 +343,30 @@ std::string speed_limit_text(uint8_t stored, bool) {
   return std::to_string(speed_limit_kmh(stored)) + " km/h";
 }
 
+// A gradient in per mille, as the `pendenza` record gives it: the cells store gradient + 100.
+std::string gradient_text(uint8_t stored, bool) {
+  return std::to_string(written_gradient(stored)) + " ‰";
+}
+
 std::string stored_text(uint8_t stored, bool) {
   return std::to_string(stored);
 }
 
 // The fields a stretch of track keeps from cell to cell, set by records that cover many cells;
 // they are told as runs of cells (diff_track_fields), not cell by cell, as the author writes
-// them. Where that is not what the cells store, the stored value goes beside it (`converted`).
+// them. Where that is not what the cells store, the stored value goes beside it, under the name
+// of the field that stores it (`stored_name`, nullptr when the value is the stored one).
 struct TrackField {
   const char* name;
   uint8_t TrackCell::*member;
   std::string (*written)(uint8_t stored, bool markers);
-  bool converted;
+  const char* stored_name;
 };
 constexpr std::array<TrackField, 4> kTrackFields = {
-    {{"tunnel_type", &TrackCell::tunnel_type, tunnel_type_text, true},
-     {"speed_limit", &TrackCell::speed_limit, speed_limit_text, true},
-     {"gradient_code", &TrackCell::gradient_code, stored_text, false},
-     {"adhesion", &TrackCell::adhesion, stored_text, false}}};
+    {{"tunnel_type", &TrackCell::tunnel_type, tunnel_type_text, "tunnel_type"},
+     {"speed_limit", &TrackCell::speed_limit, speed_limit_text, "speed_limit"},
+     {"gradient", &TrackCell::gradient_code, gradient_text, "gradient_code"},
+     {"adhesion", &TrackCell::adhesion, stored_text, nullptr}}};
 
 // A track field's value in one cell: what it stores, and for a tunnel type whether the cell's
 // tunnel lays markers, which the type written says too.
@@ -476,8 +482,8 @@ void diff_track_fields(size_t i, const TrackCell& a, const TrackCell& b, MarkerC
     run = TrackRun{out.size(), i, i, before, after};
     Difference d{where, f.name, f.written(before.stored, before.markers),
                  f.written(after.stored, after.markers)};
-    if (f.converted) {
-      d.stored_field = f.name;
+    if (f.stored_name != nullptr) {
+      d.stored_field = f.stored_name;
       d.stored_before = shown(before.stored);
       d.stored_after = shown(after.stored);
     }
