@@ -269,6 +269,15 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
        "cell 1575 (78750 m): free → tunnel marker\n"},
       {true, "pendenza,  1350,   -2", "pendenza,  1350,   -3",
        "cells 27-79 (1350-3950 m): gradient -2 ‰ → -3 ‰\n"},
+      // A tunnel with markers and the ones of type 3 after it, end to end: only the first lays them.
+      {true, "montagna,   78000,  78800,  2",
+       "montagna,   78000,  78800,  13\r\nmontagna,   78800,  78900,  2",
+       "cells 1560-1575 (78000-78750 m): tunnel_type 2 → 13 (type 3 with markers)\n"
+       "cell 1563 (78150 m): free → tunnel marker\n"
+       "cell 1567 (78350 m): free → tunnel marker\n"
+       "cell 1571 (78550 m): free → tunnel marker\n"
+       "cell 1575 (78750 m): free → tunnel marker\n"
+       "cells 1576-1577 (78800-78850 m): tunnel_type 0 → 3\n"},
       {true, "(GRICILLI II)", "(GRICILLI 2)",
        "cell 1578 (78900 m) indication board: text \"(GALLERIA   )(GRICILLI II)(M. 1400    )\" → "
        "\"(GALLERIA   )(GRICILLI 2)(M. 1400    )\"\n"},

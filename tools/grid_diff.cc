@@ -376,12 +376,39 @@ struct TrackValue {
   bool operator==(const TrackValue&) const = default;
 };
 
-// The cells of the tunnels that lay markers.
+// Whether one tunnel with markers over the run gives its markers: one on each fourth cell that
+// no other record took.
+bool one_tunnel_lays_markers(const Grid& g, const TunnelRun& run) {
+  for (int64_t c = run.first + 3; c <= run.last; c += 4) {
+    if (g[static_cast<size_t>(c)].kind == kFree) return false;
+  }
+  return true;
+}
+
+// The cells of the tunnels that lay markers. A run of one type whose markers one tunnel does not
+// give (a tunnel with markers and one without, of one stored type, end to end) has them from
+// each chain of markers four cells apart (other records' cells may stand between), from three
+// cells before its first marker to its last, as the decompile writes it back.
 std::vector<char> marker_tunnel_cells(const Grid& g) {
   std::vector<char> cells(g.size(), 0);
+  auto mark = [&cells](int64_t first, int64_t last) {
+    for (int64_t c = std::max<int64_t>(first, 0); c <= last; ++c) cells[static_cast<size_t>(c)] = 1;
+  };
+  const auto size = static_cast<int64_t>(g.size());
   for (const TunnelRun& run : tunnel_runs(g)) {
     if (!run.markers) continue;
-    for (int64_t c = run.first; c <= run.last; ++c) cells[static_cast<size_t>(c)] = 1;
+    if (one_tunnel_lays_markers(g, run)) {
+      mark(run.first, run.last);
+      continue;
+    }
+    for (int64_t c = run.first; c <= run.last; ++c) {
+      if (g[static_cast<size_t>(c)].kind != kTunnelMarker || cells[static_cast<size_t>(c)]) continue;
+      int64_t last = c;
+      for (int64_t k = c + 4; k < size && g[static_cast<size_t>(k)].kind != kFree; k += 4) {
+        if (g[static_cast<size_t>(k)].kind == kTunnelMarker) last = k;
+      }
+      mark(c - 3, last);
+    }
   }
   return cells;
 }
