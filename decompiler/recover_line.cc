@@ -216,8 +216,8 @@ SourceSection curve_section(DecodedOutputs& d) {
 SourceSection gradient_section(const Model& m) {
   SourceSection s{"[pendenze]", {}};
   profile_lines(
-      m, K::kGradient, -100, [](const TrackCell& c) -> int64_t { return c.gradient_code - 100; },
-      s.lines);
+      m, K::kGradient, -100,
+      [](const TrackCell& c) -> int64_t { return written_gradient(c.gradient_code); }, s.lines);
   return s;
 }
 

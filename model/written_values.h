@@ -1,7 +1,7 @@
-// What an author wrote, from what the cells store: the speed limit in km/h, a speed board's
-// speeds and stripe counts from their packed pairs, and a tunnel's type with its markers. The
-// compile stores them (compiler/); the decompile writes them back as records and diff shows them
-// as the author wrote them, both through these.
+// What an author wrote, from what the cells store: the speed limit in km/h, the gradient in per
+// mille, a speed board's speeds and stripe counts from their packed pairs, and a tunnel's type
+// with its markers. The compile stores them (compiler/); the decompile writes them back as
+// records and diff shows them as the author wrote them, both through these.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,11 @@ namespace compactor {
 // A cell's speed limit in km/h: the compile stores speed / 5.
 inline int32_t speed_limit_kmh(uint8_t stored) {
   return int32_t{stored} * 5;
+}
+
+// A cell's gradient in per mille: the compile stores gradient + 100, its low 8 bits.
+inline int32_t written_gradient(uint8_t stored) {
+  return int32_t{stored} - 100;
 }
 
 // The two values of a pair packed as s × factor + d.

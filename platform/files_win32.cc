@@ -128,8 +128,11 @@ NameFacts look_up_name(const std::string& path, Links links) {
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    const NameKind kind = is_missing(GetLastError()) ? NameKind::kMissing : NameKind::kUnknown;
-    return NameFacts{kind, FileIdentity{}};
+    // A name the system does not take (a file's name with a separator after it, as a directory's
+    // would have) names nothing, as a file used as a directory does on POSIX systems.
+    const DWORD error = GetLastError();
+    const bool missing = is_missing(error) || error == ERROR_INVALID_NAME;
+    return NameFacts{missing ? NameKind::kMissing : NameKind::kUnknown, FileIdentity{}};
   }
   NameFacts facts = facts_of(h, links);
   CloseHandle(h);

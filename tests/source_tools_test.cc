@@ -267,6 +267,17 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
        "cell 1567 (78350 m): free → tunnel marker\n"
        "cell 1571 (78550 m): free → tunnel marker\n"
        "cell 1575 (78750 m): free → tunnel marker\n"},
+      {true, "pendenza,  1350,   -2", "pendenza,  1350,   -3",
+       "cells 27-79 (1350-3950 m): gradient -2 ‰ → -3 ‰\n"},
+      // A tunnel with markers and the ones of type 3 after it, end to end: only the first lays them.
+      {true, "montagna,   78000,  78800,  2",
+       "montagna,   78000,  78800,  13\r\nmontagna,   78800,  78900,  2",
+       "cells 1560-1575 (78000-78750 m): tunnel_type 2 → 13 (type 3 with markers)\n"
+       "cell 1563 (78150 m): free → tunnel marker\n"
+       "cell 1567 (78350 m): free → tunnel marker\n"
+       "cell 1571 (78550 m): free → tunnel marker\n"
+       "cell 1575 (78750 m): free → tunnel marker\n"
+       "cells 1576-1577 (78800-78850 m): tunnel_type 0 → 3\n"},
       {true, "(GRICILLI II)", "(GRICILLI 2)",
        "cell 1578 (78900 m) indication board: text \"(GALLERIA   )(GRICILLI II)(M. 1400    )\" → "
        "\"(GALLERIA   )(GRICILLI 2)(M. 1400    )\"\n"},
@@ -307,6 +318,16 @@ TEST(ScenarioDiff, NamesWhatAnEditDidInTheScenariosTerms) {
             "{\"same\":false,\"differences\":[{\"where\":\"cells 250-289 (12500-14450 m)\","
             "\"what\":\"speed_limit\",\"before\":\"165 km/h\",\"after\":\"170 km/h\","
             "\"stored\":{\"field\":\"speed_limit\",\"before\":\"33\",\"after\":\"34\"}}]}\n");
+  // A board that comes or goes is shown by its fields as written, and its slots as stored.
+  const DecodedScenario no_board = decoded(
+      replaced(line, "indicatori_vmax,  800,  140,  145,  155,  0,  140,  145,  155,  0\r\n", ""),
+      train);
+  EXPECT_EQ(differences_json(diff_scenarios(base, no_board)),
+            "{\"same\":false,\"differences\":[{\"where\":\"cell 17 (850 m)\",\"what\":\"\","
+            "\"before\":\"speed board (vas 140 km/h, vad 140 km/h, vbs 145 km/h, vbd 145 km/h, vcs "
+            "155 km/h, vcd 155 km/h)\",\"after\":\"free\",\"stored\":{\"field\":\"kind\","
+            "\"before\":\"speed board (speeds_a 2828, speeds_b 2929, speeds_c 3131)\","
+            "\"after\":\"free\"}}]}\n");
 
   // A name from an output cannot drive the terminal: its control characters are escaped.
   const std::string renamed = replaced(train, "DIVINO AMORE", "DIVINO\x1b[2J");

@@ -312,6 +312,7 @@ TEST_F(Win32Files, LookUpFindsFoldersAndFilesByTheirUtf8Names) {
       {file, NameKind::kFile},
       {join_path(folder, "assente"), NameKind::kMissing},
       {join_path(file, "y.sim"), NameKind::kMissing},
+      {file + "/", NameKind::kMissing},  // a file's name as a directory's, as `afile/`
       {join_path(join_path(dir_, "Linee"), "Citta"), NameKind::kMissing},
       {"NUL", NameKind::kOther},
   };

@@ -3,8 +3,8 @@
 // compared as such. A signal, a board or a stop mark that only moved reads as moved. A change of
 // a track field (tunnel type, speed limit, gradient, adhesion) over a run of cells is one line.
 // Every other difference is a cell's, named by what its kind holds (model/roles.h). A speed limit,
-// a speed board's speeds and stripes and a tunnel type are shown as the author writes them
-// (model/written_values.h), not as the cells store them.
+// a gradient, a speed board's speeds and stripes and a tunnel type are shown as the author writes
+// them (model/written_values.h), not as the cells store them.
 #include <algorithm>
 #include <optional>
 
@@ -272,8 +272,9 @@ std::array<std::string, 2> board_values(const BoardSlot& b, int16_t stored) {
 }
 
 // "signal (digits_1 21, type_code 7)": a cell's kind and the slots it fills, by their names; a
-// speed board's by the fields of its record, as written ("vas 140 km/h").
-std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side) {
+// speed board's by the fields of its record, as written ("vas 140 km/h"), unless `stored`.
+std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side,
+                          bool stored = false) {
   std::string out = cell_kind_name(c.kind);
   const Contents contents = contents_of(c, side);
   if (!contents.text.empty()) return out + " " + shown(contents.text);
@@ -283,7 +284,7 @@ std::string cell_contents(size_t i, const TrackCell& c, const SideRecords& side)
   std::vector<std::string> filled;
   for (size_t k = 0; k < 4; ++k) {
     if (values[k] == 0) continue;
-    const BoardSlot* board = board_slot(i, c.kind, k);
+    const BoardSlot* board = stored ? nullptr : board_slot(i, c.kind, k);
     if (board == nullptr) {
       filled.push_back(std::string(slot_name(names, slots[k])) + " " + std::to_string(values[k]));
       continue;
@@ -342,24 +343,30 @@ std::string speed_limit_text(uint8_t stored, bool) {
   return std::to_string(speed_limit_kmh(stored)) + " km/h";
 }
 
+// A gradient in per mille, as the `pendenza` record gives it: the cells store gradient + 100.
+std::string gradient_text(uint8_t stored, bool) {
+  return std::to_string(written_gradient(stored)) + " ‰";
+}
+
 std::string stored_text(uint8_t stored, bool) {
   return std::to_string(stored);
 }
 
 // The fields a stretch of track keeps from cell to cell, set by records that cover many cells;
 // they are told as runs of cells (diff_track_fields), not cell by cell, as the author writes
-// them. Where that is not what the cells store, the stored value goes beside it (`converted`).
+// them. Where that is not what the cells store, the stored value goes beside it, under the name
+// of the field that stores it (`stored_name`, nullptr when the value is the stored one).
 struct TrackField {
   const char* name;
   uint8_t TrackCell::*member;
   std::string (*written)(uint8_t stored, bool markers);
-  bool converted;
+  const char* stored_name;
 };
 constexpr std::array<TrackField, 4> kTrackFields = {
-    {{"tunnel_type", &TrackCell::tunnel_type, tunnel_type_text, true},
-     {"speed_limit", &TrackCell::speed_limit, speed_limit_text, true},
-     {"gradient_code", &TrackCell::gradient_code, stored_text, false},
-     {"adhesion", &TrackCell::adhesion, stored_text, false}}};
+    {{"tunnel_type", &TrackCell::tunnel_type, tunnel_type_text, "tunnel_type"},
+     {"speed_limit", &TrackCell::speed_limit, speed_limit_text, "speed_limit"},
+     {"gradient", &TrackCell::gradient_code, gradient_text, "gradient_code"},
+     {"adhesion", &TrackCell::adhesion, stored_text, nullptr}}};
 
 // A track field's value in one cell: what it stores, and for a tunnel type whether the cell's
 // tunnel lays markers, which the type written says too.
@@ -369,14 +376,56 @@ struct TrackValue {
   bool operator==(const TrackValue&) const = default;
 };
 
-// The cells of the tunnels that lay markers.
+// Whether one tunnel with markers over the run gives its markers: one on each fourth cell that
+// no other record took.
+bool one_tunnel_lays_markers(const Grid& g, const TunnelRun& run) {
+  for (int64_t c = run.first + 3; c <= run.last; c += 4) {
+    if (g[static_cast<size_t>(c)].kind == kFree) return false;
+  }
+  return true;
+}
+
+// The cells of the tunnels that lay markers. A run of one type whose markers one tunnel does not
+// give (a tunnel with markers and one without, of one stored type, end to end) has them from
+// each chain of markers four cells apart (other records' cells may stand between), from three
+// cells before its first marker to its last, as the decompile writes it back.
 std::vector<char> marker_tunnel_cells(const Grid& g) {
   std::vector<char> cells(g.size(), 0);
+  auto mark = [&cells](int64_t first, int64_t last) {
+    for (int64_t c = std::max<int64_t>(first, 0); c <= last; ++c) cells[static_cast<size_t>(c)] = 1;
+  };
+  const auto size = static_cast<int64_t>(g.size());
   for (const TunnelRun& run : tunnel_runs(g)) {
     if (!run.markers) continue;
-    for (int64_t c = run.first; c <= run.last; ++c) cells[static_cast<size_t>(c)] = 1;
+    if (one_tunnel_lays_markers(g, run)) {
+      mark(run.first, run.last);
+      continue;
+    }
+    for (int64_t c = run.first; c <= run.last; ++c) {
+      if (g[static_cast<size_t>(c)].kind != kTunnelMarker || cells[static_cast<size_t>(c)]) continue;
+      int64_t last = c;
+      for (int64_t k = c + 4; k < size && g[static_cast<size_t>(k)].kind != kFree; k += 4) {
+        if (g[static_cast<size_t>(k)].kind == kTunnelMarker) last = k;
+      }
+      mark(c - 3, last);
+    }
   }
   return cells;
+}
+
+// A cell whose kind changed: one line with what each side holds, and when a side shows a speed
+// board's fields as written, the kind and slots as stored beside them.
+Difference kind_change(size_t i, const TrackCell& a, const TrackCell& b,
+                       const SideRecords (&sides)[2]) {
+  Difference d{cell_place(i), "", cell_contents(i, a, sides[0]), cell_contents(i, b, sides[1])};
+  const std::string before = cell_contents(i, a, sides[0], true);
+  const std::string after = cell_contents(i, b, sides[1], true);
+  if (before != d.before || after != d.after) {
+    d.stored_field = "kind";
+    d.stored_before = before;
+    d.stored_after = after;
+  }
+  return d;
 }
 
 // What is told of one cell apart from its own fields.
@@ -395,8 +444,7 @@ void diff_cell(size_t i, const TrackCell& a, const TrackCell& b, CellTold told,
   const Contents cb = contents_of(b, sides[1]);
   std::string where = cell_place(i);
   if (!told.slots && a.kind != b.kind) {
-    out.push_back(
-        Difference{where, "", cell_contents(i, a, sides[0]), cell_contents(i, b, sides[1])});
+    out.push_back(kind_change(i, a, b, sides));
   } else if (a.kind == b.kind && a.kind != kFree) {
     where += ' ';
     where += cell_kind_name(a.kind);
@@ -461,8 +509,8 @@ void diff_track_fields(size_t i, const TrackCell& a, const TrackCell& b, MarkerC
     run = TrackRun{out.size(), i, i, before, after};
     Difference d{where, f.name, f.written(before.stored, before.markers),
                  f.written(after.stored, after.markers)};
-    if (f.converted) {
-      d.stored_field = f.name;
+    if (f.stored_name != nullptr) {
+      d.stored_field = f.stored_name;
       d.stored_before = shown(before.stored);
       d.stored_after = shown(after.stored);
     }

@@ -730,7 +730,7 @@ constexpr double kLaneHeight = 9;
 constexpr int kLanes = 3;
 
 double gradient_of(const TrackCell& c) {
-  return c.gradient_code - 100.0;
+  return written_gradient(c.gradient_code);
 }
 
 double speed_of(const TrackCell& c) {

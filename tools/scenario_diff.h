@@ -21,9 +21,9 @@ namespace compactor {
 
 // One difference: where it is ("station 3 \"ROMA\"", "cell 221 (11050 m)", "plan"), what
 // ("value3", "kind", "points 1001–1500") and the two values ("" where a side has none). A value
-// the outputs store in other units than the author writes (a speed limit, a speed board's
-// speeds, a tunnel type) is shown as written, and the field that stores it with its two stored
-// values goes beside it (stored_field "" otherwise), for --json.
+// the outputs store in other units than the author writes (a speed limit, a gradient, a speed
+// board's speeds, a tunnel type) is shown as written, and the field that stores it with its two
+// stored values goes beside it (stored_field "" otherwise), for --json.
 struct Difference {
   std::string where;
   std::string what;
