@@ -54,9 +54,9 @@ const LineValueLayout* checked_line_value(const unsigned char* p, uint64_t left,
   }
   if (left - kLineTagBytes < layout->number_bytes) {
     error = {at_offset, "value " + std::to_string(index) + " is cut short: its tag " +
-                            std::to_string(tag) + " needs " +
-                            std::to_string(layout->number_bytes) + " bytes, the file has " +
-                            std::to_string(left - kLineTagBytes) + " left"};
+                            std::to_string(tag) + " needs " + std::to_string(layout->number_bytes) +
+                            " bytes, the file has " + std::to_string(left - kLineTagBytes) +
+                            " left"};
     return nullptr;
   }
   return layout;
@@ -220,12 +220,7 @@ std::optional<LineBytes> check_line(std::string_view bytes, DecodeError& error) 
   bool unreadable = false;  // bytes in memory are always read
   std::optional<LineShape> shape = check_line(bytes_in_memory(bytes), error, unreadable);
   if (!shape) return std::nullopt;
-  return LineBytes{bytes,
-                   shape->points,
-                   static_cast<size_t>(shape->y_offset),
-                   shape->empty_values,
-                   shape->integer_values,
-                   shape->double_values};
+  return LineBytes{bytes, *shape};
 }
 
 TaggedValue decode_line_value(std::string_view bytes, size_t& offset) {
@@ -238,11 +233,11 @@ std::optional<Plan> decode_line(std::string_view bytes, DecodeError& error) {
   std::optional<LineBytes> line = check_line(bytes, error);
   if (!line) return std::nullopt;
   Plan plan;
-  plan.x.reserve(line->points);
-  plan.y.reserve(line->points);
+  plan.x.reserve(line->shape.points);
+  plan.y.reserve(line->shape.points);
   size_t x_offset = 0;
-  size_t y_offset = line->y_offset;
-  for (size_t m = 0; m < line->points; ++m) {
+  auto y_offset = static_cast<size_t>(line->shape.y_offset);
+  for (size_t m = 0; m < line->shape.points; ++m) {
     plan.x.push_back(decode_line_value(bytes, x_offset));
     plan.y.push_back(decode_line_value(bytes, y_offset));
   }

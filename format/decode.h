@@ -69,17 +69,12 @@ struct LineShape {
 // `error` on a tag other than 0, 2 and 5, a value cut short by the end of the file, or an odd
 // number of values (x and y halves that cannot be paired); fails with `unreadable` set when the
 // source cannot be read.
-std::optional<LineShape> check_line(const ByteSource& source, DecodeError& error,
-                                    bool& unreadable);
+std::optional<LineShape> check_line(const ByteSource& source, DecodeError& error, bool& unreadable);
 
-// A line output in memory that decodes whole, as check_line found it.
+// A line output in memory that decodes whole, and what check_line found in it.
 struct LineBytes {
   std::string_view bytes;
-  size_t points = 0;
-  size_t y_offset = 0;
-  size_t empty_values = 0;
-  size_t integer_values = 0;
-  size_t double_values = 0;
+  LineShape shape;
 };
 
 // check_line of bytes in memory.

@@ -212,7 +212,7 @@ TEST(DumpStreamTest, ListingsGoOutInPiecesOfAboutTheChunkSize) {
   const std::string& grid_bytes = outputs.grid_bytes;
   const GridBytes& grid = *outputs.grid;
   const LineBytes& line = *outputs.line;
-  EXPECT_EQ(line.points, static_cast<size_t>(m.plan_last) + 1);
+  EXPECT_EQ(line.shape.points, static_cast<size_t>(m.plan_last) + 1);
 
   for (bool json : {false, true}) {
     SCOPED_TRACE(json ? "json" : "text");

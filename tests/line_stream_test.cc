@@ -46,11 +46,11 @@ TEST(LineStream, OneWalkFindsTheYHalfAndTheCountsWhereverTheValuesFall) {
     DecodeError error;
     std::optional<LineBytes> line = check_line(bytes, error);
     ASSERT_TRUE(line.has_value()) << error.reason;
-    EXPECT_EQ(line->points, points);
-    EXPECT_EQ(line->y_offset, y_offset);
-    EXPECT_EQ(line->empty_values, by_tag[TaggedValue::kEmpty]);
-    EXPECT_EQ(line->integer_values, by_tag[TaggedValue::kInteger]);
-    EXPECT_EQ(line->double_values, by_tag[TaggedValue::kDouble]);
+    EXPECT_EQ(line->shape.points, points);
+    EXPECT_EQ(line->shape.y_offset, y_offset);
+    EXPECT_EQ(line->shape.empty_values, by_tag[TaggedValue::kEmpty]);
+    EXPECT_EQ(line->shape.integer_values, by_tag[TaggedValue::kInteger]);
+    EXPECT_EQ(line->shape.double_values, by_tag[TaggedValue::kDouble]);
   }
 }
 

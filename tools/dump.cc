@@ -274,22 +274,23 @@ bool dump_plan(const LineBytes& line, int every, bool json, TextSink& sink) {
   std::string& out = sink.buffer;
   if (json) {
     out += "{\"output\":\"line\",\"bytes\":" + std::to_string(line.bytes.size()) +
-           ",\"points\":" + std::to_string(line.points) + ",\"every\":" + std::to_string(step) +
-           ",\"empty_values\":" + std::to_string(line.empty_values) +
-           ",\"integer_values\":" + std::to_string(line.integer_values) +
-           ",\"double_values\":" + std::to_string(line.double_values) + ",\"plan\":[";
+           ",\"points\":" + std::to_string(line.shape.points) +
+           ",\"every\":" + std::to_string(step) +
+           ",\"empty_values\":" + std::to_string(line.shape.empty_values) +
+           ",\"integer_values\":" + std::to_string(line.shape.integer_values) +
+           ",\"double_values\":" + std::to_string(line.shape.double_values) + ",\"plan\":[";
   } else {
-    out += "# line output: " + std::to_string(line.points) + " points, " +
+    out += "# line output: " + std::to_string(line.shape.points) + " points, " +
            std::to_string(line.bytes.size()) +
-           " bytes; values: " + std::to_string(line.integer_values) + " integer, " +
-           std::to_string(line.double_values) + " double, " + std::to_string(line.empty_values) +
-           " empty (\"-\")\n";
+           " bytes; values: " + std::to_string(line.shape.integer_values) + " integer, " +
+           std::to_string(line.shape.double_values) + " double, " +
+           std::to_string(line.shape.empty_values) + " empty (\"-\")\n";
     if (step > 1) out += "# every " + std::to_string(step) + " metres\n";
     out += "# metre x y\n";
   }
   size_t x_offset = 0;
-  size_t y_offset = line.y_offset;
-  for (size_t m = 0; m < line.points; ++m) {
+  auto y_offset = static_cast<size_t>(line.shape.y_offset);
+  for (size_t m = 0; m < line.shape.points; ++m) {
     const TaggedValue x = decode_line_value(line.bytes, x_offset);
     const TaggedValue y = decode_line_value(line.bytes, y_offset);
     if (m % step != 0) continue;
