@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (const TaggedValue& v : plan->y) m.plan.y.append(v);
       FUZZ_CHECK(encode_line_output(m) == bytes);
       auto line = check_line(bytes, error);
-      FUZZ_CHECK(line.has_value() && line->points == plan->x.size());
+      FUZZ_CHECK(line.has_value() && line->shape.points == plan->x.size());
       TextSink sink;
       sink.write = [](std::string_view) { return true; };
       FUZZ_CHECK(dump_plan(*line, every, json, sink));
